@@ -1,0 +1,166 @@
+#include "connection_string.h"
+
+#include <cctype>
+
+namespace kestrix {
+
+namespace {
+
+std::string trim(std::string_view text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Reads one value starting at pos (after '='); leaves pos on the ';' or end.
+std::string readValue(std::string_view text, size_t& pos) {
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (pos < text.size() && text[pos] == '"') {
+        std::string value;
+        ++pos;
+        while (pos < text.size()) {
+            if (text[pos] == '"') {
+                if (pos + 1 < text.size() && text[pos + 1] == '"') {
+                    value.push_back('"');
+                    pos += 2;
+                    continue;
+                }
+                ++pos;
+                break;
+            }
+            value.push_back(text[pos++]);
+        }
+        while (pos < text.size() && text[pos] != ';') ++pos;
+        return value;
+    }
+    const size_t end = text.find(';', pos);
+    const size_t stop = end == std::string_view::npos ? text.size() : end;
+    std::string value = trim(text.substr(pos, stop - pos));
+    pos = stop;
+    return value;
+}
+
+bool isTrue(const std::string& value) {
+    const std::string v = lower(value);
+    return v == "sspi" || v == "true" || v == "yes";
+}
+
+std::string get(const std::map<std::string, std::string>& pairs, const char* key) {
+    const auto it = pairs.find(key);
+    return it == pairs.end() ? std::string() : it->second;
+}
+
+// libpq conninfo values go in single quotes with \ and ' escaped.
+std::string libpqValue(const std::string& value) {
+    std::string out = "'";
+    for (char c : value) {
+        if (c == '\\' || c == '\'') out.push_back('\\');
+        out.push_back(c);
+    }
+    out.push_back('\'');
+    return out;
+}
+
+std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionSpec& spec) {
+    spec.engine = Engine::PostgreSQL;
+    std::string source = get(pairs, "data source");
+    if (source.empty()) source = get(pairs, "server");
+    spec.database = get(pairs, "initial catalog");
+    if (spec.database.empty()) spec.database = get(pairs, "database");
+    spec.integratedSecurity = isTrue(get(pairs, "integrated security"));
+    spec.user = get(pairs, "user id");
+    spec.password = get(pairs, "password");
+
+    const size_t colon = source.rfind(':');
+    if (colon != std::string::npos && source.find(']') == std::string::npos) {
+        spec.port = trim(std::string_view(source).substr(colon + 1));
+        source = trim(std::string_view(source).substr(0, colon));
+    }
+    spec.host = source;
+    for (char c : spec.port) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return "The port \"" + spec.port + "\" in Data Source is not a number.";
+        }
+    }
+    if (spec.integratedSecurity) {
+        spec.user.clear();
+        spec.password.clear();
+        if (lower(spec.host) == "localhost") spec.host.clear();
+    }
+    if (spec.database.empty()) return "The connection string names no Initial Catalog (database).";
+    return {};
+}
+
+}  // namespace
+
+std::map<std::string, std::string> splitConnectionString(std::string_view text) {
+    std::map<std::string, std::string> pairs;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t eq = text.find('=', pos);
+        const size_t semi = text.find(';', pos);
+        if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+            // A pair without '=' (or an empty pair): nothing to keep.
+            if (semi == std::string_view::npos) break;
+            pos = semi + 1;
+            continue;
+        }
+        const std::string key = lower(trim(text.substr(pos, eq - pos)));
+        pos = eq + 1;
+        std::string value = readValue(text, pos);
+        if (!key.empty()) pairs[key] = std::move(value);
+        if (pos < text.size()) ++pos;  // past ';'
+    }
+    return pairs;
+}
+
+ParsedConnection parseConnectionString(std::string_view text) {
+    const auto pairs = splitConnectionString(text);
+    const std::string provider = get(pairs, "provider");
+    const std::string name = lower(provider);
+    ConnectionSpec spec;
+    std::string error;
+    if (name == "sqlite") {
+        spec.engine = Engine::SQLite;
+        spec.path = get(pairs, "data source");
+        if (spec.path.empty()) error = "The connection string names no Data Source (database file).";
+    } else if (name == "postgresql") {
+        error = parsePostgres(pairs, spec);
+    } else if (provider.empty()) {
+        error =
+            "The connection string names no provider. This platform offers Provider=SQLite (a "
+            "database file) and Provider=PostgreSQL (a database server).";
+    } else {
+        error = "The provider \"" + provider +
+                "\" is not available on this platform. This platform offers Provider=SQLite (a "
+                "database file) and Provider=PostgreSQL (a database server).";
+    }
+    if (!error.empty()) return {std::nullopt, error};
+    return {spec, {}};
+}
+
+std::string sociConnectString(const ConnectionSpec& spec) {
+    if (spec.engine == Engine::SQLite) {
+        // SOCI reads a double-quoted value up to the next double quote.
+        return "dbname=\"" + spec.path + "\" timeout=5";
+    }
+    std::string out = "connect_timeout=5";
+    auto add = [&out](const char* key, const std::string& value) {
+        if (!value.empty()) out += std::string(" ") + key + "=" + libpqValue(value);
+    };
+    add("host", spec.host);
+    add("port", spec.port);
+    add("dbname", spec.database);
+    add("user", spec.user);
+    add("password", spec.password);
+    return out;
+}
+
+}  // namespace kestrix

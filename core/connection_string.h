@@ -1,0 +1,39 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+enum class Engine { SQLite, PostgreSQL };
+
+// What a connection string names, once parsed.
+struct ConnectionSpec {
+    Engine engine = Engine::SQLite;
+    std::string path;      // SQLite: the database file
+    std::string host;      // PostgreSQL: empty means the local socket
+    std::string port;
+    std::string database;
+    std::string user;
+    std::string password;
+    bool integratedSecurity = false;
+};
+
+struct ParsedConnection {
+    std::optional<ConnectionSpec> spec;
+    std::string error;  // why there is no spec
+};
+
+// The key=value pairs of a ';'-separated connection string: keys trimmed and
+// lower-cased, empty pairs ignored, a value in double quotes may hold ';'
+// (and "" stands for one double quote inside it).
+std::map<std::string, std::string> splitConnectionString(std::string_view text);
+
+ParsedConnection parseConnectionString(std::string_view text);
+
+// The connect string SOCI's backend takes for the spec.
+std::string sociConnectString(const ConnectionSpec& spec);
+
+}  // namespace kestrix

@@ -1,0 +1,301 @@
+#include "database.h"
+
+#include <soci/postgresql/soci-postgresql.h>
+#include <soci/soci.h>
+#include <soci/sqlite3/soci-sqlite3.h>
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "activity_log.h"
+#include "settings.h"
+
+namespace kestrix {
+
+namespace {
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string numberText(double value) {
+    // Whole numbers (quota bytes, counters) read back without a fraction.
+    if (std::isfinite(value) && std::floor(value) == value && std::fabs(value) < 9.007e15) {
+        return std::to_string(static_cast<long long>(value));
+    }
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::optional<std::string> cellText(const soci::row& row, std::size_t i) {
+    if (row.get_indicator(i) == soci::i_null) return std::nullopt;
+    switch (row.get_properties(i).get_data_type()) {
+        case soci::dt_string:
+        case soci::dt_xml:
+        case soci::dt_blob:
+            return row.get<std::string>(i);
+        case soci::dt_integer:
+            return std::to_string(row.get<int>(i));
+        case soci::dt_long_long:
+            return std::to_string(row.get<long long>(i));
+        case soci::dt_unsigned_long_long:
+            return std::to_string(row.get<unsigned long long>(i));
+        case soci::dt_double:
+            return numberText(row.get<double>(i));
+        case soci::dt_date: {
+            const std::tm tm = row.get<std::tm>(i);
+            char buffer[32];
+            std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+            return std::string(buffer);
+        }
+    }
+    return std::nullopt;
+}
+
+OpenFailureHandler* gOpenFailureHandler = nullptr;
+
+}  // namespace
+
+// ---- RecordSet ----
+
+struct RecordSet::Impl {
+    std::unique_ptr<soci::rowset<soci::row>> rows;
+    soci::rowset<soci::row>::const_iterator current;
+    std::vector<std::string> names;
+    std::vector<std::optional<std::string>> values;  // the current row
+    bool atEnd = true;
+    std::string error;
+
+    void loadCurrent() {
+        atEnd = current == rows->end();
+        values.clear();
+        if (atEnd) return;
+        const soci::row& row = *current;
+        if (names.empty()) {
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                names.push_back(row.get_properties(i).get_name());
+            }
+        }
+        for (std::size_t i = 0; i < row.size(); ++i) values.push_back(cellText(row, i));
+    }
+
+    int indexOf(std::string_view column) const {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (equalsNoCase(names[i], column)) return static_cast<int>(i);
+        }
+        return -1;
+    }
+};
+
+RecordSet::RecordSet() : impl_(std::make_unique<Impl>()) {}
+RecordSet::RecordSet(RecordSet&&) noexcept = default;
+RecordSet& RecordSet::operator=(RecordSet&&) noexcept = default;
+RecordSet::~RecordSet() = default;
+
+bool RecordSet::eof() const { return impl_->atEnd; }
+
+void RecordSet::moveNext() {
+    if (impl_->atEnd) return;
+    try {
+        ++impl_->current;
+        impl_->loadCurrent();
+    } catch (const std::exception& e) {
+        impl_->error = e.what();
+        impl_->atEnd = true;
+        impl_->values.clear();
+    }
+}
+
+std::optional<std::string> RecordSet::field(std::string_view column) const {
+    const int i = impl_->indexOf(column);
+    if (i < 0 || impl_->atEnd) return std::nullopt;
+    return impl_->values[static_cast<std::size_t>(i)];
+}
+
+std::string RecordSet::text(std::string_view column) const { return field(column).value_or(""); }
+
+std::optional<long long> RecordSet::integer(std::string_view column) const {
+    const auto value = field(column);
+    if (!value) return std::nullopt;
+    long long result = 0;
+    const char* begin = value->data();
+    const char* end = begin + value->size();
+    const auto parsed = std::from_chars(begin, end, result);
+    if (parsed.ec == std::errc() && parsed.ptr == end) return result;
+    if (auto real = number(column)) return static_cast<long long>(*real);
+    return std::nullopt;
+}
+
+std::optional<double> RecordSet::number(std::string_view column) const {
+    const auto value = field(column);
+    if (!value) return std::nullopt;
+    double result = 0;
+    const char* begin = value->data();
+    const char* end = begin + value->size();
+    const auto parsed = std::from_chars(begin, end, result);
+    if (parsed.ec == std::errc() && parsed.ptr == end) return result;
+    return std::nullopt;
+}
+
+bool RecordSet::hasColumn(std::string_view column) const { return impl_->indexOf(column) >= 0; }
+
+const std::vector<std::string>& RecordSet::columnNames() const { return impl_->names; }
+
+const std::string& RecordSet::error() const { return impl_->error; }
+
+// ---- Database ----
+
+struct Database::Impl {
+    soci::session session;
+    Engine engine = Engine::SQLite;
+    bool open = false;
+    std::string lastError;
+};
+
+Database::Database() : impl_(std::make_unique<Impl>()) {}
+Database::Database(Database&&) noexcept = default;
+Database& Database::operator=(Database&&) noexcept = default;
+Database::~Database() { close(); }
+
+bool Database::open(std::string_view connectionString) {
+    close();
+    impl_->lastError.clear();
+    const ParsedConnection parsed = parseConnectionString(connectionString);
+    if (!parsed.spec) {
+        impl_->lastError = parsed.error;
+        return false;
+    }
+    const ConnectionSpec& spec = *parsed.spec;
+    impl_->engine = spec.engine;
+    try {
+        if (spec.engine == Engine::SQLite) {
+            // Like the file databases this stands in for, opening never
+            // creates a file: a wrong path is a failure.
+            struct stat info {};
+            if (::stat(spec.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+                impl_->lastError = "The database file \"" + spec.path + "\" does not exist.";
+                return false;
+            }
+            if (spec.path.find('"') != std::string::npos) {
+                impl_->lastError = "A database file name may not contain a double quote.";
+                return false;
+            }
+            impl_->session.open(*soci::factory_sqlite3(), sociConnectString(spec));
+        } else {
+            impl_->session.open(*soci::factory_postgresql(), sociConnectString(spec));
+        }
+        impl_->open = true;
+    } catch (const std::exception& e) {
+        impl_->lastError = e.what();
+        impl_->open = false;
+    }
+    return impl_->open;
+}
+
+void Database::close() {
+    if (!impl_ || !impl_->open) return;
+    try {
+        impl_->session.close();
+    } catch (const std::exception&) {
+        // A connection that already broke has nothing left to close.
+    }
+    impl_->open = false;
+}
+
+bool Database::isOpen() const { return impl_->open; }
+
+Engine Database::engine() const { return impl_->engine; }
+
+bool Database::execute(std::string_view sql) {
+    if (!impl_->open) {
+        impl_->lastError = "The database is not open.";
+        return false;
+    }
+    try {
+        impl_->session << std::string(sql);
+        return true;
+    } catch (const std::exception& e) {
+        impl_->lastError = e.what();
+        return false;
+    }
+}
+
+std::optional<RecordSet> Database::query(std::string_view sql) {
+    if (!impl_->open) {
+        impl_->lastError = "The database is not open.";
+        return std::nullopt;
+    }
+    try {
+        RecordSet set;
+        set.impl_->rows = std::make_unique<soci::rowset<soci::row>>(
+            impl_->session.prepare << std::string(sql));
+        set.impl_->current = set.impl_->rows->begin();
+        set.impl_->loadCurrent();
+        return set;
+    } catch (const std::exception& e) {
+        impl_->lastError = e.what();
+        return std::nullopt;
+    }
+}
+
+bool Database::begin() {
+    try {
+        impl_->session.begin();
+        return true;
+    } catch (const std::exception& e) {
+        impl_->lastError = e.what();
+        return false;
+    }
+}
+
+bool Database::commit() {
+    try {
+        impl_->session.commit();
+        return true;
+    } catch (const std::exception& e) {
+        impl_->lastError = e.what();
+        return false;
+    }
+}
+
+bool Database::rollback() {
+    try {
+        impl_->session.rollback();
+        return true;
+    } catch (const std::exception& e) {
+        impl_->lastError = e.what();
+        return false;
+    }
+}
+
+const std::string& Database::lastError() const { return impl_->lastError; }
+
+soci::session& Database::session() { return impl_->session; }
+
+// ---- the session routines ----
+
+void setOpenFailureHandler(OpenFailureHandler* handler) { gOpenFailureHandler = handler; }
+
+bool openDatabase(Database& db, int mode) {
+    writeLog("attempt to open database");
+    db = Database();
+    const bool usable = db.open(readConnectionString());
+    if (usable || mode == 1) return usable;
+    if (gOpenFailureHandler != nullptr) gOpenFailureHandler->interactiveOpenFailed(db.lastError());
+    return false;
+}
+
+void closeDatabase(Database& db) { db.close(); }
+
+}  // namespace kestrix

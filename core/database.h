@@ -1,0 +1,98 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "connection_string.h"
+
+namespace soci {
+class session;
+}
+
+namespace kestrix {
+
+// A query's rows, read forward only, columns found by name without regard to
+// case. It reads through its Database's connection and must not outlive it.
+class RecordSet {
+public:
+    RecordSet();
+    RecordSet(RecordSet&&) noexcept;
+    RecordSet& operator=(RecordSet&&) noexcept;
+    ~RecordSet();
+
+    bool eof() const;
+    void moveNext();
+
+    // The column's value as text; no value for a database NULL. A column
+    // that the query does not return is no value too (see hasColumn).
+    std::optional<std::string> field(std::string_view column) const;
+    // The same with NULL read as the empty text.
+    std::string text(std::string_view column) const;
+    std::optional<long long> integer(std::string_view column) const;
+    std::optional<double> number(std::string_view column) const;
+
+    bool hasColumn(std::string_view column) const;
+    const std::vector<std::string>& columnNames() const;
+    // Set when reading a further row failed (the set then reads as ended).
+    const std::string& error() const;
+
+private:
+    friend class Database;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// One database session: a connection opened with a connection string, the
+// statements run on it, and the provider's description of the last failure.
+class Database {
+public:
+    Database();
+    Database(Database&&) noexcept;
+    Database& operator=(Database&&) noexcept;
+    ~Database();
+
+    bool open(std::string_view connectionString);
+    void close();
+    bool isOpen() const;
+    Engine engine() const;
+
+    // Runs a statement that returns no rows. False on failure (see lastError).
+    bool execute(std::string_view sql);
+    // Runs a query. No value on failure (see lastError).
+    std::optional<RecordSet> query(std::string_view sql);
+
+    bool begin();
+    bool commit();
+    bool rollback();
+
+    // The provider's description of the last failure.
+    const std::string& lastError() const;
+
+    // The underlying session, for prepared statements. Valid while open.
+    soci::session& session();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Answers the interactive open failure; the program shell puts its dialogue
+// here. The core itself never shows anything.
+class OpenFailureHandler {
+public:
+    virtual ~OpenFailureHandler() = default;
+    virtual void interactiveOpenFailed(const std::string& description) = 0;
+};
+
+void setOpenFailureHandler(OpenFailureHandler* handler);
+
+// Opens the database named by the stored connection string. Mode 1 is
+// silent; any other mode hands a failure to the OpenFailureHandler. True
+// when the connection is usable.
+bool openDatabase(Database& db, int mode);
+void closeDatabase(Database& db);
+
+}  // namespace kestrix

@@ -1,0 +1,68 @@
+#include <string>
+
+#include "schema.h"
+
+namespace kestrix {
+
+namespace {
+
+// The server form: the columns and NULL rules of the server tables, no keys,
+// user names compared through a case-insensitive ICU collation.
+constexpr const char* kNoCaseCollation = "nocase";
+
+std::string columnType(const ColumnDef& c) {
+    switch (c.kind) {
+        case ColumnKind::Text:
+        case ColumnKind::LongText:
+            return "VARCHAR(" + std::to_string(c.size) + ")";
+        case ColumnKind::FixedText:
+            return "CHAR(" + std::to_string(c.size) + ")";
+        case ColumnKind::Integer:
+            return "INTEGER";
+        case ColumnKind::Real:
+            return "DOUBLE PRECISION";
+        case ColumnKind::Numeric:
+            return "NUMERIC(18,0)";
+    }
+    return "TEXT";
+}
+
+class PostgresDialect final : public Dialect {
+public:
+    Engine engine() const override { return Engine::PostgreSQL; }
+
+    std::vector<std::string> schemaStatements() const override {
+        std::vector<std::string> statements;
+        statements.push_back(std::string("CREATE COLLATION IF NOT EXISTS ") + kNoCaseCollation +
+                             " (provider = icu, locale = 'und-u-ks-level2', deterministic = false)");
+        for (const TableDef& table : userTables()) {
+            std::string sql = std::string("CREATE TABLE ") + table.name + " (";
+            bool first = true;
+            for (const ColumnDef& column : table.columns) {
+                sql += first ? "" : ", ";
+                first = false;
+                sql += std::string(column.name) + " " + columnType(column);
+                if (std::string_view(column.name) == "username") {
+                    sql += std::string(" COLLATE ") + kNoCaseCollation;
+                }
+                sql += column.notNull ? " NOT NULL" : " NULL";
+            }
+            statements.push_back(sql + ")");
+        }
+        return statements;
+    }
+
+    std::vector<std::string> createDatabaseStatements(std::string_view name) const override {
+        // Identifiers are folded to lower case, as everywhere else.
+        return {"CREATE DATABASE " + std::string(name) + " ENCODING 'UTF8' TEMPLATE template0"};
+    }
+};
+
+}  // namespace
+
+const Dialect& postgresDialect() {
+    static const PostgresDialect dialect;
+    return dialect;
+}
+
+}  // namespace kestrix

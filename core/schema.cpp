@@ -1,0 +1,120 @@
+#include "schema.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "database.h"
+
+namespace kestrix {
+
+namespace {
+
+using K = ColumnKind;
+
+ColumnDef username(bool notNull = true) { return {"username", K::Text, 50, notNull}; }
+ColumnDef comments() { return {"comments", K::LongText, 256, false}; }
+
+}  // namespace
+
+const std::vector<TableDef>& userTables() {
+    static const std::vector<TableDef> tables = {
+        {"blocked_ips", {{"ip", K::Text, 15, true}, comments()}},
+        {"dir_rights",
+         {username(),
+          {"directory", K::LongText, 512, true},
+          {"dir_rights", K::Text, 8, true},
+          {"inherit_subdirs", K::Integer, 0, true},
+          comments()}},
+        {"file_rights",
+         {username(),
+          {"filename", K::LongText, 512, true},
+          {"file_rights", K::FixedText, 5, true},
+          comments()}},
+        {"log_ips", {{"ip", K::Text, 15, true}, comments()}},
+        {"ratio_free_files", {username(), {"filename", K::LongText, 512, true}, comments()}},
+        {"sign_files",
+         {{"ip", K::Text, 15, true},
+          {"signon_msg_file", K::LongText, 512, false},
+          {"signoff_msg_file", K::LongText, 512, false},
+          comments()}},
+        {"users",
+         {username(),
+          {"homedir", K::LongText, 512, true},
+          {"login_msg_file", K::LongText, 512, false},
+          {"password", K::Text, 50, false},
+          {"hide_hidden_files", K::Integer, 0, false},
+          {"rel_path", K::Integer, 0, false},
+          {"ratio_type", K::Text, 15, false},
+          {"ratio_down", K::Integer, 0, false},
+          {"ratio_up", K::Integer, 0, false},
+          {"ratio_current_credit", K::Real, 0, false},
+          {"use_quota", K::Integer, 0, false},
+          {"quota_max", K::Numeric, 0, false},
+          {"quota_current", K::Numeric, 0, false},
+          {"always_login", K::Integer, 0, false},
+          {"one_login_per_ip", K::Integer, 0, false},
+          {"speed_limit_value", K::Text, 128, false},
+          {"timeout", K::Integer, 0, false},
+          {"maintenance", K::Text, 8, false},
+          {"session_timeout", K::Integer, 0, false},
+          {"max_concurrent", K::Integer, 0, true},
+          {"max_logins_per_ip", K::Integer, 0, true},
+          {"disable_user", K::Integer, 0, false},
+          comments(),
+          {"Expires", K::Text, 50, false},
+          {"DisableOn", K::Text, 50, false}}},
+        {"blocked_ips_by_user", {username(), {"ip", K::Text, 15, true}, comments()}},
+    };
+    return tables;
+}
+
+bool createSchema(Database& db) {
+    for (const std::string& statement : dialectFor(db.engine()).schemaStatements()) {
+        if (!db.execute(statement)) return false;
+    }
+    return true;
+}
+
+bool createSqliteDatabaseFile(const std::string& path, std::string* error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (error) *error = "The file \"" + path + "\" already exists.";
+        return false;
+    }
+    sqlite3* handle = nullptr;
+    const int opened =
+        sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    bool ok = opened == SQLITE_OK;
+    std::string failure = ok ? std::string() : sqlite3_errstr(opened);
+    if (ok) {
+        std::string script = "BEGIN;";
+        for (const auto& statement : dialectFor(Engine::SQLite).schemaStatements()) {
+            script += statement + ";";
+        }
+        script += "COMMIT;";
+        char* message = nullptr;
+        ok = sqlite3_exec(handle, script.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
+        if (!ok) failure = message ? message : "unknown error";
+        sqlite3_free(message);
+    }
+    sqlite3_close(handle);
+    if (!ok) {
+        ::unlink(path.c_str());
+        if (error) *error = "Could not create \"" + path + "\": " + failure;
+    }
+    return ok;
+}
+
+}  // namespace kestrix
+
+namespace kestrix {
+
+const Dialect& sqliteDialect();
+const Dialect& postgresDialect();
+
+const Dialect& dialectFor(Engine engine) {
+    return engine == Engine::SQLite ? sqliteDialect() : postgresDialect();
+}
+
+}  // namespace kestrix

@@ -1,0 +1,17 @@
+#include "sql_literal.h"
+
+namespace kestrix {
+
+std::string sqlText(std::string_view value) {
+    std::string out;
+    out.reserve(value.size() + 2);
+    out.push_back('\'');
+    for (char c : value) {
+        out.push_back(c);
+        if (c == '\'') out.push_back('\'');
+    }
+    out.push_back('\'');
+    return out;
+}
+
+}  // namespace kestrix

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace kestrix {
+
+// How many characters of the text equal ch.
+std::size_t countChar(std::string_view text, char ch);
+
+// The current time in seconds with fractions. It only ever increases, also
+// across midnight, year ends and changes of the wall clock, so differences
+// between two readings measure elapsed time.
+double clockSeconds();
+
+}  // namespace kestrix
