@@ -22,10 +22,12 @@ void ActivityLog::write(std::string_view message, std::chrono::system_clock::tim
     {
         std::lock_guard lock(mutex_);
         text_ += line;
-        for (const auto& entry : listeners_) listeners.push_back(entry.second);
+        for (const auto& entry : listeners_)
+            listeners.push_back(entry.second);
     }
     // Outside the lock, so a listener may read text() or write again.
-    for (const auto& listener : listeners) listener(line);
+    for (const auto& listener : listeners)
+        listener(line);
 }
 
 std::string ActivityLog::text() const {
@@ -64,8 +66,12 @@ ActivityLog& wizardLog() {
     return log;
 }
 
-void writeLog(std::string_view message) { programLog().write(message); }
+void writeLog(std::string_view message) {
+    programLog().write(message);
+}
 
-void writeWizardLog(std::string_view message) { wizardLog().write(message); }
+void writeWizardLog(std::string_view message) {
+    wizardLog().write(message);
+}
 
 }  // namespace kestrix

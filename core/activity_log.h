@@ -12,7 +12,7 @@ namespace kestrix {
 // The activity log: a growing text that lives only for the run of the
 // program. Windows attach to it to show it; it is never written to a file.
 class ActivityLog {
-public:
+  public:
     using Listener = std::function<void(const std::string& line)>;
 
     ActivityLog();
@@ -30,7 +30,7 @@ public:
     int attach(Listener listener);
     void detach(int id);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
     std::vector<std::pair<int, Listener>> listeners_;

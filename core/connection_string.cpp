@@ -9,19 +9,23 @@ namespace {
 std::string trim(std::string_view text) {
     size_t begin = 0;
     size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
     return std::string(text.substr(begin, end - begin));
 }
 
 std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
 // Reads one value starting at pos (after '='); leaves pos on the ';' or end.
 std::string readValue(std::string_view text, size_t& pos) {
-    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos])))
+        ++pos;
     if (pos < text.size() && text[pos] == '"') {
         std::string value;
         ++pos;
@@ -37,7 +41,8 @@ std::string readValue(std::string_view text, size_t& pos) {
             }
             value.push_back(text[pos++]);
         }
-        while (pos < text.size() && text[pos] != ';') ++pos;
+        while (pos < text.size() && text[pos] != ';')
+            ++pos;
         return value;
     }
     const size_t end = text.find(';', pos);
@@ -61,7 +66,8 @@ std::string get(const std::map<std::string, std::string>& pairs, const char* key
 std::string libpqValue(const std::string& value) {
     std::string out = "'";
     for (char c : value) {
-        if (c == '\\' || c == '\'') out.push_back('\\');
+        if (c == '\\' || c == '\'')
+            out.push_back('\\');
         out.push_back(c);
     }
     out.push_back('\'');
@@ -71,9 +77,11 @@ std::string libpqValue(const std::string& value) {
 std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionSpec& spec) {
     spec.engine = Engine::PostgreSQL;
     std::string source = get(pairs, "data source");
-    if (source.empty()) source = get(pairs, "server");
+    if (source.empty())
+        source = get(pairs, "server");
     spec.database = get(pairs, "initial catalog");
-    if (spec.database.empty()) spec.database = get(pairs, "database");
+    if (spec.database.empty())
+        spec.database = get(pairs, "database");
     spec.integratedSecurity = isTrue(get(pairs, "integrated security"));
     spec.user = get(pairs, "user id");
     spec.password = get(pairs, "password");
@@ -92,9 +100,11 @@ std::string parsePostgres(const std::map<std::string, std::string>& pairs, Conne
     if (spec.integratedSecurity) {
         spec.user.clear();
         spec.password.clear();
-        if (lower(spec.host) == "localhost") spec.host.clear();
+        if (lower(spec.host) == "localhost")
+            spec.host.clear();
     }
-    if (spec.database.empty()) return "The connection string names no Initial Catalog (database).";
+    if (spec.database.empty())
+        return "The connection string names no Initial Catalog (database).";
     return {};
 }
 
@@ -108,15 +118,18 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text) 
         const size_t semi = text.find(';', pos);
         if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
             // A pair without '=' (or an empty pair): nothing to keep.
-            if (semi == std::string_view::npos) break;
+            if (semi == std::string_view::npos)
+                break;
             pos = semi + 1;
             continue;
         }
         const std::string key = lower(trim(text.substr(pos, eq - pos)));
         pos = eq + 1;
         std::string value = readValue(text, pos);
-        if (!key.empty()) pairs[key] = std::move(value);
-        if (pos < text.size()) ++pos;  // past ';'
+        if (!key.empty())
+            pairs[key] = std::move(value);
+        if (pos < text.size())
+            ++pos;  // past ';'
     }
     return pairs;
 }
@@ -130,7 +143,8 @@ ParsedConnection parseConnectionString(std::string_view text) {
     if (name == "sqlite") {
         spec.engine = Engine::SQLite;
         spec.path = get(pairs, "data source");
-        if (spec.path.empty()) error = "The connection string names no Data Source (database file).";
+        if (spec.path.empty())
+            error = "The connection string names no Data Source (database file).";
     } else if (name == "postgresql") {
         error = parsePostgres(pairs, spec);
     } else if (provider.empty()) {
@@ -142,7 +156,8 @@ ParsedConnection parseConnectionString(std::string_view text) {
                 "\" is not available on this platform. This platform offers Provider=SQLite (a "
                 "database file) and Provider=PostgreSQL (a database server).";
     }
-    if (!error.empty()) return {std::nullopt, error};
+    if (!error.empty())
+        return {std::nullopt, error};
     return {spec, {}};
 }
 
@@ -153,7 +168,8 @@ std::string sociConnectString(const ConnectionSpec& spec) {
     }
     std::string out = "connect_timeout=5";
     auto add = [&out](const char* key, const std::string& value) {
-        if (!value.empty()) out += std::string(" ") + key + "=" + libpqValue(value);
+        if (!value.empty())
+            out += std::string(" ") + key + "=" + libpqValue(value);
     };
     add("host", spec.host);
     add("port", spec.port);

@@ -12,8 +12,8 @@ enum class Engine { SQLite, PostgreSQL };
 // What a connection string names, once parsed.
 struct ConnectionSpec {
     Engine engine = Engine::SQLite;
-    std::string path;      // SQLite: the database file
-    std::string host;      // PostgreSQL: empty means the local socket
+    std::string path;  // SQLite: the database file
+    std::string host;  // PostgreSQL: empty means the local socket
     std::string port;
     std::string database;
     std::string user;

@@ -18,7 +18,8 @@ namespace kestrix {
 namespace {
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (std::tolower(static_cast<unsigned char>(a[i])) !=
             std::tolower(static_cast<unsigned char>(b[i]))) {
@@ -39,7 +40,8 @@ std::string numberText(double value) {
 }
 
 std::optional<std::string> cellText(const soci::row& row, std::size_t i) {
-    if (row.get_indicator(i) == soci::i_null) return std::nullopt;
+    if (row.get_indicator(i) == soci::i_null)
+        return std::nullopt;
     switch (row.get_properties(i).get_data_type()) {
         case soci::dt_string:
         case soci::dt_xml:
@@ -80,19 +82,22 @@ struct RecordSet::Impl {
     void loadCurrent() {
         atEnd = current == rows->end();
         values.clear();
-        if (atEnd) return;
+        if (atEnd)
+            return;
         const soci::row& row = *current;
         if (names.empty()) {
             for (std::size_t i = 0; i < row.size(); ++i) {
                 names.push_back(row.get_properties(i).get_name());
             }
         }
-        for (std::size_t i = 0; i < row.size(); ++i) values.push_back(cellText(row, i));
+        for (std::size_t i = 0; i < row.size(); ++i)
+            values.push_back(cellText(row, i));
     }
 
     int indexOf(std::string_view column) const {
         for (std::size_t i = 0; i < names.size(); ++i) {
-            if (equalsNoCase(names[i], column)) return static_cast<int>(i);
+            if (equalsNoCase(names[i], column))
+                return static_cast<int>(i);
         }
         return -1;
     }
@@ -103,10 +108,13 @@ RecordSet::RecordSet(RecordSet&&) noexcept = default;
 RecordSet& RecordSet::operator=(RecordSet&&) noexcept = default;
 RecordSet::~RecordSet() = default;
 
-bool RecordSet::eof() const { return impl_->atEnd; }
+bool RecordSet::eof() const {
+    return impl_->atEnd;
+}
 
 void RecordSet::moveNext() {
-    if (impl_->atEnd) return;
+    if (impl_->atEnd)
+        return;
     try {
         ++impl_->current;
         impl_->loadCurrent();
@@ -119,40 +127,54 @@ void RecordSet::moveNext() {
 
 std::optional<std::string> RecordSet::field(std::string_view column) const {
     const int i = impl_->indexOf(column);
-    if (i < 0 || impl_->atEnd) return std::nullopt;
+    if (i < 0 || impl_->atEnd)
+        return std::nullopt;
     return impl_->values[static_cast<std::size_t>(i)];
 }
 
-std::string RecordSet::text(std::string_view column) const { return field(column).value_or(""); }
+std::string RecordSet::text(std::string_view column) const {
+    return field(column).value_or("");
+}
 
 std::optional<long long> RecordSet::integer(std::string_view column) const {
     const auto value = field(column);
-    if (!value) return std::nullopt;
+    if (!value)
+        return std::nullopt;
     long long result = 0;
     const char* begin = value->data();
     const char* end = begin + value->size();
     const auto parsed = std::from_chars(begin, end, result);
-    if (parsed.ec == std::errc() && parsed.ptr == end) return result;
-    if (auto real = number(column)) return static_cast<long long>(*real);
+    if (parsed.ec == std::errc() && parsed.ptr == end)
+        return result;
+    if (auto real = number(column))
+        return static_cast<long long>(*real);
     return std::nullopt;
 }
 
 std::optional<double> RecordSet::number(std::string_view column) const {
     const auto value = field(column);
-    if (!value) return std::nullopt;
+    if (!value)
+        return std::nullopt;
     double result = 0;
     const char* begin = value->data();
     const char* end = begin + value->size();
     const auto parsed = std::from_chars(begin, end, result);
-    if (parsed.ec == std::errc() && parsed.ptr == end) return result;
+    if (parsed.ec == std::errc() && parsed.ptr == end)
+        return result;
     return std::nullopt;
 }
 
-bool RecordSet::hasColumn(std::string_view column) const { return impl_->indexOf(column) >= 0; }
+bool RecordSet::hasColumn(std::string_view column) const {
+    return impl_->indexOf(column) >= 0;
+}
 
-const std::vector<std::string>& RecordSet::columnNames() const { return impl_->names; }
+const std::vector<std::string>& RecordSet::columnNames() const {
+    return impl_->names;
+}
 
-const std::string& RecordSet::error() const { return impl_->error; }
+const std::string& RecordSet::error() const {
+    return impl_->error;
+}
 
 // ---- Database ----
 
@@ -166,7 +188,9 @@ struct Database::Impl {
 Database::Database() : impl_(std::make_unique<Impl>()) {}
 Database::Database(Database&&) noexcept = default;
 Database& Database::operator=(Database&&) noexcept = default;
-Database::~Database() { close(); }
+Database::~Database() {
+    close();
+}
 
 bool Database::open(std::string_view connectionString) {
     close();
@@ -204,7 +228,8 @@ bool Database::open(std::string_view connectionString) {
 }
 
 void Database::close() {
-    if (!impl_ || !impl_->open) return;
+    if (!impl_ || !impl_->open)
+        return;
     try {
         impl_->session.close();
     } catch (const std::exception&) {
@@ -213,9 +238,13 @@ void Database::close() {
     impl_->open = false;
 }
 
-bool Database::isOpen() const { return impl_->open; }
+bool Database::isOpen() const {
+    return impl_->open;
+}
 
-Engine Database::engine() const { return impl_->engine; }
+Engine Database::engine() const {
+    return impl_->engine;
+}
 
 bool Database::execute(std::string_view sql) {
     if (!impl_->open) {
@@ -238,8 +267,8 @@ std::optional<RecordSet> Database::query(std::string_view sql) {
     }
     try {
         RecordSet set;
-        set.impl_->rows = std::make_unique<soci::rowset<soci::row>>(
-            impl_->session.prepare << std::string(sql));
+        set.impl_->rows =
+            std::make_unique<soci::rowset<soci::row>>(impl_->session.prepare << std::string(sql));
         set.impl_->current = set.impl_->rows->begin();
         set.impl_->loadCurrent();
         return set;
@@ -279,23 +308,33 @@ bool Database::rollback() {
     }
 }
 
-const std::string& Database::lastError() const { return impl_->lastError; }
+const std::string& Database::lastError() const {
+    return impl_->lastError;
+}
 
-soci::session& Database::session() { return impl_->session; }
+soci::session& Database::session() {
+    return impl_->session;
+}
 
 // ---- the session routines ----
 
-void setOpenFailureHandler(OpenFailureHandler* handler) { gOpenFailureHandler = handler; }
+void setOpenFailureHandler(OpenFailureHandler* handler) {
+    gOpenFailureHandler = handler;
+}
 
 bool openDatabase(Database& db, int mode) {
     writeLog("attempt to open database");
     db = Database();
     const bool usable = db.open(readConnectionString());
-    if (usable || mode == 1) return usable;
-    if (gOpenFailureHandler != nullptr) gOpenFailureHandler->interactiveOpenFailed(db.lastError());
+    if (usable || mode == 1)
+        return usable;
+    if (gOpenFailureHandler != nullptr)
+        gOpenFailureHandler->interactiveOpenFailed(db.lastError());
     return false;
 }
 
-void closeDatabase(Database& db) { db.close(); }
+void closeDatabase(Database& db) {
+    db.close();
+}
 
 }  // namespace kestrix

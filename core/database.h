@@ -17,7 +17,7 @@ namespace kestrix {
 // A query's rows, read forward only, columns found by name without regard to
 // case. It reads through its Database's connection and must not outlive it.
 class RecordSet {
-public:
+  public:
     RecordSet();
     RecordSet(RecordSet&&) noexcept;
     RecordSet& operator=(RecordSet&&) noexcept;
@@ -39,7 +39,7 @@ public:
     // Set when reading a further row failed (the set then reads as ended).
     const std::string& error() const;
 
-private:
+  private:
     friend class Database;
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -48,7 +48,7 @@ private:
 // One database session: a connection opened with a connection string, the
 // statements run on it, and the provider's description of the last failure.
 class Database {
-public:
+  public:
     Database();
     Database(Database&&) noexcept;
     Database& operator=(Database&&) noexcept;
@@ -74,7 +74,7 @@ public:
     // The underlying session, for prepared statements. Valid while open.
     soci::session& session();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -82,7 +82,7 @@ private:
 // Answers the interactive open failure; the program shell puts its dialogue
 // here. The core itself never shows anything.
 class OpenFailureHandler {
-public:
+  public:
     virtual ~OpenFailureHandler() = default;
     virtual void interactiveOpenFailed(const std::string& description) = 0;
 };

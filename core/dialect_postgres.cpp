@@ -28,13 +28,14 @@ std::string columnType(const ColumnDef& c) {
 }
 
 class PostgresDialect final : public Dialect {
-public:
+  public:
     Engine engine() const override { return Engine::PostgreSQL; }
 
     std::vector<std::string> schemaStatements() const override {
         std::vector<std::string> statements;
-        statements.push_back(std::string("CREATE COLLATION IF NOT EXISTS ") + kNoCaseCollation +
-                             " (provider = icu, locale = 'und-u-ks-level2', deterministic = false)");
+        statements.push_back(
+            std::string("CREATE COLLATION IF NOT EXISTS ") + kNoCaseCollation +
+            " (provider = icu, locale = 'und-u-ks-level2', deterministic = false)");
         for (const TableDef& table : userTables()) {
             std::string sql = std::string("CREATE TABLE ") + table.name + " (";
             bool first = true;

@@ -26,7 +26,7 @@ std::string columnType(const ColumnDef& c) {
 }
 
 class SqliteDialect final : public Dialect {
-public:
+  public:
     Engine engine() const override { return Engine::SQLite; }
 
     std::vector<std::string> schemaStatements() const override {
@@ -38,7 +38,8 @@ public:
                 sql += first ? "" : ", ";
                 first = false;
                 sql += std::string(column.name) + " " + columnType(column);
-                if (std::string_view(column.name) == "username") sql += " COLLATE NOCASE";
+                if (std::string_view(column.name) == "username")
+                    sql += " COLLATE NOCASE";
             }
             if (std::string_view(table.name) == "users") {
                 sql += ", domainID INTEGER, rid INTEGER PRIMARY KEY AUTOINCREMENT";

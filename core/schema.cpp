@@ -12,8 +12,12 @@ namespace {
 
 using K = ColumnKind;
 
-ColumnDef username(bool notNull = true) { return {"username", K::Text, 50, notNull}; }
-ColumnDef comments() { return {"comments", K::LongText, 256, false}; }
+ColumnDef username(bool notNull = true) {
+    return {"username", K::Text, 50, notNull};
+}
+ColumnDef comments() {
+    return {"comments", K::LongText, 256, false};
+}
 
 }  // namespace
 
@@ -71,7 +75,8 @@ const std::vector<TableDef>& userTables() {
 
 bool createSchema(Database& db) {
     for (const std::string& statement : dialectFor(db.engine()).schemaStatements()) {
-        if (!db.execute(statement)) return false;
+        if (!db.execute(statement))
+            return false;
     }
     return true;
 }
@@ -79,7 +84,8 @@ bool createSchema(Database& db) {
 bool createSqliteDatabaseFile(const std::string& path, std::string* error) {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
-        if (error) *error = "The file \"" + path + "\" already exists.";
+        if (error)
+            *error = "The file \"" + path + "\" already exists.";
         return false;
     }
     sqlite3* handle = nullptr;
@@ -95,13 +101,15 @@ bool createSqliteDatabaseFile(const std::string& path, std::string* error) {
         script += "COMMIT;";
         char* message = nullptr;
         ok = sqlite3_exec(handle, script.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
-        if (!ok) failure = message ? message : "unknown error";
+        if (!ok)
+            failure = message ? message : "unknown error";
         sqlite3_free(message);
     }
     sqlite3_close(handle);
     if (!ok) {
         ::unlink(path.c_str());
-        if (error) *error = "Could not create \"" + path + "\": " + failure;
+        if (error)
+            *error = "Could not create \"" + path + "\": " + failure;
     }
     return ok;
 }

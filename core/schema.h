@@ -13,12 +13,12 @@ class Database;
 // The user database: eight tables, shared by the program, the plug-in and
 // the migration utility. One definition, rendered by each engine's dialect.
 enum class ColumnKind {
-    Text,      // sized text (size = characters)
-    LongText,  // long text (512 and 256 characters on the server)
-    FixedText, // fixed-width text (size = characters)
+    Text,       // sized text (size = characters)
+    LongText,   // long text (512 and 256 characters on the server)
+    FixedText,  // fixed-width text (size = characters)
     Integer,
-    Real,      // floating point
-    Numeric,   // exact number (bytes of quota)
+    Real,     // floating point
+    Numeric,  // exact number (bytes of quota)
 };
 
 struct ColumnDef {
@@ -38,7 +38,7 @@ const std::vector<TableDef>& userTables();
 
 // Engine-specific SQL: one dialect per engine.
 class Dialect {
-public:
+  public:
     virtual ~Dialect() = default;
     virtual Engine engine() const = 0;
     // Everything that makes an empty database hold the schema, in order.

@@ -7,7 +7,8 @@ namespace kestrix {
 
 // Key paths, as the program writes them; the plug-in and the migration
 // utility open the same keys in other letter cases.
-inline constexpr std::string_view kConnectionStringKey = "software\\Orvane\\serv-u\\connectionstring";
+inline constexpr std::string_view kConnectionStringKey =
+    "software\\Orvane\\serv-u\\connectionstring";
 inline constexpr std::string_view kSettingsKey = "software\\Orvane\\serv-u\\settings";
 
 // Value names under kSettingsKey.

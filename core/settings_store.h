@@ -13,7 +13,7 @@ namespace kestrix {
 // case), a named value a file named by the lower-cased name, a key's
 // default value the file "@".
 class SettingsStore {
-public:
+  public:
     // Codes of openKey/createKey, as the Windows registry gives them.
     static constexpr int kSuccess = 0;
     static constexpr int kNotFound = 2;
@@ -43,7 +43,7 @@ public:
     bool writeValue(std::string_view keyPath, std::string_view valueName, std::string_view value,
                     mode_t mode) const;
 
-private:
+  private:
     std::filesystem::path root_;
 };
 

@@ -27,7 +27,8 @@ std::string strftimeText(const std::string& pattern, const std::tm& tm) {
 
 bool onlyBlanksFrom(const char* p) {
     while (*p != '\0') {
-        if (!std::isspace(static_cast<unsigned char>(*p))) return false;
+        if (!std::isspace(static_cast<unsigned char>(*p)))
+            return false;
         ++p;
     }
     return true;
@@ -38,11 +39,13 @@ std::optional<std::chrono::year_month_day> parseWith(const std::string& text,
     std::tm tm{};
     tm.tm_mday = 0;
     const char* end = strptime(text.c_str(), pattern.c_str(), &tm);
-    if (end == nullptr || !onlyBlanksFrom(end)) return std::nullopt;
+    if (end == nullptr || !onlyBlanksFrom(end))
+        return std::nullopt;
     const std::chrono::year_month_day date{std::chrono::year{tm.tm_year + 1900},
                                            std::chrono::month{static_cast<unsigned>(tm.tm_mon + 1)},
                                            std::chrono::day{static_cast<unsigned>(tm.tm_mday)}};
-    if (!date.ok()) return std::nullopt;
+    if (!date.ok())
+        return std::nullopt;
     return date;
 }
 
@@ -58,9 +61,15 @@ std::string widenYear(std::string_view datePattern) {
         }
         const char conversion = datePattern[++i];
         switch (conversion) {
-            case 'y': out += "%Y"; break;
-            case 'D': out += "%m/%d/%Y"; break;
-            case 'F': out += "%Y-%m-%d"; break;
+            case 'y':
+                out += "%Y";
+                break;
+            case 'D':
+                out += "%m/%d/%Y";
+                break;
+            case 'F':
+                out += "%Y-%m-%d";
+                break;
             default:
                 out.push_back('%');
                 out.push_back(conversion);
@@ -88,7 +97,8 @@ std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text)
 std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text,
                                                           std::string_view pattern) {
     const std::string owned(text);
-    if (auto date = parseWith(owned, std::string(pattern))) return date;
+    if (auto date = parseWith(owned, std::string(pattern)))
+        return date;
     return parseWith(owned, "%Y-%m-%d");
 }
 
@@ -101,7 +111,9 @@ std::chrono::year_month_day localDate(std::chrono::system_clock::time_point when
                                        std::chrono::day{static_cast<unsigned>(tm.tm_mday)}};
 }
 
-std::chrono::year_month_day today() { return localDate(std::chrono::system_clock::now()); }
+std::chrono::year_month_day today() {
+    return localDate(std::chrono::system_clock::now());
+}
 
 std::string formatShortTime(std::chrono::system_clock::time_point when) {
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
