@@ -66,8 +66,7 @@ std::string get(const std::map<std::string, std::string>& pairs, const char* key
 std::string libpqValue(const std::string& value) {
     std::string out = "'";
     for (char c : value) {
-        if (c == '\\' || c == '\'')
-            out.push_back('\\');
+        if (c == '\\' || c == '\'') out.push_back('\\');
         out.push_back(c);
     }
     out.push_back('\'');
@@ -77,11 +76,9 @@ std::string libpqValue(const std::string& value) {
 std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionSpec& spec) {
     spec.engine = Engine::PostgreSQL;
     std::string source = get(pairs, "data source");
-    if (source.empty())
-        source = get(pairs, "server");
+    if (source.empty()) source = get(pairs, "server");
     spec.database = get(pairs, "initial catalog");
-    if (spec.database.empty())
-        spec.database = get(pairs, "database");
+    if (spec.database.empty()) spec.database = get(pairs, "database");
     spec.integratedSecurity = isTrue(get(pairs, "integrated security"));
     spec.user = get(pairs, "user id");
     spec.password = get(pairs, "password");
@@ -100,11 +97,9 @@ std::string parsePostgres(const std::map<std::string, std::string>& pairs, Conne
     if (spec.integratedSecurity) {
         spec.user.clear();
         spec.password.clear();
-        if (lower(spec.host) == "localhost")
-            spec.host.clear();
+        if (lower(spec.host) == "localhost") spec.host.clear();
     }
-    if (spec.database.empty())
-        return "The connection string names no Initial Catalog (database).";
+    if (spec.database.empty()) return "The connection string names no Initial Catalog (database).";
     return {};
 }
 
@@ -118,18 +113,15 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text) 
         const size_t semi = text.find(';', pos);
         if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
             // A pair without '=' (or an empty pair): nothing to keep.
-            if (semi == std::string_view::npos)
-                break;
+            if (semi == std::string_view::npos) break;
             pos = semi + 1;
             continue;
         }
         const std::string key = lower(trim(text.substr(pos, eq - pos)));
         pos = eq + 1;
         std::string value = readValue(text, pos);
-        if (!key.empty())
-            pairs[key] = std::move(value);
-        if (pos < text.size())
-            ++pos;  // past ';'
+        if (!key.empty()) pairs[key] = std::move(value);
+        if (pos < text.size()) ++pos;  // past ';'
     }
     return pairs;
 }
@@ -156,8 +148,7 @@ ParsedConnection parseConnectionString(std::string_view text) {
                 "\" is not available on this platform. This platform offers Provider=SQLite (a "
                 "database file) and Provider=PostgreSQL (a database server).";
     }
-    if (!error.empty())
-        return {std::nullopt, error};
+    if (!error.empty()) return {std::nullopt, error};
     return {spec, {}};
 }
 
@@ -168,8 +159,7 @@ std::string sociConnectString(const ConnectionSpec& spec) {
     }
     std::string out = "connect_timeout=5";
     auto add = [&out](const char* key, const std::string& value) {
-        if (!value.empty())
-            out += std::string(" ") + key + "=" + libpqValue(value);
+        if (!value.empty()) out += std::string(" ") + key + "=" + libpqValue(value);
     };
     add("host", spec.host);
     add("port", spec.port);

@@ -18,8 +18,7 @@ namespace kestrix {
 namespace {
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (std::tolower(static_cast<unsigned char>(a[i])) !=
             std::tolower(static_cast<unsigned char>(b[i]))) {
@@ -40,8 +39,7 @@ std::string numberText(double value) {
 }
 
 std::optional<std::string> cellText(const soci::row& row, std::size_t i) {
-    if (row.get_indicator(i) == soci::i_null)
-        return std::nullopt;
+    if (row.get_indicator(i) == soci::i_null) return std::nullopt;
     switch (row.get_properties(i).get_data_type()) {
         case soci::dt_string:
         case soci::dt_xml:
@@ -72,6 +70,9 @@ OpenFailureHandler* gOpenFailureHandler = nullptr;
 // ---- RecordSet ----
 
 struct RecordSet::Impl {
+    // The session whose statement this set reads; cleared when the session
+    // closes first, which also ends the set.
+    std::vector<RecordSet::Impl*>* owner = nullptr;
     std::unique_ptr<soci::rowset<soci::row>> rows;
     soci::rowset<soci::row>::const_iterator current;
     std::vector<std::string> names;
@@ -82,8 +83,7 @@ struct RecordSet::Impl {
     void loadCurrent() {
         atEnd = current == rows->end();
         values.clear();
-        if (atEnd)
-            return;
+        if (atEnd) return;
         const soci::row& row = *current;
         if (names.empty()) {
             for (std::size_t i = 0; i < row.size(); ++i) {
@@ -94,10 +94,21 @@ struct RecordSet::Impl {
             values.push_back(cellText(row, i));
     }
 
+    // Ends the set and frees its statement while the connection still exists.
+    void release() {
+        rows.reset();
+        atEnd = true;
+        values.clear();
+        owner = nullptr;
+    }
+
+    ~Impl() {
+        if (owner != nullptr) std::erase(*owner, this);
+    }
+
     int indexOf(std::string_view column) const {
         for (std::size_t i = 0; i < names.size(); ++i) {
-            if (equalsNoCase(names[i], column))
-                return static_cast<int>(i);
+            if (equalsNoCase(names[i], column)) return static_cast<int>(i);
         }
         return -1;
     }
@@ -113,8 +124,7 @@ bool RecordSet::eof() const {
 }
 
 void RecordSet::moveNext() {
-    if (impl_->atEnd)
-        return;
+    if (impl_->atEnd) return;
     try {
         ++impl_->current;
         impl_->loadCurrent();
@@ -127,8 +137,7 @@ void RecordSet::moveNext() {
 
 std::optional<std::string> RecordSet::field(std::string_view column) const {
     const int i = impl_->indexOf(column);
-    if (i < 0 || impl_->atEnd)
-        return std::nullopt;
+    if (i < 0 || impl_->atEnd) return std::nullopt;
     return impl_->values[static_cast<std::size_t>(i)];
 }
 
@@ -138,29 +147,24 @@ std::string RecordSet::text(std::string_view column) const {
 
 std::optional<long long> RecordSet::integer(std::string_view column) const {
     const auto value = field(column);
-    if (!value)
-        return std::nullopt;
+    if (!value) return std::nullopt;
     long long result = 0;
     const char* begin = value->data();
     const char* end = begin + value->size();
     const auto parsed = std::from_chars(begin, end, result);
-    if (parsed.ec == std::errc() && parsed.ptr == end)
-        return result;
-    if (auto real = number(column))
-        return static_cast<long long>(*real);
+    if (parsed.ec == std::errc() && parsed.ptr == end) return result;
+    if (auto real = number(column)) return static_cast<long long>(*real);
     return std::nullopt;
 }
 
 std::optional<double> RecordSet::number(std::string_view column) const {
     const auto value = field(column);
-    if (!value)
-        return std::nullopt;
+    if (!value) return std::nullopt;
     double result = 0;
     const char* begin = value->data();
     const char* end = begin + value->size();
     const auto parsed = std::from_chars(begin, end, result);
-    if (parsed.ec == std::errc() && parsed.ptr == end)
-        return result;
+    if (parsed.ec == std::errc() && parsed.ptr == end) return result;
     return std::nullopt;
 }
 
@@ -183,6 +187,7 @@ struct Database::Impl {
     Engine engine = Engine::SQLite;
     bool open = false;
     std::string lastError;
+    std::vector<RecordSet::Impl*> openSets;  // sets still reading this session
 };
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
@@ -228,8 +233,12 @@ bool Database::open(std::string_view connectionString) {
 }
 
 void Database::close() {
-    if (!impl_ || !impl_->open)
-        return;
+    if (!impl_) return;
+    // A record set may outlive the command's close; its statement goes first.
+    for (RecordSet::Impl* set : impl_->openSets)
+        set->release();
+    impl_->openSets.clear();
+    if (!impl_->open) return;
     try {
         impl_->session.close();
     } catch (const std::exception&) {
@@ -269,6 +278,8 @@ std::optional<RecordSet> Database::query(std::string_view sql) {
         RecordSet set;
         set.impl_->rows =
             std::make_unique<soci::rowset<soci::row>>(impl_->session.prepare << std::string(sql));
+        set.impl_->owner = &impl_->openSets;
+        impl_->openSets.push_back(set.impl_.get());
         set.impl_->current = set.impl_->rows->begin();
         set.impl_->loadCurrent();
         return set;
@@ -326,10 +337,8 @@ bool openDatabase(Database& db, int mode) {
     writeLog("attempt to open database");
     db = Database();
     const bool usable = db.open(readConnectionString());
-    if (usable || mode == 1)
-        return usable;
-    if (gOpenFailureHandler != nullptr)
-        gOpenFailureHandler->interactiveOpenFailed(db.lastError());
+    if (usable || mode == 1) return usable;
+    if (gOpenFailureHandler != nullptr) gOpenFailureHandler->interactiveOpenFailed(db.lastError());
     return false;
 }
 

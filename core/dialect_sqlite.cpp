@@ -38,8 +38,7 @@ class SqliteDialect final : public Dialect {
                 sql += first ? "" : ", ";
                 first = false;
                 sql += std::string(column.name) + " " + columnType(column);
-                if (std::string_view(column.name) == "username")
-                    sql += " COLLATE NOCASE";
+                if (std::string_view(column.name) == "username") sql += " COLLATE NOCASE";
             }
             if (std::string_view(table.name) == "users") {
                 sql += ", domainID INTEGER, rid INTEGER PRIMARY KEY AUTOINCREMENT";

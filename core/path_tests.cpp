@@ -34,10 +34,8 @@ std::string unescapeMountField(std::string_view field) {
 }
 
 bool isUnder(std::string_view path, std::string_view mountPoint) {
-    if (mountPoint == "/")
-        return !path.empty() && path.front() == '/';
-    if (path.substr(0, mountPoint.size()) != mountPoint)
-        return false;
+    if (mountPoint == "/") return !path.empty() && path.front() == '/';
+    if (path.substr(0, mountPoint.size()) != mountPoint) return false;
     return path.size() == mountPoint.size() || path[mountPoint.size()] == '/';
 }
 
@@ -51,8 +49,7 @@ std::string readMountTable() {
 }  // namespace
 
 bool isUncPath(std::string_view path) {
-    if (path.size() < 3 || !isSeparator(path[0]) || !isSeparator(path[1]))
-        return false;
+    if (path.size() < 3 || !isSeparator(path[0]) || !isSeparator(path[1])) return false;
     const unsigned char host = static_cast<unsigned char>(path[2]);
     return !isSeparator(path[2]) &&
            (std::isalnum(host) || host == '-' || host == '_' || host == '.' || host >= 0x80);
@@ -60,29 +57,23 @@ bool isUncPath(std::string_view path) {
 
 bool isUrl(std::string_view path) {
     const size_t colon = path.find(':');
-    if (colon == std::string_view::npos || colon < 2)
-        return false;
+    if (colon == std::string_view::npos || colon < 2) return false;
     for (size_t i = 0; i < colon; ++i) {
         const unsigned char c = static_cast<unsigned char>(path[i]);
-        if (!(std::isalnum(c) || c == '+' || c == '-' || c == '.'))
-            return false;
+        if (!(std::isalnum(c) || c == '+' || c == '-' || c == '.')) return false;
     }
     return true;
 }
 
 bool isRootPath(std::string_view path) {
-    if (path == "/")
-        return true;
-    if (!isUncPath(path))
-        return false;
+    if (path == "/") return true;
+    if (!isUncPath(path)) return false;
     // A share root: //host/share with at most a trailing separator.
     std::string_view rest = path.substr(2);
     const size_t hostEnd = rest.find_first_of("/\\");
-    if (hostEnd == std::string_view::npos)
-        return false;
+    if (hostEnd == std::string_view::npos) return false;
     rest = rest.substr(hostEnd + 1);
-    if (rest.empty() || isSeparator(rest.front()))
-        return false;
+    if (rest.empty() || isSeparator(rest.front())) return false;
     const size_t shareEnd = rest.find_first_of("/\\");
     return shareEnd == std::string_view::npos || shareEnd + 1 == rest.size();
 }
@@ -92,8 +83,7 @@ bool isNetworkFileSystem(std::string_view type) {
         "nfs",        "nfs4", "cifs", "smb3",      "smbfs",
         "fuse.sshfs", "9p",   "ceph", "glusterfs", "fuse.glusterfs"};
     for (auto known : kNetworkTypes) {
-        if (type == known)
-            return true;
+        if (type == known) return true;
     }
     return false;
 }
@@ -106,8 +96,7 @@ std::string fileSystemTypeOf(std::string_view path, std::string_view mountTable)
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
         std::string device, mountPoint, type;
-        if (!(fields >> device >> mountPoint >> type))
-            continue;
+        if (!(fields >> device >> mountPoint >> type)) continue;
         mountPoint = unescapeMountField(mountPoint);
         if (isUnder(path, mountPoint) && mountPoint.size() >= bestLength) {
             bestLength = mountPoint.size();
@@ -122,8 +111,7 @@ PathTests getPathTests(std::string_view path) {
     tests.isUNC = isUncPath(path);
     tests.isURL = isUrl(path);
     tests.isRoot = isRootPath(path);
-    if (path.empty())
-        return tests;
+    if (path.empty()) return tests;
 
     std::error_code ec;
     const fs::path p{std::string(path)};
@@ -136,8 +124,7 @@ PathTests getPathTests(std::string_view path) {
         tests.isNetworkPath = true;
     } else if (path.front() == '/') {
         std::string resolved = fs::weakly_canonical(p, ec).string();
-        if (ec)
-            resolved = std::string(path);
+        if (ec) resolved = std::string(path);
         tests.isNetworkPath = isNetworkFileSystem(fileSystemTypeOf(resolved, readMountTable()));
     }
     return tests;

@@ -7,8 +7,7 @@ namespace kestrix {
 bool hasRight(std::string_view acronym, char letter) {
     const int wanted = std::toupper(static_cast<unsigned char>(letter));
     for (char c : acronym) {
-        if (std::toupper(static_cast<unsigned char>(c)) == wanted)
-            return true;
+        if (std::toupper(static_cast<unsigned char>(c)) == wanted) return true;
     }
     return false;
 }
@@ -18,8 +17,7 @@ std::string encodeRights(const Rights& r) {
                             r.execute, r.list,  r.make,   r.rmdir};
     std::string out;
     for (size_t i = 0; i < kRightsLetters.size(); ++i) {
-        if (granted[i])
-            out.push_back(kRightsLetters[i]);
+        if (granted[i]) out.push_back(kRightsLetters[i]);
     }
     return out;
 }

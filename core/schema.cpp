@@ -75,8 +75,7 @@ const std::vector<TableDef>& userTables() {
 
 bool createSchema(Database& db) {
     for (const std::string& statement : dialectFor(db.engine()).schemaStatements()) {
-        if (!db.execute(statement))
-            return false;
+        if (!db.execute(statement)) return false;
     }
     return true;
 }
@@ -84,8 +83,7 @@ bool createSchema(Database& db) {
 bool createSqliteDatabaseFile(const std::string& path, std::string* error) {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
-        if (error)
-            *error = "The file \"" + path + "\" already exists.";
+        if (error) *error = "The file \"" + path + "\" already exists.";
         return false;
     }
     sqlite3* handle = nullptr;
@@ -101,15 +99,13 @@ bool createSqliteDatabaseFile(const std::string& path, std::string* error) {
         script += "COMMIT;";
         char* message = nullptr;
         ok = sqlite3_exec(handle, script.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
-        if (!ok)
-            failure = message ? message : "unknown error";
+        if (!ok) failure = message ? message : "unknown error";
         sqlite3_free(message);
     }
     sqlite3_close(handle);
     if (!ok) {
         ::unlink(path.c_str());
-        if (error)
-            *error = "Could not create \"" + path + "\": " + failure;
+        if (error) *error = "Could not create \"" + path + "\": " + failure;
     }
     return ok;
 }

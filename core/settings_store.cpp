@@ -28,8 +28,7 @@ bool writeAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         data.remove_prefix(static_cast<size_t>(n));
@@ -52,8 +51,7 @@ fs::path SettingsStore::keyDirectory(std::string_view keyPath) const {
     size_t start = 0;
     while (start <= keyPath.size()) {
         size_t end = keyPath.find_first_of("\\/", start);
-        if (end == std::string_view::npos)
-            end = keyPath.size();
+        if (end == std::string_view::npos) end = keyPath.size();
         const std::string_view component = keyPath.substr(start, end - start);
         if (!component.empty() && component != "." && component != "..") {
             dir /= lowerAscii(component);
@@ -70,31 +68,25 @@ fs::path SettingsStore::valueFile(std::string_view keyPath, std::string_view val
 int SettingsStore::openKey(std::string_view keyPath) const {
     const fs::path dir = keyDirectory(keyPath);
     struct stat info {};
-    if (::stat(dir.c_str(), &info) != 0)
-        return errno == ENOENT ? kNotFound : errno;
-    if (!S_ISDIR(info.st_mode))
-        return ENOTDIR;
-    if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0)
-        return errno;
+    if (::stat(dir.c_str(), &info) != 0) return errno == ENOENT ? kNotFound : errno;
+    if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+    if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0) return errno;
     return kSuccess;
 }
 
 int SettingsStore::createKey(std::string_view keyPath) const {
     std::error_code ec;
     fs::create_directories(keyDirectory(keyPath), ec);
-    if (ec)
-        return ec.value();
+    if (ec) return ec.value();
     return openKey(keyPath);
 }
 
 std::string SettingsStore::readValue(std::string_view keyPath, std::string_view valueName) const {
     std::ifstream in(valueFile(keyPath, valueName), std::ios::binary);
-    if (!in)
-        return {};
+    if (!in) return {};
     std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const size_t nul = text.find('\0');
-    if (nul != std::string::npos)
-        text.resize(nul);
+    if (nul != std::string::npos) text.resize(nul);
     return text;
 }
 
@@ -103,14 +95,11 @@ bool SettingsStore::writeValue(std::string_view keyPath, std::string_view valueN
     const fs::path target = valueFile(keyPath, valueName);
     std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX"));
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, value) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok)
-        ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(temp.c_str());
+    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
     return ok;
 }
 

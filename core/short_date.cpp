@@ -27,8 +27,7 @@ std::string strftimeText(const std::string& pattern, const std::tm& tm) {
 
 bool onlyBlanksFrom(const char* p) {
     while (*p != '\0') {
-        if (!std::isspace(static_cast<unsigned char>(*p)))
-            return false;
+        if (!std::isspace(static_cast<unsigned char>(*p))) return false;
         ++p;
     }
     return true;
@@ -39,13 +38,11 @@ std::optional<std::chrono::year_month_day> parseWith(const std::string& text,
     std::tm tm{};
     tm.tm_mday = 0;
     const char* end = strptime(text.c_str(), pattern.c_str(), &tm);
-    if (end == nullptr || !onlyBlanksFrom(end))
-        return std::nullopt;
+    if (end == nullptr || !onlyBlanksFrom(end)) return std::nullopt;
     const std::chrono::year_month_day date{std::chrono::year{tm.tm_year + 1900},
                                            std::chrono::month{static_cast<unsigned>(tm.tm_mon + 1)},
                                            std::chrono::day{static_cast<unsigned>(tm.tm_mday)}};
-    if (!date.ok())
-        return std::nullopt;
+    if (!date.ok()) return std::nullopt;
     return date;
 }
 
@@ -79,7 +76,7 @@ std::string widenYear(std::string_view datePattern) {
 }
 
 std::string shortDateFormat() {
-    return widenYear(nl_langinfo_l(D_FMT, uselocale(static_cast<locale_t>(0))));
+    return widenYear(nl_langinfo(D_FMT));
 }
 
 std::string formatShortDate(std::chrono::year_month_day date) {
@@ -97,8 +94,7 @@ std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text)
 std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text,
                                                           std::string_view pattern) {
     const std::string owned(text);
-    if (auto date = parseWith(owned, std::string(pattern)))
-        return date;
+    if (auto date = parseWith(owned, std::string(pattern))) return date;
     return parseWith(owned, "%Y-%m-%d");
 }
 

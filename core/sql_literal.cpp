@@ -8,8 +8,7 @@ std::string sqlText(std::string_view value) {
     out.push_back('\'');
     for (char c : value) {
         out.push_back(c);
-        if (c == '\'')
-            out.push_back('\'');
+        if (c == '\'') out.push_back('\'');
     }
     out.push_back('\'');
     return out;

@@ -20,8 +20,7 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "kestrix-test.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
 
@@ -68,8 +67,7 @@ const PgServer& pgServer() {
         std::string line;
         while (std::getline(in, line)) {
             const auto eq = line.find('=');
-            if (eq != std::string::npos)
-                values[line.substr(0, eq)] = line.substr(eq + 1);
+            if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
         }
         return PgServer{values["KESTRIX_PG_HOST"], values["KESTRIX_PG_PORT"],
                         values["KESTRIX_PG_SOCKET"], values["KESTRIX_PG_DIR"] + "/data",
@@ -100,8 +98,7 @@ class SqliteScratch final : public ScratchDatabase {
         path_ = (dir_.path() / "servu.db").string();
         std::string error;
         if (withSchema) {
-            if (!createSqliteDatabaseFile(path_, &error))
-                throw std::runtime_error(error);
+            if (!createSqliteDatabaseFile(path_, &error)) throw std::runtime_error(error);
         } else {
             std::ofstream(path_).flush();
         }
@@ -128,8 +125,7 @@ class PostgresScratch final : public ScratchDatabase {
              dialectFor(Engine::PostgreSQL).createDatabaseStatements(name_)) {
             admin << statement;
         }
-        if (withSchema)
-            createSchemaOrThrow(connectionString());
+        if (withSchema) createSchemaOrThrow(connectionString());
     }
     ~PostgresScratch() override {
         try {
@@ -153,8 +149,7 @@ class PostgresScratch final : public ScratchDatabase {
 }  // namespace
 
 std::unique_ptr<ScratchDatabase> makeScratchDatabase(Engine engine, bool withSchema) {
-    if (engine == Engine::SQLite)
-        return std::make_unique<SqliteScratch>(withSchema);
+    if (engine == Engine::SQLite) return std::make_unique<SqliteScratch>(withSchema);
     return std::make_unique<PostgresScratch>(withSchema);
 }
 

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include "connection_string.h"
+
+namespace kestrix {
+namespace {
+
+TEST(ConnectionStringTest, SplitsPairsTrimmingKeysAndHonouringQuotes) {
+    const auto pairs = splitConnectionString(
+        " Provider = SQLite ;; Data Source=\"/srv/a;b/servu.db\" ;Extra=\"say \"\"hi\"\"\";junk;");
+    ASSERT_EQ(pairs.size(), 3u);
+    EXPECT_EQ(pairs.at("provider"), "SQLite");
+    EXPECT_EQ(pairs.at("data source"), "/srv/a;b/servu.db");
+    EXPECT_EQ(pairs.at("extra"), "say \"hi\"");
+}
+
+TEST(ConnectionStringTest, SqliteNamesItsFile) {
+    const auto parsed =
+        parseConnectionString("provider=sqlite;DATA SOURCE=/var/lib/kestrix/servu.db");
+    ASSERT_TRUE(parsed.spec) << parsed.error;
+    EXPECT_EQ(parsed.spec->engine, Engine::SQLite);
+    EXPECT_EQ(parsed.spec->path, "/var/lib/kestrix/servu.db");
+
+    EXPECT_FALSE(parseConnectionString("Provider=SQLite").spec);
+}
+
+TEST(ConnectionStringTest, PostgresWithHostPortAndCredentials) {
+    const auto parsed = parseConnectionString(
+        "Provider=PostgreSQL;Data Source=db.local:5433;Initial Catalog=servu;User ID=ftp;"
+        "Password=it's \\secret;Persist Security Info=False");
+    ASSERT_TRUE(parsed.spec) << parsed.error;
+    const ConnectionSpec& spec = *parsed.spec;
+    EXPECT_EQ(spec.engine, Engine::PostgreSQL);
+    EXPECT_EQ(spec.host, "db.local");
+    EXPECT_EQ(spec.port, "5433");
+    EXPECT_EQ(spec.database, "servu");
+    EXPECT_EQ(spec.user, "ftp");
+    EXPECT_EQ(spec.password, "it's \\secret");
+    // libpq's own quoting keeps blanks, apostrophes and backslashes intact.
+    EXPECT_EQ(sociConnectString(spec),
+              "connect_timeout=5 host='db.local' port='5433' dbname='servu' user='ftp' "
+              "password='it\\'s \\\\secret'");
+}
+
+TEST(ConnectionStringTest, IntegratedSecurityOnLocalhostUsesTheSocket) {
+    for (const char* value : {"SSPI", "true"}) {
+        const auto parsed = parseConnectionString(
+            std::string("Provider=PostgreSQL;Data Source=LocalHost;Initial Catalog=servu;"
+                        "User ID=ignored;Password=ignored;Integrated Security=") +
+            value);
+        ASSERT_TRUE(parsed.spec) << parsed.error;
+        EXPECT_TRUE(parsed.spec->integratedSecurity);
+        EXPECT_EQ(parsed.spec->host, "");
+        EXPECT_EQ(parsed.spec->user, "");
+        EXPECT_EQ(parsed.spec->password, "");
+        EXPECT_EQ(sociConnectString(*parsed.spec), "connect_timeout=5 dbname='servu'");
+    }
+    const auto remote = parseConnectionString(
+        "Provider=PostgreSQL;Data Source=db.local;Initial Catalog=servu;Integrated Security=SSPI");
+    ASSERT_TRUE(remote.spec);
+    EXPECT_EQ(remote.spec->host, "db.local");
+}
+
+TEST(ConnectionStringTest, PostgresNeedsADatabaseAndANumericPort) {
+    EXPECT_FALSE(parseConnectionString("Provider=PostgreSQL;Data Source=localhost").spec);
+    const auto parsed =
+        parseConnectionString("Provider=PostgreSQL;Data Source=h:abc;Initial Catalog=d");
+    EXPECT_FALSE(parsed.spec);
+    EXPECT_NE(parsed.error.find("abc"), std::string::npos);
+}
+
+TEST(ConnectionStringTest, OtherProvidersFailNamingThemAndTheTwoEngines) {
+    for (const char* provider : {"SQLOLEDB", "SQLOLEDB.1", "Microsoft.Jet.OLEDB.4.0", "MSDASQL"}) {
+        const auto parsed =
+            parseConnectionString(std::string("Provider=") + provider + ";Data Source=x");
+        EXPECT_FALSE(parsed.spec);
+        EXPECT_NE(parsed.error.find(std::string("\"") + provider + "\""), std::string::npos)
+            << parsed.error;
+        EXPECT_NE(parsed.error.find("SQLite"), std::string::npos);
+        EXPECT_NE(parsed.error.find("PostgreSQL"), std::string::npos);
+    }
+    const auto none = parseConnectionString("");
+    EXPECT_FALSE(none.spec);
+    EXPECT_FALSE(none.error.empty());
+}
+
+}  // namespace
+}  // namespace kestrix
