@@ -1,0 +1,55 @@
+#include "access_checks.h"
+
+#include "account_store.h"
+#include "number_text.h"
+#include "path_rules.h"
+
+namespace kestrix::plugin {
+
+std::optional<std::string> AccessChecks::homeDirectory(std::string_view user) {
+    const auto row = store_.homeRow(user);
+    if (!row || !row->homedir) return std::nullopt;
+    if (row->disabled && storedWhole(*row->disabled) == 1) return std::nullopt;
+    return row->homedir;
+}
+
+bool AccessChecks::directoryCheck(std::string_view user, std::string_view path, char letter) {
+    const auto home = homeDirectory(user);
+    if (!home) return false;
+    return directoryCheckFrom(*home, user, path, letter);
+}
+
+bool AccessChecks::directoryCheckFrom(const std::string& home, std::string_view user,
+                                      std::string_view path, char letter) {
+    const PathForm form = formForLetter(letter);
+    const auto target = normalizePath(path, form);
+    // A path that cannot be normalised matches neither home nor any rule.
+    if (!target) return false;
+    const auto homeForm = normalizePath(home, form);
+    const bool answer = homeForm && atOrBelow(*target, *homeForm);
+    return applyDirectoryRules(answer, *target, store_.directoryRules(user).rows, letter);
+}
+
+bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char letter) {
+    const auto home = homeDirectory(user);
+    if (!home) return false;
+    const auto target = normalizePath(path, PathForm::FullPath);
+    const auto homeForm = normalizePath(*home, PathForm::FullPath);
+    bool answer = target && homeForm && atOrBelow(*target, *homeForm);
+    // The directory rules can only grant here, so they are not needed once
+    // the home directory has.
+    if (!answer) answer = directoryCheckFrom(*home, user, path, letter);
+    return applyFileRules(answer, path, store_.fileRules(user).rows, letter);
+}
+
+bool AccessChecks::ratioFree(std::string_view user, std::string_view path) {
+    const auto target = normalizePath(path, PathForm::LongName);
+    if (!target) return false;
+    for (const std::string& file : store_.ratioFreeFiles(user).rows) {
+        const auto free = normalizePath(file, PathForm::LongName);
+        if (free && equalsNoCase(*free, *target)) return true;
+    }
+    return false;
+}
+
+}  // namespace kestrix::plugin

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrix::plugin {
+
+class AccountStore;
+
+// The questions answered from a user's home directory and access rules.
+class AccessChecks {
+  public:
+    explicit AccessChecks(AccountStore& store) : store_(store) {}
+
+    // The user's home directory; no value when the user is missing, has
+    // none, or is disabled.
+    std::optional<std::string> homeDirectory(std::string_view user);
+
+    // May the user act on the directory (letters L, D, C)?
+    bool directoryCheck(std::string_view user, std::string_view path, char letter);
+    // May the user act on the file (letters R, W, A, D)?
+    bool fileCheck(std::string_view user, std::string_view path, char letter);
+    // Is the file free of the user's ratio?
+    bool ratioFree(std::string_view user, std::string_view path);
+
+  private:
+    bool directoryCheckFrom(const std::string& home, std::string_view user, std::string_view path,
+                            char letter);
+
+    AccountStore& store_;
+};
+
+}  // namespace kestrix::plugin

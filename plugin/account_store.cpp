@@ -1,0 +1,331 @@
+#include "account_store.h"
+
+#include <soci/postgresql/soci-postgresql.h>
+
+#include <array>
+#include <charconv>
+
+#include "prepared_query.h"
+
+namespace kestrix::plugin {
+
+namespace {
+
+// The users columns in UserColumn order.
+constexpr std::array<const char*, kUserColumnCount> kUserColumnNames = {
+    "password",    "login_msg_file",  "hide_hidden_files",    "rel_path",          "ratio_type",
+    "ratio_down",  "ratio_up",        "ratio_current_credit", "use_quota",         "quota_current",
+    "quota_max",   "always_login",    "one_login_per_ip",     "speed_limit_value", "timeout",
+    "maintenance", "session_timeout", "max_concurrent",       "max_logins_per_ip",
+};
+
+enum Query {
+    kBlockedIps,
+    kBlockedIpsByUser,
+    kLogIps,
+    kSignOn,
+    kSignOff,
+    kHome,
+    kQuotaPair,
+    kDirRules,
+    kFileRules,
+    kRatioFree,
+    kQueryCount
+};
+
+struct QuerySpec {
+    const char* sql;
+    std::size_t columns;
+    bool hasParameter;
+};
+
+constexpr std::array<QuerySpec, kQueryCount> kQueries = {{
+    {"select ip from blocked_ips", 1, false},
+    {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true},
+    {"select ip from log_ips", 1, false},
+    {"select signon_msg_file from sign_files where ip=:ip", 1, true},
+    {"select signoff_msg_file from sign_files where ip=:ip", 1, true},
+    {"select homedir,disable_user from users where username=:u", 2, true},
+    {"select quota_current,quota_max from users where username=:u", 2, true},
+    {"select directory,dir_rights,inherit_subdirs from dir_rights where username=:u", 3, true},
+    {"select filename,file_rights from file_rights where username=:u", 2, true},
+    {"select filename from ratio_free_files where username=:u or username='*'", 1, true},
+}};
+
+// A number as decimal text, independent of the process locale.
+std::string decimalText(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+// The statements of one connection, prepared on first use, with the
+// variables the updates are bound to.
+struct AccountStore::Statements {
+    Statements(soci::session& s, Engine e) : session(s), engine(e) {}
+
+    PreparedQuery& userColumn(UserColumn column) {
+        auto& slot = userColumns[static_cast<std::size_t>(column)];
+        if (!slot) {
+            const std::string sql = std::string("select ") +
+                                    kUserColumnNames[static_cast<std::size_t>(column)] +
+                                    " from users where username=:u";
+            slot = std::make_unique<PreparedQuery>(session, engine, sql, 1, true);
+        }
+        return *slot;
+    }
+
+    PreparedQuery& query(int which) {
+        auto& slot = queries[static_cast<std::size_t>(which)];
+        if (!slot) {
+            const QuerySpec& spec = kQueries[static_cast<std::size_t>(which)];
+            slot = std::make_unique<PreparedQuery>(session, engine, spec.sql, spec.columns,
+                                                   spec.hasParameter);
+        }
+        return *slot;
+    }
+
+    PreparedUpdate& passwordUpdate() {
+        if (!password) {
+            password = std::make_unique<PreparedUpdate>(
+                session, "update users set password=:p where username=:u", soci::use(newPassword),
+                soci::use(user));
+        }
+        return *password;
+    }
+
+    PreparedUpdate& creditUpdate() {
+        if (!credit) {
+            // The amount goes as decimal text, which both engines take as
+            // the number (the driver's own formatting follows the locale).
+            credit = std::make_unique<PreparedUpdate>(
+                session,
+                "update users set ratio_current_credit=ratio_current_credit+:amount "
+                "where username=:u",
+                soci::use(amount), soci::use(user));
+        }
+        return *credit;
+    }
+
+    PreparedUpdate& quotaUpdate() {
+        if (!quota) {
+            quota = std::make_unique<PreparedUpdate>(
+                session,
+                "update users set quota_current=:v where username=:u and quota_current=:old",
+                soci::use(quotaValue), soci::use(user), soci::use(quotaExpected));
+        }
+        return *quota;
+    }
+
+    soci::session& session;
+    Engine engine;
+    // Bound by reference into the updates.
+    std::string user;
+    std::string newPassword;
+    std::string amount;
+    long long quotaValue = 0;
+    long long quotaExpected = 0;
+
+    std::array<std::unique_ptr<PreparedQuery>, kUserColumnCount> userColumns;
+    std::array<std::unique_ptr<PreparedQuery>, kQueryCount> queries;
+    std::unique_ptr<PreparedUpdate> password;
+    std::unique_ptr<PreparedUpdate> credit;
+    std::unique_ptr<PreparedUpdate> quota;
+};
+
+AccountStore::AccountStore(Clock clock) : clock_(std::move(clock)) {}
+
+AccountStore::~AccountStore() {
+    close();
+}
+
+void AccountStore::start(std::string connectionString) {
+    connectionString_ = std::move(connectionString);
+    if (!connectionString_.empty()) open();
+}
+
+bool AccountStore::ready() {
+    if (db_.isOpen()) return true;
+    if (connectionString_.empty()) return false;
+    if (lastAttempt_ && clock_() - *lastAttempt_ < kRetryInterval) return false;
+    return open();
+}
+
+bool AccountStore::open() {
+    close();
+    lastAttempt_ = clock_();
+    if (!db_.open(connectionString_)) return false;
+    statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
+    return true;
+}
+
+void AccountStore::close() {
+    // Statements belong to their connection and go first.
+    statements_.reset();
+    db_.close();
+}
+
+bool AccountStore::connectionBroken() const {
+    if (!db_.isOpen()) return true;
+    if (db_.engine() != Engine::PostgreSQL) return false;
+    auto& session = const_cast<Database&>(db_).session();
+    auto* backend = static_cast<soci::postgresql_session_backend*>(session.get_backend());
+    return backend == nullptr || backend->conn_ == nullptr ||
+           PQstatus(backend->conn_) != CONNECTION_OK;
+}
+
+template <class Op>
+bool AccountStore::attempt(Op&& op) {
+    if (!ready()) return false;
+    try {
+        op(*statements_);
+        return true;
+    } catch (const std::exception&) {
+        if (!connectionBroken()) return false;
+    }
+    // The connection broke (the server restarted): one fresh connection,
+    // one more try.
+    if (!open()) return false;
+    try {
+        op(*statements_);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::optional<std::string> AccountStore::userValue(UserColumn column, std::string_view user) {
+    std::optional<std::string> value;
+    attempt([&](Statements& s) {
+        PreparedQuery& query = s.userColumn(column);
+        query.run(user, [&] {
+            value = query.column(0);
+            return false;
+        });
+    });
+    return value;
+}
+
+std::optional<std::string> AccountStore::signFile(bool signOn, std::string_view address) {
+    std::optional<std::string> value;
+    attempt([&](Statements& s) {
+        PreparedQuery& query = s.query(signOn ? kSignOn : kSignOff);
+        query.run(address, [&] {
+            value = query.column(0);
+            return false;
+        });
+    });
+    return value;
+}
+
+std::optional<AccountStore::HomeRow> AccountStore::homeRow(std::string_view user) {
+    std::optional<HomeRow> row;
+    attempt([&](Statements& s) {
+        row.reset();
+        PreparedQuery& query = s.query(kHome);
+        query.run(user, [&] {
+            row = HomeRow{query.column(0), query.column(1)};
+            return false;
+        });
+    });
+    return row;
+}
+
+std::optional<AccountStore::QuotaRow> AccountStore::quotaRow(std::string_view user) {
+    std::optional<QuotaRow> row;
+    attempt([&](Statements& s) {
+        row.reset();
+        PreparedQuery& query = s.query(kQuotaPair);
+        query.run(user, [&] {
+            row = QuotaRow{query.column(0), query.column(1)};
+            return false;
+        });
+    });
+    return row;
+}
+
+template <class Row, class MakeRow>
+ReadList<Row> AccountStore::readList(int which, std::string_view parameter, MakeRow&& makeRow) {
+    ReadList<Row> list;
+    list.complete = attempt([&](Statements& s) {
+        list.rows.clear();
+        PreparedQuery& query = s.query(which);
+        query.run(parameter, [&] {
+            if (auto row = makeRow(query)) list.rows.push_back(std::move(*row));
+            return true;
+        });
+    });
+    return list;
+}
+
+namespace {
+
+std::optional<std::string> firstColumn(const PreparedQuery& query) {
+    return query.column(0);
+}
+
+}  // namespace
+
+ReadList<std::string> AccountStore::blockedAddresses() {
+    return readList<std::string>(kBlockedIps, {}, firstColumn);
+}
+
+ReadList<std::string> AccountStore::blockedAddressesOfUser(std::string_view user) {
+    return readList<std::string>(kBlockedIpsByUser, user, firstColumn);
+}
+
+ReadList<std::string> AccountStore::listedAddresses() {
+    return readList<std::string>(kLogIps, {}, firstColumn);
+}
+
+ReadList<std::string> AccountStore::ratioFreeFiles(std::string_view user) {
+    return readList<std::string>(kRatioFree, user, firstColumn);
+}
+
+ReadList<DirRuleRow> AccountStore::directoryRules(std::string_view user) {
+    return readList<DirRuleRow>(kDirRules, user, [](const PreparedQuery& q) {
+        return std::optional<DirRuleRow>(DirRuleRow{q.column(0), q.column(1), q.column(2)});
+    });
+}
+
+ReadList<FileRuleRow> AccountStore::fileRules(std::string_view user) {
+    return readList<FileRuleRow>(kFileRules, user, [](const PreparedQuery& q) {
+        return std::optional<FileRuleRow>(FileRuleRow{q.column(0), q.column(1)});
+    });
+}
+
+bool AccountStore::changePassword(std::string_view user, std::string_view password) {
+    long long changed = 0;
+    attempt([&](Statements& s) {
+        PreparedUpdate& update = s.passwordUpdate();
+        s.user.assign(user);
+        s.newPassword.assign(password);
+        changed = update.run();
+    });
+    return changed > 0;
+}
+
+bool AccountStore::addCredit(std::string_view user, double amount) {
+    return attempt([&](Statements& s) {
+        PreparedUpdate& update = s.creditUpdate();
+        s.user.assign(user);
+        s.amount = decimalText(amount);
+        update.run();
+    });
+}
+
+bool AccountStore::storeQuota(std::string_view user, long long expected, long long value) {
+    long long changed = 0;
+    attempt([&](Statements& s) {
+        PreparedUpdate& update = s.quotaUpdate();
+        s.user.assign(user);
+        s.quotaExpected = expected;
+        s.quotaValue = value;
+        changed = update.run();
+    });
+    return changed > 0;
+}
+
+}  // namespace kestrix::plugin

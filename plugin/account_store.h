@@ -1,0 +1,121 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "database.h"
+#include "path_rules.h"
+
+namespace kestrix::plugin {
+
+using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+// The columns of a users row that a question reads on its own.
+enum class UserColumn {
+    Password,
+    LoginMessageFile,
+    HideHiddenFiles,
+    RelPath,
+    RatioType,
+    RatioDown,
+    RatioUp,
+    RatioCredit,
+    UseQuota,
+    QuotaCurrent,
+    QuotaMax,
+    AlwaysLogin,
+    OneLoginPerIp,
+    SpeedLimit,
+    Timeout,
+    Maintenance,
+    SessionTimeout,
+    MaxConcurrent,
+    MaxLoginsPerIp,
+};
+inline constexpr std::size_t kUserColumnCount = 19;
+
+// Rows of a list read; complete is false when the read failed part way.
+template <class Row>
+struct ReadList {
+    std::vector<Row> rows;
+    bool complete = true;
+};
+
+// The plug-in's one database connection and every statement it runs.
+// Statements are prepared on first use and kept for the connection's life.
+// When a statement fails because the connection broke, the connection is
+// opened again once and the statement repeated. A connection that could not
+// be opened is tried again at most once per retry interval. Not thread-safe:
+// the caller runs one event at a time.
+class AccountStore {
+  public:
+    static constexpr std::chrono::seconds kRetryInterval{5};
+
+    explicit AccountStore(Clock clock);
+    ~AccountStore();
+    AccountStore(const AccountStore&) = delete;
+    AccountStore& operator=(const AccountStore&) = delete;
+
+    // Keeps the connection string and opens the database. An empty string
+    // is no database: the store never becomes ready.
+    void start(std::string connectionString);
+    // True when the connection is open, after an attempt to open it when
+    // it is not and the retry interval has passed since the last attempt.
+    bool ready();
+
+    // Reads of one value; no value for a missing row, a NULL, or a failure.
+    std::optional<std::string> userValue(UserColumn column, std::string_view user);
+    std::optional<std::string> signFile(bool signOn, std::string_view address);
+
+    struct HomeRow {
+        std::optional<std::string> homedir;
+        std::optional<std::string> disabled;
+    };
+    std::optional<HomeRow> homeRow(std::string_view user);
+
+    struct QuotaRow {
+        std::optional<std::string> current;
+        std::optional<std::string> maximum;
+    };
+    std::optional<QuotaRow> quotaRow(std::string_view user);
+
+    ReadList<std::string> blockedAddresses();
+    ReadList<std::string> blockedAddressesOfUser(std::string_view user);
+    ReadList<std::string> listedAddresses();
+    ReadList<DirRuleRow> directoryRules(std::string_view user);
+    ReadList<FileRuleRow> fileRules(std::string_view user);
+    ReadList<std::string> ratioFreeFiles(std::string_view user);
+
+    // Writes. True when a row was changed (changePassword, storeQuota) or
+    // the statement ran (addCredit).
+    bool changePassword(std::string_view user, std::string_view password);
+    bool addCredit(std::string_view user, double amount);
+    // Stores the new quota value when the stored one is still `expected`.
+    bool storeQuota(std::string_view user, long long expected, long long value);
+
+  private:
+    struct Statements;
+
+    bool open();
+    void close();
+    bool connectionBroken() const;
+    // Runs op (which may throw) on the open connection, repeating it once
+    // on a fresh connection when the first run broke the connection.
+    template <class Op>
+    bool attempt(Op&& op);
+    template <class Row, class MakeRow>
+    ReadList<Row> readList(int query, std::string_view parameter, MakeRow&& makeRow);
+
+    Clock clock_;
+    std::string connectionString_;
+    std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
+    Database db_;
+    std::unique_ptr<Statements> statements_;
+};
+
+}  // namespace kestrix::plugin

@@ -1,0 +1,126 @@
+#include "path_rules.h"
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "rights.h"
+
+namespace kestrix::plugin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMaxPathCharacters = 512;
+
+std::size_t characterCount(std::string_view text) {
+    std::size_t count = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
+std::optional<std::string> fitting(std::string text) {
+    if (text.size() > 1 && text.back() == '/') text.pop_back();
+    if (text.empty() || characterCount(text) > kMaxPathCharacters) return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> longName(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) return std::nullopt;
+    return fitting(resolved.get());
+}
+
+std::optional<std::string> fullPath(const std::string& path) {
+    std::error_code ec;
+    fs::path absolute = fs::path(path);
+    if (absolute.is_relative()) {
+        const fs::path current = fs::current_path(ec);
+        if (ec) return std::nullopt;
+        absolute = current / absolute;
+    }
+    std::string text = absolute.lexically_normal().string();
+    // lexically_normal keeps a trailing separator ("/a/b/"); so may a path
+    // of several slashes at the root.
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return fitting(std::move(text));
+}
+
+}  // namespace
+
+PathForm formForLetter(char letter) {
+    switch (letter) {
+        case 'C':
+        case 'c':
+        case 'W':
+        case 'w':
+            return PathForm::FullPath;
+        default:
+            return PathForm::LongName;
+    }
+}
+
+std::optional<std::string> normalizePath(std::string_view path, PathForm form) {
+    if (path.empty()) return std::nullopt;
+    const std::string text(path);
+    return form == PathForm::LongName ? longName(text) : fullPath(text);
+}
+
+bool atOrBelow(std::string_view path, std::string_view directory) {
+    if (directory.empty() || path.substr(0, directory.size()) != directory) return false;
+    if (path.size() == directory.size() || directory.back() == '/') return true;
+    return path[directory.size()] == '/';
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool strictlyBelow(std::string_view path, std::string_view directory) {
+    return atOrBelow(path, directory) && !equalsNoCase(path, directory);
+}
+
+bool exactlyAt(std::string_view path, std::string_view directory) {
+    return atOrBelow(path, directory) && !strictlyBelow(path, directory);
+}
+
+bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
+                         const std::vector<DirRuleRow>& rules, char letter) {
+    const PathForm form = formForLetter(letter);
+    for (const DirRuleRow& rule : rules) {
+        if (!rule.directory) continue;
+        const auto directory = normalizePath(*rule.directory, form);
+        if (!directory) continue;
+        const bool inherited = rule.inherit && decodeInherit(*rule.inherit);
+        if (exactlyAt(normalizedPath, *directory) ||
+            (inherited && strictlyBelow(normalizedPath, *directory))) {
+            answer = rule.rights && hasRight(*rule.rights, letter);
+        }
+    }
+    return answer;
+}
+
+bool applyFileRules(bool answer, std::string_view path, const std::vector<FileRuleRow>& rules,
+                    char letter) {
+    for (const FileRuleRow& rule : rules) {
+        if (rule.filename && equalsNoCase(*rule.filename, path))
+            answer = rule.rights && hasRight(*rule.rights, letter);
+    }
+    return answer;
+}
+
+}  // namespace kestrix::plugin

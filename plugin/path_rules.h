@@ -1,0 +1,59 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrix::plugin {
+
+// How a path is made absolute before it is compared: the long-name form
+// resolves it on disk (and fails for a path that does not exist), the
+// full-path form normalises its text (and does not need the path).
+enum class PathForm { LongName, FullPath };
+
+// The letters C and W (either case) take the full-path form, all others the
+// long-name form.
+PathForm formForLetter(char letter);
+
+// The absolute form of a path without a trailing '/' (except the root); no
+// value when it cannot be formed or exceeds 512 characters.
+std::optional<std::string> normalizePath(std::string_view path, PathForm form);
+
+// Path relations of two normalised paths. "At or below" holds only at a
+// path boundary: the directory itself or the directory followed by '/'.
+bool atOrBelow(std::string_view path, std::string_view directory);
+bool strictlyBelow(std::string_view path, std::string_view directory);
+bool exactlyAt(std::string_view path, std::string_view directory);
+
+// Texts compared without regard to ASCII letter case.
+bool equalsNoCase(std::string_view a, std::string_view b);
+
+// One dir_rights row as read (NULLs as no value).
+struct DirRuleRow {
+    std::optional<std::string> directory;
+    std::optional<std::string> rights;
+    std::optional<std::string> inherit;
+};
+
+// One file_rights row as read.
+struct FileRuleRow {
+    std::optional<std::string> filename;
+    std::optional<std::string> rights;
+};
+
+// The directory rules applied in row order to a start answer: a rule
+// applies when the path is exactly at its directory, or strictly below it
+// and the rule is inherited; each applying rule sets the answer to whether
+// it grants the letter, so the last one decides. The path is already
+// normalised with the letter's form; rule directories are normalised here.
+bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
+                         const std::vector<DirRuleRow>& rules, char letter);
+
+// The file rules applied in row order: a row whose filename equals the path
+// (without regard to case, not normalised) sets the answer to whether it
+// grants the letter.
+bool applyFileRules(bool answer, std::string_view path, const std::vector<FileRuleRow>& rules,
+                    char letter);
+
+}  // namespace kestrix::plugin

@@ -1,0 +1,34 @@
+#include "prepared_query.h"
+
+#include <soci/sqlite3/soci-sqlite3.h>
+
+namespace kestrix::plugin {
+
+PreparedQuery::PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
+                             std::size_t columns, bool hasParameter)
+    : engine_(engine), values_(columns), indicators_(columns), statement_(session) {
+    for (std::size_t i = 0; i < columns; ++i)
+        statement_.exchange(soci::into(values_[i], indicators_[i]));
+    if (hasParameter) statement_.exchange(soci::use(parameter_));
+    statement_.alloc();
+    statement_.prepare(sql);
+    statement_.define_and_bind();
+}
+
+PreparedQuery::~PreparedQuery() = default;
+
+std::optional<std::string> PreparedQuery::column(std::size_t i) const {
+    if (i >= values_.size() || indicators_[i] == soci::i_null) return std::nullopt;
+    return values_[i];
+}
+
+void PreparedQuery::finish() noexcept {
+    // SQLite holds its read lock while a statement has rows left to step;
+    // a single-row read stops after the first row, so reset it now rather
+    // than at its next use, or a writer in another process waits on us.
+    if (engine_ != Engine::SQLite) return;
+    auto* backend = static_cast<soci::sqlite3_statement_backend*>(statement_.get_backend());
+    if (backend != nullptr && backend->stmt_ != nullptr) sqlite_api::sqlite3_reset(backend->stmt_);
+}
+
+}  // namespace kestrix::plugin

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <soci/soci.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "connection_string.h"
+
+namespace kestrix::plugin {
+
+// A SELECT prepared once on a connection, with at most one text parameter
+// and a fixed number of columns, every column read as text. The parameter
+// is bound, never spliced: the database compares it exactly as it would
+// compare the same value written as an SQL text literal.
+class PreparedQuery {
+  public:
+    PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
+                  std::size_t columns, bool hasParameter);
+    ~PreparedQuery();
+    PreparedQuery(const PreparedQuery&) = delete;
+    PreparedQuery& operator=(const PreparedQuery&) = delete;
+
+    // The current row's column; no value for a database NULL.
+    std::optional<std::string> column(std::size_t i) const;
+
+    // Runs the query and calls onRow for each row until it returns false.
+    // Throws what the database throws.
+    template <class OnRow>
+    void run(std::string_view parameter, OnRow&& onRow) {
+        parameter_.assign(parameter);
+        Finisher finisher{*this};
+        bool more = statement_.execute(true);
+        while (more && onRow()) {
+            more = statement_.fetch();
+        }
+    }
+
+  private:
+    // Ends the statement's read when the caller stops early, so that an
+    // engine that keeps a read open on an unfinished statement releases it.
+    struct Finisher {
+        PreparedQuery& query;
+        ~Finisher() { query.finish(); }
+    };
+    void finish() noexcept;
+
+    Engine engine_;
+    std::string parameter_;
+    std::vector<std::string> values_;
+    std::vector<soci::indicator> indicators_;
+    soci::statement statement_;
+};
+
+// An UPDATE prepared once on a connection; the caller binds its variables
+// by reference and sets them before each run.
+class PreparedUpdate {
+  public:
+    template <class... Uses>
+    PreparedUpdate(soci::session& session, const std::string& sql, Uses&&... uses)
+        : statement_(session) {
+        (statement_.exchange(std::forward<Uses>(uses)), ...);
+        statement_.alloc();
+        statement_.prepare(sql);
+        statement_.define_and_bind();
+    }
+
+    // Runs the statement; the number of rows it changed. Throws what the
+    // database throws.
+    long long run() {
+        statement_.execute(true);
+        return statement_.get_affected_rows();
+    }
+
+  private:
+    soci::statement statement_;
+};
+
+}  // namespace kestrix::plugin
