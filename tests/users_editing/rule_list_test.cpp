@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "directory_entry.h"
+#include "rule_list.h"
+#include "scratch.h"
+#include "scripted_prompts.h"
+
+namespace kestrix::users {
+namespace {
+
+RuleList threeRules() {
+    RuleList list;
+    list.load({"/srv/ftp", "RL", "1"});
+    list.load({"/srv/ftp/in", "RWL", "0"});
+    list.load({"/srv/ftp/out", "rwx", " 1 "});
+    return list;
+}
+
+TEST(RuleListTest, SelectionShowsTheLastRuleOfThatDirectory) {
+    RuleList list = threeRules();
+    EXPECT_FALSE(list.shownForSelection());
+    list.select(2);
+    auto shown = list.shownForSelection();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(shown->rights.read && shown->rights.write);
+    EXPECT_FALSE(shown->rights.list || shown->rights.execute);
+    EXPECT_TRUE(shown->inherit);
+
+    list.add("/srv/ftp/out");  // a second rule for the same directory
+    ASSERT_EQ(list.entries().size(), 4u);
+    list.select(2);
+    shown = list.shownForSelection();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(encodeRights(shown->rights), "RL");
+}
+
+TEST(RuleListTest, AddedRuleReadsAndListsAndInherits) {
+    RuleList list;
+    list.add("/srv/ftp/Upload");
+    ASSERT_EQ(list.rules().size(), 1u);
+    EXPECT_EQ(list.rules()[0], (DirRule{"/srv/ftp/Upload", "RL", "1"}));
+    EXPECT_EQ(list.entries(), (std::vector<std::string>{"/srv/ftp/Upload"}));
+    EXPECT_EQ(list.selected(), -1);
+}
+
+TEST(RuleListTest, RenameTouchesOnlyTheExactDirectory) {
+    RuleList list = threeRules();
+    list.rename("/srv/ftp", "/srv/pub");
+    EXPECT_EQ(list.rules()[0], (DirRule{"/srv/pub", "RL", "1"}));
+    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/in");
+    EXPECT_EQ(list.entries()[0], "/srv/pub");
+    EXPECT_EQ(list.entries()[1], "/srv/ftp/in");
+    list.rename("/SRV/FTP/IN", "/x");  // paths keep their case: another directory
+    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/in");
+}
+
+TEST(RuleListTest, RemoveTakesEveryRuleAndEntryOfTheDirectory) {
+    RuleList list = threeRules();
+    list.add("/srv/ftp/in");
+    list.select(1);
+    ASSERT_TRUE(list.removeSelected());
+    EXPECT_EQ(list.selected(), -1);
+    EXPECT_EQ(list.entries(), (std::vector<std::string>{"/srv/ftp", "/srv/ftp/out"}));
+    ASSERT_EQ(list.rules().size(), 2u);
+    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/out");
+    EXPECT_FALSE(list.removeSelected());
+}
+
+TEST(RuleListTest, UpAndDownMoveEntryAndRuleTogether) {
+    RuleList list = threeRules();
+    list.select(0);
+    EXPECT_FALSE(list.moveUp());
+    list.select(2);
+    EXPECT_FALSE(list.moveDown());
+    EXPECT_TRUE(list.moveUp());
+    EXPECT_EQ(list.selected(), 1);
+    EXPECT_EQ(list.entries(),
+              (std::vector<std::string>{"/srv/ftp", "/srv/ftp/out", "/srv/ftp/in"}));
+    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/out");
+    EXPECT_EQ(list.rules()[2].directory, "/srv/ftp/in");
+    list.select(0);
+    EXPECT_TRUE(list.moveDown());
+    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp");
+    EXPECT_EQ(list.selected(), 1);
+}
+
+TEST(DirectoryEntryTest, AcceptsExistingDirectoriesWithoutTrailingSeparator) {
+    kestrix::test::TempDir dir;
+    test::ScriptedPrompts prompts;
+    const std::string typed = "  " + dir.path().string() + "/  ";
+    const auto result = acceptDirectoryEntry(typed, "", prompts);
+    ASSERT_TRUE(result.path);
+    EXPECT_EQ(*result.path, dir.path().string());
+    EXPECT_EQ(result.shownText, dir.path().string());
+    EXPECT_TRUE(result.changed);
+    EXPECT_TRUE(prompts.shown.empty());
+
+    const auto root = acceptDirectoryEntry("/", "/", prompts);
+    ASSERT_TRUE(root.path);
+    EXPECT_EQ(*root.path, "/");
+    EXPECT_FALSE(root.changed);
+    EXPECT_EQ(defaultRulePath(" /srv/ftp/ "), "/srv/ftp");
+}
+
+TEST(DirectoryEntryTest, RefusesMissingPathsUrlsAndOverlongText) {
+    const std::string notValid =
+        "The path specified is not valid.\r\nPlease check your path and try again.";
+    for (const std::string typed : {"", "/no/such/dir", "file:///tmp", "http://host/x"}) {
+        test::ScriptedPrompts prompts;
+        EXPECT_FALSE(acceptDirectoryEntry(typed, "", prompts).path) << typed;
+        EXPECT_EQ(prompts.texts(), (std::vector<std::string>{notValid})) << typed;
+    }
+    {
+        test::ScriptedPrompts prompts;
+        EXPECT_FALSE(acceptDirectoryEntry(std::string(65001, 'd'), "", prompts).path);
+        EXPECT_EQ(prompts.texts(),
+                  (std::vector<std::string>{"The number of characters in the directory field \r\n"
+                                            "exceeds the maximum number of characters allowed."}));
+    }
+    {
+        test::ScriptedPrompts prompts;  // 65000 passes the length check
+        EXPECT_FALSE(acceptDirectoryEntry(std::string(65000, 'd'), "", prompts).path);
+        EXPECT_EQ(prompts.texts(), (std::vector<std::string>{notValid}));
+    }
+}
+
+}  // namespace
+}  // namespace kestrix::users

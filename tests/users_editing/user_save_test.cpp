@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include "database.h"
+#include "scratch.h"
+#include "scripted_prompts.h"
+#include "settings.h"
+#include "user_lifecycle.h"
+#include "user_save.h"
+
+namespace kestrix::users {
+namespace {
+
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+// A database with the user tables that the settings store points at.
+class SaveTest : public ::testing::TestWithParam<Engine> {
+  protected:
+    void SetUp() override {
+        scratch_ = kestrix::test::makeScratchDatabase(GetParam());
+        ASSERT_TRUE(writeConnectionString(scratch_->connectionString()));
+        ASSERT_TRUE(db_.open(scratch_->connectionString())) << db_.lastError();
+        home_ = home.path().string();
+    }
+
+    void exec(const std::string& sql) { ASSERT_TRUE(db_.execute(sql)) << db_.lastError() << sql; }
+
+    Rows rows(const std::string& sql, std::vector<std::string> columns) {
+        Rows out;
+        auto rs = db_.query(sql);
+        EXPECT_TRUE(rs) << db_.lastError();
+        for (; rs && !rs->eof(); rs->moveNext()) {
+            std::vector<std::optional<std::string>> row;
+            for (const auto& c : columns)
+                row.push_back(rs->field(c));
+            out.push_back(row);
+        }
+        return out;
+    }
+
+    Rows rules(const std::string& user) {
+        return rows(
+            "SELECT username, directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
+            "username='" +
+                user + "'",
+            {"username", "directory", "dir_rights", "inherit_subdirs"});
+    }
+
+    void storeBob() {
+        exec(
+            "INSERT INTO users (username, homedir, password, comments, max_concurrent, "
+            "max_logins_per_ip) VALUES ('bob', '" +
+            home_ + "', 'secret', 'old notes', 3, 2)");
+        exec(
+            "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES "
+            "('bob', '" +
+            home_ + "', 'RL', 1)");
+        exec(
+            "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES "
+            "('bob', '" +
+            home_ + "/in', 'RL', 0)");
+    }
+
+    SaveForm bobForm() {
+        SaveForm form;
+        form.username = "bob";
+        form.homeDir = home_;
+        form.password = kPasswordPlaceholder;
+        form.notes = "   ";
+        return form;
+    }
+
+    SaveContext bobContext() {
+        return {"bob", kEditStored, {{home_, "RL", "1"}, {home_ + "/in", "RL", "0"}}};
+    }
+
+    kestrix::test::ScopedRegistry registry_;
+    kestrix::test::TempDir home;
+    std::string home_;
+    std::unique_ptr<kestrix::test::ScratchDatabase> scratch_;
+    Database db_;
+};
+
+TEST_P(SaveTest, StoredUserExampleProducesExactlyThoseRows) {
+    storeBob();
+    SaveForm form = bobForm();
+    form.boxes.read = form.boxes.write = true;
+    form.inheritBox = true;
+    form.selectedRule = home_ + "/in";
+    const SaveContext context = bobContext();
+
+    test::ScriptedPrompts prompts;
+    const auto checked = checkForSave(form, prompts);
+    ASSERT_TRUE(checked);
+    const auto steps = saveSteps(*checked, form, context);
+    std::vector<std::string> sql;
+    for (const auto& s : steps)
+        sql.push_back(s.sql);
+    EXPECT_EQ(sql, (std::vector<std::string>{
+                       "UPDATE users SET username='bob', homedir='" + home_ +
+                           "', comments=NULL WHERE username='bob'",
+                       "DELETE FROM dir_rights WHERE username='bob'",
+                       "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                       "VALUES ('bob', '" +
+                           home_ + "', 'RL', 1)",
+                       "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                       "VALUES ('bob', '" +
+                           home_ + "/in', 'RW', 1)"}));
+
+    EXPECT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
+    EXPECT_EQ(rules("bob"), (Rows{{"bob", home_, "RL", "1"}, {"bob", home_ + "/in", "RW", "1"}}));
+    // Placeholder: the stored password stays; blank notes become NULL.
+    EXPECT_EQ(rows("SELECT password, comments, max_concurrent FROM users",
+                   {"password", "comments", "max_concurrent"}),
+              (Rows{{"secret", std::nullopt, "3"}}));
+}
+
+TEST_P(SaveTest, TypedTextsAreStoredAsTyped) {
+    storeBob();
+    SaveForm form = bobForm();
+    form.password = "[click here to change]";  // not the placeholder: a new password
+    form.notes = "  O'Neil said \"hi\" \\o/  ";
+    test::ScriptedPrompts prompts;
+    ASSERT_EQ(saveUser(form, bobContext(), prompts), SaveOutcome::Written);
+    EXPECT_EQ(
+        rows("SELECT password, comments FROM users WHERE username='bob'", {"password", "comments"}),
+        (Rows{{"[click here to change]", "  O'Neil said \"hi\" \\o/  "}}));
+}
+
+TEST_P(SaveTest, NewUserIsInsertedWithItsDefaults) {
+    SaveForm form;
+    form.username = "o'hara";
+    form.homeDir = home_;
+    form.password = "pw";
+    SaveContext context{"", kEditNew, {}};
+    test::ScriptedPrompts prompts;
+    ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
+    EXPECT_EQ(
+        rows("SELECT username, homedir, password, comments, max_concurrent, max_logins_per_ip, "
+             "quota_current, disable_user, Expires FROM users",
+             {"username", "homedir", "password", "comments", "max_concurrent", "max_logins_per_ip",
+              "quota_current", "disable_user", "Expires"}),
+        (Rows{{"o'hara", home_, "pw", std::nullopt, "1", "1", "0", std::nullopt, std::nullopt}}));
+    EXPECT_TRUE(rules("o''hara").empty());
+}
+
+TEST_P(SaveTest, CopyOfAUserWithThreeRules) {
+    storeBob();
+    exec(
+        "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES "
+        "('bob', '/srv/ftp/pub', 'RWAMELCD', 1)");
+    SaveContext context = bobContext();
+    context.ruleSet.push_back({"/srv/ftp/pub", "RWAMELCD", "1"});
+
+    test::ScriptedPrompts prompts;
+    prompts.answer(Answer::Yes).type("carol").type("carols-pw");
+    const CopyResult copy = runCopyFlow({"bob", "bob"}, prompts);
+    ASSERT_TRUE(copy.copyStarted);
+    EXPECT_EQ(copy.nameBox, "carol");
+    EXPECT_EQ(prompts.inputDefaults[0], "bob");
+
+    SaveForm form = bobForm();
+    form.username = copy.nameBox;
+    form.password = copy.password;
+    form.notes = "shared notes";
+    context.selectedUser = copy.nameBox;
+    context.editMode = kEditCopy;
+    ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
+
+    EXPECT_EQ(rows("SELECT homedir, password, comments, max_concurrent, max_logins_per_ip, "
+                   "quota_current FROM users WHERE username='carol'",
+                   {"homedir", "password", "comments", "max_concurrent", "max_logins_per_ip",
+                    "quota_current"}),
+              (Rows{{home_, "carols-pw", "shared notes", "1", "1", "0"}}));
+    EXPECT_EQ(rules("carol"), (Rows{{"carol", home_, "RL", "1"},
+                                    {"carol", home_ + "/in", "RL", "0"},
+                                    {"carol", "/srv/ftp/pub", "RWAMELCD", "1"}}));
+    EXPECT_EQ(rules("bob").size(), 3u);  // the original keeps its rules
+    EXPECT_EQ(rows("SELECT password FROM users WHERE username='bob'", {"password"}),
+              (Rows{{"secret"}}));
+}
+
+TEST_P(SaveTest, FailureHalfWayLeavesUserAndRulesAsTheyWere) {
+    storeBob();
+    if (GetParam() == Engine::SQLite) {
+        exec(
+            "CREATE TRIGGER boom BEFORE INSERT ON dir_rights WHEN NEW.directory='/boom' "
+            "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+    } else {
+        exec(
+            "CREATE FUNCTION boom() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF "
+            "NEW.directory = '/boom' THEN RAISE EXCEPTION 'injected failure'; END IF; RETURN "
+            "NEW; END $$");
+        exec(
+            "CREATE TRIGGER boom BEFORE INSERT ON dir_rights FOR EACH ROW EXECUTE FUNCTION boom()");
+    }
+    const Rows before = rules("bob");
+    SaveForm form = bobForm();
+    form.password = "changed";
+    form.notes = "new notes";
+    SaveContext context = bobContext();
+    context.ruleSet = {{home_, "R", "0"}, {"/boom", "RL", "1"}, {"/after", "RL", "1"}};
+
+    test::ScriptedPrompts prompts;
+    EXPECT_EQ(saveUser(form, context, prompts), SaveOutcome::Failed);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_NE(prompts.shown[0].text.find("injected failure"), std::string::npos);
+    EXPECT_EQ(rules("bob"), before);
+    EXPECT_EQ(rows("SELECT password, comments FROM users", {"password", "comments"}),
+              (Rows{{"secret", "old notes"}}));
+}
+
+TEST_P(SaveTest, NewNameChecksAgainstTheDatabase) {
+    storeBob();
+    for (const char* taken : {"bob", "BOB", "Bob"}) {
+        test::ScriptedPrompts prompts;
+        EXPECT_EQ(checkNewName(taken, "pw", prompts), NewNameVerdict::Refused) << taken;
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].title, "Username in use");
+        EXPECT_EQ(prompts.shown[0].text, "That username is already in use. Please choose another.");
+    }
+    test::ScriptedPrompts prompts;
+    EXPECT_EQ(checkNewName("bobby", "pw", prompts), NewNameVerdict::Accepted);
+    EXPECT_EQ(checkNewName("o'brien", "pw", prompts), NewNameVerdict::Accepted);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_P(SaveTest, CopyUnderATakenNameIsRefusedAndWritesNothing) {
+    storeBob();
+    exec(
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('carol', '/c', 1, 1)");
+    test::ScriptedPrompts prompts;
+    prompts.answer(Answer::Yes).type("CAROL");
+    const CopyResult copy = runCopyFlow({"bob", "bob"}, prompts);
+    EXPECT_FALSE(copy.copyStarted);
+    EXPECT_EQ(copy.nameBox, "bob");
+    ASSERT_EQ(prompts.shown.size(), 2u);
+    EXPECT_EQ(prompts.shown[1].title, "Username in use");
+    EXPECT_TRUE(prompts.allAnswered());
+}
+
+TEST_P(SaveTest, DeleteRemovesEveryTraceOfTheUserOnly) {
+    storeBob();
+    exec(
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('carol', '/c', 1, 1)");
+    for (const char* table : {"blocked_ips_by_user", "ratio_free_files", "file_rights"}) {
+        const std::string cols = std::string(table) == "blocked_ips_by_user" ? "(username, ip)"
+                                 : std::string(table) == "file_rights"
+                                     ? "(username, filename, file_rights)"
+                                     : "(username, filename)";
+        const std::string vals = std::string(table) == "file_rights" ? ", 'RWMDA')" : ")";
+        exec(std::string("INSERT INTO ") + table + " " + cols + " VALUES ('BOB', 'x'" + vals);
+        exec(std::string("INSERT INTO ") + table + " " + cols + " VALUES ('carol', 'x'" + vals);
+    }
+    {
+        test::ScriptedPrompts prompts;
+        prompts.answer(Answer::No);
+        EXPECT_EQ(deleteUser("bob", prompts), DeleteOutcome::Declined);
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].text,
+                  "Warning: You cannot undo or restore from this action.\r\nAre you sure you want "
+                  "to delete bob?\r\n");
+        EXPECT_EQ(prompts.shown[0].defaultButton, Answer::No);
+        EXPECT_EQ(rules("bob").size(), 2u);
+    }
+    test::ScriptedPrompts prompts;
+    prompts.answer(Answer::Yes);
+    EXPECT_EQ(deleteUser("bob", prompts), DeleteOutcome::Deleted);
+    for (const char* table :
+         {"users", "dir_rights", "blocked_ips_by_user", "ratio_free_files", "file_rights"}) {
+        EXPECT_EQ(rows(std::string("SELECT username FROM ") + table, {"username"}).size(),
+                  std::string(table) == "dir_rights" ? 0u : 1u)
+            << table;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, SaveTest, ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return kestrix::test::engineName(info.param); });
+
+}  // namespace
+}  // namespace kestrix::users

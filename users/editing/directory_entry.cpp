@@ -1,0 +1,34 @@
+#include "directory_entry.h"
+
+#include "path_tests.h"
+#include "text_rules.h"
+
+namespace kestrix::users {
+
+std::string defaultRulePath(const std::string& ftpDirectory) {
+    return withoutTrailingSeparator(ftpDirectory);
+}
+
+DirectoryEntryResult acceptDirectoryEntry(const std::string& typed, const std::string& oldPath,
+                                          UserPrompts& prompts) {
+    DirectoryEntryResult result;
+    result.shownText = typed;
+    if (characterCount(typed) > kMaxRulePathLength) {
+        prompts.show(refusal(std::string("The number of characters in the directory field ") +
+                             kCrLf + "exceeds the maximum number of characters allowed."));
+        return result;
+    }
+    const std::string path = withoutTrailingSeparator(typed);
+    result.shownText = path;
+    result.changed = path != oldPath;
+    const PathTests tests = getPathTests(path);
+    if (!tests.isDirectory || tests.isURL) {
+        prompts.show(refusal(std::string("The path specified is not valid.") + kCrLf +
+                             "Please check your path and try again."));
+        return result;
+    }
+    result.path = path;
+    return result;
+}
+
+}  // namespace kestrix::users

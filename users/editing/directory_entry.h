@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "prompts.h"
+
+namespace kestrix::users {
+
+inline constexpr std::size_t kMaxRulePathLength = 65000;
+
+// The path box of the add/edit rule dialog, checked as OK accepts it.
+struct DirectoryEntryResult {
+    std::optional<std::string> path;  // none: the dialog stays open
+    std::string shownText;            // what the path box shows afterwards
+    bool changed = false;             // differs from the old path: unsaved
+};
+
+// The path a new rule starts from: the default FTP root, blanks and a
+// trailing separator removed.
+std::string defaultRulePath(const std::string& ftpDirectory);
+
+DirectoryEntryResult acceptDirectoryEntry(const std::string& typed, const std::string& oldPath,
+                                          UserPrompts& prompts);
+
+}  // namespace kestrix::users

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "rights.h"
+
+namespace kestrix::users {
+
+// The directory rules of the user being edited together with the entries of
+// the rule list that shows them: the working copy that Save writes.
+class RuleList {
+  public:
+    const std::vector<DirRule>& rules() const { return rules_; }
+    const std::vector<std::string>& entries() const { return entries_; }
+    int selected() const { return selected_; }
+    std::optional<std::string> selectedText() const;
+
+    void clear();
+    // A rule as loaded from the database.
+    void load(DirRule rule);
+    void select(int index);  // -1 for none
+
+    // The rights and inheritance the boxes show for the selected entry: the
+    // last rule with exactly that directory decides; none when no rule has it.
+    struct Shown {
+        Rights rights;
+        bool inherit = false;
+    };
+    std::optional<Shown> shownForSelection() const;
+
+    // A new rule at the end with rights "RL" and inheritance "1".
+    void add(const std::string& directory);
+    // Every rule and entry with exactly the old directory gets the new one.
+    void rename(const std::string& oldDirectory, const std::string& newDirectory);
+    // Removes every rule with the selected entry's directory and the entry.
+    bool removeSelected();
+    // Moves the selected entry, and its rule, one place; the moved entry
+    // stays selected. False when it cannot move.
+    bool moveUp();
+    bool moveDown();
+
+  private:
+    bool swap(int a, int b);
+
+    std::vector<DirRule> rules_;
+    std::vector<std::string> entries_;
+    int selected_ = -1;
+};
+
+}  // namespace kestrix::users

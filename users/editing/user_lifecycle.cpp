@@ -1,0 +1,134 @@
+#include "user_lifecycle.h"
+
+#include "activity_log.h"
+#include "database.h"
+#include "sql_literal.h"
+#include "statement_run.h"
+#include "text_rules.h"
+
+namespace kestrix::users {
+
+namespace {
+
+constexpr std::size_t kMaxNewName = 50;
+constexpr std::size_t kMaxNewPassword = 50;
+
+Prompt tooLong(const char* field) {
+    return refusal(std::string("The number of characters in the ") + field + " field " + kCrLf +
+                   "exceeds the maximum number of characters allowed.");
+}
+
+}  // namespace
+
+bool isForbiddenUserName(const std::string& name) {
+    const std::string key = lowerAscii(trimmed(name));
+    return key == "default" || key == "** default **" || key == "anonymous" ||
+           key == "** anonymous **";
+}
+
+std::string newUserHomeDir(const std::string& ftpDirectory) {
+    return withoutTrailingSeparator(ftpDirectory);
+}
+
+Prompt nameTakenMessage() {
+    return refusal("That username is already in use. Please choose another.", "Username in use");
+}
+
+NewNameVerdict checkNewName(const std::string& name, const std::string& password,
+                            UserPrompts& prompts) {
+    if (isBlank(name)) return NewNameVerdict::Ignored;
+    if (characterCount(name) > kMaxNewName) {
+        prompts.show(tooLong("new username"));
+        return NewNameVerdict::Refused;
+    }
+    if (isForbiddenUserName(name)) {
+        prompts.show(refusal(std::string("Those are forbidden usernames. ") + kCrLf + kCrLf +
+                             "Please enter another name"));
+        return NewNameVerdict::Refused;
+    }
+    if (isBlank(password)) return NewNameVerdict::Ignored;
+    if (characterCount(password) > kMaxNewPassword) {
+        prompts.show(tooLong("password"));
+        return NewNameVerdict::Refused;
+    }
+    const auto taken = userNameInUse(name);
+    if (!taken) return NewNameVerdict::DatabaseUnavailable;
+    if (*taken) {
+        prompts.show(nameTakenMessage());
+        return NewNameVerdict::Refused;
+    }
+    return NewNameVerdict::Accepted;
+}
+
+CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
+    CopyResult result;
+    result.nameBox = request.nameBox;
+    const Prompt question{std::string("Changing the username will create another ") + kCrLf +
+                              "user with the same credentials. " + kCrLf + kCrLf +
+                              "This action will not modify the current user's username." + kCrLf +
+                              kCrLf + "Do you want to continue",
+                          kAppTitle, Icon::Question, Buttons::YesNoCancel, Answer::No};
+    if (prompts.show(question) != Answer::Yes) {
+        result.focusNotes = true;
+        return result;
+    }
+    writeLog("copy user by changing username");
+    result.unsaved = true;
+    const auto answer = prompts.input("Enter the new username", kAppTitle, request.nameBox);
+    const std::string wanted = answer && !isBlank(*answer) ? *answer : request.nameBox;
+    if (lowerAscii(wanted) == lowerAscii(request.selectedUser)) {
+        // The same user, perhaps in another case: the next Save renames it.
+        result.nameBox = wanted;
+        return result;
+    }
+    // A copy must never add a second row for a name in use, nor touch the
+    // rules of the user who has it.
+    const auto taken = userNameInUse(wanted);
+    if (!taken) return result;
+    if (*taken) {
+        prompts.show(nameTakenMessage());
+        return result;
+    }
+    result.nameBox = wanted;
+    result.copyStarted = true;
+    result.password = prompts
+                          .input(std::string("The new user needs to have a password.") + kCrLf +
+                                     "Please Enter a password",
+                                 kAppTitle, "")
+                          .value_or("");
+    return result;
+}
+
+DeleteOutcome deleteUser(const std::string& selectedUser, UserPrompts& prompts) {
+    const Prompt warning{std::string("Warning: You cannot undo or restore from this action.") +
+                             kCrLf + "Are you sure you want to delete " + selectedUser + "?" +
+                             kCrLf,
+                         "Warning: Deleting a user is permanent.",
+                         Icon::Exclamation,
+                         Buttons::YesNoCancel,
+                         Answer::No,
+                         true};
+    if (prompts.show(warning) != Answer::Yes) return DeleteOutcome::Declined;
+
+    Database db;
+    if (!openDatabase(db, 0)) return DeleteOutcome::DatabaseUnavailable;
+    const std::string name = sqlText(selectedUser);
+    std::vector<WriteStep> steps = {
+        {"theres no turning back now, delete all traces of user",
+         "DELETE FROM blocked_ips_by_user WHERE blocked_ips_by_user.username=" + name},
+        {"", "DELETE FROM dir_rights WHERE dir_rights.username=" + name},
+        {"", "DELETE FROM file_rights WHERE file_rights.username=" + name},
+        {"", "DELETE FROM ratio_free_files WHERE ratio_free_files.username=" + name},
+        {"", "DELETE FROM users WHERE users.username=" + name},
+    };
+    std::string error;
+    const bool deleted = runInTransaction(db, steps, &error);
+    closeDatabase(db);
+    if (!deleted) {
+        prompts.show(refusal(error));
+        return DeleteOutcome::Failed;
+    }
+    return DeleteOutcome::Deleted;
+}
+
+}  // namespace kestrix::users

@@ -1,0 +1,178 @@
+#include "user_save.h"
+
+#include <charconv>
+
+#include "activity_log.h"
+#include "database.h"
+#include "path_tests.h"
+#include "sql_literal.h"
+#include "text_rules.h"
+
+namespace kestrix::users {
+
+namespace {
+
+constexpr std::size_t kMaxUsername = 45;
+constexpr std::size_t kMaxHomeDir = 1024;
+constexpr std::size_t kMaxPassword = 45;
+constexpr std::size_t kMaxNotes = 40000;
+
+Prompt tooLong(const char* field) {
+    return refusal(std::string("The number of characters in the ") + field + " field " + kCrLf +
+                   "exceeds the maximum number of characters allowed.");
+}
+
+std::string notesLiteral(const std::optional<std::string>& notes) {
+    return notes ? sqlText(*notes) : "NULL";
+}
+
+std::string insertUser(const CheckedUser& user) {
+    return "INSERT INTO users(username, homedir, password, comments, max_concurrent, "
+           "max_logins_per_ip, quota_current)VALUES(" +
+           sqlText(user.username) + ", " + sqlText(user.homeDir) + ", " + sqlText(user.password) +
+           ", " + notesLiteral(user.notes) + ", 1, 1, 0)";
+}
+
+std::string insertRule(const std::string& owner, const std::string& directory,
+                       const std::string& rights, const std::string& inherit) {
+    return "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES (" +
+           sqlText(owner) + ", " + sqlText(directory) + ", " + sqlText(rights) + ", " + inherit +
+           ")";
+}
+
+void appendRuleSteps(std::vector<WriteStep>& steps, const CheckedUser& user, const SaveForm& form,
+                     const SaveContext& context) {
+    steps.push_back({"Delete all dir rights",
+                     "DELETE FROM dir_rights WHERE username=" + sqlText(context.selectedUser)});
+    for (const DirRule& rule : context.ruleSet) {
+        const bool boxesApply = form.selectedRule && *form.selectedRule == rule.directory;
+        const std::string rights = boxesApply ? user.acronym : rule.rights;
+        const std::string inherit =
+            boxesApply ? std::to_string(user.inherit) : inheritNumber(rule.inherit);
+        WriteStep step{"insert dir rights for " + rule.directory, {}};
+        if (!rule.directory.empty()) {
+            step.sql = insertRule(context.selectedUser, rule.directory, rights, inherit);
+        }
+        steps.push_back(std::move(step));
+    }
+}
+
+}  // namespace
+
+std::string inheritNumber(const std::string& inheritText) {
+    const std::string text = trimmed(inheritText);
+    int value = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
+        return "0";
+    }
+    return std::to_string(value);
+}
+
+std::optional<CheckedUser> checkForSave(const SaveForm& form, UserPrompts& prompts) {
+    if (characterCount(form.username) > kMaxUsername) {
+        prompts.show(tooLong("Username"));
+        return std::nullopt;
+    }
+    if (characterCount(form.homeDir) > kMaxHomeDir) {
+        prompts.show(tooLong("Home Directory"));
+        return std::nullopt;
+    }
+    if (characterCount(form.password) > kMaxPassword) {
+        prompts.show(tooLong("Password"));
+        return std::nullopt;
+    }
+    if (characterCount(form.notes) > kMaxNotes) {
+        prompts.show(tooLong("Notes"));
+        return std::nullopt;
+    }
+    if (isBlank(form.username)) {
+        prompts.show(refusal("Username cannot be left blank."));
+        return std::nullopt;
+    }
+    // Paths keep their case here: another case is another directory.
+    if (isBlank(form.homeDir)) {
+        prompts.show(refusal("Home Directory field cannot be left blank."));
+        return std::nullopt;
+    }
+    const PathTests tests = getPathTests(form.homeDir);
+    if (!tests.isDirectory) {
+        const Prompt notValid{std::string("The Home Directory specified is not valid.") + kCrLf +
+                                  kCrLf + "Press OK to save as entered, or Cancel to edit.",
+                              kAppTitle, Icon::Exclamation, Buttons::OkCancel, Answer::Ok};
+        if (prompts.show(notValid) != Answer::Ok) return std::nullopt;
+    }
+    if (tests.isNetworkPath || tests.isUNC) {
+        const Prompt network{
+            std::string("The Home Directory path specified is a network or UNC path.") + kCrLf +
+                "These paths may need directory user rights for proper usage." + kCrLf + kCrLf +
+                "Are you sure you want to use network or UNC paths?",
+            kAppTitle, Icon::Question, Buttons::YesNoCancel, Answer::No};
+        if (prompts.show(network) != Answer::Yes) return std::nullopt;
+    }
+    if (isBlank(form.password)) {
+        prompts.show(refusal("The Password field must contain at least an alphanumeric character"));
+        return std::nullopt;
+    }
+    CheckedUser user;
+    user.username = form.username;
+    user.homeDir = form.homeDir;
+    user.password = form.password;
+    user.passwordChanged = form.password != kPasswordPlaceholder;
+    if (!isBlank(form.notes)) user.notes = form.notes;
+    writeLog("encode the dir rights acronym");
+    user.acronym = encodeRights(form.boxes);
+    user.inherit = form.inheritBox ? 1 : 0;
+    return user;
+}
+
+std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveForm& form,
+                                 const SaveContext& context) {
+    std::vector<WriteStep> steps;
+    switch (context.editMode) {
+        case kEditNew:
+            steps.push_back({"insert into users (new user)", insertUser(user)});
+            if (form.selectedRule) {
+                steps.push_back({"insert into dir_rights (new user)",
+                                 insertRule(user.username, *form.selectedRule, user.acronym,
+                                            std::to_string(user.inherit))});
+            }
+            break;
+        case kEditCopy:
+            steps.push_back({"insert into users (new user)", insertUser(user)});
+            appendRuleSteps(steps, user, form, context);
+            break;
+        default: {
+            std::string update = "UPDATE users SET username=" + sqlText(user.username) +
+                                 ", homedir=" + sqlText(user.homeDir);
+            if (user.passwordChanged) update += ", password=" + sqlText(user.password);
+            update += ", comments=" + notesLiteral(user.notes) +
+                      " WHERE username=" + sqlText(context.selectedUser);
+            steps.push_back({"Update users table with new info", update});
+            appendRuleSteps(steps, user, form, context);
+        }
+    }
+    return steps;
+}
+
+SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPrompts& prompts) {
+    writeLog("rootdir = getRegSettings(ftp_directory)");
+    writeLog("check for duplicate username");
+    writeLog("get the basic data from the main page");
+    const auto user = checkForSave(form, prompts);
+    if (!user) return SaveOutcome::Stopped;
+
+    Database db;
+    if (!openDatabase(db, 0)) return SaveOutcome::DatabaseUnavailable;
+    std::string error;
+    const bool written = runInTransaction(db, saveSteps(*user, form, context), &error);
+    writeLog("close database");
+    closeDatabase(db);
+    if (!written) {
+        prompts.show(refusal(error));
+        return SaveOutcome::Failed;
+    }
+    return SaveOutcome::Written;
+}
+
+}  // namespace kestrix::users
