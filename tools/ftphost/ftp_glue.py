@@ -99,6 +99,17 @@ class SessionDTP(ThrottledDTPHandler):
 
     handle_read_event = handle_read
 
+    def close(self):
+        if not self._closed and self.file_obj is not None:
+            # The file is complete on disk before its size is counted.
+            if not self.file_obj.closed:
+                self.file_obj.close()
+            try:
+                self.cmd_channel.transfer_ending(self)
+            except Exception:
+                logger.exception("settling the transfer of %s failed", self.file_obj.name)
+        super().close()
+
 
 class Upload:
     """An upload under way: what the file held before, and how much it may
@@ -247,6 +258,10 @@ class SessionHandler(FTPHandler):
                 sign_off = q.text_value(self.libraries.ask(q.SIGN_OFF, "", "", self.remote_ip))
             for text in q.message_lines(self._message_path(sign_off)):
                 self.push("221-%s\r\n" % text)
+            # The session is over for the login limits before the client
+            # hears so; a transfer still running ends it later itself.
+            if self.data_channel is None:
+                self._end_session()
         finally:
             super().ftp_QUIT(line)
 
@@ -353,19 +368,20 @@ class SessionHandler(FTPHandler):
         self.download = file if done and counts else None
         return done
 
-    def on_file_sent(self, file):
-        self._download_ended(True)
+    def transfer_ending(self, channel):
+        """Called by the data channel when a file transfer ends, before the
+        client hears how it went, so that the quota and the credit are
+        settled by the time it does."""
+        if channel.receive:
+            self._upload_ended(channel)
+        else:
+            self._download_ended(channel)
 
-    def on_incomplete_file_sent(self, file):
-        self._download_ended(False)
-
-    def _download_ended(self, complete):
+    def _download_ended(self, channel):
         if self.download is None or self.session is None:
             return
         self.download = None
-        channel = self.data_channel
-        sent = channel.tot_bytes_sent if channel is not None else 0
-        self.session.downloaded(sent, complete)
+        self.session.downloaded(channel.tot_bytes_sent, channel.transfer_finished)
 
     # --- uploads ---
 
@@ -396,22 +412,14 @@ class SessionHandler(FTPHandler):
             self.upload = None
         return done
 
-    def on_file_received(self, file):
-        self._upload_ended(True)
-
-    def on_incomplete_file_received(self, file):
-        self._upload_ended(False)
-
-    def _upload_ended(self, complete):
+    def _upload_ended(self, channel):
         upload, self.upload = self.upload, None
         if upload is None or self.session is None:
             return
-        channel = self.data_channel
-        if channel is not None and channel.quota_exceeded:
-            complete = False
+        if channel.quota_exceeded:
             _undo_upload(upload)
         self.session.report_stored(upload.old_size, _size(upload.path))
-        if complete and channel is not None:
+        if channel.transfer_finished and not channel.quota_exceeded:
             self.session.uploaded(channel.tot_bytes_received)
 
 

@@ -1,0 +1,480 @@
+"""An FTP client against the FTP server stand-in, which asks the built
+plug-in, which reads a real user database (SQLite or PostgreSQL).
+
+Environment (set by ctest):
+  KESTRIX_E2E_ENGINE   SQLite or Postgres
+  KESTRIX_E2E_PLUGIN   the built Quellin.so
+  KESTRIX_E2E_TEMPLATE the empty SQLite template database
+  KESTRIX_E2E_DB_TOOL  kestrix_e2e_db (creates, fills and reads databases)
+  KESTRIX_E2E_FTPHOST  tools/ftphost/ftphost.py
+  KESTRIX_PG_ENV       the PostgreSQL test server's env file (Postgres only)
+"""
+
+import contextlib
+import ftplib
+import io
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ENGINE = os.environ.get("KESTRIX_E2E_ENGINE", "")
+SITE = None
+
+
+def lit(text):
+    """A text as an SQL literal, apostrophes doubled."""
+    return "'" + text.replace("'", "''") + "'"
+
+
+def required(name):
+    value = os.environ.get(name)
+    if not value:
+        raise RuntimeError("%s is not set: run the end-to-end tests through ctest" % name)
+    return value
+
+
+class Site:
+    """A program directory with the plug-in, a settings store holding the
+    connection string, a user database, an FTP root, and the stand-in
+    serving them."""
+
+    def __init__(self):
+        plugin = required("KESTRIX_E2E_PLUGIN")
+        if not os.path.isfile(plugin):
+            raise RuntimeError("the plug-in %s was not built (target Quellin)" % plugin)
+        self.db_tool = required("KESTRIX_E2E_DB_TOOL")
+        self.root = os.path.realpath(tempfile.mkdtemp(prefix="kestrix-e2e."))
+        self.host = None
+        self.pg_database = None
+        try:
+            self._build(plugin)
+        except BaseException:
+            self.stop()
+            raise
+
+    def _build(self, plugin):
+        self.program_dir = os.path.join(self.root, "Serv-U")
+        self.ftp_root = os.path.join(self.root, "ftp")
+        os.makedirs(self.program_dir)
+        os.makedirs(self.ftp_root)
+        shutil.copy(plugin, os.path.join(self.program_dir, "Quellin.so"))
+        with open(os.path.join(self.program_dir, "ServUDaemon.ini"), "wb") as f:
+            f.write(b"[GLOBAL]\r\nVersion=6.4\r\n\r\n[EXTERNAL]\r\nClientCheckDLL1=Quellin.so\r\n")
+
+        self.connection = self._make_database()
+        self.registry = os.path.join(self.root, "registry")
+        key = os.path.join(self.registry, "software", "orvane", "serv-u", "connectionstring")
+        os.makedirs(key)
+        with open(os.path.join(key, "@"), "w") as f:
+            f.write(self.connection)
+
+        self.port_file = os.path.join(self.root, "port")
+        self.log_path = os.path.join(self.root, "ftphost.log")
+        self._log = open(self.log_path, "w")
+        env = dict(os.environ, KESTRIX_REGISTRY=self.registry)
+        self.host = subprocess.Popen(
+            [sys.executable, required("KESTRIX_E2E_FTPHOST"), "--serv-u-dir", self.program_dir,
+             "--port", "0", "--port-file", self.port_file, "--login-failure-delay", "0",
+             "--trace"],
+            env=env, stdout=self._log, stderr=subprocess.STDOUT)
+        self.port = self._wait_for_port()
+
+    def _make_database(self):
+        if ENGINE == "SQLite":
+            path = os.path.join(self.root, "servu.db")
+            shutil.copy(required("KESTRIX_E2E_TEMPLATE"), path)
+            return "Provider=SQLite;Data Source=" + path
+        if ENGINE == "Postgres":
+            server = read_pg_env(required("KESTRIX_PG_ENV"))
+            self.pg_database = "kx_e2e_%d" % os.getpid()
+            connection = ("Provider=PostgreSQL;Data Source=%s:%s;Initial Catalog=%s;"
+                          "User ID=postgres;Password=unused"
+                          % (server["KESTRIX_PG_HOST"], server["KESTRIX_PG_PORT"],
+                             self.pg_database))
+            self._tool("drop", connection)
+            self._tool("create", connection)
+            return connection
+        raise RuntimeError("KESTRIX_E2E_ENGINE must be SQLite or Postgres, not %r" % ENGINE)
+
+    def _tool(self, command, connection, *args, stdin=None):
+        done = subprocess.run([self.db_tool, command, connection, *args], input=stdin,
+                              capture_output=True, text=True, timeout=120)
+        if done.returncode != 0:
+            raise RuntimeError("kestrix_e2e_db %s failed: %s" % (command, done.stderr))
+        return done.stdout
+
+    def _wait_for_port(self):
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if self.host.poll() is not None:
+                raise RuntimeError("the stand-in ended at start:\n" + self.log())
+            if os.path.exists(self.port_file):
+                with open(self.port_file) as f:
+                    return int(f.read())
+            time.sleep(0.05)
+        raise RuntimeError("the stand-in wrote no port file:\n" + self.log())
+
+    def log(self):
+        with open(self.log_path) as f:
+            return f.read()
+
+    # --- the database ---
+
+    def sql(self, *statements):
+        self._tool("exec", self.connection, stdin="\n".join(statements) + "\n")
+
+    def value(self, query):
+        """The first column of the first row, or None for NULL."""
+        rows = self._tool("query", self.connection, query).splitlines()
+        if not rows:
+            raise AssertionError("no row for " + query)
+        first = rows[0].split("\t")[0]
+        return None if first == "\\N" else first
+
+    def add_user(self, name, password, home=None, **columns):
+        """A user row as Kestrix writes one; columns not named stay NULL.
+        Limits default to none, so that tests do not trip over each other."""
+        home = home or self.dir(name)
+        values = {"username": name, "homedir": home, "password": password,
+                  "max_concurrent": -1, "max_logins_per_ip": 0, "quota_current": 0}
+        values.update(columns)
+        names = ", ".join(values)
+        text = ", ".join(lit(v) if isinstance(v, str) else str(v) for v in values.values())
+        self.sql("INSERT INTO users (%s) VALUES (%s)" % (names, text))
+
+    def add_rule(self, user, directory, rights, inherit=1):
+        self.sql("INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                 "VALUES (%s, %s, %s, %d)" % (lit(user), lit(directory), lit(rights), inherit))
+
+    # --- the FTP root ---
+
+    def dir(self, *parts):
+        path = os.path.join(self.ftp_root, *parts)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def file(self, path, content=b"content\n"):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    # --- FTP ---
+
+    def connect(self, source="127.0.0.1"):
+        ftp = ftplib.FTP(timeout=30, source_address=(source, 0))
+        try:
+            ftp.connect("127.0.0.1", self.port)
+        except BaseException:
+            ftp.close()
+            raise
+        return ftp
+
+    @contextlib.contextmanager
+    def session(self, user, password, source="127.0.0.1"):
+        ftp = self.connect(source)
+        try:
+            ftp.login(user, password)
+            yield ftp
+        finally:
+            with contextlib.suppress(Exception):
+                ftp.quit()
+            ftp.close()
+
+    def stop(self):
+        """Stops the stand-in with SIGTERM; its exit code, or None when it
+        was not running."""
+        code = None
+        if self.host is not None:
+            self.host.send_signal(signal.SIGTERM)
+            try:
+                code = self.host.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                self.host.kill()
+                self.host.wait()
+            self._log.close()
+        if self.pg_database is not None:
+            with contextlib.suppress(Exception):
+                self._tool("drop", self.connection)
+        shutil.rmtree(self.root, ignore_errors=True)
+        return code
+
+
+def read_pg_env(path):
+    if not os.path.exists(path):
+        raise RuntimeError("no PostgreSQL test server: %s is missing "
+                           "(tools/pgtest start failed?)" % path)
+    values = {}
+    with open(path) as f:
+        for line in f:
+            key, _, value = line.strip().partition("=")
+            values[key] = value
+    return values
+
+
+def setUpModule():
+    global SITE
+    SITE = Site()
+    site = SITE
+    # Logins and addresses.
+    site.add_user("bob", "Secret")
+    site.add_user("emma", "")
+    site.add_user("carol", "Secret", disable_user=1)
+    site.add_user("dave", "Secret")
+    site.sql("INSERT INTO blocked_ips (ip) VALUES ('127.0.0.3')",
+             "INSERT INTO blocked_ips_by_user (username, ip) VALUES ('dave', '127.0.0.2')",
+             "INSERT INTO blocked_ips_by_user (username, ip) VALUES ('*', '127.0.0.4')")
+    # Rights: a home with rules inside, and rules on directories outside.
+    erin = site.dir("erin")
+    site.add_user("erin", "Secret", home=erin)
+    site.file(os.path.join(erin, "readme.txt"), b"read me\n")
+    site.file(os.path.join(erin, "closed.txt"), b"closed\n")
+    site.file(os.path.join(erin, "private", "diary.txt"))
+    site.dir("erin", "locked")
+    site.file(os.path.join(site.dir("erin2"), "other.txt"))
+    site.file(os.path.join(site.dir("pub"), "notes.txt"), b"public notes\n")
+    site.file(os.path.join(site.dir("drop"), "inbox.txt"))
+    site.add_rule("erin", os.path.join(erin, "private"), "R")
+    site.add_rule("erin", os.path.join(erin, "locked"), "RL")
+    site.add_rule("erin", site.dir("pub"), "RL")
+    site.add_rule("erin", site.dir("drop"), "WLC")
+    site.sql("INSERT INTO file_rights (username, filename, file_rights) VALUES "
+             "('erin', %s, 'L')" % lit(os.path.join(erin, "closed.txt")))
+    # Quota, ratio, limits, account settings.
+    site.add_user("frank", "Secret", use_quota=1, quota_max=1000, quota_current=1000)
+    site.add_user("fred", "Secret", use_quota=1, quota_max=1000, quota_current=400)
+    site.add_user("grace", "Secret", ratio_type="BytesOverall", ratio_up=1, ratio_down=2,
+                  ratio_current_credit=0)
+    site.file(os.path.join(site.dir("grace"), "big.bin"), b"g" * 150)
+    site.add_user("henry", "Secret", max_concurrent=1)
+    message = site.file(os.path.join(site.root, "welcome.txt"), b"Welcome, ivan!\nEnjoy.\n")
+    site.add_user("ivan", "Secret", login_msg_file=message, hide_hidden_files=1)
+    site.file(os.path.join(site.dir("ivan"), ".profile"))
+    site.file(os.path.join(site.dir("ivan"), "visible.txt"))
+    site.add_user("judy", "Secret", rel_path=1)
+    site.file(os.path.join(site.dir("judy"), "mine.txt"))
+
+
+def tearDownModule():
+    code = SITE.stop() if SITE is not None else None
+    if code != 0:
+        raise AssertionError("the stand-in did not end cleanly on SIGTERM (exit code %r)" % code)
+
+
+def refused(test, code, action, *args):
+    """Asserts that an FTP action is answered with the reply code."""
+    with test.assertRaises(ftplib.Error) as caught:
+        action(*args)
+    test.assertTrue(str(caught.exception).startswith(code), str(caught.exception))
+    return str(caught.exception)
+
+
+def download(ftp, path):
+    out = io.BytesIO()
+    ftp.retrbinary("RETR " + path, out.write)
+    return out.getvalue()
+
+
+def upload(ftp, path, content, command="STOR"):
+    return ftp.storbinary("%s %s" % (command, path), io.BytesIO(content))
+
+
+class Logins(unittest.TestCase):
+    def test_the_right_password_logs_in_at_the_home_directory(self):
+        with SITE.session("bob", "Secret") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("bob"))
+
+    def test_the_user_name_is_found_in_any_case(self):
+        with SITE.session("BOB", "Secret") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("bob"))
+
+    def test_a_wrong_password_is_refused(self):
+        ftp = SITE.connect()
+        refused(self, "530", ftp.login, "bob", "Wrong")
+        ftp.close()
+
+    def test_the_password_in_other_case_is_refused(self):
+        ftp = SITE.connect()
+        refused(self, "530", ftp.login, "bob", "secret")
+        ftp.close()
+
+    def test_an_empty_password_never_logs_in(self):
+        ftp = SITE.connect()
+        refused(self, "530", ftp.login, "bob", "")
+        # Not even for an account whose stored password is empty.
+        refused(self, "530", ftp.login, "emma", "")
+        ftp.close()
+
+    def test_an_unknown_user_is_refused(self):
+        ftp = SITE.connect()
+        refused(self, "530", ftp.login, "nobody", "Secret")
+        ftp.close()
+
+    def test_a_disabled_user_is_refused(self):
+        ftp = SITE.connect()
+        reply = refused(self, "530", ftp.login, "carol", "Secret")
+        self.assertIn("disabled", reply)
+        ftp.close()
+
+
+class Addresses(unittest.TestCase):
+    def test_an_address_blocked_server_wide_cannot_connect(self):
+        with self.assertRaises(ftplib.error_temp) as caught:
+            SITE.connect("127.0.0.3")
+        self.assertTrue(str(caught.exception).startswith("421"))
+        # Another address still can.
+        with SITE.session("bob", "Secret", source="127.0.0.2") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("bob"))
+
+    def test_an_address_blocked_for_one_user_refuses_that_user_only(self):
+        ftp = SITE.connect("127.0.0.2")
+        reply = refused(self, "530", ftp.login, "dave", "Secret")
+        self.assertIn("address", reply)
+        ftp.close()
+        with SITE.session("dave", "Secret", source="127.0.0.1") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("dave"))
+
+    def test_an_address_blocked_for_every_user_connects_but_cannot_log_in(self):
+        ftp = SITE.connect("127.0.0.4")
+        refused(self, "530", ftp.login, "bob", "Secret")
+        ftp.close()
+
+
+class Rights(unittest.TestCase):
+    """erin: home ftp/erin; private (R: no listing), locked (RL: no new
+    directories); outside the home pub (RL) and drop (WLC)."""
+
+    def test_listing(self):
+        with SITE.session("erin", "Secret") as ftp:
+            self.assertIn("readme.txt", ftp.nlst())
+            self.assertIn("notes.txt", ftp.nlst(SITE.dir("pub")))
+            refused(self, "550", ftp.nlst, "private")
+            refused(self, "550", ftp.cwd, "private")
+            refused(self, "550", ftp.nlst, SITE.ftp_root)
+            # A sibling whose name begins with the home's is not inside it.
+            refused(self, "550", ftp.nlst, SITE.dir("erin2"))
+
+    def test_downloading(self):
+        with SITE.session("erin", "Secret") as ftp:
+            self.assertEqual(download(ftp, "readme.txt"), b"read me\n")
+            self.assertEqual(download(ftp, os.path.join(SITE.dir("pub"), "notes.txt")),
+                             b"public notes\n")
+            refused(self, "550", download, ftp, "closed.txt")
+            refused(self, "550", download, ftp, os.path.join(SITE.dir("drop"), "inbox.txt"))
+            refused(self, "550", download, ftp, os.path.join(SITE.dir("erin2"), "other.txt"))
+
+    def test_uploading(self):
+        with SITE.session("erin", "Secret") as ftp:
+            upload(ftp, "new.txt", b"uploaded\n")
+            with open(os.path.join(SITE.dir("erin"), "new.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"uploaded\n")
+            upload(ftp, os.path.join(SITE.dir("drop"), "sent.txt"), b"to drop\n")
+            self.assertTrue(os.path.exists(os.path.join(SITE.dir("drop"), "sent.txt")))
+            refused(self, "550", upload, ftp, os.path.join(SITE.dir("pub"), "x.txt"), b"no")
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("pub"), "x.txt")))
+            refused(self, "550", upload, ftp, os.path.join(SITE.dir("erin2"), "x.txt"), b"no")
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("erin2"), "x.txt")))
+
+    def test_making_directories(self):
+        with SITE.session("erin", "Secret") as ftp:
+            ftp.mkd("made")
+            self.assertTrue(os.path.isdir(os.path.join(SITE.dir("erin"), "made")))
+            ftp.mkd(os.path.join(SITE.dir("drop"), "made"))
+            self.assertTrue(os.path.isdir(os.path.join(SITE.dir("drop"), "made")))
+            refused(self, "550", ftp.mkd, "locked/inner")
+            refused(self, "550", ftp.mkd, os.path.join(SITE.dir("pub"), "inner"))
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("erin"), "locked", "inner")))
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("pub"), "inner")))
+
+    def test_deleting(self):
+        SITE.file(os.path.join(SITE.dir("erin"), "old.txt"))
+        with SITE.session("erin", "Secret") as ftp:
+            ftp.delete("old.txt")
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("erin"), "old.txt")))
+            refused(self, "550", ftp.delete, os.path.join(SITE.dir("pub"), "notes.txt"))
+            self.assertTrue(os.path.exists(os.path.join(SITE.dir("pub"), "notes.txt")))
+
+    def test_a_rule_changed_in_the_database_counts_at_the_next_question(self):
+        SITE.add_user("kate", "Secret")
+        SITE.file(os.path.join(SITE.dir("kate", "box"), "k.txt"))
+        with SITE.session("kate", "Secret") as ftp:
+            self.assertEqual(ftp.nlst("box"), ["k.txt"])
+            SITE.add_rule("kate", SITE.dir("kate", "box"), "R")
+            refused(self, "550", ftp.nlst, "box")
+
+
+class Quota(unittest.TestCase):
+    def quota(self, user):
+        return int(float(SITE.value("SELECT quota_current FROM users WHERE username=%s"
+                                    % lit(user))))
+
+    def test_an_upload_lowers_the_quota_and_a_delete_raises_it(self):
+        with SITE.session("frank", "Secret") as ftp:
+            upload(ftp, "data.bin", b"d" * 300)
+            self.assertEqual(self.quota("frank"), 700)
+            upload(ftp, "data.bin", b"d" * 100, "APPE")
+            self.assertEqual(self.quota("frank"), 600)
+            ftp.delete("data.bin")
+            self.assertEqual(self.quota("frank"), 1000)
+
+    def test_an_upload_the_quota_cannot_take_is_refused_and_taken_back(self):
+        with SITE.session("fred", "Secret") as ftp:
+            refused(self, "552", upload, ftp, "big.bin", b"b" * 500)
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("fred"), "big.bin")))
+            self.assertEqual(self.quota("fred"), 400)
+            upload(ftp, "fits.bin", b"f" * 400)
+            self.assertEqual(self.quota("fred"), 0)
+            refused(self, "552", upload, ftp, "more.bin", b"m")
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("fred"), "more.bin")))
+
+
+class Ratio(unittest.TestCase):
+    def credit(self):
+        return float(SITE.value("SELECT ratio_current_credit FROM users WHERE username='grace'"))
+
+    def test_downloads_need_credit_that_uploads_earn(self):
+        with SITE.session("grace", "Secret") as ftp:
+            reply = refused(self, "550", download, ftp, "big.bin")
+            self.assertIn("credit", reply)
+            upload(ftp, "gift.bin", b"u" * 100)
+            self.assertEqual(self.credit(), 200)
+            self.assertEqual(download(ftp, "big.bin"), b"g" * 150)
+            self.assertEqual(self.credit(), 50)
+
+
+class AccountSettings(unittest.TestCase):
+    def test_concurrent_logins_are_limited(self):
+        with SITE.session("henry", "Secret"):
+            second = SITE.connect()
+            reply = refused(self, "530", second.login, "henry", "Secret")
+            self.assertIn("Maximum number of logins", reply)
+            second.close()
+        with SITE.session("henry", "Secret") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("henry"))
+
+    def test_login_message_and_hidden_files(self):
+        ftp = SITE.connect()
+        try:
+            reply = ftp.login("ivan", "Secret")
+            self.assertIn("230-Welcome, ivan!", reply)
+            self.assertIn("230-Enjoy.", reply)
+            self.assertEqual(ftp.nlst(), ["visible.txt"])
+        finally:
+            ftp.close()
+
+    def test_relative_paths_keep_the_user_in_the_home_directory(self):
+        with SITE.session("judy", "Secret") as ftp:
+            self.assertEqual(ftp.pwd(), "/")
+            self.assertEqual(ftp.nlst(), ["mine.txt"])
+            ftp.cwd("..")
+            self.assertEqual(ftp.pwd(), "/")
+            refused(self, "550", ftp.nlst, SITE.ftp_root)
+
+
+if __name__ == "__main__":
+    unittest.main()
