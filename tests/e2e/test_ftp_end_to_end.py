@@ -258,6 +258,11 @@ def setUpModule():
     site.file(os.path.join(site.dir("ivan"), "visible.txt"))
     site.add_user("judy", "Secret", rel_path=1)
     site.file(os.path.join(site.dir("judy"), "mine.txt"))
+    hello = site.file(os.path.join(site.root, "hello.txt"), b"Hello from the stand-in.\n")
+    bye = site.file(os.path.join(site.root, "bye.txt"), b"See you.\n")
+    site.sql("INSERT INTO sign_files (ip, signon_msg_file, signoff_msg_file) VALUES "
+             "('127.0.0.5', %s, %s)" % (lit(hello), lit(bye)),
+             "INSERT INTO log_ips (ip) VALUES ('127.0.0.5')")
 
 
 def tearDownModule():
@@ -399,6 +404,18 @@ class Rights(unittest.TestCase):
             refused(self, "550", ftp.delete, os.path.join(SITE.dir("pub"), "notes.txt"))
             self.assertTrue(os.path.exists(os.path.join(SITE.dir("pub"), "notes.txt")))
 
+    def test_renaming(self):
+        SITE.file(os.path.join(SITE.dir("erin"), "draft.txt"))
+        with SITE.session("erin", "Secret") as ftp:
+            ftp.rename("draft.txt", "final.txt")
+            self.assertTrue(os.path.exists(os.path.join(SITE.dir("erin"), "final.txt")))
+            refused(self, "550", ftp.rename, "final.txt", os.path.join(SITE.dir("pub"), "f.txt"))
+            refused(self, "550", ftp.rename, os.path.join(SITE.dir("pub"), "notes.txt"), "n.txt")
+            # A rename never replaces a file.
+            refused(self, "550", ftp.rename, "final.txt", "readme.txt")
+            self.assertTrue(os.path.exists(os.path.join(SITE.dir("erin"), "final.txt")))
+            self.assertTrue(os.path.exists(os.path.join(SITE.dir("pub"), "notes.txt")))
+
     def test_a_rule_changed_in_the_database_counts_at_the_next_question(self):
         SITE.add_user("kate", "Secret")
         SITE.file(os.path.join(SITE.dir("kate", "box"), "k.txt"))
@@ -466,6 +483,20 @@ class AccountSettings(unittest.TestCase):
             self.assertEqual(ftp.nlst(), ["visible.txt"])
         finally:
             ftp.close()
+
+    def test_sign_on_and_sign_off_messages_of_an_address(self):
+        ftp = SITE.connect("127.0.0.5")
+        try:
+            self.assertIn("220-Hello from the stand-in.", ftp.getwelcome())
+            ftp.login("bob", "Secret")
+            self.assertIn("221-See you.", ftp.quit())
+        finally:
+            ftp.close()
+        # A listed address has its commands written to the log.
+        self.assertIn("127.0.0.5 (listed address) <- USER bob", SITE.log())
+        self.assertNotIn("Secret", SITE.log())
+        with SITE.session("bob", "Secret") as ftp:
+            self.assertNotIn("Hello", ftp.getwelcome())
 
     def test_relative_paths_keep_the_user_in_the_home_directory(self):
         with SITE.session("judy", "Secret") as ftp:
