@@ -258,6 +258,8 @@ def setUpModule():
     site.file(os.path.join(site.dir("ivan"), "visible.txt"))
     site.add_user("judy", "Secret", rel_path=1)
     site.file(os.path.join(site.dir("judy"), "mine.txt"))
+    site.add_user("leo", "Secret", speed_limit_value="64")
+    site.file(os.path.join(site.dir("leo"), "blob.bin"), bytes(range(256)) * 80)
     hello = site.file(os.path.join(site.root, "hello.txt"), b"Hello from the stand-in.\n")
     bye = site.file(os.path.join(site.root, "bye.txt"), b"See you.\n")
     site.sql("INSERT INTO sign_files (ip, signon_msg_file, signoff_msg_file) VALUES "
@@ -497,6 +499,13 @@ class AccountSettings(unittest.TestCase):
         self.assertNotIn("Secret", SITE.log())
         with SITE.session("bob", "Secret") as ftp:
             self.assertNotIn("Hello", ftp.getwelcome())
+
+    def test_a_speed_limited_session_moves_whole_files(self):
+        with SITE.session("leo", "Secret") as ftp:
+            self.assertEqual(download(ftp, "blob.bin"), bytes(range(256)) * 80)
+            upload(ftp, "back.bin", bytes(range(256)) * 80)
+        with open(os.path.join(SITE.dir("leo"), "back.bin"), "rb") as f:
+            self.assertEqual(f.read(), bytes(range(256)) * 80)
 
     def test_relative_paths_keep_the_user_in_the_home_directory(self):
         with SITE.session("judy", "Secret") as ftp:
