@@ -1,0 +1,133 @@
+// The database server restarts under a running plug-in. The server here is
+// a private one, so that stopping it disturbs no other test.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "loaded_plugin.h"
+#include "plugin_support.h"
+#include "schema.h"
+#include "settings.h"
+
+namespace kestrix::plugin::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PrivatePostgres {
+  public:
+    PrivatePostgres() : envFile_((dir_.path() / "pg.env").string()) {
+        run(std::string(KESTRIX_PGTEST) + " start " + envFile_);
+        std::ifstream in(envFile_);
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto eq = line.find('=');
+            if (eq != std::string::npos) env_[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        if (env_["KESTRIX_PG_PORT"].empty())
+            throw std::runtime_error("the private PostgreSQL server did not start");
+    }
+    ~PrivatePostgres() {
+        std::system((std::string(KESTRIX_PGTEST) + " stop " + envFile_ + " >/dev/null").c_str());
+    }
+
+    std::string connectionString(const std::string& database) {
+        return "Provider=PostgreSQL;Data Source=127.0.0.1:" + env_["KESTRIX_PG_PORT"] +
+               ";Initial Catalog=" + database + ";User ID=postgres";
+    }
+    void stop() { pgCtl("-m fast -w stop"); }
+    // A plain start does not take the first start's options: give them again.
+    void start() {
+        pgCtl("-w -t 60 -o '-p " + env_["KESTRIX_PG_PORT"] + " -k " + env_["KESTRIX_PG_DIR"] +
+              " -c listen_addresses=127.0.0.1 -c fsync=off' start");
+    }
+    void restart() { pgCtl("-m fast -w -t 60 restart"); }
+
+  private:
+    static void run(const std::string& command) {
+        if (std::system((command + " >/dev/null").c_str()) != 0)
+            throw std::runtime_error("failed: " + command);
+    }
+    // pg_ctl runs as the server's owner; a restart takes the options the
+    // server was first started with.
+    void pgCtl(const std::string& action) {
+        const std::string dir = env_["KESTRIX_PG_DIR"];
+        const std::string runas = ::geteuid() == 0 ? "runuser -u postgres -- " : "";
+        run(runas + env_["KESTRIX_PG_BIN"] + "/pg_ctl -D " + dir + "/data -l " + dir +
+            "/server.log " + action);
+    }
+
+    TempDir dir_;
+    std::string envFile_;
+    std::map<std::string, std::string> env_;
+};
+
+class ServerRestart : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Database admin;
+        ASSERT_TRUE(admin.open(server_.connectionString("postgres"))) << admin.lastError();
+        for (const auto& statement :
+             dialectFor(Engine::PostgreSQL).createDatabaseStatements("kx_restart")) {
+            exec(admin, statement);
+        }
+        Database db;
+        ASSERT_TRUE(db.open(connectionString())) << db.lastError();
+        ASSERT_TRUE(createSchema(db)) << db.lastError();
+        insertUser(db, "bob", "/srv/ftp/bob", "secret");
+        exec(db, "update users set quota_current=100, quota_max=1000");
+    }
+    std::string connectionString() { return server_.connectionString("kx_restart"); }
+
+    PrivatePostgres server_;
+};
+
+TEST_F(ServerRestart, TheLoadedLibraryAnswersRightAfterARestart) {
+    kestrix::test::ScopedRegistry registry;
+    ASSERT_TRUE(writeConnectionString(connectionString()));
+    LoadedPlugin plugin;
+    auto send = [&](int32_t code, const char* data) {
+        ClientEvent event = makeEvent(code, "bob", data);
+        EXPECT_EQ(plugin.handle(&event), 1);
+        return event;
+    };
+    EXPECT_EQ(send(code::kPasswordCheck, "secret").flag, 1);
+    for (int round = 0; round < 2; ++round) {
+        server_.restart();
+        EXPECT_EQ(send(code::kPasswordCheck, "secret").flag, 1);
+        server_.restart();
+        EXPECT_EQ(send(code::kQuotaCurrent, "10").flag, 1);
+        EXPECT_EQ(fieldText(send(code::kQuotaCurrent, "0").data), std::to_string(90 - 10 * round));
+    }
+}
+
+TEST_F(ServerRestart, WhileTheServerIsDownLoginsAreRefusedThenItIsTriedEveryFiveSeconds) {
+    ManualClock clock;
+    EventDispatcher dispatcher([&] { return connectionString(); }, clock.function());
+    auto login = [&] {
+        ClientEvent event = makeEvent(code::kPasswordCheck, "bob", "secret");
+        EXPECT_EQ(dispatcher.handle(&event), 1);
+        return event.flag;
+    };
+    auto limit = [&] {
+        ClientEvent event = makeEvent(code::kMaxConcurrent, "bob");
+        dispatcher.handle(&event);
+        return fieldText(event.data);
+    };
+    EXPECT_EQ(login(), 1);
+    server_.stop();
+    EXPECT_EQ(login(), 0);     // the read fails, reopening fails
+    EXPECT_EQ(limit(), "-1");  // the no-value answer
+    server_.start();
+    clock.advance(4s);
+    EXPECT_EQ(login(), 0);  // not yet tried again
+    clock.advance(1s);
+    EXPECT_EQ(login(), 1);
+    EXPECT_EQ(limit(), "1");
+}
+
+}  // namespace
+}  // namespace kestrix::plugin::test

@@ -1,0 +1,141 @@
+// The plug-in's arithmetic and path rules, apart from any database.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "event_record.h"
+#include "number_text.h"
+#include "path_rules.h"
+#include "quota_ratio.h"
+#include "scratch.h"
+
+namespace kestrix::plugin {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PathRelations, HoldOnlyAtPathBoundaries) {
+    EXPECT_TRUE(atOrBelow("/srv/ftp/bob", "/srv/ftp/bob"));
+    EXPECT_TRUE(atOrBelow("/srv/ftp/bob/x", "/srv/ftp/bob"));
+    EXPECT_FALSE(atOrBelow("/srv/ftp/bobby", "/srv/ftp/bob"));
+    EXPECT_FALSE(atOrBelow("/srv/ftp/bo", "/srv/ftp/bob"));
+    EXPECT_FALSE(atOrBelow("/srv/ftp/Bob/x", "/srv/ftp/bob"));
+    EXPECT_TRUE(atOrBelow("/anything", "/"));
+    EXPECT_TRUE(atOrBelow("/", "/"));
+    EXPECT_FALSE(atOrBelow("/x", ""));
+
+    EXPECT_TRUE(strictlyBelow("/a/b", "/a"));
+    EXPECT_FALSE(strictlyBelow("/a", "/a"));
+    EXPECT_FALSE(strictlyBelow("/ab", "/a"));
+    EXPECT_TRUE(exactlyAt("/a", "/a"));
+    EXPECT_FALSE(exactlyAt("/a/b", "/a"));
+    EXPECT_FALSE(exactlyAt("/ab", "/a"));
+}
+
+TEST(PathForms, FullPathIsLexicalLongNameResolvesOnDisk) {
+    kestrix::test::TempDir dir;
+    fs::create_directories(dir.path() / "real");
+    fs::create_directory_symlink(dir.path() / "real", dir.path() / "link");
+    const std::string root = fs::canonical(dir.path()).string();
+
+    EXPECT_EQ(normalizePath("/a/./b/../c/", PathForm::FullPath), "/a/c");
+    EXPECT_EQ(normalizePath("/../..", PathForm::FullPath), "/");
+    EXPECT_EQ(normalizePath("/a//b", PathForm::FullPath), "/a/b");
+    EXPECT_EQ(normalizePath("/does/not/exist", PathForm::FullPath), "/does/not/exist");
+    EXPECT_EQ(normalizePath("/does/not/exist", PathForm::LongName), std::nullopt);
+    EXPECT_EQ(normalizePath(root + "/link/", PathForm::LongName), root + "/real");
+    EXPECT_EQ(normalizePath(root + "/link", PathForm::FullPath), root + "/link");
+    EXPECT_EQ(normalizePath("", PathForm::FullPath), std::nullopt);
+    EXPECT_EQ(normalizePath("/" + std::string(511, 'a'), PathForm::FullPath)->size(), 512u);
+    EXPECT_EQ(normalizePath("/" + std::string(512, 'a'), PathForm::FullPath), std::nullopt);
+
+    EXPECT_EQ(formForLetter('C'), PathForm::FullPath);
+    EXPECT_EQ(formForLetter('w'), PathForm::FullPath);
+    EXPECT_EQ(formForLetter('L'), PathForm::LongName);
+    EXPECT_EQ(formForLetter('R'), PathForm::LongName);
+}
+
+TEST(DirectoryRules, InheritanceAndOrderDecide) {
+    kestrix::test::TempDir dir;
+    fs::create_directories(dir.path() / "pub" / "sub");
+    const std::string pub = fs::canonical(dir.path() / "pub").string();
+    const std::string sub = pub + "/sub";
+    const std::vector<DirRuleRow> inherited = {{pub, "RL", "1"}};
+    EXPECT_TRUE(applyDirectoryRules(false, sub, inherited, 'L'));
+    EXPECT_FALSE(applyDirectoryRules(true, sub, inherited, 'D'));
+    const std::vector<DirRuleRow> flat = {{pub, "RL", "0"}};
+    EXPECT_FALSE(applyDirectoryRules(false, sub, flat, 'L'));
+    EXPECT_TRUE(applyDirectoryRules(true, sub, flat, 'L'));
+    EXPECT_TRUE(applyDirectoryRules(false, pub, flat, 'L'));
+    // Rights letters are read without regard to case; a NULL grants nothing.
+    EXPECT_TRUE(applyDirectoryRules(false, pub, {{pub, "rl", "1"}}, 'L'));
+    EXPECT_FALSE(applyDirectoryRules(true, pub, {{pub, std::nullopt, "1"}}, 'L'));
+    EXPECT_TRUE(applyDirectoryRules(true, pub, {{std::nullopt, "", "1"}}, 'L'));
+    EXPECT_TRUE(applyDirectoryRules(false, sub, {{pub, "R", "1"}, {pub, "L", " 1 "}}, 'L'));
+    EXPECT_FALSE(applyDirectoryRules(false, sub, {{pub, "L", "1"}, {pub, "R", "1"}}, 'L'));
+}
+
+TEST(TextAnswers, AreCutBeforeAnIncompleteCharacter) {
+    EXPECT_EQ(cutAtCharacter("abc", 3), "abc");
+    EXPECT_EQ(cutAtCharacter("abcd", 3), "abc");
+    EXPECT_EQ(cutAtCharacter("ab\xc3\xa9", 3), "ab");
+    EXPECT_EQ(cutAtCharacter("a\xe2\x82\xac", 3), "a");
+    EXPECT_EQ(cutAtCharacter("a\xe2\x82\xac", 4), "a\xe2\x82\xac");
+    EXPECT_EQ(cutAtCharacter("\xf0\x9f\x98\x80x", 3), "");
+
+    ClientEvent event{};
+    std::memset(event.address, 'z', sizeof event.address);
+    EventRecord record(event);
+    record.setDataText(std::string(600, 'q'));
+    EXPECT_EQ(std::string(event.data), std::string(511, 'q'));
+    EXPECT_EQ(event.address[0], 'z');
+}
+
+TEST(Numbers, StoredAndSentTextsAreReadAsTheEnginesWriteThem) {
+    EXPECT_EQ(storedWhole("42"), 42);
+    EXPECT_EQ(storedWhole("-7"), -7);
+    EXPECT_EQ(storedWhole("10737418240.0"), 10737418240LL);
+    EXPECT_EQ(storedWhole("1e+3"), 1000);
+    EXPECT_EQ(storedWhole("1.5"), std::nullopt);
+    EXPECT_EQ(storedWhole("abc"), std::nullopt);
+    EXPECT_EQ(storedWhole(""), std::nullopt);
+    EXPECT_EQ(storedReal("1.7e+308"), 1.7e308);
+
+    EXPECT_EQ(leadingReal("2.5kb"), 2.5);
+    EXPECT_EQ(leadingReal("  -3"), -3);
+    EXPECT_EQ(leadingReal("+4"), 4);
+    EXPECT_EQ(leadingReal("inf"), 0);
+    EXPECT_EQ(leadingReal("nan"), 0);
+    EXPECT_EQ(leadingReal("1e999"), 0);
+    EXPECT_EQ(leadingReal(""), 0);
+
+    EXPECT_EQ(leadingWhole("-100"), -100);
+    EXPECT_EQ(leadingWhole("12.9"), 12);
+    EXPECT_EQ(leadingWhole("+7x"), 7);
+    EXPECT_EQ(leadingWhole("x"), 0);
+    EXPECT_EQ(leadingWhole("99999999999999999999"), std::nullopt);
+}
+
+TEST(QuotaArithmetic, StaysBetweenZeroAndTheMaximumWithoutOverflow) {
+    EXPECT_EQ(applyQuotaAmount(200, 1000, 300).newValue, 0);
+    EXPECT_TRUE(applyQuotaAmount(200, 1000, 300).accepted);
+    EXPECT_FALSE(applyQuotaAmount(950, 1000, -100).accepted);
+    EXPECT_EQ(applyQuotaAmount(950, 1000, -50).newValue, 1000);
+    EXPECT_FALSE(applyQuotaAmount(0, 1000, std::numeric_limits<long long>::min()).accepted);
+    EXPECT_FALSE(applyQuotaAmount(-5, 1000, std::numeric_limits<long long>::max()).accepted);
+}
+
+TEST(CreditText, KeepsAFractionOnWholeNumbers) {
+    EXPECT_EQ(formatCredit(3), "3.0");
+    EXPECT_EQ(formatCredit(-0.5), "-0.5");
+    EXPECT_EQ(formatCredit(99999), "99999.0");
+    EXPECT_EQ(formatCredit(100000), "1e+05");
+    EXPECT_EQ(formatCredit(0.0001), "0.0001");
+    EXPECT_EQ(formatCredit(0.00001), "1e-05");
+}
+
+}  // namespace
+}  // namespace kestrix::plugin
