@@ -80,7 +80,8 @@ class Site:
         self.host = subprocess.Popen(
             [sys.executable, required("KESTRIX_E2E_FTPHOST"), "--serv-u-dir", self.program_dir,
              "--port", "0", "--port-file", self.port_file, "--login-failure-delay", "0",
-             "--trace"],
+             # Accounts' time-outs count in seconds here, so that they can be seen.
+             "--minute-length", "1", "--trace"],
             env=env, stdout=self._log, stderr=subprocess.STDOUT)
         self.port = self._wait_for_port()
 
@@ -259,6 +260,8 @@ def setUpModule():
     site.add_user("judy", "Secret", rel_path=1)
     site.file(os.path.join(site.dir("judy"), "mine.txt"))
     site.add_user("leo", "Secret", speed_limit_value="64")
+    site.add_user("mia", "Secret", session_timeout=1)
+    site.add_user("nick", "Secret", timeout=1)
     site.file(os.path.join(site.dir("leo"), "blob.bin"), bytes(range(256)) * 80)
     hello = site.file(os.path.join(site.root, "hello.txt"), b"Hello from the stand-in.\n")
     bye = site.file(os.path.join(site.root, "bye.txt"), b"See you.\n")
@@ -506,6 +509,21 @@ class AccountSettings(unittest.TestCase):
             upload(ftp, "back.bin", bytes(range(256)) * 80)
         with open(os.path.join(SITE.dir("leo"), "back.bin"), "rb") as f:
             self.assertEqual(f.read(), bytes(range(256)) * 80)
+
+    def test_the_session_time_out_ends_a_busy_session(self):
+        with SITE.session("mia", "Secret") as ftp:
+            reply = ""
+            while not reply.startswith("421"):
+                try:
+                    reply = ftp.voidcmd("NOOP")
+                except ftplib.error_temp as err:
+                    reply = str(err)
+            self.assertIn("Session time-out", reply)
+
+    def test_the_idle_time_out_ends_a_silent_session(self):
+        with SITE.session("nick", "Secret") as ftp:
+            # The next thing the server says, unasked, is that it closes.
+            self.assertIn("421 Control connection timed out", ftp.getline())
 
     def test_relative_paths_keep_the_user_in_the_home_directory(self):
         with SITE.session("judy", "Secret") as ftp:

@@ -46,6 +46,7 @@ class ReadingAnswers(unittest.TestCase):
         self.assertIsNone(q.limit_value(answer(data=b"-1")))
         self.assertIsNone(q.limit_value(answer(data=b"0")))
         self.assertEqual(q.minutes_value(answer(data=b"2")), 120)
+        self.assertEqual(q.minutes_value(answer(data=b"2"), minute=0.5), 1)
         self.assertIsNone(q.minutes_value(answer(data=b"-1")))
         self.assertIsNone(q.minutes_value(answer(flag=0, data=b"5")))
 

@@ -128,6 +128,7 @@ class SessionHandler(FTPHandler):
     libraries = None
     registry = None
     program_dir = "."
+    minute = 60  # seconds in a minute of the accounts' time-outs
     server_banner = "Kestrix FTP server stand-in ready."
     proto_cmds = SESSION_COMMANDS
     abstracted_fs = SessionFS
@@ -177,7 +178,7 @@ class SessionHandler(FTPHandler):
             self.respond("503 Login with USER first.")
             return
         session = UserSession(self.libraries.ask, self.remote_ip, self.registry,
-                              self.program_dir)
+                              self.program_dir, self.minute)
         try:
             session.login(self.username, line)
         except Refusal as refusal:
@@ -450,7 +451,7 @@ class Server(ThreadedFTPServer):
 
 
 def make_server(libraries, program_dir, address, port, max_users=None,
-                idle_timeout=300, login_failure_delay=1.0):
+                idle_timeout=300, login_failure_delay=1.0, minute=60):
     """A server listening on address:port (0: any free port) whose sessions
     ask the libraries."""
     handler = type("BoundSessionHandler", (SessionHandler,), {
@@ -459,6 +460,7 @@ def make_server(libraries, program_dir, address, port, max_users=None,
         "program_dir": program_dir,
         "timeout": idle_timeout,
         "auth_failed_timeout": login_failure_delay,
+        "minute": minute,
         "passive_ports": None,
     })
     return Server((address, port), handler)

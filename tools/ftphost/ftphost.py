@@ -41,6 +41,9 @@ def parse_args(argv):
                              "time-out of its own is closed; 0 for never (default 300)")
     parser.add_argument("--login-failure-delay", type=float, default=1.0,
                         help="seconds before a failed login is answered (default 1)")
+    parser.add_argument("--minute-length", type=float, default=60,
+                        help="seconds in a minute of the accounts' idle and session "
+                             "time-outs (default 60; shorter to try them quickly)")
     parser.add_argument("--trace", action="store_true",
                         help="log every question and answer")
     parser.add_argument("--verbose", action="store_true", help="log the FTP dialogue")
@@ -51,6 +54,8 @@ def parse_args(argv):
                          "speaks plain FTP, passwords included")
     except ValueError:
         parser.error("--address must be an IP address, not %r" % args.address)
+    if args.minute_length <= 0:
+        parser.error("--minute-length must be above 0")
     if not 0 <= args.port <= 65535:
         parser.error("--port must be between 0 and 65535")
     return args
@@ -95,7 +100,8 @@ def main(argv=None):
     server = make_server(libraries, program_dir, args.address, args.port,
                          max_users=args.max_users or None,
                          idle_timeout=args.idle_timeout,
-                         login_failure_delay=args.login_failure_delay)
+                         login_failure_delay=args.login_failure_delay,
+                         minute=args.minute_length)
     address, port = server.address
     if args.port_file:
         write_port_file(args.port_file, port)

@@ -100,11 +100,11 @@ def limit_value(answer):
     return value if value is not None and value > 0 else None
 
 
-def minutes_value(answer):
-    """A time-out in minutes as seconds, or None when there is none (no
-    value, or a value below 1)."""
+def minutes_value(answer, minute=60):
+    """A time-out in minutes as seconds (minute seconds to the minute), or
+    None when there is none (no value, or a value below 1)."""
     value = number_value(answer)
-    return value * 60 if value is not None and value > 0 else None
+    return value * minute if value is not None and value > 0 else None
 
 
 def speed_value(answer):

@@ -64,8 +64,9 @@ class ConnectionCheck:
 class UserSession:
     """A logged-in user and what the libraries said about the account."""
 
-    def __init__(self, ask, address, registry, program_dir):
+    def __init__(self, ask, address, registry, program_dir, minute=60):
         self._ask_raw = ask
+        self.minute = minute
         self.address = address
         self.registry = registry
         self.program_dir = program_dir
@@ -130,8 +131,8 @@ class UserSession:
         self._read_settings()
 
     def _read_settings(self):
-        self.idle_seconds = q.minutes_value(self.ask(q.IDLE_TIMEOUT))
-        self.session_seconds = q.minutes_value(self.ask(q.SESSION_TIMEOUT))
+        self.idle_seconds = q.minutes_value(self.ask(q.IDLE_TIMEOUT), self.minute)
+        self.session_seconds = q.minutes_value(self.ask(q.SESSION_TIMEOUT), self.minute)
         self.speed = q.speed_value(self.ask(q.SPEED_LIMIT))
         self.hide_hidden = q.switch_on(self.ask(q.HIDE_HIDDEN))
         self.relative_paths = q.switch_on(self.ask(q.RELATIVE_PATHS))
