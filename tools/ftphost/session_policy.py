@@ -128,7 +128,11 @@ class UserSession:
             always_login=q.switch_on(self.ask(q.ALWAYS_LOGIN)))
         self.token = self.registry.admit(self.user, self.address, limits)
         self.home = home
-        self._read_settings()
+        try:
+            self._read_settings()
+        except BaseException:
+            self.logout()
+            raise
 
     def _read_settings(self):
         self.idle_seconds = q.minutes_value(self.ask(q.IDLE_TIMEOUT), self.minute)
