@@ -1,17 +1,32 @@
-// The program. For now a bare main window; the full shell comes next.
+// Tavix: the Kestrix administration program.
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
 
 #include <clocale>
 
+#include "activity_log.h"
+#include "main_window.h"
+#include "program.h"
+#include "shell.h"
+#include "termination_signal.h"
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    std::setlocale(LC_TIME, "");
-    QMainWindow window;
-    window.setObjectName("frmMain");
-    window.setWindowTitle("Tavix2");
-    window.setCentralWidget(new QLabel("Kestrix"));
-    window.show();
+    QApplication::setApplicationName(QStringLiteral("Tavix"));
+    // The program lives in the notification area while its window is hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Dates and times in the machine's short forms; numbers stay C.
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+
+    kestrix::ProgramOptions options;
+    options.programDirectory = QCoreApplication::applicationDirPath().toStdString();
+    kestrix::Program program(options);
+    kestrix::onTerminationSignal(&app, [&program] {
+        if (kestrix::MainWindow* main = program.loadedMainWindow())
+            main->sessionShutdown();
+        else
+            kestrix::exitProgram(1);
+    });
+    program.start();
     return app.exec();
 }

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "program_commands.h"
+
+class QLabel;
+class QMenu;
+class QTimer;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace kestrix {
+
+class AboutBox;
+class ConfigureWindow;
+class StatusWindow;
+class UserPanel;
+
+// The web page of the product, opened by Help, Kestrix Website.
+inline constexpr const char* kProductWebPage = "https://www.orvane.com/servu/";
+
+struct MainWindowLinks {
+    std::function<ConfigureWindow&()> configureWindow;
+    std::function<StatusWindow&()> statusWindow;
+    std::function<AboutBox&()> aboutBox;
+    ProgramCommands commands;
+    std::filesystem::path programDirectory;
+};
+
+// frmMain: the menus, the window buttons, the timers, the notification-area
+// icon and the user editing area. Closing or minimizing only hides it in the
+// notification area; the program ends through Exit.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit MainWindow(MainWindowLinks links, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Form_Load: the icon, the settings, the account rules, the user list.
+    void formLoad();
+
+    UserPanel& users() { return *users_; }
+    QLabel* picIconBlue32() const;
+    QLabel* picIconGreen32() const;
+    QLabel* picIconRed32() const;
+    QMenu* iconMenu() const;
+
+    int minuteCounter() const { return minuteCounter_; }
+
+  public slots:
+    void cmdOK_Click();
+    void cmdRestore_Click();
+    void cmdExit_Click();
+    void cmdHelp_Click();
+
+    void mnuConfigure_Click();
+    void mnuExit_Click();
+    void edit1_cut_Click();
+    void edit1_copy_Click();
+    void edit1_paste_Click();
+    void tools1_migrate_Click();
+    void mnuItemHelp_Click();
+    void ShowLog_Click();
+    void checkUpdates_Click();
+    void help_web_Click();
+    void mnuItemAbout_Click();
+    void icon_restore1_Click();
+    void icon_about1_Click();
+    void icon_exit1_Click();
+
+    // A mouse event on the notification-area icon.
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void tmrTime_Timer();
+    void Timer1_Timer();
+    // The session ends or the process is told to terminate: end at once.
+    void sessionShutdown();
+    // The about box's gesture: the Show Log item stays visible from now on.
+    void revealShowLog();
+
+  protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void nameSeparators();
+    // Into the notification area (or, without one, onto the task bar).
+    void hideToTray();
+    void sendKeystroke(Qt::Key key);
+
+    std::unique_ptr<Ui::MainWindow> ui_;
+    MainWindowLinks links_;
+    UserPanel* users_ = nullptr;
+    QTimer* tmrTime_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    int minuteCounter_ = 0;
+};
+
+}  // namespace kestrix

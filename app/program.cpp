@@ -1,0 +1,106 @@
+#include "program.h"
+
+#include "about_box.h"
+#include "activity_log.h"
+#include "app_title.h"
+#include "configure_window.h"
+#include "main_window.h"
+#include "open_failure_dialogue.h"
+#include "qt_text.h"
+#include "shell.h"
+#include "single_instance.h"
+#include "splash_window.h"
+#include "status_window.h"
+#include "user_panel.h"
+
+namespace kestrix {
+
+Program::Program(ProgramOptions options) : options_(std::move(options)) {
+    instance_ = std::make_unique<SingleInstance>(
+        options_.lockPath.empty() ? SingleInstance::defaultLockPath() : toQt(options_.lockPath));
+    openFailure_ = std::make_unique<OpenFailureDialogue>(
+        [this]() -> ConfigureWindow& { return configureWindow(); },
+        [this] { endForUnreachableDatabase(); });
+    setOpenFailureHandler(openFailure_.get());
+}
+
+Program::~Program() {
+    setOpenFailureHandler(nullptr);
+    // The windows that call into the others go first.
+    splash_.reset();
+    main_.reset();
+    about_.reset();
+    configure_.reset();
+    status_.reset();
+}
+
+void Program::start() {
+    SplashWindow& splash = splashWindow();
+    splash.formLoad();
+    showWindow(&splash, 0);
+}
+
+SplashWindow& Program::splashWindow() {
+    if (!splash_) {
+        splash_ = std::make_unique<SplashWindow>(SplashLinks{
+            [this] { return instance_->anotherCopyRunning(); },
+            [this] { showWindow(&mainWindow(), 0); },
+        });
+    }
+    return *splash_;
+}
+
+MainWindow& Program::mainWindow() {
+    if (!main_) {
+        MainWindowLinks links;
+        links.configureWindow = [this]() -> ConfigureWindow& { return configureWindow(); };
+        links.statusWindow = [this]() -> StatusWindow& { return statusWindow(); };
+        links.aboutBox = [this]() -> AboutBox& { return aboutBox(); };
+        links.commands = options_.commands;
+        links.programDirectory = options_.programDirectory;
+        main_ = std::make_unique<MainWindow>(std::move(links));
+        // Loading may come back here (the configuration commit refills the
+        // list), so the window is in place before it loads.
+        main_->formLoad();
+    }
+    return *main_;
+}
+
+ConfigureWindow& Program::configureWindow() {
+    if (!configure_) {
+        ConfigureLinks links;
+        links.popMain = [this] {
+            if (main_) main_->users().popMain();
+        };
+        links.statusWindow = [this]() -> QWidget* { return &statusWindow(); };
+        links.endForUnreachableDatabase = [this] { endForUnreachableDatabase(); };
+        configure_ = std::make_unique<ConfigureWindow>(options_.defaults, std::move(links));
+        configure_->formLoad();
+    }
+    return *configure_;
+}
+
+StatusWindow& Program::statusWindow() {
+    if (!status_) status_ = std::make_unique<StatusWindow>(programLog());
+    return *status_;
+}
+
+AboutBox& Program::aboutBox() {
+    if (!about_) {
+        about_ = std::make_unique<AboutBox>();
+        QObject::connect(about_.get(), &AboutBox::showLogGesture, [this] {
+            if (main_) main_->revealShowLog();
+        });
+    }
+    return *about_;
+}
+
+void Program::endForUnreachableDatabase() {
+    if (main_) setTrayIcon(main_->picIconRed32(), std::string(kProductName));
+    Shell::instance().ask(
+        Message{kCriticalText, kCriticalCaption, MessageIcon::Critical, MessageButtons::OK, 1});
+    removeTrayIcon();
+    exitProgram(1);
+}
+
+}  // namespace kestrix

@@ -1,0 +1,19 @@
+#include "folder_chooser.h"
+
+#include <QFileDialog>
+
+#include "qt_text.h"
+
+namespace kestrix {
+
+std::optional<std::string> QtFolderChooser::chooseFolder(QWidget* owner, const std::string& title) {
+    QFileDialog dialog(owner, toQt(title));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return std::string();
+    return fromQt(chosen.front());
+}
+
+}  // namespace kestrix

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace kestrix {
+
+// The folder browser, restricted to file-system directories. No value when
+// the administrator cancels; the empty text for a folder without a path.
+class FolderChooser {
+  public:
+    virtual ~FolderChooser() = default;
+    virtual std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title) = 0;
+};
+
+class QtFolderChooser final : public FolderChooser {
+  public:
+    std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title) override;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+namespace kestrix {
+
+// A message box as the program asks for it. Texts keep their CR LF line
+// breaks; the box shows each as a line break.
+enum class MessageIcon { None, Information, Exclamation, Question, Critical };
+enum class MessageButtons { OK, OKCancel, YesNo, YesNoCancel };
+enum class Answer { OK, Cancel, Yes, No };
+
+struct Message {
+    std::string text;
+    std::string caption;
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::OK;
+    int defaultButton = 1;  // 1 = the first button, 2 = the second, ...
+
+    bool operator==(const Message&) const = default;
+};
+
+// The one way every window shows a message box, so that tests can answer
+// them with scripted answers while the code that shows them still runs.
+class MessageBoxes {
+  public:
+    virtual ~MessageBoxes() = default;
+    virtual Answer show(const Message& message) = 0;
+};
+
+// Message with the application title as caption.
+Message titledMessage(std::string text, MessageIcon icon, MessageButtons buttons,
+                      int defaultButton = 1);
+
+// The answer a box gives for its n-th button (1-based).
+Answer answerOfButton(MessageButtons buttons, int n);
+
+}  // namespace kestrix

@@ -1,0 +1,83 @@
+#include "qt_message_boxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "qt_text.h"
+
+namespace kestrix {
+
+namespace {
+
+QMessageBox::Icon iconOf(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::Critical:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+struct ButtonSet {
+    QMessageBox::StandardButton buttons[3];
+    int count;
+};
+
+ButtonSet buttonsOf(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::OK:
+            return {{QMessageBox::Ok}, 1};
+        case MessageButtons::OKCancel:
+            return {{QMessageBox::Ok, QMessageBox::Cancel}, 2};
+        case MessageButtons::YesNo:
+            return {{QMessageBox::Yes, QMessageBox::No}, 2};
+        case MessageButtons::YesNoCancel:
+            return {{QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}, 3};
+    }
+    return {{QMessageBox::Ok}, 1};
+}
+
+}  // namespace
+
+Answer QtMessageBoxes::show(const Message& message) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setIcon(iconOf(message.icon));
+    box.setWindowTitle(toQt(message.caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(messageToQt(message.text));
+    const ButtonSet set = buttonsOf(message.buttons);
+    for (int i = 0; i < set.count; ++i)
+        box.addButton(set.buttons[i]);
+    const int index = message.defaultButton >= 1 && message.defaultButton <= set.count
+                          ? message.defaultButton - 1
+                          : 0;
+    box.setDefaultButton(set.buttons[index]);
+    // Only a box with a Cancel button (or a lone OK) may be left with Escape.
+    if (message.buttons == MessageButtons::YesNo)
+        box.setEscapeButton(static_cast<QAbstractButton*>(nullptr));
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        case QMessageBox::Cancel:
+            return Answer::Cancel;
+        case QMessageBox::Ok:
+            return Answer::OK;
+        default:
+            break;
+    }
+    // Closed some other way: the answer of the box's last button.
+    return answerOfButton(message.buttons, set.count);
+}
+
+}  // namespace kestrix

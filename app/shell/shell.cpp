@@ -1,0 +1,193 @@
+#include "shell.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+#include "qt_message_boxes.h"
+#include "qt_text.h"
+
+namespace kestrix {
+
+namespace {
+
+class QtDesktopOpener final : public DesktopOpener {
+  public:
+    bool openUrl(const std::string& url) override {
+        return QDesktopServices::openUrl(QUrl(toQt(url)));
+    }
+};
+
+// Ends a modal wait when its window is hidden or destroyed.
+class HideWatcher : public QObject {
+  public:
+    HideWatcher(QWidget* window, QEventLoop& loop) : loop_(loop) {
+        window->installEventFilter(this);
+        connect(window, &QObject::destroyed, &loop, &QEventLoop::quit);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Hide && static_cast<QWidget*>(watched)->isHidden())
+            loop_.quit();
+        return false;
+    }
+
+  private:
+    QEventLoop& loop_;
+};
+
+std::string windowName(const QWidget* window) {
+    return fromQt(window->objectName());
+}
+
+}  // namespace
+
+Shell& Shell::instance() {
+    static Shell shell;
+    return shell;
+}
+
+Answer Shell::ask(const Message& message) {
+    if (ending_) return answerOfButton(message.buttons, message.defaultButton);
+    if (boxes_ != nullptr) return boxes_->show(message);
+    QtMessageBoxes platform;
+    return platform.show(message);
+}
+
+void Shell::setMessageBoxes(MessageBoxes* boxes) {
+    boxes_ = boxes;
+}
+
+std::optional<std::string> Shell::chooseFolder(QWidget* owner, const std::string& title) {
+    if (ending_) return std::nullopt;
+    if (chooser_ != nullptr) return chooser_->chooseFolder(owner, title);
+    QtFolderChooser platform;
+    return platform.chooseFolder(owner, title);
+}
+
+void Shell::setFolderChooser(FolderChooser* chooser) {
+    chooser_ = chooser;
+}
+
+bool Shell::openUrl(const std::string& url) {
+    if (opener_ != nullptr) return opener_->openUrl(url);
+    QtDesktopOpener platform;
+    return platform.openUrl(url);
+}
+
+void Shell::setDesktopOpener(DesktopOpener* opener) {
+    opener_ = opener;
+}
+
+void Shell::setProgramEnd(ProgramEnd* end) {
+    end_ = end;
+}
+
+ProgramEnd& Shell::programEnd() {
+    static ImmediateProgramEnd immediate;
+    return end_ != nullptr ? *end_ : immediate;
+}
+
+TrayIcon& Shell::tray() {
+    if (tray_ == nullptr) {
+        tray_ = new TrayIcon(qApp);
+        // The platform icon must go before the application does.
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, tray_, &TrayIcon::remove);
+        QObject::connect(tray_, &QObject::destroyed, [this] { tray_ = nullptr; });
+    }
+    return *tray_;
+}
+
+void Shell::reset() {
+    boxes_ = nullptr;
+    chooser_ = nullptr;
+    opener_ = nullptr;
+    end_ = nullptr;
+    if (tray_ != nullptr) tray_->reset();
+    openDialogs_.clear();
+    ending_ = false;
+}
+
+void showWindow(QWidget* window, int mode) {
+    Shell& shell = Shell::instance();
+    if (window == nullptr || shell.ending()) return;
+    if (mode != 1) {
+        if (!shell.openDialogs().empty()) return;
+        window->show();
+        window->raise();
+        window->activateWindow();
+        return;
+    }
+    const std::string name = windowName(window);
+    if (window->isVisible()) window->hide();
+    shell.openDialogs()[name] = std::to_string(static_cast<unsigned long long>(window->winId()));
+    window->setWindowModality(Qt::ApplicationModal);
+    QPointer<QWidget> guard(window);
+    QEventLoop loop;
+    HideWatcher watcher(window, loop);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    loop.exec(QEventLoop::DialogExec);
+    if (guard) {
+        guard->removeEventFilter(&watcher);
+        guard->setWindowModality(Qt::NonModal);
+    }
+    // A window hidden some other way than hideWindow must not stay in the
+    // list, or the main window could never be brought back.
+    shell.openDialogs().erase(name);
+}
+
+void hideWindow(QWidget* window) {
+    if (window == nullptr) return;
+    Shell::instance().openDialogs().erase(windowName(window));
+    window->hide();
+}
+
+bool addTrayIcon(QLabel* picture, const std::string& tip, QMenu* menu) {
+    return Shell::instance().tray().add(picture, tip, menu);
+}
+
+void setTrayIcon(QLabel* picture, const std::string& tip) {
+    Shell::instance().tray().set(picture, tip);
+}
+
+void removeTrayIcon() {
+    Shell::instance().tray().remove();
+}
+
+void createOpenDialogList() {
+    Shell::instance().openDialogs().clear();
+}
+
+void releaseOpenDialogList() {
+    Shell::instance().openDialogs().clear();
+}
+
+void exitProgram(int mode) {
+    Shell& shell = Shell::instance();
+    if (shell.ending()) return;
+    if (mode != 1) {
+        const Answer answer = shell.ask(titledMessage(
+            "Closing Kestrix will disable your users from\r\nlogging onto your ftp system.\r\n\r\n"
+            "Are you sure you want to exit Kestrix?",
+            MessageIcon::Exclamation, MessageButtons::YesNoCancel, 2));
+        if (answer != Answer::Yes) return;
+    }
+    releaseOpenDialogList();
+    removeTrayIcon();
+    shell.markEnding();
+    // All windows go without their own questions.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        window->hide();
+    shell.programEnd().end();
+}
+
+void reportStatementFailure(const std::string& description) {
+    Shell::instance().ask(titledMessage(description, MessageIcon::Exclamation, MessageButtons::OK));
+}
+
+}  // namespace kestrix

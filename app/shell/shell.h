@@ -1,0 +1,95 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "folder_chooser.h"
+#include "message_boxes.h"
+#include "program_end.h"
+#include "tray_icon.h"
+
+class QLabel;
+class QWidget;
+
+namespace kestrix {
+
+// Opens a web page or a file through the desktop.
+class DesktopOpener {
+  public:
+    virtual ~DesktopOpener() = default;
+    virtual bool openUrl(const std::string& url) = 0;
+};
+
+// The services every window of the program shares: message boxes, folder
+// browser, the notification-area icon, the list of open modal windows and
+// the way the program ends. Tests replace the platform parts.
+class Shell {
+  public:
+    static Shell& instance();
+
+    // A message box; once the program is ending nothing is shown any more and
+    // the box's default answer comes back.
+    Answer ask(const Message& message);
+    void setMessageBoxes(MessageBoxes* boxes);  // nullptr: the platform's boxes
+
+    std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title);
+    void setFolderChooser(FolderChooser* chooser);  // nullptr: the platform's browser
+
+    bool openUrl(const std::string& url);
+    void setDesktopOpener(DesktopOpener* opener);  // nullptr: the desktop's
+
+    void setProgramEnd(ProgramEnd* end);  // nullptr: end the process
+    ProgramEnd& programEnd();
+
+    TrayIcon& tray();
+
+    // Window name -> window handle (decimal text) of each window shown
+    // modally at the moment.
+    std::map<std::string, std::string>& openDialogs() { return openDialogs_; }
+
+    bool ending() const { return ending_; }
+    void markEnding() { ending_ = true; }
+
+    // Back to the state of a program that has just started (tests).
+    void reset();
+
+  private:
+    Shell() = default;
+    MessageBoxes* boxes_ = nullptr;
+    FolderChooser* chooser_ = nullptr;
+    DesktopOpener* opener_ = nullptr;
+    ProgramEnd* end_ = nullptr;
+    TrayIcon* tray_ = nullptr;
+    std::map<std::string, std::string> openDialogs_;
+    bool ending_ = false;
+};
+
+// Message boxes through the shell: what a window hands to its logic.
+class ShellMessageBoxes final : public MessageBoxes {
+  public:
+    Answer show(const Message& message) override { return Shell::instance().ask(message); }
+};
+
+// The window routines: mode 0 shows modeless, but only while no modal window
+// is open; mode 1 enters the window in the open-dialog list and shows it
+// modally, returning when it has been hidden.
+void showWindow(QWidget* window, int mode);
+void hideWindow(QWidget* window);
+
+// The notification-area routines.
+bool addTrayIcon(QLabel* picture, const std::string& tip, QMenu* menu = nullptr);
+void setTrayIcon(QLabel* picture, const std::string& tip);
+void removeTrayIcon();
+
+// The open-dialog list is created at start and released at exit.
+void createOpenDialogList();
+void releaseOpenDialogList();
+
+// Mode 1 ends at once; any other mode asks first.
+void exitProgram(int mode);
+
+// A statement the database refused: the provider's description, shown with
+// the application title.
+void reportStatementFailure(const std::string& description);
+
+}  // namespace kestrix

@@ -1,0 +1,135 @@
+#include "configure_window.h"
+
+#include <QFocusEvent>
+#include <QTimer>
+
+#include "activity_log.h"
+#include "global_rules_status.h"
+#include "qt_text.h"
+#include "shell.h"
+#include "ui_configure_window.h"
+
+namespace kestrix {
+
+ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::ConfigureWindow>()), links_(std::move(links)) {
+    ui_->setupUi(this);
+    // The designer texts: this platform's defaults.
+    ui_->txtServuPath->setText(toQt(defaults.servuPath));
+    ui_->txtFTPdirectory->setText(toQt(defaults.ftpDirectory));
+    ui_->txtConnectionString->setPlainText(toQt(defaults.connectionString));
+    // The database wizard and the server-wide IP rule editor are not part of
+    // the program yet.
+    ui_->cmdConnectionString->setEnabled(false);
+    ui_->cmdGlobalIPAccess->setEnabled(false);
+
+    tmrEnableCommit_ = new QTimer(this);
+    tmrEnableCommit_->setObjectName(QStringLiteral("tmrEnableCommit"));
+    tmrEnableCommit_->setInterval(100);
+    connect(tmrEnableCommit_, &QTimer::timeout, this, &ConfigureWindow::tmrEnableCommit_Timer);
+
+    connect(ui_->cmdCommitChanges, &QPushButton::clicked, this,
+            &ConfigureWindow::cmdCommitChanges_Click);
+    connect(ui_->cmdCancel, &QPushButton::clicked, this, &ConfigureWindow::cmdCancel_Click);
+    connect(ui_->cmdBrowseProgramPath, &QPushButton::clicked, this,
+            &ConfigureWindow::cmdBrowseProgramPath_Click);
+    connect(ui_->cmdBrowseServerPath, &QPushButton::clicked, this,
+            &ConfigureWindow::cmdBrowseServerPath_Click);
+    ui_->txtServuPath->installEventFilter(this);
+}
+
+ConfigureWindow::~ConfigureWindow() = default;
+
+void ConfigureWindow::formLoad() {
+    checkLabelStatus();
+}
+
+void ConfigureWindow::showModally() {
+    tmrEnableCommit_->start();
+    showWindow(this, 1);
+}
+
+ConfigureFields ConfigureWindow::fields() const {
+    return {fromQt(ui_->txtServuPath->text()), fromQt(ui_->txtFTPdirectory->text()),
+            fromQt(ui_->txtConnectionString->toPlainText())};
+}
+
+void ConfigureWindow::setFields(const ConfigureFields& fields) {
+    ui_->txtServuPath->setText(toQt(fields.servuPath));
+    ui_->txtFTPdirectory->setText(toQt(fields.ftpDirectory));
+    ui_->txtConnectionString->setPlainText(toQt(fields.connectionString));
+}
+
+void ConfigureWindow::cmdCommitChanges_Click() {
+    ConfigureFields values = fields();
+    ShellMessageBoxes boxes;
+    const CommitResult result = ConfigurationCommit(boxes).run(values);
+    // The paths show the trailing '/' they were stored with.
+    ui_->txtServuPath->setText(toQt(values.servuPath));
+    ui_->txtFTPdirectory->setText(toQt(values.ftpDirectory));
+    if (result != CommitResult::Committed) return;
+    tmrEnableCommit_->stop();
+    writeLog("warn about restarting server");
+    Shell::instance().ask(
+        titledMessage("You must restart the Serv-U server before changes will take effect.",
+                      MessageIcon::Information, MessageButtons::OK));
+    writeLog("re-pop main");
+    if (links_.popMain) links_.popMain();
+    hideWindow(this);
+    tag_.clear();
+}
+
+void ConfigureWindow::cmdCancel_Click() {
+    tmrEnableCommit_->stop();
+    if (tag_ == kTagCheckDatabase) {
+        if (links_.endForUnreachableDatabase) links_.endForUnreachableDatabase();
+        return;
+    }
+    hideWindow(this);
+}
+
+void ConfigureWindow::reject() {
+    cmdCancel_Click();
+}
+
+void ConfigureWindow::cmdBrowseProgramPath_Click() {
+    if (auto folder =
+            Shell::instance().chooseFolder(this, "Select the path of your Serv-u program")) {
+        ui_->txtServuPath->setText(toQt(*folder));
+    }
+}
+
+void ConfigureWindow::cmdBrowseServerPath_Click() {
+    if (auto folder = Shell::instance().chooseFolder(this, "Select default FTP server directory"))
+        ui_->txtFTPdirectory->setText(toQt(*folder));
+}
+
+void ConfigureWindow::tmrEnableCommit_Timer() {
+    const ConfigureFields values = fields();
+    ui_->cmdCommitChanges->setEnabled(!values.servuPath.empty() && !values.ftpDirectory.empty() &&
+                                      !values.connectionString.empty());
+}
+
+void ConfigureWindow::checkLabelStatus() {
+    std::string failure;
+    if (auto caption = globalRulesCaption(&failure))
+        ui_->lblRules->setText(toQt(*caption));
+    else if (!failure.empty())
+        reportStatementFailure(failure);
+}
+
+void ConfigureWindow::txtServuPath_Validate() {
+    if (ui_->txtServuPath->text().toLower() == QStringLiteral("show log") && links_.statusWindow)
+        showWindow(links_.statusWindow(), 1);
+}
+
+bool ConfigureWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->txtServuPath && event->type() == QEvent::FocusOut) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            txtServuPath_Validate();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace kestrix

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "folder_chooser.h"
+#include "message_boxes.h"
+#include "program_end.h"
+#include "shell.h"
+
+namespace kestrix::test {
+
+// Answers message boxes from a script, in order, and keeps every box shown.
+// A box without a scripted answer fails the test.
+class ScriptedMessageBoxes final : public MessageBoxes {
+  public:
+    // The next box gets this answer; `during` runs while it is showing.
+    void answer(Answer answer, std::function<void(const Message&)> during = {});
+    Answer show(const Message& message) override;
+
+    const std::vector<Message>& shown() const { return shown_; }
+    std::size_t unanswered() const { return script_.size(); }
+
+  private:
+    struct Step {
+        Answer answer;
+        std::function<void(const Message&)> during;
+    };
+    std::deque<Step> script_;
+    std::vector<Message> shown_;
+};
+
+// Picks folders from a script; no value stands for Cancel.
+class ScriptedFolderChooser final : public FolderChooser {
+  public:
+    void pick(std::optional<std::string> folder) { script_.push_back(std::move(folder)); }
+    std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title) override;
+
+    struct Call {
+        QWidget* owner;
+        std::string title;
+    };
+    const std::vector<Call>& calls() const { return calls_; }
+    std::size_t unanswered() const { return script_.size(); }
+
+  private:
+    std::deque<std::optional<std::string>> script_;
+    std::vector<Call> calls_;
+};
+
+// Counts the ends of the program instead of ending the test process.
+class RecordedProgramEnd final : public ProgramEnd {
+  public:
+    void end() override { ++ends; }
+    int ends = 0;
+};
+
+class RecordedDesktopOpener final : public DesktopOpener {
+  public:
+    bool openUrl(const std::string& url) override {
+        urls.push_back(url);
+        return true;
+    }
+    std::vector<std::string> urls;
+};
+
+// Runs the action once, right after a window of that name has been shown
+// (inside a modal window's own wait, when it is shown modally).
+void whenWindowShown(const QString& objectName, std::function<void()> action);
+
+// The QApplication of the test process (offscreen), made on first use.
+void ensureApplication();
+
+}  // namespace kestrix::test

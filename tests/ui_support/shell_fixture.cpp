@@ -1,0 +1,51 @@
+#include "shell_fixture.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QWidget>
+
+#include "database.h"
+#include "settings.h"
+#include "shell.h"
+
+namespace kestrix::test {
+
+void ShellFixture::SetUp() {
+    ensureApplication();
+    Shell& shell = Shell::instance();
+    shell.reset();
+    shell.setMessageBoxes(&boxes_);
+    shell.setFolderChooser(&folders_);
+    shell.setProgramEnd(&end_);
+    shell.setDesktopOpener(&desktop_);
+    shell.tray().overrideAvailability(true);
+}
+
+void ShellFixture::TearDown() {
+    EXPECT_EQ(boxes_.unanswered(), 0u) << "scripted answers left over";
+    EXPECT_EQ(folders_.unanswered(), 0u) << "scripted folders left over";
+    Shell::instance().reset();
+}
+
+void ShellFixture::configureStore(const std::string& connectionString, const std::string& servuPath,
+                                  const std::string& ftpDirectory) {
+    ASSERT_TRUE(writeConnectionString(connectionString));
+    ASSERT_TRUE(writeSetting(kServuPathValue, servuPath));
+    ASSERT_TRUE(writeSetting(kFtpDirectoryValue, ftpDirectory));
+}
+
+void ShellFixture::activate(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
+void executeOn(const std::string& connectionString, const std::string& sql) {
+    Database db;
+    ASSERT_TRUE(db.open(connectionString)) << db.lastError();
+    ASSERT_TRUE(db.execute(sql)) << db.lastError() << "\n" << sql;
+}
+
+}  // namespace kestrix::test

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "connection_string.h"
+#include "scratch.h"
+#include "scripted_shell.h"
+
+class QWidget;
+
+namespace kestrix::test {
+
+// A widget test: a fresh settings store, scripted message boxes and folder
+// browser, a recorded end of the program, a desktop that has a
+// notification area. Every scripted answer must have been used.
+class ShellFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Stores what a committed configuration dialog stores.
+    void configureStore(const std::string& connectionString, const std::string& servuPath = "/",
+                        const std::string& ftpDirectory = "/");
+
+    // Shows the window and waits until it is the active window.
+    static void activate(QWidget* window);
+
+    ScopedRegistry registry_;
+    ScriptedMessageBoxes boxes_;
+    ScriptedFolderChooser folders_;
+    RecordedProgramEnd end_;
+    RecordedDesktopOpener desktop_;
+};
+
+// Runs a statement on the database (test data); fails the test when refused.
+void executeOn(const std::string& connectionString, const std::string& sql);
+
+}  // namespace kestrix::test

@@ -1,0 +1,238 @@
+// The user area of the main window, driven through its controls.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "shell_fixture.h"
+#include "sql_literal.h"
+#include "user_panel.h"
+
+namespace kestrix {
+namespace {
+
+class UserPanelTest : public test::ShellFixture, public ::testing::WithParamInterface<Engine> {
+  protected:
+    void SetUp() override {
+        test::ShellFixture::SetUp();
+        scratch_ = test::makeScratchDatabase(GetParam());
+        configureStore(scratch_->connectionString());
+        panel_ = std::make_unique<UserPanel>();
+    }
+    void TearDown() override {
+        panel_.reset();
+        test::ShellFixture::TearDown();
+    }
+
+    void run(const std::string& sql) { test::executeOn(scratch_->connectionString(), sql); }
+    void addUser(const std::string& name, const std::string& columns = "",
+                 const std::string& values = "") {
+        run("INSERT INTO users (username, homedir, comments, max_concurrent, max_logins_per_ip" +
+            columns + ") VALUES (" + sqlText(name) + ", " + sqlText("/srv/ftp/" + name) +
+            ", 'notes of " + name + "', 1, 1" + values + ")");
+    }
+    void addRule(const std::string& name, const std::string& directory, const std::string& rights,
+                 int inherit) {
+        run("INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES (" +
+            sqlText(name) + ", " + sqlText(directory) + ", " + sqlText(rights) + ", " +
+            std::to_string(inherit) + ")");
+    }
+
+    template <typename T>
+    T* child(const char* name) {
+        T* found = panel_->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLineEdit* box(const char* name) { return child<QLineEdit>(name); }
+
+    // Waits for the next refresh of the editing state.
+    void nextRefresh() {
+        QSignalSpy tick(panel_->rulesTimer(), &QTimer::timeout);
+        ASSERT_TRUE(tick.wait(5000));
+    }
+
+    std::unique_ptr<test::ScratchDatabase> scratch_;
+    std::unique_ptr<UserPanel> panel_;
+};
+
+TEST_P(UserPanelTest, PasswordPlaceholderLeavesOnEntryAndReturnsWhenEmpty) {
+    addUser("bob");
+    panel_->popMain();
+    activate(panel_.get());
+    QLineEdit* password = box("txtPassword");
+    QLineEdit* home = box("txtHomeDir");
+    EXPECT_EQ(password->text(), "[Click Here to Change]");
+
+    password->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(password->text(), "");
+    home->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(password->text(), "[Click Here to Change]");
+
+    password->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(password, "s3cret");
+    home->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(password->text(), "s3cret");
+    // Entering again keeps a typed password.
+    password->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(password->text(), "s3cret");
+}
+
+TEST_P(UserPanelTest, LeavingAnEditableBoxMarksUnsavedAndSaveTurnsBold) {
+    addUser("bob");
+    panel_->popMain();
+    activate(panel_.get());
+    QPushButton* save = child<QPushButton>("cmdStore");
+    nextRefresh();
+    EXPECT_FALSE(panel_->state().unsavedChanges);
+    EXPECT_FALSE(save->font().bold());
+
+    child<QPlainTextEdit>("txtNotes")->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(panel_->state().unsavedChanges);
+    box("txtHomeDir")->setFocus(Qt::TabFocusReason);  // leaving the notes, unchanged
+    EXPECT_TRUE(panel_->state().unsavedChanges);
+    nextRefresh();
+    EXPECT_TRUE(save->font().bold());
+
+    // Another user's selection reloads the boxes but keeps Save bold.
+    addUser("carol");
+    panel_->popMain();
+    panel_->selectUserRow(1);
+    EXPECT_EQ(box("txtUsername")->text(), "carol");
+    nextRefresh();
+    EXPECT_TRUE(save->font().bold());
+}
+
+TEST_P(UserPanelTest, SelectingARuleShowsItsBoxesAndClickingABoxClearsIt) {
+    addUser("bob");
+    addRule("bob", "/srv/ftp/bob", "rwx", 1);
+    addRule("bob", "/srv/ftp/bob/in", "DLR", 0);
+    panel_->popMain();
+    activate(panel_.get());
+    auto* rules = child<QListWidget>("lstAccess");
+    ASSERT_EQ(rules->count(), 2);
+
+    rules->setCurrentRow(0);
+    const char* names[] = {"chkRead", "chkWrite", "chkAppend", "chkDelete", "chkExecute",
+                           "chkList", "chkMake",  "chkRemove", "chkInherit"};
+    auto ticked = [&] {
+        std::string marks;
+        for (const char* name : names)
+            marks += child<QCheckBox>(name)->isChecked() ? '1' : '0';
+        return marks;
+    };
+    EXPECT_EQ(ticked(), "110000001");
+    rules->setCurrentRow(1);
+    EXPECT_EQ(ticked(), "100001010");
+
+    nextRefresh();
+    EXPECT_TRUE(child<QCheckBox>("chkRead")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>("cmdEdit")->isEnabled());
+
+    QTest::mouseClick(box("txtHomeDir"), Qt::LeftButton);
+    EXPECT_EQ(panel_->selectedRuleRow(), -1);
+    nextRefresh();
+    for (const char* name : names)
+        EXPECT_FALSE(child<QCheckBox>(name)->isEnabled()) << name;
+    for (const char* name : {"cmdDirDelete", "cmdUp", "cmdDown", "cmdEdit"})
+        EXPECT_FALSE(child<QPushButton>(name)->isEnabled()) << name;
+    EXPECT_TRUE(child<QPushButton>("cmdAdd")->isEnabled());
+}
+
+TEST_P(UserPanelTest, EmptyUserTableDisablesThePerUserControlsAtTheNextRefresh) {
+    addUser("bob");
+    addRule("bob", "/srv/ftp/bob", "RL", 1);
+    panel_->popMain();
+    nextRefresh();
+    const char* perUser[] = {"cmdUpDownRatios", "cmdMisc", "cmdIPAccess", "cmdQuota", "cmdAdd"};
+    for (const char* name : perUser)
+        EXPECT_TRUE(child<QPushButton>(name)->isEnabled()) << name;
+
+    run("DELETE FROM dir_rights");
+    run("DELETE FROM users");
+    panel_->popMain();
+    EXPECT_EQ(child<QListWidget>("lstUsers")->count(), 0);
+    EXPECT_EQ(panel_->selectedUserRow(), -1);
+    // The refresh runs every 75 ms; the next one disables them.
+    EXPECT_EQ(panel_->rulesTimer()->interval(), 75);
+    EXPECT_TRUE(panel_->rulesTimer()->isActive());
+    nextRefresh();
+    for (const char* name : perUser)
+        EXPECT_FALSE(child<QPushButton>(name)->isEnabled()) << name;
+    EXPECT_FALSE(child<QCheckBox>("chkInherit")->isEnabled());
+    // The editing area keeps what it showed.
+    EXPECT_EQ(box("txtUsername")->text(), "bob");
+    EXPECT_EQ(box("txtHomeDir")->text(), "/srv/ftp/bob");
+    for (const char* name : {"cmdStore", "cmdNew", "cmdDelete"})
+        EXPECT_TRUE(child<QPushButton>(name)->isEnabled()) << name;
+}
+
+TEST_P(UserPanelTest, StatusLinesShowTextsInTheirColours) {
+    addUser("bob", ", Expires, DisableOn, disable_user", ", '12/31/2030', '01/15/2031', 1");
+    addUser("carol");
+    auto* expires = child<QLabel>("lblExpires");
+    auto* disabled = child<QLabel>("lblDisabled");
+    EXPECT_EQ(expires->text(), "This user's account will expire on");
+    EXPECT_EQ(disabled->text(), "This user's account will be disabled on");
+
+    panel_->popMain();
+    const QColor red(255, 0, 0);
+    EXPECT_EQ(expires->text(), "This user's account will expire on 12/31/2030");
+    EXPECT_EQ(expires->palette().color(QPalette::WindowText), red);
+    EXPECT_EQ(disabled->text(), "This user's account has been disabled");
+    EXPECT_EQ(disabled->palette().color(QPalette::WindowText), red);
+
+    panel_->selectUserRow(1);
+    const QColor buttonText = panel_->palette().color(QPalette::ButtonText);
+    EXPECT_EQ(expires->text(), "This account is not set to expire. Click Here to set date.");
+    EXPECT_EQ(expires->palette().color(QPalette::WindowText), buttonText);
+    EXPECT_EQ(disabled->text(), "This account is not set to be disabled. Click Here to set date.");
+    EXPECT_EQ(disabled->palette().color(QPalette::WindowText), buttonText);
+    EXPECT_EQ(panel_->state().selectedUser, "carol");
+}
+
+TEST_P(UserPanelTest, BrowseFillsTheHomeDirectoryUnlessCancelled) {
+    addUser("bob");
+    panel_->popMain();
+    QLineEdit* home = box("txtHomeDir");
+    auto* browse = child<QPushButton>("cmdBrowse");
+
+    folders_.pick("/srv/ftp/elsewhere");
+    QTest::mouseClick(browse, Qt::LeftButton);
+    EXPECT_EQ(home->text(), "/srv/ftp/elsewhere");
+    ASSERT_EQ(folders_.calls().size(), 1u);
+    EXPECT_EQ(folders_.calls()[0].title, "Select directory path");
+    EXPECT_EQ(folders_.calls()[0].owner, panel_->window());
+
+    folders_.pick(std::nullopt);
+    QTest::mouseClick(browse, Qt::LeftButton);
+    EXPECT_EQ(home->text(), "/srv/ftp/elsewhere");
+
+    // A folder without a file-system path empties the box.
+    folders_.pick("");
+    QTest::mouseClick(browse, Qt::LeftButton);
+    EXPECT_EQ(home->text(), "");
+    EXPECT_FALSE(panel_->state().unsavedChanges);
+}
+
+TEST_P(UserPanelTest, StatusLinesOpenTheAccountLimitsAsMiscDoes) {
+    addUser("bob");
+    panel_->popMain();
+    QSignalSpy misc(panel_.get(), &UserPanel::miscRequested);
+    QTest::mouseClick(child<QLabel>("lblExpires"), Qt::LeftButton);
+    QTest::mouseClick(child<QLabel>("lblDisabled"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>("cmdMisc"), Qt::LeftButton);
+    EXPECT_EQ(misc.count(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, UserPanelTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+
+}  // namespace
+}  // namespace kestrix

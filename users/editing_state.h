@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "rights.h"
+
+namespace kestrix {
+
+// What the main window is editing.
+enum class EditMode {
+    Stored = 0,   // the stored user selectedUser
+    NewUser = 1,  // a new user that is not stored yet
+    Copy = 2,     // a copy of a user under a new name, not stored yet
+};
+
+// The editing state of the user in the main window. It lives as long as the
+// program; every per-user dialog acts on selectedUser.
+class EditingState {
+  public:
+    // The name the statements put in their WHERE clauses: the list entry
+    // last selected, the empty text while a new user is pending, the new
+    // name while a copy is pending.
+    std::string selectedUser;
+    EditMode editMode = EditMode::Stored;
+    // The user's directory rules in load order, followed by those added since.
+    std::vector<DirRule> ruleSet;
+    // Set when the focus leaves an editable box or a rule box, or a rule is
+    // added, edited or deleted; cleared when Save starts. Save is bold while set.
+    bool unsavedChanges = false;
+};
+
+}  // namespace kestrix

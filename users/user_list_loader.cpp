@@ -1,0 +1,28 @@
+#include "user_list_loader.h"
+
+#include "database.h"
+
+namespace kestrix {
+
+void fillUserList(UserListView& view) {
+    view.clearUsers();
+    Database db;
+    if (!openDatabase(db, 0)) return;
+    std::string failure;
+    if (auto rows = db.query("select username from users order by username")) {
+        for (; !rows->eof(); rows->moveNext())
+            view.addUser(rows->text("username"));
+        failure = rows->error();
+    } else {
+        failure = db.lastError();
+    }
+    if (failure.empty() && view.userCount() > 0) {
+        // The selection loads the first user while this connection is still
+        // open, as the list's own command does.
+        view.selectFirstUser();
+    }
+    closeDatabase(db);
+    if (!failure.empty()) view.statementFailed(failure);
+}
+
+}  // namespace kestrix

@@ -1,0 +1,279 @@
+#include "user_panel.h"
+
+#include <QCheckBox>
+#include <QFocusEvent>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include "password_placeholder.h"
+#include "qt_text.h"
+#include "rule_selection.h"
+#include "shell.h"
+#include "ui_user_panel.h"
+
+namespace kestrix {
+
+namespace {
+
+// Focus moving to another window or into a menu does not leave the box.
+bool focusMovedWithinWindow(const QEvent* event) {
+    const auto reason = static_cast<const QFocusEvent*>(event)->reason();
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+}
+
+int selectedRowOf(const QListWidget* list) {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+}  // namespace
+
+UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::UserPanel>()) {
+    ui_->setupUi(this);
+    boxes_[0] = ui_->chkRead;
+    boxes_[1] = ui_->chkWrite;
+    boxes_[2] = ui_->chkAppend;
+    boxes_[3] = ui_->chkDelete;
+    boxes_[4] = ui_->chkExecute;
+    boxes_[5] = ui_->chkList;
+    boxes_[6] = ui_->chkMake;
+    boxes_[7] = ui_->chkRemove;
+    boxes_[8] = ui_->chkInherit;
+
+    for (QObject* box :
+         {static_cast<QObject*>(ui_->txtHomeDir), static_cast<QObject*>(ui_->txtNotes),
+          static_cast<QObject*>(ui_->txtPassword)}) {
+        box->installEventFilter(this);
+    }
+    ui_->txtNotes->viewport()->installEventFilter(this);
+    for (QCheckBox* box : boxes_)
+        box->installEventFilter(this);
+    ui_->lblExpires->installEventFilter(this);
+    ui_->lblDisabled->installEventFilter(this);
+
+    connect(ui_->lstUsers, &QListWidget::itemSelectionChanged, this, &UserPanel::lstUsers_Click);
+    connect(ui_->lstAccess, &QListWidget::itemSelectionChanged, this, &UserPanel::lstAccess_Click);
+    connect(ui_->cmdBrowse, &QPushButton::clicked, this, &UserPanel::cmdBrowse_Click);
+    connect(ui_->cmdMisc, &QPushButton::clicked, this, &UserPanel::cmdMisc_Click);
+    connect(ui_->cmdUpDownRatios, &QPushButton::clicked, this, &UserPanel::cmdUpDownRatios_Click);
+    connect(ui_->cmdQuota, &QPushButton::clicked, this, &UserPanel::cmdQuota_Click);
+    connect(ui_->cmdIPAccess, &QPushButton::clicked, this, &UserPanel::cmdIPAccess_Click);
+    connect(ui_->cmdStore, &QPushButton::clicked, this, &UserPanel::cmdStore_Click);
+    connect(ui_->cmdNew, &QPushButton::clicked, this, &UserPanel::cmdNew_Click);
+    connect(ui_->cmdDelete, &QPushButton::clicked, this, &UserPanel::cmdDelete_Click);
+    connect(ui_->cmdAdd, &QPushButton::clicked, this, &UserPanel::cmdAdd_Click);
+    connect(ui_->cmdEdit, &QPushButton::clicked, this, &UserPanel::cmdEdit_Click);
+    connect(ui_->cmdDirDelete, &QPushButton::clicked, this, &UserPanel::cmdDirDelete_Click);
+    connect(ui_->cmdUp, &QPushButton::clicked, this, &UserPanel::cmdUp_Click);
+    connect(ui_->cmdDown, &QPushButton::clicked, this, &UserPanel::cmdDown_Click);
+
+    tmrRules_ = new QTimer(this);
+    tmrRules_->setObjectName(QStringLiteral("tmrRules"));
+    tmrRules_->setInterval(75);
+    connect(tmrRules_, &QTimer::timeout, this, &UserPanel::tmrRules_Timer);
+    tmrRules_->start();
+}
+
+UserPanel::~UserPanel() = default;
+
+// ---- the user list ----
+
+void UserPanel::popMain() {
+    fillUserList(*this);
+}
+
+void UserPanel::clearUsers() {
+    const QSignalBlocker quiet(ui_->lstUsers);
+    ui_->lstUsers->clear();
+}
+
+void UserPanel::addUser(const std::string& name) {
+    const QSignalBlocker quiet(ui_->lstUsers);
+    ui_->lstUsers->addItem(toQt(name));
+    // Adding must not select anything by itself.
+    ui_->lstUsers->setCurrentRow(-1);
+}
+
+void UserPanel::selectFirstUser() {
+    selectUserRow(0);
+}
+
+int UserPanel::userCount() const {
+    return ui_->lstUsers->count();
+}
+
+int UserPanel::selectedUserRow() const {
+    return selectedRowOf(ui_->lstUsers);
+}
+
+int UserPanel::selectedRuleRow() const {
+    return selectedRowOf(ui_->lstAccess);
+}
+
+void UserPanel::selectUserRow(int row) {
+    if (row == selectedUserRow()) return;
+    ui_->lstUsers->setCurrentRow(row);
+}
+
+void UserPanel::lstUsers_Click() {
+    clearRuleSelection();
+    if (selectedUserRow() < 0) return;
+    loadUserData(fromQt(ui_->lstUsers->item(selectedUserRow())->text()));
+    // Loading may have refilled the list (a repaired connection reloads it),
+    // so the entry is read again.
+    const int row = selectedUserRow();
+    if (row >= 0) state_.selectedUser = fromQt(ui_->lstUsers->item(row)->text());
+}
+
+// ---- one user's record ----
+
+void UserPanel::loadUserData(const std::string& name) {
+    kestrix::loadUserData(name, state_, *this);
+}
+
+void UserPanel::clearRules() {
+    ui_->lstAccess->clear();
+}
+
+void UserPanel::showRecord(const std::string& username, const std::string& homedir,
+                           const std::string& comments) {
+    ui_->txtUsername->setText(toQt(username));
+    ui_->txtHomeDir->setText(toQt(homedir));
+    ui_->txtNotes->setPlainText(toQt(comments));
+    ui_->txtPassword->setText(toQt(kPasswordPlaceholder));
+}
+
+void UserPanel::addRule(const std::string& directory) {
+    ui_->lstAccess->addItem(toQt(directory));
+}
+
+void UserPanel::showLine(QLabel* label, const StatusLine& line) {
+    label->setText(toQt(line.text));
+    QPalette colours = label->palette();
+    const QColor colour =
+        line.colour == LineColour::Red ? QColor(255, 0, 0) : palette().color(QPalette::ButtonText);
+    colours.setColor(QPalette::WindowText, colour);
+    label->setPalette(colours);
+}
+
+void UserPanel::showDisableLine(const StatusLine& line) {
+    showLine(ui_->lblDisabled, line);
+}
+
+void UserPanel::showExpiryLine(const StatusLine& line) {
+    showLine(ui_->lblExpires, line);
+}
+
+void UserPanel::statementFailed(const std::string& description) {
+    reportStatementFailure(description);
+}
+
+// ---- the rule list ----
+
+void UserPanel::clearRuleSelection() {
+    ui_->lstAccess->setCurrentRow(-1);
+    ui_->lstAccess->clearSelection();
+}
+
+void UserPanel::lstAccess_Click() {
+    const int row = selectedRuleRow();
+    if (row < 0) return;
+    const auto boxes = boxesForDirectory(state_.ruleSet, fromQt(ui_->lstAccess->item(row)->text()));
+    if (!boxes) return;
+    const Rights& r = boxes->rights;
+    const bool ticked[9] = {r.read, r.write, r.append, r.remove,      r.execute,
+                            r.list, r.make,  r.rmdir,  boxes->inherit};
+    for (int i = 0; i < 9; ++i)
+        boxes_[i]->setChecked(ticked[i]);
+}
+
+// ---- buttons ----
+
+void UserPanel::cmdBrowse_Click() {
+    if (auto folder = Shell::instance().chooseFolder(window(), "Select directory path"))
+        ui_->txtHomeDir->setText(toQt(*folder));
+}
+
+void UserPanel::cmdMisc_Click() {
+    emit miscRequested();
+}
+
+void UserPanel::cmdUpDownRatios_Click() {
+    emit ratiosRequested();
+}
+
+void UserPanel::cmdQuota_Click() {
+    emit quotaRequested();
+}
+
+void UserPanel::cmdIPAccess_Click() {
+    emit ipAccessRequested();
+}
+
+void UserPanel::cmdStore_Click() {}
+void UserPanel::cmdNew_Click() {}
+void UserPanel::cmdDelete_Click() {}
+void UserPanel::cmdAdd_Click() {}
+void UserPanel::cmdEdit_Click() {}
+void UserPanel::cmdDirDelete_Click() {}
+void UserPanel::cmdUp_Click() {}
+void UserPanel::cmdDown_Click() {}
+
+// ---- the editing-state refresh ----
+
+void UserPanel::tmrRules_Timer() {
+    const bool userSelected = selectedUserRow() >= 0;
+    for (QWidget* button :
+         {static_cast<QWidget*>(ui_->cmdUpDownRatios), static_cast<QWidget*>(ui_->cmdMisc),
+          static_cast<QWidget*>(ui_->cmdIPAccess), static_cast<QWidget*>(ui_->cmdQuota),
+          static_cast<QWidget*>(ui_->cmdAdd)}) {
+        button->setEnabled(userSelected);
+    }
+    const bool ruleSelected = selectedRuleRow() >= 0;
+    for (QWidget* control :
+         {static_cast<QWidget*>(ui_->cmdDirDelete), static_cast<QWidget*>(ui_->cmdUp),
+          static_cast<QWidget*>(ui_->cmdDown), static_cast<QWidget*>(ui_->cmdEdit)}) {
+        control->setEnabled(ruleSelected);
+    }
+    for (QCheckBox* box : boxes_)
+        box->setEnabled(ruleSelected);
+    QFont font = ui_->cmdStore->font();
+    font.setBold(state_.unsavedChanges);
+    ui_->cmdStore->setFont(font);
+}
+
+// ---- focus and clicks of the boxes ----
+
+bool UserPanel::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::FocusIn:
+            if (watched == ui_->txtPassword && focusMovedWithinWindow(event)) {
+                ui_->txtPassword->setText(toQt(passwordOnEnter(fromQt(ui_->txtPassword->text()))));
+            }
+            break;
+        case QEvent::FocusOut:
+            if (focusMovedWithinWindow(event)) {
+                if (watched == ui_->txtPassword) {
+                    ui_->txtPassword->setText(
+                        toQt(passwordOnLeave(fromQt(ui_->txtPassword->text()))));
+                }
+                // The Validate handlers: leaving a box, changed or not.
+                state_.unsavedChanges = true;
+            }
+            break;
+        case QEvent::MouseButtonRelease:
+            if (watched == ui_->lblExpires || watched == ui_->lblDisabled) {
+                cmdMisc_Click();
+            } else if (watched == ui_->txtHomeDir || watched == ui_->txtPassword ||
+                       watched == ui_->txtNotes->viewport()) {
+                clearRuleSelection();
+            }
+            break;
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace kestrix

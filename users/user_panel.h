@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "editing_state.h"
+#include "user_list_loader.h"
+#include "user_record_loader.h"
+
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QTimer;
+
+namespace Ui {
+class UserPanel;
+}
+
+namespace kestrix {
+
+// The user editing area of the main window: the user list, the record of
+// the user being edited, the rule list with its boxes, the status lines and
+// the per-user buttons. It owns the editing state.
+class UserPanel : public QWidget, private UserListView, private UserRecordView {
+    Q_OBJECT
+  public:
+    explicit UserPanel(QWidget* parent = nullptr);
+    ~UserPanel() override;
+
+    EditingState& state() { return state_; }
+    const EditingState& state() const { return state_; }
+
+    // popMain: refills the list from the database and selects (and so
+    // loads) the first user.
+    void popMain();
+    // Loads one user into the editing area and rebuilds the rule set.
+    void loadUserData(const std::string& name);
+
+    // The list entry selected, or -1.
+    int selectedUserRow() const;
+    int selectedRuleRow() const;
+    // Selects a list entry; a change of selection loads that user.
+    void selectUserRow(int row);
+
+    QTimer* rulesTimer() const { return tmrRules_; }
+
+  signals:
+    // The per-user dialogs, opened by whoever owns them; each acts on
+    // state().selectedUser.
+    void miscRequested();
+    void ratiosRequested();
+    void quotaRequested();
+    void ipAccessRequested();
+
+  public slots:
+    void lstUsers_Click();
+    void lstAccess_Click();
+    void cmdBrowse_Click();
+    void cmdMisc_Click();
+    void cmdUpDownRatios_Click();
+    void cmdQuota_Click();
+    void cmdIPAccess_Click();
+    void tmrRules_Timer();
+
+    // Saving, new users, copies, deletion and rule editing build on this
+    // area; until they are in place their buttons do nothing.
+    void cmdStore_Click();
+    void cmdNew_Click();
+    void cmdDelete_Click();
+    void cmdAdd_Click();
+    void cmdEdit_Click();
+    void cmdDirDelete_Click();
+    void cmdUp_Click();
+    void cmdDown_Click();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // UserListView
+    void clearUsers() override;
+    void addUser(const std::string& name) override;
+    void selectFirstUser() override;
+    int userCount() const override;
+    // UserRecordView
+    void clearRules() override;
+    void showRecord(const std::string& username, const std::string& homedir,
+                    const std::string& comments) override;
+    void addRule(const std::string& directory) override;
+    void showDisableLine(const StatusLine& line) override;
+    void showExpiryLine(const StatusLine& line) override;
+    void statementFailed(const std::string& description) override;
+
+    void showLine(QLabel* label, const StatusLine& line);
+    void clearRuleSelection();
+
+    std::unique_ptr<Ui::UserPanel> ui_;
+    EditingState state_;
+    QTimer* tmrRules_ = nullptr;
+    QCheckBox* boxes_[9] = {};
+};
+
+}  // namespace kestrix

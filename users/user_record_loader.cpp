@@ -1,0 +1,90 @@
+#include "user_record_loader.h"
+
+#include "activity_log.h"
+#include "database.h"
+#include "sql_literal.h"
+
+namespace kestrix {
+
+namespace {
+
+// Runs one query and hands each row to the reader. False (with the
+// provider's description) when the database refused the statement or a row
+// could not be read.
+template <typename Reader>
+bool eachRow(Database& db, const std::string& sql, std::string& failure, Reader reader) {
+    auto rows = db.query(sql);
+    if (!rows) {
+        failure = db.lastError();
+        return false;
+    }
+    for (; !rows->eof(); rows->moveNext())
+        reader(*rows);
+    failure = rows->error();
+    return failure.empty();
+}
+
+}  // namespace
+
+void loadUserData(const std::string& name, EditingState& state, UserRecordView& view) {
+    state.ruleSet.clear();
+    view.clearRules();
+
+    Database a;
+    if (!openDatabase(a, 0)) return;
+    std::string failure;
+    auto fail = [&] {
+        closeDatabase(a);
+        view.statementFailed(failure);
+    };
+    const std::string user = sqlText(name);
+
+    if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=" + user, failure,
+                 [&](const RecordSet& row) {
+                     view.showRecord(row.text("username"), row.text("homedir"),
+                                     row.text("comments"));
+                 })) {
+        return fail();
+    }
+
+    writeLog("getdata for this page");
+    if (!eachRow(a,
+                 "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE username=" +
+                     user + " ",
+                 failure, [&](const RecordSet& row) {
+                     DirRule rule{row.text("directory"), row.text("dir_rights"),
+                                  row.text("inherit_subdirs")};
+                     view.addRule(rule.directory);
+                     state.ruleSet.push_back(std::move(rule));
+                 })) {
+        return fail();
+    }
+
+    std::string disableOn;
+    std::string expires;
+    if (!eachRow(a, "SELECT Expires, DisableOn FROM users WHERE username=" + user, failure,
+                 [&](const RecordSet& row) {
+                     disableOn = row.text("DisableOn");
+                     expires = row.text("Expires");
+                 })) {
+        return fail();
+    }
+    view.showDisableLine(disableLine(disableOn));
+    view.showExpiryLine(expiryLine(expires));
+
+    Database b;
+    if (!openDatabase(b, 0)) {
+        closeDatabase(a);
+        return;
+    }
+    const bool read = eachRow(b, "SELECT disable_user FROM users WHERE username=" + user, failure,
+                              [&](const RecordSet& row) {
+                                  if (disableUserSet(row.field("disable_user").value_or("0")))
+                                      view.showDisableLine(disabledLine());
+                              });
+    closeDatabase(b);
+    closeDatabase(a);
+    if (!read) view.statementFailed(failure);
+}
+
+}  // namespace kestrix

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+#include "editing_state.h"
+#include "status_lines.h"
+
+namespace kestrix {
+
+// What loading one user needs of the window, in the order it happens.
+class UserRecordView {
+  public:
+    virtual ~UserRecordView() = default;
+    // Empties the rule list.
+    virtual void clearRules() = 0;
+    // One users row: the name, home directory and notes boxes, and the
+    // password placeholder.
+    virtual void showRecord(const std::string& username, const std::string& homedir,
+                            const std::string& comments) = 0;
+    // One rule: the list shows its directory.
+    virtual void addRule(const std::string& directory) = 0;
+    virtual void showDisableLine(const StatusLine& line) = 0;
+    virtual void showExpiryLine(const StatusLine& line) = 0;
+    virtual void statementFailed(const std::string& description) = 0;
+};
+
+// loadUserData: loads one user into the view and rebuilds state.ruleSet.
+// When the database cannot be opened it stops after emptying the rules, so
+// the boxes and status lines keep what they showed. Nothing else of the
+// state is touched.
+void loadUserData(const std::string& name, EditingState& state, UserRecordView& view);
+
+}  // namespace kestrix
