@@ -1,0 +1,168 @@
+#include "bench_setup.h"
+
+#include <dlfcn.h>
+#include <soci/postgresql/soci-postgresql.h>
+#include <soci/soci.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+
+#include "database.h"
+#include "schema.h"
+#include "settings_store.h"
+#include "sql_literal.h"
+
+namespace kestrix::bench {
+
+namespace fs = std::filesystem;
+
+PgServerAddress pgServerFromEnvironment() {
+    const char* file = std::getenv("KESTRIX_PG_ENV");
+    if (file == nullptr)
+        throw std::runtime_error("KESTRIX_PG_ENV is not set: run the benchmark through bench/run");
+    std::ifstream in(file);
+    std::map<std::string, std::string> values;
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    if (values["KESTRIX_PG_PORT"].empty())
+        throw std::runtime_error(std::string("no PostgreSQL server described in ") + file);
+    return {values["KESTRIX_PG_HOST"], values["KESTRIX_PG_PORT"]};
+}
+
+namespace {
+
+std::string adminConninfo(const std::string& database) {
+    const PgServerAddress server = pgServerFromEnvironment();
+    return "host=" + server.host + " port=" + server.port + " user=postgres dbname=" + database;
+}
+
+void run(Database& db, const std::string& sql) {
+    if (!db.execute(sql)) throw std::runtime_error(sql + ": " + db.lastError());
+}
+
+}  // namespace
+
+const std::vector<int>& BenchDatabase::ruleCounts() {
+    static const std::vector<int> counts = {1, 100, 1000};
+    return counts;
+}
+
+BenchDatabase::BenchDatabase(Engine engine, const fs::path& workDir)
+    : engine_(engine), dir_(workDir / (engine == Engine::SQLite ? "sqlite" : "postgres")) {
+    fs::create_directories(dir_);
+    if (engine == Engine::SQLite) {
+        file_ = (dir_ / "servu.db").string();
+        std::string error;
+        if (!createSqliteDatabaseFile(file_, &error)) throw std::runtime_error(error);
+    } else {
+        database_ = "kx_bench_" + std::to_string(::getpid());
+        soci::session admin(*soci::factory_postgresql(), adminConninfo("postgres"));
+        for (const auto& statement :
+             dialectFor(Engine::PostgreSQL).createDatabaseStatements(database_)) {
+            admin << statement;
+        }
+    }
+    fill();
+}
+
+BenchDatabase::~BenchDatabase() {
+    if (engine_ != Engine::PostgreSQL) return;
+    try {
+        soci::session admin(*soci::factory_postgresql(), adminConninfo("postgres"));
+        admin << "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)";
+    } catch (const std::exception&) {
+        // The server goes away with the run.
+    }
+}
+
+std::string BenchDatabase::connectionString() const {
+    if (engine_ == Engine::SQLite) return "Provider=SQLite;Data Source=" + file_;
+    const PgServerAddress server = pgServerFromEnvironment();
+    return "Provider=PostgreSQL;Data Source=" + server.host + ":" + server.port +
+           ";Initial Catalog=" + database_ + ";User ID=postgres";
+}
+
+std::string BenchDatabase::nativeTarget() const {
+    return engine_ == Engine::SQLite ? file_ : adminConninfo(database_);
+}
+
+std::string BenchDatabase::checkedDirectory(int rules) const {
+    return (dir_ / ("rules" + std::to_string(rules)) / "d0").string();
+}
+
+void BenchDatabase::fill() {
+    Database db;
+    if (!db.open(connectionString())) throw std::runtime_error(db.lastError());
+    if (engine_ == Engine::PostgreSQL && !createSchema(db))
+        throw std::runtime_error(db.lastError());
+    db.begin();
+    auto addUser = [&](const std::string& name, const fs::path& home) {
+        fs::create_directories(home);
+        run(db,
+            "insert into users (username, homedir, password, max_concurrent, max_logins_per_ip, "
+            "quota_current, quota_max, use_quota, timeout, session_timeout, speed_limit_value, "
+            "hide_hidden_files, rel_path, ratio_type, ratio_down, ratio_up, ratio_current_credit, "
+            "login_msg_file, one_login_per_ip, always_login, disable_user) values (" +
+                sqlText(name) + ", " + sqlText(home.string()) +
+                ", 'secret', 2, 1, 0, 1048576, 1, 10, 60, '0', 1, 1, 'BytesOverall', 1, 3, 100, "
+                "'/msg/welcome.txt', 0, 0, 0)");
+    };
+    // Neighbours, so that the reads look a user up among others.
+    for (int i = 0; i < 200; ++i)
+        addUser("user" + std::to_string(i), dir_ / ("user" + std::to_string(i)));
+    addUser("benchuser", dir_ / "benchuser");
+    for (int i = 0; i < 20; ++i)
+        run(db, "insert into blocked_ips (ip) values ('10.9.0." + std::to_string(i) + "')");
+    run(db, "insert into blocked_ips_by_user (username, ip) values ('*', '10.8.0.1')");
+    run(db, "insert into log_ips (ip) values ('10.7.0.1')");
+    for (int count : ruleCounts()) {
+        const std::string name = "rules" + std::to_string(count);
+        const fs::path home = dir_ / name;
+        addUser(name, home);
+        for (int i = 0; i < count; ++i) {
+            const fs::path ruleDir = home / ("d" + std::to_string(i));
+            fs::create_directories(ruleDir);
+            run(db,
+                "insert into dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                "values (" +
+                    sqlText(name) + ", " + sqlText(ruleDir.string()) + ", 'RL', 1)");
+        }
+    }
+    if (!db.commit()) throw std::runtime_error(db.lastError());
+    if (engine_ == Engine::PostgreSQL) run(db, "analyze");
+}
+
+LoadedLibrary::LoadedLibrary(const fs::path& workDir, const std::string& connectionString) {
+    static int instances = 0;
+    const fs::path dir = workDir / ("library" + std::to_string(instances++));
+    fs::create_directories(dir);
+    const fs::path copy = dir / "Quellin.so";
+    fs::copy_file(QUELLIN_LIBRARY, copy);
+    const fs::path registry = dir / "registry";
+    const SettingsStore store(registry);
+    const std::string key = "software\\Orvane\\serv-u\\connectionstring";
+    store.createKey(key);
+    if (!store.writeValue(key, "", connectionString, 0640))
+        throw std::runtime_error("cannot write the benchmark's settings store");
+    ::setenv("KESTRIX_REGISTRY", registry.c_str(), 1);
+    handle_ = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
+    entry_ = reinterpret_cast<int (*)(ClientEvent*)>(::dlsym(handle_, "HandleClientEvent"));
+    if (entry_ == nullptr) throw std::runtime_error("no HandleClientEvent");
+    // The first event reads the connection string and opens the database.
+    ClientEvent first{};
+    first.code = 8;
+    entry_(&first);
+}
+
+LoadedLibrary::~LoadedLibrary() {
+    if (handle_ != nullptr) ::dlclose(handle_);
+}
+
+}  // namespace kestrix::bench

@@ -1,0 +1,229 @@
+// Events per second of the built Quellin.so on SQLite and PostgreSQL, each
+// beside its floor: the same SELECTs through the engine's own C API on the
+// same data. Run through bench/run, which starts a PostgreSQL server.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_setup.h"
+#include "native_floor.h"
+
+namespace kestrix::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUser = "benchuser";
+constexpr const char* kAddress = "127.0.0.1";
+
+struct Event {
+    int32_t code;
+    std::string user;
+    std::string data;
+};
+
+// What the FTP server stand-in asks for one connection and login, in its
+// order (tools/ftphost/README.md).
+const std::vector<Event>& loginEvents() {
+    static const std::vector<Event> events = {
+        {4, "", kAddress}, {25, "", kAddress},   {36, "", ""},    {3, kUser, "secret"},
+        {2, kUser, ""},    {4, kUser, kAddress}, {29, kUser, ""}, {33, kUser, ""},
+        {24, kUser, ""},   {23, kUser, ""},      {28, kUser, ""}, {39, kUser, ""},
+        {26, kUser, ""},   {13, kUser, ""},      {14, kUser, ""}, {20, kUser, ""},
+        {22, kUser, ""},   {15, kUser, ""},      {16, kUser, ""}, {17, kUser, ""},
+        {18, kUser, "0"},  {1, kUser, ""},
+    };
+    return events;
+}
+
+// The same reads, as the floor runs them: statement, parameter, first row only.
+struct FloorRead {
+    std::string sql;
+    std::string parameter;
+    bool firstOnly;
+};
+
+std::string userColumn(const char* column) {
+    return std::string("select ") + column + " from users where username=:u";
+}
+
+std::vector<FloorRead> loginReads() {
+    std::vector<FloorRead> reads = {
+        {"select ip from blocked_ips", "", false},
+        {"select ip from log_ips", "", false},
+        {"select signon_msg_file from sign_files where ip=:u", kAddress, true},
+        {userColumn("password"), kUser, true},
+        {"select homedir,disable_user from users where username=:u", kUser, true},
+        {"select ip from blocked_ips_by_user where username=:u or username='*'", kUser, false},
+    };
+    for (const char* column :
+         {"max_concurrent", "max_logins_per_ip", "one_login_per_ip", "always_login", "timeout",
+          "session_timeout", "speed_limit_value", "hide_hidden_files", "rel_path", "use_quota",
+          "quota_max", "ratio_type", "ratio_down", "ratio_up", "ratio_current_credit",
+          "login_msg_file"}) {
+        reads.push_back({userColumn(column), kUser, true});
+    }
+    return reads;
+}
+
+ClientEvent makeEvent(const Event& e) {
+    ClientEvent event;
+    std::memset(&event, 0, sizeof event);
+    event.code = e.code;
+    e.user.copy(event.userName, sizeof event.userName - 1);
+    e.data.copy(event.data, sizeof event.data - 1);
+    std::strncpy(event.address, kAddress, sizeof event.address - 1);
+    return event;
+}
+
+// One engine: its data, the loaded library and the native connection.
+struct EngineRun {
+    std::string name;
+    std::unique_ptr<BenchDatabase> database;
+    std::unique_ptr<LoadedLibrary> library;
+    std::unique_ptr<NativeFloor> floor;
+};
+
+// What a measurement is compared with.
+struct Pair {
+    std::string label;
+    std::string eventBenchmark;
+    std::string floorBenchmark;
+    int eventsPerIteration;
+};
+
+std::vector<Pair> gPairs;
+
+void registerSequence(EngineRun& run, const std::string& label, std::vector<Event> events,
+                      std::vector<FloorRead> reads, std::vector<int> expectedFlags) {
+    const std::string eventName = run.name + "/event/" + label;
+    const std::string floorName = run.name + "/floor/" + label;
+    std::vector<int> statements;
+    for (const FloorRead& read : reads)
+        statements.push_back(run.floor->prepare(read.sql));
+
+    benchmark::RegisterBenchmark(eventName.c_str(), [&run, events,
+                                                     expectedFlags](benchmark::State& state) {
+        // Check the answers once, outside the timing.
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            ClientEvent event = makeEvent(events[i]);
+            if ((*run.library)(&event) != 1 || (i < expectedFlags.size() && expectedFlags[i] >= 0 &&
+                                                event.flag != expectedFlags[i])) {
+                state.SkipWithError("the library answered wrongly");
+                return;
+            }
+        }
+        for (auto _ : state) {
+            for (const Event& e : events) {
+                ClientEvent event = makeEvent(e);
+                benchmark::DoNotOptimize((*run.library)(&event));
+                benchmark::DoNotOptimize(event);
+            }
+        }
+        state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(events.size()));
+    });
+    benchmark::RegisterBenchmark(
+        floorName.c_str(), [&run, reads, statements](benchmark::State& state) {
+            for (auto _ : state) {
+                for (std::size_t i = 0; i < reads.size(); ++i)
+                    benchmark::DoNotOptimize(
+                        run.floor->run(statements[i], reads[i].parameter, reads[i].firstOnly));
+            }
+            state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(reads.size()));
+        });
+    gPairs.push_back(
+        {run.name + " " + label, eventName, floorName, static_cast<int>(events.size())});
+}
+
+void registerEngine(EngineRun& run) {
+    registerSequence(run, "max concurrent (29)", {{29, kUser, ""}},
+                     {{userColumn("max_concurrent"), kUser, true}}, {1});
+    registerSequence(run, "password check (3)", {{3, kUser, "secret"}},
+                     {{userColumn("password"), kUser, true}}, {1});
+    std::vector<int> loginFlags(loginEvents().size(), -1);
+    registerSequence(run, "login (22 events)", loginEvents(), loginReads(), loginFlags);
+    for (int rules : BenchDatabase::ruleCounts()) {
+        const std::string user = "rules" + std::to_string(rules);
+        registerSequence(
+            run, "list check (9), " + std::to_string(rules) + " rules",
+            {{9, user, run.database->checkedDirectory(rules)}},
+            {{"select homedir,disable_user from users where username=:u", user, true},
+             {"select directory,dir_rights,inherit_subdirs from dir_rights where username=:u", user,
+              false}},
+            {1});
+    }
+}
+
+// Keeps the per-event times of every run, printing as it goes.
+class CollectingReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Iteration || median) {
+                seconds[run.run_name.function_name] =
+                    run.real_accumulated_time / static_cast<double>(run.iterations);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> seconds;  // per iteration
+};
+
+void printRatios(const CollectingReporter& reporter) {
+    std::printf("\n%-42s %12s %12s %12s %8s\n", "measure", "events/s", "us/event", "floor us",
+                "ratio");
+    for (const Pair& pair : gPairs) {
+        const auto event = reporter.seconds.find(pair.eventBenchmark);
+        const auto floor = reporter.seconds.find(pair.floorBenchmark);
+        if (event == reporter.seconds.end() || floor == reporter.seconds.end()) continue;
+        const double perEvent = event->second / pair.eventsPerIteration;
+        std::printf("%-42s %12.0f %12.2f %12.2f %7.2fx\n", pair.label.c_str(), 1.0 / perEvent,
+                    perEvent * 1e6, floor->second / pair.eventsPerIteration * 1e6,
+                    event->second / floor->second);
+    }
+}
+
+}  // namespace
+}  // namespace kestrix::bench
+
+int main(int argc, char** argv) {
+    using namespace kestrix::bench;
+    benchmark::Initialize(&argc, argv);
+    try {
+        char pattern[] = "/tmp/kestrix-bench.XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+        const fs::path work = pattern;
+        std::vector<std::unique_ptr<EngineRun>> runs;
+        for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
+            auto run = std::make_unique<EngineRun>();
+            run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
+            run->database = std::make_unique<BenchDatabase>(engine, work);
+            run->library = std::make_unique<LoadedLibrary>(work, run->database->connectionString());
+            run->floor = engine == kestrix::Engine::SQLite
+                             ? openSqliteFloor(run->database->nativeTarget())
+                             : openPostgresFloor(run->database->nativeTarget());
+            registerEngine(*run);
+            runs.push_back(std::move(run));
+        }
+        CollectingReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        printRatios(reporter);
+        runs.clear();
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quellin_bench: %s\n", e.what());
+        return 1;
+    }
+    benchmark::Shutdown();
+    return 0;
+}
