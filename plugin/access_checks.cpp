@@ -45,8 +45,9 @@ bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char 
 bool AccessChecks::ratioFree(std::string_view user, std::string_view path) {
     const auto target = normalizePath(path, PathForm::LongName);
     if (!target) return false;
+    LongNameResolver resolver;
     for (const std::string& file : store_.ratioFreeFiles(user).rows) {
-        const auto free = normalizePath(file, PathForm::LongName);
+        const auto free = resolver.resolve(file);
         if (free && equalsNoCase(*free, *target)) return true;
     }
     return false;

@@ -1,5 +1,9 @@
 #include "path_rules.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +58,52 @@ std::optional<std::string> fullPath(const std::string& path) {
 
 }  // namespace
 
+LongNameResolver::~LongNameResolver() {
+    for (const auto& [path, parent] : parents_) {
+        if (parent.fd >= 0) ::close(parent.fd);
+    }
+}
+
+std::optional<std::string> LongNameResolver::resolve(std::string_view path) {
+    std::string text(path);
+    const bool endsWithSlash = text.size() > 1 && text.back() == '/';
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    const std::size_t slash = text.rfind('/');
+    const std::string name = slash == std::string::npos ? std::string() : text.substr(slash + 1);
+    // Relative paths and dot segments at the end go the plain way.
+    if (slash == std::string::npos || text.front() != '/' || name.empty() || name == "." ||
+        name == "..") {
+        return normalizePath(path, PathForm::LongName);
+    }
+    const std::string parent = slash == 0 ? std::string("/") : text.substr(0, slash);
+    auto found = parents_.find(parent);
+    if (found == parents_.end()) {
+        Parent entry{longName(parent)};
+        // A few directories stay open; the server's descriptors are not ours
+        // to use up.
+        if (entry.resolved && openParents_ < kMaxOpenParents) {
+            entry.fd = ::open(entry.resolved->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (entry.fd >= 0) ++openParents_;
+        }
+        found = parents_.emplace(parent, std::move(entry)).first;
+    }
+    const Parent& resolvedParent = found->second;
+    if (!resolvedParent.resolved) return std::nullopt;
+    const std::string candidate =
+        (*resolvedParent.resolved == "/" ? "" : *resolvedParent.resolved) + "/" + name;
+    struct stat info {};
+    const int looked = resolvedParent.fd >= 0
+                           ? ::fstatat(resolvedParent.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW)
+                           : ::lstat(candidate.c_str(), &info);
+    if (looked != 0) return std::nullopt;
+    // A link at the end is followed the plain way; anything else resolves
+    // to its resolved parent and its own name.
+    if (S_ISLNK(info.st_mode)) return normalizePath(path, PathForm::LongName);
+    if (endsWithSlash && !S_ISDIR(info.st_mode)) return std::nullopt;
+    return fitting(candidate);
+}
+
 PathForm formForLetter(char letter) {
     switch (letter) {
         case 'C':
@@ -101,9 +151,11 @@ bool exactlyAt(std::string_view path, std::string_view directory) {
 bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
                          const std::vector<DirRuleRow>& rules, char letter) {
     const PathForm form = formForLetter(letter);
+    LongNameResolver resolver;
     for (const DirRuleRow& rule : rules) {
         if (!rule.directory) continue;
-        const auto directory = normalizePath(*rule.directory, form);
+        const auto directory = form == PathForm::LongName ? resolver.resolve(*rule.directory)
+                                                          : normalizePath(*rule.directory, form);
         if (!directory) continue;
         const bool inherited = rule.inherit && decodeInherit(*rule.inherit);
         if (exactlyAt(normalizedPath, *directory) ||

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrix::plugin {
@@ -19,6 +20,29 @@ PathForm formForLetter(char letter);
 // The absolute form of a path without a trailing '/' (except the root); no
 // value when it cannot be formed or exceeds 512 characters.
 std::optional<std::string> normalizePath(std::string_view path, PathForm form);
+
+// Resolves many paths in the long-name form, as normalizePath does, for
+// the length of one check: the parent directories it has resolved are
+// remembered, so a list of rules under the same parents costs one look at
+// the disk per rule rather than one per path component.
+class LongNameResolver {
+  public:
+    LongNameResolver() = default;
+    ~LongNameResolver();
+    LongNameResolver(const LongNameResolver&) = delete;
+    LongNameResolver& operator=(const LongNameResolver&) = delete;
+
+    std::optional<std::string> resolve(std::string_view path);
+
+  private:
+    struct Parent {
+        std::optional<std::string> resolved;
+        int fd = -1;  // the resolved directory, for looking up names in it
+    };
+    static constexpr int kMaxOpenParents = 8;
+    std::unordered_map<std::string, Parent> parents_;
+    int openParents_ = 0;
+};
 
 // Path relations of two normalised paths. "At or below" holds only at a
 // path boundary: the directory itself or the directory followed by '/'.

@@ -58,6 +58,55 @@ TEST(PathForms, FullPathIsLexicalLongNameResolvesOnDisk) {
     EXPECT_EQ(formForLetter('R'), PathForm::LongName);
 }
 
+TEST(PathForms, TheResolverAgreesWithTheLongNameForm) {
+    kestrix::test::TempDir dir;
+    const fs::path root = dir.path();
+    fs::create_directories(root / "real" / "inner");
+    std::ofstream(root / "real" / "file.txt") << "x";
+    fs::create_directory_symlink(root / "real", root / "dirlink");
+    fs::create_symlink(root / "real" / "file.txt", root / "filelink");
+    fs::create_symlink(root / "missing", root / "dangling");
+    fs::create_directory_symlink("..", root / "real" / "up");
+    const std::string r = root.string();
+    const std::vector<std::string> paths = {r + "/real",
+                                            r + "/real/",
+                                            r + "/real/inner",
+                                            r + "/dirlink",
+                                            r + "/dirlink/inner",
+                                            r + "/dirlink/inner/",
+                                            r + "/filelink",
+                                            r + "/filelink/",
+                                            r + "/real/file.txt",
+                                            r + "/real/file.txt/",
+                                            r + "/dangling",
+                                            r + "/missing",
+                                            r + "/real/up",
+                                            r + "/real/up/real",
+                                            r + "/real/.",
+                                            r + "/real/..",
+                                            r + "//real//inner",
+                                            r + "/missing/inner",
+                                            r + "/real/file.txt/x",
+                                            "/",
+                                            "",
+                                            "relative/path",
+                                            r + "/real/inner/../inner"};
+    // More parents than the resolver keeps open.
+    std::vector<std::string> spread = paths;
+    for (int i = 0; i < 12; ++i) {
+        fs::create_directories(root / ("p" + std::to_string(i)) / "child");
+        spread.push_back(r + "/p" + std::to_string(i) + "/child");
+        spread.push_back(r + "/p" + std::to_string(i) + "/none");
+    }
+    LongNameResolver resolver;
+    // Twice: the second round answers from what the first remembered.
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string& path : spread) {
+            EXPECT_EQ(resolver.resolve(path), normalizePath(path, PathForm::LongName)) << path;
+        }
+    }
+}
+
 TEST(DirectoryRules, InheritanceAndOrderDecide) {
     kestrix::test::TempDir dir;
     fs::create_directories(dir.path() / "pub" / "sub");
