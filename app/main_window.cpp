@@ -143,15 +143,22 @@ void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange) return;
     if (isMinimized()) {
-        if (Shell::instance().tray().shown()) {
-            hideWindow(this);
-            setWindowState(windowState() & ~Qt::WindowMinimized);
-        }
-        setTrayIcon(ui_->picIconGreen32, kTip);
+        // After the event: showMinimized() itself shows the window again
+        // once the state has changed.
+        QMetaObject::invokeMethod(this, &MainWindow::Form_Resize, Qt::QueuedConnection);
     } else if (Shell::instance().tray().currentPicture() == ui_->picIconGreen32 && isVisible()) {
         // Brought back from the task bar (no notification area).
         setTrayIcon(ui_->picIconBlue32, kTip);
     }
+}
+
+void MainWindow::Form_Resize() {
+    if (!isMinimized()) return;
+    if (Shell::instance().tray().shown()) {
+        hideWindow(this);
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+    setTrayIcon(ui_->picIconGreen32, kTip);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

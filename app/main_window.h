@@ -85,6 +85,10 @@ class MainWindow : public QMainWindow {
     // The about box's gesture: the Show Log item stays visible from now on.
     void revealShowLog();
 
+  private slots:
+    // The window has just been minimized: into the notification area.
+    void Form_Resize();
+
   protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "program.h"
+#include "shell_fixture.h"
+
+namespace kestrix::test {
+
+// A program of its own for each test: its single-instance lock, program
+// directory and FTP server paths in a temporary directory, and the daily
+// account rules counted.
+class AppFixture : public ShellFixture {
+  public:
+    // A top-level window by its name, or nullptr.
+    static QWidget* window(const char* name);
+
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::unique_ptr<Program> makeProgram();
+    // The defaults the configuration dialog offers: an FTP server directory
+    // with its configuration file, an FTP root, a SQLite file not made yet.
+    DesignerDefaults defaults() const;
+    std::string servuPath() const { return (dir_.path() / "Serv-U").string() + "/"; }
+    std::string ftpRoot() const { return (dir_.path() / "ftp").string() + "/"; }
+
+    // Adds a user (and its rules) to a database.
+    static void addUser(const std::string& connectionString, const std::string& name);
+    static void addRule(const std::string& connectionString, const std::string& name,
+                        const std::string& directory, const std::string& rights);
+
+    template <typename T>
+    static T* child(QWidget* window, const char* name) {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    TempDir dir_;
+    int accountRuleRuns_ = 0;
+    std::unique_ptr<Program> program_;
+};
+
+}  // namespace kestrix::test

@@ -1,0 +1,323 @@
+// The main window's frame: menus, window buttons, the notification-area
+// icon, the exit question, the timers and the about box.
+#include <QAction>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+#include "about_box.h"
+#include "activity_log.h"
+#include "app_fixture.h"
+#include "configure_window.h"
+#include "main_window.h"
+#include "shell.h"
+#include "status_window.h"
+#include "user_panel.h"
+
+namespace kestrix {
+namespace {
+
+const Message kExitQuestion{
+    "Closing Kestrix will disable your users from\r\nlogging onto your ftp system.\r\n\r\n"
+    "Are you sure you want to exit Kestrix?",
+    "Tavix2", MessageIcon::Exclamation, MessageButtons::YesNoCancel, 2};
+
+class MainWindowTest : public test::AppFixture {
+  protected:
+    void SetUp() override {
+        test::AppFixture::SetUp();
+        scratch_ = test::makeScratchDatabase(Engine::SQLite);
+        configureStore(scratch_->connectionString(), servuPath(), ftpRoot());
+        addUser(scratch_->connectionString(), "bob");
+        addRule(scratch_->connectionString(), "bob", "/srv/ftp/bob", "RL");
+    }
+    MainWindow& start() {
+        program_ = makeProgram();
+        MainWindow& main = program_->mainWindow();
+        showWindow(&main, 0);
+        return main;
+    }
+    Shell& shell() { return Shell::instance(); }
+
+    std::unique_ptr<test::ScratchDatabase> scratch_;
+};
+
+// Captions and object names of a menu's items in order ("-" for a line).
+std::vector<std::string> itemsOf(const QMenu* menu) {
+    std::vector<std::string> items;
+    for (const QAction* action : menu->actions()) {
+        items.push_back(action->objectName().toStdString() + " " +
+                        (action->isSeparator() ? std::string("-") : action->text().toStdString()));
+    }
+    return items;
+}
+
+TEST_F(MainWindowTest, MenusHoldEveryItemInOrderWithTheirStartStates) {
+    MainWindow& main = start();
+    EXPECT_EQ(main.windowTitle(), "Kestrix");
+    std::vector<std::string> bar;
+    for (const QAction* action : main.menuBar()->actions())
+        bar.push_back(action->menu()->objectName().toStdString() + " " +
+                      action->text().toStdString());
+    EXPECT_EQ(bar, (std::vector<std::string>{"mnuFile File", "edit1 Edit", "tools1 Tools",
+                                             "mnuHelp Help"}));
+    auto menu = [&](const char* name) { return child<QMenu>(&main, name); };
+    EXPECT_EQ(itemsOf(menu("mnuFile")),
+              (std::vector<std::string>{"mnuConfigure Configure", "mnuExit Exit"}));
+    EXPECT_EQ(itemsOf(menu("edit1")),
+              (std::vector<std::string>{"edit1_undo Undo", "edit1_dash1 -", "edit1_cut Cut",
+                                        "edit1_copy Copy", "edit1_paste Paste"}));
+    EXPECT_EQ(itemsOf(menu("tools1")),
+              (std::vector<std::string>{"tools1_migrate Migration Utility"}));
+    EXPECT_EQ(
+        itemsOf(menu("mnuHelp")),
+        (std::vector<std::string>{"mnuItemHelp Help", "mnuhyphen -", "ShowLog Show Log",
+                                  "checkUpdates Check for Updates", "help_web Kestrix Website",
+                                  "mnudashhelp2 -", "mnuItemAbout About"}));
+    EXPECT_EQ(itemsOf(menu("iconMenu1")),
+              (std::vector<std::string>{"icon_restore1 Restore", "icon_dash1 -",
+                                        "icon_cancel1 Hide this menu", "icon_dash2 -",
+                                        "icon_about1 About", "icon_exit1 Exit"}));
+    EXPECT_FALSE(child<QAction>(&main, "edit1_undo")->isEnabled());
+    EXPECT_FALSE(child<QAction>(&main, "ShowLog")->isVisible());
+    EXPECT_TRUE(child<QAction>(&main, "checkUpdates")->isVisible());
+    // The icon's pop-up menu, with Restore as its default item.
+    EXPECT_EQ(menu("iconMenu1")->defaultAction(), child<QAction>(&main, "icon_restore1"));
+    EXPECT_EQ(shell().tray().menu(), menu("iconMenu1"));
+    EXPECT_EQ(shell().tray().tip(), "Kestrix");
+
+    const std::pair<const char*, const char*> buttons[] = {
+        {"cmdOK", "Minimize"}, {"cmdRestore", "Restore"}, {"cmdExit", "Exit"}, {"cmdHelp", "Help"}};
+    for (const auto& [name, caption] : buttons)
+        EXPECT_EQ(child<QPushButton>(&main, name)->text(), caption) << name;
+}
+
+TEST_F(MainWindowTest, ExitQuestionAnsweredNoOrCancelKeepsRunning) {
+    MainWindow& main = start();
+    boxes_.answer(Answer::No);
+    QTest::mouseClick(child<QPushButton>(&main, "cmdExit"), Qt::LeftButton);
+    boxes_.answer(Answer::Cancel);
+    child<QAction>(&main, "mnuExit")->trigger();
+    boxes_.answer(Answer::No);
+    child<QAction>(&main, "icon_exit1")->trigger();
+    EXPECT_EQ(boxes_.shown(), std::vector<Message>(3, kExitQuestion));
+    EXPECT_EQ(end_.ends, 0);
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_TRUE(shell().tray().shown());
+
+    boxes_.answer(Answer::Yes);
+    QTest::mouseClick(child<QPushButton>(&main, "cmdExit"), Qt::LeftButton);
+    EXPECT_EQ(end_.ends, 1);
+    EXPECT_FALSE(shell().tray().shown());
+    EXPECT_FALSE(main.isVisible());
+}
+
+TEST_F(MainWindowTest, MinimizeCloseBoxAndTrayDoubleClick) {
+    MainWindow& main = start();
+    EXPECT_EQ(shell().tray().currentPicture(), main.picIconBlue32());
+
+    QTest::mouseClick(child<QPushButton>(&main, "cmdOK"), Qt::LeftButton);
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(shell().tray().currentPicture(), main.picIconGreen32());
+    main.trayActivated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_EQ(shell().tray().currentPicture(), main.picIconBlue32());
+
+    // Minimizing the window hides it and leaves its state normal.
+    main.showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_FALSE(main.isMinimized());
+    EXPECT_EQ(shell().tray().currentPicture(), main.picIconGreen32());
+    child<QAction>(&main, "icon_restore1")->trigger();
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_EQ(shell().tray().currentPicture(), main.picIconBlue32());
+
+    // The close box never ends the program.
+    EXPECT_FALSE(main.close());
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(shell().tray().currentPicture(), main.picIconGreen32());
+    EXPECT_EQ(end_.ends, 0);
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(MainWindowTest, MinimizeAsksToSaveAPendingNewUserAndHidesWhateverTheAnswer) {
+    MainWindow& main = start();
+    main.users().state().editMode = EditMode::NewUser;
+    boxes_.answer(Answer::Cancel);
+    QTest::mouseClick(child<QPushButton>(&main, "cmdOK"), Qt::LeftButton);
+    EXPECT_EQ(boxes_.shown(),
+              (std::vector<Message>{{"Would you like to save your changes?", "Tavix2",
+                                     MessageIcon::Question, MessageButtons::YesNoCancel, 1}}));
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(main.users().state().editMode, EditMode::NewUser);
+}
+
+TEST_F(MainWindowTest, AnOpenModalDialogBlocksRestoringTheWindow) {
+    MainWindow& main = start();
+    QTest::mouseClick(child<QPushButton>(&main, "cmdOK"), Qt::LeftButton);
+    ASSERT_FALSE(main.isVisible());
+    bool checked = false;
+    test::whenWindowShown("frmConfigure", [&] {
+        main.trayActivated(QSystemTrayIcon::DoubleClick);
+        EXPECT_FALSE(main.isVisible());
+        EXPECT_EQ(shell().tray().currentPicture(), main.picIconGreen32());
+        child<QAction>(&main, "icon_restore1")->trigger();
+        EXPECT_FALSE(main.isVisible());
+        // A modeless window is not shown either.
+        child<QAction>(&main, "icon_about1")->trigger();
+        EXPECT_EQ(window("frmAbout") == nullptr || !window("frmAbout")->isVisible(), true);
+        checked = true;
+        QTest::mouseClick(child<QPushButton>(window("frmConfigure"), "cmdCancel"), Qt::LeftButton);
+    });
+    main.mnuConfigure_Click();
+    EXPECT_TRUE(checked);
+    EXPECT_TRUE(shell().openDialogs().empty());
+    main.trayActivated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(main.isVisible());
+}
+
+TEST_F(MainWindowTest, WithoutANotificationAreaMinimizeLeavesTheWindowOnTheTaskBar) {
+    shell().tray().overrideAvailability(false);
+    MainWindow& main = start();
+    EXPECT_FALSE(shell().tray().shown());
+    QTest::mouseClick(child<QPushButton>(&main, "cmdOK"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_TRUE(main.isMinimized());
+    EXPECT_FALSE(main.close());
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_EQ(end_.ends, 0);
+}
+
+TEST_F(MainWindowTest, SessionShutdownEndsWithoutAQuestion) {
+    MainWindow& main = start();
+    main.sessionShutdown();
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_EQ(end_.ends, 1);
+    EXPECT_FALSE(shell().tray().shown());
+}
+
+TEST_F(MainWindowTest, MinuteTimerRunsTheAccountRulesAtItsTick1440) {
+    MainWindow& main = start();
+    auto* minutes = child<QTimer>(&main, "tmrTime");
+    EXPECT_EQ(minutes->interval(), 60000);
+    EXPECT_TRUE(minutes->isActive());
+    auto* cleanup = child<QTimer>(&main, "Timer1");
+    EXPECT_EQ(cleanup->interval(), 10000);
+    EXPECT_TRUE(cleanup->isSingleShot());
+    EXPECT_EQ(child<QTimer>(&main, "tmrRules")->interval(), 75);
+    EXPECT_EQ(accountRuleRuns_, 1);  // at start-up
+
+    for (int tick = 1; tick <= 1439; ++tick)
+        main.tmrTime_Timer();
+    EXPECT_EQ(main.minuteCounter(), 1439);
+    EXPECT_EQ(accountRuleRuns_, 1);
+    main.tmrTime_Timer();
+    EXPECT_EQ(accountRuleRuns_, 2);
+    EXPECT_EQ(main.minuteCounter(), 0);
+    for (int tick = 1; tick <= 1439; ++tick)
+        main.tmrTime_Timer();
+    EXPECT_EQ(accountRuleRuns_, 2);
+}
+
+TEST_F(MainWindowTest, TheTenSecondTimerRemovesALeftOverUpdater) {
+    MainWindow& main = start();
+    const auto updater = dir_.path() / "update";
+    std::ofstream(updater).put('x');
+    main.Timer1_Timer();
+    EXPECT_FALSE(std::filesystem::exists(updater));
+    EXPECT_FALSE(child<QTimer>(&main, "Timer1")->isActive());
+    EXPECT_TRUE(std::filesystem::exists(dir_.path() / "Serv-U"));
+}
+
+TEST_F(MainWindowTest, AboutBoxGestureRevealsShowLogWhichShowsTheLog) {
+    MainWindow& main = start();
+    child<QAction>(&main, "mnuItemAbout")->trigger();
+    QWidget* about = window("frmAbout");
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_FALSE(about->isModal());
+    auto* icon = child<QLabel>(about, "picIcon");
+    QTest::mouseClick(icon, Qt::LeftButton, Qt::ShiftModifier);
+    QTest::mouseClick(icon, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_FALSE(child<QAction>(&main, "ShowLog")->isVisible());
+    QTest::mouseClick(icon, Qt::RightButton, Qt::ShiftModifier | Qt::ControlModifier);
+    EXPECT_TRUE(child<QAction>(&main, "ShowLog")->isVisible());
+    QTest::mouseClick(child<QPushButton>(about, "cmdOK"), Qt::LeftButton);
+    EXPECT_FALSE(about->isVisible());
+    EXPECT_TRUE(child<QAction>(&main, "ShowLog")->isVisible());
+
+    writeLog("the newest line");
+    bool seen = false;
+    test::whenWindowShown("frmStatus", [&] {
+        QWidget* status = window("frmStatus");
+        EXPECT_EQ(status->windowTitle(), "Status");
+        EXPECT_TRUE(status->isModal());
+        auto* text = child<QPlainTextEdit>(status, "txtLog");
+        EXPECT_TRUE(text->toPlainText().startsWith("Log File\n"));
+        EXPECT_TRUE(text->toPlainText().endsWith("the newest line\n"));
+        EXPECT_EQ(text->textCursor().position(), text->toPlainText().size());
+        seen = true;
+        QTest::mouseClick(child<QPushButton>(status, "cmdOK"), Qt::LeftButton);
+    });
+    child<QAction>(&main, "ShowLog")->trigger();
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(shell().openDialogs().empty());
+    // The icon menu's About shows the same box.
+    child<QAction>(&main, "icon_about1")->trigger();
+    EXPECT_TRUE(about->isVisible());
+}
+
+TEST_F(MainWindowTest, EditMenuCopiesAndPastesInTheFocusedBox) {
+    MainWindow& main = start();
+    activate(&main);
+    auto* notes = child<QPlainTextEdit>(&main, "txtNotes");
+    notes->setFocus(Qt::MouseFocusReason);
+    notes->selectAll();
+    child<QAction>(&main, "edit1_copy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "notes of bob");
+
+    auto* home = child<QLineEdit>(&main, "txtHomeDir");
+    home->setFocus(Qt::MouseFocusReason);
+    home->selectAll();
+    child<QAction>(&main, "edit1_cut")->trigger();
+    EXPECT_EQ(home->text(), "");
+    EXPECT_EQ(QApplication::clipboard()->text(), "/srv/ftp/bob");
+    child<QAction>(&main, "edit1_paste")->trigger();
+    child<QAction>(&main, "edit1_paste")->trigger();
+    EXPECT_EQ(home->text(), "/srv/ftp/bob/srv/ftp/bob");
+}
+
+TEST_F(MainWindowTest, RestoreReloadsTheListAndDiscardsUnsavedEdits) {
+    MainWindow& main = start();
+    auto* home = child<QLineEdit>(&main, "txtHomeDir");
+    home->setText("/edited");
+    addUser(scratch_->connectionString(), "alice");
+    const std::size_t logStart = programLog().text().size();
+    QTest::mouseClick(child<QPushButton>(&main, "cmdRestore"), Qt::LeftButton);
+    EXPECT_NE(programLog().text().find("restore", logStart), std::string::npos);
+    auto* users = child<QListWidget>(&main, "lstUsers");
+    ASSERT_EQ(users->count(), 2);
+    EXPECT_EQ(main.users().state().selectedUser, "alice");
+    EXPECT_EQ(home->text(), "/srv/ftp/alice");
+}
+
+TEST_F(MainWindowTest, WebsiteItemOpensTheProductPage) {
+    MainWindow& main = start();
+    child<QAction>(&main, "help_web")->trigger();
+    EXPECT_EQ(desktop_.urls, std::vector<std::string>{kProductWebPage});
+}
+
+}  // namespace
+}  // namespace kestrix

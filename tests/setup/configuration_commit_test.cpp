@@ -1,0 +1,188 @@
+// The commit of the configuration dialog, without the dialog: real paths,
+// a real settings store, real databases.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "activity_log.h"
+#include "configuration_commit.h"
+#include "database.h"
+#include "designer_defaults.h"
+#include "scratch.h"
+#include "scripted_shell.h"
+#include "settings.h"
+#include "settings_store.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConfigurationCommitTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(dir_.path() / "Serv-U");
+        fs::create_directories(dir_.path() / "ftp");
+        std::ofstream(dir_.path() / "Serv-U" / "ServUDaemon.ini").flush();
+        fields_.servuPath = (dir_.path() / "Serv-U").string();
+        fields_.ftpDirectory = (dir_.path() / "ftp").string();
+        fields_.connectionString = sqlite_->connectionString();
+    }
+    CommitResult commit() { return ConfigurationCommit(boxes_).run(fields_); }
+    Message warning(const std::string& text) const {
+        return {text, "Tavix2", MessageIcon::Exclamation, MessageButtons::OK, 1};
+    }
+    bool nothingStored() const {
+        return openConnectionStringKey() == SettingsStore::kNotFound &&
+               getRegSettings("servu_path").empty() && getRegSettings("ftp_directory").empty();
+    }
+
+    test::ScopedRegistry registry_;
+    test::TempDir dir_;
+    std::unique_ptr<test::ScratchDatabase> sqlite_ = test::makeScratchDatabase(Engine::SQLite);
+    test::ScriptedMessageBoxes boxes_;
+    ConfigureFields fields_;
+};
+
+TEST_F(ConfigurationCommitTest, StoresPathsWithTheirSlashAndTheConnectionString) {
+    const std::size_t logStart = programLog().text().size();
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_TRUE(boxes_.shown().empty());
+    const std::string servu = (dir_.path() / "Serv-U").string() + "/";
+    const std::string ftp = (dir_.path() / "ftp").string() + "/";
+    EXPECT_EQ(fields_.servuPath, servu);
+    EXPECT_EQ(fields_.ftpDirectory, ftp);
+    EXPECT_EQ(getRegSettings("servu_path"), servu);
+    EXPECT_EQ(getRegSettings("ftp_directory"), ftp);
+    EXPECT_EQ(readConnectionString(), sqlite_->connectionString());
+
+    const std::string log = programLog().text().substr(logStart);
+    std::size_t at = 0;
+    for (const char* line :
+         {"check for invalid entries", "check for trailing backslashes '\\'",
+          "Save settings into registry", "save connection string", "attempt to open database"}) {
+        const std::size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line;
+        at = found;
+    }
+
+    // A second commit keeps a slash that is already there.
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_EQ(getRegSettings("servu_path"), servu);
+}
+
+TEST_F(ConfigurationCommitTest, RefusesAProgramPathThatIsNoDirectory) {
+    fields_.servuPath = (dir_.path() / "nowhere").string();
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    EXPECT_EQ(boxes_.shown(),
+              std::vector<Message>{warning(
+                  "The Serv-U path specified is not valid.\r\nPlease check your path and try "
+                  "again.")});
+    EXPECT_TRUE(nothingStored());
+}
+
+TEST_F(ConfigurationCommitTest, RefusesAnEmptyProgramDirectory) {
+    fs::create_directories(dir_.path() / "empty");
+    fields_.servuPath = (dir_.path() / "empty").string();
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    EXPECT_EQ(boxes_.shown(),
+              std::vector<Message>{warning(
+                  "The Serv-U path specified does not have any Serv-U program files in it.\r\n"
+                  "Please check your path and try again.")});
+    EXPECT_TRUE(nothingStored());
+}
+
+TEST_F(ConfigurationCommitTest, RefusesAnFtpRootThatIsNoDirectoryButAcceptsAnEmptyOne) {
+    fields_.ftpDirectory = (dir_.path() / "ftp" / "missing").string();
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    EXPECT_EQ(boxes_.shown(),
+              std::vector<Message>{warning(
+                  "The FTP directory path specified is not valid.\r\nPlease check your path and "
+                  "try again.")});
+    EXPECT_TRUE(nothingStored());
+
+    fields_.ftpDirectory = (dir_.path() / "ftp").string();  // exists, empty
+    EXPECT_EQ(commit(), CommitResult::Committed);
+}
+
+TEST_F(ConfigurationCommitTest, RefusesPathsLongerThan32000Characters) {
+    const std::string servu = fields_.servuPath;
+    boxes_.answer(Answer::OK);
+    boxes_.answer(Answer::OK);
+    fields_.servuPath = "/" + std::string(32000, 'a');
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    fields_.servuPath = servu;
+    fields_.ftpDirectory = "/" + std::string(32000, 'b');
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    EXPECT_EQ(boxes_.shown(),
+              (std::vector<Message>{
+                  warning("The number of characters in the Serv-U program path field \r\nexceeds "
+                          "the maximum number of characters allowed."),
+                  warning("The number of characters in the FTP directory path field \r\nexceeds "
+                          "the maximum number of characters allowed.")}));
+    EXPECT_TRUE(nothingStored());
+}
+
+TEST_F(ConfigurationCommitTest, UnusableConnectionStringIsStoredAndReported) {
+    fields_.connectionString = "Provider=SQLOLEDB;Data Source=mssql;Initial Catalog=servu";
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(commit(), CommitResult::DatabaseFailed);
+    EXPECT_EQ(boxes_.shown(),
+              std::vector<Message>{warning("The database could not be opened please recheck "
+                                           "your connectionstring or use the database wizard.")});
+    EXPECT_EQ(readConnectionString(), fields_.connectionString);
+    EXPECT_FALSE(getRegSettings("servu_path").empty());
+}
+
+TEST_F(ConfigurationCommitTest, AMissingSqliteFileIsMadeFromTheEmbeddedTemplate) {
+    const fs::path file = dir_.path() / "new" / "place" / "servu.db";
+    fields_.connectionString = "Provider=SQLite;Data Source=" + file.string();
+    const std::size_t logStart = programLog().text().size();
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    ASSERT_TRUE(fs::is_regular_file(file));
+    EXPECT_NE(programLog().text().find("create it from the template: " + file.string(), logStart),
+              std::string::npos);
+    Database db;
+    ASSERT_TRUE(db.open(fields_.connectionString)) << db.lastError();
+    for (const char* table : {"users", "dir_rights", "blocked_ips", "domains"}) {
+        EXPECT_TRUE(db.query(std::string("SELECT * FROM ") + table).has_value())
+            << table << ": " << db.lastError();
+    }
+    EXPECT_TRUE(
+        db.execute("INSERT INTO users (username, homedir, max_concurrent, "
+                   "max_logins_per_ip) VALUES ('w', '/', 1, 1)"))
+        << "the copy must be writable: " << db.lastError();
+
+    // An existing file is used as it is.
+    const auto size = fs::file_size(file);
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_EQ(fs::file_size(file), size);
+}
+
+TEST_F(ConfigurationCommitTest, PostgresConnectionStringIsProvenToo) {
+    auto pg = test::makeScratchDatabase(Engine::PostgreSQL);
+    fields_.connectionString = pg->connectionString();
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_EQ(readConnectionString(), pg->connectionString());
+}
+
+TEST(DesignerDefaultsTest, RootAndOtherUsersGetTheirOwnPlaces) {
+    EXPECT_EQ(designerDefaultsFor(true, "/home/x/.data", "/home/x"),
+              (DesignerDefaults{"/opt/Serv-U/", "/srv/ftp/",
+                                "Provider=SQLite;Data Source=/var/lib/kestrix/servu.db"}));
+    EXPECT_EQ(designerDefaultsFor(false, "/home/x/.data", "/home/x"),
+              (DesignerDefaults{"/home/x/.data/kestrix/Serv-U/", "/home/x/.data/kestrix/ftp/",
+                                "Provider=SQLite;Data Source=/home/x/.data/kestrix/servu.db"}));
+    // A relative or empty XDG_DATA_HOME is ignored.
+    for (const char* xdg : {"relative/data", "", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(designerDefaultsFor(false, xdg, "/home/y").servuPath,
+                  "/home/y/.local/share/kestrix/Serv-U/");
+    }
+}
+
+}  // namespace
+}  // namespace kestrix

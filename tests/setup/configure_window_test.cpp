@@ -1,0 +1,273 @@
+// The configuration dialog driven through its controls, and start-up's
+// settings step that fills it.
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+#include "activity_log.h"
+#include "configure_window.h"
+#include "load_settings.h"
+#include "settings.h"
+#include "shell.h"
+#include "shell_fixture.h"
+#include "status_window.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConfigureWindowTest : public test::ShellFixture {
+  protected:
+    void SetUp() override {
+        test::ShellFixture::SetUp();
+        fs::create_directories(dir_.path() / "Serv-U");
+        fs::create_directories(dir_.path() / "ftp");
+        std::ofstream(dir_.path() / "Serv-U" / "ServUDaemon.ini").flush();
+        defaults_ = {(dir_.path() / "Serv-U").string(), (dir_.path() / "ftp").string(),
+                     scratch_->connectionString()};
+    }
+    void TearDown() override {
+        dialog_.reset();
+        status_.reset();
+        test::ShellFixture::TearDown();
+    }
+
+    ConfigureWindow& dialog() {
+        if (!dialog_) {
+            ConfigureLinks links;
+            links.popMain = [this] { ++listRefills_; };
+            links.statusWindow = [this]() -> QWidget* {
+                if (!status_) status_ = std::make_unique<StatusWindow>(programLog());
+                return status_.get();
+            };
+            links.endForUnreachableDatabase = [this] { ++fatalEnds_; };
+            dialog_ = std::make_unique<ConfigureWindow>(defaults_, links);
+            dialog_->formLoad();
+        }
+        return *dialog_;
+    }
+    template <typename T>
+    T* child(const char* name) {
+        T* found = dialog().findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLineEdit* box(const char* name) { return child<QLineEdit>(name); }
+    QPushButton* button(const char* name) { return child<QPushButton>(name); }
+    void nextEnableCheck() {
+        QSignalSpy tick(dialog().enableCommitTimer(), &QTimer::timeout);
+        ASSERT_TRUE(tick.wait(5000));
+    }
+    // Shows the dialog modally and runs the action inside its wait.
+    void whileOpen(std::function<void()> action) {
+        test::whenWindowShown("frmConfigure", std::move(action));
+        dialog().showModally();
+    }
+
+    test::TempDir dir_;
+    std::unique_ptr<test::ScratchDatabase> scratch_ = test::makeScratchDatabase(Engine::SQLite);
+    DesignerDefaults defaults_;
+    std::unique_ptr<ConfigureWindow> dialog_;
+    std::unique_ptr<StatusWindow> status_;
+    int listRefills_ = 0;
+    int fatalEnds_ = 0;
+};
+
+TEST_F(ConfigureWindowTest, ShowsItsFramesCaptionsAndLaterButtonsDisabled) {
+    EXPECT_EQ(dialog().windowTitle(), "Kestrix Configuration");
+    const std::pair<const char*, const char*> frames[] = {
+        {"fraServuPath", "Serv-u program path"},
+        {"fraFTPdirectory", "Default FTP server directory"},
+        {"fraDatabase", "Database"},
+        {"fraGlobalIPAccess", "Global IP Access Rules"}};
+    for (const auto& [name, title] : frames)
+        EXPECT_EQ(child<QGroupBox>(name)->title(), title) << name;
+    EXPECT_EQ(child<QLabel>("lblServuPathNote")->text(), "Must be located on this computer.");
+    EXPECT_EQ(child<QLabel>("lblConnectionString")->text(), "Database connection string");
+    const std::pair<const char*, const char*> buttons[] = {
+        {"cmdBrowseProgramPath", "..."},
+        {"cmdBrowseServerPath", "..."},
+        {"cmdConnectionString", "Database Wizard"},
+        {"cmdGlobalIPAccess", "Modify IP Rules"},
+        {"cmdCancel", "Cancel"},
+        {"cmdCommitChanges", "Commit changes"}};
+    for (const auto& [name, caption] : buttons)
+        EXPECT_EQ(button(name)->text(), caption) << name;
+    EXPECT_FALSE(button("cmdConnectionString")->isEnabled());
+    EXPECT_FALSE(button("cmdGlobalIPAccess")->isEnabled());
+    EXPECT_EQ(dialog().enableCommitTimer()->interval(), 100);
+    EXPECT_FALSE(dialog().enableCommitTimer()->isActive());
+}
+
+TEST_F(ConfigureWindowTest, CommitIsEnabledOnlyWhileAllThreeBoxesHoldText) {
+    dialog().show();
+    dialog().enableCommitTimer()->start();
+    nextEnableCheck();
+    EXPECT_TRUE(button("cmdCommitChanges")->isEnabled());
+    box("txtFTPdirectory")->clear();
+    nextEnableCheck();
+    EXPECT_FALSE(button("cmdCommitChanges")->isEnabled());
+    box("txtFTPdirectory")->setText("/srv");
+    child<QPlainTextEdit>("txtConnectionString")->clear();
+    nextEnableCheck();
+    EXPECT_FALSE(button("cmdCommitChanges")->isEnabled());
+    child<QPlainTextEdit>("txtConnectionString")->setPlainText("x");
+    nextEnableCheck();
+    EXPECT_TRUE(button("cmdCommitChanges")->isEnabled());
+}
+
+TEST_F(ConfigureWindowTest, CommitStoresHidesRefillsTheListAndClearsTheMark) {
+    dialog().setTag(kTagCheckDatabase);
+    boxes_.answer(Answer::OK);
+    whileOpen([&] { QTest::mouseClick(button("cmdCommitChanges"), Qt::LeftButton); });
+    EXPECT_EQ(boxes_.shown(),
+              (std::vector<Message>{{"You must restart the Serv-U server before changes will "
+                                     "take effect.",
+                                     "Tavix2", MessageIcon::Information, MessageButtons::OK, 1}}));
+    EXPECT_FALSE(dialog().isVisible());
+    EXPECT_EQ(dialog().tag(), "");
+    EXPECT_FALSE(dialog().enableCommitTimer()->isActive());
+    EXPECT_EQ(listRefills_, 1);
+    EXPECT_TRUE(Shell::instance().openDialogs().empty());
+    // The boxes show the stored paths, slash included.
+    EXPECT_EQ(box("txtServuPath")->text().toStdString(), defaults_.servuPath + "/");
+    EXPECT_EQ(getRegSettings("servu_path"), defaults_.servuPath + "/");
+}
+
+TEST_F(ConfigureWindowTest, FailedDatabaseKeepsTheDialogOpen) {
+    bool stillOpen = false;
+    whileOpen([&] {
+        child<QPlainTextEdit>("txtConnectionString")
+            ->setPlainText(
+                "Provider=PostgreSQL;Data "
+                "Source=127.0.0.1:1;Initial "
+                "Catalog=none");
+        boxes_.answer(Answer::OK);
+        QTest::mouseClick(button("cmdCommitChanges"), Qt::LeftButton);
+        stillOpen = dialog().isVisible() && dialog().enableCommitTimer()->isActive();
+        QTest::mouseClick(button("cmdCancel"), Qt::LeftButton);
+    });
+    EXPECT_TRUE(stillOpen);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text,
+              "The database could not be opened please recheck your connectionstring or use the "
+              "database wizard.");
+    EXPECT_EQ(listRefills_, 0);
+    EXPECT_EQ(fatalEnds_, 0);
+}
+
+TEST_F(ConfigureWindowTest, CancelEscapeAndCloseBoxOnlyHideWithoutTheMark) {
+    whileOpen([&] { QTest::mouseClick(button("cmdCancel"), Qt::LeftButton); });
+    EXPECT_FALSE(dialog().isVisible());
+    EXPECT_FALSE(dialog().enableCommitTimer()->isActive());
+    whileOpen([&] { QTest::keyClick(&dialog(), Qt::Key_Escape); });
+    EXPECT_FALSE(dialog().isVisible());
+    whileOpen([&] { dialog().close(); });
+    EXPECT_FALSE(dialog().isVisible());
+    EXPECT_EQ(fatalEnds_, 0);
+    EXPECT_TRUE(Shell::instance().openDialogs().empty());
+    EXPECT_EQ(openConnectionStringKey(), 2);
+
+    // With the mark, the close box ends the program as Cancel does.
+    dialog().setTag(kTagCheckDatabase);
+    whileOpen([&] {
+        dialog().close();
+        EXPECT_EQ(fatalEnds_, 1);
+        Shell::instance().markEnding();
+        hideWindow(&dialog());
+    });
+}
+
+TEST_F(ConfigureWindowTest, BrowsersReplaceTheirBoxUnlessCancelled) {
+    folders_.pick("/opt/other");
+    QTest::mouseClick(button("cmdBrowseProgramPath"), Qt::LeftButton);
+    folders_.pick(std::nullopt);
+    QTest::mouseClick(button("cmdBrowseServerPath"), Qt::LeftButton);
+    folders_.pick("/srv/elsewhere");
+    QTest::mouseClick(button("cmdBrowseServerPath"), Qt::LeftButton);
+    EXPECT_EQ(box("txtServuPath")->text(), "/opt/other");
+    EXPECT_EQ(box("txtFTPdirectory")->text(), "/srv/elsewhere");
+    ASSERT_EQ(folders_.calls().size(), 3u);
+    EXPECT_EQ(folders_.calls()[0].title, "Select the path of your Serv-u program");
+    EXPECT_EQ(folders_.calls()[1].title, "Select default FTP server directory");
+    EXPECT_EQ(folders_.calls()[0].owner, &dialog());
+}
+
+TEST_F(ConfigureWindowTest, TypingShowLogIntoTheProgramPathOpensTheLog) {
+    bool logShown = false;
+    whileOpen([&] {
+        activate(&dialog());
+        box("txtServuPath")->setFocus(Qt::MouseFocusReason);
+        box("txtServuPath")->setText("Show LOG");
+        test::whenWindowShown("frmStatus", [&] {
+            logShown = status_ && status_->isVisible() && status_->isModal();
+            QTest::mouseClick(status_->findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        });
+        box("txtFTPdirectory")->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(box("txtServuPath")->text(), "Show LOG");
+        QTest::mouseClick(button("cmdCancel"), Qt::LeftButton);
+    });
+    EXPECT_TRUE(logShown);
+}
+
+TEST_F(ConfigureWindowTest, RulesLabelTellsWhetherServerWideRulesExist) {
+    configureStore(scratch_->connectionString());
+    EXPECT_EQ(child<QLabel>("lblRules")->text(),
+              "No IP rules are set. Server is available to everyone");
+    test::executeOn(scratch_->connectionString(),
+                    "INSERT INTO blocked_ips (ip) VALUES ('10.0.0.1')");
+    dialog().checkLabelStatus();
+    EXPECT_EQ(child<QLabel>("lblRules")->text(),
+              "Access rules exist. Click Modify IP Rules button for more information.");
+}
+
+TEST_F(ConfigureWindowTest, UnreachableDatabaseLeavesTheRulesLabelAlone) {
+    EXPECT_EQ(child<QLabel>("lblRules")->text(),
+              "No IP rules are set. Server is available to everyone.");
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(ConfigureWindowTest, LoadSettingsPutsTheStoredValuesIntoTheHiddenDialog) {
+    configureStore(scratch_->connectionString(), "/opt/Serv-U/", "/srv/ftp/");
+    const std::size_t logStart = programLog().text().size();
+    loadSettings([this]() -> ConfigureWindow& { return dialog(); });
+    EXPECT_FALSE(dialog().isVisible());
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_EQ(box("txtServuPath")->text(), "/opt/Serv-U/");
+    EXPECT_EQ(box("txtFTPdirectory")->text(), "/srv/ftp/");
+    EXPECT_EQ(child<QPlainTextEdit>("txtConnectionString")->toPlainText().toStdString(),
+              scratch_->connectionString());
+    const std::string log = programLog().text().substr(logStart);
+    std::size_t at = 0;
+    for (const char* line :
+         {"registry\n", "On Error Resume Next\n", "open the registry\n", "load settings\n",
+          "attempt to open database\n", ":   do not Show vbModal\n"}) {
+        const std::size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line;
+        at = found;
+    }
+}
+
+TEST_F(ConfigureWindowTest, KeyWithoutItsValueIsNoFirstRun) {
+    ASSERT_TRUE(writeSetting("servu_path", "/opt/Serv-U/"));
+    fs::create_directories(registry_.root() / "software" / "orvane" / "serv-u" /
+                           "connectionstring");
+    loadSettings([this]() -> ConfigureWindow& { return dialog(); });
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_EQ(child<QPlainTextEdit>("txtConnectionString")->toPlainText(), "");
+    EXPECT_EQ(box("txtFTPdirectory")->text(), "");
+    EXPECT_EQ(box("txtServuPath")->text(), "/opt/Serv-U/");
+}
+
+}  // namespace
+}  // namespace kestrix
