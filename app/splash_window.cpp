@@ -1,5 +1,7 @@
 #include "splash_window.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 
 #include "artwork.h"
@@ -30,6 +32,8 @@ SplashWindow::SplashWindow(SplashLinks links, QWidget* parent)
 SplashWindow::~SplashWindow() = default;
 
 void SplashWindow::formLoad() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     tmrCheck_->start();
     tmrShow_->start();
     createOpenDialogList();
