@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
@@ -122,8 +121,7 @@ void MainWindow::formLoad() {
     run(links_.commands.lowerCasePaths);
     users_->popMain();
     // popMain has already selected the first entry of a non-empty list.
-    if (users_->findChild<QListWidget*>(QStringLiteral("lstUsers"))->count() > 1)
-        users_->selectUserRow(0);
+    if (users_->userCount() > 1) users_->selectUserRow(0);
     seedWizardRandomAtStart();
 }
 

@@ -15,6 +15,11 @@
 
 namespace kestrix {
 
+namespace {
+// The program whose dialogue answers failed openings.
+Program* gCurrent = nullptr;
+}  // namespace
+
 Program::Program(ProgramOptions options) : options_(std::move(options)) {
     instance_ = std::make_unique<SingleInstance>(
         options_.lockPath.empty() ? SingleInstance::defaultLockPath() : toQt(options_.lockPath));
@@ -22,10 +27,15 @@ Program::Program(ProgramOptions options) : options_(std::move(options)) {
         [this]() -> ConfigureWindow& { return configureWindow(); },
         [this] { endForUnreachableDatabase(); });
     setOpenFailureHandler(openFailure_.get());
+    gCurrent = this;
 }
 
 Program::~Program() {
-    setOpenFailureHandler(nullptr);
+    // A newer program may already have put its own dialogue in place.
+    if (gCurrent == this) {
+        setOpenFailureHandler(nullptr);
+        gCurrent = nullptr;
+    }
     // The windows that call into the others go first.
     splash_.reset();
     main_.reset();

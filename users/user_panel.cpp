@@ -119,7 +119,7 @@ void UserPanel::selectUserRow(int row) {
 void UserPanel::lstUsers_Click() {
     clearRuleSelection();
     if (selectedUserRow() < 0) return;
-    loadUserData(fromQt(ui_->lstUsers->item(selectedUserRow())->text()));
+    if (!loadUserData(fromQt(ui_->lstUsers->item(selectedUserRow())->text()))) return;
     // Loading may have refilled the list (a repaired connection reloads it),
     // so the entry is read again.
     const int row = selectedUserRow();
@@ -128,8 +128,8 @@ void UserPanel::lstUsers_Click() {
 
 // ---- one user's record ----
 
-void UserPanel::loadUserData(const std::string& name) {
-    kestrix::loadUserData(name, state_, *this);
+bool UserPanel::loadUserData(const std::string& name) {
+    return kestrix::loadUserData(name, state_, *this);
 }
 
 void UserPanel::clearRules() {

@@ -35,8 +35,10 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // popMain: refills the list from the database and selects (and so
     // loads) the first user.
     void popMain();
-    // Loads one user into the editing area and rebuilds the rule set.
-    void loadUserData(const std::string& name);
+    // Loads one user into the editing area and rebuilds the rule set. False
+    // when the database refused a statement (already reported).
+    bool loadUserData(const std::string& name);
+    int userCount() const override;
 
     // The list entry selected, or -1.
     int selectedUserRow() const;
@@ -83,7 +85,6 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     void clearUsers() override;
     void addUser(const std::string& name) override;
     void selectFirstUser() override;
-    int userCount() const override;
     // UserRecordView
     void clearRules() override;
     void showRecord(const std::string& username, const std::string& homedir,

@@ -26,16 +26,17 @@ bool eachRow(Database& db, const std::string& sql, std::string& failure, Reader 
 
 }  // namespace
 
-void loadUserData(const std::string& name, EditingState& state, UserRecordView& view) {
+bool loadUserData(const std::string& name, EditingState& state, UserRecordView& view) {
     state.ruleSet.clear();
     view.clearRules();
 
     Database a;
-    if (!openDatabase(a, 0)) return;
+    if (!openDatabase(a, 0)) return true;
     std::string failure;
     auto fail = [&] {
         closeDatabase(a);
         view.statementFailed(failure);
+        return false;
     };
     const std::string user = sqlText(name);
 
@@ -75,7 +76,7 @@ void loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     Database b;
     if (!openDatabase(b, 0)) {
         closeDatabase(a);
-        return;
+        return true;
     }
     const bool read = eachRow(b, "SELECT disable_user FROM users WHERE username=" + user, failure,
                               [&](const RecordSet& row) {
@@ -85,6 +86,7 @@ void loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     closeDatabase(b);
     closeDatabase(a);
     if (!read) view.statementFailed(failure);
+    return read;
 }
 
 }  // namespace kestrix

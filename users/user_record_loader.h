@@ -27,7 +27,8 @@ class UserRecordView {
 // loadUserData: loads one user into the view and rebuilds state.ruleSet.
 // When the database cannot be opened it stops after emptying the rules, so
 // the boxes and status lines keep what they showed. Nothing else of the
-// state is touched.
-void loadUserData(const std::string& name, EditingState& state, UserRecordView& view);
+// state is touched. False when the database refused a statement (the view
+// has been told), which ends the command that loaded.
+bool loadUserData(const std::string& name, EditingState& state, UserRecordView& view);
 
 }  // namespace kestrix

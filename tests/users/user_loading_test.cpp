@@ -95,7 +95,7 @@ TEST_P(UserLoadingTest, LoadsRecordRulesAndStatusLinesInOrder) {
     addRule("bob", "/srv/ftp/bob/in", "RWAMELCD", 0);
     addRule("alice", "/srv/ftp/alice", "R", 1);
 
-    loadUserData("bob", state_, view_);
+    EXPECT_TRUE(loadUserData("bob", state_, view_));
 
     EXPECT_EQ(view_.calls,
               (std::vector<std::string>{
@@ -232,7 +232,7 @@ TEST_P(UserLoadingTest, EmptyOrUnreachableListSelectsNothing) {
 TEST_P(UserLoadingTest, RefusedStatementIsReported) {
     run("DROP TABLE dir_rights");
     addUser("bob");
-    loadUserData("bob", state_, view_);
+    EXPECT_FALSE(loadUserData("bob", state_, view_));
     ASSERT_FALSE(view_.calls.empty());
     EXPECT_EQ(view_.calls.back().rfind("failed ", 0), 0u) << view_.calls.back();
     // The record was shown before the refused statement; nothing after it.
