@@ -61,6 +61,17 @@ void Shell::setMessageBoxes(MessageBoxes* boxes) {
     boxes_ = boxes;
 }
 
+std::optional<std::string> Shell::inputBox(const InputRequest& request) {
+    if (ending_) return std::nullopt;
+    if (inputs_ != nullptr) return inputs_->show(request);
+    QtInputBoxes platform;
+    return platform.show(request);
+}
+
+void Shell::setInputBoxes(InputBoxes* boxes) {
+    inputs_ = boxes;
+}
+
 std::optional<std::string> Shell::chooseFolder(QWidget* owner, const std::string& title) {
     if (ending_) return std::nullopt;
     if (chooser_ != nullptr) return chooser_->chooseFolder(owner, title);
@@ -103,6 +114,7 @@ TrayIcon& Shell::tray() {
 
 void Shell::reset() {
     boxes_ = nullptr;
+    inputs_ = nullptr;
     chooser_ = nullptr;
     opener_ = nullptr;
     end_ = nullptr;

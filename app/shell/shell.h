@@ -4,6 +4,7 @@
 #include <string>
 
 #include "folder_chooser.h"
+#include "input_boxes.h"
 #include "message_boxes.h"
 #include "program_end.h"
 #include "tray_icon.h"
@@ -20,9 +21,9 @@ class DesktopOpener {
     virtual bool openUrl(const std::string& url) = 0;
 };
 
-// The services every window of the program shares: message boxes, folder
-// browser, the notification-area icon, the list of open modal windows and
-// the way the program ends. Tests replace the platform parts.
+// The services every window of the program shares: message and input boxes,
+// folder browser, the notification-area icon, the list of open modal windows
+// and the way the program ends. Tests replace the platform parts.
 class Shell {
   public:
     static Shell& instance();
@@ -31,6 +32,10 @@ class Shell {
     // the box's default answer comes back.
     Answer ask(const Message& message);
     void setMessageBoxes(MessageBoxes* boxes);  // nullptr: the platform's boxes
+
+    // An input box; no value when cancelled, and once the program is ending.
+    std::optional<std::string> inputBox(const InputRequest& request);
+    void setInputBoxes(InputBoxes* boxes);  // nullptr: the platform's boxes
 
     std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title);
     void setFolderChooser(FolderChooser* chooser);  // nullptr: the platform's browser
@@ -56,6 +61,7 @@ class Shell {
   private:
     Shell() = default;
     MessageBoxes* boxes_ = nullptr;
+    InputBoxes* inputs_ = nullptr;
     FolderChooser* chooser_ = nullptr;
     DesktopOpener* opener_ = nullptr;
     ProgramEnd* end_ = nullptr;

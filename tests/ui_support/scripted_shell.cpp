@@ -28,6 +28,17 @@ Answer ScriptedMessageBoxes::show(const Message& message) {
     return step.answer;
 }
 
+std::optional<std::string> ScriptedInputBoxes::show(const InputRequest& request) {
+    shown_.push_back(request);
+    if (script_.empty()) {
+        ADD_FAILURE() << "input box without a scripted answer: \"" << request.prompt << "\"";
+        return std::nullopt;
+    }
+    auto text = std::move(script_.front());
+    script_.pop_front();
+    return text;
+}
+
 std::optional<std::string> ScriptedFolderChooser::chooseFolder(QWidget* owner,
                                                                const std::string& title) {
     calls_.push_back({owner, title});

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "folder_chooser.h"
+#include "input_boxes.h"
 #include "message_boxes.h"
 #include "program_end.h"
 #include "shell.h"
@@ -34,6 +35,22 @@ class ScriptedMessageBoxes final : public MessageBoxes {
     };
     std::deque<Step> script_;
     std::vector<Message> shown_;
+};
+
+// Types answers into input boxes from a script, in order (no value stands
+// for Cancel), and keeps every box shown. A box without a scripted answer
+// fails the test.
+class ScriptedInputBoxes final : public InputBoxes {
+  public:
+    void type(std::optional<std::string> text) { script_.push_back(std::move(text)); }
+    std::optional<std::string> show(const InputRequest& request) override;
+
+    const std::vector<InputRequest>& shown() const { return shown_; }
+    std::size_t unanswered() const { return script_.size(); }
+
+  private:
+    std::deque<std::optional<std::string>> script_;
+    std::vector<InputRequest> shown_;
 };
 
 // Picks folders from a script; no value stands for Cancel.

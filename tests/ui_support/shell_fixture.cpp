@@ -15,6 +15,7 @@ void ShellFixture::SetUp() {
     Shell& shell = Shell::instance();
     shell.reset();
     shell.setMessageBoxes(&boxes_);
+    shell.setInputBoxes(&inputs_);
     shell.setFolderChooser(&folders_);
     shell.setProgramEnd(&end_);
     shell.setDesktopOpener(&desktop_);
@@ -23,6 +24,7 @@ void ShellFixture::SetUp() {
 
 void ShellFixture::TearDown() {
     EXPECT_EQ(boxes_.unanswered(), 0u) << "scripted answers left over";
+    EXPECT_EQ(inputs_.unanswered(), 0u) << "scripted input answers left over";
     EXPECT_EQ(folders_.unanswered(), 0u) << "scripted folders left over";
     Shell::instance().reset();
 }

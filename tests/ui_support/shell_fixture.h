@@ -13,8 +13,8 @@ class QWidget;
 
 namespace kestrix::test {
 
-// A widget test: a fresh settings store, scripted message boxes and folder
-// browser, a recorded end of the program, a desktop that has a
+// A widget test: a fresh settings store, scripted message and input boxes
+// and folder browser, a recorded end of the program, a desktop that has a
 // notification area. Every scripted answer must have been used.
 class ShellFixture : public ::testing::Test {
   protected:
@@ -30,6 +30,7 @@ class ShellFixture : public ::testing::Test {
 
     ScopedRegistry registry_;
     ScriptedMessageBoxes boxes_;
+    ScriptedInputBoxes inputs_;
     ScriptedFolderChooser folders_;
     RecordedProgramEnd end_;
     RecordedDesktopOpener desktop_;

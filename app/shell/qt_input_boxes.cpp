@@ -1,0 +1,19 @@
+#include <QApplication>
+#include <QInputDialog>
+
+#include "input_boxes.h"
+#include "qt_text.h"
+
+namespace kestrix {
+
+std::optional<std::string> QtInputBoxes::show(const InputRequest& request) {
+    QInputDialog box(QApplication::activeWindow());
+    box.setInputMode(QInputDialog::TextInput);
+    box.setWindowTitle(toQt(request.caption));
+    box.setLabelText(messageToQt(request.prompt));
+    box.setTextValue(toQt(request.defaultText));
+    if (box.exec() != QDialog::Accepted) return std::nullopt;
+    return fromQt(box.textValue());
+}
+
+}  // namespace kestrix
