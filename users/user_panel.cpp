@@ -6,11 +6,19 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
+#include "add_edit_dir_window.h"
+#include "directory_entry.h"
+#include "new_name_window.h"
 #include "password_placeholder.h"
 #include "qt_text.h"
 #include "rule_selection.h"
+#include "settings.h"
 #include "shell.h"
+#include "shell_prompts.h"
+#include "text_rules.h"
 #include "ui_user_panel.h"
+#include "user_lifecycle.h"
+#include "user_save.h"
 
 namespace kestrix {
 
@@ -42,8 +50,8 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     boxes_[8] = ui_->chkInherit;
 
     for (QObject* box :
-         {static_cast<QObject*>(ui_->txtHomeDir), static_cast<QObject*>(ui_->txtNotes),
-          static_cast<QObject*>(ui_->txtPassword)}) {
+         {static_cast<QObject*>(ui_->txtUsername), static_cast<QObject*>(ui_->txtHomeDir),
+          static_cast<QObject*>(ui_->txtNotes), static_cast<QObject*>(ui_->txtPassword)}) {
         box->installEventFilter(this);
     }
     ui_->txtNotes->viewport()->installEventFilter(this);
@@ -129,6 +137,9 @@ void UserPanel::lstUsers_Click() {
 // ---- one user's record ----
 
 bool UserPanel::loadUserData(const std::string& name) {
+    // A pending new user or copy ends, so that a later Save cannot insert a
+    // stored user a second time.
+    state_.editMode = EditMode::Stored;
     return kestrix::loadUserData(name, state_, *this);
 }
 
@@ -211,14 +222,202 @@ void UserPanel::cmdIPAccess_Click() {
     emit ipAccessRequested();
 }
 
-void UserPanel::cmdStore_Click() {}
-void UserPanel::cmdNew_Click() {}
-void UserPanel::cmdDelete_Click() {}
-void UserPanel::cmdAdd_Click() {}
-void UserPanel::cmdEdit_Click() {}
-void UserPanel::cmdDirDelete_Click() {}
-void UserPanel::cmdUp_Click() {}
-void UserPanel::cmdDown_Click() {}
+// ---- Save ----
+
+void UserPanel::cmdStore_Click() {
+    state_.unsavedChanges = false;
+    users::SaveForm form;
+    form.username = fromQt(ui_->txtUsername->text());
+    form.homeDir = fromQt(ui_->txtHomeDir->text());
+    form.password = fromQt(ui_->txtPassword->text());
+    form.notes = fromQt(ui_->txtNotes->toPlainText());
+    form.boxes = Rights{ui_->chkRead->isChecked(),    ui_->chkWrite->isChecked(),
+                        ui_->chkAppend->isChecked(),  ui_->chkDelete->isChecked(),
+                        ui_->chkExecute->isChecked(), ui_->chkList->isChecked(),
+                        ui_->chkMake->isChecked(),    ui_->chkRemove->isChecked()};
+    form.inheritBox = ui_->chkInherit->isChecked();
+    form.selectedRule = workingRules().selectedText();
+    const users::SaveContext context{state_.selectedUser, static_cast<int>(state_.editMode),
+                                     state_.ruleSet};
+    const int remembered = selectedUserRow();
+
+    ShellPrompts prompts;
+    if (users::saveUser(form, context, prompts) != users::SaveOutcome::Written) return;
+    state_.editMode = EditMode::Stored;
+    popMain();
+    // The selection reloads the user from the rows just written.
+    selectUserRow(remembered);
+}
+
+// ---- new users, copies, deletion ----
+
+NewNameWindow& UserPanel::newNameWindow() {
+    if (newName_ == nullptr) {
+        newName_ =
+            new NewNameWindow([this](const std::string& name,
+                                     const std::string& password) { createUser(name, password); },
+                              window());
+    }
+    return *newName_;
+}
+
+void UserPanel::cmdNew_Click() {
+    NewNameWindow& dialog = newNameWindow();
+    dialog.clearBoxes();
+    showWindow(&dialog, 0);
+}
+
+void UserPanel::createUser(const std::string& name, const std::string& password) {
+    ui_->txtUsername->setText(toQt(name));
+    ui_->txtHomeDir->setText(toQt(users::newUserHomeDir(getRegSettings(kFtpDirectoryValue))));
+    ui_->txtNotes->clear();
+    ui_->txtPassword->setText(toQt(password));
+    state_.selectedUser.clear();
+    // No stored user has the empty name: this empties the rules and sets the
+    // status lines, and leaves the four boxes as filled above.
+    loadUserData("");
+    state_.editMode = EditMode::NewUser;
+    newName_->clearBoxes();
+    hideWindow(newName_);
+
+    cmdStore_Click();
+    const QString wanted = toQt(users::trimmed(name));
+    for (int row = 0; row < ui_->lstUsers->count(); ++row) {
+        if (ui_->lstUsers->item(row)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
+            selectUserRow(row);
+            break;
+        }
+    }
+}
+
+void UserPanel::txtUsername_GotFocus() {
+    if (copyFlowRunning_) return;
+    copyFlowRunning_ = true;
+    ShellPrompts prompts;
+    const users::CopyResult copy = users::runCopyFlow(
+        users::CopyRequest{fromQt(ui_->txtUsername->text()), state_.selectedUser}, prompts);
+    copyFlowRunning_ = false;
+    if (copy.focusNotes) {
+        ui_->txtNotes->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    ui_->txtUsername->setText(toQt(copy.nameBox));
+    if (copy.copyStarted) {
+        state_.selectedUser = copy.nameBox;
+        state_.editMode = EditMode::Copy;
+        ui_->txtPassword->setText(toQt(copy.password));
+    }
+    if (copy.unsaved) state_.unsavedChanges = true;
+}
+
+void UserPanel::cmdDelete_Click() {
+    ShellPrompts prompts;
+    const users::DeleteOutcome outcome = users::deleteUser(state_.selectedUser, prompts);
+    if (outcome == users::DeleteOutcome::DatabaseUnavailable ||
+        outcome == users::DeleteOutcome::Failed) {
+        return;
+    }
+    popMain();
+    if (userCount() > 0) selectUserRow(0);
+    if (selectedUserRow() < 0) emptyEditingArea();
+}
+
+void UserPanel::emptyEditingArea() {
+    ui_->txtHomeDir->clear();
+    ui_->txtNotes->clear();
+    ui_->txtPassword->clear();
+    ui_->txtUsername->clear();
+    // The rule set goes with the list, so that no rule is saved that the
+    // list does not show; nothing is pending any more.
+    keepRules(users::RuleList());
+    state_.editMode = EditMode::Stored;
+}
+
+// ---- rule commands ----
+
+users::RuleList UserPanel::workingRules() const {
+    users::RuleList rules;
+    for (const DirRule& rule : state_.ruleSet)
+        rules.load(rule);
+    rules.select(selectedRuleRow());
+    return rules;
+}
+
+void UserPanel::keepRules(const users::RuleList& rules) {
+    state_.ruleSet = rules.rules();
+    const QSignalBlocker quiet(ui_->lstAccess);
+    const std::vector<std::string>& entries = rules.entries();
+    const int count = static_cast<int>(entries.size());
+    while (ui_->lstAccess->count() > count)
+        delete ui_->lstAccess->takeItem(ui_->lstAccess->count() - 1);
+    for (int row = 0; row < count; ++row) {
+        const QString text = toQt(entries[static_cast<std::size_t>(row)]);
+        if (row < ui_->lstAccess->count()) {
+            ui_->lstAccess->item(row)->setText(text);
+        } else {
+            ui_->lstAccess->addItem(text);
+        }
+    }
+    ui_->lstAccess->setCurrentRow(rules.selected());
+}
+
+AddEditDirWindow& UserPanel::addEditDirWindow() {
+    if (addEditDir_ == nullptr) {
+        AddEditDirLinks links;
+        links.markUnsaved = [this] { state_.unsavedChanges = true; };
+        links.add = [this](const std::string& path) {
+            users::RuleList rules = workingRules();
+            rules.add(path);
+            keepRules(rules);
+            state_.unsavedChanges = true;
+        };
+        links.rename = [this](const std::string& oldPath, const std::string& path) {
+            users::RuleList rules = workingRules();
+            rules.rename(oldPath, path);
+            keepRules(rules);
+        };
+        addEditDir_ = new AddEditDirWindow(std::move(links), window());
+    }
+    return *addEditDir_;
+}
+
+void UserPanel::cmdAdd_Click() {
+    AddEditDirWindow& dialog = addEditDirWindow();
+    dialog.prepareAdd(users::defaultRulePath(getRegSettings(kFtpDirectoryValue)));
+    showWindow(&dialog, 1);
+}
+
+void UserPanel::cmdEdit_Click() {
+    const auto entry = workingRules().selectedText();
+    if (!entry) return;
+    AddEditDirWindow& dialog = addEditDirWindow();
+    dialog.prepareEdit(*entry);
+    showWindow(&dialog, 1);
+}
+
+void UserPanel::cmdDirDelete_Click() {
+    users::RuleList rules = workingRules();
+    rules.removeSelected();
+    keepRules(rules);
+    state_.unsavedChanges = true;
+}
+
+void UserPanel::cmdUp_Click() {
+    users::RuleList rules = workingRules();
+    if (!rules.moveUp()) return;
+    keepRules(rules);
+    state_.unsavedChanges = true;
+    // The boxes show the moved rule as it stands in the rule set.
+    lstAccess_Click();
+}
+
+void UserPanel::cmdDown_Click() {
+    users::RuleList rules = workingRules();
+    if (!rules.moveDown()) return;
+    keepRules(rules);
+    state_.unsavedChanges = true;
+    lstAccess_Click();
+}
 
 // ---- the editing-state refresh ----
 
@@ -250,10 +449,14 @@ bool UserPanel::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::FocusIn:
             if (watched == ui_->txtPassword && focusMovedWithinWindow(event)) {
                 ui_->txtPassword->setText(toQt(passwordOnEnter(fromQt(ui_->txtPassword->text()))));
+            } else if (watched == ui_->txtUsername && focusMovedWithinWindow(event)) {
+                // Its boxes must not open inside the focus change itself.
+                QMetaObject::invokeMethod(this, &UserPanel::txtUsername_GotFocus,
+                                          Qt::QueuedConnection);
             }
             break;
         case QEvent::FocusOut:
-            if (focusMovedWithinWindow(event)) {
+            if (watched != ui_->txtUsername && focusMovedWithinWindow(event)) {
                 if (watched == ui_->txtPassword) {
                     ui_->txtPassword->setText(
                         toQt(passwordOnLeave(fromQt(ui_->txtPassword->text()))));

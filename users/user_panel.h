@@ -6,6 +6,7 @@
 #include <string>
 
 #include "editing_state.h"
+#include "rule_list.h"
 #include "user_list_loader.h"
 #include "user_record_loader.h"
 
@@ -19,6 +20,9 @@ class UserPanel;
 }
 
 namespace kestrix {
+
+class AddEditDirWindow;
+class NewNameWindow;
 
 // The user editing area of the main window: the user list, the record of
 // the user being edited, the rule list with its boxes, the status lines and
@@ -35,8 +39,10 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // popMain: refills the list from the database and selects (and so
     // loads) the first user.
     void popMain();
-    // Loads one user into the editing area and rebuilds the rule set. False
-    // when the database refused a statement (already reported).
+    // Loads one user into the editing area and rebuilds the rule set. A
+    // pending new user or copy ends here: what is loaded is what Save
+    // updates. False when the database refused a statement (already
+    // reported).
     bool loadUserData(const std::string& name);
     int userCount() const override;
 
@@ -66,8 +72,6 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     void cmdIPAccess_Click();
     void tmrRules_Timer();
 
-    // Saving, new users, copies, deletion and rule editing build on this
-    // area; until they are in place their buttons do nothing.
     void cmdStore_Click();
     void cmdNew_Click();
     void cmdDelete_Click();
@@ -76,6 +80,8 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     void cmdDirDelete_Click();
     void cmdUp_Click();
     void cmdDown_Click();
+    // Entering the user-name box offers to copy the user.
+    void txtUsername_GotFocus();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,10 +103,26 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     void showLine(QLabel* label, const StatusLine& line);
     void clearRuleSelection();
 
+    // The rule set with the list's selection, for one rule command; keepRules
+    // puts its result back into the rule set and the list, which always
+    // show the same rules in the same order.
+    users::RuleList workingRules() const;
+    void keepRules(const users::RuleList& rules);
+
+    AddEditDirWindow& addEditDirWindow();
+    NewNameWindow& newNameWindow();
+    // The new-user dialog accepted a name: fill the window, store, select.
+    void createUser(const std::string& name, const std::string& password);
+    void emptyEditingArea();
+
     std::unique_ptr<Ui::UserPanel> ui_;
     EditingState state_;
     QTimer* tmrRules_ = nullptr;
     QCheckBox* boxes_[9] = {};
+    // Made on first use, then only hidden; owned as children of the window.
+    AddEditDirWindow* addEditDir_ = nullptr;
+    NewNameWindow* newName_ = nullptr;
+    bool copyFlowRunning_ = false;
 };
 
 }  // namespace kestrix
