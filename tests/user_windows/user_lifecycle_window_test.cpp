@@ -1,0 +1,271 @@
+// New User, copying by entering the name box, and Delete, through the real
+// windows.
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "configure_window.h"
+#include "main_window.h"
+#include "shell.h"
+#include "user_window_fixture.h"
+
+namespace kestrix {
+namespace {
+
+using test::appMessage;
+using test::Rows;
+
+class UserLifecycleTest : public test::UserWindowTest {
+  protected:
+    QWidget* openNewName() {
+        click("cmdNew");
+        QWidget* dialog = window("frmNewName");
+        EXPECT_NE(dialog, nullptr);
+        return dialog;
+    }
+    static void fillNewName(QWidget* dialog, const std::string& name, const std::string& password) {
+        childOf<QLineEdit>(dialog, "txtNewName")->setText(QString::fromStdString(name));
+        childOf<QLineEdit>(dialog, "txtPassword")->setText(QString::fromStdString(password));
+        QTest::mouseClick(childOf<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    }
+    std::string text(const char* box) { return child<QLineEdit>(box)->text().toStdString(); }
+};
+
+TEST_P(UserLifecycleTest, NewUserIsStoredSelectedAndShownWithThePlaceholder) {
+    addUser("carol", dir("ftp/carol"));
+    addRule("carol", dir("ftp/carol"), "RL", 1);
+    panel_->popMain();
+    activate(panel_.get());
+
+    QWidget* dialog = openNewName();
+    EXPECT_EQ(dialog->windowTitle(), "New User Name");
+    EXPECT_TRUE(dialog->isVisible());
+    // Shown modeless: the main window stays usable.
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_TRUE(Shell::instance().openDialogs().empty());
+    EXPECT_EQ(childOf<QLineEdit>(dialog, "txtPassword")->echoMode(), QLineEdit::Normal);
+
+    boxes_.answer(Answer::OK);
+    fillNewName(dialog, " ** ANONYMOUS ** ", "pw");
+    // A name in use in another case is taken on both engines.
+    boxes_.answer(Answer::OK);
+    fillNewName(dialog, "CAROL", "pw");
+    EXPECT_EQ(boxes_.shown(),
+              (std::vector<Message>{
+                  appMessage("Those are forbidden usernames. \r\n\r\nPlease enter another name"),
+                  Message{"That username is already in use. Please choose another.",
+                          "Username in use", MessageIcon::Exclamation, MessageButtons::OK, 1}}));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+    EXPECT_EQ(text("txtUsername"), "carol");
+
+    fillNewName(dialog, "Dave", "pw1");
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(userRows("Dave"), (Rows{{"Dave", ftpRoot(), "pw1", std::nullopt, "1", "1", "0"}}));
+    EXPECT_TRUE(rulesOf("Dave").empty());
+
+    EXPECT_EQ(userEntries(), (std::vector<std::string>{"carol", "Dave"}));
+    EXPECT_EQ(panel_->selectedUserRow(), 1);
+    EXPECT_EQ(panel_->state().selectedUser, "Dave");
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+    EXPECT_EQ(text("txtUsername"), "Dave");
+    EXPECT_EQ(text("txtHomeDir"), ftpRoot());
+    EXPECT_EQ(text("txtPassword"), "[Click Here to Change]");
+    EXPECT_TRUE(ruleEntries().empty());
+    EXPECT_TRUE(panel_->state().ruleSet.empty());
+
+    // The same dialog opens again, emptied; Cancel only hides it.
+    childOf<QLineEdit>(dialog, "txtNewName")->setText("left over");
+    EXPECT_EQ(openNewName(), dialog);
+    EXPECT_EQ(childOf<QLineEdit>(dialog, "txtNewName")->text(), "");
+    QTest::mouseClick(childOf<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(userEntries().size(), 2u);
+}
+
+TEST_P(UserLifecycleTest, NewUserThatSaveRefusesStaysPendingUntilAnotherUserIsSelected) {
+    addUser("bob", dir("ftp/bob"));
+    addUser("zed", dir("ftp/zed"));
+    // The FTP root the new user starts from does not exist.
+    configureStore(scratch_->connectionString(), "/", ftpRoot() + "/gone/");
+    panel_->popMain();
+    activate(panel_.get());
+
+    QWidget* dialog = openNewName();
+    boxes_.answer(Answer::Cancel);  // the home directory is not valid: edit
+    fillNewName(dialog, "erin", "pw");
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(userRows("erin").empty());
+    EXPECT_EQ(panel_->state().editMode, EditMode::NewUser);
+    EXPECT_EQ(panel_->state().selectedUser, "");
+    EXPECT_EQ(text("txtUsername"), "erin");
+    EXPECT_EQ(text("txtHomeDir"), ftpRoot() + "/gone");
+    EXPECT_EQ(text("txtPassword"), "pw");
+
+    // Selecting a stored user ends the pending one: Save updates zed and
+    // inserts nobody.
+    panel_->selectUserRow(1);
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+    EXPECT_EQ(text("txtUsername"), "zed");
+    click("cmdStore");
+    EXPECT_EQ(rows("SELECT username FROM users ORDER BY username", {"username"}),
+              (Rows{{"bob"}, {"zed"}}));
+}
+
+TEST_P(UserLifecycleTest, EnteringTheNameBoxCopiesAUserWithItsThreeRules) {
+    const std::string home = dir("ftp/bob");
+    addUser("bob", home);
+    addRule("bob", home, "RL", 1);
+    addRule("bob", home + "/in", "RWL", 1);
+    addRule("bob", home + "/out", "R", 0);
+    panel_->popMain();
+    activate(panel_.get());
+    auto* nameBox = child<QLineEdit>("txtUsername");
+
+    // The box takes no typing.
+    QTest::keyClicks(nameBox, "xyz");
+    EXPECT_EQ(nameBox->text(), "bob");
+
+    // Declining moves on to the notes.
+    boxes_.answer(Answer::No);
+    enterNameBox();
+    EXPECT_TRUE(child<QPlainTextEdit>("txtNotes")->hasFocus());
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+
+    boxes_.answer(Answer::Yes);
+    inputs_.type("carol");
+    inputs_.type("pw2");
+    enterNameBox();
+    EXPECT_EQ(boxes_.shown().back(),
+              appMessage("Changing the username will create another \r\n"
+                         "user with the same credentials. \r\n\r\n"
+                         "This action will not modify the current user's username.\r\n\r\n"
+                         "Do you want to continue",
+                         MessageIcon::Question, MessageButtons::YesNoCancel, 2));
+    EXPECT_EQ(
+        inputs_.shown(),
+        (std::vector<InputRequest>{
+            {"Enter the new username", "Tavix2", "bob"},
+            {"The new user needs to have a password.\r\nPlease Enter a password", "Tavix2", ""}}));
+    EXPECT_EQ(nameBox->text(), "carol");
+    EXPECT_EQ(text("txtPassword"), "pw2");
+    EXPECT_EQ(panel_->state().selectedUser, "carol");
+    EXPECT_EQ(panel_->state().editMode, EditMode::Copy);
+    EXPECT_TRUE(panel_->state().unsavedChanges);
+
+    click("cmdStore");
+    EXPECT_EQ(userRows("carol"), (Rows{{"carol", home, "pw2", "notes of bob", "1", "1", "0"}}));
+    EXPECT_EQ(rulesOf("carol"), (Rows{{"carol", home, "RL", "1"},
+                                      {"carol", home + "/in", "RWL", "1"},
+                                      {"carol", home + "/out", "R", "0"}}));
+    // The copied-from user is as it was.
+    EXPECT_EQ(userRows("bob"),
+              (Rows{{"bob", home, "secret", "notes of bob", "3", "2", std::nullopt}}));
+    EXPECT_EQ(rulesOf("bob").size(), 3u);
+    // Back on the entry selected before: bob.
+    EXPECT_EQ(userEntries(), (std::vector<std::string>{"bob", "carol"}));
+    EXPECT_EQ(panel_->state().selectedUser, "bob");
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+}
+
+TEST_P(UserLifecycleTest, CopyUnderATakenNameIsRefusedAndSaveThenOnlyUpdates) {
+    addUser("bob", dir("ftp/bob"));
+    addUser("carol", dir("ftp/carol"));
+    addRule("carol", dir("ftp/carol"), "RWAMELCD", 1);
+    panel_->popMain();
+    activate(panel_.get());
+    boxes_.answer(Answer::Yes);
+    inputs_.type("CAROL");
+    boxes_.answer(Answer::OK);
+    enterNameBox();
+    EXPECT_EQ(boxes_.shown().back().caption, "Username in use");
+    EXPECT_EQ(text("txtUsername"), "bob");
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+    click("cmdStore");
+    EXPECT_EQ(userRows("carol").size(), 1u);
+    EXPECT_EQ(rulesOf("carol"), (Rows{{"carol", dir("ftp/carol"), "RWAMELCD", "1"}}));
+}
+
+TEST_P(UserLifecycleTest, PendingCopyEndsOnRestore) {
+    addUser("bob", dir("ftp/bob"));
+    ConfigureWindow configure(DesignerDefaults{}, ConfigureLinks{});
+    MainWindowLinks links;
+    links.configureWindow = [&]() -> ConfigureWindow& { return configure; };
+    MainWindow main(std::move(links));
+    main.formLoad();
+    activate(&main);
+    UserPanel& users = main.users();
+    ASSERT_EQ(users.state().selectedUser, "bob");
+
+    boxes_.answer(Answer::Yes);
+    inputs_.type("bobby");
+    inputs_.type("pw");
+    users.findChild<QWidget*>("txtUsername")->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(users.state().editMode, EditMode::Copy);
+
+    QTest::mouseClick(main.findChild<QPushButton*>("cmdRestore"), Qt::LeftButton);
+    EXPECT_EQ(users.state().editMode, EditMode::Stored);
+    EXPECT_EQ(users.state().selectedUser, "bob");
+    EXPECT_EQ(users.findChild<QLineEdit*>("txtUsername")->text(), "bob");
+    users.cmdStore_Click();
+    EXPECT_EQ(rows("SELECT username FROM users", {"username"}), (Rows{{"bob"}}));
+}
+
+TEST_P(UserLifecycleTest, DeleteAsksAndRefillsTheListWhateverTheAnswer) {
+    addUser("alice", dir("ftp/alice"));
+    addUser("bob", dir("ftp/bob"));
+    addRule("bob", dir("ftp/bob"), "RL", 1);
+    run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.1')");
+    panel_->popMain();
+    activate(panel_.get());
+    panel_->selectUserRow(1);
+    const Message warning{
+        "Warning: You cannot undo or restore from this action.\r\n"
+        "Are you sure you want to delete bob?\r\n",
+        "Warning: Deleting a user is permanent.", MessageIcon::Exclamation,
+        MessageButtons::YesNoCancel, 2};
+
+    boxes_.answer(Answer::No);
+    click("cmdDelete");
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{warning}));
+    EXPECT_EQ(userRows("bob").size(), 1u);
+    EXPECT_EQ(panel_->selectedUserRow(), 0);
+    EXPECT_EQ(text("txtUsername"), "alice");
+
+    panel_->selectUserRow(1);
+    boxes_.answer(Answer::Yes);
+    click("cmdDelete");
+    EXPECT_TRUE(userRows("bob").empty());
+    EXPECT_TRUE(rulesOf("bob").empty());
+    EXPECT_TRUE(rows("SELECT ip FROM blocked_ips_by_user WHERE username='bob'", {"ip"}).empty());
+    EXPECT_EQ(userEntries(), (std::vector<std::string>{"alice"}));
+    EXPECT_EQ(panel_->state().selectedUser, "alice");
+}
+
+TEST_P(UserLifecycleTest, DeletingTheOnlyUserEmptiesTheEditingArea) {
+    addUser("alice", dir("ftp/alice"));
+    addRule("alice", dir("ftp/alice"), "RL", 1);
+    panel_->popMain();
+    activate(panel_.get());
+    ASSERT_EQ(ruleEntries().size(), 1u);
+    boxes_.answer(Answer::Yes);
+    click("cmdDelete");
+    EXPECT_TRUE(userRows("alice").empty());
+    EXPECT_TRUE(userEntries().empty());
+    EXPECT_EQ(panel_->selectedUserRow(), -1);
+    for (const char* box : {"txtUsername", "txtPassword", "txtHomeDir"})
+        EXPECT_EQ(text(box), "") << box;
+    EXPECT_EQ(child<QPlainTextEdit>("txtNotes")->toPlainText(), "");
+    EXPECT_TRUE(ruleEntries().empty());
+    EXPECT_TRUE(panel_->state().ruleSet.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, UserLifecycleTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shell_fixture.h"
+#include "user_panel.h"
+
+namespace kestrix::test {
+
+using Row = std::vector<std::optional<std::string>>;
+using Rows = std::vector<Row>;
+
+// The user area of the main window on a real database of either engine, with
+// an FTP root of real directories and scripted boxes.
+class UserWindowTest : public ShellFixture, public ::testing::WithParamInterface<Engine> {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A directory under the FTP root, made on the disk.
+    std::string dir(const std::string& relative);
+    std::string ftpRoot() const;
+
+    void run(const std::string& sql) { executeOn(scratch_->connectionString(), sql); }
+    void addUser(const std::string& name, const std::string& homedir,
+                 const std::string& password = "secret");
+    void addRule(const std::string& name, const std::string& directory, const std::string& rights,
+                 int inherit);
+
+    Rows rows(const std::string& sql, const std::vector<std::string>& columns);
+    // username, directory, dir_rights, inherit_subdirs of a user, as read.
+    Rows rulesOf(const std::string& name);
+    // username, homedir, password, comments, max_concurrent,
+    // max_logins_per_ip, quota_current.
+    Rows userRows(const std::string& name);
+
+    template <typename T>
+    T* child(const char* name) {
+        T* found = panel_->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    template <typename T>
+    static T* childOf(QWidget* window, const char* name) {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    // A window of the program by its name, or nullptr.
+    static QWidget* window(const char* name);
+
+    std::vector<std::string> ruleEntries();
+    std::vector<std::string> userEntries();
+    // Waits for the editing-state refresh, then clicks the button, which
+    // must be enabled by then.
+    void click(const char* button);
+    void nextRefresh();
+    // Enters the user-name box as the keyboard does; the copy flow runs.
+    void enterNameBox();
+
+    std::unique_ptr<ScratchDatabase> scratch_;
+    TempDir disk_;
+    std::unique_ptr<UserPanel> panel_;
+};
+
+Message appMessage(std::string text, MessageIcon icon = MessageIcon::Exclamation,
+                   MessageButtons buttons = MessageButtons::OK, int defaultButton = 1);
+
+}  // namespace kestrix::test
