@@ -114,6 +114,33 @@ TEST_P(UserLifecycleTest, NewUserThatSaveRefusesStaysPendingUntilAnotherUserIsSe
               (Rows{{"bob"}, {"zed"}}));
 }
 
+TEST_P(UserLifecycleTest, RulesGivenToAPendingNewUserAreStoredWithIt) {
+    addUser("bob", dir("ftp/bob"));
+    configureStore(scratch_->connectionString(), "/", ftpRoot() + "/gone/");
+    panel_->popMain();
+    activate(panel_.get());
+    QWidget* dialog = openNewName();
+    boxes_.answer(Answer::Cancel);  // the home directory is not valid: edit
+    fillNewName(dialog, "nina", "pw");
+    ASSERT_EQ(panel_->state().editMode, EditMode::NewUser);
+
+    const std::string upload = dir("ftp/upload");
+    const std::string pub = dir("ftp/pub");
+    for (const std::string& path : {upload, pub}) {
+        test::whenWindowShown("frmAddEditDir", [&] {
+            QWidget* rules = window("frmAddEditDir");
+            childOf<QLineEdit>(rules, "txtPath")->setText(QString::fromStdString(path));
+            QTest::mouseClick(childOf<QPushButton>(rules, "cmdOK"), Qt::LeftButton);
+        });
+        click("cmdAdd");
+    }
+    child<QLineEdit>("txtHomeDir")->setText(QString::fromStdString(ftpRoot()));
+    click("cmdStore");
+    EXPECT_EQ(userRows("nina").size(), 1u);
+    EXPECT_EQ(rulesOf("nina"), (Rows{{"nina", upload, "RL", "1"}, {"nina", pub, "RL", "1"}}));
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+}
+
 TEST_P(UserLifecycleTest, EnteringTheNameBoxCopiesAUserWithItsThreeRules) {
     const std::string home = dir("ftp/bob");
     addUser("bob", home);

@@ -143,6 +143,25 @@ TEST_P(SaveTest, NewUserIsInsertedWithItsDefaults) {
     EXPECT_TRUE(rules("o''hara").empty());
 }
 
+// A new user that stayed pending may have been given rules: all of them are
+// stored under the new name, the selected one with the boxes.
+TEST_P(SaveTest, NewUserTakesEveryRuleOfTheList) {
+    exec(
+        "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES "
+        "('dora', '/left/over', 'RWAMELCD', 1)");
+    SaveForm form;
+    form.username = "dora";
+    form.homeDir = home_;
+    form.password = "pw";
+    form.boxes.read = true;
+    form.selectedRule = home_ + "/b";
+    SaveContext context{"", kEditNew, {{home_ + "/a", "RL", "1"}, {home_ + "/b", "RL", "1"}}};
+    test::ScriptedPrompts prompts;
+    ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
+    EXPECT_EQ(rules("dora"),
+              (Rows{{"dora", home_ + "/a", "RL", "1"}, {"dora", home_ + "/b", "R", "0"}}));
+}
+
 TEST_P(SaveTest, CopyOfAUserWithThreeRules) {
     storeBob();
     exec(

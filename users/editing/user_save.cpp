@@ -130,14 +130,17 @@ std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveForm& form,
                                  const SaveContext& context) {
     std::vector<WriteStep> steps;
     switch (context.editMode) {
-        case kEditNew:
+        case kEditNew: {
             steps.push_back({"insert into users (new user)", insertUser(user)});
-            if (form.selectedRule) {
-                steps.push_back({"insert into dir_rights (new user)",
-                                 insertRule(user.username, *form.selectedRule, user.acronym,
-                                            std::to_string(user.inherit))});
-            }
+            // Every rule the list shows becomes the new user's, not only the
+            // selected one: rules added while the new user was pending would
+            // otherwise be lost without a word. The rows go under the name
+            // just inserted; rows left over under that name are replaced.
+            SaveContext owned = context;
+            owned.selectedUser = user.username;
+            appendRuleSteps(steps, user, form, owned);
             break;
+        }
         case kEditCopy:
             steps.push_back({"insert into users (new user)", insertUser(user)});
             appendRuleSteps(steps, user, form, context);
