@@ -328,9 +328,11 @@ void UserPanel::emptyEditingArea() {
     ui_->txtPassword->clear();
     ui_->txtUsername->clear();
     // The rule set goes with the list, so that no rule is saved that the
-    // list does not show; nothing is pending any more.
+    // list does not show; nothing is pending any more, and no deleted user
+    // is still the one being edited.
     keepRules(users::RuleList());
     state_.editMode = EditMode::Stored;
+    state_.selectedUser.clear();
 }
 
 // ---- rule commands ----

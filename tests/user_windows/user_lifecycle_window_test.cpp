@@ -288,6 +288,7 @@ TEST_P(UserLifecycleTest, DeletingTheOnlyUserEmptiesTheEditingArea) {
     EXPECT_EQ(child<QPlainTextEdit>("txtNotes")->toPlainText(), "");
     EXPECT_TRUE(ruleEntries().empty());
     EXPECT_TRUE(panel_->state().ruleSet.empty());
+    EXPECT_EQ(panel_->state().selectedUser, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, UserLifecycleTest,
