@@ -73,33 +73,34 @@ std::string libpqValue(const std::string& value) {
     return out;
 }
 
-std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionSpec& spec) {
-    spec.engine = Engine::PostgreSQL;
+std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionSpec& target) {
+    target.engine = Engine::PostgreSQL;
     std::string source = get(pairs, "data source");
     if (source.empty()) source = get(pairs, "server");
-    spec.database = get(pairs, "initial catalog");
-    if (spec.database.empty()) spec.database = get(pairs, "database");
-    spec.integratedSecurity = isTrue(get(pairs, "integrated security"));
-    spec.user = get(pairs, "user id");
-    spec.password = get(pairs, "password");
+    target.database = get(pairs, "initial catalog");
+    if (target.database.empty()) target.database = get(pairs, "database");
+    target.integratedSecurity = isTrue(get(pairs, "integrated security"));
+    target.user = get(pairs, "user id");
+    target.password = get(pairs, "password");
 
     const size_t colon = source.rfind(':');
     if (colon != std::string::npos && source.find(']') == std::string::npos) {
-        spec.port = trim(std::string_view(source).substr(colon + 1));
+        target.port = trim(std::string_view(source).substr(colon + 1));
         source = trim(std::string_view(source).substr(0, colon));
     }
-    spec.host = source;
-    for (char c : spec.port) {
+    target.host = source;
+    for (char c : target.port) {
         if (!std::isdigit(static_cast<unsigned char>(c))) {
-            return "The port \"" + spec.port + "\" in Data Source is not a number.";
+            return "The port \"" + target.port + "\" in Data Source is not a number.";
         }
     }
-    if (spec.integratedSecurity) {
-        spec.user.clear();
-        spec.password.clear();
-        if (lower(spec.host) == "localhost") spec.host.clear();
+    if (target.integratedSecurity) {
+        target.user.clear();
+        target.password.clear();
+        if (lower(target.host) == "localhost") target.host.clear();
     }
-    if (spec.database.empty()) return "The connection string names no Initial Catalog (database).";
+    if (target.database.empty())
+        return "The connection string names no Initial Catalog (database).";
     return {};
 }
 
@@ -130,15 +131,15 @@ ParsedConnection parseConnectionString(std::string_view text) {
     const auto pairs = splitConnectionString(text);
     const std::string provider = get(pairs, "provider");
     const std::string name = lower(provider);
-    ConnectionSpec spec;
+    ConnectionSpec target;
     std::string error;
     if (name == "sqlite") {
-        spec.engine = Engine::SQLite;
-        spec.path = get(pairs, "data source");
-        if (spec.path.empty())
+        target.engine = Engine::SQLite;
+        target.path = get(pairs, "data source");
+        if (target.path.empty())
             error = "The connection string names no Data Source (database file).";
     } else if (name == "postgresql") {
-        error = parsePostgres(pairs, spec);
+        error = parsePostgres(pairs, target);
     } else if (provider.empty()) {
         error =
             "The connection string names no provider. This platform offers Provider=SQLite (a "
@@ -149,23 +150,23 @@ ParsedConnection parseConnectionString(std::string_view text) {
                 "database file) and Provider=PostgreSQL (a database server).";
     }
     if (!error.empty()) return {std::nullopt, error};
-    return {spec, {}};
+    return {target, {}};
 }
 
-std::string sociConnectString(const ConnectionSpec& spec) {
-    if (spec.engine == Engine::SQLite) {
+std::string sociConnectString(const ConnectionSpec& target) {
+    if (target.engine == Engine::SQLite) {
         // SOCI reads a double-quoted value up to the next double quote.
-        return "dbname=\"" + spec.path + "\" timeout=5";
+        return "dbname=\"" + target.path + "\" timeout=5";
     }
     std::string out = "connect_timeout=5";
     auto add = [&out](const char* key, const std::string& value) {
         if (!value.empty()) out += std::string(" ") + key + "=" + libpqValue(value);
     };
-    add("host", spec.host);
-    add("port", spec.port);
-    add("dbname", spec.database);
-    add("user", spec.user);
-    add("password", spec.password);
+    add("host", target.host);
+    add("port", target.port);
+    add("dbname", target.database);
+    add("user", target.user);
+    add("password", target.password);
     return out;
 }
 

@@ -22,8 +22,8 @@ struct ConnectionSpec {
 };
 
 struct ParsedConnection {
-    std::optional<ConnectionSpec> spec;
-    std::string error;  // why there is no spec
+    std::optional<ConnectionSpec> target;
+    std::string error;  // why there is no target
 };
 
 // The key=value pairs of a ';'-separated connection string: keys trimmed and
@@ -33,7 +33,7 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text);
 
 ParsedConnection parseConnectionString(std::string_view text);
 
-// The connect string SOCI's backend takes for the spec.
-std::string sociConnectString(const ConnectionSpec& spec);
+// The connect string SOCI's backend takes for the target.
+std::string sociConnectString(const ConnectionSpec& target);
 
 }  // namespace kestrix

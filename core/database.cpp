@@ -201,28 +201,28 @@ bool Database::open(std::string_view connectionString) {
     close();
     impl_->lastError.clear();
     const ParsedConnection parsed = parseConnectionString(connectionString);
-    if (!parsed.spec) {
+    if (!parsed.target) {
         impl_->lastError = parsed.error;
         return false;
     }
-    const ConnectionSpec& spec = *parsed.spec;
-    impl_->engine = spec.engine;
+    const ConnectionSpec& target = *parsed.target;
+    impl_->engine = target.engine;
     try {
-        if (spec.engine == Engine::SQLite) {
+        if (target.engine == Engine::SQLite) {
             // Like the file databases this stands in for, opening never
             // creates a file: a wrong path is a failure.
             struct stat info {};
-            if (::stat(spec.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-                impl_->lastError = "The database file \"" + spec.path + "\" does not exist.";
+            if (::stat(target.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+                impl_->lastError = "The database file \"" + target.path + "\" does not exist.";
                 return false;
             }
-            if (spec.path.find('"') != std::string::npos) {
+            if (target.path.find('"') != std::string::npos) {
                 impl_->lastError = "A database file name may not contain a double quote.";
                 return false;
             }
-            impl_->session.open(*soci::factory_sqlite3(), sociConnectString(spec));
+            impl_->session.open(*soci::factory_sqlite3(), sociConnectString(target));
         } else {
-            impl_->session.open(*soci::factory_postgresql(), sociConnectString(spec));
+            impl_->session.open(*soci::factory_postgresql(), sociConnectString(target));
         }
         impl_->open = true;
     } catch (const std::exception& e) {

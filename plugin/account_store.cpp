@@ -80,9 +80,9 @@ struct AccountStore::Statements {
     PreparedQuery& query(int which) {
         auto& slot = queries[static_cast<std::size_t>(which)];
         if (!slot) {
-            const QuerySpec& spec = kQueries[static_cast<std::size_t>(which)];
-            slot = std::make_unique<PreparedQuery>(session, engine, spec.sql, spec.columns,
-                                                   spec.hasParameter);
+            const QuerySpec& definition = kQueries[static_cast<std::size_t>(which)];
+            slot = std::make_unique<PreparedQuery>(session, engine, definition.sql,
+                                                   definition.columns, definition.hasParameter);
         }
         return *slot;
     }

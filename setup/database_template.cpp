@@ -22,9 +22,9 @@ std::string templateDatabaseBytes() {
 
 TemplateCopy createDatabaseFromTemplate(std::string_view connectionString) {
     const ParsedConnection parsed = parseConnectionString(connectionString);
-    if (!parsed.spec || parsed.spec->engine != Engine::SQLite || parsed.spec->path.empty())
+    if (!parsed.target || parsed.target->engine != Engine::SQLite || parsed.target->path.empty())
         return TemplateCopy::NotNeeded;
-    const fs::path path(parsed.spec->path);
+    const fs::path path(parsed.target->path);
     std::error_code ec;
     if (fs::exists(path, ec) || ec) return TemplateCopy::NotNeeded;
 

@@ -17,27 +17,27 @@ TEST(ConnectionStringTest, SplitsPairsTrimmingKeysAndHonouringQuotes) {
 TEST(ConnectionStringTest, SqliteNamesItsFile) {
     const auto parsed =
         parseConnectionString("provider=sqlite;DATA SOURCE=/var/lib/kestrix/servu.db");
-    ASSERT_TRUE(parsed.spec) << parsed.error;
-    EXPECT_EQ(parsed.spec->engine, Engine::SQLite);
-    EXPECT_EQ(parsed.spec->path, "/var/lib/kestrix/servu.db");
+    ASSERT_TRUE(parsed.target) << parsed.error;
+    EXPECT_EQ(parsed.target->engine, Engine::SQLite);
+    EXPECT_EQ(parsed.target->path, "/var/lib/kestrix/servu.db");
 
-    EXPECT_FALSE(parseConnectionString("Provider=SQLite").spec);
+    EXPECT_FALSE(parseConnectionString("Provider=SQLite").target);
 }
 
 TEST(ConnectionStringTest, PostgresWithHostPortAndCredentials) {
     const auto parsed = parseConnectionString(
         "Provider=PostgreSQL;Data Source=db.local:5433;Initial Catalog=servu;User ID=ftp;"
         "Password=it's \\secret;Persist Security Info=False");
-    ASSERT_TRUE(parsed.spec) << parsed.error;
-    const ConnectionSpec& spec = *parsed.spec;
-    EXPECT_EQ(spec.engine, Engine::PostgreSQL);
-    EXPECT_EQ(spec.host, "db.local");
-    EXPECT_EQ(spec.port, "5433");
-    EXPECT_EQ(spec.database, "servu");
-    EXPECT_EQ(spec.user, "ftp");
-    EXPECT_EQ(spec.password, "it's \\secret");
+    ASSERT_TRUE(parsed.target) << parsed.error;
+    const ConnectionSpec& target = *parsed.target;
+    EXPECT_EQ(target.engine, Engine::PostgreSQL);
+    EXPECT_EQ(target.host, "db.local");
+    EXPECT_EQ(target.port, "5433");
+    EXPECT_EQ(target.database, "servu");
+    EXPECT_EQ(target.user, "ftp");
+    EXPECT_EQ(target.password, "it's \\secret");
     // libpq's own quoting keeps blanks, apostrophes and backslashes intact.
-    EXPECT_EQ(sociConnectString(spec),
+    EXPECT_EQ(sociConnectString(target),
               "connect_timeout=5 host='db.local' port='5433' dbname='servu' user='ftp' "
               "password='it\\'s \\\\secret'");
 }
@@ -48,24 +48,24 @@ TEST(ConnectionStringTest, IntegratedSecurityOnLocalhostUsesTheSocket) {
             std::string("Provider=PostgreSQL;Data Source=LocalHost;Initial Catalog=servu;"
                         "User ID=ignored;Password=ignored;Integrated Security=") +
             value);
-        ASSERT_TRUE(parsed.spec) << parsed.error;
-        EXPECT_TRUE(parsed.spec->integratedSecurity);
-        EXPECT_EQ(parsed.spec->host, "");
-        EXPECT_EQ(parsed.spec->user, "");
-        EXPECT_EQ(parsed.spec->password, "");
-        EXPECT_EQ(sociConnectString(*parsed.spec), "connect_timeout=5 dbname='servu'");
+        ASSERT_TRUE(parsed.target) << parsed.error;
+        EXPECT_TRUE(parsed.target->integratedSecurity);
+        EXPECT_EQ(parsed.target->host, "");
+        EXPECT_EQ(parsed.target->user, "");
+        EXPECT_EQ(parsed.target->password, "");
+        EXPECT_EQ(sociConnectString(*parsed.target), "connect_timeout=5 dbname='servu'");
     }
     const auto remote = parseConnectionString(
         "Provider=PostgreSQL;Data Source=db.local;Initial Catalog=servu;Integrated Security=SSPI");
-    ASSERT_TRUE(remote.spec);
-    EXPECT_EQ(remote.spec->host, "db.local");
+    ASSERT_TRUE(remote.target);
+    EXPECT_EQ(remote.target->host, "db.local");
 }
 
 TEST(ConnectionStringTest, PostgresNeedsADatabaseAndANumericPort) {
-    EXPECT_FALSE(parseConnectionString("Provider=PostgreSQL;Data Source=localhost").spec);
+    EXPECT_FALSE(parseConnectionString("Provider=PostgreSQL;Data Source=localhost").target);
     const auto parsed =
         parseConnectionString("Provider=PostgreSQL;Data Source=h:abc;Initial Catalog=d");
-    EXPECT_FALSE(parsed.spec);
+    EXPECT_FALSE(parsed.target);
     EXPECT_NE(parsed.error.find("abc"), std::string::npos);
 }
 
@@ -73,14 +73,14 @@ TEST(ConnectionStringTest, OtherProvidersFailNamingThemAndTheTwoEngines) {
     for (const char* provider : {"SQLOLEDB", "SQLOLEDB.1", "Microsoft.Jet.OLEDB.4.0", "MSDASQL"}) {
         const auto parsed =
             parseConnectionString(std::string("Provider=") + provider + ";Data Source=x");
-        EXPECT_FALSE(parsed.spec);
+        EXPECT_FALSE(parsed.target);
         EXPECT_NE(parsed.error.find(std::string("\"") + provider + "\""), std::string::npos)
             << parsed.error;
         EXPECT_NE(parsed.error.find("SQLite"), std::string::npos);
         EXPECT_NE(parsed.error.find("PostgreSQL"), std::string::npos);
     }
     const auto none = parseConnectionString("");
-    EXPECT_FALSE(none.spec);
+    EXPECT_FALSE(none.target);
     EXPECT_FALSE(none.error.empty());
 }
 

@@ -22,22 +22,22 @@ int fail(const std::string& what) {
 }
 
 // The server's maintenance database, reached as the test's own user.
-std::string maintenanceConnection(const kestrix::ConnectionSpec& spec) {
-    return "Provider=PostgreSQL;Data Source=" + spec.host + (spec.port.empty() ? "" : ":") +
-           spec.port + ";Initial Catalog=postgres;User ID=" + spec.user +
-           ";Password=" + spec.password;
+std::string maintenanceConnection(const kestrix::ConnectionSpec& target) {
+    return "Provider=PostgreSQL;Data Source=" + target.host + (target.port.empty() ? "" : ":") +
+           target.port + ";Initial Catalog=postgres;User ID=" + target.user +
+           ";Password=" + target.password;
 }
 
-int create(const std::string& connection, const kestrix::ConnectionSpec& spec) {
-    if (spec.engine == Engine::SQLite) {
+int create(const std::string& connection, const kestrix::ConnectionSpec& target) {
+    if (target.engine == Engine::SQLite) {
         std::string error;
-        return kestrix::createSqliteDatabaseFile(spec.path, &error) ? 0 : fail(error);
+        return kestrix::createSqliteDatabaseFile(target.path, &error) ? 0 : fail(error);
     }
     Database admin;
-    if (!admin.open(maintenanceConnection(spec)))
+    if (!admin.open(maintenanceConnection(target)))
         return fail("cannot reach the server: " + admin.lastError());
     for (const auto& statement :
-         kestrix::dialectFor(Engine::PostgreSQL).createDatabaseStatements(spec.database)) {
+         kestrix::dialectFor(Engine::PostgreSQL).createDatabaseStatements(target.database)) {
         if (!admin.execute(statement)) return fail(statement + ": " + admin.lastError());
     }
     admin.close();
@@ -47,12 +47,12 @@ int create(const std::string& connection, const kestrix::ConnectionSpec& spec) {
     return 0;
 }
 
-int drop(const kestrix::ConnectionSpec& spec) {
-    if (spec.engine == Engine::SQLite) return fail("a SQLite database is a file: remove it");
+int drop(const kestrix::ConnectionSpec& target) {
+    if (target.engine == Engine::SQLite) return fail("a SQLite database is a file: remove it");
     Database admin;
-    if (!admin.open(maintenanceConnection(spec)))
+    if (!admin.open(maintenanceConnection(target)))
         return fail("cannot reach the server: " + admin.lastError());
-    if (!admin.execute("DROP DATABASE IF EXISTS " + spec.database + " WITH (FORCE)"))
+    if (!admin.execute("DROP DATABASE IF EXISTS " + target.database + " WITH (FORCE)"))
         return fail(admin.lastError());
     return 0;
 }
@@ -92,9 +92,9 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     const std::string connection = argv[2];
     const auto parsed = kestrix::parseConnectionString(connection);
-    if (!parsed.spec) return fail(parsed.error);
-    if (command == "create") return create(connection, *parsed.spec);
-    if (command == "drop") return drop(*parsed.spec);
+    if (!parsed.target) return fail(parsed.error);
+    if (command == "create") return create(connection, *parsed.target);
+    if (command == "drop") return drop(*parsed.target);
     if (command == "exec") return exec(connection);
     if (command == "query" && argc == 4) return query(connection, argv[3]);
     return fail("unknown command " + command);

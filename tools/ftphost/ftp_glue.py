@@ -17,7 +17,7 @@ logger = logging.getLogger("ftphost")
 
 # No question of the libraries covers a file's mode, and a file of a unique
 # name cannot be asked about before it exists: both commands are left out.
-SESSION_COMMANDS = {name: spec for name, spec in proto_cmds.items()
+SESSION_COMMANDS = {name: entry for name, entry in proto_cmds.items()
                     if name not in ("SITE CHMOD", "STOU")}
 
 
