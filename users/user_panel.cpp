@@ -11,7 +11,6 @@
 #include "new_name_window.h"
 #include "password_placeholder.h"
 #include "qt_text.h"
-#include "rule_selection.h"
 #include "settings.h"
 #include "shell.h"
 #include "shell_prompts.h"
@@ -188,9 +187,7 @@ void UserPanel::clearRuleSelection() {
 }
 
 void UserPanel::lstAccess_Click() {
-    const int row = selectedRuleRow();
-    if (row < 0) return;
-    const auto boxes = boxesForDirectory(state_.ruleSet, fromQt(ui_->lstAccess->item(row)->text()));
+    const auto boxes = workingRules().shownForSelection();
     if (!boxes) return;
     const Rights& r = boxes->rights;
     const bool ticked[9] = {r.read, r.write, r.append, r.remove,      r.execute,
