@@ -14,8 +14,7 @@ DirectoryEntryResult acceptDirectoryEntry(const std::string& typed, const std::s
     DirectoryEntryResult result;
     result.shownText = typed;
     if (characterCount(typed) > kMaxRulePathLength) {
-        prompts.show(refusal(std::string("The number of characters in the directory field ") +
-                             kCrLf + "exceeds the maximum number of characters allowed."));
+        prompts.show(tooLong("directory"));
         return result;
     }
     const std::string path = withoutTrailingSeparator(typed);

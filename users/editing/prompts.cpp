@@ -7,4 +7,9 @@ Prompt refusal(std::string text, std::string title) {
                   Buttons::Ok,     Answer::Ok,       false};
 }
 
+Prompt tooLong(const std::string& field) {
+    return refusal("The number of characters in the " + field + " field " + kCrLf +
+                   "exceeds the maximum number of characters allowed.");
+}
+
 }  // namespace kestrix::users

@@ -37,4 +37,7 @@ inline constexpr const char* kCrLf = "\r\n";
 // A refusal: OK button, exclamation icon, the application title.
 Prompt refusal(std::string text, std::string title = kAppTitle);
 
+// The refusal of a text longer than its field allows.
+Prompt tooLong(const std::string& field);
+
 }  // namespace kestrix::users

@@ -13,11 +13,6 @@ namespace {
 constexpr std::size_t kMaxNewName = 50;
 constexpr std::size_t kMaxNewPassword = 50;
 
-Prompt tooLong(const char* field) {
-    return refusal(std::string("The number of characters in the ") + field + " field " + kCrLf +
-                   "exceeds the maximum number of characters allowed.");
-}
-
 }  // namespace
 
 bool isForbiddenUserName(const std::string& name) {

@@ -17,11 +17,6 @@ constexpr std::size_t kMaxHomeDir = 1024;
 constexpr std::size_t kMaxPassword = 45;
 constexpr std::size_t kMaxNotes = 40000;
 
-Prompt tooLong(const char* field) {
-    return refusal(std::string("The number of characters in the ") + field + " field " + kCrLf +
-                   "exceeds the maximum number of characters allowed.");
-}
-
 std::string notesLiteral(const std::optional<std::string>& notes) {
     return notes ? sqlText(*notes) : "NULL";
 }
