@@ -8,9 +8,8 @@ namespace kestrix {
 // input boxes like every other box of the program.
 class ShellPrompts final : public users::UserPrompts {
   public:
-    users::Answer show(const users::Prompt& prompt) override;
-    std::optional<std::string> input(const std::string& prompt, const std::string& title,
-                                     const std::string& defaultText) override;
+    Answer show(const Message& message) override;
+    std::optional<std::string> show(const InputRequest& request) override;
 };
 
 }  // namespace kestrix

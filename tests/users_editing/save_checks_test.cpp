@@ -92,29 +92,29 @@ TEST_F(SaveChecksTest, HomeDirectoryQuestions) {
     }
     {
         test::ScriptedPrompts prompts;
-        prompts.answer(Answer::Ok);
+        prompts.answer(Answer::OK);
         const auto user = checkForSave(form, prompts);
         ASSERT_TRUE(user);
         EXPECT_EQ(user->homeDir, "/no/such/Home");  // case kept
         ASSERT_EQ(prompts.shown.size(), 1u);
         EXPECT_EQ(prompts.shown[0].text, notValid);
-        EXPECT_EQ(prompts.shown[0].buttons, Buttons::OkCancel);
+        EXPECT_EQ(prompts.shown[0].buttons, MessageButtons::OKCancel);
     }
     // A UNC path that does not exist asks both questions, the not-valid one first.
     form.homeDir = "//fileserver/share/bob";
     {
         test::ScriptedPrompts prompts;
-        prompts.answer(Answer::Ok).answer(Answer::No);
+        prompts.answer(Answer::OK).answer(Answer::No);
         EXPECT_FALSE(checkForSave(form, prompts));
         ASSERT_EQ(prompts.shown.size(), 2u);
         EXPECT_EQ(prompts.shown[0].text, notValid);
-        EXPECT_EQ(prompts.shown[1].icon, Icon::Question);
-        EXPECT_EQ(prompts.shown[1].defaultButton, Answer::No);
+        EXPECT_EQ(prompts.shown[1].icon, MessageIcon::Question);
+        EXPECT_EQ(prompts.shown[1].defaultButton, 2);
         EXPECT_NE(prompts.shown[1].text.find("network or UNC path"), std::string::npos);
     }
     {
         test::ScriptedPrompts prompts;
-        prompts.answer(Answer::Ok).answer(Answer::Yes);
+        prompts.answer(Answer::OK).answer(Answer::Yes);
         EXPECT_TRUE(checkForSave(form, prompts));
     }
 }
@@ -184,8 +184,8 @@ TEST(CopyFlowTest, DeclinedOrCancelledStartsNoCopy) {
         EXPECT_TRUE(result.focusNotes);
         EXPECT_FALSE(result.unsaved);
         EXPECT_FALSE(result.copyStarted);
-        EXPECT_EQ(prompts.shown[0].defaultButton, Answer::No);
-        EXPECT_EQ(prompts.shown[0].buttons, Buttons::YesNoCancel);
+        EXPECT_EQ(prompts.shown[0].defaultButton, 2);
+        EXPECT_EQ(prompts.shown[0].buttons, MessageButtons::YesNoCancel);
     }
     // Yes, then a cancelled name box: no copy, but Save turns bold.
     test::ScriptedPrompts prompts;

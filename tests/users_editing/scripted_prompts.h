@@ -12,7 +12,7 @@
 namespace kestrix::users::test {
 
 // Answers the editing logic's questions from a script and keeps what it was
-// shown. A prompt without a scripted answer fails the test.
+// shown. A question or input box without a scripted answer fails the test.
 class ScriptedPrompts : public UserPrompts {
   public:
     ScriptedPrompts& answer(Answer a) {
@@ -24,11 +24,11 @@ class ScriptedPrompts : public UserPrompts {
         return *this;
     }
 
-    Answer show(const Prompt& prompt) override {
-        shown.push_back(prompt);
-        if (prompt.buttons == Buttons::Ok) return Answer::Ok;
+    Answer show(const Message& message) override {
+        shown.push_back(message);
+        if (message.buttons == MessageButtons::OK) return Answer::OK;
         if (answers_.empty()) {
-            ADD_FAILURE() << "unexpected question: " << prompt.text;
+            ADD_FAILURE() << "unexpected question: " << message.text;
             return Answer::Cancel;
         }
         const Answer a = answers_.front();
@@ -36,12 +36,11 @@ class ScriptedPrompts : public UserPrompts {
         return a;
     }
 
-    std::optional<std::string> input(const std::string& prompt, const std::string&,
-                                     const std::string& defaultText) override {
-        inputPrompts.push_back(prompt);
-        inputDefaults.push_back(defaultText);
+    std::optional<std::string> show(const InputRequest& request) override {
+        inputPrompts.push_back(request.prompt);
+        inputDefaults.push_back(request.defaultText);
         if (inputs_.empty()) {
-            ADD_FAILURE() << "unexpected input box: " << prompt;
+            ADD_FAILURE() << "unexpected input box: " << request.prompt;
             return std::nullopt;
         }
         auto text = inputs_.front();
@@ -52,12 +51,12 @@ class ScriptedPrompts : public UserPrompts {
     bool allAnswered() const { return answers_.empty() && inputs_.empty(); }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
-        for (const auto& p : shown)
-            out.push_back(p.text);
+        for (const auto& m : shown)
+            out.push_back(m.text);
         return out;
     }
 
-    std::vector<Prompt> shown;
+    std::vector<Message> shown;
     std::vector<std::string> inputPrompts;
     std::vector<std::string> inputDefaults;
 

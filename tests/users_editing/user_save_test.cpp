@@ -234,7 +234,7 @@ TEST_P(SaveTest, NewNameChecksAgainstTheDatabase) {
         test::ScriptedPrompts prompts;
         EXPECT_EQ(checkNewName(taken, "pw", prompts), NewNameVerdict::Refused) << taken;
         ASSERT_EQ(prompts.shown.size(), 1u);
-        EXPECT_EQ(prompts.shown[0].title, "Username in use");
+        EXPECT_EQ(prompts.shown[0].caption, "Username in use");
         EXPECT_EQ(prompts.shown[0].text, "That username is already in use. Please choose another.");
     }
     test::ScriptedPrompts prompts;
@@ -254,7 +254,7 @@ TEST_P(SaveTest, CopyUnderATakenNameIsRefusedAndWritesNothing) {
     EXPECT_FALSE(copy.copyStarted);
     EXPECT_EQ(copy.nameBox, "bob");
     ASSERT_EQ(prompts.shown.size(), 2u);
-    EXPECT_EQ(prompts.shown[1].title, "Username in use");
+    EXPECT_EQ(prompts.shown[1].caption, "Username in use");
     EXPECT_TRUE(prompts.allAnswered());
 }
 
@@ -280,7 +280,7 @@ TEST_P(SaveTest, DeleteRemovesEveryTraceOfTheUserOnly) {
         EXPECT_EQ(prompts.shown[0].text,
                   "Warning: You cannot undo or restore from this action.\r\nAre you sure you want "
                   "to delete bob?\r\n");
-        EXPECT_EQ(prompts.shown[0].defaultButton, Answer::No);
+        EXPECT_EQ(prompts.shown[0].defaultButton, 2);
         EXPECT_EQ(rules("bob").size(), 2u);
     }
     test::ScriptedPrompts prompts;

@@ -2,12 +2,17 @@
 
 namespace kestrix::users {
 
-Prompt refusal(std::string text, std::string title) {
-    return Prompt{std::move(text), std::move(title), Icon::Exclamation,
-                  Buttons::Ok,     Answer::Ok,       false};
+Message refusal(std::string text) {
+    return titledMessage(std::move(text), MessageIcon::Exclamation, MessageButtons::OK);
 }
 
-Prompt tooLong(const std::string& field) {
+Message refusal(std::string text, std::string caption) {
+    Message message = refusal(std::move(text));
+    message.caption = std::move(caption);
+    return message;
+}
+
+Message tooLong(const std::string& field) {
     return refusal("The number of characters in the " + field + " field " + kCrLf +
                    "exceeds the maximum number of characters allowed.");
 }

@@ -1,43 +1,31 @@
 #pragma once
 
-#include <optional>
 #include <string>
+
+#include "app_title.h"
+#include "input_boxes.h"
+#include "message_boxes.h"
 
 namespace kestrix::users {
 
-enum class Answer { Ok, Cancel, Yes, No };
-enum class Icon { Exclamation, Question, Information, Critical };
-enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
-
-// A message box as the editing logic asks for it. Texts keep the system's
-// CR LF line breaks; the window that shows them turns those into breaks.
-struct Prompt {
-    std::string text;
-    std::string title;
-    Icon icon = Icon::Exclamation;
-    Buttons buttons = Buttons::Ok;
-    Answer defaultButton = Answer::Ok;
-    bool systemModal = false;
-};
-
-// Where the editing logic talks to the administrator. The main window
-// answers through real message and input boxes, tests through scripts.
-class UserPrompts {
+// Where the editing logic talks to the administrator: the program's message
+// and input boxes, which tests answer from a script.
+class UserPrompts : public MessageBoxes, public InputBoxes {
   public:
-    virtual ~UserPrompts() = default;
-    virtual Answer show(const Prompt& prompt) = 0;
-    // An input box; no value when it was cancelled.
-    virtual std::optional<std::string> input(const std::string& prompt, const std::string& title,
-                                             const std::string& defaultText) = 0;
+    using InputBoxes::show;
+    using MessageBoxes::show;
 };
 
-inline constexpr const char* kAppTitle = "Tavix2";
 inline constexpr const char* kCrLf = "\r\n";
+// The questions whose default is their second button (No).
+inline constexpr int kSecondButton = 2;
 
-// A refusal: OK button, exclamation icon, the application title.
-Prompt refusal(std::string text, std::string title = kAppTitle);
+// A refusal: OK button, exclamation icon, the application title unless
+// another caption is given.
+Message refusal(std::string text);
+Message refusal(std::string text, std::string caption);
 
 // The refusal of a text longer than its field allows.
-Prompt tooLong(const std::string& field);
+Message tooLong(const std::string& field);
 
 }  // namespace kestrix::users

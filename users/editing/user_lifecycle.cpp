@@ -25,7 +25,7 @@ std::string newUserHomeDir(const std::string& ftpDirectory) {
     return withoutTrailingSeparator(ftpDirectory);
 }
 
-Prompt nameTakenMessage() {
+Message nameTakenMessage() {
     return refusal("That username is already in use. Please choose another.", "Username in use");
 }
 
@@ -58,18 +58,20 @@ NewNameVerdict checkNewName(const std::string& name, const std::string& password
 CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
     CopyResult result;
     result.nameBox = request.nameBox;
-    const Prompt question{std::string("Changing the username will create another ") + kCrLf +
-                              "user with the same credentials. " + kCrLf + kCrLf +
-                              "This action will not modify the current user's username." + kCrLf +
-                              kCrLf + "Do you want to continue",
-                          kAppTitle, Icon::Question, Buttons::YesNoCancel, Answer::No};
+    const Message question =
+        titledMessage(std::string("Changing the username will create another ") + kCrLf +
+                          "user with the same credentials. " + kCrLf + kCrLf +
+                          "This action will not modify the current user's username." + kCrLf +
+                          kCrLf + "Do you want to continue",
+                      MessageIcon::Question, MessageButtons::YesNoCancel, kSecondButton);
     if (prompts.show(question) != Answer::Yes) {
         result.focusNotes = true;
         return result;
     }
     writeLog("copy user by changing username");
     result.unsaved = true;
-    const auto answer = prompts.input("Enter the new username", kAppTitle, request.nameBox);
+    const auto answer = prompts.show(
+        InputRequest{"Enter the new username", std::string(kAppTitle), request.nameBox});
     const std::string wanted = answer && !isBlank(*answer) ? *answer : request.nameBox;
     if (lowerAscii(wanted) == lowerAscii(request.selectedUser)) {
         // The same user, perhaps in another case: the next Save renames it.
@@ -87,22 +89,20 @@ CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
     result.nameBox = wanted;
     result.copyStarted = true;
     result.password = prompts
-                          .input(std::string("The new user needs to have a password.") + kCrLf +
-                                     "Please Enter a password",
-                                 kAppTitle, "")
+                          .show(InputRequest{std::string("The new user needs to have a password.") +
+                                                 kCrLf + "Please Enter a password",
+                                             std::string(kAppTitle), ""})
                           .value_or("");
     return result;
 }
 
 DeleteOutcome deleteUser(const std::string& selectedUser, UserPrompts& prompts) {
-    const Prompt warning{std::string("Warning: You cannot undo or restore from this action.") +
-                             kCrLf + "Are you sure you want to delete " + selectedUser + "?" +
-                             kCrLf,
-                         "Warning: Deleting a user is permanent.",
-                         Icon::Exclamation,
-                         Buttons::YesNoCancel,
-                         Answer::No,
-                         true};
+    // Modal to the whole program: Qt has no system-modal box.
+    const Message warning{std::string("Warning: You cannot undo or restore from this action.") +
+                              kCrLf + "Are you sure you want to delete " + selectedUser + "?" +
+                              kCrLf,
+                          "Warning: Deleting a user is permanent.", MessageIcon::Exclamation,
+                          MessageButtons::YesNoCancel, kSecondButton};
     if (prompts.show(warning) != Answer::Yes) return DeleteOutcome::Declined;
 
     Database db;

@@ -26,7 +26,7 @@ bool isForbiddenUserName(const std::string& name);
 // The home directory a new user starts with: the default FTP root.
 std::string newUserHomeDir(const std::string& ftpDirectory);
 
-Prompt nameTakenMessage();
+Message nameTakenMessage();
 
 // ---- copying by entering the user-name box ----
 

@@ -92,17 +92,18 @@ std::optional<CheckedUser> checkForSave(const SaveForm& form, UserPrompts& promp
     }
     const PathTests tests = getPathTests(form.homeDir);
     if (!tests.isDirectory) {
-        const Prompt notValid{std::string("The Home Directory specified is not valid.") + kCrLf +
-                                  kCrLf + "Press OK to save as entered, or Cancel to edit.",
-                              kAppTitle, Icon::Exclamation, Buttons::OkCancel, Answer::Ok};
-        if (prompts.show(notValid) != Answer::Ok) return std::nullopt;
+        const Message notValid =
+            titledMessage(std::string("The Home Directory specified is not valid.") + kCrLf +
+                              kCrLf + "Press OK to save as entered, or Cancel to edit.",
+                          MessageIcon::Exclamation, MessageButtons::OKCancel);
+        if (prompts.show(notValid) != Answer::OK) return std::nullopt;
     }
     if (tests.isNetworkPath || tests.isUNC) {
-        const Prompt network{
+        const Message network = titledMessage(
             std::string("The Home Directory path specified is a network or UNC path.") + kCrLf +
                 "These paths may need directory user rights for proper usage." + kCrLf + kCrLf +
                 "Are you sure you want to use network or UNC paths?",
-            kAppTitle, Icon::Question, Buttons::YesNoCancel, Answer::No};
+            MessageIcon::Question, MessageButtons::YesNoCancel, kSecondButton);
         if (prompts.show(network) != Answer::Yes) return std::nullopt;
     }
     if (isBlank(form.password)) {
