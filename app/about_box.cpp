@@ -1,11 +1,11 @@
-#include "about_box.h"
+#include "app/about_box.h"
 
 #include <QMouseEvent>
 
-#include "artwork.h"
-#include "shell.h"
+#include "app/version.h"
+#include "shell/artwork.h"
+#include "shell/shell.h"
 #include "ui_about_box.h"
-#include "version.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "leftover_updater.h"
+#include "app/leftover_updater.h"
 
 #include <system_error>
 

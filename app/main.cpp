@@ -3,11 +3,11 @@
 
 #include <clocale>
 
-#include "activity_log.h"
-#include "main_window.h"
-#include "program.h"
-#include "shell.h"
-#include "termination_signal.h"
+#include "app/main_window.h"
+#include "app/program.h"
+#include "app/termination_signal.h"
+#include "core/activity_log.h"
+#include "shell/shell.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

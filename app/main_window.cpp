@@ -1,4 +1,4 @@
-#include "main_window.h"
+#include "app/main_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -8,18 +8,18 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "about_box.h"
-#include "activity_log.h"
-#include "app_title.h"
-#include "artwork.h"
-#include "configure_window.h"
-#include "leftover_updater.h"
-#include "load_settings.h"
-#include "shell.h"
-#include "status_window.h"
+#include "app/about_box.h"
+#include "app/leftover_updater.h"
+#include "core/activity_log.h"
+#include "setup/configure_window.h"
+#include "setup/load_settings.h"
+#include "setup/wizard_random.h"
+#include "shell/app_title.h"
+#include "shell/artwork.h"
+#include "shell/shell.h"
+#include "shell/status_window.h"
 #include "ui_main_window.h"
-#include "user_panel.h"
-#include "wizard_random.h"
+#include "users/user_panel.h"
 
 namespace kestrix {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "program_commands.h"
+#include "app/program_commands.h"
 
 class QLabel;
 class QMenu;

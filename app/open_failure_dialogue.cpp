@@ -1,9 +1,9 @@
-#include "open_failure_dialogue.h"
+#include "app/open_failure_dialogue.h"
 
 #include <QCoreApplication>
 
-#include "configure_window.h"
-#include "shell.h"
+#include "setup/configure_window.h"
+#include "shell/shell.h"
 
 namespace kestrix {
 

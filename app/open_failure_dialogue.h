@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "database.h"
+#include "core/database.h"
 
 namespace kestrix {
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "designer_defaults.h"
-#include "program_commands.h"
+#include "app/program_commands.h"
+#include "setup/designer_defaults.h"
 
 namespace kestrix {
 

@@ -1,10 +1,10 @@
-#include "single_instance.h"
+#include "app/single_instance.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 
-#include "qt_text.h"
-#include "settings_store.h"
+#include "core/settings_store.h"
+#include "shell/qt_text.h"
 
 namespace kestrix {
 

@@ -1,11 +1,11 @@
-#include "splash_window.h"
+#include "app/splash_window.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
 
-#include "artwork.h"
-#include "shell.h"
+#include "shell/artwork.h"
+#include "shell/shell.h"
 #include "ui_splash_window.h"
 
 namespace kestrix {

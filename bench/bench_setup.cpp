@@ -1,4 +1,4 @@
-#include "bench_setup.h"
+#include "bench/bench_setup.h"
 
 #include <dlfcn.h>
 #include <soci/postgresql/soci-postgresql.h>
@@ -10,10 +10,10 @@
 #include <map>
 #include <stdexcept>
 
-#include "database.h"
-#include "schema.h"
-#include "settings_store.h"
-#include "sql_literal.h"
+#include "core/database.h"
+#include "core/schema.h"
+#include "core/settings_store.h"
+#include "core/sql_literal.h"
 
 namespace kestrix::bench {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "client_event.h"
-#include "connection_string.h"
+#include "core/connection_string.h"
+#include "plugin/client_event.h"
 
 namespace kestrix::bench {
 

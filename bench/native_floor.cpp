@@ -1,4 +1,4 @@
-#include "native_floor.h"
+#include "bench/native_floor.h"
 
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>

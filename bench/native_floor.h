@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "connection_string.h"
+#include "core/connection_string.h"
 
 namespace kestrix::bench {
 

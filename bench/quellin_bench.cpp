@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "bench_setup.h"
-#include "native_floor.h"
+#include "bench/bench_setup.h"
+#include "bench/native_floor.h"
 
 namespace kestrix::bench {
 namespace {

@@ -1,8 +1,8 @@
-#include "activity_log.h"
+#include "core/activity_log.h"
 
 #include <algorithm>
 
-#include "short_date.h"
+#include "core/short_date.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "connection_string.h"
+#include "core/connection_string.h"
 
 #include <cctype>
 
@@ -73,7 +73,7 @@ std::string libpqValue(const std::string& value) {
     return out;
 }
 
-std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionSpec& target) {
+std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionTarget& target) {
     target.engine = Engine::PostgreSQL;
     std::string source = get(pairs, "data source");
     if (source.empty()) source = get(pairs, "server");
@@ -131,7 +131,7 @@ ParsedConnection parseConnectionString(std::string_view text) {
     const auto pairs = splitConnectionString(text);
     const std::string provider = get(pairs, "provider");
     const std::string name = lower(provider);
-    ConnectionSpec target;
+    ConnectionTarget target;
     std::string error;
     if (name == "sqlite") {
         target.engine = Engine::SQLite;
@@ -153,7 +153,7 @@ ParsedConnection parseConnectionString(std::string_view text) {
     return {target, {}};
 }
 
-std::string sociConnectString(const ConnectionSpec& target) {
+std::string sociConnectString(const ConnectionTarget& target) {
     if (target.engine == Engine::SQLite) {
         // SOCI reads a double-quoted value up to the next double quote.
         return "dbname=\"" + target.path + "\" timeout=5";

@@ -10,7 +10,7 @@ namespace kestrix {
 enum class Engine { SQLite, PostgreSQL };
 
 // What a connection string names, once parsed.
-struct ConnectionSpec {
+struct ConnectionTarget {
     Engine engine = Engine::SQLite;
     std::string path;  // SQLite: the database file
     std::string host;  // PostgreSQL: empty means the local socket
@@ -22,7 +22,7 @@ struct ConnectionSpec {
 };
 
 struct ParsedConnection {
-    std::optional<ConnectionSpec> target;
+    std::optional<ConnectionTarget> target;
     std::string error;  // why there is no target
 };
 
@@ -34,6 +34,6 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text);
 ParsedConnection parseConnectionString(std::string_view text);
 
 // The connect string SOCI's backend takes for the target.
-std::string sociConnectString(const ConnectionSpec& target);
+std::string sociConnectString(const ConnectionTarget& target);
 
 }  // namespace kestrix

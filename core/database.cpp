@@ -1,4 +1,4 @@
-#include "database.h"
+#include "core/database.h"
 
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "activity_log.h"
-#include "settings.h"
+#include "core/activity_log.h"
+#include "core/settings.h"
 
 namespace kestrix {
 
@@ -205,7 +205,7 @@ bool Database::open(std::string_view connectionString) {
         impl_->lastError = parsed.error;
         return false;
     }
-    const ConnectionSpec& target = *parsed.target;
+    const ConnectionTarget& target = *parsed.target;
     impl_->engine = target.engine;
     try {
         if (target.engine == Engine::SQLite) {

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "schema.h"
+#include "core/schema.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "path_tests.h"
+#include "core/path_tests.h"
 
 #include <cctype>
 #include <filesystem>

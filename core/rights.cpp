@@ -1,4 +1,4 @@
-#include "rights.h"
+#include "core/rights.h"
 
 #include <cctype>
 

@@ -1,10 +1,10 @@
-#include "schema.h"
+#include "core/schema.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "database.h"
+#include "core/database.h"
 
 namespace kestrix {
 

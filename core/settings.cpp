@@ -1,9 +1,9 @@
-#include "settings.h"
+#include "core/settings.h"
 
 #include <string>
 
-#include "activity_log.h"
-#include "settings_store.h"
+#include "core/activity_log.h"
+#include "core/settings_store.h"
 
 namespace kestrix {
 

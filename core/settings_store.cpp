@@ -1,4 +1,4 @@
-#include "settings_store.h"
+#include "core/settings_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "short_date.h"
+#include "core/short_date.h"
 
 #include <langinfo.h>
 #include <time.h>

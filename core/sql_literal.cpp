@@ -1,4 +1,4 @@
-#include "sql_literal.h"
+#include "core/sql_literal.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "text_routines.h"
+#include "core/text_routines.h"
 
 #include <algorithm>
 #include <chrono>

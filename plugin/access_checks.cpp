@@ -1,8 +1,8 @@
-#include "access_checks.h"
+#include "plugin/access_checks.h"
 
-#include "account_store.h"
-#include "number_text.h"
-#include "path_rules.h"
+#include "plugin/account_store.h"
+#include "plugin/number_text.h"
+#include "plugin/path_rules.h"
 
 namespace kestrix::plugin {
 

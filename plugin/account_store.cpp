@@ -1,11 +1,11 @@
-#include "account_store.h"
+#include "plugin/account_store.h"
 
 #include <soci/postgresql/soci-postgresql.h>
 
 #include <array>
 #include <charconv>
 
-#include "prepared_query.h"
+#include "plugin/prepared_query.h"
 
 namespace kestrix::plugin {
 
@@ -33,13 +33,13 @@ enum Query {
     kQueryCount
 };
 
-struct QuerySpec {
+struct QueryDefinition {
     const char* sql;
     std::size_t columns;
     bool hasParameter;
 };
 
-constexpr std::array<QuerySpec, kQueryCount> kQueries = {{
+constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
     {"select ip from blocked_ips", 1, false},
     {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true},
     {"select ip from log_ips", 1, false},
@@ -80,7 +80,7 @@ struct AccountStore::Statements {
     PreparedQuery& query(int which) {
         auto& slot = queries[static_cast<std::size_t>(which)];
         if (!slot) {
-            const QuerySpec& definition = kQueries[static_cast<std::size_t>(which)];
+            const QueryDefinition& definition = kQueries[static_cast<std::size_t>(which)];
             slot = std::make_unique<PreparedQuery>(session, engine, definition.sql,
                                                    definition.columns, definition.hasParameter);
         }

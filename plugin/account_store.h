@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "database.h"
-#include "path_rules.h"
+#include "core/database.h"
+#include "plugin/path_rules.h"
 
 namespace kestrix::plugin {
 

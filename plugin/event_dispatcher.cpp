@@ -1,12 +1,12 @@
-#include "event_dispatcher.h"
+#include "plugin/event_dispatcher.h"
 
 #include <algorithm>
 #include <array>
 #include <string_view>
 
-#include "event_record.h"
-#include "number_text.h"
-#include "quota_ratio.h"
+#include "plugin/event_record.h"
+#include "plugin/number_text.h"
+#include "plugin/quota_ratio.h"
 
 namespace kestrix::plugin {
 

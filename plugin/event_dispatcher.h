@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string>
 
-#include "access_checks.h"
-#include "account_store.h"
-#include "client_event.h"
+#include "plugin/access_checks.h"
+#include "plugin/account_store.h"
+#include "plugin/client_event.h"
 
 namespace kestrix::plugin {
 

@@ -1,4 +1,4 @@
-#include "event_record.h"
+#include "plugin/event_record.h"
 
 #include <cstring>
 

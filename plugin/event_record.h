@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "client_event.h"
+#include "plugin/client_event.h"
 
 namespace kestrix::plugin {
 

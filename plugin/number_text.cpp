@@ -1,4 +1,4 @@
-#include "number_text.h"
+#include "plugin/number_text.h"
 
 #include <cctype>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "path_rules.h"
+#include "plugin/path_rules.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "rights.h"
+#include "core/rights.h"
 
 namespace kestrix::plugin {
 

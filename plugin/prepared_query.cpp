@@ -1,4 +1,4 @@
-#include "prepared_query.h"
+#include "plugin/prepared_query.h"
 
 #include <soci/sqlite3/soci-sqlite3.h>
 

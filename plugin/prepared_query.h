@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "connection_string.h"
+#include "core/connection_string.h"
 
 namespace kestrix::plugin {
 

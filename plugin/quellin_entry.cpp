@@ -2,9 +2,9 @@
 #include <chrono>
 #include <string>
 
-#include "client_event.h"
-#include "event_dispatcher.h"
-#include "settings_store.h"
+#include "core/settings_store.h"
+#include "plugin/client_event.h"
+#include "plugin/event_dispatcher.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "quota_ratio.h"
+#include "plugin/quota_ratio.h"
 
 #include <charconv>
 

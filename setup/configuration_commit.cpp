@@ -1,10 +1,10 @@
-#include "configuration_commit.h"
+#include "setup/configuration_commit.h"
 
-#include "activity_log.h"
-#include "database.h"
-#include "database_template.h"
-#include "path_tests.h"
-#include "settings.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/path_tests.h"
+#include "core/settings.h"
+#include "setup/database_template.h"
 
 namespace kestrix {
 

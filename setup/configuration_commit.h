@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "message_boxes.h"
+#include "shell/message_boxes.h"
 
 namespace kestrix {
 

@@ -1,12 +1,12 @@
-#include "configure_window.h"
+#include "setup/configure_window.h"
 
 #include <QFocusEvent>
 #include <QTimer>
 
-#include "activity_log.h"
-#include "global_rules_status.h"
-#include "qt_text.h"
-#include "shell.h"
+#include "core/activity_log.h"
+#include "setup/global_rules_status.h"
+#include "shell/qt_text.h"
+#include "shell/shell.h"
 #include "ui_configure_window.h"
 
 namespace kestrix {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "configuration_commit.h"
-#include "designer_defaults.h"
+#include "setup/configuration_commit.h"
+#include "setup/designer_defaults.h"
 
 class QTimer;
 

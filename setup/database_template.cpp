@@ -1,4 +1,4 @@
-#include "database_template.h"
+#include "setup/database_template.h"
 
 #include <QFile>
 
@@ -6,8 +6,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "activity_log.h"
-#include "connection_string.h"
+#include "core/activity_log.h"
+#include "core/connection_string.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "designer_defaults.h"
+#include "setup/designer_defaults.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "global_rules_status.h"
+#include "setup/global_rules_status.h"
 
-#include "database.h"
+#include "core/database.h"
 
 namespace kestrix {
 

@@ -1,10 +1,10 @@
-#include "load_settings.h"
+#include "setup/load_settings.h"
 
-#include "activity_log.h"
-#include "configure_window.h"
-#include "settings.h"
-#include "settings_store.h"
-#include "shell.h"
+#include "core/activity_log.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
+#include "setup/configure_window.h"
+#include "shell/shell.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "wizard_random.h"
+#include "setup/wizard_random.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "add_edit_dir_window.h"
+#include "users/add_edit_dir_window.h"
 
-#include "directory_entry.h"
-#include "qt_text.h"
-#include "shell.h"
-#include "shell_prompts.h"
+#include "shell/qt_text.h"
+#include "shell/shell.h"
 #include "ui_add_edit_dir_window.h"
+#include "users/editing/directory_entry.h"
+#include "users/shell_prompts.h"
 
 namespace kestrix {
 

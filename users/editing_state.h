@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "rights.h"
+#include "core/rights.h"
 
 namespace kestrix {
 

@@ -1,10 +1,10 @@
-#include "new_name_window.h"
+#include "users/new_name_window.h"
 
-#include "qt_text.h"
-#include "shell.h"
-#include "shell_prompts.h"
+#include "shell/qt_text.h"
+#include "shell/shell.h"
 #include "ui_new_name_window.h"
-#include "user_lifecycle.h"
+#include "users/editing/user_lifecycle.h"
+#include "users/shell_prompts.h"
 
 namespace kestrix {
 

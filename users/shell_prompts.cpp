@@ -1,6 +1,6 @@
-#include "shell_prompts.h"
+#include "users/shell_prompts.h"
 
-#include "shell.h"
+#include "shell/shell.h"
 
 namespace kestrix {
 

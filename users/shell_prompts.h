@@ -1,6 +1,6 @@
 #pragma once
 
-#include "prompts.h"
+#include "users/editing/prompts.h"
 
 namespace kestrix {
 

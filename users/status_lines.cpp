@@ -1,4 +1,4 @@
-#include "status_lines.h"
+#include "users/status_lines.h"
 
 #include <cctype>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "user_list_loader.h"
+#include "users/user_list_loader.h"
 
-#include "database.h"
+#include "core/database.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "user_panel.h"
+#include "users/user_panel.h"
 
 #include <QCheckBox>
 #include <QFocusEvent>
@@ -6,18 +6,18 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
-#include "add_edit_dir_window.h"
-#include "directory_entry.h"
-#include "new_name_window.h"
-#include "password_placeholder.h"
-#include "qt_text.h"
-#include "settings.h"
-#include "shell.h"
-#include "shell_prompts.h"
-#include "text_rules.h"
+#include "core/settings.h"
+#include "shell/qt_text.h"
+#include "shell/shell.h"
 #include "ui_user_panel.h"
-#include "user_lifecycle.h"
-#include "user_save.h"
+#include "users/add_edit_dir_window.h"
+#include "users/editing/directory_entry.h"
+#include "users/editing/text_rules.h"
+#include "users/editing/user_lifecycle.h"
+#include "users/editing/user_save.h"
+#include "users/new_name_window.h"
+#include "users/password_placeholder.h"
+#include "users/shell_prompts.h"
 
 namespace kestrix {
 

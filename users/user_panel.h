@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "editing_state.h"
-#include "rule_list.h"
-#include "user_list_loader.h"
-#include "user_record_loader.h"
+#include "users/editing/rule_list.h"
+#include "users/editing_state.h"
+#include "users/user_list_loader.h"
+#include "users/user_record_loader.h"
 
 class QCheckBox;
 class QLabel;

@@ -1,8 +1,8 @@
-#include "user_record_loader.h"
+#include "users/user_record_loader.h"
 
-#include "activity_log.h"
-#include "database.h"
-#include "sql_literal.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/sql_literal.h"
 
 namespace kestrix {
 

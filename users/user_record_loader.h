@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "editing_state.h"
-#include "status_lines.h"
+#include "users/editing_state.h"
+#include "users/status_lines.h"
 
 namespace kestrix {
 

@@ -1,9 +1,9 @@
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <filesystem>
 #include <fstream>
 
-#include "sql_literal.h"
+#include "core/sql_literal.h"
 
 namespace kestrix::test {
 

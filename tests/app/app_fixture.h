@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "program.h"
-#include "shell_fixture.h"
+#include "app/program.h"
+#include "tests/ui_support/shell_fixture.h"
 
 namespace kestrix::test {
 

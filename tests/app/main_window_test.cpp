@@ -15,14 +15,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "about_box.h"
-#include "activity_log.h"
-#include "app_fixture.h"
-#include "configure_window.h"
-#include "main_window.h"
-#include "shell.h"
-#include "status_window.h"
-#include "user_panel.h"
+#include "app/about_box.h"
+#include "app/main_window.h"
+#include "core/activity_log.h"
+#include "setup/configure_window.h"
+#include "shell/shell.h"
+#include "shell/status_window.h"
+#include "tests/app/app_fixture.h"
+#include "users/user_panel.h"
 
 namespace kestrix {
 namespace {

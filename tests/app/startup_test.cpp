@@ -12,15 +12,15 @@
 
 #include <filesystem>
 
-#include "activity_log.h"
-#include "app_fixture.h"
-#include "configure_window.h"
-#include "main_window.h"
-#include "settings.h"
-#include "settings_store.h"
-#include "shell.h"
-#include "splash_window.h"
-#include "user_panel.h"
+#include "app/main_window.h"
+#include "app/splash_window.h"
+#include "core/activity_log.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
+#include "setup/configure_window.h"
+#include "shell/shell.h"
+#include "tests/app/app_fixture.h"
+#include "users/user_panel.h"
 
 namespace kestrix {
 namespace {

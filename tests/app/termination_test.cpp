@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "scripted_shell.h"
-#include "termination_signal.h"
+#include "app/termination_signal.h"
+#include "tests/ui_support/scripted_shell.h"
 
 namespace kestrix {
 namespace {

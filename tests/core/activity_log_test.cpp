@@ -3,7 +3,7 @@
 #include <ctime>
 #include <regex>
 
-#include "activity_log.h"
+#include "core/activity_log.h"
 
 namespace kestrix {
 namespace {

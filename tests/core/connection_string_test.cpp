@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "connection_string.h"
+#include "core/connection_string.h"
 
 namespace kestrix {
 namespace {
@@ -29,7 +29,7 @@ TEST(ConnectionStringTest, PostgresWithHostPortAndCredentials) {
         "Provider=PostgreSQL;Data Source=db.local:5433;Initial Catalog=servu;User ID=ftp;"
         "Password=it's \\secret;Persist Security Info=False");
     ASSERT_TRUE(parsed.target) << parsed.error;
-    const ConnectionSpec& target = *parsed.target;
+    const ConnectionTarget& target = *parsed.target;
     EXPECT_EQ(target.engine, Engine::PostgreSQL);
     EXPECT_EQ(target.host, "db.local");
     EXPECT_EQ(target.port, "5433");

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "activity_log.h"
-#include "database.h"
-#include "scratch.h"
-#include "settings.h"
-#include "sql_literal.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/settings.h"
+#include "core/sql_literal.h"
+#include "tests/support/scratch.h"
 
 namespace kestrix {
 namespace {

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <thread>
 
-#include "path_tests.h"
-#include "scratch.h"
-#include "text_routines.h"
+#include "core/path_tests.h"
+#include "core/text_routines.h"
+#include "tests/support/scratch.h"
 
 namespace kestrix {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "rights.h"
+#include "core/rights.h"
 
 namespace kestrix {
 namespace {

@@ -2,9 +2,9 @@
 #include <filesystem>
 #include <set>
 
-#include "database.h"
-#include "schema.h"
-#include "scratch.h"
+#include "core/database.h"
+#include "core/schema.h"
+#include "tests/support/scratch.h"
 
 namespace kestrix {
 namespace {

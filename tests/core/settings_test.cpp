@@ -10,10 +10,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "activity_log.h"
-#include "scratch.h"
-#include "settings.h"
-#include "settings_store.h"
+#include "core/activity_log.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
+#include "tests/support/scratch.h"
 
 namespace kestrix {
 namespace {

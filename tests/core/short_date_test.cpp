@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <clocale>
 
-#include "short_date.h"
+#include "core/short_date.h"
 
 namespace kestrix {
 namespace {

@@ -7,9 +7,9 @@
 #include <iostream>
 #include <string>
 
-#include "connection_string.h"
-#include "database.h"
-#include "schema.h"
+#include "core/connection_string.h"
+#include "core/database.h"
+#include "core/schema.h"
 
 namespace {
 
@@ -22,13 +22,13 @@ int fail(const std::string& what) {
 }
 
 // The server's maintenance database, reached as the test's own user.
-std::string maintenanceConnection(const kestrix::ConnectionSpec& target) {
+std::string maintenanceConnection(const kestrix::ConnectionTarget& target) {
     return "Provider=PostgreSQL;Data Source=" + target.host + (target.port.empty() ? "" : ":") +
            target.port + ";Initial Catalog=postgres;User ID=" + target.user +
            ";Password=" + target.password;
 }
 
-int create(const std::string& connection, const kestrix::ConnectionSpec& target) {
+int create(const std::string& connection, const kestrix::ConnectionTarget& target) {
     if (target.engine == Engine::SQLite) {
         std::string error;
         return kestrix::createSqliteDatabaseFile(target.path, &error) ? 0 : fail(error);
@@ -47,7 +47,7 @@ int create(const std::string& connection, const kestrix::ConnectionSpec& target)
     return 0;
 }
 
-int drop(const kestrix::ConnectionSpec& target) {
+int drop(const kestrix::ConnectionTarget& target) {
     if (target.engine == Engine::SQLite) return fail("a SQLite database is a file: remove it");
     Database admin;
     if (!admin.open(maintenanceConnection(target)))

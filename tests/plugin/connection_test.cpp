@@ -7,9 +7,9 @@
 
 #include <thread>
 
-#include "plugin_support.h"
-#include "schema.h"
-#include "sql_literal.h"
+#include "core/schema.h"
+#include "core/sql_literal.h"
+#include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
 namespace {

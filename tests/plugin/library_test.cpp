@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "loaded_plugin.h"
-#include "plugin_support.h"
-#include "settings.h"
-#include "sql_literal.h"
+#include "core/settings.h"
+#include "core/sql_literal.h"
+#include "tests/plugin/loaded_plugin.h"
+#include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
 namespace {

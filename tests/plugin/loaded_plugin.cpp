@@ -1,4 +1,4 @@
-#include "loaded_plugin.h"
+#include "tests/plugin/loaded_plugin.h"
 
 #include <dlfcn.h>
 

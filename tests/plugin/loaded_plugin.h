@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "client_event.h"
-#include "scratch.h"
+#include "plugin/client_event.h"
+#include "tests/support/scratch.h"
 
 namespace kestrix::plugin::test {
 

@@ -1,8 +1,8 @@
 // Logins, addresses and the per-user settings answered from one column.
 #include <gtest/gtest.h>
 
-#include "plugin_support.h"
-#include "sql_literal.h"
+#include "core/sql_literal.h"
+#include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
 namespace {

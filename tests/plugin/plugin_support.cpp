@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "plugin_support.h"
+#include "tests/plugin/plugin_support.h"
 
 #include <stdexcept>
 
-#include "sql_literal.h"
+#include "core/sql_literal.h"
 
 namespace kestrix::plugin::test {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "client_event.h"
-#include "database.h"
-#include "event_dispatcher.h"
-#include "scratch.h"
+#include "core/database.h"
+#include "plugin/client_event.h"
+#include "plugin/event_dispatcher.h"
+#include "tests/support/scratch.h"
 
 namespace kestrix::plugin::test {
 

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <map>
 
-#include "loaded_plugin.h"
-#include "plugin_support.h"
-#include "schema.h"
-#include "settings.h"
+#include "core/schema.h"
+#include "core/settings.h"
+#include "tests/plugin/loaded_plugin.h"
+#include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "plugin_support.h"
-#include "sql_literal.h"
+#include "core/sql_literal.h"
+#include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
 namespace {

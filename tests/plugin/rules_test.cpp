@@ -6,11 +6,11 @@
 #include <fstream>
 #include <limits>
 
-#include "event_record.h"
-#include "number_text.h"
-#include "path_rules.h"
-#include "quota_ratio.h"
-#include "scratch.h"
+#include "plugin/event_record.h"
+#include "plugin/number_text.h"
+#include "plugin/path_rules.h"
+#include "plugin/quota_ratio.h"
+#include "tests/support/scratch.h"
 
 namespace kestrix::plugin {
 namespace {

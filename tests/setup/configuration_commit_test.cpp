@@ -5,14 +5,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "activity_log.h"
-#include "configuration_commit.h"
-#include "database.h"
-#include "designer_defaults.h"
-#include "scratch.h"
-#include "scripted_shell.h"
-#include "settings.h"
-#include "settings_store.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
+#include "setup/configuration_commit.h"
+#include "setup/designer_defaults.h"
+#include "tests/support/scratch.h"
+#include "tests/ui_support/scripted_shell.h"
 
 namespace kestrix {
 namespace {

@@ -13,13 +13,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "activity_log.h"
-#include "configure_window.h"
-#include "load_settings.h"
-#include "settings.h"
-#include "shell.h"
-#include "shell_fixture.h"
-#include "status_window.h"
+#include "core/activity_log.h"
+#include "core/settings.h"
+#include "setup/configure_window.h"
+#include "setup/load_settings.h"
+#include "shell/shell.h"
+#include "shell/status_window.h"
+#include "tests/ui_support/shell_fixture.h"
 
 namespace kestrix {
 namespace {

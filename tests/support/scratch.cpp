@@ -1,4 +1,4 @@
-#include "scratch.h"
+#include "tests/support/scratch.h"
 
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
@@ -11,8 +11,8 @@
 #include <random>
 #include <stdexcept>
 
-#include "database.h"
-#include "schema.h"
+#include "core/database.h"
+#include "core/schema.h"
 
 namespace kestrix::test {
 

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "connection_string.h"
+#include "core/connection_string.h"
 
 namespace kestrix::test {
 

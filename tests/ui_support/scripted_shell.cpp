@@ -1,4 +1,4 @@
-#include "scripted_shell.h"
+#include "tests/ui_support/scripted_shell.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "folder_chooser.h"
-#include "input_boxes.h"
-#include "message_boxes.h"
-#include "program_end.h"
-#include "shell.h"
+#include "shell/folder_chooser.h"
+#include "shell/input_boxes.h"
+#include "shell/message_boxes.h"
+#include "shell/program_end.h"
+#include "shell/shell.h"
 
 namespace kestrix::test {
 

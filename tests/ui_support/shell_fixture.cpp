@@ -1,12 +1,12 @@
-#include "shell_fixture.h"
+#include "tests/ui_support/shell_fixture.h"
 
 #include <QApplication>
 #include <QTest>
 #include <QWidget>
 
-#include "database.h"
-#include "settings.h"
-#include "shell.h"
+#include "core/database.h"
+#include "core/settings.h"
+#include "shell/shell.h"
 
 namespace kestrix::test {
 

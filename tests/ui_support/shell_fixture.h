@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "connection_string.h"
-#include "scratch.h"
-#include "scripted_shell.h"
+#include "core/connection_string.h"
+#include "tests/support/scratch.h"
+#include "tests/ui_support/scripted_shell.h"
 
 class QWidget;
 

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "shell.h"
-#include "user_window_fixture.h"
+#include "shell/shell.h"
+#include "tests/user_windows/user_window_fixture.h"
 
 namespace kestrix {
 namespace {

@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "configure_window.h"
-#include "main_window.h"
-#include "shell.h"
-#include "user_window_fixture.h"
+#include "app/main_window.h"
+#include "setup/configure_window.h"
+#include "shell/shell.h"
+#include "tests/user_windows/user_window_fixture.h"
 
 namespace kestrix {
 namespace {

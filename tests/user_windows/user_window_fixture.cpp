@@ -1,4 +1,4 @@
-#include "user_window_fixture.h"
+#include "tests/user_windows/user_window_fixture.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -8,8 +8,8 @@
 
 #include <filesystem>
 
-#include "database.h"
-#include "sql_literal.h"
+#include "core/database.h"
+#include "core/sql_literal.h"
 
 namespace kestrix::test {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "shell_fixture.h"
-#include "user_panel.h"
+#include "tests/ui_support/shell_fixture.h"
+#include "users/user_panel.h"
 
 namespace kestrix::test {
 

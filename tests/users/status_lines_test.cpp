@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "status_lines.h"
+#include "users/status_lines.h"
 
 namespace kestrix {
 namespace {

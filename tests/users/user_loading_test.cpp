@@ -2,13 +2,13 @@
 // the views the main window implements.
 #include <gtest/gtest.h>
 
-#include "activity_log.h"
-#include "database.h"
-#include "scratch.h"
-#include "settings.h"
-#include "sql_literal.h"
-#include "user_list_loader.h"
-#include "user_record_loader.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/settings.h"
+#include "core/sql_literal.h"
+#include "tests/support/scratch.h"
+#include "users/user_list_loader.h"
+#include "users/user_record_loader.h"
 
 namespace kestrix {
 namespace {

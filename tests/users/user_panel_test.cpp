@@ -9,9 +9,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "shell_fixture.h"
-#include "sql_literal.h"
-#include "user_panel.h"
+#include "core/sql_literal.h"
+#include "tests/ui_support/shell_fixture.h"
+#include "users/user_panel.h"
 
 namespace kestrix {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <filesystem>
 
-#include "directory_entry.h"
-#include "rule_list.h"
-#include "scratch.h"
-#include "scripted_prompts.h"
+#include "tests/support/scratch.h"
+#include "tests/users_editing/scripted_prompts.h"
+#include "users/editing/directory_entry.h"
+#include "users/editing/rule_list.h"
 
 namespace kestrix::users {
 namespace {

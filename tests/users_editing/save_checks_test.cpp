@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "scratch.h"
-#include "scripted_prompts.h"
-#include "user_lifecycle.h"
-#include "user_save.h"
+#include "tests/support/scratch.h"
+#include "tests/users_editing/scripted_prompts.h"
+#include "users/editing/user_lifecycle.h"
+#include "users/editing/user_save.h"
 
 namespace kestrix::users {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "prompts.h"
+#include "users/editing/prompts.h"
 
 namespace kestrix::users::test {
 

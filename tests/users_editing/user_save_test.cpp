@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "database.h"
-#include "scratch.h"
-#include "scripted_prompts.h"
-#include "settings.h"
-#include "user_lifecycle.h"
-#include "user_save.h"
+#include "core/database.h"
+#include "core/settings.h"
+#include "tests/support/scratch.h"
+#include "tests/users_editing/scripted_prompts.h"
+#include "users/editing/user_lifecycle.h"
+#include "users/editing/user_save.h"
 
 namespace kestrix::users {
 namespace {

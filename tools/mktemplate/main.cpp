@@ -2,7 +2,7 @@
 #include <iostream>
 #include <string>
 
-#include "schema.h"
+#include "core/schema.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

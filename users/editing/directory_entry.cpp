@@ -1,7 +1,7 @@
-#include "directory_entry.h"
+#include "users/editing/directory_entry.h"
 
-#include "path_tests.h"
-#include "text_rules.h"
+#include "core/path_tests.h"
+#include "users/editing/text_rules.h"
 
 namespace kestrix::users {
 

@@ -1,4 +1,4 @@
-#include "prompts.h"
+#include "users/editing/prompts.h"
 
 namespace kestrix::users {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app_title.h"
-#include "input_boxes.h"
-#include "message_boxes.h"
+#include "shell/app_title.h"
+#include "shell/input_boxes.h"
+#include "shell/message_boxes.h"
 
 namespace kestrix::users {
 

@@ -1,4 +1,4 @@
-#include "rule_list.h"
+#include "users/editing/rule_list.h"
 
 #include <algorithm>
 #include <utility>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "rights.h"
+#include "core/rights.h"
 
 namespace kestrix::users {
 

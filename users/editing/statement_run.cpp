@@ -1,8 +1,8 @@
-#include "statement_run.h"
+#include "users/editing/statement_run.h"
 
-#include "activity_log.h"
-#include "database.h"
-#include "sql_literal.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/sql_literal.h"
 
 namespace kestrix::users {
 

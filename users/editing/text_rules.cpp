@@ -1,4 +1,4 @@
-#include "text_rules.h"
+#include "users/editing/text_rules.h"
 
 #include <cctype>
 

@@ -1,10 +1,10 @@
-#include "user_lifecycle.h"
+#include "users/editing/user_lifecycle.h"
 
-#include "activity_log.h"
-#include "database.h"
-#include "sql_literal.h"
-#include "statement_run.h"
-#include "text_rules.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/sql_literal.h"
+#include "users/editing/statement_run.h"
+#include "users/editing/text_rules.h"
 
 namespace kestrix::users {
 

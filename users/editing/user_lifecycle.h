@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "prompts.h"
+#include "users/editing/prompts.h"
 
 namespace kestrix::users {
 

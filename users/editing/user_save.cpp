@@ -1,12 +1,12 @@
-#include "user_save.h"
+#include "users/editing/user_save.h"
 
 #include <charconv>
 
-#include "activity_log.h"
-#include "database.h"
-#include "path_tests.h"
-#include "sql_literal.h"
-#include "text_rules.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/path_tests.h"
+#include "core/sql_literal.h"
+#include "users/editing/text_rules.h"
 
 namespace kestrix::users {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "prompts.h"
-#include "rights.h"
-#include "statement_run.h"
+#include "core/rights.h"
+#include "users/editing/prompts.h"
+#include "users/editing/statement_run.h"
 
 namespace kestrix::users {
 

@@ -3,11 +3,11 @@
 #include <map>
 #include <string>
 
-#include "folder_chooser.h"
-#include "input_boxes.h"
-#include "message_boxes.h"
-#include "program_end.h"
-#include "tray_icon.h"
+#include "shell/folder_chooser.h"
+#include "shell/input_boxes.h"
+#include "shell/message_boxes.h"
+#include "shell/program_end.h"
+#include "shell/tray_icon.h"
 
 class QLabel;
 class QWidget;

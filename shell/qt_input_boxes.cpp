@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <QInputDialog>
 
-#include "input_boxes.h"
-#include "qt_text.h"
+#include "shell/input_boxes.h"
+#include "shell/qt_text.h"
 
 namespace kestrix {
 

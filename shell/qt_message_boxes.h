@@ -1,6 +1,6 @@
 #pragma once
 
-#include "message_boxes.h"
+#include "shell/message_boxes.h"
 
 namespace kestrix {
 

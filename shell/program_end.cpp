@@ -1,4 +1,4 @@
-#include "program_end.h"
+#include "shell/program_end.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "shell.h"
+#include "shell/shell.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -8,8 +8,8 @@
 #include <QUrl>
 #include <QWidget>
 
-#include "qt_message_boxes.h"
-#include "qt_text.h"
+#include "shell/qt_message_boxes.h"
+#include "shell/qt_text.h"
 
 namespace kestrix {
 

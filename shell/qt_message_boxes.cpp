@@ -1,10 +1,10 @@
-#include "qt_message_boxes.h"
+#include "shell/qt_message_boxes.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "qt_text.h"
+#include "shell/qt_text.h"
 
 namespace kestrix {
 

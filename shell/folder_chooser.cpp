@@ -1,8 +1,8 @@
-#include "folder_chooser.h"
+#include "shell/folder_chooser.h"
 
 #include <QFileDialog>
 
-#include "qt_text.h"
+#include "shell/qt_text.h"
 
 namespace kestrix {
 

@@ -1,11 +1,11 @@
-#include "tray_icon.h"
+#include "shell/tray_icon.h"
 
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QPixmap>
 
-#include "qt_text.h"
+#include "shell/qt_text.h"
 
 namespace kestrix {
 

@@ -1,12 +1,12 @@
-#include "status_window.h"
+#include "shell/status_window.h"
 
 #include <QScrollBar>
 #include <QTextCursor>
 
-#include "activity_log.h"
-#include "artwork.h"
-#include "qt_text.h"
-#include "shell.h"
+#include "core/activity_log.h"
+#include "shell/artwork.h"
+#include "shell/qt_text.h"
+#include "shell/shell.h"
 #include "ui_status_window.h"
 
 namespace kestrix {

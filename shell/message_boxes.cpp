@@ -1,6 +1,6 @@
-#include "message_boxes.h"
+#include "shell/message_boxes.h"
 
-#include "app_title.h"
+#include "shell/app_title.h"
 
 namespace kestrix {
 
