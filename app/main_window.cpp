@@ -74,9 +74,14 @@ MainWindow::MainWindow(MainWindowLinks links, QWidget* parent)
     connect(ui_->icon_about1, &QAction::triggered, this, &MainWindow::icon_about1_Click);
     connect(ui_->icon_exit1, &QAction::triggered, this, &MainWindow::icon_exit1_Click);
     connect(&Shell::instance().tray(), &TrayIcon::activated, this, &MainWindow::trayActivated);
+    // Exit, and every later hand-over that ends the program, first offers
+    // to save the user being edited.
+    Shell::instance().setLeaveGuard([this] { return users_->confirmLeavingUser(); });
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    Shell::instance().setLeaveGuard(nullptr);
+}
 
 void MainWindow::nameSeparators() {
     // Separators carry the names of the lines they stand for.
@@ -219,7 +224,7 @@ void MainWindow::cmdOK_Click() {
 
 void MainWindow::cmdRestore_Click() {
     writeLog("restore");
-    users_->popMain();
+    if (!users_->popMain()) return;
     users_->loadUserData(users_->state().selectedUser);
 }
 

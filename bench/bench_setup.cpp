@@ -101,7 +101,7 @@ void BenchDatabase::fill() {
     if (!db.open(connectionString())) throw std::runtime_error(db.lastError());
     if (engine_ == Engine::PostgreSQL && !createSchema(db))
         throw std::runtime_error(db.lastError());
-    db.begin();
+    if (!db.begin()) throw std::runtime_error(db.lastError());
     auto addUser = [&](const std::string& name, const fs::path& home) {
         fs::create_directories(home);
         run(db,

@@ -65,6 +65,35 @@ std::optional<std::string> cellText(const soci::row& row, std::size_t i) {
 
 OpenFailureHandler* gOpenFailureHandler = nullptr;
 
+// Lines of a PostgreSQL message that quote the statement or the row:
+// either may hold a password.
+bool quotesValues(std::string_view line) {
+    for (std::string_view lead : {"LINE ", "DETAIL:", "CONTEXT:", "QUERY:"}) {
+        if (line.starts_with(lead)) return true;
+    }
+    return line.find_first_not_of(" ^") == std::string_view::npos;  // the caret line
+}
+
+// The provider's own words. SOCI adds the statement it was running, and
+// PostgreSQL quotes it too; whoever ran it decides what of it to log.
+std::string describe(const std::exception& e) {
+    const auto* error = dynamic_cast<const soci::soci_error*>(&e);
+    const std::string message = error != nullptr ? error->get_error_message() : e.what();
+    std::string kept;
+    std::size_t start = 0;
+    while (start < message.size()) {
+        std::size_t end = message.find('\n', start);
+        if (end == std::string::npos) end = message.size();
+        const std::string_view line(message.data() + start, end - start);
+        if (!quotesValues(line)) {
+            if (!kept.empty()) kept += '\n';
+            kept += line;
+        }
+        start = end + 1;
+    }
+    return kept;
+}
+
 }  // namespace
 
 // ---- RecordSet ----
@@ -129,7 +158,7 @@ void RecordSet::moveNext() {
         ++impl_->current;
         impl_->loadCurrent();
     } catch (const std::exception& e) {
-        impl_->error = e.what();
+        impl_->error = describe(e);
         impl_->atEnd = true;
         impl_->values.clear();
     }
@@ -192,7 +221,15 @@ struct Database::Impl {
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
 Database::Database(Database&&) noexcept = default;
-Database& Database::operator=(Database&&) noexcept = default;
+Database& Database::operator=(Database&& other) noexcept {
+    // The session being replaced ends its record sets first, as the
+    // destructor does: a set still alive must not read a closed session.
+    if (this != &other) {
+        close();
+        impl_ = std::move(other.impl_);
+    }
+    return *this;
+}
 Database::~Database() {
     close();
 }
@@ -226,7 +263,7 @@ bool Database::open(std::string_view connectionString) {
         }
         impl_->open = true;
     } catch (const std::exception& e) {
-        impl_->lastError = e.what();
+        impl_->lastError = describe(e);
         impl_->open = false;
     }
     return impl_->open;
@@ -255,16 +292,22 @@ Engine Database::engine() const {
     return impl_->engine;
 }
 
-bool Database::execute(std::string_view sql) {
+bool Database::execute(std::string_view sql, long long* affectedRows) {
     if (!impl_->open) {
         impl_->lastError = "The database is not open.";
         return false;
     }
     try {
-        impl_->session << std::string(sql);
+        if (affectedRows == nullptr) {
+            impl_->session << std::string(sql);
+        } else {
+            soci::statement statement = (impl_->session.prepare << std::string(sql));
+            statement.execute(true);
+            *affectedRows = statement.get_affected_rows();
+        }
         return true;
     } catch (const std::exception& e) {
-        impl_->lastError = e.what();
+        impl_->lastError = describe(e);
         return false;
     }
 }
@@ -284,7 +327,7 @@ std::optional<RecordSet> Database::query(std::string_view sql) {
         set.impl_->loadCurrent();
         return set;
     } catch (const std::exception& e) {
-        impl_->lastError = e.what();
+        impl_->lastError = describe(e);
         return std::nullopt;
     }
 }
@@ -294,7 +337,7 @@ bool Database::begin() {
         impl_->session.begin();
         return true;
     } catch (const std::exception& e) {
-        impl_->lastError = e.what();
+        impl_->lastError = describe(e);
         return false;
     }
 }
@@ -304,7 +347,7 @@ bool Database::commit() {
         impl_->session.commit();
         return true;
     } catch (const std::exception& e) {
-        impl_->lastError = e.what();
+        impl_->lastError = describe(e);
         return false;
     }
 }
@@ -314,7 +357,7 @@ bool Database::rollback() {
         impl_->session.rollback();
         return true;
     } catch (const std::exception& e) {
-        impl_->lastError = e.what();
+        impl_->lastError = describe(e);
         return false;
     }
 }

@@ -54,21 +54,22 @@ class Database {
     Database& operator=(Database&&) noexcept;
     ~Database();
 
-    bool open(std::string_view connectionString);
+    [[nodiscard]] bool open(std::string_view connectionString);
     void close();
     bool isOpen() const;
     Engine engine() const;
 
     // Runs a statement that returns no rows. False on failure (see lastError).
-    bool execute(std::string_view sql);
+    // With affectedRows, also tells how many rows it changed.
+    [[nodiscard]] bool execute(std::string_view sql, long long* affectedRows = nullptr);
     // Runs a query. No value on failure (see lastError).
-    std::optional<RecordSet> query(std::string_view sql);
+    [[nodiscard]] std::optional<RecordSet> query(std::string_view sql);
 
-    bool begin();
-    bool commit();
+    [[nodiscard]] bool begin();
+    [[nodiscard]] bool commit();
     bool rollback();
 
-    // The provider's description of the last failure.
+    // The provider's description of the last failure, without the statement.
     const std::string& lastError() const;
 
     // The underlying session, for prepared statements. Valid while open.
@@ -92,7 +93,7 @@ void setOpenFailureHandler(OpenFailureHandler* handler);
 // Opens the database named by the stored connection string. Mode 1 is
 // silent; any other mode hands a failure to the OpenFailureHandler. True
 // when the connection is usable.
-bool openDatabase(Database& db, int mode);
+[[nodiscard]] bool openDatabase(Database& db, int mode);
 void closeDatabase(Database& db);
 
 }  // namespace kestrix

@@ -72,11 +72,12 @@ void Shell::setInputBoxes(InputBoxes* boxes) {
     inputs_ = boxes;
 }
 
-std::optional<std::string> Shell::chooseFolder(QWidget* owner, const std::string& title) {
+std::optional<std::string> Shell::chooseFolder(QWidget* owner, const std::string& title,
+                                               const std::string& startAt) {
     if (ending_) return std::nullopt;
-    if (chooser_ != nullptr) return chooser_->chooseFolder(owner, title);
+    if (chooser_ != nullptr) return chooser_->chooseFolder(owner, title, startAt);
     QtFolderChooser platform;
-    return platform.chooseFolder(owner, title);
+    return platform.chooseFolder(owner, title, startAt);
 }
 
 void Shell::setFolderChooser(FolderChooser* chooser) {
@@ -120,6 +121,7 @@ void Shell::reset() {
     end_ = nullptr;
     if (tray_ != nullptr) tray_->reset();
     openDialogs_.clear();
+    leaveGuard_ = nullptr;
     ending_ = false;
 }
 
@@ -187,7 +189,7 @@ void exitProgram(int mode) {
             "Closing Kestrix will disable your users from\r\nlogging onto your ftp system.\r\n\r\n"
             "Are you sure you want to exit Kestrix?",
             MessageIcon::Exclamation, MessageButtons::YesNoCancel, 2));
-        if (answer != Answer::Yes) return;
+        if (answer != Answer::Yes || !shell.mayLeave()) return;
     }
     releaseOpenDialogList();
     removeTrayIcon();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -37,7 +38,8 @@ class Shell {
     std::optional<std::string> inputBox(const InputRequest& request);
     void setInputBoxes(InputBoxes* boxes);  // nullptr: the platform's boxes
 
-    std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title);
+    std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title,
+                                            const std::string& startAt = {});
     void setFolderChooser(FolderChooser* chooser);  // nullptr: the platform's browser
 
     bool openUrl(const std::string& url);
@@ -51,6 +53,11 @@ class Shell {
     // Window name -> window handle (decimal text) of each window shown
     // modally at the moment.
     std::map<std::string, std::string>& openDialogs() { return openDialogs_; }
+
+    // Asked before the program ends at the administrator's request: false
+    // keeps it running (unsaved changes the administrator stays with).
+    void setLeaveGuard(std::function<bool()> guard) { leaveGuard_ = std::move(guard); }
+    bool mayLeave() const { return !leaveGuard_ || leaveGuard_(); }
 
     bool ending() const { return ending_; }
     void markEnding() { ending_ = true; }
@@ -67,6 +74,7 @@ class Shell {
     ProgramEnd* end_ = nullptr;
     TrayIcon* tray_ = nullptr;
     std::map<std::string, std::string> openDialogs_;
+    std::function<bool()> leaveGuard_;
     bool ending_ = false;
 };
 
@@ -91,7 +99,8 @@ void removeTrayIcon();
 void createOpenDialogList();
 void releaseOpenDialogList();
 
-// Mode 1 ends at once; any other mode asks first.
+// Mode 1 ends at once; any other mode asks first, then lets the leave guard
+// save or keep unsaved changes.
 void exitProgram(int mode);
 
 // A statement the database refused: the provider's description, shown with

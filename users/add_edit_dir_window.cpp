@@ -57,7 +57,7 @@ void AddEditDirWindow::cmdOK_Click() {
     if (tag() == kAdd) {
         if (links_.add) links_.add(*entry.path);
     } else if (links_.rename) {
-        links_.rename(oldPath(), *entry.path);
+        links_.rename(*entry.path);
     }
     hideWindow(this);
 }
@@ -71,7 +71,8 @@ void AddEditDirWindow::reject() {
 }
 
 void AddEditDirWindow::cmdBrowse_Click() {
-    if (auto folder = Shell::instance().chooseFolder(this, "Select directory path"))
+    if (auto folder = Shell::instance().chooseFolder(this, "Select directory path",
+                                                     fromQt(ui_->txtPath->text())))
         ui_->txtPath->setText(toQt(*folder));
 }
 

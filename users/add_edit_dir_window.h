@@ -18,8 +18,8 @@ struct AddEditDirLinks {
     std::function<void()> markUnsaved;
     // An accepted path for a new rule.
     std::function<void(const std::string& path)> add;
-    // An accepted path for the rules of the old path.
-    std::function<void(const std::string& oldPath, const std::string& path)> rename;
+    // An accepted new path for the rule being edited (the selected one).
+    std::function<void(const std::string& path)> rename;
 };
 
 // frmAddEditDir: the path of a new rule, or the new path of a rule. Made once

@@ -4,15 +4,9 @@
 #include <vector>
 
 #include "core/rights.h"
+#include "users/editing/edit_mode.h"
 
 namespace kestrix {
-
-// What the main window is editing.
-enum class EditMode {
-    Stored = 0,   // the stored user selectedUser
-    NewUser = 1,  // a new user that is not stored yet
-    Copy = 2,     // a copy of a user under a new name, not stored yet
-};
 
 // The editing state of the user in the main window. It lives as long as the
 // program; every per-user dialog acts on selectedUser.

@@ -12,11 +12,11 @@
 #include "ui_user_panel.h"
 #include "users/add_edit_dir_window.h"
 #include "users/editing/directory_entry.h"
+#include "users/editing/password_placeholder.h"
 #include "users/editing/text_rules.h"
 #include "users/editing/user_lifecycle.h"
 #include "users/editing/user_save.h"
 #include "users/new_name_window.h"
-#include "users/password_placeholder.h"
 #include "users/shell_prompts.h"
 
 namespace kestrix {
@@ -54,8 +54,10 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
         box->installEventFilter(this);
     }
     ui_->txtNotes->viewport()->installEventFilter(this);
-    for (QCheckBox* box : boxes_)
+    for (QCheckBox* box : boxes_) {
         box->installEventFilter(this);
+        connect(box, &QCheckBox::clicked, this, &UserPanel::ruleBox_Click);
+    }
     ui_->lblExpires->installEventFilter(this);
     ui_->lblDisabled->installEventFilter(this);
 
@@ -86,13 +88,22 @@ UserPanel::~UserPanel() = default;
 
 // ---- the user list ----
 
-void UserPanel::popMain() {
+bool UserPanel::popMain() {
+    if (state_.unsavedChanges && askToLeave() == Leave::Stay) return false;
+    refill({});
+    return true;
+}
+
+void UserPanel::refill(const std::string& keep) {
+    preferredUser_ = keep;
     fillUserList(*this);
+    preferredUser_.clear();
 }
 
 void UserPanel::clearUsers() {
     const QSignalBlocker quiet(ui_->lstUsers);
     ui_->lstUsers->clear();
+    shownUserRow_ = -1;
 }
 
 void UserPanel::addUser(const std::string& name) {
@@ -103,7 +114,15 @@ void UserPanel::addUser(const std::string& name) {
 }
 
 void UserPanel::selectFirstUser() {
-    selectUserRow(0);
+    const QString wanted = toQt(users::trimmed(preferredUser_));
+    int row = 0;
+    for (int i = 0; !wanted.isEmpty() && i < ui_->lstUsers->count(); ++i) {
+        if (ui_->lstUsers->item(i)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
+            row = i;
+            break;
+        }
+    }
+    selectUserRow(row);
 }
 
 int UserPanel::userCount() const {
@@ -126,11 +145,65 @@ void UserPanel::selectUserRow(int row) {
 void UserPanel::lstUsers_Click() {
     clearRuleSelection();
     if (selectedUserRow() < 0) return;
-    if (!loadUserData(fromQt(ui_->lstUsers->item(selectedUserRow())->text()))) return;
+    const std::string name = fromQt(ui_->lstUsers->item(selectedUserRow())->text());
+    if (state_.unsavedChanges) {
+        switch (askToLeave()) {
+            case Leave::Stay:
+                restoreUserSelection();
+                return;
+            case Leave::Saved:
+                // The refill selects the entry again, which loads it.
+                refill(name);
+                return;
+            case Leave::Discarded:
+                break;
+        }
+    }
+    shownUserRow_ = selectedUserRow();
+    if (!loadUserData(name)) return;
     // Loading may have refilled the list (a repaired connection reloads it),
     // so the entry is read again.
     const int row = selectedUserRow();
     if (row >= 0) state_.selectedUser = fromQt(ui_->lstUsers->item(row)->text());
+}
+
+void UserPanel::restoreUserSelection() {
+    const QSignalBlocker quiet(ui_->lstUsers);
+    if (shownUserRow_ >= 0 && shownUserRow_ < ui_->lstUsers->count()) {
+        ui_->lstUsers->setCurrentRow(shownUserRow_);
+    } else {
+        ui_->lstUsers->setCurrentRow(-1);
+        ui_->lstUsers->clearSelection();
+    }
+}
+
+// ---- unsaved changes ----
+
+UserPanel::Leave UserPanel::askToLeave() {
+    const std::string name = users::trimmed(fromQt(ui_->txtUsername->text()));
+    const Answer answer =
+        Shell::instance().ask(titledMessage("Save the changes to user " + name + "?",
+                                            MessageIcon::Question, MessageButtons::YesNoCancel));
+    if (answer == Answer::No) {
+        state_.unsavedChanges = false;
+        return Leave::Discarded;
+    }
+    if (answer != Answer::Yes) return Leave::Stay;
+    return saveEditedUser() == users::SaveOutcome::Written ? Leave::Saved : Leave::Stay;
+}
+
+bool UserPanel::confirmLeavingUser() {
+    if (!state_.unsavedChanges) return true;
+    switch (askToLeave()) {
+        case Leave::Stay:
+            return false;
+        case Leave::Saved:
+            refill(fromQt(ui_->txtUsername->text()));
+            return true;
+        case Leave::Discarded:
+            return true;
+    }
+    return true;
 }
 
 // ---- one user's record ----
@@ -187,19 +260,39 @@ void UserPanel::clearRuleSelection() {
 }
 
 void UserPanel::lstAccess_Click() {
-    const auto boxes = workingRules().shownForSelection();
-    if (!boxes) return;
-    const Rights& r = boxes->rights;
-    const bool ticked[9] = {r.read, r.write, r.append, r.remove,      r.execute,
-                            r.list, r.make,  r.rmdir,  boxes->inherit};
+    showRuleBoxes(workingRules());
+}
+
+void UserPanel::showRuleBoxes(const users::RuleList& rules) {
+    const auto shown = rules.shownForSelection();
+    const users::RuleList::Shown none;
+    const Rights& r = shown ? shown->rights : none.rights;
+    const bool ticked[9] = {r.read,   r.write,   r.append,
+                            r.remove, r.execute, r.list,
+                            r.make,   r.rmdir,   shown && shown->inherit};
     for (int i = 0; i < 9; ++i)
         boxes_[i]->setChecked(ticked[i]);
+}
+
+Rights UserPanel::boxRights() const {
+    return Rights{ui_->chkRead->isChecked(),    ui_->chkWrite->isChecked(),
+                  ui_->chkAppend->isChecked(),  ui_->chkDelete->isChecked(),
+                  ui_->chkExecute->isChecked(), ui_->chkList->isChecked(),
+                  ui_->chkMake->isChecked(),    ui_->chkRemove->isChecked()};
+}
+
+void UserPanel::ruleBox_Click() {
+    users::RuleList rules = workingRules();
+    if (!rules.setSelectedRights(boxRights(), ui_->chkInherit->isChecked())) return;
+    state_.ruleSet = rules.rules();
+    state_.unsavedChanges = true;
 }
 
 // ---- buttons ----
 
 void UserPanel::cmdBrowse_Click() {
-    if (auto folder = Shell::instance().chooseFolder(window(), "Select directory path"))
+    if (auto folder = Shell::instance().chooseFolder(window(), "Select directory path",
+                                                     fromQt(ui_->txtHomeDir->text())))
         ui_->txtHomeDir->setText(toQt(*folder));
 }
 
@@ -221,29 +314,40 @@ void UserPanel::cmdIPAccess_Click() {
 
 // ---- Save ----
 
-void UserPanel::cmdStore_Click() {
+users::SaveOutcome UserPanel::saveEditedUser() {
     state_.unsavedChanges = false;
     users::SaveForm form;
     form.username = fromQt(ui_->txtUsername->text());
     form.homeDir = fromQt(ui_->txtHomeDir->text());
     form.password = fromQt(ui_->txtPassword->text());
     form.notes = fromQt(ui_->txtNotes->toPlainText());
-    form.boxes = Rights{ui_->chkRead->isChecked(),    ui_->chkWrite->isChecked(),
-                        ui_->chkAppend->isChecked(),  ui_->chkDelete->isChecked(),
-                        ui_->chkExecute->isChecked(), ui_->chkList->isChecked(),
-                        ui_->chkMake->isChecked(),    ui_->chkRemove->isChecked()};
-    form.inheritBox = ui_->chkInherit->isChecked();
-    form.selectedRule = workingRules().selectedText();
-    const users::SaveContext context{state_.selectedUser, static_cast<int>(state_.editMode),
-                                     state_.ruleSet};
-    const int remembered = selectedUserRow();
-
+    const users::SaveContext context{state_.selectedUser, state_.editMode, state_.ruleSet};
     ShellPrompts prompts;
-    if (users::saveUser(form, context, prompts) != users::SaveOutcome::Written) return;
-    state_.editMode = EditMode::Stored;
-    popMain();
-    // The selection reloads the user from the rows just written.
-    selectUserRow(remembered);
+    const users::SaveOutcome outcome = users::saveUser(form, context, prompts);
+    if (outcome == users::SaveOutcome::Written) {
+        state_.editMode = EditMode::Stored;
+    } else if (outcome != users::SaveOutcome::Vanished) {
+        // What was not written is still to be saved.
+        state_.unsavedChanges = true;
+    }
+    return outcome;
+}
+
+void UserPanel::cmdStore_Click() {
+    const int remembered = selectedUserRow();
+    switch (saveEditedUser()) {
+        case users::SaveOutcome::Written:
+            refill({});
+            // The selection reloads the user from the rows just written.
+            selectUserRow(remembered);
+            break;
+        case users::SaveOutcome::Vanished:
+            refill({});
+            if (selectedUserRow() < 0) emptyEditingArea();
+            break;
+        default:
+            break;
+    }
 }
 
 // ---- new users, copies, deletion ----
@@ -259,6 +363,7 @@ NewNameWindow& UserPanel::newNameWindow() {
 }
 
 void UserPanel::cmdNew_Click() {
+    if (!confirmLeavingUser()) return;
     NewNameWindow& dialog = newNameWindow();
     dialog.clearBoxes();
     showWindow(&dialog, 0);
@@ -308,14 +413,16 @@ void UserPanel::txtUsername_GotFocus() {
 }
 
 void UserPanel::cmdDelete_Click() {
+    // Nobody to delete: no question naming nobody.
+    if (userCount() == 0 || state_.selectedUser.empty()) return;
+    if (!confirmLeavingUser()) return;
     ShellPrompts prompts;
     const users::DeleteOutcome outcome = users::deleteUser(state_.selectedUser, prompts);
     if (outcome == users::DeleteOutcome::DatabaseUnavailable ||
         outcome == users::DeleteOutcome::Failed) {
         return;
     }
-    popMain();
-    if (userCount() > 0) selectUserRow(0);
+    refill({});
     if (selectedUserRow() < 0) emptyEditingArea();
 }
 
@@ -358,6 +465,7 @@ void UserPanel::keepRules(const users::RuleList& rules) {
         }
     }
     ui_->lstAccess->setCurrentRow(rules.selected());
+    showRuleBoxes(rules);
 }
 
 AddEditDirWindow& UserPanel::addEditDirWindow() {
@@ -370,9 +478,9 @@ AddEditDirWindow& UserPanel::addEditDirWindow() {
             keepRules(rules);
             state_.unsavedChanges = true;
         };
-        links.rename = [this](const std::string& oldPath, const std::string& path) {
+        links.rename = [this](const std::string& path) {
             users::RuleList rules = workingRules();
-            rules.rename(oldPath, path);
+            rules.renameSelected(path);
             keepRules(rules);
         };
         addEditDir_ = new AddEditDirWindow(std::move(links), window());
@@ -404,10 +512,9 @@ void UserPanel::cmdDirDelete_Click() {
 void UserPanel::cmdUp_Click() {
     users::RuleList rules = workingRules();
     if (!rules.moveUp()) return;
+    // The boxes show the moved rule as it stands in the rule set.
     keepRules(rules);
     state_.unsavedChanges = true;
-    // The boxes show the moved rule as it stands in the rule set.
-    lstAccess_Click();
 }
 
 void UserPanel::cmdDown_Click() {
@@ -415,7 +522,6 @@ void UserPanel::cmdDown_Click() {
     if (!rules.moveDown()) return;
     keepRules(rules);
     state_.unsavedChanges = true;
-    lstAccess_Click();
 }
 
 // ---- the editing-state refresh ----

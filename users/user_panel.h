@@ -6,6 +6,7 @@
 #include <string>
 
 #include "users/editing/rule_list.h"
+#include "users/editing/user_save.h"
 #include "users/editing_state.h"
 #include "users/user_list_loader.h"
 #include "users/user_record_loader.h"
@@ -37,8 +38,13 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     const EditingState& state() const { return state_; }
 
     // popMain: refills the list from the database and selects (and so
-    // loads) the first user.
-    void popMain();
+    // loads) the first user. False when the administrator chose to stay
+    // with unsaved changes; nothing changed then.
+    bool popMain();
+    // Before the user being edited is left (another user, New User, Delete,
+    // the end of the program): with unsaved changes, asks whether to save
+    // them. False when the administrator stays (Cancel, or a failed save).
+    bool confirmLeavingUser();
     // Loads one user into the editing area and rebuilds the rule set. A
     // pending new user or copy ends here: what is loaded is what Save
     // updates. False when the database refused a statement (already
@@ -80,6 +86,8 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     void cmdDirDelete_Click();
     void cmdUp_Click();
     void cmdDown_Click();
+    // A rule box was ticked or cleared: the selected rule takes the boxes.
+    void ruleBox_Click();
     // Entering the user-name box offers to copy the user.
     void txtUsername_GotFocus();
 
@@ -102,6 +110,20 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
 
     void showLine(QLabel* label, const StatusLine& line);
     void clearRuleSelection();
+    // The boxes show the selected rule, or stay empty with none selected.
+    void showRuleBoxes(const users::RuleList& rules);
+    Rights boxRights() const;
+
+    enum class Leave { Stay, Discarded, Saved };
+    // The unsaved-changes question; Saved when the save went through.
+    Leave askToLeave();
+    // Save of the record as the boxes show it; the list is not touched.
+    users::SaveOutcome saveEditedUser();
+    // Refills the list and selects the entry of that name (without regard
+    // to case), or the first one.
+    void refill(const std::string& keep);
+    // Puts the list's selection back on the user being edited, quietly.
+    void restoreUserSelection();
 
     // The rule set with the list's selection, for one rule command; keepRules
     // puts its result back into the rule set and the list, which always
@@ -123,6 +145,10 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     AddEditDirWindow* addEditDir_ = nullptr;
     NewNameWindow* newName_ = nullptr;
     bool copyFlowRunning_ = false;
+    // The list entry of the user being edited, to go back to.
+    int shownUserRow_ = -1;
+    // What refill() selects instead of the first entry.
+    std::string preferredUser_;
 };
 
 }  // namespace kestrix

@@ -40,8 +40,9 @@ std::optional<std::string> ScriptedInputBoxes::show(const InputRequest& request)
 }
 
 std::optional<std::string> ScriptedFolderChooser::chooseFolder(QWidget* owner,
-                                                               const std::string& title) {
-    calls_.push_back({owner, title});
+                                                               const std::string& title,
+                                                               const std::string& startAt) {
+    calls_.push_back({owner, title, startAt});
     if (script_.empty()) {
         ADD_FAILURE() << "folder browser without a scripted choice: \"" << title << "\"";
         return std::nullopt;

@@ -57,11 +57,13 @@ class ScriptedInputBoxes final : public InputBoxes {
 class ScriptedFolderChooser final : public FolderChooser {
   public:
     void pick(std::optional<std::string> folder) { script_.push_back(std::move(folder)); }
-    std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title) override;
+    std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title,
+                                            const std::string& startAt) override;
 
     struct Call {
         QWidget* owner;
         std::string title;
+        std::string startAt;
     };
     const std::vector<Call>& calls() const { return calls_; }
     std::size_t unanswered() const { return script_.size(); }

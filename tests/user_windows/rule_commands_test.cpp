@@ -204,6 +204,7 @@ TEST_P(RuleCommandsTest, DeletedRuleComesBackWhenTheUserIsSelectedAgainUnsaved) 
     click("cmdDirDelete");
     EXPECT_EQ(ruleEntries(), (std::vector<std::string>{in_}));
     EXPECT_EQ(panel_->state().ruleSet.size(), 1u);
+    boxes_.answer(Answer::No);  // do not save bob's changes
     panel_->selectUserRow(1);
     panel_->selectUserRow(0);
     EXPECT_EQ(ruleEntries(), (std::vector<std::string>{home_, in_}));
@@ -263,6 +264,54 @@ TEST_P(RuleCommandsTest, HomeDirectoryQuestionsDecideWhetherAnythingIsStored) {
     EXPECT_EQ(userRows("bob")[0][1], "//fileserver/share/bob");
     EXPECT_EQ(boxes_.shown(),
               (std::vector<Message>{notValid, notValid, notValid, network, notValid, network}));
+}
+
+// A tick belongs to its rule: it survives selecting another rule, two rules
+// of one directory keep their own rights, and Save stores every rule as
+// ticked. With no rule selected the boxes are empty.
+TEST_P(RuleCommandsTest, TicksStayWithTheirRuleAcrossSelections) {
+    storeBob();
+    withRuleDialog("cmdAdd", [&](QWidget* dialog) {
+        typePath(dialog, in_);  // a second rule for bob/in
+        pressOK(dialog);
+    });
+    EXPECT_EQ(ticks(), "000000000");
+    selectRule(1);
+    clickBox("chkWrite");
+    selectRule(2);
+    EXPECT_EQ(ticks(), "100001001");  // the new rule's own RL and inherit
+    clickBox("chkDelete");
+    selectRule(0);
+    child<QLineEdit>("txtHomeDir")->setFocus(Qt::MouseFocusReason);  // clears the selection
+    selectRule(1);
+    EXPECT_EQ(ticks(), "110000000");
+    click("cmdStore");
+    EXPECT_EQ(rulesOf("bob"),
+              (Rows{{"bob", home_, "RL", "1"}, {"bob", in_, "RW", "0"}, {"bob", in_, "RML", "1"}}));
+}
+
+TEST_P(RuleCommandsTest, RelativePathsAreRefusedForHomeAndRules) {
+    storeBob();
+    // "." exists wherever the program runs, and means nothing to the FTP server.
+    child<QLineEdit>("txtHomeDir")->setText(".");
+    boxes_.answer(Answer::OK);
+    click("cmdStore");
+    EXPECT_EQ(userRows("bob")[0][1], home_);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text,
+              "The Home Directory must be a full path starting with /.\r\n\r\n"
+              "Please check your path and try again.");
+
+    withRuleDialog("cmdAdd", [&](QWidget* dialog) {
+        typePath(dialog, ".");
+        boxes_.answer(Answer::OK);
+        pressOK(dialog);
+        EXPECT_TRUE(dialog->isVisible());
+        QTest::mouseClick(childOf<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
+    });
+    EXPECT_EQ(boxes_.shown().back().text,
+              "The path specified is not valid.\r\nPlease check your path and try again.");
+    EXPECT_EQ(ruleEntries(), (std::vector<std::string>{home_, in_}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RuleCommandsTest,

@@ -104,8 +104,9 @@ TEST_P(UserLifecycleTest, NewUserThatSaveRefusesStaysPendingUntilAnotherUserIsSe
     EXPECT_EQ(text("txtHomeDir"), ftpRoot() + "/gone");
     EXPECT_EQ(text("txtPassword"), "pw");
 
-    // Selecting a stored user ends the pending one: Save updates zed and
-    // inserts nobody.
+    // Selecting a stored user, the changes dropped, ends the pending one:
+    // Save updates zed and inserts nobody.
+    boxes_.answer(Answer::No);
     panel_->selectUserRow(1);
     EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
     EXPECT_EQ(text("txtUsername"), "zed");
@@ -233,12 +234,89 @@ TEST_P(UserLifecycleTest, PendingCopyEndsOnRestore) {
     QCoreApplication::processEvents();
     ASSERT_EQ(users.state().editMode, EditMode::Copy);
 
+    boxes_.answer(Answer::No);  // the copy is not saved
     QTest::mouseClick(main.findChild<QPushButton*>("cmdRestore"), Qt::LeftButton);
     EXPECT_EQ(users.state().editMode, EditMode::Stored);
     EXPECT_EQ(users.state().selectedUser, "bob");
     EXPECT_EQ(users.findChild<QLineEdit*>("txtUsername")->text(), "bob");
     users.cmdStore_Click();
     EXPECT_EQ(rows("SELECT username FROM users", {"username"}), (Rows{{"bob"}}));
+}
+
+// Leaving a user with unsaved changes asks first: Cancel stays with the
+// edits, Yes saves them, No drops them. Exit asks too.
+TEST_P(UserLifecycleTest, UnsavedChangesAreSavedDroppedOrKeptAsAnswered) {
+    addUser("bob", dir("ftp/bob"));
+    addUser("carol", dir("ftp/carol"));
+    ConfigureWindow configure(DesignerDefaults{}, ConfigureLinks{});
+    MainWindowLinks links;
+    links.configureWindow = [&]() -> ConfigureWindow& { return configure; };
+    MainWindow main(std::move(links));
+    main.formLoad();
+    activate(&main);
+    UserPanel& users = main.users();
+    auto* notes = users.findChild<QPlainTextEdit*>("txtNotes");
+    auto* list = users.findChild<QListWidget*>("lstUsers");
+    const auto edit = [&](const char* text) {
+        notes->setFocus(Qt::MouseFocusReason);
+        notes->setPlainText(QString::fromLatin1(text));
+        list->setFocus(Qt::MouseFocusReason);  // leaving the notes marks them unsaved
+        ASSERT_TRUE(users.state().unsavedChanges);
+    };
+    const Message question = appMessage("Save the changes to user bob?", MessageIcon::Question,
+                                        MessageButtons::YesNoCancel);
+
+    edit("bob's new notes");
+    boxes_.answer(Answer::Cancel);
+    users.selectUserRow(1);
+    EXPECT_EQ(boxes_.shown().back(), question);
+    EXPECT_EQ(users.selectedUserRow(), 0);
+    EXPECT_EQ(users.state().selectedUser, "bob");
+    EXPECT_EQ(notes->toPlainText(), "bob's new notes");
+    EXPECT_TRUE(users.state().unsavedChanges);
+
+    // New User and Exit offer the same question; Cancel stays.
+    boxes_.answer(Answer::Cancel);
+    QTest::mouseClick(users.findChild<QPushButton*>("cmdNew"), Qt::LeftButton);
+    EXPECT_EQ(window("frmNewName"), nullptr);
+    boxes_.answer(Answer::Yes);  // exit
+    boxes_.answer(Answer::Cancel);
+    QTest::mouseClick(main.findChild<QPushButton*>("cmdExit"), Qt::LeftButton);
+    EXPECT_EQ(end_.ends, 0);
+    EXPECT_EQ(boxes_.shown().back(), question);
+
+    boxes_.answer(Answer::Yes);
+    users.selectUserRow(1);
+    EXPECT_EQ(userRows("bob")[0][3], "bob's new notes");
+    EXPECT_EQ(users.state().selectedUser, "carol");
+    EXPECT_EQ(notes->toPlainText(), "notes of carol");
+    EXPECT_FALSE(users.state().unsavedChanges);
+
+    edit("carol's lost notes");
+    boxes_.answer(Answer::No);
+    users.selectUserRow(0);
+    EXPECT_EQ(userRows("carol")[0][3], "notes of carol");
+    EXPECT_EQ(users.state().selectedUser, "bob");
+    EXPECT_EQ(notes->toPlainText(), "bob's new notes");
+    EXPECT_EQ(boxes_.shown().size(), 6u);
+}
+
+// Someone else removed the user being edited: Save writes nothing, says
+// so, and the list shows who is left.
+TEST_P(UserLifecycleTest, SaveOfAVanishedUserRefillsTheList) {
+    addUser("bob", dir("ftp/bob"));
+    addRule("bob", dir("ftp/bob"), "RL", 1);
+    addUser("carol", dir("ftp/carol"));
+    panel_->popMain();
+    activate(panel_.get());
+    run("DELETE FROM users WHERE username='bob'");
+    boxes_.answer(Answer::OK);
+    click("cmdStore");
+    EXPECT_NE(boxes_.shown().back().text.find("The user bob no longer exists in the database."),
+              std::string::npos);
+    EXPECT_EQ(userEntries(), (std::vector<std::string>{"carol"}));
+    EXPECT_EQ(panel_->state().selectedUser, "carol");
+    EXPECT_EQ(rulesOf("bob"), (Rows{{"bob", dir("ftp/bob"), "RL", "1"}}));
 }
 
 TEST_P(UserLifecycleTest, DeleteAsksAndRefillsTheListWhateverTheAnswer) {

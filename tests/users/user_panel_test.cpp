@@ -99,13 +99,14 @@ TEST_P(UserPanelTest, LeavingAnEditableBoxMarksUnsavedAndSaveTurnsBold) {
     nextRefresh();
     EXPECT_TRUE(save->font().bold());
 
-    // Another user's selection reloads the boxes but keeps Save bold.
+    // Refilling the list asks first; No drops the changes and Save is plain.
     addUser("carol");
+    boxes_.answer(Answer::No);
     panel_->popMain();
     panel_->selectUserRow(1);
     EXPECT_EQ(box("txtUsername")->text(), "carol");
     nextRefresh();
-    EXPECT_TRUE(save->font().bold());
+    EXPECT_FALSE(save->font().bold());
 }
 
 TEST_P(UserPanelTest, SelectingARuleShowsItsBoxesAndClickingABoxClearsIt) {

@@ -18,22 +18,30 @@ RuleList threeRules() {
     return list;
 }
 
-TEST(RuleListTest, SelectionShowsTheLastRuleOfThatDirectory) {
+// Rules are told apart by their place: two rules of one directory each
+// show, take and keep their own rights.
+TEST(RuleListTest, RulesOfOneDirectoryKeepTheirOwnRights) {
     RuleList list = threeRules();
     EXPECT_FALSE(list.shownForSelection());
+    EXPECT_FALSE(list.setSelectedRights(Rights{}, false));
+    list.add("/srv/ftp/out");  // a second rule for the same directory
+    ASSERT_EQ(list.entries().size(), 4u);
+
     list.select(2);
     auto shown = list.shownForSelection();
     ASSERT_TRUE(shown);
-    EXPECT_TRUE(shown->rights.read && shown->rights.write);
-    EXPECT_FALSE(shown->rights.list || shown->rights.execute);
+    EXPECT_EQ(encodeRights(shown->rights), "RW");
     EXPECT_TRUE(shown->inherit);
-
-    list.add("/srv/ftp/out");  // a second rule for the same directory
-    ASSERT_EQ(list.entries().size(), 4u);
-    list.select(2);
+    list.select(3);
     shown = list.shownForSelection();
     ASSERT_TRUE(shown);
     EXPECT_EQ(encodeRights(shown->rights), "RL");
+
+    Rights writeOnly;
+    writeOnly.write = true;
+    ASSERT_TRUE(list.setSelectedRights(writeOnly, false));
+    EXPECT_EQ(list.rules()[3], (DirRule{"/srv/ftp/out", "W", "0"}));
+    EXPECT_EQ(list.rules()[2], (DirRule{"/srv/ftp/out", "rwx", " 1 "}));
 }
 
 TEST(RuleListTest, AddedRuleReadsAndListsAndInherits) {
@@ -45,26 +53,23 @@ TEST(RuleListTest, AddedRuleReadsAndListsAndInherits) {
     EXPECT_EQ(list.selected(), -1);
 }
 
-TEST(RuleListTest, RenameTouchesOnlyTheExactDirectory) {
-    RuleList list = threeRules();
-    list.rename("/srv/ftp", "/srv/pub");
-    EXPECT_EQ(list.rules()[0], (DirRule{"/srv/pub", "RL", "1"}));
-    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/in");
-    EXPECT_EQ(list.entries()[0], "/srv/pub");
-    EXPECT_EQ(list.entries()[1], "/srv/ftp/in");
-    list.rename("/SRV/FTP/IN", "/x");  // paths keep their case: another directory
-    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/in");
-}
-
-TEST(RuleListTest, RemoveTakesEveryRuleAndEntryOfTheDirectory) {
+TEST(RuleListTest, RenameAndRemoveTouchOnlyTheSelectedRule) {
     RuleList list = threeRules();
     list.add("/srv/ftp/in");
-    list.select(1);
+    EXPECT_FALSE(list.renameSelected("/x"));
+    list.select(3);
+    ASSERT_TRUE(list.renameSelected("/srv/pub"));
+    EXPECT_EQ(list.rules()[3], (DirRule{"/srv/pub", "RL", "1"}));
+    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/in");
+    EXPECT_EQ(list.entries()[3], "/srv/pub");
+
+    list.add("/srv/ftp");
+    list.select(4);
     ASSERT_TRUE(list.removeSelected());
     EXPECT_EQ(list.selected(), -1);
-    EXPECT_EQ(list.entries(), (std::vector<std::string>{"/srv/ftp", "/srv/ftp/out"}));
-    ASSERT_EQ(list.rules().size(), 2u);
-    EXPECT_EQ(list.rules()[1].directory, "/srv/ftp/out");
+    EXPECT_EQ(list.entries(),
+              (std::vector<std::string>{"/srv/ftp", "/srv/ftp/in", "/srv/ftp/out", "/srv/pub"}));
+    EXPECT_EQ(list.rules()[0], (DirRule{"/srv/ftp", "RL", "1"}));
     EXPECT_FALSE(list.removeSelected());
 }
 
@@ -107,7 +112,10 @@ TEST(DirectoryEntryTest, AcceptsExistingDirectoriesWithoutTrailingSeparator) {
 TEST(DirectoryEntryTest, RefusesMissingPathsUrlsAndOverlongText) {
     const std::string notValid =
         "The path specified is not valid.\r\nPlease check your path and try again.";
-    for (const std::string typed : {"", "/no/such/dir", "file:///tmp", "http://host/x"}) {
+    // "." and ".." exist wherever the test runs; the FTP server would read
+    // them against its own working directory.
+    for (const std::string typed :
+         {"", "/no/such/dir", "file:///tmp", "http://host/x", ".", ".."}) {
         test::ScriptedPrompts prompts;
         EXPECT_FALSE(acceptDirectoryEntry(typed, "", prompts).path) << typed;
         EXPECT_EQ(prompts.texts(), (std::vector<std::string>{notValid})) << typed;

@@ -2,6 +2,7 @@
 
 #include "tests/support/scratch.h"
 #include "tests/users_editing/scripted_prompts.h"
+#include "users/editing/password_placeholder.h"
 #include "users/editing/user_lifecycle.h"
 #include "users/editing/user_save.h"
 
@@ -145,7 +146,7 @@ TEST_F(SaveChecksTest, RuleWithoutDirectoryIsLoggedButNotWritten) {
     const auto user = checkForSave(form, prompts);
     ASSERT_TRUE(user);
     const auto steps =
-        saveSteps(*user, form, {"bob", kEditStored, {{"", "RL", "1"}, {"/d", "", "0"}}});
+        saveSteps(*user, {"bob", EditMode::Stored, {{"", "RL", "1"}, {"/d", "", "0"}}});
     ASSERT_EQ(steps.size(), 4u);
     EXPECT_EQ(steps[2].log, "insert dir rights for ");
     EXPECT_TRUE(steps[2].sql.empty());

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "core/activity_log.h"
 #include "core/database.h"
 #include "core/settings.h"
 #include "tests/support/scratch.h"
 #include "tests/users_editing/scripted_prompts.h"
+#include "users/editing/password_placeholder.h"
 #include "users/editing/user_lifecycle.h"
 #include "users/editing/user_save.h"
 
@@ -70,7 +72,7 @@ class SaveTest : public ::testing::TestWithParam<Engine> {
     }
 
     SaveContext bobContext() {
-        return {"bob", kEditStored, {{home_, "RL", "1"}, {home_ + "/in", "RL", "0"}}};
+        return {"bob", EditMode::Stored, {{home_, "RL", "1"}, {home_ + "/in", "RL", "0"}}};
     }
 
     kestrix::test::ScopedRegistry registry_;
@@ -83,15 +85,14 @@ class SaveTest : public ::testing::TestWithParam<Engine> {
 TEST_P(SaveTest, StoredUserExampleProducesExactlyThoseRows) {
     storeBob();
     SaveForm form = bobForm();
-    form.boxes.read = form.boxes.write = true;
-    form.inheritBox = true;
-    form.selectedRule = home_ + "/in";
-    const SaveContext context = bobContext();
+    // The boxes ticked Read, Write and Inherit on the second rule.
+    SaveContext context = bobContext();
+    context.ruleSet[1] = {home_ + "/in", "RW", "1"};
 
     test::ScriptedPrompts prompts;
     const auto checked = checkForSave(form, prompts);
     ASSERT_TRUE(checked);
-    const auto steps = saveSteps(*checked, form, context);
+    const auto steps = saveSteps(*checked, context);
     std::vector<std::string> sql;
     for (const auto& s : steps)
         sql.push_back(s.sql);
@@ -131,7 +132,7 @@ TEST_P(SaveTest, NewUserIsInsertedWithItsDefaults) {
     form.username = "o'hara";
     form.homeDir = home_;
     form.password = "pw";
-    SaveContext context{"", kEditNew, {}};
+    SaveContext context{"", EditMode::NewUser, {}};
     test::ScriptedPrompts prompts;
     ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
     EXPECT_EQ(
@@ -144,7 +145,7 @@ TEST_P(SaveTest, NewUserIsInsertedWithItsDefaults) {
 }
 
 // A new user that stayed pending may have been given rules: all of them are
-// stored under the new name, the selected one with the boxes.
+// stored under the new name, each with its own rights.
 TEST_P(SaveTest, NewUserTakesEveryRuleOfTheList) {
     exec(
         "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES "
@@ -153,9 +154,8 @@ TEST_P(SaveTest, NewUserTakesEveryRuleOfTheList) {
     form.username = "dora";
     form.homeDir = home_;
     form.password = "pw";
-    form.boxes.read = true;
-    form.selectedRule = home_ + "/b";
-    SaveContext context{"", kEditNew, {{home_ + "/a", "RL", "1"}, {home_ + "/b", "RL", "1"}}};
+    SaveContext context{
+        "", EditMode::NewUser, {{home_ + "/a", "RL", "1"}, {home_ + "/b", "R", "0"}}};
     test::ScriptedPrompts prompts;
     ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
     EXPECT_EQ(rules("dora"),
@@ -182,7 +182,7 @@ TEST_P(SaveTest, CopyOfAUserWithThreeRules) {
     form.password = copy.password;
     form.notes = "shared notes";
     context.selectedUser = copy.nameBox;
-    context.editMode = kEditCopy;
+    context.editMode = EditMode::Copy;
     ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
 
     EXPECT_EQ(rows("SELECT homedir, password, comments, max_concurrent, max_logins_per_ip, "
@@ -226,6 +226,70 @@ TEST_P(SaveTest, FailureHalfWayLeavesUserAndRulesAsTheyWere) {
     EXPECT_EQ(rules("bob"), before);
     EXPECT_EQ(rows("SELECT password, comments FROM users", {"password", "comments"}),
               (Rows{{"secret", "old notes"}}));
+}
+
+// Someone else removed bob while he was being edited: his Save writes
+// nothing, not even his rules, and says so.
+TEST_P(SaveTest, SaveOfAUserWhoVanishedWritesNothing) {
+    storeBob();
+    exec("DELETE FROM users WHERE username='bob'");
+    const Rows before = rules("bob");
+    SaveContext context = bobContext();
+    context.ruleSet.push_back({"/srv/new", "RWL", "1"});
+    test::ScriptedPrompts prompts;
+    EXPECT_EQ(saveUser(bobForm(), context, prompts), SaveOutcome::Vanished);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_NE(prompts.shown[0].text.find("The user bob no longer exists in the database."),
+              std::string::npos);
+    EXPECT_EQ(rules("bob"), before);
+    EXPECT_TRUE(rows("SELECT username FROM users", {"username"}).empty());
+}
+
+// A refused statement is shown as what was being done and the provider's
+// words; the log names the statement, with the password masked.
+TEST_P(SaveTest, RefusedInsertShowsNoStatementAndLogsNoPassword) {
+    if (GetParam() == Engine::SQLite) {
+        exec(
+            "CREATE TRIGGER boom BEFORE INSERT ON users BEGIN SELECT RAISE(ABORT, 'injected "
+            "failure'); END");
+    } else {
+        exec(
+            "CREATE FUNCTION boom() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE "
+            "EXCEPTION 'injected failure'; END $$");
+        exec("CREATE TRIGGER boom BEFORE INSERT ON users FOR EACH ROW EXECUTE FUNCTION boom()");
+    }
+    std::string log;
+    const int listener = programLog().attach([&](const std::string& line) { log += line; });
+    SaveForm form;
+    form.username = "carol";
+    form.homeDir = home_;
+    form.password = "Sw0rdfish!";
+    test::ScriptedPrompts prompts;
+    const SaveOutcome outcome = saveUser(form, {"", EditMode::NewUser, {}}, prompts);
+    programLog().detach(listener);
+
+    EXPECT_EQ(outcome, SaveOutcome::Failed);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    const std::string& shown = prompts.shown[0].text;
+    EXPECT_EQ(shown.rfind("Saving user carol failed:\r\n\r\n", 0), 0u) << shown;
+    EXPECT_NE(shown.find("injected failure"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("INSERT"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("Sw0rdfish!"), std::string::npos) << shown;
+    EXPECT_NE(log.find("statement refused: INSERT INTO users"), std::string::npos) << log;
+    EXPECT_NE(log.find("'***'"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Sw0rdfish!"), std::string::npos) << log;
+}
+
+// A name check the database cannot answer stops the flow; it never counts
+// as a free name.
+TEST_P(SaveTest, NameCheckThatFailsStopsTheNewUser) {
+    exec("DROP TABLE users");
+    test::ScriptedPrompts prompts;
+    EXPECT_EQ(checkNewName("carol", "pw", prompts), NewNameVerdict::DatabaseUnavailable);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(
+        prompts.shown[0].text.rfind("Checking whether the username carol is in use failed:", 0), 0u)
+        << prompts.shown[0].text;
 }
 
 TEST_P(SaveTest, NewNameChecksAgainstTheDatabase) {

@@ -21,7 +21,9 @@ DirectoryEntryResult acceptDirectoryEntry(const std::string& typed, const std::s
     result.shownText = path;
     result.changed = path != oldPath;
     const PathTests tests = getPathTests(path);
-    if (!tests.isDirectory || tests.isURL) {
+    // A relative path would be read against the FTP server's own working
+    // directory, wherever that is.
+    if (!isAbsolutePath(path) || !tests.isDirectory || tests.isURL) {
         prompts.show(refusal(std::string("The path specified is not valid.") + kCrLf +
                              "Please check your path and try again."));
         return result;

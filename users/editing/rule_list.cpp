@@ -26,36 +26,34 @@ void RuleList::select(int index) {
 }
 
 std::optional<RuleList::Shown> RuleList::shownForSelection() const {
-    const auto text = selectedText();
-    if (!text) return std::nullopt;
-    std::optional<Shown> shown;
-    for (const DirRule& rule : rules_) {
-        if (rule.directory == *text)
-            shown = Shown{decodeRights(rule.rights), decodeInherit(rule.inherit)};
-    }
-    return shown;
+    if (!selectedText()) return std::nullopt;
+    const DirRule& rule = rules_[static_cast<size_t>(selected_)];
+    return Shown{decodeRights(rule.rights), decodeInherit(rule.inherit)};
+}
+
+bool RuleList::setSelectedRights(const Rights& rights, bool inherit) {
+    if (!selectedText()) return false;
+    DirRule& rule = rules_[static_cast<size_t>(selected_)];
+    rule.rights = encodeRights(rights);
+    rule.inherit = inherit ? "1" : "0";
+    return true;
 }
 
 void RuleList::add(const std::string& directory) {
     load(DirRule{directory, std::string(kNewRuleRights), std::string(kNewRuleInherit)});
 }
 
-void RuleList::rename(const std::string& oldDirectory, const std::string& newDirectory) {
-    for (DirRule& rule : rules_) {
-        if (rule.directory == oldDirectory) rule.directory = newDirectory;
-    }
-    for (std::string& entry : entries_) {
-        if (entry == oldDirectory) entry = newDirectory;
-    }
+bool RuleList::renameSelected(const std::string& newDirectory) {
+    if (!selectedText()) return false;
+    rules_[static_cast<size_t>(selected_)].directory = newDirectory;
+    entries_[static_cast<size_t>(selected_)] = newDirectory;
+    return true;
 }
 
 bool RuleList::removeSelected() {
-    const auto text = selectedText();
-    if (!text) return false;
-    // Every entry of that directory goes with its rule, so that the list
-    // never shows a rule that Save would not write.
-    std::erase_if(rules_, [&](const DirRule& rule) { return rule.directory == *text; });
-    std::erase(entries_, *text);
+    if (!selectedText()) return false;
+    rules_.erase(rules_.begin() + selected_);
+    entries_.erase(entries_.begin() + selected_);
     selected_ = -1;
     return true;
 }

@@ -6,37 +6,61 @@
 
 namespace kestrix::users {
 
-bool runInTransaction(Database& db, const std::vector<WriteStep>& steps, std::string* error) {
-    if (!db.begin()) {
-        if (error) *error = db.lastError();
-        return false;
-    }
+namespace {
+
+std::optional<WriteFailure> refused(Database& db, const std::string& statement) {
+    const std::string description = db.lastError();
+    if (!statement.empty()) writeLog("statement refused: " + statement);
+    writeLog("the database said: " + description);
+    db.rollback();
+    return WriteFailure{description, false};
+}
+
+}  // namespace
+
+std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<WriteStep>& steps) {
+    if (!db.begin()) return refused(db, "");
     for (const WriteStep& step : steps) {
         if (!step.log.empty()) writeLog(step.log);
         if (step.sql.empty()) continue;
-        if (!db.execute(step.sql)) {
-            if (error) *error = db.lastError();
+        const std::string& logged = step.loggedSql.empty() ? step.sql : step.loggedSql;
+        long long changed = 0;
+        if (!db.execute(step.sql, step.changesOneRow ? &changed : nullptr))
+            return refused(db, logged);
+        if (step.changesOneRow && changed != 1) {
+            writeLog("expected one row, changed " + std::to_string(changed) + ": " + logged);
             db.rollback();
-            return false;
+            return WriteFailure{{}, true};
         }
     }
-    if (!db.commit()) {
-        if (error) *error = db.lastError();
-        db.rollback();
-        return false;
-    }
-    return true;
+    if (!db.commit()) return refused(db, "");
+    return std::nullopt;
 }
 
-std::optional<bool> userNameInUse(const std::string& name) {
+std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts) {
     Database db;
     if (!openDatabase(db, 0)) return std::nullopt;
-    std::string found;
     auto rs = db.query("select username from users where username=" + sqlText(name));
-    for (; rs && !rs->eof(); rs->moveNext())
+    if (!rs) {
+        prompts.show(
+            failureMessage("Checking whether the username " + name + " is in use", db.lastError()));
+        return std::nullopt;
+    }
+    std::string found;
+    for (; !rs->eof(); rs->moveNext())
         found = rs->text("username");
+    const std::string readError = rs->error();
     closeDatabase(db);
+    if (!readError.empty()) {
+        prompts.show(
+            failureMessage("Checking whether the username " + name + " is in use", readError));
+        return std::nullopt;
+    }
     return !found.empty();
+}
+
+Message failureMessage(const std::string& what, const std::string& description) {
+    return refusal(what + " failed:" + kCrLf + kCrLf + description);
 }
 
 }  // namespace kestrix::users

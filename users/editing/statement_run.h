@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "users/editing/prompts.h"
+
 namespace kestrix {
 class Database;
 }
@@ -15,14 +17,32 @@ namespace kestrix::users {
 struct WriteStep {
     std::string log;
     std::string sql;
+    // The statement as the activity log may show it (a password masked);
+    // empty when sql may be logged as it stands.
+    std::string loggedSql = {};
+    // The statement must change exactly one row, or the write is undone:
+    // an UPDATE of a user that someone else removed matches none.
+    bool changesOneRow = false;
 };
 
-// Runs the steps in one transaction: all of them take effect or none. False
-// with the provider's description when a statement is refused.
-bool runInTransaction(Database& db, const std::vector<WriteStep>& steps, std::string* error);
+// Why a write was undone.
+struct WriteFailure {
+    std::string description;  // the provider's, without the statement
+    bool rowMissing = false;  // a one-row statement matched no row (or several)
+};
+
+// Runs the steps in one transaction: all of them take effect or none. A
+// refused statement is logged (as loggedSql) with the provider's description.
+[[nodiscard]] std::optional<WriteFailure> runInTransaction(Database& db,
+                                                           const std::vector<WriteStep>& steps);
 
 // Whether a user of that name is stored (the database's own comparison of
-// names). No value when the database could not be opened.
-std::optional<bool> userNameInUse(const std::string& name);
+// names). No value when the database could not answer: a failed opening has
+// been reported by the opening routine, a refused query here, through the
+// prompts.
+[[nodiscard]] std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts);
+
+// "<what> failed:" and the provider's description, as a refusal.
+Message failureMessage(const std::string& what, const std::string& description);
 
 }  // namespace kestrix::users

@@ -38,4 +38,9 @@ std::string withoutTrailingSeparator(std::string_view path) {
     return out;
 }
 
+bool isAbsolutePath(std::string_view path) {
+    const std::string text = trimmed(path);
+    return !text.empty() && text.front() == '/';
+}
+
 }  // namespace kestrix::users

@@ -19,4 +19,7 @@ std::string lowerAscii(std::string_view text);
 // trailing '/' dropped, except from the root "/" itself.
 std::string withoutTrailingSeparator(std::string_view path);
 
+// A full path, from the root: what the FTP server can use wherever it runs.
+bool isAbsolutePath(std::string_view path);
+
 }  // namespace kestrix::users

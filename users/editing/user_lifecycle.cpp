@@ -3,6 +3,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/sql_literal.h"
+#include "core/user_name_text.h"
 #include "users/editing/statement_run.h"
 #include "users/editing/text_rules.h"
 
@@ -29,6 +30,12 @@ Message nameTakenMessage() {
     return refusal("That username is already in use. Please choose another.", "Username in use");
 }
 
+Message invisibleCharacterMessage() {
+    return refusal(std::string("A username cannot hold control or invisible formatting "
+                               "characters.") +
+                   kCrLf + kCrLf + "Please enter another name");
+}
+
 NewNameVerdict checkNewName(const std::string& name, const std::string& password,
                             UserPrompts& prompts) {
     if (isBlank(name)) return NewNameVerdict::Ignored;
@@ -41,12 +48,16 @@ NewNameVerdict checkNewName(const std::string& name, const std::string& password
                              "Please enter another name"));
         return NewNameVerdict::Refused;
     }
+    if (hasInvisibleCharacter(name)) {
+        prompts.show(invisibleCharacterMessage());
+        return NewNameVerdict::Refused;
+    }
     if (isBlank(password)) return NewNameVerdict::Ignored;
     if (characterCount(password) > kMaxNewPassword) {
         prompts.show(tooLong("password"));
         return NewNameVerdict::Refused;
     }
-    const auto taken = userNameInUse(name);
+    const auto taken = userNameInUse(name, prompts);
     if (!taken) return NewNameVerdict::DatabaseUnavailable;
     if (*taken) {
         prompts.show(nameTakenMessage());
@@ -78,9 +89,13 @@ CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
         result.nameBox = wanted;
         return result;
     }
+    if (hasInvisibleCharacter(wanted)) {
+        prompts.show(invisibleCharacterMessage());
+        return result;
+    }
     // A copy must never add a second row for a name in use, nor touch the
     // rules of the user who has it.
-    const auto taken = userNameInUse(wanted);
+    const auto taken = userNameInUse(wanted, prompts);
     if (!taken) return result;
     if (*taken) {
         prompts.show(nameTakenMessage());
@@ -116,11 +131,10 @@ DeleteOutcome deleteUser(const std::string& selectedUser, UserPrompts& prompts) 
         {"", "DELETE FROM ratio_free_files WHERE ratio_free_files.username=" + name},
         {"", "DELETE FROM users WHERE users.username=" + name},
     };
-    std::string error;
-    const bool deleted = runInTransaction(db, steps, &error);
+    const auto failure = runInTransaction(db, steps);
     closeDatabase(db);
-    if (!deleted) {
-        prompts.show(refusal(error));
+    if (failure) {
+        prompts.show(failureMessage("Deleting user " + selectedUser, failure->description));
         return DeleteOutcome::Failed;
     }
     return DeleteOutcome::Deleted;

@@ -27,6 +27,9 @@ bool isForbiddenUserName(const std::string& name);
 std::string newUserHomeDir(const std::string& ftpDirectory);
 
 Message nameTakenMessage();
+// The refusal of a name holding control or format characters, which look
+// like nothing or like another name.
+Message invisibleCharacterMessage();
 
 // ---- copying by entering the user-name box ----
 

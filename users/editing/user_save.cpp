@@ -6,6 +6,7 @@
 #include "core/database.h"
 #include "core/path_tests.h"
 #include "core/sql_literal.h"
+#include "users/editing/password_placeholder.h"
 #include "users/editing/text_rules.h"
 
 namespace kestrix::users {
@@ -21,11 +22,28 @@ std::string notesLiteral(const std::optional<std::string>& notes) {
     return notes ? sqlText(*notes) : "NULL";
 }
 
-std::string insertUser(const CheckedUser& user) {
+// What the activity log shows in place of a password.
+constexpr const char* kMaskedPassword = "***";
+
+std::string insertUser(const CheckedUser& user, const std::string& password) {
     return "INSERT INTO users(username, homedir, password, comments, max_concurrent, "
            "max_logins_per_ip, quota_current)VALUES(" +
-           sqlText(user.username) + ", " + sqlText(user.homeDir) + ", " + sqlText(user.password) +
-           ", " + notesLiteral(user.notes) + ", 1, 1, 0)";
+           sqlText(user.username) + ", " + sqlText(user.homeDir) + ", " + sqlText(password) + ", " +
+           notesLiteral(user.notes) + ", 1, 1, 0)";
+}
+
+WriteStep insertUserStep(const CheckedUser& user) {
+    return {"insert into users (new user)", insertUser(user, user.password),
+            insertUser(user, kMaskedPassword)};
+}
+
+std::string updateUser(const CheckedUser& user, const std::string& selectedUser,
+                       const std::string& password) {
+    std::string update = "UPDATE users SET username=" + sqlText(user.username) +
+                         ", homedir=" + sqlText(user.homeDir);
+    if (user.passwordChanged) update += ", password=" + sqlText(password);
+    return update + ", comments=" + notesLiteral(user.notes) +
+           " WHERE username=" + sqlText(selectedUser);
 }
 
 std::string insertRule(const std::string& owner, const std::string& directory,
@@ -35,18 +53,14 @@ std::string insertRule(const std::string& owner, const std::string& directory,
            ")";
 }
 
-void appendRuleSteps(std::vector<WriteStep>& steps, const CheckedUser& user, const SaveForm& form,
-                     const SaveContext& context) {
-    steps.push_back({"Delete all dir rights",
-                     "DELETE FROM dir_rights WHERE username=" + sqlText(context.selectedUser)});
-    for (const DirRule& rule : context.ruleSet) {
-        const bool boxesApply = form.selectedRule && *form.selectedRule == rule.directory;
-        const std::string rights = boxesApply ? user.acronym : rule.rights;
-        const std::string inherit =
-            boxesApply ? std::to_string(user.inherit) : inheritNumber(rule.inherit);
+void appendRuleSteps(std::vector<WriteStep>& steps, const std::string& owner,
+                     const std::vector<DirRule>& ruleSet) {
+    steps.push_back(
+        {"Delete all dir rights", "DELETE FROM dir_rights WHERE username=" + sqlText(owner)});
+    for (const DirRule& rule : ruleSet) {
         WriteStep step{"insert dir rights for " + rule.directory, {}};
         if (!rule.directory.empty()) {
-            step.sql = insertRule(context.selectedUser, rule.directory, rights, inherit);
+            step.sql = insertRule(owner, rule.directory, rule.rights, inheritNumber(rule.inherit));
         }
         steps.push_back(std::move(step));
     }
@@ -90,6 +104,14 @@ std::optional<CheckedUser> checkForSave(const SaveForm& form, UserPrompts& promp
         prompts.show(refusal("Home Directory field cannot be left blank."));
         return std::nullopt;
     }
+    // The FTP server would read a relative path against its own working
+    // directory: such a home can never be the one meant.
+    if (!isAbsolutePath(form.homeDir)) {
+        prompts.show(
+            refusal(std::string("The Home Directory must be a full path starting with /.") + kCrLf +
+                    kCrLf + "Please check your path and try again."));
+        return std::nullopt;
+    }
     const PathTests tests = getPathTests(form.homeDir);
     if (!tests.isDirectory) {
         const Message notValid =
@@ -116,40 +138,30 @@ std::optional<CheckedUser> checkForSave(const SaveForm& form, UserPrompts& promp
     user.password = form.password;
     user.passwordChanged = form.password != kPasswordPlaceholder;
     if (!isBlank(form.notes)) user.notes = form.notes;
-    writeLog("encode the dir rights acronym");
-    user.acronym = encodeRights(form.boxes);
-    user.inherit = form.inheritBox ? 1 : 0;
     return user;
 }
 
-std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveForm& form,
-                                 const SaveContext& context) {
+std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveContext& context) {
     std::vector<WriteStep> steps;
     switch (context.editMode) {
-        case kEditNew: {
-            steps.push_back({"insert into users (new user)", insertUser(user)});
-            // Every rule the list shows becomes the new user's, not only the
-            // selected one: rules added while the new user was pending would
-            // otherwise be lost without a word. The rows go under the name
-            // just inserted; rows left over under that name are replaced.
-            SaveContext owned = context;
-            owned.selectedUser = user.username;
-            appendRuleSteps(steps, user, form, owned);
+        case EditMode::NewUser:
+            steps.push_back(insertUserStep(user));
+            // Every rule the list shows becomes the new user's: rules added
+            // while the new user was pending would otherwise be lost without
+            // a word. The rows go under the name just inserted; rows left
+            // over under that name are replaced.
+            appendRuleSteps(steps, user.username, context.ruleSet);
             break;
-        }
-        case kEditCopy:
-            steps.push_back({"insert into users (new user)", insertUser(user)});
-            appendRuleSteps(steps, user, form, context);
+        case EditMode::Copy:
+            steps.push_back(insertUserStep(user));
+            appendRuleSteps(steps, context.selectedUser, context.ruleSet);
             break;
-        default: {
-            std::string update = "UPDATE users SET username=" + sqlText(user.username) +
-                                 ", homedir=" + sqlText(user.homeDir);
-            if (user.passwordChanged) update += ", password=" + sqlText(user.password);
-            update += ", comments=" + notesLiteral(user.notes) +
-                      " WHERE username=" + sqlText(context.selectedUser);
-            steps.push_back({"Update users table with new info", update});
-            appendRuleSteps(steps, user, form, context);
-        }
+        case EditMode::Stored:
+            steps.push_back({"Update users table with new info",
+                             updateUser(user, context.selectedUser, user.password),
+                             updateUser(user, context.selectedUser, kMaskedPassword), true});
+            appendRuleSteps(steps, context.selectedUser, context.ruleSet);
+            break;
     }
     return steps;
 }
@@ -163,15 +175,18 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
 
     Database db;
     if (!openDatabase(db, 0)) return SaveOutcome::DatabaseUnavailable;
-    std::string error;
-    const bool written = runInTransaction(db, saveSteps(*user, form, context), &error);
+    const auto failure = runInTransaction(db, saveSteps(*user, context));
     writeLog("close database");
     closeDatabase(db);
-    if (!written) {
-        prompts.show(refusal(error));
-        return SaveOutcome::Failed;
+    if (!failure) return SaveOutcome::Written;
+    if (failure->rowMissing) {
+        prompts.show(refusal("The user " + context.selectedUser +
+                             " no longer exists in the database. Nothing was saved." + kCrLf +
+                             kCrLf + "The user list is read again."));
+        return SaveOutcome::Vanished;
     }
-    return SaveOutcome::Written;
+    prompts.show(failureMessage("Saving user " + user->username, failure->description));
+    return SaveOutcome::Failed;
 }
 
 }  // namespace kestrix::users
