@@ -147,9 +147,11 @@ LoadedLibrary::LoadedLibrary(const fs::path& workDir, const std::string& connect
     const fs::path registry = dir / "registry";
     const SettingsStore store(registry);
     const std::string key = "software\\Orvane\\serv-u\\connectionstring";
-    store.createKey(key);
-    if (!store.writeValue(key, "", connectionString, 0640))
-        throw std::runtime_error("cannot write the benchmark's settings store");
+    const WriteResult written = store.createKey(key) == SettingsStore::kSuccess
+                                    ? store.writeValue(key, "", connectionString, 0640)
+                                    : WriteResult::failed("cannot create the key");
+    if (!written)
+        throw std::runtime_error("cannot write the benchmark's settings store: " + written.error());
     ::setenv("KESTRIX_REGISTRY", registry.c_str(), 1);
     handle_ = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + ::dlerror());

@@ -11,7 +11,7 @@ std::string readConnectionString() {
     return SettingsStore::fromEnvironment().readValue(kConnectionStringKey, {});
 }
 
-bool writeConnectionString(std::string_view text) {
+WriteResult writeConnectionString(std::string_view text) {
     const SettingsStore store = SettingsStore::fromEnvironment();
     writeLog("registry");
     writeLog("open the registry");
@@ -20,7 +20,9 @@ bool writeConnectionString(std::string_view text) {
         writeLog("No error");
     } else if (code == SettingsStore::kNotFound) {
         writeLog("file not found, create key");
-        store.createKey(kConnectionStringKey);
+        // Without the key the value cannot be written; its reason is the telling one.
+        if (const int created = store.createKey(kConnectionStringKey); created != 0)
+            return WriteResult::failed(created);
     }
     return store.writeValue(kConnectionStringKey, {}, text, 0640);
 }
@@ -29,14 +31,16 @@ std::string getRegSettings(std::string_view name) {
     return SettingsStore::fromEnvironment().readValue(kSettingsKey, name);
 }
 
-bool writeSetting(std::string_view name, std::string_view value) {
+WriteResult writeSetting(std::string_view name, std::string_view value) {
     const SettingsStore store = SettingsStore::fromEnvironment();
     const int code = store.openKey(kSettingsKey);
     if (code == SettingsStore::kSuccess) {
         writeLog("No error");
     } else if (code == SettingsStore::kNotFound) {
         writeLog("file not found, create key");
-        writeLog("create key return code: " + std::to_string(store.createKey(kSettingsKey)));
+        const int created = store.createKey(kSettingsKey);
+        writeLog("create key return code: " + std::to_string(created));
+        if (created != 0) return WriteResult::failed(created);
     } else {
         writeLog("error: " + std::to_string(code));
     }

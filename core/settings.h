@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/file_write.h"
+
 namespace kestrix {
 
 // Key paths, as the program writes them; the plug-in and the migration
@@ -18,17 +20,16 @@ inline constexpr std::string_view kIniPathValue = "ini_path";
 
 // The stored connection string, or the empty text.
 std::string readConnectionString();
-// Stores the connection string (mode 0640: it may carry a password). False
-// when the value was not stored.
-bool writeConnectionString(std::string_view text);
+// Stores the connection string (mode 0640: it may carry a password).
+[[nodiscard]] WriteResult writeConnectionString(std::string_view text);
 
 // A named value of the settings key, or the empty text.
 std::string getRegSettings(std::string_view name);
-// Stores a named value of the settings key. False when it was not stored.
-bool writeSetting(std::string_view name, std::string_view value);
+// Stores a named value of the settings key.
+[[nodiscard]] WriteResult writeSetting(std::string_view name, std::string_view value);
 
 // The open code of the connection-string key (0, 2 not found, or another
 // code): the first-run test of start-up.
-int openConnectionStringKey();
+[[nodiscard]] int openConnectionStringKey();
 
 }  // namespace kestrix

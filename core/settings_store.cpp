@@ -1,6 +1,5 @@
 #include "core/settings_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,18 +21,6 @@ std::string lowerAscii(std::string_view text) {
     for (char& c : out)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -90,17 +77,9 @@ std::string SettingsStore::readValue(std::string_view keyPath, std::string_view 
     return text;
 }
 
-bool SettingsStore::writeValue(std::string_view keyPath, std::string_view valueName,
-                               std::string_view value, mode_t mode) const {
-    const fs::path target = valueFile(keyPath, valueName);
-    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX"));
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, value) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+WriteResult SettingsStore::writeValue(std::string_view keyPath, std::string_view valueName,
+                                      std::string_view value, mode_t mode) const {
+    return replaceFile(valueFile(keyPath, valueName), value, mode);
 }
 
 }  // namespace kestrix

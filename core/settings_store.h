@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/file_write.h"
+
 namespace kestrix {
 
 // The per-machine store of named text values: a tree of files. A key is a
@@ -29,9 +31,9 @@ class SettingsStore {
 
     // Opens a key for full access: kSuccess, kNotFound, or the errno of
     // another failure (no rights, read-only file system, not a directory).
-    int openKey(std::string_view keyPath) const;
+    [[nodiscard]] int openKey(std::string_view keyPath) const;
     // Creates the key and its missing parents: kSuccess or an errno.
-    int createKey(std::string_view keyPath) const;
+    [[nodiscard]] int createKey(std::string_view keyPath) const;
 
     // The value's text up to its first NUL; the empty text when the key or
     // the value is missing. An empty valueName reads the default value.
@@ -39,9 +41,9 @@ class SettingsStore {
 
     // Replaces the value atomically (temporary file, flush, rename), so a
     // reader in another process sees the old or the new text, never a mix.
-    // False when the value was not stored.
-    bool writeValue(std::string_view keyPath, std::string_view valueName, std::string_view value,
-                    mode_t mode) const;
+    // The key must exist.
+    [[nodiscard]] WriteResult writeValue(std::string_view keyPath, std::string_view valueName,
+                                         std::string_view value, mode_t mode) const;
 
   private:
     std::filesystem::path root_;

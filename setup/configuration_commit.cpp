@@ -4,7 +4,10 @@
 #include "core/database.h"
 #include "core/path_tests.h"
 #include "core/settings.h"
+#include "core/settings_store.h"
 #include "setup/database_template.h"
+
+#include <optional>
 
 namespace kestrix {
 
@@ -86,11 +89,40 @@ bool ConfigurationCommit::ftpDirectoryUsable(const std::string& path) {
     return true;
 }
 
+bool ConfigurationCommit::newDatabaseAgreed(const std::string& file, bool defaultOfFirstRun) {
+    // Only the database the dialog itself offers is made without asking: any
+    // other missing file may be a typing error.
+    if (defaultOfFirstRun) return true;
+    const Answer answer = boxes_.show(titledMessage(
+        "The database file " + file + " does not exist. Create a new, empty database there?",
+        MessageIcon::Question, MessageButtons::YesNo, 2));
+    return answer == Answer::Yes;
+}
+
+bool ConfigurationCommit::written(const std::string& failure, const WriteResult& result) {
+    if (result) return true;
+    writeLog(failure + ": " + result.error());
+    warn(failure + ":\r\n" + result.error());
+    return false;
+}
+
+bool ConfigurationCommit::settingStored(const std::string& what, std::string_view key,
+                                        std::string_view name, const WriteResult& result) {
+    const std::string file = SettingsStore::fromEnvironment().valueFile(key, name).string();
+    return written(what + " could not be stored in the settings store (" + file + ")", result);
+}
+
 CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
+    // Taken before anything is stored: the commit itself creates the key.
+    const bool firstRun = openConnectionStringKey() == SettingsStore::kNotFound;
     if (!pathsWithinLimits(fields)) return CommitResult::Stopped;
 
     writeLog("check for invalid entries");
     if (!programPathUsable(fields.servuPath) || !ftpDirectoryUsable(fields.ftpDirectory))
+        return CommitResult::Stopped;
+    const std::optional<std::string> newDatabase = missingDatabaseFile(fields.connectionString);
+    const bool offeredDefault = firstRun && fields.connectionString == defaultConnectionString_;
+    if (newDatabase && !newDatabaseAgreed(*newDatabase, offeredDefault))
         return CommitResult::Stopped;
 
     writeLog("check for trailing backslashes '\\'");
@@ -98,17 +130,25 @@ CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
     fields.ftpDirectory = withTrailingSlash(fields.ftpDirectory);
 
     writeLog("Save settings into registry");
-    writeSetting(kServuPathValue, fields.servuPath);
-    writeSetting(kFtpDirectoryValue, fields.ftpDirectory);
+    if (!settingStored("The Serv-U program path", kSettingsKey, kServuPathValue,
+                       writeSetting(kServuPathValue, fields.servuPath)) ||
+        !settingStored("The FTP directory path", kSettingsKey, kFtpDirectoryValue,
+                       writeSetting(kFtpDirectoryValue, fields.ftpDirectory)))
+        return CommitResult::NotStored;
 
     // The plug-in file and the server's configuration file are installed
     // here, between the paths and the connection string.
 
+    // Made before the connection string is stored, so that a file that
+    // cannot be made leaves the stored string naming the old database.
+    if (newDatabase && !written("The database file " + *newDatabase + " could not be created",
+                                createDatabaseFromTemplate(*newDatabase)))
+        return CommitResult::NotStored;
+
     writeLog("save connection string");
-    writeConnectionString(fields.connectionString);
-    // The embedded default names a SQLite file that a fresh machine does
-    // not have yet.
-    createDatabaseFromTemplate(fields.connectionString);
+    if (!settingStored("The connection string", kConnectionStringKey, "",
+                       writeConnectionString(fields.connectionString)))
+        return CommitResult::NotStored;
 
     Database db;
     if (!openDatabase(db, 1)) {

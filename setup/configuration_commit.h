@@ -1,7 +1,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
+#include "core/file_write.h"
 #include "shell/message_boxes.h"
 
 namespace kestrix {
@@ -15,34 +17,44 @@ struct ConfigureFields {
 
 enum class CommitResult {
     Stopped,         // a check refused the values, or a question was declined
+    NotStored,       // a value or the new database file could not be written
     DatabaseFailed,  // everything stored, but the database did not open
     Committed,       // stored, and the database opened with the new string
 };
 
 // The commit of the configuration dialog: checks the two paths, gives them
 // their trailing '/', stores them and the connection string, and proves the
-// database. Questions and refusals go through the message boxes; the
-// fields get the stored forms of the paths.
+// database. A missing SQLite file is made from the template, after a
+// question unless it is the default database of a first run. Questions and
+// refusals go through the message boxes; the fields get the stored forms of
+// the paths.
 class ConfigurationCommit {
   public:
-    explicit ConfigurationCommit(MessageBoxes& boxes) : boxes_(boxes) {}
+    // defaultConnectionString: the one the dialog offers on a first run.
+    ConfigurationCommit(MessageBoxes& boxes, std::string defaultConnectionString)
+        : boxes_(boxes), defaultConnectionString_(std::move(defaultConnectionString)) {}
 
-    CommitResult run(ConfigureFields& fields);
+    [[nodiscard]] CommitResult run(ConfigureFields& fields);
 
   private:
-    bool pathsWithinLimits(const ConfigureFields& fields);
-    bool programPathUsable(const std::string& path);
-    bool ftpDirectoryUsable(const std::string& path);
-    bool confirmNetworkPath(const std::string& firstLine);
+    [[nodiscard]] bool pathsWithinLimits(const ConfigureFields& fields);
+    [[nodiscard]] bool programPathUsable(const std::string& path);
+    [[nodiscard]] bool ftpDirectoryUsable(const std::string& path);
+    [[nodiscard]] bool confirmNetworkPath(const std::string& firstLine);
+    [[nodiscard]] bool newDatabaseAgreed(const std::string& file, bool defaultOfFirstRun);
+    [[nodiscard]] bool settingStored(const std::string& what, std::string_view key,
+                                     std::string_view name, const WriteResult& result);
+    [[nodiscard]] bool written(const std::string& failure, const WriteResult& result);
     void warn(const std::string& text);
 
     MessageBoxes& boxes_;
+    std::string defaultConnectionString_;
 };
 
 // Characters of a UTF-8 text.
-std::size_t characterCount(const std::string& text);
+[[nodiscard]] std::size_t characterCount(const std::string& text);
 
 // The path with a trailing '/' (a path that has one keeps it).
-std::string withTrailingSlash(std::string path);
+[[nodiscard]] std::string withTrailingSlash(std::string path);
 
 }  // namespace kestrix

@@ -12,7 +12,10 @@
 namespace kestrix {
 
 ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::ConfigureWindow>()), links_(std::move(links)) {
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::ConfigureWindow>()),
+      links_(std::move(links)),
+      defaultConnectionString_(defaults.connectionString) {
     ui_->setupUi(this);
     // The designer texts: this platform's defaults.
     ui_->txtServuPath->setText(toQt(defaults.servuPath));
@@ -63,7 +66,7 @@ void ConfigureWindow::setFields(const ConfigureFields& fields) {
 void ConfigureWindow::cmdCommitChanges_Click() {
     ConfigureFields values = fields();
     ShellMessageBoxes boxes;
-    const CommitResult result = ConfigurationCommit(boxes).run(values);
+    const CommitResult result = ConfigurationCommit(boxes, defaultConnectionString_).run(values);
     // The paths show the trailing '/' they were stored with.
     ui_->txtServuPath->setText(toQt(values.servuPath));
     ui_->txtFTPdirectory->setText(toQt(values.ftpDirectory));

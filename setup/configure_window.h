@@ -71,6 +71,7 @@ class ConfigureWindow : public QDialog {
 
     std::unique_ptr<Ui::ConfigureWindow> ui_;
     ConfigureLinks links_;
+    std::string defaultConnectionString_;
     QTimer* tmrEnableCommit_ = nullptr;
     QString tag_;
 };

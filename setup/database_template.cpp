@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "core/activity_log.h"
@@ -20,36 +19,29 @@ std::string templateDatabaseBytes() {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-TemplateCopy createDatabaseFromTemplate(std::string_view connectionString) {
+std::optional<std::string> missingDatabaseFile(std::string_view connectionString) {
     const ParsedConnection parsed = parseConnectionString(connectionString);
     if (!parsed.target || parsed.target->engine != Engine::SQLite || parsed.target->path.empty())
-        return TemplateCopy::NotNeeded;
-    const fs::path path(parsed.target->path);
+        return std::nullopt;
     std::error_code ec;
-    if (fs::exists(path, ec) || ec) return TemplateCopy::NotNeeded;
+    // A file that cannot even be looked at is left to the opening to report.
+    if (fs::exists(parsed.target->path, ec) || ec) return std::nullopt;
+    return parsed.target->path;
+}
 
-    writeLog("the database file does not exist, create it from the template: " + path.string());
+WriteResult createDatabaseFromTemplate(const std::string& file) {
+    writeLog("the database file does not exist, create it from the template: " + file);
     const std::string bytes = templateDatabaseBytes();
     if (bytes.empty()) {
         writeLog("the program carries no database template");
-        return TemplateCopy::Failed;
+        return WriteResult::failed("the program carries no database template");
     }
+    const fs::path path(file);
+    std::error_code ec;
     if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (out) {
-            fs::permissions(path,
-                            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                fs::perms::others_read,
-                            ec);
-            return TemplateCopy::Created;
-        }
-    }
-    fs::remove(path, ec);
-    writeLog("could not write the database file " + path.string());
-    return TemplateCopy::Failed;
+    WriteResult written = ec ? WriteResult::failed(ec.value()) : replaceFile(path, bytes, 0644);
+    if (!written) writeLog("could not write the database file " + file + ": " + written.error());
+    return written;
 }
 
 }  // namespace kestrix

@@ -1,22 +1,22 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/file_write.h"
+
 namespace kestrix {
 
-enum class TemplateCopy {
-    NotNeeded,  // not a SQLite connection string, or the file exists
-    Created,    // the file was written from the embedded template
-    Failed,
-};
+// The SQLite file the connection string names, when that file does not
+// exist yet; nothing for another engine or an existing file.
+[[nodiscard]] std::optional<std::string> missingDatabaseFile(std::string_view connectionString);
 
-// When the connection string names a SQLite file that does not exist yet,
-// writes the embedded empty database there (making missing directories).
-// Logs what it does.
-TemplateCopy createDatabaseFromTemplate(std::string_view connectionString);
+// Writes the embedded empty database to the file, making its missing
+// folders. Logs what it does.
+[[nodiscard]] WriteResult createDatabaseFromTemplate(const std::string& file);
 
 // The embedded empty database, byte for byte.
-std::string templateDatabaseBytes();
+[[nodiscard]] std::string templateDatabaseBytes();
 
 }  // namespace kestrix

@@ -28,10 +28,16 @@ class ConfigurationCommitTest : public ::testing::Test {
         fields_.servuPath = (dir_.path() / "Serv-U").string();
         fields_.ftpDirectory = (dir_.path() / "ftp").string();
         fields_.connectionString = sqlite_->connectionString();
+        offered_ = "Provider=SQLite;Data Source=" + (dir_.path() / "data" / "servu.db").string();
     }
-    CommitResult commit() { return ConfigurationCommit(boxes_).run(fields_); }
+    CommitResult commit() { return ConfigurationCommit(boxes_, offered_).run(fields_); }
     Message warning(const std::string& text) const {
         return {text, "Tavix2", MessageIcon::Exclamation, MessageButtons::OK, 1};
+    }
+    static Message newDatabaseQuestion(const fs::path& file) {
+        return {"The database file " + file.string() +
+                    " does not exist. Create a new, empty database there?",
+                "Tavix2", MessageIcon::Question, MessageButtons::YesNo, 2};
     }
     bool nothingStored() const {
         return openConnectionStringKey() == SettingsStore::kNotFound &&
@@ -43,6 +49,7 @@ class ConfigurationCommitTest : public ::testing::Test {
     std::unique_ptr<test::ScratchDatabase> sqlite_ = test::makeScratchDatabase(Engine::SQLite);
     test::ScriptedMessageBoxes boxes_;
     ConfigureFields fields_;
+    std::string offered_;  // the dialog's default connection string
 };
 
 TEST_F(ConfigurationCommitTest, StoresPathsWithTheirSlashAndTheConnectionString) {
@@ -138,12 +145,15 @@ TEST_F(ConfigurationCommitTest, UnusableConnectionStringIsStoredAndReported) {
     EXPECT_FALSE(getRegSettings("servu_path").empty());
 }
 
-TEST_F(ConfigurationCommitTest, AMissingSqliteFileIsMadeFromTheEmbeddedTemplate) {
+TEST_F(ConfigurationCommitTest, AMissingSqliteFileIsMadeFromTheTemplateOnlyAfterYes) {
     const fs::path file = dir_.path() / "new" / "place" / "servu.db";
     fields_.connectionString = "Provider=SQLite;Data Source=" + file.string();
     const std::size_t logStart = programLog().text().size();
+    boxes_.answer(Answer::Yes);
     EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_EQ(boxes_.shown(), std::vector<Message>{newDatabaseQuestion(file)});
     ASSERT_TRUE(fs::is_regular_file(file));
+    EXPECT_EQ(readConnectionString(), fields_.connectionString);
     EXPECT_NE(programLog().text().find("create it from the template: " + file.string(), logStart),
               std::string::npos);
     Database db;
@@ -157,10 +167,27 @@ TEST_F(ConfigurationCommitTest, AMissingSqliteFileIsMadeFromTheEmbeddedTemplate)
                    "max_logins_per_ip) VALUES ('w', '/', 1, 1)"))
         << "the copy must be writable: " << db.lastError();
 
-    // An existing file is used as it is.
+    // An existing file is used as it is, without a question.
     const auto size = fs::file_size(file);
     EXPECT_EQ(commit(), CommitResult::Committed);
     EXPECT_EQ(fs::file_size(file), size);
+    EXPECT_EQ(boxes_.shown().size(), 1u);
+}
+
+TEST_F(ConfigurationCommitTest, OnlyTheDefaultOfAFirstRunIsMadeWithoutAQuestion) {
+    const fs::path file = dir_.path() / "data" / "servu.db";
+    fields_.connectionString = offered_;
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_TRUE(fs::is_regular_file(file));
+    EXPECT_EQ(readConnectionString(), offered_);
+
+    // Once configured, the same missing file is asked about; No makes nothing.
+    fs::remove_all(file.parent_path());
+    boxes_.answer(Answer::No);
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    EXPECT_EQ(boxes_.shown(), std::vector<Message>{newDatabaseQuestion(file)});
+    EXPECT_FALSE(fs::exists(file.parent_path()));
 }
 
 TEST_F(ConfigurationCommitTest, PostgresConnectionStringIsProvenToo) {

@@ -166,6 +166,61 @@ TEST_F(ConfigureWindowTest, FailedDatabaseKeepsTheDialogOpen) {
     EXPECT_EQ(fatalEnds_, 0);
 }
 
+TEST_F(ConfigureWindowTest, AReadOnlyStoreStopsTheCommitWithTheSystemsReason) {
+    const std::string servuFile =
+        (registry_.root() / "software/orvane/serv-u/settings/servu_path").string();
+    const std::string expected =
+        "The Serv-U program path could not be stored in the settings store (" + servuFile +
+        "):\r\n" + test::readOnlyReason() + "|Tavix2|exclamation ok|refills 0, still marked";
+    // A first run, then a configured machine whose old values must stay.
+    for (const bool firstRun : {true, false}) {
+        if (!firstRun) configureStore("Provider=SQLite;Data Source=/old.db", "/old/", "/old-ftp/");
+        dialog().setTag(kTagCheckDatabase);
+        const std::string seen = test::inReadOnlyDirectory(registry_.root(), [&] {
+            boxes_.answer(Answer::OK);
+            dialog().cmdCommitChanges_Click();
+            std::string out;
+            for (const Message& box : boxes_.shown()) {
+                out += box.text + "|" + box.caption + "|" +
+                       (box.icon == MessageIcon::Exclamation ? "exclamation" : "other icon") +
+                       (box.buttons == MessageButtons::OK ? " ok" : " other buttons") + "|";
+            }
+            return out + "refills " + std::to_string(listRefills_) +
+                   (dialog().tag() == kTagCheckDatabase ? ", still marked" : ", mark cleared");
+        });
+        EXPECT_EQ(seen, expected) << (firstRun ? "first run" : "configured");
+        EXPECT_EQ(openConnectionStringKey() == 0, !firstRun);
+        EXPECT_EQ(getRegSettings("servu_path"), firstRun ? "" : "/old/");
+        EXPECT_EQ(getRegSettings("ftp_directory"), firstRun ? "" : "/old-ftp/");
+        EXPECT_EQ(readConnectionString(), firstRun ? "" : "Provider=SQLite;Data Source=/old.db");
+    }
+}
+
+TEST_F(ConfigureWindowTest, AMistypedDatabaseFileAnsweredNoCreatesNothingAndStaysOpen) {
+    configureStore(scratch_->connectionString(), "/old/", "/old-ftp/");
+    const fs::path typo = dir_.path() / "typo" / "x.db";
+    bool stillOpen = false;
+    whileOpen([&] {
+        child<QPlainTextEdit>("txtConnectionString")
+            ->setPlainText(QString::fromStdString("Provider=SQLite;Data Source=" + typo.string()));
+        boxes_.answer(Answer::No);
+        QTest::mouseClick(button("cmdCommitChanges"), Qt::LeftButton);
+        stillOpen = dialog().isVisible() && dialog().enableCommitTimer()->isActive();
+        QTest::mouseClick(button("cmdCancel"), Qt::LeftButton);
+    });
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(boxes_.shown(),
+              (std::vector<Message>{{"The database file " + typo.string() +
+                                         " does not exist. Create a new, empty "
+                                         "database there?",
+                                     "Tavix2", MessageIcon::Question, MessageButtons::YesNo, 2}}));
+    EXPECT_FALSE(fs::exists(typo.parent_path()));
+    EXPECT_EQ(getRegSettings("servu_path"), "/old/");
+    EXPECT_EQ(getRegSettings("ftp_directory"), "/old-ftp/");
+    EXPECT_EQ(readConnectionString(), scratch_->connectionString());
+    EXPECT_EQ(listRefills_, 0);
+}
+
 TEST_F(ConfigureWindowTest, CancelEscapeAndCloseBoxOnlyHideWithoutTheMark) {
     whileOpen([&] { QTest::mouseClick(button("cmdCancel"), Qt::LeftButton); });
     EXPECT_FALSE(dialog().isVisible());

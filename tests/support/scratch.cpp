@@ -1,10 +1,14 @@
 #include "tests/support/scratch.h"
 
+#include <sched.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -48,6 +52,66 @@ ScopedRegistry::~ScopedRegistry() {
     } else {
         ::unsetenv("KESTRIX_REGISTRY");
     }
+}
+
+namespace {
+
+bool makeReadOnly(const fs::path& dir) {
+    if (::geteuid() != 0) {
+        std::error_code ec;
+        const auto readOnly =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        fs::permissions(dir, readOnly, fs::perm_options::remove, ec);
+        for (auto it = fs::recursive_directory_iterator(dir, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->is_directory()) fs::permissions(it->path(), readOnly, fs::perm_options::remove);
+        }
+        return !ec;
+    }
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           ::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+
+}  // namespace
+
+std::string inReadOnlyDirectory(const fs::path& dir, const std::function<std::string()>& action) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) return "!pipe failed";
+    const pid_t child = ::fork();
+    if (child < 0) return "!fork failed";
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        const std::string out =
+            makeReadOnly(dir) ? action() : "!could not make " + dir.string() + " read-only";
+        std::string_view rest(out);
+        while (!rest.empty()) {
+            const ssize_t n = ::write(pipeEnds[1], rest.data(), rest.size());
+            if (n < 0 && errno != EINTR) ::_exit(1);
+            if (n > 0) rest.remove_prefix(static_cast<size_t>(n));
+        }
+        // Past gtest's and Qt's exit handlers: they belong to the parent.
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(pipeEnds[0]);
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "!the child did not end normally";
+    return out;
+}
+
+std::string readOnlyReason() {
+    return ::geteuid() == 0 ? "Read-only file system" : "Permission denied";
 }
 
 const PgServer& pgServer() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -34,6 +35,18 @@ class ScopedRegistry {
     std::string previous_;
     bool hadPrevious_ = false;
 };
+
+// Runs the action in a child process in which the directory and everything
+// below it is read-only: a read-only bind mount in a private mount namespace
+// for root (whom permission bits do not bind), the permission bits for
+// anyone else. Returns the action's text, or a text starting with "!" when
+// the child could not make the directory read-only or did not end normally.
+// The action must not use gtest assertions: they would not reach the parent.
+std::string inReadOnlyDirectory(const std::filesystem::path& dir,
+                                const std::function<std::string()>& action);
+
+// The system's reason for a write refused there.
+std::string readOnlyReason();
 
 // The PostgreSQL server that the test run started (tools/pgtest). Throws
 // std::runtime_error when there is none: PostgreSQL tests fail, never skip.

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+// The outcome of a write: true, or false with the system's reason ("Read-only
+// file system", "Permission denied"), so the administrator can be told why.
+class [[nodiscard]] WriteResult {
+  public:
+    WriteResult() = default;
+    // An errno value.
+    [[nodiscard]] static WriteResult failed(int error);
+    [[nodiscard]] static WriteResult failed(std::string reason);
+
+    explicit operator bool() const { return ok_; }
+    // Empty after a success.
+    const std::string& error() const { return error_; }
+
+  private:
+    bool ok_ = true;
+    std::string error_;
+};
+
+// Replaces the file's content atomically (temporary file in the same folder,
+// flush, rename), so a reader in another process sees the old or the new
+// bytes, never a mix. The folder must exist.
+[[nodiscard]] WriteResult replaceFile(const std::filesystem::path& target, std::string_view bytes,
+                                      mode_t mode);
+
+}  // namespace kestrix
