@@ -1,5 +1,8 @@
 #include "app/program.h"
 
+#include <QApplication>
+#include <QIcon>
+
 #include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/open_failure_dialogue.h"
@@ -8,6 +11,7 @@
 #include "core/activity_log.h"
 #include "setup/configure_window.h"
 #include "shell/app_title.h"
+#include "shell/artwork.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "shell/status_window.h"
@@ -45,6 +49,8 @@ Program::~Program() {
 }
 
 void Program::start() {
+    // Every window and box of the program carries its icon.
+    QApplication::setWindowIcon(QIcon(emblem(kIconBlue, 32)));
     SplashWindow& splash = splashWindow();
     splash.formLoad();
     showWindow(&splash, 0);

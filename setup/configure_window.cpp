@@ -96,14 +96,15 @@ void ConfigureWindow::reject() {
 }
 
 void ConfigureWindow::cmdBrowseProgramPath_Click() {
-    if (auto folder =
-            Shell::instance().chooseFolder(this, "Select the path of your Serv-u program")) {
+    if (auto folder = Shell::instance().chooseFolder(this, "Select the path of your Serv-u program",
+                                                     fromQt(ui_->txtServuPath->text()))) {
         ui_->txtServuPath->setText(toQt(*folder));
     }
 }
 
 void ConfigureWindow::cmdBrowseServerPath_Click() {
-    if (auto folder = Shell::instance().chooseFolder(this, "Select default FTP server directory"))
+    if (auto folder = Shell::instance().chooseFolder(this, "Select default FTP server directory",
+                                                     fromQt(ui_->txtFTPdirectory->text())))
         ui_->txtFTPdirectory->setText(toQt(*folder));
 }
 

@@ -1,6 +1,7 @@
 #include "shell/qt_message_boxes.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -53,6 +54,14 @@ Answer QtMessageBoxes::show(const Message& message) {
     box.setWindowTitle(toQt(message.caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(messageToQt(message.text));
+    // The box sizes itself to its text; a longer caption would be cut by
+    // the window frame, so the box is made wide enough for it too.
+    const int captionWidth =
+        box.fontMetrics().horizontalAdvance(box.windowTitle()) + 4 * box.fontMetrics().height();
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     const ButtonSet set = buttonsOf(message.buttons);
     for (int i = 0; i < set.count; ++i)
         box.addButton(set.buttons[i]);

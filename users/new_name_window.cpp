@@ -20,6 +20,8 @@ NewNameWindow::~NewNameWindow() = default;
 void NewNameWindow::clearBoxes() {
     ui_->txtNewName->clear();
     ui_->txtPassword->clear();
+    // Every opening starts in the name box.
+    ui_->txtNewName->setFocus(Qt::OtherFocusReason);
 }
 
 void NewNameWindow::cmdOK_Click() {

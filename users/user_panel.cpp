@@ -38,6 +38,14 @@ int selectedRowOf(const QListWidget* list) {
 
 UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::UserPanel>()) {
     ui_->setupUi(this);
+    // After setupUi: a button's caption resets its shortcut to the mnemonic.
+    ui_->cmdStore->setShortcut(QKeySequence::Save);
+    ui_->cmdNew->setShortcut(QKeySequence::New);
+    // Spare room goes to the record and, within it, to the rule list.
+    ui_->splitMain->setStretchFactor(0, 2);
+    ui_->splitMain->setStretchFactor(1, 5);
+    ui_->splitRecord->setStretchFactor(0, 0);
+    ui_->splitRecord->setStretchFactor(1, 1);
     boxes_[0] = ui_->chkRead;
     boxes_[1] = ui_->chkWrite;
     boxes_[2] = ui_->chkAppend;
@@ -229,6 +237,8 @@ void UserPanel::showRecord(const std::string& username, const std::string& homed
 
 void UserPanel::addRule(const std::string& directory) {
     ui_->lstAccess->addItem(toQt(directory));
+    // A long path is cut by the list's width; the tip shows all of it.
+    ui_->lstAccess->item(ui_->lstAccess->count() - 1)->setToolTip(toQt(directory));
 }
 
 void UserPanel::showLine(QLabel* label, const StatusLine& line) {
@@ -458,11 +468,9 @@ void UserPanel::keepRules(const users::RuleList& rules) {
         delete ui_->lstAccess->takeItem(ui_->lstAccess->count() - 1);
     for (int row = 0; row < count; ++row) {
         const QString text = toQt(entries[static_cast<std::size_t>(row)]);
-        if (row < ui_->lstAccess->count()) {
-            ui_->lstAccess->item(row)->setText(text);
-        } else {
-            ui_->lstAccess->addItem(text);
-        }
+        if (row >= ui_->lstAccess->count()) ui_->lstAccess->addItem(text);
+        ui_->lstAccess->item(row)->setText(text);
+        ui_->lstAccess->item(row)->setToolTip(text);
     }
     ui_->lstAccess->setCurrentRow(rules.selected());
     showRuleBoxes(rules);

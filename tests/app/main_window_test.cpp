@@ -69,25 +69,27 @@ TEST_F(MainWindowTest, MenusHoldEveryItemInOrderWithTheirStartStates) {
     for (const QAction* action : main.menuBar()->actions())
         bar.push_back(action->menu()->objectName().toStdString() + " " +
                       action->text().toStdString());
-    EXPECT_EQ(bar, (std::vector<std::string>{"mnuFile File", "edit1 Edit", "tools1 Tools",
-                                             "mnuHelp Help"}));
+    EXPECT_EQ(bar, (std::vector<std::string>{"mnuFile &File", "edit1 &Edit", "tools1 &Tools",
+                                             "mnuHelp &Help"}));
     auto menu = [&](const char* name) { return child<QMenu>(&main, name); };
     EXPECT_EQ(itemsOf(menu("mnuFile")),
-              (std::vector<std::string>{"mnuConfigure Configure", "mnuExit Exit"}));
+              (std::vector<std::string>{"mnuConfigure &Configure", "mnuExit E&xit"}));
     EXPECT_EQ(itemsOf(menu("edit1")),
-              (std::vector<std::string>{"edit1_undo Undo", "edit1_dash1 -", "edit1_cut Cut",
-                                        "edit1_copy Copy", "edit1_paste Paste"}));
+              (std::vector<std::string>{"edit1_undo &Undo", "edit1_dash1 -", "edit1_cut Cu&t",
+                                        "edit1_copy &Copy", "edit1_paste &Paste"}));
     EXPECT_EQ(itemsOf(menu("tools1")),
-              (std::vector<std::string>{"tools1_migrate Migration Utility"}));
+              (std::vector<std::string>{"tools1_migrate &Migration Utility"}));
     EXPECT_EQ(
         itemsOf(menu("mnuHelp")),
-        (std::vector<std::string>{"mnuItemHelp Help", "mnuhyphen -", "ShowLog Show Log",
-                                  "checkUpdates Check for Updates", "help_web Kestrix Website",
-                                  "mnudashhelp2 -", "mnuItemAbout About"}));
+        (std::vector<std::string>{"mnuItemHelp &Help", "mnuhyphen -", "ShowLog Show &Log",
+                                  "checkUpdates Check for &Updates", "help_web Kestrix &Website",
+                                  "mnudashhelp2 -", "mnuItemAbout &About"}));
     EXPECT_EQ(itemsOf(menu("iconMenu1")),
               (std::vector<std::string>{"icon_restore1 Restore", "icon_dash1 -",
                                         "icon_cancel1 Hide this menu", "icon_dash2 -",
                                         "icon_about1 About", "icon_exit1 Exit"}));
+    EXPECT_EQ(child<QAction>(&main, "mnuExit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(child<QAction>(&main, "mnuItemHelp")->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_FALSE(child<QAction>(&main, "edit1_undo")->isEnabled());
     EXPECT_FALSE(child<QAction>(&main, "ShowLog")->isVisible());
     EXPECT_TRUE(child<QAction>(&main, "checkUpdates")->isVisible());

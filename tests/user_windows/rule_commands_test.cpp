@@ -116,6 +116,7 @@ TEST_P(RuleCommandsTest, AddRefusesAMissingPathThenKeepsTheTypedDirectory) {
     ASSERT_EQ(folders_.calls().size(), 1u);
     EXPECT_EQ(folders_.calls()[0].title, "Select directory path");
     EXPECT_EQ(folders_.calls()[0].owner, first);
+    EXPECT_EQ(folders_.calls()[0].startAt, ftpRoot());  // opens at the path in the box
     EXPECT_EQ(ruleEntries().back(), browsed);
 }
 
@@ -285,7 +286,9 @@ TEST_P(RuleCommandsTest, TicksStayWithTheirRuleAcrossSelections) {
     child<QLineEdit>("txtHomeDir")->setFocus(Qt::MouseFocusReason);  // clears the selection
     selectRule(1);
     EXPECT_EQ(ticks(), "110000000");
-    click("cmdStore");
+    activate(panel_.get());
+    QTest::keyClick(panel_.get(), Qt::Key_S, Qt::ControlModifier);  // Save
+    QTest::qWait(300);
     EXPECT_EQ(rulesOf("bob"),
               (Rows{{"bob", home_, "RL", "1"}, {"bob", in_, "RW", "0"}, {"bob", in_, "RML", "1"}}));
 }
