@@ -11,6 +11,7 @@
 #include "app/about_box.h"
 #include "app/leftover_updater.h"
 #include "core/activity_log.h"
+#include "policies/misc_setup_window.h"
 #include "setup/configure_window.h"
 #include "setup/load_settings.h"
 #include "setup/wizard_random.h"
@@ -74,6 +75,7 @@ MainWindow::MainWindow(MainWindowLinks links, QWidget* parent)
     connect(ui_->icon_about1, &QAction::triggered, this, &MainWindow::icon_about1_Click);
     connect(ui_->icon_exit1, &QAction::triggered, this, &MainWindow::icon_exit1_Click);
     connect(&Shell::instance().tray(), &TrayIcon::activated, this, &MainWindow::trayActivated);
+    connect(users_, &UserPanel::miscRequested, this, &MainWindow::openMiscSetup);
     // Exit, and every later hand-over that ends the program, first offers
     // to save the user being edited.
     Shell::instance().setLeaveGuard([this] { return users_->confirmLeavingUser(); });
@@ -301,6 +303,35 @@ void MainWindow::icon_about1_Click() {
 
 void MainWindow::revealShowLog() {
     ui_->ShowLog->setVisible(true);
+}
+
+// ---- the per-user dialogs ----
+
+UserDialogLinks MainWindow::userDialogLinks() {
+    UserDialogLinks links;
+    links.selectedUser = [this] { return users_->state().selectedUser; };
+    links.userSaved = [this](const std::string& user) {
+        // Unsaved edits of the record are not thrown away for a reload.
+        const EditingState& state = users_->state();
+        if (state.selectedUser == user && state.editMode == EditMode::Stored &&
+            !state.unsavedChanges) {
+            users_->loadUserData(user);
+        }
+    };
+    return links;
+}
+
+void MainWindow::openMiscSetup() {
+    if (misc_ == nullptr) {
+        misc_ = new MiscSetupWindow(userDialogLinks(), this);
+        // Enter or Escape in its date grid closes it for good.
+        connect(misc_, &MiscSetupWindow::closedForGood, this, [this] {
+            misc_->deleteLater();
+            misc_ = nullptr;
+        });
+    }
+    misc_->popInfo(users_->state().selectedUser);
+    showWindow(misc_, 0);
 }
 
 // ---- the timers ----

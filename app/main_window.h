@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/program_commands.h"
+#include "policies/user_dialog_links.h"
 
 class QLabel;
 class QMenu;
@@ -21,6 +22,7 @@ namespace kestrix {
 
 class AboutBox;
 class ConfigureWindow;
+class MiscSetupWindow;
 class StatusWindow;
 class UserPanel;
 
@@ -54,6 +56,9 @@ class MainWindow : public QMainWindow {
     QMenu* iconMenu() const;
 
     int minuteCounter() const { return minuteCounter_; }
+
+    // The per-user dialogs, made on first use; nullptr before.
+    MiscSetupWindow* miscSetupWindow() const { return misc_; }
 
   public slots:
     void cmdOK_Click();
@@ -98,12 +103,17 @@ class MainWindow : public QMainWindow {
     // Into the notification area (or, without one, onto the task bar).
     void hideToTray();
     void sendKeystroke(Qt::Key key);
+    // What every per-user dialog is given: the user being edited, and the
+    // re-reading of that user after the dialog's OK.
+    UserDialogLinks userDialogLinks();
+    void openMiscSetup();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     MainWindowLinks links_;
     UserPanel* users_ = nullptr;
     QTimer* tmrTime_ = nullptr;
     QTimer* timer1_ = nullptr;
+    MiscSetupWindow* misc_ = nullptr;
     int minuteCounter_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "core/path_tests.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
+#include "core/text_routines.h"
 #include "setup/database_template.h"
 
 #include <optional>
@@ -16,14 +17,6 @@ namespace {
 constexpr std::size_t kMaxPathCharacters = 32000;
 
 }  // namespace
-
-std::size_t characterCount(const std::string& text) {
-    std::size_t count = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
 
 std::string withTrailingSlash(std::string path) {
     if (path.empty() || path.back() != '/') path += '/';

@@ -51,9 +51,6 @@ class ConfigurationCommit {
     std::string defaultConnectionString_;
 };
 
-// Characters of a UTF-8 text.
-[[nodiscard]] std::size_t characterCount(const std::string& text);
-
 // The path with a trailing '/' (a path that has one keeps it).
 [[nodiscard]] std::string withTrailingSlash(std::string path);
 

@@ -84,6 +84,17 @@ void Shell::setFolderChooser(FolderChooser* chooser) {
     chooser_ = chooser;
 }
 
+std::optional<std::string> Shell::chooseOpenFile(QWidget* owner, const FileRequest& request) {
+    if (ending_) return std::nullopt;
+    if (files_ != nullptr) return files_->chooseOpenFile(owner, request);
+    QtFileChooser platform;
+    return platform.chooseOpenFile(owner, request);
+}
+
+void Shell::setFileChooser(FileChooser* chooser) {
+    files_ = chooser;
+}
+
 bool Shell::openUrl(const std::string& url) {
     if (opener_ != nullptr) return opener_->openUrl(url);
     QtDesktopOpener platform;
@@ -117,6 +128,7 @@ void Shell::reset() {
     boxes_ = nullptr;
     inputs_ = nullptr;
     chooser_ = nullptr;
+    files_ = nullptr;
     opener_ = nullptr;
     end_ = nullptr;
     if (tray_ != nullptr) tray_->reset();

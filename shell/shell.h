@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "shell/file_chooser.h"
 #include "shell/folder_chooser.h"
 #include "shell/input_boxes.h"
 #include "shell/message_boxes.h"
@@ -42,6 +43,9 @@ class Shell {
                                             const std::string& startAt = {});
     void setFolderChooser(FolderChooser* chooser);  // nullptr: the platform's browser
 
+    std::optional<std::string> chooseOpenFile(QWidget* owner, const FileRequest& request);
+    void setFileChooser(FileChooser* chooser);  // nullptr: the platform's dialog
+
     bool openUrl(const std::string& url);
     void setDesktopOpener(DesktopOpener* opener);  // nullptr: the desktop's
 
@@ -70,6 +74,7 @@ class Shell {
     MessageBoxes* boxes_ = nullptr;
     InputBoxes* inputs_ = nullptr;
     FolderChooser* chooser_ = nullptr;
+    FileChooser* files_ = nullptr;
     DesktopOpener* opener_ = nullptr;
     ProgramEnd* end_ = nullptr;
     TrayIcon* tray_ = nullptr;

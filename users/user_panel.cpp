@@ -122,7 +122,7 @@ void UserPanel::addUser(const std::string& name) {
 }
 
 void UserPanel::selectFirstUser() {
-    const QString wanted = toQt(users::trimmed(preferredUser_));
+    const QString wanted = toQt(trimmed(preferredUser_));
     int row = 0;
     for (int i = 0; !wanted.isEmpty() && i < ui_->lstUsers->count(); ++i) {
         if (ui_->lstUsers->item(i)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
@@ -188,7 +188,7 @@ void UserPanel::restoreUserSelection() {
 // ---- unsaved changes ----
 
 UserPanel::Leave UserPanel::askToLeave() {
-    const std::string name = users::trimmed(fromQt(ui_->txtUsername->text()));
+    const std::string name = trimmed(fromQt(ui_->txtUsername->text()));
     const Answer answer =
         Shell::instance().ask(titledMessage("Save the changes to user " + name + "?",
                                             MessageIcon::Question, MessageButtons::YesNoCancel));
@@ -393,7 +393,7 @@ void UserPanel::createUser(const std::string& name, const std::string& password)
     hideWindow(newName_);
 
     cmdStore_Click();
-    const QString wanted = toQt(users::trimmed(name));
+    const QString wanted = toQt(trimmed(name));
     for (int row = 0; row < ui_->lstUsers->count(); ++row) {
         if (ui_->lstUsers->item(row)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
             selectUserRow(row);

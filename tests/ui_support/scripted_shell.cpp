@@ -52,6 +52,18 @@ std::optional<std::string> ScriptedFolderChooser::chooseFolder(QWidget* owner,
     return folder;
 }
 
+std::optional<std::string> ScriptedFileChooser::chooseOpenFile(QWidget*,
+                                                               const FileRequest& request) {
+    requests_.push_back(request);
+    if (script_.empty()) {
+        ADD_FAILURE() << "file dialog without a scripted choice: \"" << request.title << "\"";
+        return std::nullopt;
+    }
+    auto file = std::move(script_.front());
+    script_.pop_front();
+    return file;
+}
+
 namespace {
 
 class ShownHook : public QObject {

@@ -73,6 +73,20 @@ class ScriptedFolderChooser final : public FolderChooser {
     std::vector<Call> calls_;
 };
 
+// Picks files from a script; no value stands for Cancel.
+class ScriptedFileChooser final : public FileChooser {
+  public:
+    void pick(std::optional<std::string> file) { script_.push_back(std::move(file)); }
+    std::optional<std::string> chooseOpenFile(QWidget* owner, const FileRequest& request) override;
+
+    const std::vector<FileRequest>& requests() const { return requests_; }
+    std::size_t unanswered() const { return script_.size(); }
+
+  private:
+    std::deque<std::optional<std::string>> script_;
+    std::vector<FileRequest> requests_;
+};
+
 // Counts the ends of the program instead of ending the test process.
 class RecordedProgramEnd final : public ProgramEnd {
   public:

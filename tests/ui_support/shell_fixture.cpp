@@ -17,6 +17,7 @@ void ShellFixture::SetUp() {
     shell.setMessageBoxes(&boxes_);
     shell.setInputBoxes(&inputs_);
     shell.setFolderChooser(&folders_);
+    shell.setFileChooser(&files_);
     shell.setProgramEnd(&end_);
     shell.setDesktopOpener(&desktop_);
     shell.tray().overrideAvailability(true);
@@ -26,6 +27,7 @@ void ShellFixture::TearDown() {
     EXPECT_EQ(boxes_.unanswered(), 0u) << "scripted answers left over";
     EXPECT_EQ(inputs_.unanswered(), 0u) << "scripted input answers left over";
     EXPECT_EQ(folders_.unanswered(), 0u) << "scripted folders left over";
+    EXPECT_EQ(files_.unanswered(), 0u) << "scripted files left over";
     Shell::instance().reset();
 }
 

@@ -32,6 +32,7 @@ class ShellFixture : public ::testing::Test {
     ScriptedMessageBoxes boxes_;
     ScriptedInputBoxes inputs_;
     ScriptedFolderChooser folders_;
+    ScriptedFileChooser files_;
     RecordedProgramEnd end_;
     RecordedDesktopOpener desktop_;
 };

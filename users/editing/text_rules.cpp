@@ -4,27 +4,6 @@
 
 namespace kestrix::users {
 
-std::size_t characterCount(std::string_view text) {
-    std::size_t count = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) != 0x80) ++count;  // continuation bytes belong to the character before
-    }
-    return count;
-}
-
-std::string trimmed(std::string_view text) {
-    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
-}
-
-bool isBlank(std::string_view text) {
-    return trimmed(text).empty();
-}
-
 std::string lowerAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out)

@@ -4,15 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/text_routines.h"
+
 namespace kestrix::users {
 
-// Characters as the administrator typed them (UTF-8 code points), which is
-// what the length limits count.
-std::size_t characterCount(std::string_view text);
-
-// Surrounding blanks removed (blanks, tabs and line breaks).
-std::string trimmed(std::string_view text);
-bool isBlank(std::string_view text);
 std::string lowerAscii(std::string_view text);
 
 // A directory as a rule or home directory keeps it: blanks removed and a

@@ -1,0 +1,212 @@
+#include "policies/logic/misc_settings.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/path_tests.h"
+#include "core/short_date.h"
+#include "core/sql_literal.h"
+#include "core/text_routines.h"
+#include "policies/logic/number_checks.h"
+
+namespace kestrix::policies {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+bool flag(const RecordSet& row, std::string_view column) {
+    return leadingNumber(row.text(column)) != 0;
+}
+
+// A number as its shortest decimal text: 1048576, 10.5.
+std::string decimalText(double value) {
+    if (std::isfinite(value) && std::floor(value) == value && std::fabs(value) < 9.007e15)
+        return std::to_string(static_cast<long long>(value));
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+// timeout, session_timeout and max_concurrent: -1 stands for no value and
+// shows as an empty box; NULL shows 0.
+std::string limitText(const RecordSet& row, std::string_view column) {
+    const auto value = row.field(column);
+    if (!value) return "0";
+    const long long whole = std::llround(leadingNumber(*value));
+    return whole == -1 ? std::string() : std::to_string(whole);
+}
+
+// A date box is ticked when it holds a date-like text; unticked, it is empty.
+void loadDate(const std::string& text, bool& ticked, std::string& box) {
+    ticked = characterCount(text) >= 3;
+    box = ticked ? text : std::string();
+}
+
+Message information(std::string text) {
+    return titledMessage(std::move(text), MessageIcon::Information, MessageButtons::OK);
+}
+
+Message exclamation(std::string text) {
+    return titledMessage(std::move(text), MessageIcon::Exclamation, MessageButtons::OK);
+}
+
+std::optional<MiscRefusal> lengthRefusal(const MiscSettings& s) {
+    struct Limit {
+        const std::string* text;
+        std::size_t limit;
+        const char* words;
+        MiscField field;
+    };
+    const Limit limits[] = {
+        {&s.loginMessageFile, 65000, "login message file", MiscField::LoginMessageFile},
+        {&s.idleTimeout, 8, "idle timeout", MiscField::IdleTimeout},
+        {&s.sessionTimeout, 8, "session timeout", MiscField::SessionTimeout},
+        {&s.allowOnly, 3, "allow only", MiscField::AllowOnly},
+        {&s.maxUsers, 4, "maximum users", MiscField::MaxUsers},
+        {&s.maxSpeed, 150, "maximum speed", MiscField::MaxSpeed},
+        {&s.expiryDate, 50, "Expiration date", MiscField::ExpiryDate},
+        {&s.disableDate, 50, "Disable on date", MiscField::DisableDate},
+    };
+    for (const Limit& limit : limits) {
+        if (characterCount(*limit.text) > limit.limit) {
+            return MiscRefusal{exclamation(std::string("The number of characters in the ") +
+                                           limit.words + " field " + kCrLf +
+                                           "exceeds the maximum number of characters allowed."),
+                               limit.field};
+        }
+    }
+    return std::nullopt;
+}
+
+// The values that stand unquoted in the UPDATE must be whole numbers (or
+// empty, which means no value); anything else would be written as SQL.
+std::optional<MiscRefusal> numberRefusal(const MiscSettings& s) {
+    struct Number {
+        std::string text;
+        bool mayBeEmpty;
+        const char* words;
+        MiscField field;
+    };
+    const Number numbers[] = {
+        {trimmed(s.idleTimeout), true, "idle timeout", MiscField::IdleTimeout},
+        {trimmed(s.sessionTimeout), true, "session timeout", MiscField::SessionTimeout},
+        {s.maxLogins ? trimmed(s.allowOnly) : "0", true, "allow only", MiscField::AllowOnly},
+        {trimmed(s.maxUsers), true, "maximum users", MiscField::MaxUsers},
+    };
+    for (const Number& n : numbers) {
+        if (!(n.text.empty() && n.mayBeEmpty) && !isWholeNumber(n.text))
+            return MiscRefusal{notANumber(n.words), n.field};
+    }
+    if (!isDecimalNumber(s.maxSpeed))
+        return MiscRefusal{notANumber("maximum speed"), MiscField::MaxSpeed};
+    return std::nullopt;
+}
+
+std::optional<MiscRefusal> dateOrderRefusal(const MiscSettings& s) {
+    if (trimmed(s.disableDate).empty() || trimmed(s.expiryDate).empty()) return std::nullopt;
+    const auto disableOn = parseShortDate(trimmed(s.disableDate));
+    const auto expires = parseShortDate(trimmed(s.expiryDate));
+    // Stored dates that no longer read as dates cannot be compared.
+    if (!expires) {
+        return MiscRefusal{information("The expiration date \"" + s.expiryDate +
+                                       "\" is not a date. Please choose the date again."),
+                           MiscField::ExpiryDate};
+    }
+    if (!disableOn) {
+        return MiscRefusal{information("The disable on date \"" + s.disableDate +
+                                       "\" is not a date. Please choose the date again."),
+                           MiscField::DisableDate};
+    }
+    if (*expires < *disableOn) {
+        return MiscRefusal{
+            information("The account expiration date should be after the date it is to be "
+                        "disabled."),
+            MiscField::None};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string miscSelect(const std::string& user) {
+    return "SELECT disable_user, rel_path, hide_hidden_files, always_login, one_login_per_ip, "
+           "max_logins_per_ip, speed_limit_value, timeout, session_timeout, max_concurrent, "
+           "login_msg_file, Expires, DisableOn FROM users WHERE username=" +
+           sqlText(user);
+}
+
+MiscSettings loadMiscSettings(const RecordSet& row) {
+    MiscSettings s;
+    s.disableAccount = flag(row, "disable_user");
+    s.relativePaths = flag(row, "rel_path");
+    s.hideHidden = flag(row, "hide_hidden_files");
+    s.alwaysLogin = flag(row, "always_login");
+    s.oneLogin = flag(row, "one_login_per_ip");
+    // Set after the other option: selecting one clears the other.
+    s.maxLogins = flag(row, "max_logins_per_ip");
+    if (s.maxLogins) s.oneLogin = false;
+    s.allowOnly = row.field("max_logins_per_ip").value_or("1");
+    const auto speed = row.field("speed_limit_value");
+    s.maxSpeed = speed ? decimalText(leadingNumber(*speed)) : "0";
+    s.idleTimeout = limitText(row, "timeout");
+    s.sessionTimeout = limitText(row, "session_timeout");
+    s.maxUsers = limitText(row, "max_concurrent");
+    s.loginMessageFile = row.text("login_msg_file");
+    loadDate(row.text("DisableOn"), s.disableOn, s.disableDate);
+    loadDate(row.text("Expires"), s.expires, s.expiryDate);
+    return s;
+}
+
+std::optional<MiscRefusal> checkMiscSettings(const MiscSettings& s) {
+    writeLog("check for path ");
+    if (auto refusal = lengthRefusal(s)) return refusal;
+    if (auto refusal = numberRefusal(s)) return refusal;
+    const bool fileIsUrl = getPathTests(s.loginMessageFile).isURL;
+    if (s.maxLogins && trimmed(s.allowOnly).empty()) {
+        return MiscRefusal{exclamation(std::string("To allow only certain number of logins per ") +
+                                       kCrLf + "IP address, you must specify that number."),
+                           MiscField::AllowOnly};
+    }
+    if (fileIsUrl) {
+        return MiscRefusal{exclamation(std::string("The path specified is not valid.") + kCrLf +
+                                       "Please check your path and try again."),
+                           MiscField::LoginMessageFile};
+    }
+    if (s.expires && trimmed(s.expiryDate).empty()) {
+        return MiscRefusal{
+            information("If expiration option is enabled you must select an expiration date."),
+            MiscField::None};
+    }
+    if (s.disableOn && trimmed(s.disableDate).empty()) {
+        return MiscRefusal{information("If disable on date option is enabled you must select a "
+                                       "date to disable the account on."),
+                           MiscField::None};
+    }
+    return dateOrderRefusal(s);
+}
+
+std::string miscUpdate(const MiscSettings& s, const std::string& user) {
+    const auto orNone = [](const std::string& text) {
+        const std::string value = trimmed(text);
+        return value.empty() ? std::string("-1") : value;
+    };
+    const bool withFile = !trimmed(s.loginMessageFile).empty();
+    std::string sql =
+        "update users set disable_user=" + std::to_string(s.disableAccount) +
+        ", rel_path=" + std::to_string(s.relativePaths) +
+        ", hide_hidden_files=" + std::to_string(s.hideHidden) +
+        ", always_login=" + std::to_string(s.alwaysLogin) +
+        ", one_login_per_ip=" + std::to_string(s.oneLogin) +
+        ", max_logins_per_ip=" + (s.maxLogins ? trimmed(s.allowOnly) : "0") +
+        ", speed_limit_value=" + sqlText(s.maxSpeed) + ", timeout=" + orNone(s.idleTimeout) +
+        ", session_timeout=" + orNone(s.sessionTimeout) + ", max_concurrent=" + orNone(s.maxUsers);
+    if (withFile) sql += ",login_msg_file=" + sqlText(s.loginMessageFile);
+    sql += ", expires=" + sqlText(s.expires ? s.expiryDate : "");
+    sql += ", disableon=" + sqlText(s.disableOn ? s.disableDate : "");
+    return sql + "  WHERE username=" + sqlText(user);
+}
+
+}  // namespace kestrix::policies

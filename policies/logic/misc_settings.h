@@ -1,0 +1,68 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "shell/message_boxes.h"
+
+namespace kestrix {
+class RecordSet;
+}
+
+namespace kestrix::policies {
+
+// The controls of the account settings dialog, as loaded and as OK reads
+// them. Option buttons: neither is selected when both columns are 0.
+struct MiscSettings {
+    bool disableAccount = false;   // chkDisableAccount
+    bool relativePaths = false;    // ChkShowRelPath
+    bool hideHidden = false;       // ChkHideHidden
+    bool alwaysLogin = false;      // ChkAlwaysLogin
+    bool oneLogin = false;         // optOneLogin
+    bool maxLogins = false;        // optMaxLogins
+    std::string allowOnly;         // TxtAllowOnly
+    std::string maxSpeed;          // txtMaxSpeed
+    std::string idleTimeout;       // txtIdleTimeOut
+    std::string sessionTimeout;    // txtSessionTimeout
+    std::string maxUsers;          // txtMaxUSer
+    std::string loginMessageFile;  // txtLoginMessageFile
+    bool disableOn = false;        // chkDisableOn
+    std::string disableDate;       // txtDisableDate
+    bool expires = false;          // chkExpires
+    std::string expiryDate;        // txtExpDate
+
+    bool operator==(const MiscSettings&) const = default;
+};
+
+// The columns the dialog shows, for one user.
+std::string miscSelect(const std::string& user);
+
+// A row of miscSelect as the controls show it. The two date boxes are
+// ticked when their text has 3 or more characters; an unticked one is empty.
+MiscSettings loadMiscSettings(const RecordSet& row);
+
+// The boxes OK checks, for the focus after a refusal.
+enum class MiscField {
+    None,
+    LoginMessageFile,
+    IdleTimeout,
+    SessionTimeout,
+    AllowOnly,
+    MaxUsers,
+    MaxSpeed,
+    ExpiryDate,
+    DisableDate,
+};
+
+struct MiscRefusal {
+    Message message;
+    MiscField focus = MiscField::None;
+};
+
+// OK's checks in their order; none when the settings may be written.
+std::optional<MiscRefusal> checkMiscSettings(const MiscSettings& settings);
+
+// The UPDATE of OK for the user the dialog loaded.
+std::string miscUpdate(const MiscSettings& settings, const std::string& user);
+
+}  // namespace kestrix::policies

@@ -1,0 +1,344 @@
+#include "policies/misc_setup_window.h"
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QIntValidator>
+#include <QTimer>
+
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/short_date.h"
+#include "core/text_routines.h"
+#include "policies/numeric_key_filter.h"
+#include "shell/qt_text.h"
+#include "shell/shell.h"
+#include "ui_misc_setup_window.h"
+
+namespace kestrix {
+
+using policies::Date;
+using policies::MiscField;
+using policies::MiscSettings;
+
+namespace {
+
+constexpr int kMainPage = 0;
+constexpr int kCalendarPage = 1;
+
+void warn(const Message& message) {
+    Shell::instance().ask(message);
+}
+
+}  // namespace
+
+MiscSetupWindow::MiscSetupWindow(UserDialogLinks links, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::MiscSetupWindow>()), links_(std::move(links)) {
+    ui_->setupUi(this);
+    ui_->stackFrames->setCurrentIndex(kMainPage);
+    writeLog("Calculate calendar grid measurements");
+    ui_->picMonth->measureCells();
+
+    for (std::size_t i = 0; i < policies::kMonthItems.size(); ++i)
+        ui_->cboMonth->addItem(QString::fromLatin1(policies::kMonthItems[i]), int(i + 1));
+    const int thisYear = static_cast<int>(today().year());
+    for (int year = thisYear; year <= thisYear + 100; ++year)
+        ui_->cboYear->addItem(QString::number(year));
+    // A date moved before this year is shown too; a year may be typed.
+    ui_->cboYear->setEditable(true);
+    ui_->cboYear->setInsertPolicy(QComboBox::NoInsert);
+    ui_->cboYear->setValidator(new QIntValidator(1, 9999, ui_->cboYear));
+
+    keyFilter_ = new NumericKeyFilter(this);
+    for (QLineEdit* box :
+         {ui_->TxtAllowOnly, ui_->txtMaxSpeed, ui_->txtIdleTimeOut, ui_->txtMaxUSer})
+        box->installEventFilter(keyFilter_);
+    ui_->txtDisableDate->installEventFilter(this);
+    ui_->txtExpDate->installEventFilter(this);
+
+    connect(ui_->chkDisableAccount, &QCheckBox::clicked, this,
+            &MiscSetupWindow::chkDisableAccount_Click);
+    connect(ui_->chkDisableOn, &QCheckBox::clicked, this, &MiscSetupWindow::chkDisableOn_Click);
+    connect(ui_->chkExpires, &QCheckBox::clicked, this, &MiscSetupWindow::chkExpires_Click);
+    connect(ui_->cmdDiableDDD, &QPushButton::clicked, this, &MiscSetupWindow::cmdDiableDDD_Click);
+    connect(ui_->cmdExpiresDDD, &QPushButton::clicked, this, &MiscSetupWindow::cmdExpiresDDD_Click);
+    connect(ui_->CmdLoginMessageFile, &QPushButton::clicked, this,
+            &MiscSetupWindow::CmdLoginMessageFile_Click);
+    connect(ui_->CmdOK, &QPushButton::clicked, this, &MiscSetupWindow::CmdOK_Click);
+    connect(ui_->CmdCancel, &QPushButton::clicked, this, &MiscSetupWindow::CmdCancel_Click);
+    // Help has no action.
+    connect(ui_->Command2, &QPushButton::clicked, this, &MiscSetupWindow::Command2_Click);
+    connect(ui_->Command1, &QPushButton::clicked, this, &MiscSetupWindow::Command1_Click);
+    connect(ui_->cboMonth, &QComboBox::activated, this, &MiscSetupWindow::cboMonth_Click);
+    connect(ui_->cboYear, &QComboBox::activated, this, &MiscSetupWindow::cboYear_Click);
+    connect(ui_->picMonth, &MonthGrid::dateChanged, this, &MiscSetupWindow::pickerDateChanged);
+    connect(ui_->picMonth, &MonthGrid::accepted, this, &MiscSetupWindow::acceptPickedDate);
+    connect(ui_->picMonth, &MonthGrid::enterPressed, this, [this] {
+        dateChosen_ = true;
+        closeHost();
+    });
+    connect(ui_->picMonth, &MonthGrid::escapePressed, this, &MiscSetupWindow::closeHost);
+    pickerDateChanged(ui_->picMonth->currentDate());
+}
+
+MiscSetupWindow::~MiscSetupWindow() = default;
+
+// ---- loading ----
+
+void MiscSetupWindow::popInfo(const std::string& user) {
+    Database db;
+    if (!openDatabase(db, 0)) return;
+    auto rows = db.query(policies::miscSelect(user));
+    if (!rows) {
+        reportStatementFailure(db.lastError());
+        return;
+    }
+    loadedUser_ = user;
+    for (; !rows->eof(); rows->moveNext())
+        show(policies::loadMiscSettings(*rows));
+    closeDatabase(db);
+}
+
+void MiscSetupWindow::show(const MiscSettings& s) {
+    ui_->chkDisableAccount->setChecked(s.disableAccount);
+    ui_->ChkShowRelPath->setChecked(s.relativePaths);
+    ui_->ChkHideHidden->setChecked(s.hideHidden);
+    ui_->ChkAlwaysLogin->setChecked(s.alwaysLogin);
+    // Neither option is selected when both columns are 0.
+    ui_->optOneLogin->setAutoExclusive(false);
+    ui_->optMaxLogins->setAutoExclusive(false);
+    ui_->optOneLogin->setChecked(s.oneLogin);
+    ui_->optMaxLogins->setChecked(s.maxLogins);
+    ui_->optOneLogin->setAutoExclusive(true);
+    ui_->optMaxLogins->setAutoExclusive(true);
+    ui_->txtMaxSpeed->setText(toQt(s.maxSpeed));
+    ui_->txtIdleTimeOut->setText(toQt(s.idleTimeout));
+    ui_->txtSessionTimeout->setText(toQt(s.sessionTimeout));
+    ui_->txtMaxUSer->setText(toQt(s.maxUsers));
+    ui_->txtLoginMessageFile->setText(toQt(s.loginMessageFile));
+    ui_->TxtAllowOnly->setText(toQt(s.allowOnly));
+    ui_->chkDisableOn->setEnabled(!s.disableAccount);
+    ui_->chkDisableOn->setChecked(s.disableOn);
+    ui_->txtDisableDate->setText(toQt(s.disableDate));
+    ui_->chkExpires->setChecked(s.expires);
+    ui_->txtExpDate->setText(toQt(s.expiryDate));
+    chkDisableOn_Click();
+    chkExpires_Click();
+}
+
+MiscSettings MiscSetupWindow::settings() const {
+    MiscSettings s;
+    s.disableAccount = ui_->chkDisableAccount->isChecked();
+    s.relativePaths = ui_->ChkShowRelPath->isChecked();
+    s.hideHidden = ui_->ChkHideHidden->isChecked();
+    s.alwaysLogin = ui_->ChkAlwaysLogin->isChecked();
+    s.oneLogin = ui_->optOneLogin->isChecked();
+    s.maxLogins = ui_->optMaxLogins->isChecked();
+    s.allowOnly = fromQt(ui_->TxtAllowOnly->text());
+    s.maxSpeed = fromQt(ui_->txtMaxSpeed->text());
+    s.idleTimeout = fromQt(ui_->txtIdleTimeOut->text());
+    s.sessionTimeout = fromQt(ui_->txtSessionTimeout->text());
+    s.maxUsers = fromQt(ui_->txtMaxUSer->text());
+    s.loginMessageFile = fromQt(ui_->txtLoginMessageFile->text());
+    s.disableOn = ui_->chkDisableOn->isChecked();
+    s.disableDate = fromQt(ui_->txtDisableDate->text());
+    s.expires = ui_->chkExpires->isChecked();
+    s.expiryDate = fromQt(ui_->txtExpDate->text());
+    return s;
+}
+
+// ---- control rules ----
+
+void MiscSetupWindow::chkDisableAccount_Click() {
+    const bool disabled = ui_->chkDisableAccount->isChecked();
+    ui_->chkDisableOn->setEnabled(!disabled);
+    if (disabled) ui_->txtDisableDate->clear();
+}
+
+void MiscSetupWindow::chkDisableOn_Click() {
+    const bool on = ui_->chkDisableOn->isChecked();
+    ui_->cmdDiableDDD->setEnabled(on);
+    ui_->txtDisableDate->setEnabled(on);
+    if (!on) ui_->txtDisableDate->clear();
+}
+
+void MiscSetupWindow::chkExpires_Click() {
+    const bool on = ui_->chkExpires->isChecked();
+    ui_->cmdExpiresDDD->setEnabled(on);
+    ui_->txtExpDate->setEnabled(on);
+    if (!on) ui_->txtExpDate->clear();
+}
+
+bool MiscSetupWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Dates are never typed: entering a date box opens the picker for it.
+    if (event->type() == QEvent::FocusIn &&
+        (watched == ui_->txtDisableDate || watched == ui_->txtExpDate)) {
+        const bool disable = watched == ui_->txtDisableDate;
+        QTimer::singleShot(0, this, [this, disable] {
+            (disable ? ui_->chkDisableOn : ui_->chkExpires)->setFocus(Qt::OtherFocusReason);
+            disable ? cmdDiableDDD_Click() : cmdExpiresDDD_Click();
+        });
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void MiscSetupWindow::CmdLoginMessageFile_Click() {
+    QWidget* owner = parentWidget() != nullptr ? parentWidget() : this;
+    const auto file = Shell::instance().chooseOpenFile(
+        owner, FileRequest{"Logon File", "Text Files (*.txt)", "logonfile.txt",
+                           fromQt(QCoreApplication::applicationDirPath())});
+    ui_->txtLoginMessageFile->setText(file ? toQt(trimmed(*file)) : QString());
+    raise();
+    activateWindow();
+}
+
+// ---- OK and Cancel ----
+
+QWidget* MiscSetupWindow::fieldWidget(MiscField field) const {
+    switch (field) {
+        case MiscField::LoginMessageFile:
+            return ui_->txtLoginMessageFile;
+        case MiscField::IdleTimeout:
+            return ui_->txtIdleTimeOut;
+        case MiscField::SessionTimeout:
+            return ui_->txtSessionTimeout;
+        case MiscField::AllowOnly:
+            return ui_->TxtAllowOnly;
+        case MiscField::MaxUsers:
+            return ui_->txtMaxUSer;
+        case MiscField::MaxSpeed:
+            return ui_->txtMaxSpeed;
+        case MiscField::ExpiryDate:
+            return ui_->chkExpires;
+        case MiscField::DisableDate:
+            return ui_->chkDisableOn;
+        case MiscField::None:
+            break;
+    }
+    return nullptr;
+}
+
+void MiscSetupWindow::CmdOK_Click() {
+    const MiscSettings s = settings();
+    if (const auto refusal = policies::checkMiscSettings(s)) {
+        warn(refusal->message);
+        if (QWidget* field = fieldWidget(refusal->focus)) field->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    writeLog("save data");
+    Database db;
+    if (!openDatabase(db, 0)) return;
+    long long changed = 0;
+    const bool written = db.execute(policies::miscUpdate(s, loadedUser_), &changed);
+    const std::string error = db.lastError();
+    closeDatabase(db);
+    if (!written) {
+        warn(
+            titledMessage("Saving the settings of user " + loadedUser_ + " failed:\r\n\r\n" + error,
+                          MessageIcon::Exclamation, MessageButtons::OK));
+        return;
+    }
+    if (changed == 0) {
+        warn(titledMessage(
+            "The user " + loadedUser_ + " no longer exists in the database. Nothing was saved.",
+            MessageIcon::Exclamation, MessageButtons::OK));
+        return;
+    }
+    targetField_ = nullptr;
+    hideWindow(this);
+    if (links_.userSaved) links_.userSaved(loadedUser_);
+}
+
+void MiscSetupWindow::CmdCancel_Click() {
+    hideWindow(this);
+}
+
+void MiscSetupWindow::reject() {
+    CmdCancel_Click();
+}
+
+// ---- the picker ----
+
+void MiscSetupWindow::cmdDiableDDD_Click() {
+    openPicker(ui_->txtDisableDate);
+}
+
+void MiscSetupWindow::cmdExpiresDDD_Click() {
+    openPicker(ui_->txtExpDate);
+}
+
+void MiscSetupWindow::openPicker(QLineEdit* target) {
+    targetField_ = target;
+    ui_->picMonth->setDate(today());
+    pickerDateChanged(ui_->picMonth->currentDate());
+    ui_->stackFrames->setCurrentIndex(kCalendarPage);
+    ui_->picMonth->setFocus(Qt::OtherFocusReason);
+}
+
+bool MiscSetupWindow::pickerInFront() const {
+    return ui_->stackFrames->currentIndex() == kCalendarPage;
+}
+
+void MiscSetupWindow::showMainFrame() {
+    ui_->stackFrames->setCurrentIndex(kMainPage);
+}
+
+void MiscSetupWindow::pickerDateChanged(Date date) {
+    ui_->lblMonth->setText(toQt(policies::monthCaption(date)));
+    ui_->cboMonth->setCurrentIndex(static_cast<int>(static_cast<unsigned>(date.month())) - 1);
+    ui_->cboYear->setCurrentText(QString::number(static_cast<int>(date.year())));
+}
+
+void MiscSetupWindow::cboMonth_Click(int index) {
+    const Date current = ui_->picMonth->currentDate();
+    ui_->picMonth->setDate(policies::assembleDate(static_cast<int>(current.year()),
+                                                  ui_->cboMonth->itemData(index).toUInt(),
+                                                  static_cast<unsigned>(current.day())));
+}
+
+void MiscSetupWindow::cboYear_Click(int) {
+    const Date current = ui_->picMonth->currentDate();
+    const int year =
+        static_cast<int>(std::lround(leadingNumber(fromQt(ui_->cboYear->currentText()))));
+    if (year < 1 || year > 9999) return;
+    ui_->picMonth->setDate(policies::assembleDate(year, static_cast<unsigned>(current.month()),
+                                                  static_cast<unsigned>(current.day())));
+}
+
+void MiscSetupWindow::Command2_Click() {
+    acceptPickedDate();
+}
+
+void MiscSetupWindow::acceptPickedDate() {
+    dateChosen_ = true;
+    // With no target (OK pressed while the picker was in front) nothing is
+    // written; the settings come back to the front.
+    if (targetField_ != nullptr)
+        targetField_->setText(toQt(formatShortDate(ui_->picMonth->currentDate())));
+    showMainFrame();
+}
+
+void MiscSetupWindow::Command1_Click() {
+    showMainFrame();
+}
+
+void MiscSetupWindow::closeHost() {
+    if (isVisible()) hideWindow(this);
+    emit closedForGood();
+}
+
+bool MiscSetupWindow::getDate(Date& date, const QString& title) {
+    writeLog("Store user-specified date");
+    ui_->picMonth->setDate(date);
+    pickerDateChanged(ui_->picMonth->currentDate());
+    writeLog("Use caller-specified caption if any");
+    if (!title.isEmpty()) setWindowTitle(title);
+    writeLog("Display this form");
+    ui_->stackFrames->setCurrentIndex(kCalendarPage);
+    showWindow(this, 1);
+    writeLog("Return selected date");
+    if (dateChosen_) date = ui_->picMonth->currentDate();
+    writeLog("Return value indicates if date was selected");
+    return dateChosen_;
+}
+
+}  // namespace kestrix

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "core/database.h"
+#include "policies/logic/misc_settings.h"
+#include "policies/logic/month_calendar.h"
+#include "tests/support/scratch.h"
+
+namespace kestrix::policies {
+namespace {
+
+using namespace std::chrono;
+
+class MiscSettingsTest : public ::testing::TestWithParam<Engine> {
+  protected:
+    void SetUp() override {
+        std::setlocale(LC_TIME, "C");
+        scratch_ = test::makeScratchDatabase(GetParam());
+        ASSERT_TRUE(db_.open(scratch_->connectionString())) << db_.lastError();
+    }
+    void exec(const std::string& sql) { ASSERT_TRUE(db_.execute(sql)) << db_.lastError(); }
+    MiscSettings load(const std::string& user) {
+        auto rows = db_.query(miscSelect(user));
+        EXPECT_TRUE(rows && !rows->eof()) << db_.lastError();
+        return rows && !rows->eof() ? loadMiscSettings(*rows) : MiscSettings{};
+    }
+
+    std::unique_ptr<test::ScratchDatabase> scratch_;
+    Database db_;
+};
+
+// NULL columns, -1 for "no value", both options set, a short stored date;
+// then what OK writes reads back as what was shown.
+TEST_P(MiscSettingsTest, LoadsEncodingsAndWritesThemBack) {
+    // As New User stores it: one login per address and one session allowed.
+    exec(
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('o''brien', '/srv/ftp', 1, 1)");
+    MiscSettings fresh;
+    fresh.maxLogins = true;
+    fresh.allowOnly = fresh.maxUsers = "1";
+    fresh.maxSpeed = fresh.idleTimeout = fresh.sessionTimeout = "0";  // NULL shows 0
+    EXPECT_EQ(load("o'brien"), fresh);
+
+    exec(
+        "UPDATE users SET disable_user=1, hide_hidden_files=2, one_login_per_ip=1, "
+        "max_logins_per_ip=5, speed_limit_value='10.50kb', timeout=-1, session_timeout=30, "
+        "max_concurrent=-1, login_msg_file='/srv/msg.txt', Expires='0', "
+        "DisableOn='12/31/2026' WHERE username='o''brien'");
+    MiscSettings s = load("o'brien");
+    EXPECT_TRUE(s.disableAccount && s.hideHidden && !s.relativePaths);
+    EXPECT_TRUE(s.maxLogins);
+    EXPECT_FALSE(s.oneLogin);  // selecting "Allow only" cleared the other option
+    EXPECT_EQ(s.allowOnly, "5");
+    EXPECT_EQ(s.maxSpeed, "10.5");
+    EXPECT_EQ(s.idleTimeout, "");
+    EXPECT_EQ(s.sessionTimeout, "30");
+    EXPECT_EQ(s.maxUsers, "");
+    EXPECT_FALSE(s.expires);
+    EXPECT_EQ(s.expiryDate, "");
+    EXPECT_TRUE(s.disableOn);
+    EXPECT_EQ(s.disableDate, "12/31/2026");
+
+    s.expires = true;
+    s.expiryDate = "01/01/2027";
+    s.idleTimeout = " 5 ";
+    ASSERT_FALSE(checkMiscSettings(s));
+    long long changed = 0;
+    ASSERT_TRUE(db_.execute(miscUpdate(s, "o'brien"), &changed)) << db_.lastError();
+    EXPECT_EQ(changed, 1);
+    MiscSettings back = load("o'brien");
+    s.idleTimeout = "5";
+    s.hideHidden = true;
+    EXPECT_EQ(back, s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, MiscSettingsTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+
+MiscSettings valid() {
+    MiscSettings s;
+    s.maxLogins = true;
+    s.allowOnly = "2";
+    s.maxSpeed = "0";
+    s.idleTimeout = "5";
+    s.maxUsers = "2";
+    return s;
+}
+
+TEST(MiscUpdateTest, BothFormsPieceByPiece) {
+    MiscSettings s = valid();
+    s.relativePaths = true;
+    s.maxSpeed = "1'0";
+    s.expires = true;
+    s.expiryDate = "01/02/2027";
+    s.disableDate = "ignored while unticked";
+    EXPECT_EQ(miscUpdate(s, "o'brien"),
+              "update users set disable_user=0, rel_path=1, hide_hidden_files=0, always_login=0, "
+              "one_login_per_ip=0, max_logins_per_ip=2, speed_limit_value='1''0', timeout=5, "
+              "session_timeout=-1, max_concurrent=2, expires='01/02/2027', disableon=''  WHERE "
+              "username='o''brien'");
+    s.loginMessageFile = "/srv/it's.txt";
+    s.maxLogins = false;
+    s.oneLogin = true;
+    EXPECT_EQ(miscUpdate(s, "bob"),
+              "update users set disable_user=0, rel_path=1, hide_hidden_files=0, always_login=0, "
+              "one_login_per_ip=1, max_logins_per_ip=0, speed_limit_value='1''0', timeout=5, "
+              "session_timeout=-1, max_concurrent=2,login_msg_file='/srv/it''s.txt', "
+              "expires='01/02/2027', disableon=''  WHERE username='bob'");
+}
+
+TEST(MiscChecksTest, RefusalsComeInTheirOrder) {
+    const auto refusal = [](MiscSettings s) {
+        const auto r = checkMiscSettings(s);
+        return r ? r->message.text : std::string("passes");
+    };
+    MiscSettings s = valid();
+    EXPECT_EQ(refusal(s), "passes");
+
+    // Lengths first, in the table's order: the first offending field wins.
+    s.maxUsers = "12345";
+    s.idleTimeout = "123456789";
+    EXPECT_EQ(refusal(s),
+              "The number of characters in the idle timeout field \r\nexceeds the maximum "
+              "number of characters allowed.");
+    s.idleTimeout = "5";
+    EXPECT_EQ(checkMiscSettings(s)->focus, MiscField::MaxUsers);
+
+    // Within the limits, what is not a number never reaches the statement.
+    s = valid();
+    for (const char* pasted : {"0--", "1/2", "1.2", "5;"}) {
+        s.idleTimeout = pasted;
+        const auto r = checkMiscSettings(s);
+        ASSERT_TRUE(r) << pasted;
+        EXPECT_EQ(r->message.text, "The value in the idle timeout field must be a number.");
+        EXPECT_EQ(r->focus, MiscField::IdleTimeout);
+    }
+    s = valid();
+    s.maxSpeed = "1.2.3";
+    EXPECT_EQ(refusal(s), "The value in the maximum speed field must be a number.");
+
+    // "Allow only" left blank is refused before any date check.
+    s = valid();
+    s.allowOnly = "  ";
+    s.expires = true;
+    EXPECT_EQ(refusal(s),
+              "To allow only certain number of logins per \r\nIP address, you must specify that "
+              "number.");
+    s = valid();
+    s.loginMessageFile = "http://example.org/motd.txt";
+    EXPECT_EQ(refusal(s),
+              "The path specified is not valid.\r\nPlease check your path and try again.");
+    s = valid();
+    s.expires = true;
+    EXPECT_EQ(refusal(s), "If expiration option is enabled you must select an expiration date.");
+    s.expires = false;
+    s.disableOn = true;
+    EXPECT_EQ(refusal(s),
+              "If disable on date option is enabled you must select a date to disable the "
+              "account on.");
+}
+
+// Dates compare as calendar dates across a year end, in the machine's short
+// form and in the ISO form that is always read.
+TEST(MiscChecksTest, ExpiryMayNotComeBeforeTheDisableDate) {
+    std::setlocale(LC_TIME, "C");
+    const std::string tooEarly =
+        "The account expiration date should be after the date it is to be disabled.";
+    const auto order = [](const char* disableOn, const char* expires) {
+        MiscSettings s = valid();
+        s.disableOn = s.expires = true;
+        s.disableDate = disableOn;
+        s.expiryDate = expires;
+        const auto r = checkMiscSettings(s);
+        return r ? r->message.text : std::string("passes");
+    };
+    EXPECT_EQ(order("12/31/2026", "01/01/2027"), "passes");  // a text compare would refuse
+    EXPECT_EQ(order("01/01/2027", "12/31/2026"), tooEarly);
+    EXPECT_EQ(order("2026-12-31", "2027-01-01"), "passes");
+    EXPECT_EQ(order("2027-01-01", "2026-12-31"), tooEarly);
+    EXPECT_EQ(order("01/01/2027", "01/01/2027"), "passes");
+    EXPECT_NE(order("01/01/2027", "not a date").find("is not a date"), std::string::npos);
+}
+
+TEST(MonthCalendarTest, GridMappingAndCalendarArithmetic) {
+    const year_month_day feb2026{year{2026}, month{2}, day{1}};  // a Sunday
+    EXPECT_EQ(firstWeekday(feb2026), 1);
+    EXPECT_EQ(cellOf(feb2026).column, 0);
+    EXPECT_EQ(cellOf(feb2026).row, 0);
+    const year_month_day aug31{year{2026}, month{8}, day{31}};  // the month starts on a Saturday
+    EXPECT_EQ(firstWeekday(aug31), 7);
+    EXPECT_EQ(cellOf(aug31).column, 1);
+    EXPECT_EQ(cellOf(aug31).row, 5);
+    EXPECT_EQ(dayInCell(aug31, 6, 0), 1u);
+    EXPECT_FALSE(dayInCell(aug31, 5, 0));  // before day 1
+    EXPECT_FALSE(dayInCell(aug31, 2, 5));  // after the last day
+
+    const year_month_day jan31{year{2027}, month{1}, day{31}};
+    EXPECT_EQ(addMonths(jan31, 1), (year_month_day{year{2027}, month{2}, day{28}}));
+    EXPECT_EQ(addMonths(year_month_day{year{2028}, month{1}, day{31}}, 1),
+              (year_month_day{year{2028}, month{2}, day{29}}));
+    EXPECT_EQ(addDays(jan31, 1), (year_month_day{year{2027}, month{2}, day{1}}));
+    EXPECT_EQ(assembleDate(2027, 2, 31), (year_month_day{year{2027}, month{3}, day{3}}));
+    EXPECT_EQ(assembleDate(2028, 2, 31), (year_month_day{year{2028}, month{3}, day{2}}));
+    EXPECT_EQ(assembleDate(2027, 4, 31), (year_month_day{year{2027}, month{5}, day{1}}));
+    EXPECT_EQ(assembleDate(2027, 2, 29), (year_month_day{year{2027}, month{3}, day{1}}));
+    EXPECT_STREQ(kMonthItems[1], "Febuary");
+}
+
+}  // namespace
+}  // namespace kestrix::policies
