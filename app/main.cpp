@@ -5,6 +5,7 @@
 
 #include "app/main_window.h"
 #include "app/program.h"
+#include "app/standard_commands.h"
 #include "app/termination_signal.h"
 #include "core/activity_log.h"
 #include "shell/shell.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
 
     kestrix::ProgramOptions options;
     options.programDirectory = QCoreApplication::applicationDirPath().toStdString();
+    options.commands = kestrix::standardCommands();
     kestrix::Program program(options);
     kestrix::onTerminationSignal(&app, [&program] {
         if (kestrix::MainWindow* main = program.loadedMainWindow())

@@ -125,6 +125,7 @@ void MainWindow::formLoad() {
     loadSettings(links_.configureWindow);
     writeLog("populate data from database into this form");
     run(links_.commands.applyAccountDates);
+    // Empty in the program: stored paths keep their case on this platform.
     run(links_.commands.lowerCasePaths);
     users_->popMain();
     // popMain has already selected the first entry of a non-empty list.

@@ -26,10 +26,18 @@ class [[nodiscard]] WriteResult {
     std::string error_;
 };
 
+struct FileOwner {
+    uid_t user;
+    gid_t group;
+};
+
 // Replaces the file's content atomically (temporary file in the same folder,
 // flush, rename), so a reader in another process sees the old or the new
 // bytes, never a mix. The folder must exist.
 [[nodiscard]] WriteResult replaceFile(const std::filesystem::path& target, std::string_view bytes,
-                                      mode_t mode);
+                                      mode_t mode, const FileOwner* owner = nullptr);
+
+// The same for a file that exists, keeping its permissions and owner.
+[[nodiscard]] WriteResult rewriteFile(const std::filesystem::path& target, std::string_view bytes);
 
 }  // namespace kestrix

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "app/program_commands.h"
+
+namespace kestrix {
+
+// The commands of the program as it runs for real (tests leave them out).
+ProgramCommands standardCommands();
+
+}  // namespace kestrix
