@@ -49,6 +49,19 @@ void EventRecord::setDataText(std::string_view text) {
     event_.data[fitting.size()] = '\0';
 }
 
+bool EventRecord::setUserName(std::string_view name) {
+    if (name.size() >= sizeof event_.userName) return false;
+    std::memcpy(event_.userName, name.data(), name.size());
+    std::memset(event_.userName + name.size(), 0, sizeof event_.userName - name.size());
+    return true;
+}
+
+bool EventRecord::setDataTextWhole(std::string_view text) {
+    if (text.size() >= sizeof event_.data) return false;
+    setDataText(text);
+    return true;
+}
+
 void EventRecord::setDataNumber(long long value) {
     setDataText(std::to_string(value));
 }

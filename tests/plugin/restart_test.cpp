@@ -114,7 +114,7 @@ TEST_F(ServerRestart, WhileTheServerIsDownLoginsAreRefusedThenItIsTriedEveryFive
     };
     auto limit = [&] {
         ClientEvent event = makeEvent(code::kMaxConcurrent, "bob");
-        dispatcher.handle(&event);
+        EXPECT_EQ(dispatcher.handle(&event), 1);
         return fieldText(event.data);
     };
     EXPECT_EQ(login(), 1);
