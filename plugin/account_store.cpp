@@ -43,7 +43,10 @@ struct QueryDefinition {
 };
 
 constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
-    {"select username,password from users where username=:u", 2, true},
+    // The collation of the column takes "Dup" and "dup" for one name; of
+    // the rows it finds, the login and the password change both take the
+    // first by the exact name, whatever order the rows lie in.
+    {"select username,password from users where username=:u order by username collate ", 2, true},
     {"select ip from blocked_ips", 1, false},
     {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true},
     {"select ip from log_ips", 1, false},
@@ -55,6 +58,11 @@ constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
     {"select filename,file_rights from file_rights where username=:u", 2, true},
     {"select filename from ratio_free_files where username=:u or username='*'", 1, true},
 }};
+
+// The collation that compares names byte for byte.
+const char* exactCollation(Engine engine) {
+    return engine == Engine::PostgreSQL ? "\"C\"" : "binary";
+}
 
 // A number as decimal text, independent of the process locale.
 std::string decimalText(double value) {
@@ -115,21 +123,22 @@ struct AccountStore::Statements {
         auto& slot = queries[static_cast<std::size_t>(which)];
         if (!slot) {
             const QueryDefinition& definition = kQueries[static_cast<std::size_t>(which)];
-            slot = std::make_unique<PreparedQuery>(session, engine, definition.sql,
-                                                   definition.columns, definition.hasParameter);
+            std::string sql = definition.sql;
+            if (which == kLogin) sql += exactCollation(engine);
+            slot = std::make_unique<PreparedQuery>(session, engine, sql, definition.columns,
+                                                   definition.hasParameter);
         }
         return *slot;
     }
 
     PreparedUpdate& passwordUpdate() {
         if (!password) {
-            // The user name compared exactly: the collation of the column
-            // takes "Dup" and "dup" for one name, and they are two accounts.
-            const char* sql = engine == Engine::PostgreSQL
-                                  ? "update users set password=:p where username=:u collate \"C\""
-                                  : "update users set password=:p where username=:u collate binary";
-            password = std::make_unique<PreparedUpdate>(session, sql, soci::use(newPassword),
-                                                        soci::use(user));
+            // The user name compared exactly: "Dup" and "dup" are two accounts.
+            password = std::make_unique<PreparedUpdate>(
+                session,
+                std::string("update users set password=:p where username=:u collate ") +
+                    exactCollation(engine),
+                soci::use(newPassword), soci::use(user));
         }
         return *password;
     }
