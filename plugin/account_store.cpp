@@ -4,8 +4,6 @@
 
 #include <array>
 #include <charconv>
-#include <mutex>
-#include <stdexcept>
 
 #include "plugin/prepared_query.h"
 
@@ -71,11 +69,6 @@ std::string decimalText(double value) {
     return std::string(buffer, result.ptr);
 }
 
-// The plug-in's SQLite writers take turns here rather than in SQLite's
-// busy wait, which polls in growing sleeps and lets a writer lose its turn
-// again and again to others of the same process until its time is up.
-std::timed_mutex sqliteWriter;
-
 // Runs one write. On SQLite the write lock is taken first: a connection
 // that read before asking for it could meet another writer waiting for its
 // read to end, and SQLite ends that deadlock by failing at once rather than
@@ -83,9 +76,6 @@ std::timed_mutex sqliteWriter;
 template <class Run>
 long long writeOnce(soci::session& session, Engine engine, Run&& run) {
     if (engine != Engine::SQLite) return run();
-    std::unique_lock<std::timed_mutex> turn(sqliteWriter, std::defer_lock);
-    if (!turn.try_lock_for(std::chrono::seconds(AccountStore::kTimeLimits.busySeconds)))
-        throw std::runtime_error("the plug-in's other writers took too long");
     session << "begin immediate";
     try {
         const long long changed = run();
@@ -298,43 +288,30 @@ std::optional<std::string> AccountStore::signFile(bool signOn, std::string_view 
     return value;
 }
 
-std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view user) {
-    std::optional<LoginRow> row;
+template <class Row>
+std::optional<Row> AccountStore::firstRow(int which, std::string_view user) {
+    std::optional<Row> row;
     attempt([&](Statements& s) {
         row.reset();
-        PreparedQuery& query = s.query(kLogin);
+        PreparedQuery& query = s.query(which);
         query.run(user, [&] {
-            row = LoginRow{query.column(0), query.column(1)};
+            row = Row{query.column(0), query.column(1)};
             return false;
         });
     });
     return row;
+}
+
+std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view user) {
+    return firstRow<LoginRow>(kLogin, user);
 }
 
 std::optional<AccountStore::HomeRow> AccountStore::homeRow(std::string_view user) {
-    std::optional<HomeRow> row;
-    attempt([&](Statements& s) {
-        row.reset();
-        PreparedQuery& query = s.query(kHome);
-        query.run(user, [&] {
-            row = HomeRow{query.column(0), query.column(1)};
-            return false;
-        });
-    });
-    return row;
+    return firstRow<HomeRow>(kHome, user);
 }
 
 std::optional<AccountStore::QuotaRow> AccountStore::quotaRow(std::string_view user) {
-    std::optional<QuotaRow> row;
-    attempt([&](Statements& s) {
-        row.reset();
-        PreparedQuery& query = s.query(kQuotaPair);
-        query.run(user, [&] {
-            row = QuotaRow{query.column(0), query.column(1)};
-            return false;
-        });
-    });
-    return row;
+    return firstRow<QuotaRow>(kQuotaPair, user);
 }
 
 template <class Row, class MakeRow>

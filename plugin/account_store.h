@@ -129,6 +129,9 @@ class AccountStore {
     bool attempt(Op&& op);
     template <class Op>
     Outcome runOnce(Op& op);
+    // The first row of a two-column read of one user.
+    template <class Row>
+    std::optional<Row> firstRow(int query, std::string_view user);
     template <class Row, class MakeRow>
     ReadList<Row> readList(int query, std::string_view parameter, MakeRow&& makeRow);
 

@@ -3,13 +3,15 @@
 namespace kestrix::plugin {
 
 void StorePool::start(std::string connectionString) {
+    const ParsedConnection parsed = parseConnectionString(connectionString);
     std::lock_guard<std::mutex> lock(mutex_);
+    capacity_ = parsed.target && parsed.target->engine == Engine::SQLite ? 1 : kMaxStores;
     connectionString_ = std::move(connectionString);
 }
 
 StorePool::Lease StorePool::acquire() {
     std::unique_lock<std::mutex> lock(mutex_);
-    released_.wait(lock, [this] { return !idle_.empty() || stores_.size() < kMaxStores; });
+    released_.wait(lock, [this] { return !idle_.empty() || stores_.size() < capacity_; });
     if (!idle_.empty()) {
         AccountStore* store = idle_.back();
         idle_.pop_back();

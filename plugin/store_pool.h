@@ -15,7 +15,9 @@ namespace kestrix::plugin {
 // A few account stores, each with its own connection, lent to one event at
 // a time: events on different threads of the server never wait behind one
 // another's database round trips, and the server's thread count does not
-// decide how many connections the database sees.
+// decide how many connections the database sees. A SQLite file has no round
+// trips, and its writers take turns anyway: there one store serves all,
+// since several connections to one file only add lock waits and failures.
 class StorePool {
   public:
     static constexpr std::size_t kMaxStores = 8;
@@ -40,7 +42,7 @@ class StorePool {
 
     // The store used last that is free (so a quiet server keeps one
     // connection busy rather than many), a new one while there are fewer
-    // than kMaxStores, or else the first one given back.
+    // than its capacity, or else the first one given back.
     [[nodiscard]] Lease acquire();
 
   private:
@@ -50,6 +52,7 @@ class StorePool {
     // Outlives the stores, whose round trips it watches.
     DeadlineWatch watch_;
     std::string connectionString_;
+    std::size_t capacity_ = kMaxStores;
     std::mutex mutex_;
     std::condition_variable released_;
     std::vector<std::unique_ptr<AccountStore>> stores_;
