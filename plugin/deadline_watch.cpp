@@ -58,6 +58,7 @@ void DeadlineWatch::run() {
                 next = std::min(next, deadline.when);
             }
         }
+        wakesAt_ = next;
         if (next == std::chrono::steady_clock::time_point::max()) {
             wake_.wait(lock);
         } else {

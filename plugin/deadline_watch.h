@@ -51,6 +51,10 @@ class DeadlineWatch {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::list<Deadline> deadlines_;
+    // When the watching thread wakes next on its own; it is woken only for
+    // an earlier deadline, so a steady stream of round trips costs it no
+    // wake-up each.
+    std::chrono::steady_clock::time_point wakesAt_ = std::chrono::steady_clock::time_point::max();
     std::thread thread_;
     bool stopping_ = false;
 };
