@@ -185,10 +185,11 @@ void EventAnswers::maintenanceAnswer(EventRecord& record) {
 }
 
 // A home directory that does not fit the data text is refused: cut short,
-// it would name another directory.
+// it would name another directory. So is a relative one, which the server
+// would take from its own working directory.
 void EventAnswers::homeDirectory(EventRecord& record) {
     const auto home = checks_.homeDirectory(record.userName());
-    record.setFlag(home && record.setDataTextWhole(*home));
+    record.setFlag(home && home->starts_with('/') && record.setDataTextWhole(*home));
 }
 
 void EventAnswers::passwordCheck(EventRecord& record) {

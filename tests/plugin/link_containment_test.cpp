@@ -87,6 +87,7 @@ TEST_P(LinkContainment, RulesOutsideTheHomeHoldThroughALinkAndRelativePathsMatch
     EXPECT_EQ(send(code::kListDirectory, "bob", "inside").flag(), 0);
     EXPECT_EQ(send(code::kFileWrite, "bob", "inside/new.txt").flag(), 0);
     exec(db_, "update users set homedir='bob' where username='bobby'");
+    EXPECT_EQ(send(code::kHomeDirectory, "bobby").flag(), 0);
     exec(db_,
          "insert into dir_rights (username, directory, dir_rights, inherit_subdirs) values "
          "('bobby', 'inside', 'RL', 1)");
