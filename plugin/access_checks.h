@@ -15,14 +15,14 @@ class AccessChecks {
 
     // The user's home directory; no value when the user is missing, has
     // none, or is disabled.
-    std::optional<std::string> homeDirectory(std::string_view user);
+    [[nodiscard]] std::optional<std::string> homeDirectory(std::string_view user);
 
     // May the user act on the directory (letters L, D, C)?
-    bool directoryCheck(std::string_view user, std::string_view path, char letter);
+    [[nodiscard]] bool directoryCheck(std::string_view user, std::string_view path, char letter);
     // May the user act on the file (letters R, W, A, D)?
-    bool fileCheck(std::string_view user, std::string_view path, char letter);
+    [[nodiscard]] bool fileCheck(std::string_view user, std::string_view path, char letter);
     // Is the file free of the user's ratio?
-    bool ratioFree(std::string_view user, std::string_view path);
+    [[nodiscard]] bool ratioFree(std::string_view user, std::string_view path);
 
   private:
     bool directoryCheckFrom(const std::string& home, std::string_view user, std::string_view path,

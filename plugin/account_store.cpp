@@ -20,6 +20,7 @@ constexpr std::array<const char*, kUserColumnCount> kUserColumnNames = {
 };
 
 enum Query {
+    kLogin,
     kBlockedIps,
     kBlockedIpsByUser,
     kLogIps,
@@ -40,6 +41,10 @@ struct QueryDefinition {
 };
 
 constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
+    // The collation of the column takes "Dup" and "dup" for one name; of
+    // the rows it finds, the login and the password change both take the
+    // first by the exact name, whatever order the rows lie in.
+    {"select username,password from users where username=:u order by username collate ", 2, true},
     {"select ip from blocked_ips", 1, false},
     {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true},
     {"select ip from log_ips", 1, false},
@@ -52,11 +57,38 @@ constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
     {"select filename from ratio_free_files where username=:u or username='*'", 1, true},
 }};
 
+// The collation that compares names byte for byte.
+const char* exactCollation(Engine engine) {
+    return engine == Engine::PostgreSQL ? "\"C\"" : "binary";
+}
+
 // A number as decimal text, independent of the process locale.
 std::string decimalText(double value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
+}
+
+// Runs one write. On SQLite the write lock is taken first: a connection
+// that read before asking for it could meet another writer waiting for its
+// read to end, and SQLite ends that deadlock by failing at once rather than
+// waiting its busy time.
+template <class Run>
+long long writeOnce(soci::session& session, Engine engine, Run&& run) {
+    if (engine != Engine::SQLite) return run();
+    session << "begin immediate";
+    try {
+        const long long changed = run();
+        session << "commit";
+        return changed;
+    } catch (...) {
+        try {
+            session << "rollback";
+        } catch (const std::exception&) {
+            // No transaction left to end.
+        }
+        throw;
+    }
 }
 
 }  // namespace
@@ -81,17 +113,22 @@ struct AccountStore::Statements {
         auto& slot = queries[static_cast<std::size_t>(which)];
         if (!slot) {
             const QueryDefinition& definition = kQueries[static_cast<std::size_t>(which)];
-            slot = std::make_unique<PreparedQuery>(session, engine, definition.sql,
-                                                   definition.columns, definition.hasParameter);
+            std::string sql = definition.sql;
+            if (which == kLogin) sql += exactCollation(engine);
+            slot = std::make_unique<PreparedQuery>(session, engine, sql, definition.columns,
+                                                   definition.hasParameter);
         }
         return *slot;
     }
 
     PreparedUpdate& passwordUpdate() {
         if (!password) {
+            // The user name compared exactly: "Dup" and "dup" are two accounts.
             password = std::make_unique<PreparedUpdate>(
-                session, "update users set password=:p where username=:u", soci::use(newPassword),
-                soci::use(user));
+                session,
+                std::string("update users set password=:p where username=:u collate ") +
+                    exactCollation(engine),
+                soci::use(newPassword), soci::use(user));
         }
         return *password;
     }
@@ -113,7 +150,8 @@ struct AccountStore::Statements {
         if (!quota) {
             quota = std::make_unique<PreparedUpdate>(
                 session,
-                "update users set quota_current=:v where username=:u and quota_current=:old",
+                "update users set quota_current=:v where username=:u and "
+                "coalesce(quota_current,-1)=:old",
                 soci::use(quotaValue), soci::use(user), soci::use(quotaExpected));
         }
         return *quota;
@@ -135,7 +173,8 @@ struct AccountStore::Statements {
     std::unique_ptr<PreparedUpdate> quota;
 };
 
-AccountStore::AccountStore(Clock clock) : clock_(std::move(clock)) {}
+AccountStore::AccountStore(Clock clock, DeadlineWatch& watch)
+    : clock_(std::move(clock)), watch_(watch) {}
 
 AccountStore::~AccountStore() {
     close();
@@ -156,7 +195,7 @@ bool AccountStore::ready() {
 bool AccountStore::open() {
     close();
     lastAttempt_ = clock_();
-    if (!db_.open(connectionString_)) return false;
+    if (!db_.open(connectionString_, kTimeLimits)) return false;
     statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
     return true;
 }
@@ -177,23 +216,52 @@ bool AccountStore::connectionBroken() const {
 }
 
 template <class Op>
-bool AccountStore::attempt(Op&& op) {
-    if (!ready()) return false;
+AccountStore::Outcome AccountStore::runOnce(Op& op) {
+    std::optional<DeadlineWatch::Armed> watched;
+    if (db_.engine() == Engine::PostgreSQL) {
+        auto* backend = static_cast<soci::postgresql_session_backend*>(db_.session().get_backend());
+        if (backend != nullptr && backend->conn_ != nullptr)
+            watched.emplace(watch_, PQsocket(backend->conn_), kRoundTripLimit);
+    }
     try {
         op(*statements_);
-        return true;
+        if (watched) (void)watched->disarm();
+        return Outcome::Ran;
+    } catch (const UnsendableText&) {
+        // Never sent, so nothing of the statement is left half done.
+        return Outcome::Failed;
     } catch (const std::exception&) {
-        if (!connectionBroken()) return false;
+        if (watched && watched->disarm()) return Outcome::Stalled;
+        if (connectionBroken()) return Outcome::Broken;
+    }
+    // SOCI's PostgreSQL backend frees a parameter's buffer only after a
+    // statement that succeeded, and allocates a fresh one at the next run:
+    // each failed run would leak one. A statement dropped frees it.
+    statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
+    return Outcome::Failed;
+}
+
+template <class Op>
+bool AccountStore::attempt(Op&& op) {
+    if (!ready()) return false;
+    switch (runOnce(op)) {
+        case Outcome::Ran:
+            return true;
+        case Outcome::Failed:
+            return false;
+        case Outcome::Stalled:
+            // The server stopped answering: no second wait now; the
+            // connection is tried again after the retry interval.
+            close();
+            lastAttempt_ = clock_();
+            return false;
+        case Outcome::Broken:
+            break;
     }
     // The connection broke (the server restarted): one fresh connection,
     // one more try.
     if (!open()) return false;
-    try {
-        op(*statements_);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    return runOnce(op) == Outcome::Ran;
 }
 
 std::optional<std::string> AccountStore::userValue(UserColumn column, std::string_view user) {
@@ -220,30 +288,30 @@ std::optional<std::string> AccountStore::signFile(bool signOn, std::string_view 
     return value;
 }
 
-std::optional<AccountStore::HomeRow> AccountStore::homeRow(std::string_view user) {
-    std::optional<HomeRow> row;
+template <class Row>
+std::optional<Row> AccountStore::firstRow(int which, std::string_view user) {
+    std::optional<Row> row;
     attempt([&](Statements& s) {
         row.reset();
-        PreparedQuery& query = s.query(kHome);
+        PreparedQuery& query = s.query(which);
         query.run(user, [&] {
-            row = HomeRow{query.column(0), query.column(1)};
+            row = Row{query.column(0), query.column(1)};
             return false;
         });
     });
     return row;
 }
 
+std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view user) {
+    return firstRow<LoginRow>(kLogin, user);
+}
+
+std::optional<AccountStore::HomeRow> AccountStore::homeRow(std::string_view user) {
+    return firstRow<HomeRow>(kHome, user);
+}
+
 std::optional<AccountStore::QuotaRow> AccountStore::quotaRow(std::string_view user) {
-    std::optional<QuotaRow> row;
-    attempt([&](Statements& s) {
-        row.reset();
-        PreparedQuery& query = s.query(kQuotaPair);
-        query.run(user, [&] {
-            row = QuotaRow{query.column(0), query.column(1)};
-            return false;
-        });
-    });
-    return row;
+    return firstRow<QuotaRow>(kQuotaPair, user);
 }
 
 template <class Row, class MakeRow>
@@ -296,13 +364,13 @@ ReadList<FileRuleRow> AccountStore::fileRules(std::string_view user) {
     });
 }
 
-bool AccountStore::changePassword(std::string_view user, std::string_view password) {
+bool AccountStore::changePassword(std::string_view storedName, std::string_view password) {
     long long changed = 0;
     attempt([&](Statements& s) {
         PreparedUpdate& update = s.passwordUpdate();
-        s.user.assign(user);
-        s.newPassword.assign(password);
-        changed = update.run();
+        s.user.assign(sendable(s.engine, storedName));
+        s.newPassword.assign(sendable(s.engine, password));
+        changed = writeOnce(s.session, s.engine, [&] { return update.run(); });
     });
     return changed > 0;
 }
@@ -310,20 +378,22 @@ bool AccountStore::changePassword(std::string_view user, std::string_view passwo
 bool AccountStore::addCredit(std::string_view user, double amount) {
     return attempt([&](Statements& s) {
         PreparedUpdate& update = s.creditUpdate();
-        s.user.assign(user);
+        s.user.assign(sendable(s.engine, user));
         s.amount = decimalText(amount);
-        update.run();
+        (void)writeOnce(s.session, s.engine, [&] { return update.run(); });
     });
 }
 
-bool AccountStore::storeQuota(std::string_view user, long long expected, long long value) {
+bool AccountStore::storeQuota(std::string_view user, std::optional<long long> expected,
+                              long long value) {
     long long changed = 0;
     attempt([&](Statements& s) {
         PreparedUpdate& update = s.quotaUpdate();
-        s.user.assign(user);
-        s.quotaExpected = expected;
+        s.user.assign(sendable(s.engine, user));
+        // Matches coalesce(quota_current,-1) of an empty value.
+        s.quotaExpected = expected.value_or(-1);
         s.quotaValue = value;
-        changed = update.run();
+        changed = writeOnce(s.session, s.engine, [&] { return update.run(); });
     });
     return changed > 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/database.h"
+#include "plugin/deadline_watch.h"
 #include "plugin/path_rules.h"
 
 namespace kestrix::plugin {
@@ -46,17 +47,23 @@ struct ReadList {
     bool complete = true;
 };
 
-// The plug-in's one database connection and every statement it runs.
+// One database connection of the plug-in and every statement it runs.
 // Statements are prepared on first use and kept for the connection's life.
 // When a statement fails because the connection broke, the connection is
 // opened again once and the statement repeated. A connection that could not
-// be opened is tried again at most once per retry interval. Not thread-safe:
-// the caller runs one event at a time.
+// be opened, or whose server stopped answering, is tried again at most once
+// per retry interval. Every wait on the database is limited, so that an
+// event never keeps the FTP server waiting longer than a few seconds. Not
+// thread-safe: one event at a time uses a store.
 class AccountStore {
   public:
     static constexpr std::chrono::seconds kRetryInterval{5};
+    // Connecting, waiting for a lock, and a statement on the server.
+    static constexpr TimeLimits kTimeLimits{3, 3, 3000};
+    // A round trip the server does not answer at all is cut off after this.
+    static constexpr std::chrono::milliseconds kRoundTripLimit{4000};
 
-    explicit AccountStore(Clock clock);
+    AccountStore(Clock clock, DeadlineWatch& watch);
     ~AccountStore();
     AccountStore(const AccountStore&) = delete;
     AccountStore& operator=(const AccountStore&) = delete;
@@ -66,40 +73,52 @@ class AccountStore {
     void start(std::string connectionString);
     // True when the connection is open, after an attempt to open it when
     // it is not and the retry interval has passed since the last attempt.
-    bool ready();
+    [[nodiscard]] bool ready();
 
     // Reads of one value; no value for a missing row, a NULL, or a failure.
-    std::optional<std::string> userValue(UserColumn column, std::string_view user);
-    std::optional<std::string> signFile(bool signOn, std::string_view address);
+    [[nodiscard]] std::optional<std::string> userValue(UserColumn column, std::string_view user);
+    [[nodiscard]] std::optional<std::string> signFile(bool signOn, std::string_view address);
+
+    // The row a login is checked against: the stored name and password.
+    struct LoginRow {
+        std::optional<std::string> name;
+        std::optional<std::string> password;
+    };
+    [[nodiscard]] std::optional<LoginRow> loginRow(std::string_view user);
 
     struct HomeRow {
         std::optional<std::string> homedir;
         std::optional<std::string> disabled;
     };
-    std::optional<HomeRow> homeRow(std::string_view user);
+    [[nodiscard]] std::optional<HomeRow> homeRow(std::string_view user);
 
     struct QuotaRow {
         std::optional<std::string> current;
         std::optional<std::string> maximum;
     };
-    std::optional<QuotaRow> quotaRow(std::string_view user);
+    [[nodiscard]] std::optional<QuotaRow> quotaRow(std::string_view user);
 
-    ReadList<std::string> blockedAddresses();
-    ReadList<std::string> blockedAddressesOfUser(std::string_view user);
-    ReadList<std::string> listedAddresses();
-    ReadList<DirRuleRow> directoryRules(std::string_view user);
-    ReadList<FileRuleRow> fileRules(std::string_view user);
-    ReadList<std::string> ratioFreeFiles(std::string_view user);
+    [[nodiscard]] ReadList<std::string> blockedAddresses();
+    [[nodiscard]] ReadList<std::string> blockedAddressesOfUser(std::string_view user);
+    [[nodiscard]] ReadList<std::string> listedAddresses();
+    [[nodiscard]] ReadList<DirRuleRow> directoryRules(std::string_view user);
+    [[nodiscard]] ReadList<FileRuleRow> fileRules(std::string_view user);
+    [[nodiscard]] ReadList<std::string> ratioFreeFiles(std::string_view user);
 
     // Writes. True when a row was changed (changePassword, storeQuota) or
     // the statement ran (addCredit).
-    bool changePassword(std::string_view user, std::string_view password);
-    bool addCredit(std::string_view user, double amount);
-    // Stores the new quota value when the stored one is still `expected`.
-    bool storeQuota(std::string_view user, long long expected, long long value);
+    // Changes the password of the rows whose name is exactly storedName
+    // (as loginRow gave it), not of every name the collation finds equal.
+    [[nodiscard]] bool changePassword(std::string_view storedName, std::string_view password);
+    [[nodiscard]] bool addCredit(std::string_view user, double amount);
+    // Stores the new quota value when the stored one is still `expected`
+    // (no value: still empty).
+    [[nodiscard]] bool storeQuota(std::string_view user, std::optional<long long> expected,
+                                  long long value);
 
   private:
     struct Statements;
+    enum class Outcome { Ran, Failed, Broken, Stalled };
 
     bool open();
     void close();
@@ -108,10 +127,16 @@ class AccountStore {
     // on a fresh connection when the first run broke the connection.
     template <class Op>
     bool attempt(Op&& op);
+    template <class Op>
+    Outcome runOnce(Op& op);
+    // The first row of a two-column read of one user.
+    template <class Row>
+    std::optional<Row> firstRow(int query, std::string_view user);
     template <class Row, class MakeRow>
     ReadList<Row> readList(int query, std::string_view parameter, MakeRow&& makeRow);
 
     Clock clock_;
+    DeadlineWatch& watch_;
     std::string connectionString_;
     std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
     Database db_;

@@ -1,272 +1,34 @@
 #include "plugin/event_dispatcher.h"
 
-#include <algorithm>
-#include <array>
-#include <string_view>
-
+#include "plugin/event_answers.h"
 #include "plugin/event_record.h"
-#include "plugin/number_text.h"
-#include "plugin/quota_ratio.h"
 
 namespace kestrix::plugin {
 
-namespace {
-
-constexpr std::array<std::string_view, 4> kRatioTypes = {"FilesPerSession", "BytesPerSession",
-                                                         "BytesOverall", "FilesOverall"};
-constexpr std::array<std::string_view, 4> kMaintenanceLevels = {"SYSTEM", "DOMAIN", "GROUP",
-                                                                "READONLY"};
-
-template <std::size_t N>
-bool isOneOf(const std::string& value, const std::array<std::string_view, N>& choices) {
-    return std::find(choices.begin(), choices.end(), value) != choices.end();
-}
-
-std::optional<long long> wholeValue(const std::optional<std::string>& text) {
-    return text ? storedWhole(*text) : std::nullopt;
-}
-
-// A quota column value, 2147483647 counting as none.
-std::optional<long long> quotaValue(const std::optional<std::string>& text) {
-    const auto value = wholeValue(text);
-    if (value == kNoValue) return std::nullopt;
-    return value;
-}
-
-}  // namespace
-
 EventDispatcher::EventDispatcher(ConnectionStringSource source, Clock clock)
-    : source_(std::move(source)), store_(std::move(clock)), checks_(store_) {}
+    : source_(std::move(source)), pool_(std::move(clock)) {}
 
 int EventDispatcher::handle(ClientEvent* event) {
     if (event == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (eventCount_ == 0) {
+    // Once per library, whatever the code of the first event.
+    std::call_once(started_, [this] {
         std::string connectionString;
         try {
             connectionString = source_();
         } catch (const std::exception&) {
             // Unreadable is the same as not stored.
         }
-        store_.start(std::move(connectionString));
-    }
-    ++eventCount_;
+        pool_.start(std::move(connectionString));
+    });
     if (!isAnsweredCode(event->code)) return 0;
+    StorePool::Lease lease = pool_.acquire();
     EventRecord record(*event);
     try {
-        answer(record);
+        EventAnswers(lease.store()).answer(record);
     } catch (const std::exception&) {
         // Nothing escapes into the server; the answer stands as far as it got.
     }
     return 1;
-}
-
-void EventDispatcher::answer(EventRecord& record) {
-    const std::string user = record.userName();
-    switch (record.code()) {
-        case code::kLoginMessageFile:
-            return textAnswer(record, UserColumn::LoginMessageFile);
-        case code::kHomeDirectory: {
-            const auto home = checks_.homeDirectory(user);
-            if (home) record.setDataText(*home);
-            return record.setFlag(home.has_value());
-        }
-        case code::kPasswordCheck:
-        case code::kPasswordCheckToo:
-            return passwordCheck(record);
-        case code::kAddressAllowed:
-            return addressCheck(record);
-        case code::kFileWrite:
-            return record.setFlag(checks_.fileCheck(user, record.data(), 'W'));
-        case code::kFileRead:
-            return record.setFlag(checks_.fileCheck(user, record.data(), 'R'));
-        case code::kFileWriteOrDelete: {
-            const std::string path = record.data();
-            return record.setFlag(checks_.fileCheck(user, path, 'W') ||
-                                  checks_.fileCheck(user, path, 'D'));
-        }
-        case code::kFileAppend:
-            return record.setFlag(checks_.fileCheck(user, record.data(), 'A'));
-        case code::kListDirectory:
-        case code::kListDirectoryToo:
-            return record.setFlag(checks_.directoryCheck(user, record.data(), 'L'));
-        case code::kRemoveDirectory:
-            return record.setFlag(checks_.directoryCheck(user, record.data(), 'D'));
-        case code::kMakeDirectory:
-            return record.setFlag(checks_.directoryCheck(user, record.data(), 'C'));
-        case code::kHideHiddenFiles:
-            return switchAnswer(record, UserColumn::HideHiddenFiles);
-        case code::kRelativePaths:
-            return switchAnswer(record, UserColumn::RelPath);
-        case code::kRatioType:
-            return ratioTypeAnswer(record);
-        case code::kRatioDown:
-            return limitAnswer(record, UserColumn::RatioDown, kNoRatioPart);
-        case code::kRatioUp:
-            return limitAnswer(record, UserColumn::RatioUp, kNoRatioPart);
-        case code::kRatioCredit:
-            return ratioCredit(record);
-        case code::kRatioFree:
-            return record.setFlag(checks_.ratioFree(user, record.data()));
-        case code::kUseQuota:
-            return switchAnswer(record, UserColumn::UseQuota);
-        case code::kQuotaCurrent:
-            return quota(record);
-        case code::kQuotaMax:
-            return limitAnswer(record, UserColumn::QuotaMax, kNoValue);
-        case code::kAlwaysLogin:
-            return switchAnswer(record, UserColumn::AlwaysLogin);
-        case code::kOneLoginPerAddress:
-            return switchAnswer(record, UserColumn::OneLoginPerIp);
-        case code::kAddressListed:
-            return addressListed(record);
-        case code::kSpeedLimit:
-            return textAnswer(record, UserColumn::SpeedLimit);
-        case code::kPasswordChange:
-            return passwordChange(record);
-        case code::kIdleTimeout:
-            return limitAnswer(record, UserColumn::Timeout, kNoValue);
-        case code::kMaxConcurrent:
-            return countAnswer(record, UserColumn::MaxConcurrent);
-        case code::kMaxLoginsPerAddress:
-            return countAnswer(record, UserColumn::MaxLoginsPerIp);
-        case code::kSignOnFile:
-            return signFile(record, true);
-        case code::kSignOffFile:
-            return signFile(record, false);
-        case code::kMaintenance:
-            return maintenanceAnswer(record);
-        case code::kSessionTimeout:
-            return limitAnswer(record, UserColumn::SessionTimeout, kNoValue);
-        default:
-            return;
-    }
-}
-
-// Text: the value and flag 1; no value leaves the record as it was.
-void EventDispatcher::textAnswer(EventRecord& record, UserColumn column) {
-    const auto value = store_.userValue(column, record.userName());
-    if (!value) return;
-    record.setDataText(*value);
-    record.setFlag(true);
-}
-
-// Switch: on only for exactly 1; the flag is always 1.
-void EventDispatcher::switchAnswer(EventRecord& record, UserColumn column) {
-    const auto value = wholeValue(store_.userValue(column, record.userName()));
-    record.setDataSwitch(value == 1);
-    record.setFlag(true);
-}
-
-// Number and flag 1; flag 0 for no value or the column's no-value marker.
-void EventDispatcher::limitAnswer(EventRecord& record, UserColumn column, long long noValue) {
-    const auto value = wholeValue(store_.userValue(column, record.userName()));
-    if (!value || *value == noValue) return record.setFlag(false);
-    record.setDataNumber(*value);
-    record.setFlag(true);
-}
-
-// Number, -1 for no value; the flag is always 1.
-void EventDispatcher::countAnswer(EventRecord& record, UserColumn column) {
-    const auto value = wholeValue(store_.userValue(column, record.userName()));
-    record.setDataNumber(value.value_or(-1));
-    record.setFlag(true);
-}
-
-void EventDispatcher::ratioTypeAnswer(EventRecord& record) {
-    const auto value = store_.userValue(UserColumn::RatioType, record.userName());
-    if (!value || !isOneOf(*value, kRatioTypes)) return;
-    record.setDataText(*value);
-    record.setFlag(true);
-}
-
-void EventDispatcher::maintenanceAnswer(EventRecord& record) {
-    record.setFlag(false);
-    const auto value = store_.userValue(UserColumn::Maintenance, record.userName());
-    if (!value || !isOneOf(*value, kMaintenanceLevels)) return;
-    record.setDataText(*value);
-    record.setFlag(true);
-}
-
-void EventDispatcher::passwordCheck(EventRecord& record) {
-    record.setFlag(false);
-    if (record.code() == code::kPasswordCheck && !store_.ready()) return;
-    const std::string given = record.data();
-    // An empty password never logs in, even against an empty stored one.
-    if (given.empty()) return;
-    record.lowerCaseUserName();
-    const auto stored = store_.userValue(UserColumn::Password, record.userName());
-    record.setFlag(stored && *stored == given);
-}
-
-void EventDispatcher::passwordChange(EventRecord& record) {
-    record.setFlag(false);
-    record.setFlag(store_.changePassword(record.userName(), record.data()));
-}
-
-// Refused when the address equals a blocked one exactly: the server-wide
-// list before login (no user name), the user's and everyone's after. A
-// list that cannot be read refuses, as a store that is not ready does.
-void EventDispatcher::addressCheck(EventRecord& record) {
-    record.setFlag(false);
-    if (!store_.ready()) return;
-    const std::string user = record.userName();
-    const ReadList<std::string> blocked =
-        user.empty() ? store_.blockedAddresses() : store_.blockedAddressesOfUser(user);
-    if (!blocked.complete) return;
-    const std::string address = record.data();
-    record.setFlag(std::find(blocked.rows.begin(), blocked.rows.end(), address) ==
-                   blocked.rows.end());
-}
-
-void EventDispatcher::addressListed(EventRecord& record) {
-    const ReadList<std::string> listed = store_.listedAddresses();
-    const std::string address = record.data();
-    record.setFlag(std::find(listed.rows.begin(), listed.rows.end(), address) != listed.rows.end());
-}
-
-void EventDispatcher::signFile(EventRecord& record, bool signOn) {
-    const auto file = store_.signFile(signOn, record.address());
-    if (!file) return;
-    record.setDataText(*file);
-    record.setFlag(true);
-}
-
-void EventDispatcher::ratioCredit(EventRecord& record) {
-    const std::string user = record.userName();
-    const std::string data = record.data();
-    if (data == "0") {
-        const auto stored = store_.userValue(UserColumn::RatioCredit, user);
-        const auto credit = stored ? storedReal(*stored) : std::nullopt;
-        if (!credit || *credit == kNoCredit) return record.setFlag(false);
-        record.setDataText(formatCredit(*credit));
-        return record.setFlag(true);
-    }
-    store_.addCredit(user, leadingReal(data));
-    record.setFlag(true);
-}
-
-void EventDispatcher::quota(EventRecord& record) {
-    const std::string user = record.userName();
-    const std::string data = record.data();
-    if (data == "0") {
-        auto value = quotaValue(store_.userValue(UserColumn::QuotaCurrent, user));
-        if (!value) value = quotaValue(store_.userValue(UserColumn::QuotaMax, user));
-        if (!value) return record.setFlag(false);
-        record.setDataNumber(*value);
-        return record.setFlag(true);
-    }
-    record.setFlag(false);
-    const auto amount = leadingWhole(data);
-    if (!amount) return;
-    const auto row = store_.quotaRow(user);
-    if (!row) return;
-    const auto current = quotaValue(row->current);
-    const auto maximum = quotaValue(row->maximum);
-    if (!current || !maximum) return;
-    const QuotaChange change = applyQuotaAmount(*current, *maximum, *amount);
-    if (!change.accepted) return;
-    record.setFlag(store_.storeQuota(user, *current, change.newValue));
 }
 
 }  // namespace kestrix::plugin

@@ -4,17 +4,14 @@
 #include <mutex>
 #include <string>
 
-#include "plugin/access_checks.h"
-#include "plugin/account_store.h"
 #include "plugin/client_event.h"
+#include "plugin/store_pool.h"
 
 namespace kestrix::plugin {
 
-class EventRecord;
-
-// Answers the server's events, one at a time. The connection string is
-// read once, at the first event; the database connection lives as long as
-// the dispatcher.
+// Answers the server's events, on whatever threads the server calls from.
+// The connection string is read once, at the first event; the database
+// connections live as long as the dispatcher.
 class EventDispatcher {
   public:
     using ConnectionStringSource = std::function<std::string()>;
@@ -23,30 +20,12 @@ class EventDispatcher {
 
     // 1 when the code is one the plug-in answers (the record then holds the
     // answer), 0 for every other code (the record is left untouched).
-    int handle(ClientEvent* event);
+    [[nodiscard]] int handle(ClientEvent* event);
 
   private:
-    void answer(EventRecord& record);
-
-    void textAnswer(EventRecord& record, UserColumn column);
-    void switchAnswer(EventRecord& record, UserColumn column);
-    void limitAnswer(EventRecord& record, UserColumn column, long long noValue);
-    void countAnswer(EventRecord& record, UserColumn column);
-    void ratioTypeAnswer(EventRecord& record);
-    void maintenanceAnswer(EventRecord& record);
-    void passwordCheck(EventRecord& record);
-    void passwordChange(EventRecord& record);
-    void addressCheck(EventRecord& record);
-    void addressListed(EventRecord& record);
-    void signFile(EventRecord& record, bool signOn);
-    void ratioCredit(EventRecord& record);
-    void quota(EventRecord& record);
-
-    std::mutex mutex_;
     ConnectionStringSource source_;
-    int eventCount_ = 0;
-    AccountStore store_;
-    AccessChecks checks_;
+    std::once_flag started_;
+    StorePool pool_;
 };
 
 }  // namespace kestrix::plugin

@@ -1,5 +1,6 @@
 #include "plugin/event_record.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrix::plugin {
@@ -45,8 +46,21 @@ void EventRecord::lowerCaseUserName() {
 
 void EventRecord::setDataText(std::string_view text) {
     const std::string_view fitting = cutAtCharacter(text, sizeof event_.data - 1);
-    std::memcpy(event_.data, fitting.data(), fitting.size());
+    std::copy(fitting.begin(), fitting.end(), event_.data);
     event_.data[fitting.size()] = '\0';
+}
+
+bool EventRecord::setUserName(std::string_view name) {
+    if (name.size() >= sizeof event_.userName) return false;
+    std::copy(name.begin(), name.end(), event_.userName);
+    std::memset(event_.userName + name.size(), 0, sizeof event_.userName - name.size());
+    return true;
+}
+
+bool EventRecord::setDataTextWhole(std::string_view text) {
+    if (text.size() >= sizeof event_.data) return false;
+    setDataText(text);
+    return true;
 }
 
 void EventRecord::setDataNumber(long long value) {

@@ -19,16 +19,22 @@ class EventRecord {
     int32_t flag() const { return event_.flag; }
     void setFlag(bool yes) { event_.flag = yes ? 1 : 0; }
 
-    std::string userName() const;
-    std::string data() const;
-    std::string address() const;
+    [[nodiscard]] std::string userName() const;
+    [[nodiscard]] std::string data() const;
+    [[nodiscard]] std::string address() const;
 
     // Lower-cases the ASCII letters of the user name in place.
     void lowerCaseUserName();
 
+    // Replaces the user name when it fits with its NUL; false (and the
+    // name unchanged) when it does not.
+    [[nodiscard]] bool setUserName(std::string_view name);
+
     // Writes a text answer with its NUL. A text too long for the field is
     // cut at the last whole UTF-8 character that fits.
     void setDataText(std::string_view text);
+    // Writes a text answer only when it fits whole; false when it does not.
+    [[nodiscard]] bool setDataTextWhole(std::string_view text);
     void setDataNumber(long long value);
     // A switch answer: the first byte of the data becomes the byte 1 or 0.
     void setDataSwitch(bool on);

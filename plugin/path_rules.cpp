@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
 #include "core/rights.h"
+#include "core/text_routines.h"
 
 namespace kestrix::plugin {
 
@@ -19,41 +21,53 @@ namespace {
 
 constexpr std::size_t kMaxPathCharacters = 512;
 
-std::size_t characterCount(std::string_view text) {
-    std::size_t count = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
-
 std::optional<std::string> fitting(std::string text) {
     if (text.size() > 1 && text.back() == '/') text.pop_back();
     if (text.empty() || characterCount(text) > kMaxPathCharacters) return std::nullopt;
     return text;
 }
 
+bool isAbsolute(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
+
 std::optional<std::string> longName(const std::string& path) {
+    // A relative path would be resolved against the server's working
+    // directory, which says nothing about where the user is.
+    if (!isAbsolute(path)) return std::nullopt;
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                          &std::free);
     if (!resolved) return std::nullopt;
     return fitting(resolved.get());
 }
 
+// The lexically normalised path with its deepest existing ancestor resolved
+// on disk and the rest appended, so that a link can never lead a path out
+// of a directory it seems to be in. A name that exists but does not resolve
+// (a dangling link, a loop) has no form: creating through it would land
+// wherever the link points.
 std::optional<std::string> fullPath(const std::string& path) {
-    std::error_code ec;
-    fs::path absolute = fs::path(path);
-    if (absolute.is_relative()) {
-        const fs::path current = fs::current_path(ec);
-        if (ec) return std::nullopt;
-        absolute = current / absolute;
+    if (!isAbsolute(path)) return std::nullopt;
+    std::string head = fs::path(path).lexically_normal().string();
+    while (head.size() > 1 && head.back() == '/')
+        head.pop_back();
+    std::string tail;
+    for (;;) {
+        std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(head.c_str(), nullptr),
+                                                             &std::free);
+        if (resolved) {
+            const std::string base = resolved.get();
+            return fitting(base == "/" && !tail.empty() ? tail : base + tail);
+        }
+        struct stat info {};
+        // A name too long for the file system cannot exist either.
+        if ((errno != ENOENT && errno != ENAMETOOLONG) || ::lstat(head.c_str(), &info) == 0 ||
+            head == "/")
+            return std::nullopt;
+        const std::size_t slash = head.rfind('/');
+        tail = head.substr(slash) + tail;
+        head = slash == 0 ? std::string("/") : head.substr(0, slash);
     }
-    std::string text = absolute.lexically_normal().string();
-    // lexically_normal keeps a trailing separator ("/a/b/"); so may a path
-    // of several slashes at the root.
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    return fitting(std::move(text));
 }
 
 }  // namespace

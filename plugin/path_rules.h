@@ -10,7 +10,9 @@ namespace kestrix::plugin {
 
 // How a path is made absolute before it is compared: the long-name form
 // resolves it on disk (and fails for a path that does not exist), the
-// full-path form normalises its text (and does not need the path).
+// full-path form resolves its deepest existing ancestor and appends the rest
+// (and does not need the path). Both follow links, and neither takes a
+// relative path.
 enum class PathForm { LongName, FullPath };
 
 // The letters C and W (either case) take the full-path form, all others the
@@ -19,7 +21,7 @@ PathForm formForLetter(char letter);
 
 // The absolute form of a path without a trailing '/' (except the root); no
 // value when it cannot be formed or exceeds 512 characters.
-std::optional<std::string> normalizePath(std::string_view path, PathForm form);
+[[nodiscard]] std::optional<std::string> normalizePath(std::string_view path, PathForm form);
 
 // Resolves many paths in the long-name form, as normalizePath does, for
 // the length of one check: the parent directories it has resolved are

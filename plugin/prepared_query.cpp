@@ -2,7 +2,14 @@
 
 #include <soci/sqlite3/soci-sqlite3.h>
 
+#include "core/unicode_text.h"
+
 namespace kestrix::plugin {
+
+std::string_view sendable(Engine engine, std::string_view text) {
+    if (engine == Engine::PostgreSQL && !isValidUtf8(text)) throw UnsendableText();
+    return text;
+}
 
 PreparedQuery::PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
                              std::size_t columns, bool hasParameter)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,16 @@
 #include "core/connection_string.h"
 
 namespace kestrix::plugin {
+
+// A text the database cannot take as it is: PostgreSQL refuses bytes that
+// are not UTF-8. Thrown before the statement runs; the statement then fails
+// as it would have on the server, without a round trip.
+struct UnsendableText : std::runtime_error {
+    UnsendableText() : std::runtime_error("text that is not UTF-8") {}
+};
+
+// The text, or UnsendableText when the engine cannot take it.
+std::string_view sendable(Engine engine, std::string_view text);
 
 // A SELECT prepared once on a connection, with at most one text parameter
 // and a fixed number of columns, every column read as text. The parameter
@@ -25,13 +36,13 @@ class PreparedQuery {
     PreparedQuery& operator=(const PreparedQuery&) = delete;
 
     // The current row's column; no value for a database NULL.
-    std::optional<std::string> column(std::size_t i) const;
+    [[nodiscard]] std::optional<std::string> column(std::size_t i) const;
 
     // Runs the query and calls onRow for each row until it returns false.
     // Throws what the database throws.
     template <class OnRow>
     void run(std::string_view parameter, OnRow&& onRow) {
-        parameter_.assign(parameter);
+        parameter_.assign(sendable(engine_, parameter));
         Finisher finisher{*this};
         bool more = statement_.execute(true);
         while (more && onRow()) {
@@ -70,7 +81,7 @@ class PreparedUpdate {
 
     // Runs the statement; the number of rows it changed. Throws what the
     // database throws.
-    long long run() {
+    [[nodiscard]] long long run() {
         statement_.execute(true);
         return statement_.get_affected_rows();
     }

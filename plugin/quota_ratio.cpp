@@ -1,15 +1,26 @@
 #include "plugin/quota_ratio.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace kestrix::plugin {
 
-QuotaChange applyQuotaAmount(long long current, long long maximum, long long amount) {
+QuotaChange applyQuotaAmount(std::optional<long long> current, long long maximum,
+                             long long amount) {
+    if (maximum < 0) return {};
+    const long long start = std::clamp(current.value_or(maximum), 0LL, maximum);
     long long value = 0;
-    if (__builtin_sub_overflow(current, amount, &value)) return {};
+    if (__builtin_sub_overflow(start, amount, &value)) return {};
     if (value < 0) value = 0;
     if (value > maximum) return {};
     return {true, value};
+}
+
+std::optional<long long> readableQuota(std::optional<long long> current,
+                                       std::optional<long long> maximum) {
+    if (!current) return maximum;
+    if (!maximum) return current;
+    return std::min(*current, *maximum);
 }
 
 std::string formatCredit(double credit) {

@@ -43,7 +43,8 @@ class Site:
     connection string, a user database, an FTP root, and the stand-in
     serving them."""
 
-    def __init__(self):
+    def __init__(self, pg_env=None):
+        self.pg_env = pg_env or os.environ.get("KESTRIX_PG_ENV", "")
         plugin = required("KESTRIX_E2E_PLUGIN")
         if not os.path.isfile(plugin):
             raise RuntimeError("the plug-in %s was not built (target Quellin)" % plugin)
@@ -91,7 +92,7 @@ class Site:
             shutil.copy(required("KESTRIX_E2E_TEMPLATE"), path)
             return "Provider=SQLite;Data Source=" + path
         if ENGINE == "Postgres":
-            server = read_pg_env(required("KESTRIX_PG_ENV"))
+            server = read_pg_env(self.pg_env or required("KESTRIX_PG_ENV"))
             self.pg_database = "kx_e2e_%d" % os.getpid()
             connection = ("Provider=PostgreSQL;Data Source=%s:%s;Initial Catalog=%s;"
                           "User ID=postgres;Password=unused"
@@ -265,6 +266,21 @@ def setUpModule():
     site.file(os.path.join(site.dir("leo"), "blob.bin"), bytes(range(256)) * 80)
     hello = site.file(os.path.join(site.root, "hello.txt"), b"Hello from the stand-in.\n")
     bye = site.file(os.path.join(site.root, "bye.txt"), b"See you.\n")
+    # Links in a home: out of it, into another home, and one staying inside.
+    oscar = site.dir("oscar")
+    site.add_user("oscar", "Secret", home=oscar)
+    site.file(os.path.join(site.dir("elsewhere"), "e.txt"), b"elsewhere\n")
+    site.file(os.path.join(site.dir("bob"), "b.txt"), b"bob's\n")
+    site.file(os.path.join(site.dir("oscar", "inside"), "own.txt"), b"own\n")
+    os.symlink(site.dir("elsewhere"), os.path.join(oscar, "out"))
+    os.symlink(site.dir("bob"), os.path.join(oscar, "tobob"))
+    os.symlink(os.path.join(oscar, "inside"), os.path.join(oscar, "short"))
+    os.symlink(site.dir("pub"), os.path.join(oscar, "pub"))
+    site.add_rule("oscar", site.dir("pub"), "RL")
+    # Remaining quotas the quota dialog leaves: above the maximum, empty.
+    site.add_user("pat", "Secret", use_quota=1, quota_max=1000, quota_current=5000)
+    site.add_user("quinn", "Secret", use_quota=1, quota_max=1000)
+    site.sql("UPDATE users SET quota_current=NULL WHERE username='quinn'")
     site.sql("INSERT INTO sign_files (ip, signon_msg_file, signoff_msg_file) VALUES "
              "('127.0.0.5', %s, %s)" % (lit(hello), lit(bye)),
              "INSERT INTO log_ips (ip) VALUES ('127.0.0.5')")
@@ -337,6 +353,11 @@ class Addresses(unittest.TestCase):
         with self.assertRaises(ftplib.error_temp) as caught:
             SITE.connect("127.0.0.3")
         self.assertTrue(str(caught.exception).startswith("421"))
+        # One line in the log, no traceback.
+        time.sleep(0.2)
+        lines = [line for line in SITE.log().splitlines() if "not allowed to connect" in line]
+        self.assertEqual(len(lines), 1, SITE.log())
+        self.assertNotIn("Traceback", SITE.log())
         # Another address still can.
         with SITE.session("bob", "Secret", source="127.0.0.2") as ftp:
             self.assertEqual(ftp.pwd(), SITE.dir("bob"))
@@ -430,6 +451,37 @@ class Rights(unittest.TestCase):
             refused(self, "550", ftp.nlst, "box")
 
 
+class LinksInTheHome(unittest.TestCase):
+    """oscar: out -> ftp/elsewhere, tobob -> bob's home, short -> a
+    directory of his own, pub -> ftp/pub (his rule there: RL)."""
+
+    def test_a_link_out_of_the_home_is_refused_both_ways(self):
+        with SITE.session("oscar", "Secret") as ftp:
+            for link, name in (("out", "e.txt"), ("tobob", "b.txt")):
+                refused(self, "550", download, ftp, "%s/%s" % (link, name))
+                refused(self, "550", upload, ftp, "%s/new.txt" % link, b"no")
+                refused(self, "550", ftp.delete, "%s/%s" % (link, name))
+                refused(self, "550", ftp.nlst, link)
+                refused(self, "550", ftp.mkd, "%s/made" % link)
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("elsewhere"), "new.txt")))
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("bob"), "new.txt")))
+            self.assertTrue(os.path.exists(os.path.join(SITE.dir("bob"), "b.txt")))
+
+    def test_a_link_that_stays_inside_keeps_working(self):
+        with SITE.session("oscar", "Secret") as ftp:
+            self.assertEqual(download(ftp, "short/own.txt"), b"own\n")
+            upload(ftp, "short/up.txt", b"up\n")
+            self.assertTrue(os.path.exists(os.path.join(SITE.dir("oscar", "inside"), "up.txt")))
+            self.assertIn("own.txt", ftp.nlst("short"))
+
+    def test_uploads_into_a_directory_whose_rule_lacks_write_are_refused(self):
+        with SITE.session("oscar", "Secret") as ftp:
+            self.assertEqual(download(ftp, "pub/notes.txt"), b"public notes\n")
+            refused(self, "550", upload, ftp, "pub/up.txt", b"no")
+            refused(self, "550", upload, ftp, os.path.join(SITE.dir("pub"), "up.txt"), b"no")
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("pub"), "up.txt")))
+
+
 class Quota(unittest.TestCase):
     def quota(self, user):
         return int(float(SITE.value("SELECT quota_current FROM users WHERE username=%s"
@@ -455,6 +507,21 @@ class Quota(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(SITE.dir("fred"), "more.bin")))
 
 
+    def test_a_remaining_quota_above_the_maximum_counts_from_the_maximum(self):
+        with SITE.session("pat", "Secret") as ftp:
+            refused(self, "552", upload, ftp, "big.bin", b"b" * 1001)
+            upload(ftp, "data.bin", b"d" * 300)
+            self.assertEqual(self.quota("pat"), 700)
+
+    def test_an_empty_remaining_quota_counts_from_the_maximum(self):
+        with SITE.session("quinn", "Secret") as ftp:
+            upload(ftp, "data.bin", b"d" * 300)
+            self.assertEqual(self.quota("quinn"), 700)
+            upload(ftp, "more.bin", b"m" * 700)
+            self.assertEqual(self.quota("quinn"), 0)
+            refused(self, "552", upload, ftp, "over.bin", b"o")
+
+
 class Ratio(unittest.TestCase):
     def credit(self):
         return float(SITE.value("SELECT ratio_current_credit FROM users WHERE username='grace'"))
@@ -478,6 +545,20 @@ class AccountSettings(unittest.TestCase):
             second.close()
         with SITE.session("henry", "Secret") as ftp:
             self.assertEqual(ftp.pwd(), SITE.dir("henry"))
+
+    def test_a_name_in_full_width_letters_is_the_same_account(self):
+        wide = "\uff48\uff45\uff4e\uff52\uff59"
+        with SITE.session("henry", "Secret"):
+            for spelling in (wide, "hen\u00adry", "hen\u200bry"):
+                second = SITE.connect()
+                reply = refused(self, "530", second.login, spelling, "Secret")
+                if ENGINE == "Postgres" and spelling == wide:
+                    # The same account, already logged in once.
+                    self.assertIn("Maximum number of logins", reply)
+                second.close()
+        if ENGINE == "Postgres":
+            with SITE.session(wide, "Secret") as ftp:
+                self.assertEqual(ftp.pwd(), SITE.dir("henry"))
 
     def test_login_message_and_hidden_files(self):
         ftp = SITE.connect()
@@ -532,6 +613,94 @@ class AccountSettings(unittest.TestCase):
             ftp.cwd("..")
             self.assertEqual(ftp.pwd(), "/")
             refused(self, "550", ftp.nlst, SITE.ftp_root)
+
+
+def server_processes(pg_env):
+    """The private PostgreSQL server's postmaster and its children."""
+    with open(os.path.join(read_pg_env(pg_env)["KESTRIX_PG_DIR"], "data", "postmaster.pid")) as f:
+        postmaster = int(f.readline())
+    pids = [postmaster]
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            with contextlib.suppress(OSError):
+                with open("/proc/%s/stat" % entry) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                if int(fields[1]) == postmaster:
+                    pids.append(int(entry))
+    return pids
+
+
+if ENGINE == "Postgres":
+    class StoppedServer(unittest.TestCase):
+        """A PostgreSQL server of its own, stopped (SIGSTOP) while a session
+        is open: the server is the only one this test stops."""
+
+        def setUp(self):
+            self.pgtest = os.path.join(os.path.dirname(os.path.dirname(
+                required("KESTRIX_E2E_FTPHOST"))), "pgtest")
+            self.pg_dir = tempfile.mkdtemp(prefix="kestrix-e2e-pg.")
+            self.pg_env = os.path.join(self.pg_dir, "pg.env")
+            subprocess.run([self.pgtest, "start", self.pg_env], check=True,
+                           stdout=subprocess.DEVNULL, timeout=120)
+            self.stopped = []
+            self.site = None
+            self.site = Site(pg_env=self.pg_env)
+            self.site.add_user("vera", "Secret")
+            self.site.file(os.path.join(self.site.dir("vera"), "v.txt"))
+
+        def tearDown(self):
+            self.resume()
+            if self.site is not None:
+                self.site.stop()
+            subprocess.run([self.pgtest, "stop", self.pg_env], timeout=120)
+            shutil.rmtree(self.pg_dir, ignore_errors=True)
+
+        def pause(self):
+            self.stopped = server_processes(self.pg_env)
+            for pid in self.stopped:
+                os.kill(pid, signal.SIGSTOP)
+
+        def resume(self):
+            for pid in reversed(self.stopped):
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signal.SIGCONT)
+            self.stopped = []
+
+        def test_a_stopped_server_keeps_no_session_waiting(self):
+            ftp = self.site.connect()
+            try:
+                ftp.login("vera", "Secret")
+                self.assertEqual(ftp.nlst(), ["v.txt"])
+                self.pause()
+                # Generous bounds: a stopped server used to hold every
+                # session for as long as its connections lasted.
+                started = time.monotonic()
+                refused(self, "550", ftp.nlst)
+                self.assertLess(time.monotonic() - started, 20)
+                # A new connection is refused, at the address check (421)
+                # or the login (530), and at once.
+                with self.assertRaises((ftplib.error_temp, ftplib.error_perm)):
+                    second = self.site.connect()
+                    try:
+                        second.login("vera", "Secret")
+                    finally:
+                        second.close()
+                self.assertLess(time.monotonic() - started, 30)
+                self.resume()
+                back = time.monotonic()
+                while True:
+                    try:
+                        with self.site.session("vera", "Secret"):
+                            break
+                    except (ftplib.error_temp, ftplib.error_perm):
+                        if time.monotonic() - back > 20:
+                            raise
+                        time.sleep(0.2)
+                # Within the plug-in's retry interval of 5 s, and a margin.
+                self.assertLess(time.monotonic() - back, 8)
+                self.assertEqual(ftp.nlst(), ["v.txt"])
+            finally:
+                ftp.close()
 
 
 if __name__ == "__main__":

@@ -147,7 +147,7 @@ TEST_P(Connection, TheConnectionStringIsReadOnlyAtTheFirstEvent) {
     EventDispatcher dispatcher([&] { return current; }, clock.function());
     auto home = [&] {
         ClientEvent event = makeEvent(code::kHomeDirectory, "bob");
-        dispatcher.handle(&event);
+        EXPECT_EQ(dispatcher.handle(&event), 1);
         return fieldText(event.data);
     };
     // The first event may be one that is not answered; it still reads.

@@ -108,10 +108,16 @@ TEST_P(Library, FieldsFilledToTheLastByteAreReadAndWrittenWithinBounds) {
     EXPECT_EQ(plugin.handle(&event), 1);
     EXPECT_EQ(event.flag, 1);
     EXPECT_EQ(fieldText(event.data), "/" + std::string(300, 'h'));
-    exec(db_, "update users set homedir=" + sqlText("/" + std::string(511, 'h')));
+    exec(db_, "update users set homedir=" + sqlText("/" + std::string(510, 'h')));
     EXPECT_EQ(plugin.handle(&event), 1);
     EXPECT_EQ(std::string(event.data, 511), "/" + std::string(510, 'h'));
     EXPECT_EQ(event.data[511], '\0');
+    // One byte more does not fit: refused, the data left as it was.
+    exec(db_, "update users set homedir=" + sqlText("/" + std::string(511, 'h')));
+    guarded.fill(code::kHomeDirectory, 'u', 'x', 'a');
+    EXPECT_EQ(plugin.handle(&event), 1);
+    EXPECT_EQ(event.flag, 0);
+    EXPECT_EQ(std::string(event.data, sizeof event.data), std::string(512, 'x'));
     EXPECT_EQ(std::string(event.address, sizeof event.address), std::string(64, 'a'));
 
     // The address field is the record's last: reading it whole is safe.

@@ -273,24 +273,31 @@ TEST_P(LoginEvents, CodesNotAnsweredLeaveTheRecordUntouched) {
     EXPECT_EQ(dispatcher_->handle(nullptr), 0);
 }
 
-TEST_P(LoginEvents, TextLongerThanTheFieldIsCutAtACharacterBoundary) {
+TEST_P(LoginEvents, TextLongerThanTheFieldIsCutAtACharacterBoundaryButAHomeIsRefused) {
     // 254 two-byte characters and a three-byte one: 512 bytes in all.
-    std::string home = "/";
+    std::string text = "/";
     for (int i = 0; i < 254; ++i)
-        home += "\xc3\xa9";  // é
-    home += "\xe2\x82\xac";  // €
-    ASSERT_EQ(home.size(), 512u);
-    insertUser(db_, "olga", home, "p");
-    auto reply = send(code::kHomeDirectory, "olga", "", "127.0.0.1");
+        text += "\xc3\xa9";  // é
+    text += "\xe2\x82\xac";  // €
+    ASSERT_EQ(text.size(), 512u);
+    insertUser(db_, "olga", text, "p");
+    exec(db_, "update users set login_msg_file=" + sqlText(text) + " where username='olga'");
+    auto reply = send(code::kLoginMessageFile, "olga", "", "127.0.0.1");
     EXPECT_EQ(reply.flag(), 1);
     // 511 bytes would split the euro sign: the answer stops before it.
-    EXPECT_EQ(reply.data(), home.substr(0, 509));
+    EXPECT_EQ(reply.data(), text.substr(0, 509));
     EXPECT_EQ(fieldText(reply.event.address), "127.0.0.1");
 
     std::string odd = "/" + std::string(509, 'a') + "\xc3\xa9";  // 512 bytes
-    insertUser(db_, "pia", odd, "p");
-    auto cut = send(code::kHomeDirectory, "pia");
-    EXPECT_EQ(cut.data(), "/" + std::string(509, 'a'));
+    exec(db_, "update users set login_msg_file=" + sqlText(odd) + " where username='olga'");
+    EXPECT_EQ(send(code::kLoginMessageFile, "olga").data(), "/" + std::string(509, 'a'));
+
+    // A home directory cut short would be another directory.
+    auto home = send(code::kHomeDirectory, "olga");
+    EXPECT_EQ(home.flag(), 0);
+    EXPECT_EQ(home.data(), "");
+    exec(db_, "update users set homedir=" + sqlText(text.substr(0, 509)));
+    EXPECT_EQ(send(code::kHomeDirectory, "olga").data(), text.substr(0, 509));
 }
 
 KESTRIX_ON_BOTH_ENGINES(LoginEvents);

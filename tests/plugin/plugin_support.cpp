@@ -12,7 +12,7 @@ namespace {
 
 template <std::size_t N>
 void copyField(char (&field)[N], std::string_view text) {
-    std::memcpy(field, text.data(), std::min(text.size(), N));
+    if (!text.empty()) std::memcpy(field, text.data(), std::min(text.size(), N));
 }
 
 }  // namespace

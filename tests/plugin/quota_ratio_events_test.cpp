@@ -129,15 +129,13 @@ TEST_P(QuotaRatioEvents, QuotaChangeStaysBetweenZeroAndTheMaximum) {
     EXPECT_EQ(storedNumber("quota_current"), 700);
 }
 
-TEST_P(QuotaRatioEvents, QuotaChangeNeedsBothValues) {
+TEST_P(QuotaRatioEvents, QuotaChangeNeedsAMaximum) {
     struct Case {
         const char* current;
         const char* maximum;
         std::optional<double> kept;
     };
-    for (const Case& c :
-         {Case{"null", "1000", std::nullopt}, Case{"500", "null", 500.0},
-          Case{"2147483647", "1000", 2147483647.0}, Case{"500", "2147483647", 500.0}}) {
+    for (const Case& c : {Case{"500", "null", 500.0}, Case{"500", "2147483647", 500.0}}) {
         setQuota(c.current, c.maximum);
         EXPECT_EQ(send(code::kQuotaCurrent, "una", "100").flag(), 0)
             << c.current << " " << c.maximum;
@@ -148,6 +146,41 @@ TEST_P(QuotaRatioEvents, QuotaChangeNeedsBothValues) {
     // An amount beyond 64 bits changes nothing.
     EXPECT_EQ(send(code::kQuotaCurrent, "una", "99999999999999999999").flag(), 0);
     EXPECT_EQ(storedNumber("quota_current"), 500);
+}
+
+// A remaining quota above the maximum (the maximum lowered) or empty must
+// still count every upload, never above the maximum.
+TEST_P(QuotaRatioEvents, AnEmptyOrTooLargeRemainingQuotaCountsFromTheMaximum) {
+    setQuota("5000", "1000");
+    EXPECT_EQ(send(code::kQuotaCurrent, "una", "0").data(), "1000");
+    EXPECT_EQ(send(code::kQuotaCurrent, "una", "300").flag(), 1);
+    EXPECT_EQ(storedNumber("quota_current"), 700);
+    setQuota("5000", "1000");
+    EXPECT_EQ(send(code::kQuotaCurrent, "una", "-100").flag(), 0);
+    EXPECT_EQ(storedNumber("quota_current"), 5000);
+
+    for (const char* empty : {"null", "2147483647"}) {
+        setQuota(empty, "1000");
+        EXPECT_EQ(send(code::kQuotaCurrent, "una", "100").flag(), 1) << empty;
+        EXPECT_EQ(storedNumber("quota_current"), 900) << empty;
+        EXPECT_EQ(send(code::kQuotaCurrent, "una", "2000").flag(), 1) << empty;
+        EXPECT_EQ(storedNumber("quota_current"), 0) << empty;
+    }
+    // No maximum: nothing to count against.
+    setQuota("null", "null");
+    EXPECT_EQ(send(code::kQuotaCurrent, "una", "100").flag(), 0);
+    EXPECT_EQ(storedNumber("quota_current"), std::nullopt);
+}
+
+TEST_P(QuotaRatioEvents, ACreditThatWouldBecomeInfiniteIsRefused) {
+    exec(db_, "update users set ratio_current_credit=1.7e308 where username='una'");
+    EXPECT_EQ(send(code::kRatioCredit, "una", "1e308").flag(), 0);
+    EXPECT_EQ(storedNumber("ratio_current_credit"), 1.7e308);
+    EXPECT_EQ(send(code::kRatioCredit, "una", "-1e308").flag(), 1);
+    EXPECT_EQ(storedNumber("ratio_current_credit"), 1.7e308 - 1e308);
+    exec(db_, "update users set ratio_current_credit=-1.7e308 where username='una'");
+    EXPECT_EQ(send(code::kRatioCredit, "una", "-1e308").flag(), 0);
+    EXPECT_EQ(storedNumber("ratio_current_credit"), -1.7e308);
 }
 
 TEST_P(QuotaRatioEvents, QuotaOfTenGibibytes) {

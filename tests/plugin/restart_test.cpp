@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
+#include <thread>
+#include <vector>
 
 #include "core/schema.h"
 #include "core/settings.h"
@@ -45,6 +50,29 @@ class PrivatePostgres {
               " -c listen_addresses=127.0.0.1 -c fsync=off' start");
     }
     void restart() { pgCtl("-m fast -w -t 60 restart"); }
+    // Stops (SIGSTOP) or continues every process of the server: it then
+    // neither answers nor refuses anything.
+    void signalAll(int signal) {
+        std::ifstream pidFile(env_["KESTRIX_PG_DIR"] + "/data/postmaster.pid");
+        pid_t postmaster = 0;
+        pidFile >> postmaster;
+        if (postmaster <= 0) throw std::runtime_error("no postmaster.pid");
+        std::vector<pid_t> pids;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;
+            // pid (comm) state ppid ...: the name may hold blanks.
+            std::istringstream rest(line.substr(line.rfind(')') + 2));
+            char state = 0;
+            pid_t parent = 0;
+            rest >> state >> parent;
+            if (parent == postmaster) pids.push_back(std::stoi(entry.path().filename()));
+        }
+        pids.push_back(postmaster);
+        for (pid_t pid : pids)
+            ::kill(pid, signal);
+    }
 
   private:
     static void run(const std::string& command) {
@@ -114,7 +142,7 @@ TEST_F(ServerRestart, WhileTheServerIsDownLoginsAreRefusedThenItIsTriedEveryFive
     };
     auto limit = [&] {
         ClientEvent event = makeEvent(code::kMaxConcurrent, "bob");
-        dispatcher.handle(&event);
+        EXPECT_EQ(dispatcher.handle(&event), 1);
         return fieldText(event.data);
     };
     EXPECT_EQ(login(), 1);
@@ -127,6 +155,40 @@ TEST_F(ServerRestart, WhileTheServerIsDownLoginsAreRefusedThenItIsTriedEveryFive
     clock.advance(1s);
     EXPECT_EQ(login(), 1);
     EXPECT_EQ(limit(), "1");
+}
+
+// The server stops answering at all (its processes stopped): each event
+// ends within seconds with the no-value answer, and logins work again soon
+// after the server continues.
+TEST_F(ServerRestart, AStoppedServerKeepsNoEventWaitingAndLoginsReturnAfterIt) {
+    using Steady = std::chrono::steady_clock;
+    EventDispatcher dispatcher([&] { return connectionString(); }, [] { return Steady::now(); });
+    auto login = [&] {
+        ClientEvent event = makeEvent(code::kPasswordCheck, "bob", "secret");
+        EXPECT_EQ(dispatcher.handle(&event), 1);
+        return event.flag;
+    };
+    ASSERT_EQ(login(), 1);
+    server_.signalAll(SIGSTOP);
+    struct Continue {
+        PrivatePostgres& server;
+        ~Continue() { server.signalAll(SIGCONT); }
+    } continueAtEnd{server_};
+    // Generous bounds on the answer, well below the minutes a stopped
+    // server otherwise holds an event.
+    const auto stopped = Steady::now();
+    EXPECT_EQ(login(), 0);
+    ClientEvent limit = makeEvent(code::kMaxConcurrent, "bob");
+    EXPECT_EQ(dispatcher.handle(&limit), 1);
+    EXPECT_EQ(fieldText(limit.data), "-1");
+    EXPECT_LT(Steady::now() - stopped, 20s);
+
+    server_.signalAll(SIGCONT);
+    const auto back = Steady::now();
+    while (login() != 1 && Steady::now() - back < 20s)
+        std::this_thread::sleep_for(200ms);
+    EXPECT_LT(Steady::now() - back, 12s);  // the retry interval and a margin
+    EXPECT_EQ(login(), 1);
 }
 
 }  // namespace

@@ -35,10 +35,11 @@ TEST(PathRelations, HoldOnlyAtPathBoundaries) {
     EXPECT_FALSE(exactlyAt("/ab", "/a"));
 }
 
-TEST(PathForms, FullPathIsLexicalLongNameResolvesOnDisk) {
+TEST(PathForms, BothFormsFollowLinksOnlyTheLongNameNeedsThePath) {
     kestrix::test::TempDir dir;
     fs::create_directories(dir.path() / "real");
     fs::create_directory_symlink(dir.path() / "real", dir.path() / "link");
+    fs::create_symlink("/etc/kestrix-nowhere", dir.path() / "dangling");
     const std::string root = fs::canonical(dir.path()).string();
 
     EXPECT_EQ(normalizePath("/a/./b/../c/", PathForm::FullPath), "/a/c");
@@ -47,7 +48,15 @@ TEST(PathForms, FullPathIsLexicalLongNameResolvesOnDisk) {
     EXPECT_EQ(normalizePath("/does/not/exist", PathForm::FullPath), "/does/not/exist");
     EXPECT_EQ(normalizePath("/does/not/exist", PathForm::LongName), std::nullopt);
     EXPECT_EQ(normalizePath(root + "/link/", PathForm::LongName), root + "/real");
-    EXPECT_EQ(normalizePath(root + "/link", PathForm::FullPath), root + "/link");
+    // The deepest existing ancestor is resolved, the rest appended.
+    EXPECT_EQ(normalizePath(root + "/link", PathForm::FullPath), root + "/real");
+    EXPECT_EQ(normalizePath(root + "/link/new/../file", PathForm::FullPath), root + "/real/file");
+    // A link to nowhere would create its target: no form, for any letter.
+    EXPECT_EQ(normalizePath(root + "/dangling", PathForm::FullPath), std::nullopt);
+    EXPECT_EQ(normalizePath(root + "/dangling/x", PathForm::FullPath), std::nullopt);
+    // Never against the working directory.
+    EXPECT_EQ(normalizePath("real", PathForm::FullPath), std::nullopt);
+    EXPECT_EQ(normalizePath(".", PathForm::LongName), std::nullopt);
     EXPECT_EQ(normalizePath("", PathForm::FullPath), std::nullopt);
     EXPECT_EQ(normalizePath("/" + std::string(511, 'a'), PathForm::FullPath)->size(), 512u);
     EXPECT_EQ(normalizePath("/" + std::string(512, 'a'), PathForm::FullPath), std::nullopt);
@@ -174,7 +183,8 @@ TEST(QuotaArithmetic, StaysBetweenZeroAndTheMaximumWithoutOverflow) {
     EXPECT_FALSE(applyQuotaAmount(950, 1000, -100).accepted);
     EXPECT_EQ(applyQuotaAmount(950, 1000, -50).newValue, 1000);
     EXPECT_FALSE(applyQuotaAmount(0, 1000, std::numeric_limits<long long>::min()).accepted);
-    EXPECT_FALSE(applyQuotaAmount(-5, 1000, std::numeric_limits<long long>::max()).accepted);
+    // A stored value below 0 counts as 0, so any amount can take it no lower.
+    EXPECT_EQ(applyQuotaAmount(-5, 1000, std::numeric_limits<long long>::max()).newValue, 0);
 }
 
 TEST(CreditText, KeepsAFractionOnWholeNumbers) {

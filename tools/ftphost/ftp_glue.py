@@ -157,6 +157,13 @@ class SessionHandler(FTPHandler):
             self.push("220-%s\r\n" % line)
         self.respond("220 %s" % self.server_banner)
 
+    def add_channel(self, map=None, events=None):
+        # A refused connection is answered and closed in handle(), before
+        # the thread that would serve it registers the (closed) socket.
+        if self._closed:
+            return
+        super().add_channel(map, events)
+
     def _message_path(self, path):
         if path and not os.path.isabs(path):
             return os.path.join(self.program_dir, path)

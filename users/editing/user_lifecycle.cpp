@@ -3,7 +3,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/sql_literal.h"
-#include "core/user_name_text.h"
+#include "core/unicode_text.h"
 #include "users/editing/statement_run.h"
 #include "users/editing/text_rules.h"
 
@@ -48,7 +48,7 @@ NewNameVerdict checkNewName(const std::string& name, const std::string& password
                              "Please enter another name"));
         return NewNameVerdict::Refused;
     }
-    if (hasInvisibleCharacter(name)) {
+    if (holdsControlOrFormat(name)) {
         prompts.show(invisibleCharacterMessage());
         return NewNameVerdict::Refused;
     }
@@ -89,7 +89,7 @@ CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
         result.nameBox = wanted;
         return result;
     }
-    if (hasInvisibleCharacter(wanted)) {
+    if (holdsControlOrFormat(wanted)) {
         prompts.show(invisibleCharacterMessage());
         return result;
     }

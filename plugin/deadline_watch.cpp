@@ -1,0 +1,70 @@
+#include "plugin/deadline_watch.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+
+namespace kestrix::plugin {
+
+DeadlineWatch::~DeadlineWatch() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+DeadlineWatch::Armed::Armed(DeadlineWatch& watch, int socket, std::chrono::milliseconds limit)
+    : watch_(watch) {
+    {
+        std::lock_guard<std::mutex> lock(watch_.mutex_);
+        entry_ = watch_.deadlines_.insert(
+            watch_.deadlines_.end(), {std::chrono::steady_clock::now() + limit, socket, false});
+        // The watching thread starts with the first round trip, not when
+        // the server loads the library.
+        if (!watch_.thread_.joinable()) watch_.thread_ = std::thread(&DeadlineWatch::run, &watch_);
+    }
+    watch_.wake_.notify_all();
+}
+
+DeadlineWatch::Armed::~Armed() {
+    if (armed_) (void)disarm();
+}
+
+bool DeadlineWatch::Armed::disarm() {
+    if (armed_) {
+        // Under the lock: the socket is shut down only while it is armed,
+        // that is while its connection is certainly still open.
+        std::lock_guard<std::mutex> lock(watch_.mutex_);
+        expired_ = entry_->expired;
+        watch_.deadlines_.erase(entry_);
+        armed_ = false;
+    }
+    return expired_;
+}
+
+void DeadlineWatch::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        const auto now = std::chrono::steady_clock::now();
+        auto next = std::chrono::steady_clock::time_point::max();
+        for (Deadline& deadline : deadlines_) {
+            if (deadline.expired) continue;
+            if (deadline.when <= now) {
+                ::shutdown(deadline.socket, SHUT_RDWR);
+                deadline.expired = true;
+            } else {
+                next = std::min(next, deadline.when);
+            }
+        }
+        wakesAt_ = next;
+        if (next == std::chrono::steady_clock::time_point::max()) {
+            wake_.wait(lock);
+        } else {
+            wake_.wait_until(lock, next);
+        }
+    }
+}
+
+}  // namespace kestrix::plugin

@@ -1,0 +1,296 @@
+#include "plugin/event_answers.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string_view>
+
+#include "core/schema.h"
+#include "core/unicode_text.h"
+#include "plugin/event_record.h"
+#include "plugin/number_text.h"
+#include "plugin/quota_ratio.h"
+
+namespace kestrix::plugin {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kRatioTypes = {"FilesPerSession", "BytesPerSession",
+                                                         "BytesOverall", "FilesOverall"};
+constexpr std::array<std::string_view, 4> kMaintenanceLevels = {"SYSTEM", "DOMAIN", "GROUP",
+                                                                "READONLY"};
+
+template <std::size_t N>
+bool isOneOf(const std::string& value, const std::array<std::string_view, N>& choices) {
+    return std::find(choices.begin(), choices.end(), value) != choices.end();
+}
+
+std::optional<long long> wholeValue(const std::optional<std::string>& text) {
+    return text ? storedWhole(*text) : std::nullopt;
+}
+
+// A quota column value, 2147483647 counting as none.
+std::optional<long long> quotaValue(const std::optional<std::string>& text) {
+    const auto value = wholeValue(text);
+    if (value == kNoValue) return std::nullopt;
+    return value;
+}
+
+std::string lowerCaseAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The characters users.password holds.
+std::size_t passwordColumnCharacters() {
+    static const std::size_t size = [] {
+        for (const TableDef& table : userTables()) {
+            if (std::string_view(table.name) != "users") continue;
+            for (const ColumnDef& column : table.columns) {
+                if (std::string_view(column.name) == "password")
+                    return static_cast<std::size_t>(column.size);
+            }
+        }
+        return std::size_t{0};
+    }();
+    return size;
+}
+
+}  // namespace
+
+void EventAnswers::answer(EventRecord& record) {
+    const std::string user = record.userName();
+    switch (record.code()) {
+        case code::kLoginMessageFile:
+            return textAnswer(record, UserColumn::LoginMessageFile);
+        case code::kHomeDirectory:
+            return homeDirectory(record);
+        case code::kPasswordCheck:
+        case code::kPasswordCheckToo:
+            return passwordCheck(record);
+        case code::kAddressAllowed:
+            return addressCheck(record);
+        case code::kFileWrite:
+            return record.setFlag(checks_.fileCheck(user, record.data(), 'W'));
+        case code::kFileRead:
+            return record.setFlag(checks_.fileCheck(user, record.data(), 'R'));
+        case code::kFileWriteOrDelete: {
+            const std::string path = record.data();
+            return record.setFlag(checks_.fileCheck(user, path, 'W') ||
+                                  checks_.fileCheck(user, path, 'D'));
+        }
+        case code::kFileAppend:
+            return record.setFlag(checks_.fileCheck(user, record.data(), 'A'));
+        case code::kListDirectory:
+        case code::kListDirectoryToo:
+            return record.setFlag(checks_.directoryCheck(user, record.data(), 'L'));
+        case code::kRemoveDirectory:
+            return record.setFlag(checks_.directoryCheck(user, record.data(), 'D'));
+        case code::kMakeDirectory:
+            return record.setFlag(checks_.directoryCheck(user, record.data(), 'C'));
+        case code::kHideHiddenFiles:
+            return switchAnswer(record, UserColumn::HideHiddenFiles);
+        case code::kRelativePaths:
+            return switchAnswer(record, UserColumn::RelPath);
+        case code::kRatioType:
+            return ratioTypeAnswer(record);
+        case code::kRatioDown:
+            return limitAnswer(record, UserColumn::RatioDown, kNoRatioPart);
+        case code::kRatioUp:
+            return limitAnswer(record, UserColumn::RatioUp, kNoRatioPart);
+        case code::kRatioCredit:
+            return ratioCredit(record);
+        case code::kRatioFree:
+            return record.setFlag(checks_.ratioFree(user, record.data()));
+        case code::kUseQuota:
+            return switchAnswer(record, UserColumn::UseQuota);
+        case code::kQuotaCurrent:
+            return quota(record);
+        case code::kQuotaMax:
+            return limitAnswer(record, UserColumn::QuotaMax, kNoValue);
+        case code::kAlwaysLogin:
+            return switchAnswer(record, UserColumn::AlwaysLogin);
+        case code::kOneLoginPerAddress:
+            return switchAnswer(record, UserColumn::OneLoginPerIp);
+        case code::kAddressListed:
+            return addressListed(record);
+        case code::kSpeedLimit:
+            return textAnswer(record, UserColumn::SpeedLimit);
+        case code::kPasswordChange:
+            return passwordChange(record);
+        case code::kIdleTimeout:
+            return limitAnswer(record, UserColumn::Timeout, kNoValue);
+        case code::kMaxConcurrent:
+            return countAnswer(record, UserColumn::MaxConcurrent);
+        case code::kMaxLoginsPerAddress:
+            return countAnswer(record, UserColumn::MaxLoginsPerIp);
+        case code::kSignOnFile:
+            return signFile(record, true);
+        case code::kSignOffFile:
+            return signFile(record, false);
+        case code::kMaintenance:
+            return maintenanceAnswer(record);
+        case code::kSessionTimeout:
+            return limitAnswer(record, UserColumn::SessionTimeout, kNoValue);
+        default:
+            return;
+    }
+}
+
+// Text: the value and flag 1; no value leaves the record as it was.
+void EventAnswers::textAnswer(EventRecord& record, UserColumn column) {
+    const auto value = store_.userValue(column, record.userName());
+    if (!value) return;
+    record.setDataText(*value);
+    record.setFlag(true);
+}
+
+// Switch: on only for exactly 1; the flag is always 1.
+void EventAnswers::switchAnswer(EventRecord& record, UserColumn column) {
+    const auto value = wholeValue(store_.userValue(column, record.userName()));
+    record.setDataSwitch(value == 1);
+    record.setFlag(true);
+}
+
+// Number and flag 1; flag 0 for no value or the column's no-value marker.
+void EventAnswers::limitAnswer(EventRecord& record, UserColumn column, long long noValue) {
+    const auto value = wholeValue(store_.userValue(column, record.userName()));
+    if (!value || *value == noValue) return record.setFlag(false);
+    record.setDataNumber(*value);
+    record.setFlag(true);
+}
+
+// Number, -1 for no value; the flag is always 1.
+void EventAnswers::countAnswer(EventRecord& record, UserColumn column) {
+    const auto value = wholeValue(store_.userValue(column, record.userName()));
+    record.setDataNumber(value.value_or(-1));
+    record.setFlag(true);
+}
+
+void EventAnswers::ratioTypeAnswer(EventRecord& record) {
+    const auto value = store_.userValue(UserColumn::RatioType, record.userName());
+    if (!value || !isOneOf(*value, kRatioTypes)) return;
+    record.setDataText(*value);
+    record.setFlag(true);
+}
+
+void EventAnswers::maintenanceAnswer(EventRecord& record) {
+    record.setFlag(false);
+    const auto value = store_.userValue(UserColumn::Maintenance, record.userName());
+    if (!value || !isOneOf(*value, kMaintenanceLevels)) return;
+    record.setDataText(*value);
+    record.setFlag(true);
+}
+
+// A home directory that does not fit the data text is refused: cut short,
+// it would name another directory. So is a relative one, which the server
+// would take from its own working directory.
+void EventAnswers::homeDirectory(EventRecord& record) {
+    const auto home = checks_.homeDirectory(record.userName());
+    record.setFlag(home && home->starts_with('/') && record.setDataTextWhole(*home));
+}
+
+void EventAnswers::passwordCheck(EventRecord& record) {
+    record.setFlag(false);
+    if (record.code() == code::kPasswordCheck && !store_.ready()) return;
+    const std::string given = record.data();
+    // An empty password never logs in, even against an empty stored one.
+    if (given.empty()) return;
+    record.lowerCaseUserName();
+    // Invisible characters make names that look alike and are not.
+    if (holdsControlOrFormat(record.userName())) return;
+    const auto row = store_.loginRow(record.userName());
+    if (!row || !row->name || !row->password || *row->password != given) return;
+    // The server counts sessions by the name it is handed back: every
+    // spelling the database takes for this account must come back as one.
+    const std::string identity = lowerCaseAscii(*row->name);
+    if (holdsControlOrFormat(identity)) return;
+    record.setFlag(record.setUserName(identity));
+}
+
+// Changes the account that logged in: the row the password check found,
+// by its stored name compared exactly.
+void EventAnswers::passwordChange(EventRecord& record) {
+    record.setFlag(false);
+    const std::string password = record.data();
+    const auto length = utf8Length(password);
+    if (!length || *length > passwordColumnCharacters()) return;
+    const auto row = store_.loginRow(record.userName());
+    if (!row || !row->name) return;
+    record.setFlag(store_.changePassword(*row->name, password));
+}
+
+// Refused when the address equals a blocked one exactly: the server-wide
+// list before login (no user name), the user's and everyone's after. A
+// list that cannot be read refuses, as a store that is not ready does.
+void EventAnswers::addressCheck(EventRecord& record) {
+    record.setFlag(false);
+    if (!store_.ready()) return;
+    const std::string user = record.userName();
+    const ReadList<std::string> blocked =
+        user.empty() ? store_.blockedAddresses() : store_.blockedAddressesOfUser(user);
+    if (!blocked.complete) return;
+    const std::string address = record.data();
+    record.setFlag(std::find(blocked.rows.begin(), blocked.rows.end(), address) ==
+                   blocked.rows.end());
+}
+
+void EventAnswers::addressListed(EventRecord& record) {
+    const ReadList<std::string> listed = store_.listedAddresses();
+    const std::string address = record.data();
+    record.setFlag(std::find(listed.rows.begin(), listed.rows.end(), address) != listed.rows.end());
+}
+
+void EventAnswers::signFile(EventRecord& record, bool signOn) {
+    const auto file = store_.signFile(signOn, record.address());
+    if (!file) return;
+    record.setDataText(*file);
+    record.setFlag(true);
+}
+
+void EventAnswers::ratioCredit(EventRecord& record) {
+    const std::string user = record.userName();
+    const std::string data = record.data();
+    bool known = false;
+    double credit = 0;
+    if (const auto stored = store_.userValue(UserColumn::RatioCredit, user)) {
+        if (const auto real = storedReal(*stored)) known = true, credit = *real;
+    }
+    if (data == "0") {
+        // The stored marker for none reads as no value.
+        if (!known || credit == kNoCredit) return record.setFlag(false);
+        record.setDataText(formatCredit(credit));
+        return record.setFlag(true);
+    }
+    // A credit that would become infinite (or not a number) could never be
+    // spent or read back.
+    const double amount = leadingReal(data);
+    if (known && !std::isfinite(credit + amount)) return record.setFlag(false);
+    (void)store_.addCredit(user, amount);
+    record.setFlag(true);
+}
+
+void EventAnswers::quota(EventRecord& record) {
+    const std::string user = record.userName();
+    const std::string data = record.data();
+    record.setFlag(false);
+    const auto row = store_.quotaRow(user);
+    if (!row) return;
+    const auto maximum = quotaValue(row->maximum);
+    const auto current = quotaValue(row->current);
+    if (data == "0") {
+        const auto remaining = readableQuota(current, maximum);
+        if (!remaining) return;
+        record.setDataNumber(*remaining);
+        return record.setFlag(true);
+    }
+    const auto amount = leadingWhole(data);
+    if (!amount || !maximum) return;
+    const QuotaChange change = applyQuotaAmount(current, *maximum, *amount);
+    if (!change.accepted) return;
+    record.setFlag(store_.storeQuota(user, wholeValue(row->current), change.newValue));
+}
+
+}  // namespace kestrix::plugin

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "plugin/access_checks.h"
+#include "plugin/account_store.h"
+
+namespace kestrix::plugin {
+
+class EventRecord;
+
+// The answer to one event, from one account store.
+class EventAnswers {
+  public:
+    explicit EventAnswers(AccountStore& store) : store_(store), checks_(store) {}
+
+    // Writes the answer to an answered code into the record.
+    void answer(EventRecord& record);
+
+  private:
+    void homeDirectory(EventRecord& record);
+    void textAnswer(EventRecord& record, UserColumn column);
+    void switchAnswer(EventRecord& record, UserColumn column);
+    void limitAnswer(EventRecord& record, UserColumn column, long long noValue);
+    void countAnswer(EventRecord& record, UserColumn column);
+    void ratioTypeAnswer(EventRecord& record);
+    void maintenanceAnswer(EventRecord& record);
+    void passwordCheck(EventRecord& record);
+    void passwordChange(EventRecord& record);
+    void addressCheck(EventRecord& record);
+    void addressListed(EventRecord& record);
+    void signFile(EventRecord& record, bool signOn);
+    void ratioCredit(EventRecord& record);
+    void quota(EventRecord& record);
+
+    AccountStore& store_;
+    AccessChecks checks_;
+};
+
+}  // namespace kestrix::plugin

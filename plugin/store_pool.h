@@ -1,0 +1,62 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "plugin/account_store.h"
+#include "plugin/deadline_watch.h"
+
+namespace kestrix::plugin {
+
+// A few account stores, each with its own connection, lent to one event at
+// a time: events on different threads of the server never wait behind one
+// another's database round trips, and the server's thread count does not
+// decide how many connections the database sees. A SQLite file has no round
+// trips, and its writers take turns anyway: there one store serves all,
+// since several connections to one file only add lock waits and failures.
+class StorePool {
+  public:
+    static constexpr std::size_t kMaxStores = 8;
+
+    explicit StorePool(Clock clock) : clock_(std::move(clock)) {}
+
+    // The connection string every store opens; set once, before any lease.
+    void start(std::string connectionString);
+
+    class Lease {
+      public:
+        Lease(StorePool& pool, AccountStore& store) : pool_(pool), store_(store) {}
+        ~Lease() { pool_.release(store_); }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        AccountStore& store() { return store_; }
+
+      private:
+        StorePool& pool_;
+        AccountStore& store_;
+    };
+
+    // The store used last that is free (so a quiet server keeps one
+    // connection busy rather than many), a new one while there are fewer
+    // than its capacity, or else the first one given back.
+    [[nodiscard]] Lease acquire();
+
+  private:
+    void release(AccountStore& store);
+
+    Clock clock_;
+    // Outlives the stores, whose round trips it watches.
+    DeadlineWatch watch_;
+    std::string connectionString_;
+    std::size_t capacity_ = kMaxStores;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    std::vector<std::unique_ptr<AccountStore>> stores_;
+    std::vector<AccountStore*> idle_;
+};
+
+}  // namespace kestrix::plugin

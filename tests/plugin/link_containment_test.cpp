@@ -1,0 +1,101 @@
+// Symbolic links inside a home: one that leads out (to another directory,
+// to another user's home) gives no rights there; one that stays inside
+// keeps working; rule directories are resolved the same way.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/sql_literal.h"
+#include "tests/plugin/plugin_support.h"
+
+namespace kestrix::plugin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LinkContainment : public EventTest {
+  protected:
+    void SetUp() override {
+        EventTest::SetUp();
+        for (const char* dir : {"bob/inside", "bobby", "elsewhere", "pub"})
+            fs::create_directories(path(dir));
+        for (const char* file :
+             {"bob/inside/own.txt", "bobby/secret.txt", "elsewhere/x.txt", "pub/notes.txt"}) {
+            std::ofstream(path(file)) << "x";
+        }
+        fs::create_directory_symlink(path("elsewhere"), path("bob/out"));
+        fs::create_directory_symlink(path("bobby"), path("bob/tobobby"));
+        fs::create_directory_symlink(path("bob/inside"), path("bob/shortcut"));
+        fs::create_directory_symlink(path("pub"), path("bob/pub"));
+        fs::create_symlink(path("elsewhere/new.txt"), path("bob/dangling"));
+        insertUser(db_, "bob", path("bob"), "p");
+        insertUser(db_, "bobby", path("bobby"), "p");
+    }
+
+    int32_t flag(int32_t code, std::string_view relative) {
+        auto reply = send(code, "bob", path(relative));
+        EXPECT_EQ(reply.result, 1);
+        return reply.flag();
+    }
+};
+
+TEST_P(LinkContainment, ALinkOutOfTheHomeGivesNoRightThere) {
+    for (const char* through : {"bob/out", "bob/tobobby"}) {
+        const std::string dir = through;
+        SCOPED_TRACE(dir);
+        EXPECT_EQ(flag(code::kListDirectory, dir), 0);
+        EXPECT_EQ(flag(code::kListDirectoryToo, dir), 0);
+        EXPECT_EQ(flag(code::kMakeDirectory, dir + "/made"), 0);
+        EXPECT_EQ(flag(code::kRemoveDirectory, dir), 0);
+        EXPECT_EQ(flag(code::kFileWrite, dir + "/upload.txt"), 0);
+        EXPECT_EQ(flag(code::kFileAppend, dir + "/upload.txt"), 0);
+    }
+    EXPECT_EQ(flag(code::kFileRead, "bob/out/x.txt"), 0);
+    EXPECT_EQ(flag(code::kFileWriteOrDelete, "bob/out/x.txt"), 0);
+    EXPECT_EQ(flag(code::kFileRead, "bob/tobobby/secret.txt"), 0);
+    EXPECT_EQ(flag(code::kFileWriteOrDelete, "bob/tobobby/secret.txt"), 0);
+    // Writing through a link to nowhere would create a file out there.
+    EXPECT_EQ(flag(code::kFileWrite, "bob/dangling"), 0);
+    // bobby keeps his own rights, which bob does not borrow.
+    EXPECT_EQ(send(code::kFileRead, "bobby", path("bobby/secret.txt")).flag(), 1);
+}
+
+TEST_P(LinkContainment, ALinkThatStaysInsideKeepsWorking) {
+    EXPECT_EQ(flag(code::kListDirectory, "bob/shortcut"), 1);
+    EXPECT_EQ(flag(code::kFileRead, "bob/shortcut/own.txt"), 1);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/shortcut/new.txt"), 1);
+    EXPECT_EQ(flag(code::kMakeDirectory, "bob/shortcut/new/deeper"), 1);
+    // A rule on the real directory covers the path through the link.
+    insertDirRule(db_, "bob", path("bob/inside"), "L", 1);
+    EXPECT_EQ(flag(code::kListDirectory, "bob/shortcut"), 1);
+    EXPECT_EQ(flag(code::kMakeDirectory, "bob/shortcut/new"), 0);
+}
+
+TEST_P(LinkContainment, RulesOutsideTheHomeHoldThroughALinkAndRelativePathsMatchNothing) {
+    insertDirRule(db_, "bob", path("pub"), "RL", 1);
+    EXPECT_EQ(flag(code::kListDirectory, "bob/pub"), 1);
+    EXPECT_EQ(flag(code::kFileRead, "bob/pub/notes.txt"), 1);
+    // The rule lacks W: no upload into it, through the link or directly.
+    EXPECT_EQ(flag(code::kFileWrite, "bob/pub/upload.txt"), 0);
+    EXPECT_EQ(flag(code::kFileWrite, "pub/upload.txt"), 0);
+    insertDirRule(db_, "bob", path("pub"), "RWL", 1);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/pub/upload.txt"), 1);
+
+    // Relative paths in the record never stand for the working directory.
+    const fs::path before = fs::current_path();
+    fs::current_path(path("bob"));
+    EXPECT_EQ(send(code::kListDirectory, "bob", "inside").flag(), 0);
+    EXPECT_EQ(send(code::kFileWrite, "bob", "inside/new.txt").flag(), 0);
+    exec(db_, "update users set homedir='bob' where username='bobby'");
+    EXPECT_EQ(send(code::kHomeDirectory, "bobby").flag(), 0);
+    exec(db_,
+         "insert into dir_rights (username, directory, dir_rights, inherit_subdirs) values "
+         "('bobby', 'inside', 'RL', 1)");
+    EXPECT_EQ(send(code::kListDirectory, "bobby", path("bob/inside")).flag(), 0);
+    fs::current_path(before);
+}
+
+KESTRIX_ON_BOTH_ENGINES(LinkContainment);
+
+}  // namespace
+}  // namespace kestrix::plugin::test
