@@ -73,7 +73,8 @@ std::string libpqValue(const std::string& value) {
     return out;
 }
 
-std::string parsePostgres(const std::map<std::string, std::string>& pairs, ConnectionTarget& target) {
+std::string parsePostgres(const std::map<std::string, std::string>& pairs,
+                          ConnectionTarget& target) {
     target.engine = Engine::PostgreSQL;
     std::string source = get(pairs, "data source");
     if (source.empty()) source = get(pairs, "server");
@@ -153,12 +154,17 @@ ParsedConnection parseConnectionString(std::string_view text) {
     return {target, {}};
 }
 
-std::string sociConnectString(const ConnectionTarget& target) {
+std::string sociConnectString(const ConnectionTarget& target, const TimeLimits& limits) {
     if (target.engine == Engine::SQLite) {
         // SOCI reads a double-quoted value up to the next double quote.
-        return "dbname=\"" + target.path + "\" timeout=5";
+        return "dbname=\"" + target.path + "\" timeout=" + std::to_string(limits.busySeconds);
     }
-    std::string out = "connect_timeout=5";
+    std::string out = "connect_timeout=" + std::to_string(limits.connectSeconds) +
+                      " keepalives=1 keepalives_idle=5 keepalives_interval=2 keepalives_count=3";
+    if (limits.statementMilliseconds > 0) {
+        out += " options=" +
+               libpqValue("-c statement_timeout=" + std::to_string(limits.statementMilliseconds));
+    }
     auto add = [&out](const char* key, const std::string& value) {
         if (!value.empty()) out += std::string(" ") + key + "=" + libpqValue(value);
     };

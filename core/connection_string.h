@@ -33,7 +33,19 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text);
 
 ParsedConnection parseConnectionString(std::string_view text);
 
-// The connect string SOCI's backend takes for the target.
-std::string sociConnectString(const ConnectionTarget& target);
+// How long a database may keep its caller waiting. The program waits for
+// its administrator's commands; the plug-in keeps an FTP server waiting and
+// takes short limits.
+struct TimeLimits {
+    int connectSeconds = 5;         // PostgreSQL's connect time-out (2 at least)
+    int busySeconds = 5;            // SQLite: waiting for another writer's lock
+    int statementMilliseconds = 0;  // PostgreSQL's statement_timeout; 0 none
+};
+
+// The connect string SOCI's backend takes for the target. PostgreSQL
+// connections send TCP keep-alives, so a server whose host is gone is
+// noticed within seconds rather than the system's two hours.
+[[nodiscard]] std::string sociConnectString(const ConnectionTarget& target,
+                                            const TimeLimits& limits = {});
 
 }  // namespace kestrix

@@ -234,7 +234,7 @@ Database::~Database() {
     close();
 }
 
-bool Database::open(std::string_view connectionString) {
+bool Database::open(std::string_view connectionString, const TimeLimits& limits) {
     close();
     impl_->lastError.clear();
     const ParsedConnection parsed = parseConnectionString(connectionString);
@@ -257,9 +257,9 @@ bool Database::open(std::string_view connectionString) {
                 impl_->lastError = "A database file name may not contain a double quote.";
                 return false;
             }
-            impl_->session.open(*soci::factory_sqlite3(), sociConnectString(target));
+            impl_->session.open(*soci::factory_sqlite3(), sociConnectString(target, limits));
         } else {
-            impl_->session.open(*soci::factory_postgresql(), sociConnectString(target));
+            impl_->session.open(*soci::factory_postgresql(), sociConnectString(target, limits));
         }
         impl_->open = true;
     } catch (const std::exception& e) {

@@ -54,7 +54,7 @@ class Database {
     Database& operator=(Database&&) noexcept;
     ~Database();
 
-    [[nodiscard]] bool open(std::string_view connectionString);
+    [[nodiscard]] bool open(std::string_view connectionString, const TimeLimits& limits = {});
     void close();
     bool isOpen() const;
     Engine engine() const;

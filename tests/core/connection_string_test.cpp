@@ -38,8 +38,14 @@ TEST(ConnectionStringTest, PostgresWithHostPortAndCredentials) {
     EXPECT_EQ(target.password, "it's \\secret");
     // libpq's own quoting keeps blanks, apostrophes and backslashes intact.
     EXPECT_EQ(sociConnectString(target),
-              "connect_timeout=5 host='db.local' port='5433' dbname='servu' user='ftp' "
+              "connect_timeout=5 keepalives=1 keepalives_idle=5 keepalives_interval=2 "
+              "keepalives_count=3 host='db.local' port='5433' dbname='servu' user='ftp' "
               "password='it\\'s \\\\secret'");
+    // The plug-in's short limits: connecting and every statement.
+    EXPECT_EQ(sociConnectString(target, {3, 3, 2500}),
+              "connect_timeout=3 keepalives=1 keepalives_idle=5 keepalives_interval=2 "
+              "keepalives_count=3 options='-c statement_timeout=2500' "
+              "host='db.local' port='5433' dbname='servu' user='ftp' password='it\\'s \\\\secret'");
 }
 
 TEST(ConnectionStringTest, IntegratedSecurityOnLocalhostUsesTheSocket) {
@@ -53,7 +59,9 @@ TEST(ConnectionStringTest, IntegratedSecurityOnLocalhostUsesTheSocket) {
         EXPECT_EQ(parsed.target->host, "");
         EXPECT_EQ(parsed.target->user, "");
         EXPECT_EQ(parsed.target->password, "");
-        EXPECT_EQ(sociConnectString(*parsed.target), "connect_timeout=5 dbname='servu'");
+        EXPECT_EQ(sociConnectString(*parsed.target),
+                  "connect_timeout=5 keepalives=1 keepalives_idle=5 keepalives_interval=2 "
+                  "keepalives_count=3 dbname='servu'");
     }
     const auto remote = parseConnectionString(
         "Provider=PostgreSQL;Data Source=db.local;Initial Catalog=servu;Integrated Security=SSPI");
