@@ -1,8 +1,8 @@
 #include "users/status_lines.h"
 
-#include <cctype>
-#include <charconv>
 #include <string>
+
+#include "core/text_routines.h"
 
 namespace kestrix {
 
@@ -23,44 +23,6 @@ StatusLine disableLine(std::string_view disableOn) {
 
 StatusLine disabledLine() {
     return {"This user's account has been disabled", LineColour::Red};
-}
-
-double leadingNumber(std::string_view text) {
-    std::size_t i = 0;
-    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (i < text.size() && isBlank(text[i]))
-        ++i;
-    std::string number;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) number += text[i++];
-    bool digits = false;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-        number += text[i++];
-        digits = true;
-    }
-    if (i < text.size() && text[i] == '.') {
-        number += text[i++];
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-            number += text[i++];
-            digits = true;
-        }
-    }
-    if (!digits) return 0;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::string exponent = "e";
-        std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
-        bool expDigits = false;
-        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) {
-            exponent += text[j++];
-            expDigits = true;
-        }
-        if (expDigits) number += exponent;
-    }
-    // from_chars reads the '.' whatever the locale, and takes no '+'.
-    const char* begin = number.data() + (number[0] == '+' ? 1 : 0);
-    double value = 0;
-    std::from_chars(begin, number.data() + number.size(), value);
-    return value;
 }
 
 bool disableUserSet(std::string_view disableUser) {

@@ -30,8 +30,4 @@ StatusLine disabledLine();
 // numeric part forms (nothing numeric counts as 0); true when that is 1.
 bool disableUserSet(std::string_view disableUser);
 
-// The number that the leading numeric part of a text forms: blanks before
-// it skipped, then an optional sign, digits, a fraction and an exponent.
-double leadingNumber(std::string_view text);
-
 }  // namespace kestrix

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/text_routines.h"
 #include "users/status_lines.h"
 
 namespace kestrix {
