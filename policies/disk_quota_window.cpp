@@ -2,6 +2,7 @@
 
 #include "core/activity_log.h"
 #include "policies/numeric_key_filter.h"
+#include "policies/write_report.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_disk_quota_window.h"
@@ -68,16 +69,8 @@ void DiskQuotaWindow::cmdOK_Click() {
         return;
     }
     std::string failure;
-    switch (policies::writeQuota(loadedUser_, enabled, maximum, unit_, failure)) {
-        case policies::WriteOutcome::Unavailable:
-            return;
-        case policies::WriteOutcome::Refused:
-            reportStatementFailure(failure);
-            return;
-        case policies::WriteOutcome::Written:
-            hideWindow(this);
-            return;
-    }
+    const auto outcome = policies::writeQuota(loadedUser_, enabled, maximum, unit_, failure);
+    if (writeWentThrough(outcome, failure)) hideWindow(this);
 }
 
 void DiskQuotaWindow::cmdCancel_Click() {

@@ -7,6 +7,7 @@
 
 #include "core/activity_log.h"
 #include "policies/numeric_key_filter.h"
+#include "policies/write_report.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_ip_access_window.h"
@@ -106,15 +107,7 @@ void IpAccessWindow::cmdDown_Click() {
 
 void IpAccessWindow::cmdOK_Click() {
     std::string failure;
-    switch (policies::writeIpRules(scope_, lines(), failure)) {
-        case policies::WriteOutcome::Unavailable:
-            return;
-        case policies::WriteOutcome::Refused:
-            reportStatementFailure(failure);
-            return;
-        case policies::WriteOutcome::Written:
-            break;
-    }
+    if (!writeWentThrough(policies::writeIpRules(scope_, lines(), failure), failure)) return;
     hideWindow(this);
     if (afterSave_) afterSave_();
 }

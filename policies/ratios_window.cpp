@@ -2,6 +2,7 @@
 
 #include "policies/logic/policy_database.h"
 #include "policies/numeric_key_filter.h"
+#include "policies/write_report.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_ratios_window.h"
@@ -88,9 +89,8 @@ void RatiosWindow::thisFormLoadData(const std::string& user) {
 bool RatiosWindow::thisFormSaveData() {
     std::string failure;
     const auto outcome = policies::writeAll({policies::ratioUpdate(form(), loadedUser_)}, failure);
-    if (outcome != policies::WriteOutcome::Refused) return true;
-    reportStatementFailure(failure);
-    return false;
+    // A failed opening hides the dialog all the same; a refusal keeps it.
+    return writeWentThrough(outcome, failure) || outcome == policies::WriteOutcome::Unavailable;
 }
 
 void RatiosWindow::checkEnabled() {

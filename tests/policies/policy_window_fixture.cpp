@@ -15,18 +15,7 @@ void PolicyWindowTest::SetUp() {
 }
 
 Rows PolicyWindowTest::rows(const std::string& sql, const std::vector<std::string>& columns) {
-    Rows out;
-    Database db;
-    EXPECT_TRUE(db.open(scratch_->connectionString())) << db.lastError();
-    auto rs = db.query(sql);
-    EXPECT_TRUE(rs) << db.lastError() << "\n" << sql;
-    for (; rs && !rs->eof(); rs->moveNext()) {
-        Row row;
-        for (const std::string& column : columns)
-            row.push_back(rs->field(column));
-        out.push_back(std::move(row));
-    }
-    return out;
+    return rowsOn(scratch_->connectionString(), sql, columns);
 }
 
 void PolicyWindowTest::refuseInsert(const std::string& table, const std::string& column,

@@ -13,9 +13,6 @@
 
 namespace kestrix::test {
 
-using Row = std::vector<std::optional<std::string>>;
-using Rows = std::vector<Row>;
-
 // A per-user dialog on a real database of either engine, with scripted
 // message boxes.
 class PolicyWindowTest : public ShellFixture, public ::testing::WithParamInterface<Engine> {
