@@ -9,6 +9,9 @@
 #include "app/single_instance.h"
 #include "app/splash_window.h"
 #include "core/activity_log.h"
+#include "policies/disk_quota_window.h"
+#include "policies/ip_access_window.h"
+#include "policies/ratios_window.h"
 #include "setup/configure_window.h"
 #include "shell/app_title.h"
 #include "shell/artwork.h"
@@ -43,6 +46,10 @@ Program::~Program() {
     // The windows that call into the others go first.
     splash_.reset();
     main_.reset();
+    ratios_.reset();
+    diskQuota_.reset();
+    ipAccess_.reset();
+    globalIpAccess_.reset();
     about_.reset();
     configure_.reset();
     status_.reset();
@@ -75,6 +82,7 @@ MainWindow& Program::mainWindow() {
         links.commands = options_.commands;
         links.programDirectory = options_.programDirectory;
         main_ = std::make_unique<MainWindow>(std::move(links));
+        connectPolicyDialogs(*main_);
         // Loading may come back here (the configuration commit refills the
         // list), so the window is in place before it loads.
         main_->formLoad();
@@ -90,6 +98,7 @@ ConfigureWindow& Program::configureWindow() {
         };
         links.statusWindow = [this]() -> QWidget* { return &statusWindow(); };
         links.endForUnreachableDatabase = [this] { endForUnreachableDatabase(); };
+        links.globalIpRules = [this] { openGlobalIpAccess(); };
         configure_ = std::make_unique<ConfigureWindow>(options_.defaults, std::move(links));
         configure_->formLoad();
     }
@@ -109,6 +118,61 @@ AboutBox& Program::aboutBox() {
         });
     }
     return *about_;
+}
+
+RatiosWindow& Program::ratiosWindow() {
+    if (!ratios_) ratios_ = std::make_unique<RatiosWindow>();
+    return *ratios_;
+}
+
+DiskQuotaWindow& Program::diskQuotaWindow() {
+    if (!diskQuota_) diskQuota_ = std::make_unique<DiskQuotaWindow>();
+    return *diskQuota_;
+}
+
+IpAccessWindow& Program::ipAccessWindow() {
+    if (!ipAccess_) ipAccess_ = std::make_unique<IpAccessWindow>(IpListOwner::User);
+    return *ipAccess_;
+}
+
+IpAccessWindow& Program::globalIpAccessWindow() {
+    if (!globalIpAccess_) {
+        // The configuration dialog's label follows the stored list.
+        globalIpAccess_ = std::make_unique<IpAccessWindow>(
+            IpListOwner::Server, [this] { configureWindow().checkLabelStatus(); });
+    }
+    return *globalIpAccess_;
+}
+
+void Program::connectPolicyDialogs(MainWindow& main) {
+    UserPanel* users = &main.users();
+    QObject::connect(users, &UserPanel::ratiosRequested, [this] { openRatios(); });
+    QObject::connect(users, &UserPanel::quotaRequested, [this] { openDiskQuota(); });
+    QObject::connect(users, &UserPanel::ipAccessRequested, [this] { openIpAccess(); });
+}
+
+void Program::openRatios() {
+    RatiosWindow& dialog = ratiosWindow();
+    dialog.thisFormLoadData(mainWindow().users().state().selectedUser);
+    showWindow(&dialog, 0);
+}
+
+void Program::openDiskQuota() {
+    DiskQuotaWindow& dialog = diskQuotaWindow();
+    dialog.popQuota(mainWindow().users().state().selectedUser);
+    showWindow(&dialog, 0);
+}
+
+void Program::openIpAccess() {
+    IpAccessWindow& dialog = ipAccessWindow();
+    dialog.popList(mainWindow().users().state().selectedUser);
+    showWindow(&dialog, 0);
+}
+
+void Program::openGlobalIpAccess() {
+    IpAccessWindow& dialog = globalIpAccessWindow();
+    dialog.popList();
+    showWindow(&dialog, 1);
 }
 
 void Program::endForUnreachableDatabase() {

@@ -33,11 +33,6 @@ std::size_t countChar(std::string_view text, char ch) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), ch));
 }
 
-double clockSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 double leadingNumber(std::string_view text) {
     std::size_t i = 0;
     auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -74,6 +69,11 @@ double leadingNumber(std::string_view text) {
     double value = 0;
     std::from_chars(begin, number.data() + number.size(), value);
     return value;
+}
+
+double clockSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace kestrix

@@ -21,10 +21,8 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
     ui_->txtServuPath->setText(toQt(defaults.servuPath));
     ui_->txtFTPdirectory->setText(toQt(defaults.ftpDirectory));
     ui_->txtConnectionString->setPlainText(toQt(defaults.connectionString));
-    // The database wizard and the server-wide IP rule editor are not part of
-    // the program yet.
+    // The database wizard is not part of the program yet.
     ui_->cmdConnectionString->setEnabled(false);
-    ui_->cmdGlobalIPAccess->setEnabled(false);
 
     tmrEnableCommit_ = new QTimer(this);
     tmrEnableCommit_->setObjectName(QStringLiteral("tmrEnableCommit"));
@@ -38,6 +36,8 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
             &ConfigureWindow::cmdBrowseProgramPath_Click);
     connect(ui_->cmdBrowseServerPath, &QPushButton::clicked, this,
             &ConfigureWindow::cmdBrowseServerPath_Click);
+    connect(ui_->cmdGlobalIPAccess, &QPushButton::clicked, this,
+            &ConfigureWindow::cmdGlobalIPAccess_Click);
     ui_->txtServuPath->installEventFilter(this);
 }
 
@@ -112,6 +112,10 @@ void ConfigureWindow::tmrEnableCommit_Timer() {
     const ConfigureFields values = fields();
     ui_->cmdCommitChanges->setEnabled(!values.servuPath.empty() && !values.ftpDirectory.empty() &&
                                       !values.connectionString.empty());
+}
+
+void ConfigureWindow::cmdGlobalIPAccess_Click() {
+    if (links_.globalIpRules) links_.globalIpRules();
 }
 
 void ConfigureWindow::checkLabelStatus() {

@@ -26,6 +26,8 @@ struct ConfigureLinks {
     // Red icon, the critical message, then the end: the database named at
     // the failed opening stays unreachable.
     std::function<void()> endForUnreachableDatabase;
+    // Opens the server-wide IP rule list (modal).
+    std::function<void()> globalIpRules;
 };
 
 // Marks the dialog as opened because the database could not be opened.
@@ -59,6 +61,7 @@ class ConfigureWindow : public QDialog {
     void cmdBrowseProgramPath_Click();
     void cmdBrowseServerPath_Click();
     void tmrEnableCommit_Timer();
+    void cmdGlobalIPAccess_Click();
     void checkLabelStatus();
     // Escape and the close box cancel, as the Cancel button does.
     void reject() override;

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -313,6 +314,46 @@ TEST_F(MainWindowTest, RestoreReloadsTheListAndDiscardsUnsavedEdits) {
     ASSERT_EQ(users->count(), 2);
     EXPECT_EQ(main.users().state().selectedUser, "alice");
     EXPECT_EQ(home->text(), "/srv/ftp/alice");
+}
+
+TEST_F(MainWindowTest, PerUserButtonsAndModifyIpRulesOpenTheirDialogs) {
+    MainWindow& main = start();
+    QSignalSpy refresh(main.users().rulesTimer(), &QTimer::timeout);
+    ASSERT_TRUE(refresh.wait(5000));
+    const std::pair<const char*, const char*> buttons[] = {{"cmdUpDownRatios", "frmUDRatios"},
+                                                           {"cmdQuota", "frmDiskQuota"},
+                                                           {"cmdIPAccess", "frmIPAccess"}};
+    for (const auto& [button, name] : buttons) {
+        QTest::mouseClick(child<QPushButton>(&main, button), Qt::LeftButton);
+        QWidget* dialog = window(name);
+        ASSERT_NE(dialog, nullptr) << name;
+        EXPECT_TRUE(dialog->isVisible()) << name;
+        EXPECT_FALSE(dialog->isModal()) << name;
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&main, button), Qt::LeftButton);
+        EXPECT_EQ(window(name), dialog) << name << " is made once, then only hidden";
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
+    }
+
+    // The server-wide list, modal over the configuration dialog, and its
+    // OK refreshes the dialog's label.
+    bool listShown = false;
+    test::whenWindowShown("frmConfigure", [&] {
+        QWidget* configure = window("frmConfigure");
+        test::whenWindowShown("frmGlobalIPAccess", [&] {
+            QWidget* list = window("frmGlobalIPAccess");
+            EXPECT_TRUE(list->isModal());
+            child<QListWidget>(list, "lstRules")->addItem("9.9.9.9");
+            QTest::mouseClick(child<QPushButton>(list, "cmdOK"), Qt::LeftButton);
+            listShown = true;
+        });
+        QTest::mouseClick(child<QPushButton>(configure, "cmdGlobalIPAccess"), Qt::LeftButton);
+        EXPECT_EQ(child<QLabel>(configure, "lblRules")->text(),
+                  "Access rules exist. Click Modify IP Rules button for more information.");
+        QTest::mouseClick(child<QPushButton>(configure, "cmdCancel"), Qt::LeftButton);
+    });
+    program_->configureWindow().showModally();
+    EXPECT_TRUE(listShown);
 }
 
 TEST_F(MainWindowTest, WebsiteItemOpensTheProductPage) {

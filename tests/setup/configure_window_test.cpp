@@ -104,7 +104,7 @@ TEST_F(ConfigureWindowTest, ShowsItsFramesCaptionsAndLaterButtonsDisabled) {
     for (const auto& [name, caption] : buttons)
         EXPECT_EQ(button(name)->text(), caption) << name;
     EXPECT_FALSE(button("cmdConnectionString")->isEnabled());
-    EXPECT_FALSE(button("cmdGlobalIPAccess")->isEnabled());
+    EXPECT_TRUE(button("cmdGlobalIPAccess")->isEnabled());
     EXPECT_EQ(dialog().enableCommitTimer()->interval(), 100);
     EXPECT_FALSE(dialog().enableCommitTimer()->isActive());
 }

@@ -52,4 +52,20 @@ void executeOn(const std::string& connectionString, const std::string& sql) {
     ASSERT_TRUE(db.execute(sql)) << db.lastError() << "\n" << sql;
 }
 
+Rows rowsOn(const std::string& connectionString, const std::string& sql,
+            const std::vector<std::string>& columns) {
+    Rows out;
+    Database db;
+    EXPECT_TRUE(db.open(connectionString)) << db.lastError();
+    auto rs = db.query(sql);
+    EXPECT_TRUE(rs) << db.lastError() << "\n" << sql;
+    for (; rs && !rs->eof(); rs->moveNext()) {
+        Row row;
+        for (const std::string& column : columns)
+            row.push_back(rs->field(column));
+        out.push_back(std::move(row));
+    }
+    return out;
+}
+
 }  // namespace kestrix::test

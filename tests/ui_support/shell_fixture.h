@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/connection_string.h"
 #include "tests/support/scratch.h"
@@ -39,5 +41,11 @@ class ShellFixture : public ::testing::Test {
 
 // Runs a statement on the database (test data); fails the test when refused.
 void executeOn(const std::string& connectionString, const std::string& sql);
+
+using Row = std::vector<std::optional<std::string>>;
+using Rows = std::vector<Row>;
+// The named columns of every row of a query; fails the test when refused.
+Rows rowsOn(const std::string& connectionString, const std::string& sql,
+            const std::vector<std::string>& columns);
 
 }  // namespace kestrix::test

@@ -53,18 +53,7 @@ void UserWindowTest::addRule(const std::string& name, const std::string& directo
 }
 
 Rows UserWindowTest::rows(const std::string& sql, const std::vector<std::string>& columns) {
-    Rows out;
-    Database db;
-    EXPECT_TRUE(db.open(scratch_->connectionString())) << db.lastError();
-    auto rs = db.query(sql);
-    EXPECT_TRUE(rs) << db.lastError() << "\n" << sql;
-    for (; rs && !rs->eof(); rs->moveNext()) {
-        Row row;
-        for (const std::string& column : columns)
-            row.push_back(rs->field(column));
-        out.push_back(std::move(row));
-    }
-    return out;
+    return rowsOn(scratch_->connectionString(), sql, columns);
 }
 
 Rows UserWindowTest::rulesOf(const std::string& name) {

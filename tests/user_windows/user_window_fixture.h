@@ -14,9 +14,6 @@
 
 namespace kestrix::test {
 
-using Row = std::vector<std::optional<std::string>>;
-using Rows = std::vector<Row>;
-
 // The user area of the main window on a real database of either engine, with
 // an FTP root of real directories and scripted boxes.
 class UserWindowTest : public ShellFixture, public ::testing::WithParamInterface<Engine> {

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+
+#include "policies/logic/disk_quota_settings.h"
+
+namespace Ui {
+class DiskQuotaWindow;
+}
+
+namespace kestrix {
+
+class NumericKeyFilter;
+
+// frmDiskQuota: one user's disk quota switch and maximum, with the remaining
+// quota shown. It writes to the user it loaded.
+class DiskQuotaWindow : public QDialog {
+    Q_OBJECT
+  public:
+    explicit DiskQuotaWindow(QWidget* parent = nullptr);
+    ~DiskQuotaWindow() override;
+
+    void popQuota(const std::string& user);
+    // The same load without touching the switch (after a unit change).
+    void popQuota2();
+    void changeUnits();
+
+    const std::string& loadedUser() const { return loadedUser_; }
+
+  public slots:
+    void chkEnableQuota_Click();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void reject() override;
+
+  private:
+    void load(bool withSwitch);
+
+    std::unique_ptr<Ui::DiskQuotaWindow> ui_;
+    NumericKeyFilter* keyFilter_ = nullptr;
+    policies::QuotaUnit unit_ = policies::QuotaUnit::Mb;
+    std::string loadedUser_;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,118 @@
+#include "policies/logic/disk_quota_settings.h"
+
+#include <cmath>
+
+#include "core/sql_literal.h"
+#include "core/text_routines.h"
+#include "policies/logic/byte_units.h"
+#include "policies/logic/number_checks.h"
+
+namespace kestrix::policies {
+
+namespace {
+
+// The plug-in's mark for a remaining quota that was never counted.
+constexpr long long kUncounted = 2147483647;
+
+double numberOf(const std::optional<std::string>& column) {
+    return column ? leadingNumber(*column) : 0;
+}
+
+std::optional<long long> bytesOf(const std::optional<std::string>& column) {
+    if (!column || column->empty()) return std::nullopt;
+    return std::llround(leadingNumber(*column));
+}
+
+const std::vector<std::string> kQuotaColumns{"use_quota", "quota_max", "quota_current"};
+
+// The user's quota columns as stored (the last row, should there be several).
+std::optional<StoredQuota> storedQuota(const std::string& user, std::string& failure) {
+    const auto rows = readRows(quotaSelect(user), kQuotaColumns, failure);
+    if (!rows) return std::nullopt;
+    StoredQuota stored;
+    for (const FieldRow& row : *rows)
+        stored = {row[0], row[1], row[2]};
+    return stored;
+}
+
+double maximumBytes(const std::string& maximumText, QuotaUnit unit) {
+    return leadingNumber(maximumText) * quotaFactor(unit);
+}
+
+}  // namespace
+
+double quotaFactor(QuotaUnit unit) {
+    return unit == QuotaUnit::Kb ? kKilobyte : kMegabyte;
+}
+
+std::string_view quotaUnitCaption(QuotaUnit unit) {
+    return unit == QuotaUnit::Kb ? "Kb" : "Mb";
+}
+
+std::string quotaSelect(const std::string& user) {
+    return "SELECT use_quota, quota_max, quota_current FROM users WHERE username=" + sqlText(user);
+}
+
+std::string quotaRepair(const std::string& user) {
+    return "update users set use_quota=0 WHERE username=" + sqlText(user);
+}
+
+std::optional<StoredQuota> readQuota(const std::string& user, std::string& failure) {
+    auto stored = storedQuota(user, failure);
+    // A user without a row is "repaired" too: the UPDATE then finds nothing.
+    if (stored && !stored->useQuota) {
+        if (writeAll({quotaRepair(user)}, failure) != WriteOutcome::Written) return std::nullopt;
+        stored = storedQuota(user, failure);
+    }
+    return stored;
+}
+
+QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit) {
+    const double factor = quotaFactor(unit);
+    return {numberOf(stored.useQuota) != 0,
+            decimalText(roundTo3(numberOf(stored.current) / factor)),
+            decimalText(numberOf(stored.maximum) / factor)};
+}
+
+std::optional<Message> checkQuota(bool enabled, const std::string& maximumText) {
+    if (enabled && maximumText.empty())
+        return titledMessage(
+            "You must enter a value for Maximum Quota when \r\nthe enable disk quota is checked.",
+            MessageIcon::Exclamation, MessageButtons::OK);
+    if (maximumText.size() > 14)
+        return titledMessage(
+            "The number of characters in the Maximum Quota field \r\nexceeds the maximum number "
+            "of characters allowed.",
+            MessageIcon::Exclamation, MessageButtons::OK);
+    if (enabled && !isDecimalNumber(maximumText)) return notANumber("Maximum Quota");
+    return std::nullopt;
+}
+
+QuotaSetting quotaSetting(const StoredQuota& stored) {
+    QuotaSetting setting{numberOf(stored.useQuota) != 0, bytesOf(stored.maximum),
+                         bytesOf(stored.current)};
+    if (setting.remaining == kUncounted) setting.remaining.reset();
+    return setting;
+}
+
+std::string quotaUpdate(const std::string& user, bool enabled, const std::string& maximumText,
+                        QuotaUnit unit, const StoredQuota& stored) {
+    const std::string where = " WHERE username=" + sqlText(user);
+    if (!enabled) return "update users set use_quota=0, quota_max=0" + where;
+    const double maximum = maximumBytes(maximumText, unit);
+    std::string sql = "update users set use_quota=1, quota_max=" + decimalText(maximum);
+    const QuotaSetting before = quotaSetting(stored);
+    const auto remaining = remainingAfterEdit(before, {true, std::llround(maximum), std::nullopt});
+    if (remaining && remaining != before.remaining)
+        sql += ", quota_current=" + std::to_string(*remaining);
+    return sql + where;
+}
+
+WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string& maximumText,
+                        QuotaUnit unit, std::string& failure) {
+    const auto stored = storedQuota(user, failure);
+    if (!stored) return failure.empty() ? WriteOutcome::Unavailable : WriteOutcome::Refused;
+    return writeAll({quotaUpdate(user, enabled, maximumText, unit, *stored)}, failure);
+}
+
+}  // namespace kestrix::policies

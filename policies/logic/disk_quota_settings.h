@@ -1,0 +1,54 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/quota_remaining.h"
+#include "policies/logic/policy_database.h"
+#include "shell/message_boxes.h"
+
+namespace kestrix::policies {
+
+enum class QuotaUnit { Kb, Mb };
+double quotaFactor(QuotaUnit unit);                 // 1024 or 1048576
+std::string_view quotaUnitCaption(QuotaUnit unit);  // "Kb" or "Mb"
+
+// use_quota, quota_max and quota_current of one user, as stored.
+struct StoredQuota {
+    std::optional<std::string> useQuota;
+    std::optional<std::string> maximum;
+    std::optional<std::string> current;
+};
+
+std::string quotaSelect(const std::string& user);
+std::string quotaRepair(const std::string& user);  // a NULL use_quota becomes 0
+// The load, with the repair of a NULL use_quota. No value when the database
+// could not be opened or refused a statement (failure set).
+std::optional<StoredQuota> readQuota(const std::string& user, std::string& failure);
+
+// What the dialog shows of a stored quota in a unit.
+struct QuotaView {
+    bool enabled = false;
+    std::string current;  // rounded to 3 decimals
+    std::string maximum;  // not rounded
+};
+QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit);
+
+// OK's checks on the maximum box; no value when it may be written.
+std::optional<Message> checkQuota(bool enabled, const std::string& maximumText);
+
+// The quota as the remaining-quota routine reads it.
+QuotaSetting quotaSetting(const StoredQuota& stored);
+
+// The UPDATE that OK runs: the switch, the maximum in bytes and, when the
+// switch or the maximum changed, the remaining quota that follows them.
+std::string quotaUpdate(const std::string& user, bool enabled, const std::string& maximumText,
+                        QuotaUnit unit, const StoredQuota& stored);
+
+// OK's write for the user the dialog loaded: reads what is stored now (the
+// plug-in moves the remaining quota meanwhile), then updates it.
+WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string& maximumText,
+                        QuotaUnit unit, std::string& failure);
+
+}  // namespace kestrix::policies

@@ -1,0 +1,55 @@
+#include "policies/logic/ip_rules.h"
+
+#include "core/sql_literal.h"
+#include "core/text_routines.h"
+
+namespace kestrix::policies {
+
+std::string ipRulesSelect(const IpRuleScope& scope) {
+    if (!scope.user) return "select ip from blocked_ips";
+    return "select ip from blocked_ips_by_user where username=" + sqlText(*scope.user);
+}
+
+std::string ipRulesDelete(const IpRuleScope& scope) {
+    if (!scope.user) return "delete from blocked_ips";
+    return "DELETE FROM blocked_ips_by_user WHERE username=" + sqlText(*scope.user);
+}
+
+std::string ipRuleInsert(const IpRuleScope& scope, const std::string& line) {
+    if (!scope.user) return "insert into blocked_ips (ip) values (" + sqlText(line) + ")";
+    return "insert into blocked_ips_by_user (ip, username) values (" + sqlText(line) + ", " +
+           sqlText(*scope.user) + ")";
+}
+
+std::optional<std::vector<std::string>> readIpRules(const IpRuleScope& scope,
+                                                    std::string& failure) {
+    const auto rows = readRows(ipRulesSelect(scope), {"ip"}, failure);
+    if (!rows) return std::nullopt;
+    std::vector<std::string> lines;
+    for (const FieldRow& row : *rows)
+        lines.push_back(row[0].value_or(""));
+    return lines;
+}
+
+WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::string>& lines,
+                          std::string& failure) {
+    std::vector<std::string> statements{ipRulesDelete(scope)};
+    for (const std::string& line : lines)
+        statements.push_back(ipRuleInsert(scope, line));
+    return writeAll(statements, failure);
+}
+
+AddressCheck checkAddress(std::string_view text) {
+    if (text.empty()) return {true, false};
+    if (countChar(text, '.') != 3) return {false, true};
+    while (true) {
+        const std::size_t dot = text.find('.');
+        const double part = leadingNumber(text.substr(0, dot));
+        if (part < 0 || part > 255) return {false, false};
+        if (dot == std::string_view::npos) break;
+        text.remove_prefix(dot + 1);
+    }
+    return {true, true};
+}
+
+}  // namespace kestrix::policies

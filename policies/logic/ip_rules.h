@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "policies/logic/policy_database.h"
+
+namespace kestrix::policies {
+
+// Whose blocked addresses a list holds: one user's, or (no user) the
+// server-wide list.
+struct IpRuleScope {
+    std::optional<std::string> user;
+};
+
+std::string ipRulesSelect(const IpRuleScope& scope);
+std::string ipRulesDelete(const IpRuleScope& scope);
+std::string ipRuleInsert(const IpRuleScope& scope, const std::string& line);
+
+// The stored list in the order the database returns it. No value when the
+// database could not be opened or refused the query (failure set).
+std::optional<std::vector<std::string>> readIpRules(const IpRuleScope& scope, std::string& failure);
+// Replaces the stored list with these lines, all or nothing.
+WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::string>& lines,
+                          std::string& failure);
+
+// The check of the entry box when it loses the focus: exactly three dots,
+// each part's leading number within 0...255 (no number counts as 0). The
+// beep sounds on acceptance and on a wrong number of dots, not on a part
+// out of range.
+struct AddressCheck {
+    bool accepted;
+    bool beep;
+};
+AddressCheck checkAddress(std::string_view text);
+
+}  // namespace kestrix::policies

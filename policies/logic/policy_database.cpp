@@ -1,0 +1,52 @@
+#include "policies/logic/policy_database.h"
+
+#include "core/activity_log.h"
+#include "core/database.h"
+
+namespace kestrix::policies {
+
+std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
+                                              const std::vector<std::string>& columns,
+                                              std::string& failure) {
+    Database db;
+    if (!openDatabase(db, 0)) return std::nullopt;
+    auto records = db.query(sql);
+    if (!records) {
+        failure = db.lastError();
+        return std::nullopt;
+    }
+    std::vector<FieldRow> rows;
+    for (; !records->eof(); records->moveNext()) {
+        FieldRow row;
+        for (const std::string& column : columns)
+            row.push_back(records->field(column));
+        rows.push_back(std::move(row));
+    }
+    if (!records->error().empty()) {
+        failure = records->error();
+        return std::nullopt;
+    }
+    closeDatabase(db);
+    return rows;
+}
+
+WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure) {
+    Database db;
+    if (!openDatabase(db, 0)) return WriteOutcome::Unavailable;
+    auto refused = [&](const std::string& statement) {
+        failure = db.lastError();
+        if (!statement.empty()) writeLog("statement refused: " + statement);
+        writeLog("the database said: " + failure);
+        db.rollback();
+        return WriteOutcome::Refused;
+    };
+    if (!db.begin()) return refused({});
+    for (const std::string& statement : statements) {
+        if (!db.execute(statement)) return refused(statement);
+    }
+    if (!db.commit()) return refused({});
+    closeDatabase(db);
+    return WriteOutcome::Written;
+}
+
+}  // namespace kestrix::policies

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrix::policies {
+
+using FieldRow = std::vector<std::optional<std::string>>;
+
+// Opens the database (mode 0), reads the named columns of every row of the
+// query and closes it. No value when it could not be opened (the opening
+// routine has reported that) or the query was refused (failure then holds
+// the provider's description).
+std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
+                                              const std::vector<std::string>& columns,
+                                              std::string& failure);
+
+enum class WriteOutcome {
+    Unavailable,  // not opened; the opening routine has reported it
+    Refused,      // a statement was refused; nothing of them stays
+    Written,
+};
+
+// Runs the statements in one transaction, so a failure half-way leaves the
+// stored rows as they were. Refused leaves the provider's description in
+// failure.
+WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure);
+
+}  // namespace kestrix::policies

@@ -1,0 +1,166 @@
+#include "policies/logic/ratio_settings.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "core/sql_literal.h"
+#include "core/text_routines.h"
+#include "policies/logic/byte_units.h"
+#include "policies/logic/number_checks.h"
+#include "policies/logic/policy_database.h"
+
+namespace kestrix::policies {
+
+namespace {
+
+std::string trimmed(std::string_view text) {
+    const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+double creditFactor(bool kilobytes) {
+    return kilobytes ? kKilobyte : kMegabyte;
+}
+
+}  // namespace
+
+bool countsBytes(RatioKind kind) {
+    return kind == RatioKind::BytesPerSession || kind == RatioKind::BytesOverall;
+}
+
+std::string_view ratioTypeName(RatioKind kind) {
+    switch (kind) {
+        case RatioKind::FilesPerSession:
+            return "FilesPerSession";
+        case RatioKind::BytesPerSession:
+            return "BytesPerSession";
+        case RatioKind::FilesOverall:
+            return "FilesOverall";
+        case RatioKind::BytesOverall:
+            return "BytesOverall";
+    }
+    return {};
+}
+
+std::string_view unitCaption(CreditUnit unit) {
+    switch (unit) {
+        case CreditUnit::Files:
+            return "files";
+        case CreditUnit::Kb:
+            return "Kb";
+        case CreditUnit::Mb:
+            return "Mb";
+    }
+    return {};
+}
+
+std::string ratioSelect(const std::string& user) {
+    return "SELECT ratio_type, ratio_down, ratio_up, ratio_current_credit FROM users WHERE "
+           "username=" +
+           sqlText(user);
+}
+
+std::optional<StoredRatios> readRatios(const std::string& user, std::string& failure) {
+    const auto rows =
+        readRows(ratioSelect(user),
+                 {"ratio_type", "ratio_down", "ratio_up", "ratio_current_credit"}, failure);
+    if (!rows) return std::nullopt;
+    StoredRatios stored;
+    for (const FieldRow& row : *rows)
+        stored = {row[0].value_or(""), row[1].value_or(""), row[2].value_or(""),
+                  row[3].value_or("")};
+    return stored;
+}
+
+void showStored(RatioForm& form, const StoredRatios& stored) {
+    form.download = stored.down;
+    form.upload = stored.up;
+    form.credit = stored.credit;
+    form.unit = CreditUnit::Files;
+    const std::string type = lowered(trimmed(stored.type));
+    if (type.empty()) {
+        form.enabled = false;
+        return;
+    }
+    for (RatioKind kind : {RatioKind::FilesPerSession, RatioKind::FilesOverall,
+                           RatioKind::BytesPerSession, RatioKind::BytesOverall}) {
+        if (type != lowered(std::string(ratioTypeName(kind)))) continue;
+        form.enabled = true;
+        form.kind = kind;
+        if (countsBytes(kind)) {
+            form.credit = decimalText(roundTo3(leadingNumber(stored.credit) / kMegabyte));
+            form.kilobytesChosen = false;
+            form.unit = CreditUnit::Mb;
+        }
+        return;
+    }
+}
+
+void switchRatios(RatioForm& form, bool on) {
+    form.enabled = on;
+    if (on) selectKind(form, RatioKind::BytesOverall);
+}
+
+void selectKind(RatioForm& form, RatioKind kind) {
+    form.kind = kind;
+    if (countsBytes(kind)) {
+        if (form.unit == CreditUnit::Files) form.credit.clear();
+        form.unit = form.kilobytesChosen ? CreditUnit::Kb : CreditUnit::Mb;
+    } else {
+        if (form.unit != CreditUnit::Files) form.credit.clear();
+        form.unit = CreditUnit::Files;
+    }
+}
+
+void chooseUnit(RatioForm& form, bool kilobytes) {
+    form.kilobytesChosen = kilobytes;
+    const double value = leadingNumber(form.credit);
+    if (kilobytes) {
+        if (form.unit == CreditUnit::Mb) form.credit = decimalText(roundTo3(value * kKilobyte));
+        form.unit = CreditUnit::Kb;
+    } else {
+        if (form.unit == CreditUnit::Kb) form.credit = decimalText(roundTo3(value / kKilobyte));
+        form.unit = CreditUnit::Mb;
+    }
+}
+
+std::optional<Message> checkRatios(const RatioForm& form) {
+    if (!form.enabled) return std::nullopt;
+    const std::pair<const std::string*, const char*> fields[] = {
+        {&form.upload, "Uploads"}, {&form.download, "Downloads"}, {&form.credit, "Credit"}};
+    for (const auto& [text, name] : fields) {
+        if (trimmed(*text).empty())
+            return titledMessage("Please make sure all fields are correct.",
+                                 MessageIcon::Exclamation, MessageButtons::OK);
+    }
+    for (const auto& [text, name] : fields) {
+        if (!isDecimalNumber(trimmed(*text))) return notANumber(name);
+    }
+    return std::nullopt;
+}
+
+std::string ratioUpdate(const RatioForm& form, const std::string& user) {
+    std::string type = "NULL";
+    double credit = 0;
+    if (form.enabled && form.kind) {
+        type = sqlText(ratioTypeName(*form.kind));
+        credit = leadingNumber(trimmed(form.credit));
+        if (countsBytes(*form.kind)) credit = roundTo3(credit * creditFactor(form.kilobytesChosen));
+    }
+    return "update users set ratio_type=" + type +
+           ", ratio_down=" + decimalText(leadingNumber(form.download)) +
+           ", ratio_up=" + decimalText(leadingNumber(form.upload)) +
+           ", ratio_current_credit=" + decimalText(credit) + " WHERE username=" + sqlText(user);
+}
+
+}  // namespace kestrix::policies

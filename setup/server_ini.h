@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/file_write.h"
+
+namespace kestrix {
+
+// The plug-in as the FTP server's configuration file names it.
+inline constexpr std::string_view kPluginFileName = "Quellin.so";
+inline constexpr std::string_view kPluginLine = "ClientCheckDLL1=Quellin.so";
+
+// The FTP server's configuration files found in its program directory, by
+// name without regard to case; each the full path as the directory has it,
+// or empty.
+struct ServerIniFiles {
+    std::string daemonIni;  // ServUDaemon.ini
+    std::string servuIni;   // serv-u.ini
+};
+ServerIniFiles findServerIniFiles(const std::string& programDirectory);
+
+// The configuration file's bytes with the plug-in entered: the line after
+// every "[EXTERNAL]" label, or a new section at the top. None when a line
+// already mentions the plug-in (the file then stays as it is). Lines are
+// CR LF separated; every other byte is carried over unchanged.
+std::optional<std::string> withPluginEntered(std::string_view content);
+
+// Reads the file, enters the plug-in and replaces the file atomically with
+// its permissions and owner, unless it already names the plug-in.
+[[nodiscard]] WriteResult enterPlugin(const std::string& iniPath);
+
+// Writes the program's copy of the plug-in into the program directory when
+// no file of its name is there (an existing one is never replaced).
+[[nodiscard]] WriteResult installPluginFile(const std::string& programDirectory,
+                                            std::string_view pluginBytes);
+
+}  // namespace kestrix

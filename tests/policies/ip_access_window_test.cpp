@@ -1,0 +1,154 @@
+// The IP blocking dialogs, per user and server-wide, on both engines.
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "policies/ip_access_window.h"
+#include "tests/policies/policy_window_fixture.h"
+
+namespace kestrix {
+namespace {
+
+using test::Rows;
+
+class IpAccessWindowTest : public test::PolicyWindowTest {
+  protected:
+    static void nextTick(IpAccessWindow& dialog) {
+        QSignalSpy tick(dialog.rulesTimer(), &QTimer::timeout);
+        ASSERT_TRUE(tick.wait(5000));
+    }
+    static QLineEdit* entry(IpAccessWindow& dialog) {
+        return childOf<QLineEdit>(&dialog, "txtIPaddress");
+    }
+    static QListWidget* list(IpAccessWindow& dialog) {
+        return childOf<QListWidget>(&dialog, "lstRules");
+    }
+    static bool enabled(IpAccessWindow& dialog, const char* button) {
+        return childOf<QPushButton>(&dialog, button)->isEnabled();
+    }
+    // Types into the entry box and adds it, the way the keyboard and mouse do.
+    static void add(IpAccessWindow& dialog, const char* address) {
+        entry(dialog)->setFocus();
+        QTest::keyClicks(entry(dialog), QString::fromLatin1(address));
+        nextTick(dialog);
+        click(&dialog, "cmdAdd");
+    }
+    Rows userRules(const std::string& user) {
+        return rows("select ip from blocked_ips_by_user where username='" + user + "'", {"ip"});
+    }
+};
+
+TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
+    run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.1')");
+    run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('alice', '10.9.9.9')");
+    IpAccessWindow dialog(IpListOwner::User);
+    EXPECT_EQ(dialog.objectName(), "frmIPAccess");
+    EXPECT_EQ(dialog.windowTitle(), "Setup IP Blocking ");
+    EXPECT_EQ(dialog.rulesTimer()->interval(), 75);
+    dialog.popList("alice");
+    dialog.popList("bob");
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1"}));
+    activate(&dialog);
+
+    // An empty box leaves Add disabled; a letter is dropped, a digit enables it.
+    nextTick(dialog);
+    EXPECT_FALSE(enabled(dialog, "cmdAdd"));
+    entry(dialog)->setFocus();
+    QTest::keyClicks(entry(dialog), "x");
+    nextTick(dialog);
+    EXPECT_FALSE(enabled(dialog, "cmdAdd"));
+    QTest::keyClicks(entry(dialog), "192.168.0");
+    nextTick(dialog);
+    ASSERT_TRUE(enabled(dialog, "cmdAdd"));
+
+    // Three parts: refused, the click does not add and the box keeps the focus.
+    click(&dialog, "cmdAdd");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.lines().size(), 1u);
+    EXPECT_TRUE(entry(dialog)->hasFocus());
+    entry(dialog)->clear();
+    add(dialog, "1..2.3");
+    add(dialog, "1..2.3");  // no duplicate check
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "1..2.3", "1..2.3"}));
+    EXPECT_TRUE(entry(dialog)->text().isEmpty());
+
+    // Up on the first line and Down on the last change nothing.
+    list(dialog)->setCurrentRow(0);
+    nextTick(dialog);
+    click(&dialog, "cmdUp");
+    list(dialog)->setCurrentRow(2);
+    click(&dialog, "cmdDown");
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "1..2.3", "1..2.3"}));
+    list(dialog)->setCurrentRow(0);
+    click(&dialog, "cmdDown");
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"1..2.3", "10.0.0.1", "1..2.3"}));
+    EXPECT_EQ(list(dialog)->currentRow(), 1);
+
+    // Remove puts the line back into the box; a click there unselects.
+    click(&dialog, "cmdRemove");
+    EXPECT_EQ(entry(dialog)->text(), "10.0.0.1");
+    list(dialog)->setCurrentRow(0);
+    QTest::mouseClick(entry(dialog), Qt::LeftButton);
+    nextTick(dialog);
+    EXPECT_FALSE(enabled(dialog, "cmdRemove"));
+    EXPECT_FALSE(enabled(dialog, "cmdUp"));
+
+    click(&dialog, "cmdOK");
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(userRules("bob"), (Rows{{"1..2.3"}, {"1..2.3"}}));
+    EXPECT_EQ(userRules("alice"), (Rows{{"10.9.9.9"}}));
+}
+
+TEST_P(IpAccessWindowTest, ServerWideOkIsAllOrNothingThenRefreshesTheLabel) {
+    run("INSERT INTO blocked_ips (ip) VALUES ('1.1.1.1')");
+    run("INSERT INTO blocked_ips (ip) VALUES ('2.2.2.2')");
+    refuseInsert("blocked_ips", "ip", "6.6.6.6");
+    int refreshed = 0;
+    IpAccessWindow dialog(IpListOwner::Server, [&] { ++refreshed; });
+    EXPECT_EQ(dialog.objectName(), "frmGlobalIPAccess");
+    EXPECT_EQ(dialog.windowTitle(), "Global IP Blocking");
+    dialog.popList();
+    activate(&dialog);
+    add(dialog, "6.6.6.6");
+    add(dialog, "7.7.7.7");
+
+    boxes_.answer(Answer::OK);
+    click(&dialog, "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_NE(boxes_.shown()[0].text.find("injected failure"), std::string::npos);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(refreshed, 0);
+    EXPECT_EQ(rows("select ip from blocked_ips", {"ip"}), (Rows{{"1.1.1.1"}, {"2.2.2.2"}}));
+
+    list(dialog)->setCurrentRow(2);
+    nextTick(dialog);
+    click(&dialog, "cmdRemove");
+    click(&dialog, "cmdOK");
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(refreshed, 1);
+    EXPECT_EQ(rows("select ip from blocked_ips", {"ip"}),
+              (Rows{{"1.1.1.1"}, {"2.2.2.2"}, {"7.7.7.7"}}));
+
+    // Cancel discards; the next showing reloads. An empty list empties the table.
+    dialog.popList();
+    dialog.show();
+    list(dialog)->clear();
+    click(&dialog, "cmdCancel");
+    EXPECT_FALSE(dialog.isVisible());
+    dialog.popList();
+    dialog.show();
+    EXPECT_EQ(dialog.lines().size(), 3u);
+    list(dialog)->clear();
+    click(&dialog, "cmdOK");
+    EXPECT_TRUE(rows("select ip from blocked_ips", {"ip"}).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, IpAccessWindowTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,94 @@
+// The quota dialog's and the IP lists' logic: units, checks, statements.
+#include <gtest/gtest.h>
+
+#include "policies/logic/disk_quota_settings.h"
+#include "policies/logic/ip_rules.h"
+
+namespace kestrix::policies {
+namespace {
+
+TEST(DiskQuotaSettingsTest, UnitsShowAndWriteBackTheSameBytes) {
+    const StoredQuota stored{"1", "10485760", "2000000"};
+    const QuotaView mb = quotaView(stored, QuotaUnit::Mb);
+    const QuotaView kb = quotaView(stored, QuotaUnit::Kb);
+    EXPECT_TRUE(mb.enabled);
+    EXPECT_EQ(mb.maximum, "10");
+    EXPECT_EQ(mb.current, "1.907");
+    EXPECT_EQ(kb.maximum, "10240");
+    EXPECT_EQ(kb.current, "1953.125");
+    // Unchanged: the remaining quota is left alone.
+    const std::string unchanged =
+        "update users set use_quota=1, quota_max=10485760 WHERE username='bob'";
+    EXPECT_EQ(quotaUpdate("bob", true, mb.maximum, QuotaUnit::Mb, stored), unchanged);
+    EXPECT_EQ(quotaUpdate("bob", true, kb.maximum, QuotaUnit::Kb, stored), unchanged);
+    EXPECT_EQ(quotaView({std::nullopt, std::nullopt, std::nullopt}, QuotaUnit::Mb).maximum, "0");
+}
+
+TEST(DiskQuotaSettingsTest, TheRemainingQuotaFollowsTheSwitchAndTheMaximum) {
+    // Switched on: the whole maximum remains.
+    EXPECT_EQ(quotaUpdate("o'neil", true, "1", QuotaUnit::Mb, {"0", "0", "0"}),
+              "update users set use_quota=1, quota_max=1048576, quota_current=1048576 WHERE "
+              "username='o''neil'");
+    // Lowered by 6 Mb with 5 Mb left: nothing remains; raised, it moves up.
+    const StoredQuota on{"1", "10485760", "5242880"};
+    EXPECT_EQ(quotaUpdate("bob", true, "4", QuotaUnit::Mb, on),
+              "update users set use_quota=1, quota_max=4194304, quota_current=0 WHERE "
+              "username='bob'");
+    EXPECT_EQ(quotaUpdate("bob", true, "12288", QuotaUnit::Kb, on),
+              "update users set use_quota=1, quota_max=12582912, quota_current=7340032 WHERE "
+              "username='bob'");
+    // Off: the maximum goes to 0, the remaining quota stays.
+    EXPECT_EQ(quotaUpdate("bob", false, "", QuotaUnit::Mb, on),
+              "update users set use_quota=0, quota_max=0 WHERE username='bob'");
+}
+
+TEST(DiskQuotaSettingsTest, OkChecksTheMaximumBox) {
+    ASSERT_TRUE(checkQuota(true, ""));
+    EXPECT_EQ(checkQuota(true, "")->text,
+              "You must enter a value for Maximum Quota when \r\nthe enable disk quota is "
+              "checked.");
+    EXPECT_FALSE(checkQuota(false, ""));
+    EXPECT_FALSE(checkQuota(true, "12345678901234"));
+    ASSERT_TRUE(checkQuota(false, "123456789012345"));
+    EXPECT_EQ(checkQuota(false, "123456789012345")->text,
+              "The number of characters in the Maximum Quota field \r\nexceeds the maximum "
+              "number of characters allowed.");
+    for (const char* text : {"1.2.3", "1/2", " ", "."}) {
+        ASSERT_TRUE(checkQuota(true, text)) << text;
+        EXPECT_EQ(checkQuota(true, text)->text,
+                  "The value in the Maximum Quota field must be a number.");
+        EXPECT_EQ(checkQuota(true, text)->icon, MessageIcon::Exclamation);
+    }
+}
+
+TEST(IpRulesTest, StatementsOfBothLists) {
+    const IpRuleScope bob{"o'neil"};
+    const IpRuleScope server{};
+    EXPECT_EQ(ipRulesSelect(bob), "select ip from blocked_ips_by_user where username='o''neil'");
+    EXPECT_EQ(ipRulesSelect(server), "select ip from blocked_ips");
+    EXPECT_EQ(ipRulesDelete(bob), "DELETE FROM blocked_ips_by_user WHERE username='o''neil'");
+    EXPECT_EQ(ipRulesDelete(server), "delete from blocked_ips");
+    EXPECT_EQ(ipRuleInsert(bob, "1.2.3.4"),
+              "insert into blocked_ips_by_user (ip, username) values ('1.2.3.4', 'o''neil')");
+    EXPECT_EQ(ipRuleInsert(server, "1'2"), "insert into blocked_ips (ip) values ('1''2')");
+}
+
+TEST(IpRulesTest, AddressValidationTable) {
+    struct Case {
+        const char* text;
+        bool accepted;
+        bool beep;
+    };
+    for (const Case& c :
+         {Case{"", true, false}, Case{"192.168.0.1", true, true}, Case{"192.168.0", false, true},
+          Case{"1.2.3.4.5", false, true}, Case{"300.1.1.1", false, false},
+          Case{"1.1.1.256", false, false}, Case{"1..2.3", true, true},
+          Case{"0.0.0.255", true, true}, Case{"1/2.3.4.5", true, true}, Case{"...", true, true}}) {
+        const AddressCheck check = checkAddress(c.text);
+        EXPECT_EQ(check.accepted, c.accepted) << c.text;
+        EXPECT_EQ(check.beep, c.beep) << c.text;
+    }
+}
+
+}  // namespace
+}  // namespace kestrix::policies

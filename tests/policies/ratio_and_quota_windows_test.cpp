@@ -1,0 +1,189 @@
+// The ratio and disk quota dialogs on both engines.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+
+#include "core/sql_literal.h"
+#include "policies/disk_quota_window.h"
+#include "policies/ratios_window.h"
+#include "tests/policies/policy_window_fixture.h"
+
+namespace kestrix {
+namespace {
+
+using test::appMessage;
+using test::Row;
+using test::Rows;
+
+class RatiosWindowTest : public test::PolicyWindowTest {
+  protected:
+    QString text(const char* name) { return childOf<QLineEdit>(dialog_.get(), name)->text(); }
+    QString unit() { return childOf<QLabel>(dialog_.get(), "Label5")->text(); }
+    QComboBox* choice() { return childOf<QComboBox>(dialog_.get(), "cboChoice"); }
+    void choose(int item) {
+        choice()->setCurrentIndex(item);
+        emit choice()->activated(item);
+    }
+    Rows ratios(const std::string& user) {
+        return rows(
+            "SELECT ratio_type, ratio_down, ratio_up, ratio_current_credit FROM users WHERE "
+            "username=" +
+                sqlText(user),
+            {"ratio_type", "ratio_down", "ratio_up", "ratio_current_credit"});
+    }
+    void SetUp() override {
+        PolicyWindowTest::SetUp();
+        dialog_ = std::make_unique<RatiosWindow>();
+    }
+    std::unique_ptr<RatiosWindow> dialog_;
+};
+
+TEST_P(RatiosWindowTest, OptionRulesUnitsAndOkOnTheLoadedUser) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, ratio_type, "
+        "ratio_down, ratio_up, "
+        "ratio_current_credit) "
+        "VALUES ('bob', '/srv/bob', 1, 1, 'BytesOverall', 2, 1, 5242880)");
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES ('alice', "
+        "'/srv/alice', 1, 1)");
+    dialog_->show();
+
+    dialog_->thisFormLoadData("bob");
+    EXPECT_TRUE(childOf<QRadioButton>(dialog_.get(), "optBAS")->isChecked());
+    EXPECT_EQ(text("txtUDCrd"), "5");
+    EXPECT_EQ(unit(), "Mb");
+    EXPECT_EQ(choice()->currentText(), "In Megabytes");
+    EXPECT_TRUE(choice()->isEnabled());
+    choose(1);
+    EXPECT_EQ(text("txtUDCrd"), "5120");
+    EXPECT_EQ(unit(), "Kb");
+
+    // To files: the credit empties and the unit choice greys out.
+    clickBox(childOf<QRadioButton>(dialog_.get(), "optFPS"));
+    EXPECT_EQ(text("txtUDCrd"), "");
+    EXPECT_EQ(unit(), "files");
+    EXPECT_FALSE(choice()->isEnabled());
+    boxes_.answer(Answer::OK);
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(boxes_.shown().back(), appMessage("Please make sure all fields are correct."));
+    EXPECT_TRUE(dialog_->isVisible());
+
+    // Back to bytes, counted in kilobytes as chosen: 1 Kb is 1024 bytes.
+    clickBox(childOf<QRadioButton>(dialog_.get(), "optBPS"));
+    EXPECT_EQ(unit(), "Kb");
+    childOf<QLineEdit>(dialog_.get(), "txtUDCrd")->setText("1");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(ratios("bob"), (Rows{{"BytesPerSession", "2", "1", "1024"}}));
+    EXPECT_EQ(ratios("alice"), (Rows{{std::nullopt, std::nullopt, std::nullopt, std::nullopt}}));
+
+    // Ratios off: greyed boxes; OK writes the off state.
+    dialog_->show();
+    dialog_->thisFormLoadData("alice");
+    EXPECT_FALSE(childOf<QCheckBox>(dialog_.get(), "chkEnableUD")->isChecked());
+    EXPECT_FALSE(childOf<QLineEdit>(dialog_.get(), "txtUDCrd")->isEnabled());
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(ratios("alice"), (Rows{{std::nullopt, "0", "0", "0"}}));
+
+    // Ticking starts from bytes all sessions; a files credit empties.
+    dialog_->show();
+    childOf<QLineEdit>(dialog_.get(), "txtUDCrd")->setText("100");
+    clickBox(childOf<QCheckBox>(dialog_.get(), "chkEnableUD"));
+    EXPECT_TRUE(childOf<QRadioButton>(dialog_.get(), "optBAS")->isChecked());
+    EXPECT_TRUE(childOf<QLineEdit>(dialog_.get(), "txtUDCrd")->isEnabled());
+    EXPECT_EQ(text("txtUDCrd"), "");
+}
+
+class DiskQuotaWindowTest : public test::PolicyWindowTest {
+  protected:
+    QString text(const char* name) { return childOf<QLineEdit>(dialog_.get(), name)->text(); }
+    Rows quota() {
+        return rows("SELECT use_quota, quota_max, quota_current FROM users WHERE username='bob'",
+                    {"use_quota", "quota_max", "quota_current"});
+    }
+    static std::optional<std::string> whole(std::optional<std::string> number) {
+        // PostgreSQL's numeric keeps the scale it was written with.
+        if (number && number->find('.') != std::string::npos) number->erase(number->find('.'));
+        return number;
+    }
+    Row wholeQuota() {
+        Row row = quota().at(0);
+        for (auto& column : row)
+            column = whole(column);
+        return row;
+    }
+    void SetUp() override {
+        PolicyWindowTest::SetUp();
+        dialog_ = std::make_unique<DiskQuotaWindow>();
+    }
+    std::unique_ptr<DiskQuotaWindow> dialog_;
+};
+
+TEST_P(DiskQuotaWindowTest, RepairUnitsChecksAndTheRemainingQuotaOnOk) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, use_quota, "
+        "quota_max, quota_current) VALUES "
+        "('bob', '/srv/bob', 1, 1, NULL, 0, 0)");
+    dialog_->show();
+    dialog_->popQuota("bob");
+    EXPECT_EQ(quota().at(0).at(0), "0");  // the NULL is repaired on load
+    EXPECT_FALSE(childOf<QCheckBox>(dialog_.get(), "chkEnableQuota")->isChecked());
+    EXPECT_FALSE(childOf<QLineEdit>(dialog_.get(), "txtQuotaMaximum")->isEnabled());
+
+    clickBox(childOf<QCheckBox>(dialog_.get(), "chkEnableQuota"));
+    auto* maximum = childOf<QLineEdit>(dialog_.get(), "txtQuotaMaximum");
+    ASSERT_TRUE(maximum->isEnabled());
+    for (const char* bad : {"", "1.2.3", "123456789012345"}) {
+        maximum->setText(QString::fromLatin1(bad));
+        boxes_.answer(Answer::OK);
+        click(dialog_.get(), "cmdOK");
+    }
+    ASSERT_EQ(boxes_.shown().size(), 3u);
+    EXPECT_EQ(boxes_.shown()[0], appMessage("You must enter a value for Maximum Quota when "
+                                            "\r\nthe enable disk quota is checked."));
+    EXPECT_EQ(boxes_.shown()[1],
+              appMessage("The value in the Maximum Quota field must be a number."));
+    EXPECT_EQ(boxes_.shown()[2], appMessage("The number of characters in the Maximum Quota "
+                                            "field \r\nexceeds the maximum number of "
+                                            "characters allowed."));
+    EXPECT_EQ(wholeQuota(), (Row{"0", "0", "0"}));
+
+    // Switched on with 1 Mb: the whole megabyte remains.
+    maximum->setText("1");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(wholeQuota(), (Row{"1", "1048576", "1048576"}));
+
+    // The plug-in has counted half of it; in kilobytes the maximum doubles.
+    run("UPDATE users SET quota_current=524288 WHERE username='bob'");
+    dialog_->show();
+    dialog_->popQuota("bob");
+    maximum->setText("77");  // unsaved: the unit change shows the stored one
+    clickBox(childOf<QRadioButton>(dialog_.get(), "opK"));
+    EXPECT_EQ(text("txtQuotaMaximum"), "1024");
+    EXPECT_EQ(text("txtQuotaCurrent"), "512");
+    EXPECT_EQ(childOf<QLabel>(dialog_.get(), "Label3")->text(), "Kb");
+    EXPECT_EQ(childOf<QLabel>(dialog_.get(), "Label4")->text(), "Kb");
+    maximum->setText("2048");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(wholeQuota(), (Row{"1", "2097152", "1572864"}));
+
+    // Off: the maximum goes to 0 whatever the box holds.
+    dialog_->show();
+    dialog_->popQuota("bob");
+    clickBox(childOf<QCheckBox>(dialog_.get(), "chkEnableQuota"));
+    maximum->setText("");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(wholeQuota(), (Row{"0", "0", "1572864"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RatiosWindowTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Engines, DiskQuotaWindowTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+
+}  // namespace
+}  // namespace kestrix
