@@ -1,5 +1,8 @@
 #include "setup/configuration_commit.h"
 
+#include <filesystem>
+#include <optional>
+
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/path_tests.h"
@@ -7,10 +10,12 @@
 #include "core/settings_store.h"
 #include "core/text_routines.h"
 #include "setup/database_template.h"
-
-#include <optional>
+#include "setup/embedded_plugin.h"
+#include "setup/server_ini.h"
 
 namespace kestrix {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -105,6 +110,43 @@ bool ConfigurationCommit::settingStored(const std::string& what, std::string_vie
     return written(what + " could not be stored in the settings store (" + file + ")", result);
 }
 
+std::string ConfigurationCommit::chosenServerIni() {
+    writeLog("open ini file");
+    const std::string programPath = trimmed(getRegSettings(kServuPathValue));
+    if (programPath.empty()) return {};
+    writeLog("get all ini files");
+    const ServerIniFiles found = findServerIniFiles(programPath);
+    if (found.daemonIni.empty() || found.servuIni.empty())
+        return found.daemonIni.empty() ? found.servuIni : found.daemonIni;
+    const Answer answer = boxes_.show(
+        titledMessage("There were two Serv-U INI files found.\r\n\r\nWould you like to use "
+                      "\"Serv-u.INI\"?\r\nPress \"No\" to use \"Servudaemon.ini\"",
+                      MessageIcon::Question, MessageButtons::YesNo));
+    return answer == Answer::Yes ? found.servuIni : found.daemonIni;
+}
+
+CommitResult ConfigurationCommit::installPlugin(const std::string& programPath) {
+    writeLog("If the dll does not exist make it");
+    if (!written("The plug-in could not be written into " + programPath,
+                 installPluginFile(programPath, embeddedPluginBytes())))
+        return CommitResult::NotStored;
+    const std::string ini = chosenServerIni();
+    std::error_code ec;
+    if (ini.empty() || !fs::is_regular_file(ini, ec)) {
+        const Answer answer = boxes_.show(titledMessage(
+            "The Serv-u.ini file was not found in the path specified.\r\n\r\nWould you like "
+            "to try a different program path?",
+            MessageIcon::Exclamation, MessageButtons::YesNoCancel));
+        return answer == Answer::Yes ? CommitResult::OtherProgramPath : CommitResult::Stopped;
+    }
+    if (!settingStored("The path of the FTP server's configuration file", kSettingsKey,
+                       kIniPathValue, writeSetting(kIniPathValue, ini)) ||
+        !written("The FTP server's configuration file " + ini + " could not be changed",
+                 enterPlugin(ini)))
+        return CommitResult::NotStored;
+    return CommitResult::Committed;
+}
+
 CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
     // Taken before anything is stored: the commit itself creates the key.
     const bool firstRun = openConnectionStringKey() == SettingsStore::kNotFound;
@@ -129,8 +171,9 @@ CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
                        writeSetting(kFtpDirectoryValue, fields.ftpDirectory)))
         return CommitResult::NotStored;
 
-    // The plug-in file and the server's configuration file are installed
-    // here, between the paths and the connection string.
+    if (const CommitResult installed = installPlugin(fields.servuPath);
+        installed != CommitResult::Committed)
+        return installed;
 
     // Made before the connection string is stored, so that a file that
     // cannot be made leaves the stored string naming the old database.

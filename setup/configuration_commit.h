@@ -16,18 +16,19 @@ struct ConfigureFields {
 };
 
 enum class CommitResult {
-    Stopped,         // a check refused the values, or a question was declined
-    NotStored,       // a value or the new database file could not be written
-    DatabaseFailed,  // everything stored, but the database did not open
-    Committed,       // stored, and the database opened with the new string
+    Stopped,           // a check refused the values, or a question was declined
+    NotStored,         // a value or the new database file could not be written
+    OtherProgramPath,  // no server configuration file: browse, then commit again
+    DatabaseFailed,    // everything stored, but the database did not open
+    Committed,         // stored, and the database opened with the new string
 };
 
 // The commit of the configuration dialog: checks the two paths, gives them
-// their trailing '/', stores them and the connection string, and proves the
-// database. A missing SQLite file is made from the template, after a
-// question unless it is the default database of a first run. Questions and
-// refusals go through the message boxes; the fields get the stored forms of
-// the paths.
+// their trailing '/', stores them, installs the plug-in into the FTP server
+// (its file and its line in the server's configuration file), stores the
+// connection string, and proves the database. A missing SQLite file is made from the template,
+// after a question unless it is the default database of a first run. Questions and refusals go
+// through the message boxes; the fields get the stored forms of the paths.
 class ConfigurationCommit {
   public:
     // defaultConnectionString: the one the dialog offers on a first run.
@@ -45,6 +46,10 @@ class ConfigurationCommit {
     [[nodiscard]] bool settingStored(const std::string& what, std::string_view key,
                                      std::string_view name, const WriteResult& result);
     [[nodiscard]] bool written(const std::string& failure, const WriteResult& result);
+    // The server's configuration file of the stored program path, asking
+    // which one when both are there; empty when there is none.
+    [[nodiscard]] std::string chosenServerIni();
+    [[nodiscard]] CommitResult installPlugin(const std::string& programPath);
     void warn(const std::string& text);
 
     MessageBoxes& boxes_;

@@ -70,6 +70,12 @@ void ConfigureWindow::cmdCommitChanges_Click() {
     // The paths show the trailing '/' they were stored with.
     ui_->txtServuPath->setText(toQt(values.servuPath));
     ui_->txtFTPdirectory->setText(toQt(values.ftpDirectory));
+    if (result == CommitResult::OtherProgramPath) {
+        // Another program path, then the whole commit again; this one ends.
+        cmdBrowseProgramPath_Click();
+        cmdCommitChanges_Click();
+        return;
+    }
     if (result != CommitResult::Committed) return;
     tmrEnableCommit_->stop();
     writeLog("warn about restarting server");

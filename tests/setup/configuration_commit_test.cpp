@@ -11,6 +11,7 @@
 #include "core/settings_store.h"
 #include "setup/configuration_commit.h"
 #include "setup/designer_defaults.h"
+#include "setup/embedded_plugin.h"
 #include "tests/support/scratch.h"
 #include "tests/ui_support/scripted_shell.h"
 
@@ -188,6 +189,50 @@ TEST_F(ConfigurationCommitTest, OnlyTheDefaultOfAFirstRunIsMadeWithoutAQuestion)
     EXPECT_EQ(commit(), CommitResult::Stopped);
     EXPECT_EQ(boxes_.shown(), std::vector<Message>{newDatabaseQuestion(file)});
     EXPECT_FALSE(fs::exists(file.parent_path()));
+}
+
+// Without the FTP server's configuration file the commit asks for another
+// program path; what came before it stays done, the connection string waits.
+TEST_F(ConfigurationCommitTest, NoServerConfigurationFileAsksForAnotherProgramPath) {
+    const fs::path servu = dir_.path() / "Serv-U";
+    fs::remove(servu / "ServUDaemon.ini");
+    std::ofstream(servu / "Serv-U.exe").flush();
+    const Message question{
+        "The Serv-u.ini file was not found in the path specified.\r\n\r\nWould you like to "
+        "try a different program path?",
+        "Tavix2", MessageIcon::Exclamation, MessageButtons::YesNoCancel, 1};
+    boxes_.answer(Answer::No);
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    boxes_.answer(Answer::Yes);
+    EXPECT_EQ(commit(), CommitResult::OtherProgramPath);
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{question, question}));
+    EXPECT_EQ(getRegSettings("servu_path"), servu.string() + "/");
+    EXPECT_TRUE(fs::exists(servu / "Quellin.so"));
+    EXPECT_EQ(openConnectionStringKey(), SettingsStore::kNotFound);
+}
+
+// With both files the administrator chooses; only that one is changed.
+TEST_F(ConfigurationCommitTest, OfTwoServerConfigurationFilesOnlyTheChosenOneIsPatched) {
+    const fs::path servu = dir_.path() / "Serv-U";
+    std::ofstream(servu / "serv-u.ini") << "[GLOBAL]\r\n";
+    boxes_.answer(Answer::Yes);
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text,
+              "There were two Serv-U INI files found.\r\n\r\nWould you like to use "
+              "\"Serv-u.INI\"?\r\nPress \"No\" to use \"Servudaemon.ini\"");
+    EXPECT_EQ(getRegSettings("ini_path"), (servu / "serv-u.ini").string());
+    EXPECT_EQ(fs::file_size(servu / "ServUDaemon.ini"), 0u);
+    std::ifstream patched(servu / "serv-u.ini", std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(patched), {}};
+    EXPECT_EQ(text, "[EXTERNAL]\r\nClientCheckDLL1=Quellin.so\r\n\r\n[GLOBAL]\r\n\r\n");
+    std::ifstream plugin(servu / "Quellin.so", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(plugin), {}), embeddedPluginBytes());
+
+    boxes_.answer(Answer::No);
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_EQ(getRegSettings("ini_path"), (servu / "ServUDaemon.ini").string());
+    EXPECT_GT(fs::file_size(servu / "ServUDaemon.ini"), 0u);
 }
 
 TEST_F(ConfigurationCommitTest, PostgresConnectionStringIsProvenToo) {

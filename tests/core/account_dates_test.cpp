@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "core/account_dates.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/settings.h"
+#include "core/short_date.h"
+#include "core/sql_literal.h"
+#include "tests/support/scratch.h"
+
+namespace kestrix {
+namespace {
+
+using namespace std::chrono;
+
+class AccountDatesTest : public ::testing::TestWithParam<Engine> {
+  protected:
+    void SetUp() override {
+        std::setlocale(LC_TIME, "C");
+        scratch_ = test::makeScratchDatabase(GetParam());
+        ASSERT_TRUE(writeConnectionString(scratch_->connectionString()));
+        ASSERT_TRUE(db_.open(scratch_->connectionString())) << db_.lastError();
+    }
+    void exec(const std::string& sql) { ASSERT_TRUE(db_.execute(sql)) << db_.lastError() << sql; }
+    void addUser(const std::string& name, const std::string& expires,
+                 const std::string& disableOn = "NULL", int disabled = 0) {
+        exec(
+            "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, Expires, "
+            "DisableOn, disable_user) VALUES (" +
+            sqlText(name) + ", '/srv/ftp', 1, 1, " + expires + ", " + disableOn + ", " +
+            std::to_string(disabled) + ")");
+    }
+    void addTraces(const std::string& name) {
+        const std::string n = sqlText(name);
+        exec("INSERT INTO blocked_ips_by_user (username, ip) VALUES (" + n + ", '10.0.0.1')");
+        exec("INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES (" +
+             n + ", '/srv/ftp', 'RL', 1)");
+        exec("INSERT INTO file_rights (username, filename, file_rights) VALUES (" + n +
+             ", '/srv/ftp/a', 'RWMDA')");
+        exec("INSERT INTO ratio_free_files (username, filename) VALUES (" + n + ", '/srv/ftp/a')");
+    }
+    std::string names(const std::string& sql) {
+        std::string out;
+        auto rows = db_.query(sql);
+        EXPECT_TRUE(rows) << db_.lastError();
+        for (; rows && !rows->eof(); rows->moveNext())
+            out += rows->text("username") + " ";
+        return out;
+    }
+    static std::string literal(year_month_day date) { return sqlText(formatShortDate(date)); }
+
+    test::ScopedRegistry registry_;
+    std::unique_ptr<test::ScratchDatabase> scratch_;
+    Database db_;
+};
+
+TEST_P(AccountDatesTest, DueUsersGoOrAreDisabledAndNothingElseIsTouched) {
+    const year_month_day now = today();
+    const year_month_day yesterday{sys_days{now} - days{1}};
+    const year_month_day nextJanuary{now.year() + years{1}, January, day{15}};
+    addUser("gone", literal(now));
+    addTraces("gone");
+    addUser("iso", sqlText(formatShortDate(yesterday, "%Y-%m-%d")));
+    addUser("later", literal(nextJanuary));  // in January next year, not due in December
+    addTraces("later");
+    addUser("empty", "''");
+    addUser("null", "NULL");
+    addUser("odd", "'someday'");
+    addUser("due", "NULL", literal(yesterday));
+    addUser("reenabled", "NULL", "''", 0);
+
+    std::string log;
+    const int listener = programLog().attach([&](const std::string& line) { log += line; });
+    EXPECT_EQ(applyAccountDates(), AccountDatesRun::Done);
+    programLog().detach(listener);
+
+    EXPECT_EQ(names("SELECT username FROM users ORDER BY username"),
+              "due empty later null odd reenabled ");
+    for (const char* table :
+         {"blocked_ips_by_user", "dir_rights", "file_rights", "ratio_free_files"})
+        EXPECT_EQ(names(std::string("SELECT username FROM ") + table), "later ") << table;
+    EXPECT_EQ(names("SELECT username FROM users WHERE disable_user=1 AND DisableOn=''"), "due ");
+    EXPECT_NE(log.find("User 'gone' is expired"), std::string::npos) << log;
+    EXPECT_NE(log.find("User 'iso' is expired"), std::string::npos) << log;
+    EXPECT_NE(log.find("User 'odd' has an expiry date that is not a date: someday"),
+              std::string::npos)
+        << log;
+
+    // The administrator enables the disabled user again: the next run leaves it.
+    exec("UPDATE users SET disable_user=0 WHERE username='due'");
+    EXPECT_EQ(applyAccountDates(), AccountDatesRun::Done);
+    EXPECT_EQ(names("SELECT username FROM users WHERE disable_user=1"), "");
+}
+
+// A statement refused half-way through a user undoes that user's deletion:
+// a user left without its rules could still log in.
+TEST_P(AccountDatesTest, AUserIsDeletedWholeOrNotAtAll) {
+    addUser("gone", literal(today()));
+    addTraces("gone");
+    exec("DROP TABLE file_rights");
+    EXPECT_EQ(applyAccountDates(), AccountDatesRun::TablesFailed);
+    EXPECT_EQ(names("SELECT username FROM users"), "gone ");
+    EXPECT_EQ(names("SELECT username FROM dir_rights"), "gone ");
+    EXPECT_EQ(names("SELECT username FROM blocked_ips_by_user"), "gone ");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, AccountDatesTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+
+}  // namespace
+}  // namespace kestrix

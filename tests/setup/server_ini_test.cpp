@@ -1,0 +1,97 @@
+// Entering the plug-in in the FTP server's configuration file and writing
+// the plug-in file, on real files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "setup/embedded_plugin.h"
+#include "setup/server_ini.h"
+#include "tests/support/scratch.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+TEST(ServerIniTest, ThePlugInLineGoesAfterEverySectionLabelOrIntoANewSectionOnTop) {
+    // No section: a new one on top, then an empty line, then the old text.
+    EXPECT_EQ(withPluginEntered("[GLOBAL]\r\nVersion=6\r\n"),
+              "[EXTERNAL]\r\nClientCheckDLL1=Quellin.so\r\n\r\n[GLOBAL]\r\nVersion=6\r\n\r\n");
+    // A label in lower case with blanks counts; every label gets the line; a
+    // file without a final CR LF and 8-bit text pass through unchanged.
+    EXPECT_EQ(withPluginEntered("  [external] \r\nClientCheckDLL2=Other.so\r\nName=Caf\xe9\r\n"
+                                "[External]"),
+              "  [external] \r\nClientCheckDLL1=Quellin.so\r\nClientCheckDLL2=Other.so\r\n"
+              "Name=Caf\xe9\r\n[External]\r\nClientCheckDLL1=Quellin.so\r\n\r\n");
+    // Named anywhere, in any case: nothing to do.
+    EXPECT_FALSE(withPluginEntered("[EXTERNAL]\r\n[OTHER]\r\nPlugin=/opt/QUELLIN.SO\r\n"));
+    EXPECT_FALSE(withPluginEntered("ClientCheckDLL1=Quellin.so"));
+}
+
+TEST(ServerIniTest, FilesAreFoundByNameInAnyCaseAndRewrittenKeepingTheirMode) {
+    test::TempDir dir;
+    EXPECT_TRUE(findServerIniFiles(dir.path().string()).daemonIni.empty());
+    const fs::path daemon = dir.path() / "SERVUDAEMON.INI";
+    const fs::path servu = dir.path() / "Serv-U.ini";
+    writeBytes(daemon, "[GLOBAL]\r\n");
+    writeBytes(servu, "[EXTERNAL]\r\nClientCheckDLL1=quellin.so\r\n");
+    ::chmod(daemon.c_str(), 0600);
+    const ServerIniFiles found = findServerIniFiles(dir.path().string());
+    EXPECT_EQ(found.daemonIni, daemon.string());
+    EXPECT_EQ(found.servuIni, servu.string());
+
+    ASSERT_TRUE(enterPlugin(daemon.string()));
+    EXPECT_EQ(readBytes(daemon),
+              "[EXTERNAL]\r\nClientCheckDLL1=Quellin.so\r\n\r\n[GLOBAL]\r\n\r\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(daemon.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    // Committing again changes nothing, byte for byte.
+    const std::string once = readBytes(daemon);
+    ASSERT_TRUE(enterPlugin(daemon.string()));
+    EXPECT_EQ(readBytes(daemon), once);
+    ASSERT_TRUE(enterPlugin(servu.string()));
+    EXPECT_EQ(readBytes(servu), "[EXTERNAL]\r\nClientCheckDLL1=quellin.so\r\n");
+}
+
+TEST(ServerIniTest, ThePlugInFileIsWrittenOnceAndNeverReplaced) {
+    test::TempDir dir;
+    const std::string plugin = embeddedPluginBytes();
+    ASSERT_GT(plugin.size(), 1000u);
+    EXPECT_EQ(plugin.substr(0, 4),
+              "\x7f"
+              "ELF");
+    ASSERT_TRUE(installPluginFile(dir.path().string(), plugin));
+    const fs::path file = dir.path() / "Quellin.so";
+    EXPECT_EQ(readBytes(file), plugin);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                  fs::perms::others_read | fs::perms::others_exec);
+    writeBytes(file, "another version");
+    ASSERT_TRUE(installPluginFile(dir.path().string(), plugin));
+    EXPECT_EQ(readBytes(file), "another version");
+
+    // A directory that cannot be written: the reason, and no file at all.
+    test::TempDir readOnly;
+    const std::string reason = test::inReadOnlyDirectory(readOnly.path(), [&] {
+        const WriteResult result = installPluginFile(readOnly.path().string(), plugin);
+        return result ? std::string("written") : result.error();
+    });
+    EXPECT_EQ(reason, test::readOnlyReason());
+    EXPECT_TRUE(fs::is_empty(readOnly.path()));
+}
+
+}  // namespace
+}  // namespace kestrix
