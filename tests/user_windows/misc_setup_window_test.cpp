@@ -32,17 +32,7 @@ class MiscSetupTest : public test::UserWindowTest {
         addUser("bob", dir("ftp/bob"));
         run("UPDATE users SET timeout=10, session_timeout=-1 WHERE username='bob'");
         addUser("carol", dir("ftp/carol"));
-        configure_ = std::make_unique<ConfigureWindow>(DesignerDefaults{}, ConfigureLinks{});
-        MainWindowLinks links;
-        links.configureWindow = [this]() -> ConfigureWindow& { return *configure_; };
-        main_ = std::make_unique<MainWindow>(std::move(links));
-        main_->formLoad();
-        activate(main_.get());
-    }
-    void TearDown() override {
-        main_.reset();
-        configure_.reset();
-        UserWindowTest::TearDown();
+        startMainWindow();
     }
 
     MiscSetupWindow* openMisc() {
@@ -76,9 +66,6 @@ class MiscSetupTest : public test::UserWindowTest {
         box->setCurrentIndex(index);
         emit box->activated(index);
     }
-
-    std::unique_ptr<ConfigureWindow> configure_;
-    std::unique_ptr<MainWindow> main_;
 };
 
 TEST_P(MiscSetupTest, ControlRulesKeyFilterAndNumbersThatNeverReachTheStatement) {

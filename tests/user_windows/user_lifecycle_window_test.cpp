@@ -218,12 +218,7 @@ TEST_P(UserLifecycleTest, CopyUnderATakenNameIsRefusedAndSaveThenOnlyUpdates) {
 
 TEST_P(UserLifecycleTest, PendingCopyEndsOnRestore) {
     addUser("bob", dir("ftp/bob"));
-    ConfigureWindow configure(DesignerDefaults{}, ConfigureLinks{});
-    MainWindowLinks links;
-    links.configureWindow = [&]() -> ConfigureWindow& { return configure; };
-    MainWindow main(std::move(links));
-    main.formLoad();
-    activate(&main);
+    MainWindow& main = startMainWindow();
     UserPanel& users = main.users();
     ASSERT_EQ(users.state().selectedUser, "bob");
 
@@ -248,12 +243,7 @@ TEST_P(UserLifecycleTest, PendingCopyEndsOnRestore) {
 TEST_P(UserLifecycleTest, UnsavedChangesAreSavedDroppedOrKeptAsAnswered) {
     addUser("bob", dir("ftp/bob"));
     addUser("carol", dir("ftp/carol"));
-    ConfigureWindow configure(DesignerDefaults{}, ConfigureLinks{});
-    MainWindowLinks links;
-    links.configureWindow = [&]() -> ConfigureWindow& { return configure; };
-    MainWindow main(std::move(links));
-    main.formLoad();
-    activate(&main);
+    MainWindow& main = startMainWindow();
     UserPanel& users = main.users();
     auto* notes = users.findChild<QPlainTextEdit*>("txtNotes");
     auto* list = users.findChild<QListWidget*>("lstUsers");

@@ -23,8 +23,20 @@ void UserWindowTest::SetUp() {
 }
 
 void UserWindowTest::TearDown() {
+    main_.reset();
+    configure_.reset();
     panel_.reset();
     ShellFixture::TearDown();
+}
+
+MainWindow& UserWindowTest::startMainWindow() {
+    configure_ = std::make_unique<ConfigureWindow>(DesignerDefaults{}, ConfigureLinks{});
+    MainWindowLinks links;
+    links.configureWindow = [this]() -> ConfigureWindow& { return *configure_; };
+    main_ = std::make_unique<MainWindow>(std::move(links));
+    main_->formLoad();
+    activate(main_.get());
+    return *main_;
 }
 
 std::string UserWindowTest::dir(const std::string& relative) {

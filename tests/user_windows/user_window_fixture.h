@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/main_window.h"
+#include "setup/configure_window.h"
 #include "tests/ui_support/shell_fixture.h"
 #include "users/user_panel.h"
 
@@ -61,10 +63,15 @@ class UserWindowTest : public ShellFixture, public ::testing::WithParamInterface
     void nextRefresh();
     // Enters the user-name box as the keyboard does; the copy flow runs.
     void enterNameBox();
+    // The whole main window on the test's database, loaded and active; it
+    // lives until the test ends.
+    MainWindow& startMainWindow();
 
     std::unique_ptr<ScratchDatabase> scratch_;
     TempDir disk_;
     std::unique_ptr<UserPanel> panel_;
+    std::unique_ptr<ConfigureWindow> configure_;
+    std::unique_ptr<MainWindow> main_;
 };
 
 Message appMessage(std::string text, MessageIcon icon = MessageIcon::Exclamation,
