@@ -27,6 +27,15 @@ std::string columnType(const ColumnDef& c) {
     return "TEXT";
 }
 
+std::string quotedIdentifier(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
 class PostgresDialect final : public Dialect {
   public:
     Engine engine() const override { return Engine::PostgreSQL; }
@@ -54,8 +63,13 @@ class PostgresDialect final : public Dialect {
     }
 
     std::vector<std::string> createDatabaseStatements(std::string_view name) const override {
-        // Identifiers are folded to lower case, as everywhere else.
-        return {"CREATE DATABASE " + std::string(name) + " ENCODING 'UTF8' TEMPLATE template0"};
+        // The name is typed by the administrator: quoted, it reaches the
+        // server exactly as libpq's dbname will name it, whatever it holds.
+        return {"CREATE DATABASE " + quotedIdentifier(name) +
+                " ENCODING 'UTF8' TEMPLATE template0"};
+    }
+    std::vector<std::string> dropDatabaseStatements(std::string_view name) const override {
+        return {"DROP DATABASE IF EXISTS " + quotedIdentifier(name) + " WITH (FORCE)"};
     }
 };
 

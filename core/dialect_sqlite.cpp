@@ -59,6 +59,7 @@ class SqliteDialect final : public Dialect {
     std::vector<std::string> createDatabaseStatements(std::string_view) const override {
         return {};
     }
+    std::vector<std::string> dropDatabaseStatements(std::string_view) const override { return {}; }
 };
 
 }  // namespace

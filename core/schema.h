@@ -46,6 +46,8 @@ class Dialect {
     // Statements that create a new database of the given name on a server;
     // empty for an engine whose database is a file.
     virtual std::vector<std::string> createDatabaseStatements(std::string_view name) const = 0;
+    // Statements that remove such a database again; empty for a file engine.
+    virtual std::vector<std::string> dropDatabaseStatements(std::string_view name) const = 0;
 };
 
 const Dialect& dialectFor(Engine engine);

@@ -17,17 +17,21 @@ struct FileRequest {
     bool operator==(const FileRequest&) const = default;
 };
 
-// The file-open dialog. No value when the administrator cancels.
+// The file-open and file-save dialogs. No value when the administrator
+// cancels. The save dialog asks before an existing file is named.
 class FileChooser {
   public:
     virtual ~FileChooser() = default;
     virtual std::optional<std::string> chooseOpenFile(QWidget* owner,
+                                                      const FileRequest& request) = 0;
+    virtual std::optional<std::string> chooseSaveFile(QWidget* owner,
                                                       const FileRequest& request) = 0;
 };
 
 class QtFileChooser final : public FileChooser {
   public:
     std::optional<std::string> chooseOpenFile(QWidget* owner, const FileRequest& request) override;
+    std::optional<std::string> chooseSaveFile(QWidget* owner, const FileRequest& request) override;
 };
 
 }  // namespace kestrix

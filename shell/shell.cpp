@@ -91,6 +91,13 @@ std::optional<std::string> Shell::chooseOpenFile(QWidget* owner, const FileReque
     return platform.chooseOpenFile(owner, request);
 }
 
+std::optional<std::string> Shell::chooseSaveFile(QWidget* owner, const FileRequest& request) {
+    if (ending_) return std::nullopt;
+    if (files_ != nullptr) return files_->chooseSaveFile(owner, request);
+    QtFileChooser platform;
+    return platform.chooseSaveFile(owner, request);
+}
+
 void Shell::setFileChooser(FileChooser* chooser) {
     files_ = chooser;
 }

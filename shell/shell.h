@@ -44,6 +44,7 @@ class Shell {
     void setFolderChooser(FolderChooser* chooser);  // nullptr: the platform's browser
 
     std::optional<std::string> chooseOpenFile(QWidget* owner, const FileRequest& request);
+    std::optional<std::string> chooseSaveFile(QWidget* owner, const FileRequest& request);
     void setFileChooser(FileChooser* chooser);  // nullptr: the platform's dialog
 
     bool openUrl(const std::string& url);

@@ -54,7 +54,17 @@ std::optional<std::string> ScriptedFolderChooser::chooseFolder(QWidget* owner,
 
 std::optional<std::string> ScriptedFileChooser::chooseOpenFile(QWidget*,
                                                                const FileRequest& request) {
+    return next(request, false);
+}
+
+std::optional<std::string> ScriptedFileChooser::chooseSaveFile(QWidget*,
+                                                               const FileRequest& request) {
+    return next(request, true);
+}
+
+std::optional<std::string> ScriptedFileChooser::next(const FileRequest& request, bool save) {
     requests_.push_back(request);
+    saving_.push_back(save);
     if (script_.empty()) {
         ADD_FAILURE() << "file dialog without a scripted choice: \"" << request.title << "\"";
         return std::nullopt;

@@ -73,18 +73,24 @@ class ScriptedFolderChooser final : public FolderChooser {
     std::vector<Call> calls_;
 };
 
-// Picks files from a script; no value stands for Cancel.
+// Picks files, to open or to save, from one script; no value stands for
+// Cancel.
 class ScriptedFileChooser final : public FileChooser {
   public:
     void pick(std::optional<std::string> file) { script_.push_back(std::move(file)); }
     std::optional<std::string> chooseOpenFile(QWidget* owner, const FileRequest& request) override;
+    std::optional<std::string> chooseSaveFile(QWidget* owner, const FileRequest& request) override;
 
     const std::vector<FileRequest>& requests() const { return requests_; }
+    // For each request: whether it was the save dialog.
+    const std::vector<bool>& saving() const { return saving_; }
     std::size_t unanswered() const { return script_.size(); }
 
   private:
+    std::optional<std::string> next(const FileRequest& request, bool save);
     std::deque<std::optional<std::string>> script_;
     std::vector<FileRequest> requests_;
+    std::vector<bool> saving_;
 };
 
 // Counts the ends of the program instead of ending the test process.
