@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "core/activity_log.h"
+#include "setup/database_wizard.h"
 #include "setup/global_rules_status.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
@@ -21,8 +22,6 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
     ui_->txtServuPath->setText(toQt(defaults.servuPath));
     ui_->txtFTPdirectory->setText(toQt(defaults.ftpDirectory));
     ui_->txtConnectionString->setPlainText(toQt(defaults.connectionString));
-    // The database wizard is not part of the program yet.
-    ui_->cmdConnectionString->setEnabled(false);
 
     tmrEnableCommit_ = new QTimer(this);
     tmrEnableCommit_->setObjectName(QStringLiteral("tmrEnableCommit"));
@@ -36,6 +35,8 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
             &ConfigureWindow::cmdBrowseProgramPath_Click);
     connect(ui_->cmdBrowseServerPath, &QPushButton::clicked, this,
             &ConfigureWindow::cmdBrowseServerPath_Click);
+    connect(ui_->cmdConnectionString, &QPushButton::clicked, this,
+            &ConfigureWindow::cmdConnectionString_Click);
     connect(ui_->cmdGlobalIPAccess, &QPushButton::clicked, this,
             &ConfigureWindow::cmdGlobalIPAccess_Click);
     ui_->txtServuPath->installEventFilter(this);
@@ -122,6 +123,28 @@ void ConfigureWindow::tmrEnableCommit_Timer() {
 
 void ConfigureWindow::cmdGlobalIPAccess_Click() {
     if (links_.globalIpRules) links_.globalIpRules();
+}
+
+DatabaseWizard& ConfigureWindow::wizard() {
+    if (!wizard_) {
+        WizardLinks links;
+        links.setConnectionString = [this](const std::string& text) {
+            ui_->txtConnectionString->setPlainText(toQt(text));
+        };
+        links.askConnection = links_.askConnection;
+        wizard_ = new DatabaseWizard(std::move(links), this);
+    }
+    return *wizard_;
+}
+
+void ConfigureWindow::cmdConnectionString_Click() {
+    const Answer answer = Shell::instance().ask(titledMessage(
+        "\r\nTo create a new database select Yes.\r\nTo select an existing database select "
+        "No.\r\n",
+        MessageIcon::Exclamation, MessageButtons::YesNoCancel));
+    if (answer == Answer::Cancel) return;
+    wizard().showFormFace(answer == Answer::Yes ? 1 : 4);
+    showWindow(&wizard(), 1);
 }
 
 void ConfigureWindow::checkLabelStatus() {

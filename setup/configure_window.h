@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "setup/configuration_commit.h"
 #include "setup/designer_defaults.h"
@@ -28,7 +30,12 @@ struct ConfigureLinks {
     std::function<void()> endForUnreachableDatabase;
     // Opens the server-wide IP rule list (modal).
     std::function<void()> globalIpRules;
+    // The database wizard's PostgreSQL connection dialog; unset: the
+    // program's own.
+    std::function<std::optional<std::string>(const std::string& server)> askConnection;
 };
+
+class DatabaseWizard;
 
 // Marks the dialog as opened because the database could not be opened.
 inline const QString kTagCheckDatabase = QStringLiteral("CDB");
@@ -54,6 +61,8 @@ class ConfigureWindow : public QDialog {
     void setFields(const ConfigureFields& fields);
 
     QTimer* enableCommitTimer() const { return tmrEnableCommit_; }
+    // frmDatabaseWizard1, made once and reused.
+    DatabaseWizard& wizard();
 
   public slots:
     void cmdCommitChanges_Click();
@@ -62,6 +71,7 @@ class ConfigureWindow : public QDialog {
     void cmdBrowseServerPath_Click();
     void tmrEnableCommit_Timer();
     void cmdGlobalIPAccess_Click();
+    void cmdConnectionString_Click();
     void checkLabelStatus();
     // Escape and the close box cancel, as the Cancel button does.
     void reject() override;
@@ -77,6 +87,7 @@ class ConfigureWindow : public QDialog {
     std::string defaultConnectionString_;
     QTimer* tmrEnableCommit_ = nullptr;
     QString tag_;
+    DatabaseWizard* wizard_ = nullptr;
 };
 
 }  // namespace kestrix

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include "core/activity_log.h"
 #include "core/settings.h"
 #include "setup/configure_window.h"
+#include "setup/database_wizard.h"
 #include "setup/load_settings.h"
 #include "shell/shell.h"
 #include "shell/status_window.h"
@@ -51,6 +53,10 @@ class ConfigureWindowTest : public test::ShellFixture {
                 return status_.get();
             };
             links.endForUnreachableDatabase = [this] { ++fatalEnds_; };
+            links.askConnection = [this](const std::string& server) {
+                connectionAsks_.push_back(server);
+                return std::optional<std::string>();
+            };
             dialog_ = std::make_unique<ConfigureWindow>(defaults_, links);
             dialog_->formLoad();
         }
@@ -81,6 +87,39 @@ class ConfigureWindowTest : public test::ShellFixture {
     std::unique_ptr<StatusWindow> status_;
     int listRefills_ = 0;
     int fatalEnds_ = 0;
+    std::vector<std::string> connectionAsks_;
+
+    // The wizard's controls.
+    template <typename T>
+    T* inWizard(const char* name) {
+        T* found = dialog().wizard().findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    void clickInWizard(const char* name) {
+        QTest::mouseClick(inWizard<QPushButton>(name), Qt::LeftButton);
+    }
+    // The names of the wizard's page controls that are not hidden.
+    std::vector<std::string> wizardFace() {
+        std::vector<std::string> names;
+        for (const char* name :
+             {"lblPage1", "optAccess", "optSQL", "cmdPage1Cancel", "cmdPage1Next", "lblPage2",
+              "cmdPage2Next", "cmdPage2Cancel", "txtLog", "cmdFinish", "lblPage4", "cmdPage4Next",
+              "cmdPage4Cancel"}) {
+            if (!inWizard<QWidget>(name)->isHidden()) names.push_back(name);
+        }
+        return names;
+    }
+    // Answers the wizard question with Yes or No; the action runs while the
+    // wizard is open.
+    void openWizard(Answer answer, std::function<void()> action) {
+        boxes_.answer(answer);
+        test::whenWindowShown("frmDatabaseWizard1", std::move(action));
+        QTest::mouseClick(button("cmdConnectionString"), Qt::LeftButton);
+    }
+    std::string connectionBox() {
+        return child<QPlainTextEdit>("txtConnectionString")->toPlainText().toStdString();
+    }
 };
 
 TEST_F(ConfigureWindowTest, ShowsItsFramesCaptionsAndLaterButtonsDisabled) {
@@ -103,7 +142,7 @@ TEST_F(ConfigureWindowTest, ShowsItsFramesCaptionsAndLaterButtonsDisabled) {
         {"cmdCommitChanges", "Commit changes"}};
     for (const auto& [name, caption] : buttons)
         EXPECT_EQ(button(name)->text(), caption) << name;
-    EXPECT_FALSE(button("cmdConnectionString")->isEnabled());
+    EXPECT_TRUE(button("cmdConnectionString")->isEnabled());
     EXPECT_TRUE(button("cmdGlobalIPAccess")->isEnabled());
     EXPECT_EQ(dialog().enableCommitTimer()->interval(), 100);
     EXPECT_FALSE(dialog().enableCommitTimer()->isActive());
@@ -322,6 +361,131 @@ TEST_F(ConfigureWindowTest, KeyWithoutItsValueIsNoFirstRun) {
     EXPECT_EQ(child<QPlainTextEdit>("txtConnectionString")->toPlainText(), "");
     EXPECT_EQ(box("txtFTPdirectory")->text(), "");
     EXPECT_EQ(box("txtServuPath")->text(), "/opt/Serv-U/");
+}
+
+TEST_F(ConfigureWindowTest, WizardCreatesAFileShowsItsLogAndReopensAtPageOne_SQLite) {
+    const fs::path file = dir_.path() / "wizard.db";
+    files_.pick(file.string());
+    int facesSeen = 0;
+    openWizard(Answer::Yes, [&] {
+        EXPECT_EQ(dialog().wizard().windowTitle(), "Database Wizard");
+        EXPECT_EQ(wizardFace(), (std::vector<std::string>{"lblPage1", "optAccess", "optSQL",
+                                                          "cmdPage1Cancel", "cmdPage1Next"}));
+        EXPECT_EQ(inWizard<QRadioButton>("optAccess")->text(), "SQLite file");
+        EXPECT_EQ(inWizard<QRadioButton>("optSQL")->text(), "PostgreSQL server");
+        inWizard<QRadioButton>("optAccess")->setChecked(true);
+        clickInWizard("cmdPage1Next");
+        EXPECT_EQ(wizardFace(),
+                  (std::vector<std::string>{"lblPage2", "cmdPage2Next", "cmdPage2Cancel"}));
+        clickInWizard("cmdPage2Next");
+        EXPECT_EQ(wizardFace(), (std::vector<std::string>{"txtLog", "cmdFinish"}));
+        const QString log = inWizard<QPlainTextEdit>("txtLog")->toPlainText();
+        EXPECT_TRUE(log.startsWith("Log File"));
+        for (const char* step :
+             {"create SQLite database", "save the connection string", "Finish database creation"})
+            EXPECT_TRUE(log.contains(QString::fromLatin1(step))) << step;
+        ++facesSeen;
+        clickInWizard("cmdFinish");
+    });
+    EXPECT_EQ(facesSeen, 1);
+    const std::string expected =
+        "Provider=SQLite;Data Source=" + file.string() + ";Persist Security Info=False";
+    EXPECT_EQ(connectionBox(), expected);
+    EXPECT_EQ(readConnectionString(), expected);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_FALSE(dialog().wizard().isVisible());
+    EXPECT_EQ(dialog().wizard().page(), 1);
+
+    // Opened again after a run that ended on page 3: page 1.
+    openWizard(Answer::Yes, [&] {
+        EXPECT_EQ(dialog().wizard().page(), 1);
+        ++facesSeen;
+        clickInWizard("cmdPage1Cancel");
+    });
+    EXPECT_EQ(facesSeen, 2);
+    EXPECT_FALSE(dialog().wizard().isVisible());
+}
+
+TEST_F(ConfigureWindowTest, WizardSelectsAnExistingFileOnPageFour_SQLite) {
+    const std::string path = parseConnectionString(scratch_->connectionString()).target->path;
+    files_.pick(path);
+    openWizard(Answer::No, [&] {
+        EXPECT_EQ(wizardFace(), (std::vector<std::string>{"optAccess", "optSQL", "lblPage4",
+                                                          "cmdPage4Next", "cmdPage4Cancel"}));
+        inWizard<QRadioButton>("optAccess")->setChecked(true);
+        clickInWizard("cmdPage4Next");
+    });
+    const std::string expected =
+        "Provider=SQLite;Data Source=" + path + ";Persist Security Info=False";
+    EXPECT_EQ(connectionBox(), expected);
+    EXPECT_EQ(readConnectionString(), expected);
+    EXPECT_FALSE(dialog().wizard().isVisible());
+    EXPECT_EQ(dialog().wizard().page(), 1);
+    EXPECT_FALSE(files_.saving().back());
+}
+
+TEST_F(ConfigureWindowTest, WizardServerRouteWithoutAConnectionStaysOnPageFour) {
+    openWizard(Answer::No, [&] {
+        inWizard<QRadioButton>("optSQL")->setChecked(true);
+        boxes_.answer(Answer::OK);
+        clickInWizard("cmdPage4Next");
+        EXPECT_EQ(dialog().wizard().page(), 4);
+        EXPECT_TRUE(dialog().wizard().isVisible());
+        clickInWizard("cmdPage4Cancel");
+    });
+    EXPECT_EQ(connectionAsks_.size(), 1u);
+    EXPECT_EQ(
+        boxes_.shown().back(),
+        (Message{"There was an error creating your connection string.\r\nPlease try again.",
+                 "Error: No Connection string", MessageIcon::Exclamation, MessageButtons::OK, 1}));
+    EXPECT_EQ(dialog().wizard().page(), 1);
+    EXPECT_EQ(readConnectionString(), "");
+}
+
+TEST_F(ConfigureWindowTest, WizardQuestionCancelledOpensNothing) {
+    boxes_.answer(Answer::Cancel);
+    QTest::mouseClick(button("cmdConnectionString"), Qt::LeftButton);
+    EXPECT_EQ(boxes_.shown().back().buttons, MessageButtons::YesNoCancel);
+    EXPECT_EQ(boxes_.shown().back().text,
+              "\r\nTo create a new database select Yes.\r\nTo select an existing database "
+              "select No.\r\n");
+    EXPECT_FALSE(dialog().wizard().isVisible());
+}
+
+}  // namespace
+}  // namespace kestrix
+
+namespace kestrix {
+namespace {
+
+TEST_F(ConfigureWindowTest, WizardCreatesAServerDatabaseWhileTheWindowKeepsAnswering_Postgres) {
+    const std::string server = test::pgServer().host + ":" + test::pgServer().port;
+    inputs_.type(server);
+    inputs_.type("kxwizardwindow");
+    openWizard(Answer::Yes, [&] {
+        inWizard<QRadioButton>("optSQL")->setChecked(true);
+        clickInWizard("cmdPage1Next");
+        clickInWizard("cmdPage2Next");
+        EXPECT_EQ(dialog().wizard().page(), 3);
+        EXPECT_FALSE(dialog().wizard().busy());
+        EXPECT_TRUE(inWizard<QWidget>("prgBusy")->isHidden());
+        EXPECT_TRUE(inWizard<QPushButton>("cmdFinish")->isEnabled());
+        const QString log = inWizard<QPlainTextEdit>("txtLog")->toPlainText();
+        for (const char* step :
+             {"get connnection string", "create database", "Wait for database to be opened",
+              "modify connection string", "create tables", "Finish database creation"})
+            EXPECT_TRUE(log.contains(QString::fromLatin1(step))) << step;
+        clickInWizard("cmdFinish");
+    });
+    const std::string expected =
+        "Provider=PostgreSQL;Integrated Security=SSPI;Persist Security Info=False;Data Source=" +
+        server + ";Initial Catalog=kxwizardwindow;";
+    EXPECT_EQ(connectionBox(), expected);
+    EXPECT_EQ(test::rowsOn(expected, "SELECT COUNT(*) AS n FROM users", {"n"}),
+              (test::Rows{{std::string("0")}}));
+    test::executeOn("Provider=PostgreSQL;Data Source=" + server +
+                        ";Initial Catalog=postgres;User ID=postgres;Password=unused",
+                    "DROP DATABASE kxwizardwindow WITH (FORCE)");
 }
 
 }  // namespace
