@@ -11,6 +11,7 @@
 #include "core/schema.h"
 #include "core/settings.h"
 #include "core/sql_literal.h"
+#include "core/text_routines.h"
 #include "setup/database_template.h"
 #include "setup/wizard_random.h"
 #include "shell/app_title.h"
@@ -36,15 +37,6 @@ std::string lower(std::string_view text) {
     std::transform(out.begin(), out.end(), out.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
-}
-
-std::string trim(std::string_view text) {
-    const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
 }
 
 Answer show(const char* text, const char* caption, MessageIcon icon,
@@ -76,7 +68,8 @@ std::string creatingConnectionString(std::string_view server) {
 }
 
 std::string connectionValue(std::string_view value) {
-    const bool plain = value.find_first_of(";\"") == std::string_view::npos && trim(value) == value;
+    const bool plain =
+        value.find_first_of(";\"") == std::string_view::npos && trimmed(value) == value;
     if (plain) return std::string(value);
     std::string out = "\"";
     for (char c : value) {
@@ -91,7 +84,7 @@ std::string withInitialCatalog(std::string_view connectionString, std::string_vi
     const std::string value = connectionValue(database);
     const size_t at = lower(out).find("initial catalog");
     if (at == std::string::npos) {
-        if (trim(out).empty() || trim(out).back() != ';') out += ";";
+        if (trimmed(out).empty() || trimmed(out).back() != ';') out += ";";
         return out + "Initial Catalog=" + value + ";";
     }
     const size_t eq = out.find('=', at);
@@ -101,7 +94,7 @@ std::string withInitialCatalog(std::string_view connectionString, std::string_vi
 }
 
 std::string sqliteConnectionString(std::string_view path) {
-    return "Provider=SQLite;Data Source=" + connectionValue(trim(path)) +
+    return "Provider=SQLite;Data Source=" + connectionValue(trimmed(path)) +
            ";Persist Security Info=False";
 }
 
@@ -316,7 +309,7 @@ std::optional<std::string> DatabaseCreation::createFile() {
     if (chosen) {
         for (char c : *chosen)
             if (c != '\0') path += c;
-        path = trim(path);
+        path = trimmed(path);
     }
     const std::string lowered = lower(path);
     if (path.empty() || lowered.size() < 3 || lowered.compare(lowered.size() - 3, 3, ".db") != 0) {
@@ -349,7 +342,7 @@ std::optional<std::string> DatabaseCreation::selectExistingFile() {
         links_.owner,
         {"Open SQLite Database", "SQLite DB (*.db)", "servu.db", links_.startDirectory});
     if (!chosen) return std::nullopt;
-    const std::string path = trim(*chosen);
+    const std::string path = trimmed(*chosen);
     Database db;
     const bool usable = db.open(sqliteConnectionString(path)) &&
                         std::filesystem::is_regular_file(path) &&

@@ -48,6 +48,15 @@ bool databaseExists(const std::string& name) {
                 .empty();
 }
 
+// A database with the tables and one user, "keep".
+std::unique_ptr<test::ScratchDatabase> databaseWithUserKeep(Engine engine) {
+    auto database = test::makeScratchDatabase(engine);
+    test::executeOn(database->connectionString(),
+                    "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) "
+                    "VALUES ('keep', '/srv', 0, 0)");
+    return database;
+}
+
 class DatabaseCreationTest : public test::ShellFixture {
   protected:
     void TearDown() override {
@@ -125,10 +134,7 @@ TEST_F(DatabaseCreationTest, NameWithQuoteAndSemicolonReachesTheServerExactly_Po
 }
 
 TEST_F(DatabaseCreationTest, ExistingNameEndsWithTheMessageAndDropsNothing_Postgres) {
-    auto existing = test::makeScratchDatabase(Engine::PostgreSQL);
-    test::executeOn(existing->connectionString(),
-                    "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) "
-                    "VALUES ('keep', '/srv', 0, 0)");
+    auto existing = databaseWithUserKeep(Engine::PostgreSQL);
     const std::string name = parseConnectionString(existing->connectionString()).target->database;
     inputs_.type(server());
     inputs_.type(name);
@@ -191,10 +197,7 @@ TEST_F(DatabaseCreationTest, NewFileIsTheTemplateAndIsStored_SQLite) {
 }
 
 TEST_F(DatabaseCreationTest, FileHoldingUsersIsNeverReplaced_SQLite) {
-    auto existing = test::makeScratchDatabase(Engine::SQLite);
-    test::executeOn(existing->connectionString(),
-                    "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) "
-                    "VALUES ('keep', '/srv', 0, 0)");
+    auto existing = databaseWithUserKeep(Engine::SQLite);
     const std::string path = parseConnectionString(existing->connectionString()).target->path;
     const std::string before = readAll(path);
     files_.pick(path);
