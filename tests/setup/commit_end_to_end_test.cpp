@@ -15,8 +15,11 @@
 #include "core/database.h"
 #include "core/settings.h"
 #include "setup/configuration_commit.h"
+#include "setup/database_creation.h"
+#include "shell/shell.h"
 #include "tests/support/scratch.h"
 #include "tests/ui_support/scripted_shell.h"
+#include "tests/ui_support/shell_fixture.h"
 
 extern char** environ;
 
@@ -69,36 +72,10 @@ class FtpHost {
     pid_t pid_ = 0;
 };
 
-TEST(CommitEndToEnd, CommittedServerDirectoryAnswersLoginsOnSQLite) {
-    test::ScopedRegistry registry;
-    test::TempDir dir;
-    const fs::path servu = dir.path() / "Serv-U";
-    const fs::path home = dir.path() / "ftp" / "bob";
-    fs::create_directories(servu);
-    fs::create_directories(home);
-    std::ofstream(servu / "ServUDaemon.ini", std::ios::binary) << "[GLOBAL]\r\n";
-    std::ofstream(home / "hello.txt") << "hello\n";
-    auto database = test::makeScratchDatabase(Engine::SQLite);
-
-    test::ScriptedMessageBoxes boxes;
-    ConfigureFields fields{servu.string(), (dir.path() / "ftp").string(),
-                           database->connectionString()};
-    ASSERT_EQ(ConfigurationCommit(boxes, "").run(fields), CommitResult::Committed);
-    ASSERT_TRUE(boxes.shown().empty());
-
-    Database db;
-    ASSERT_TRUE(db.open(readConnectionString())) << db.lastError();
-    ASSERT_TRUE(db.execute(
-        "INSERT INTO users (username, homedir, password, max_concurrent, max_logins_per_ip) "
-        "VALUES ('bob', '" +
-        home.string() + "', 'secret', 2, 2)"));
-    ASSERT_TRUE(
-        db.execute("INSERT INTO dir_rights (username, directory, dir_rights, "
-                   "inherit_subdirs) VALUES ('bob', '" +
-                   home.string() + "', 'RL', 1)"));
-    db.close();
-
-    const fs::path portFile = dir.path() / "port";
+// The stand-in started on the program directory lets bob list his home
+// with his password and refuses a wrong one.
+void expectLoginsAnswered(const fs::path& servu, const fs::path& dir) {
+    const fs::path portFile = dir / "port";
     FtpHost host(servu, portFile);
     ASSERT_TRUE(host.started());
     std::string port;
@@ -116,6 +93,69 @@ TEST(CommitEndToEnd, CommittedServerDirectoryAnswersLoginsOnSQLite) {
     const auto [refused, refusedStatus] =
         runCommand("curl -s --max-time 20 --list-only -u bob:wrong " + url);
     EXPECT_EQ(refusedStatus, 67);  // curl: the login was denied
+}
+
+// bob, with reading rights on his home, in the stored database.
+void addBob(const fs::path& home) {
+    Database db;
+    ASSERT_TRUE(db.open(readConnectionString())) << db.lastError();
+    ASSERT_TRUE(db.execute(
+        "INSERT INTO users (username, homedir, password, max_concurrent, max_logins_per_ip) "
+        "VALUES ('bob', '" +
+        home.string() + "', 'secret', 2, 2)"));
+    ASSERT_TRUE(
+        db.execute("INSERT INTO dir_rights (username, directory, dir_rights, "
+                   "inherit_subdirs) VALUES ('bob', '" +
+                   home.string() + "', 'RL', 1)"));
+}
+
+// A committed set-up on a SQLite database holding bob.
+class CommitEndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(servu_);
+        fs::create_directories(home_);
+        std::ofstream(servu_ / "ServUDaemon.ini", std::ios::binary) << "[GLOBAL]\r\n";
+        std::ofstream(home_ / "hello.txt") << "hello\n";
+        ASSERT_EQ(ConfigurationCommit(boxes_, "").run(fields_), CommitResult::Committed);
+        ASSERT_TRUE(boxes_.shown().empty());
+        addBob(home_);
+    }
+
+    test::ScopedRegistry registry_;
+    test::TempDir dir_;
+    const fs::path servu_ = dir_.path() / "Serv-U";
+    const fs::path home_ = dir_.path() / "ftp" / "bob";
+    std::unique_ptr<test::ScratchDatabase> database_ = test::makeScratchDatabase(Engine::SQLite);
+    test::ScriptedMessageBoxes boxes_;
+    ConfigureFields fields_{servu_.string(), (dir_.path() / "ftp").string(),
+                            database_->connectionString()};
+};
+
+TEST_F(CommitEndToEnd, CommittedServerDirectoryAnswersLoginsOnSQLite) {
+    expectLoginsAnswered(servu_, dir_.path());
+}
+
+TEST_F(CommitEndToEnd, UsersMovedByTheWizardToANewServerDatabaseAnswerLogins_SQLite_Postgres) {
+    // The wizard: a new database on the test server, the users copied over.
+    test::ScriptedInputBoxes inputs;
+    Shell::instance().setMessageBoxes(&boxes_);
+    Shell::instance().setInputBoxes(&inputs);
+    const std::string server = test::pgServer().host + ":" + test::pgServer().port;
+    inputs.type(server);
+    inputs.type("kxmoved");
+    boxes_.answer(Answer::Yes);
+    const auto created = DatabaseCreation(CreationLinks{}).create(true);
+    Shell::instance().reset();
+    ASSERT_TRUE(created.has_value());
+    fields_.connectionString = *created;
+    ASSERT_EQ(ConfigurationCommit(boxes_, "").run(fields_), CommitResult::Committed);
+    EXPECT_EQ(readConnectionString(), *created);
+
+    expectLoginsAnswered(servu_, dir_.path());
+    test::executeOn("Provider=PostgreSQL;Data Source=" + server +
+                        ";Initial Catalog=postgres;User ID=postgres;Password=unused",
+                    "DROP DATABASE kxmoved WITH (FORCE)");
 }
 
 }  // namespace
