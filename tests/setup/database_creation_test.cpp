@@ -335,3 +335,34 @@ TEST_F(DatabaseCreationTest, ConnectionDialogBuildsAndTestsTheConnectionString_P
 
 }  // namespace
 }  // namespace kestrix
+
+namespace kestrix {
+namespace {
+
+TEST_F(DatabaseCreationTest, TablesThatFailLeaveNoNewDatabaseBehind_Postgres) {
+    // A login that may create databases but finds no schema to make tables
+    // in: CREATE DATABASE succeeds, the first table statement fails.
+    const std::string role = "kx_wizard_noschema";
+    test::executeOn(postgresLogin(), "DROP ROLE IF EXISTS " + role);
+    test::executeOn(postgresLogin(), "CREATE ROLE " + role + " LOGIN CREATEDB; ALTER ROLE " + role +
+                                         " SET search_path = kx_no_such_schema");
+    made_.push_back("kxwizardhalf");
+    inputs_.type(server() + ";Integrated Security=false;User ID=" + role);
+    inputs_.type("kxwizardhalf");
+    boxes_.answer(Answer::OK);
+    const std::size_t logStart = wizardLog().text().size();
+
+    const auto stored = DatabaseCreation(CreationLinks{}).create(true);
+
+    EXPECT_FALSE(stored.has_value());
+    EXPECT_EQ(boxes_.shown().back().text,
+              "There was an error creating database structure.\r\nPlease check your connection "
+              "string and try again.");
+    EXPECT_NE(logSince(logStart).find("remove the new database again"), std::string::npos);
+    EXPECT_FALSE(databaseExists("kxwizardhalf"));
+    EXPECT_EQ(readConnectionString(), "");
+    test::executeOn(postgresLogin(), "DROP ROLE " + role);
+}
+
+}  // namespace
+}  // namespace kestrix
