@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QThread>
 
 #include <sys/stat.h>
 
@@ -245,6 +247,49 @@ TEST_F(UpdateCheckTest, BuildWithoutKeyInstallsNothing) {
     EXPECT_EQ(acceptAndRun(UpdateOutcome::NoKey), kNoKeyMessage);
     EXPECT_EQ(server_.requests(kPackagePath), 0);
     expectNothingInstalled();
+}
+
+// An installed program's directory: the administrator is sent to the package
+// manager before anything is downloaded. The check runs in a child process for
+// which the directory is read-only, so the server is the tools' own script.
+TEST_F(UpdateCheckTest, UnwritableProgramDirectoryDownloadsNothing) {
+    const fs::path packageFile = dir_.path() / "offered";
+    writeFile(packageFile, package_.toStdString(), fs::perms::owner_all);
+    // Its address and request log go to a file: the child process must not
+    // share a pipe with it.
+    const fs::path log = dir_.path() / "server.log";
+    QProcess server;
+    server.setStandardOutputFile(QString::fromStdString(log.string()));
+    server.start(KESTRIX_SYSTEM_PYTHON,
+                 {QStringLiteral(KESTRIX_UPDATE_SERVER), QStringLiteral("--version"),
+                  QStringLiteral("2.1.8"), QStringLiteral("--package"),
+                  QString::fromStdString(packageFile.string()), QStringLiteral("--port"),
+                  QStringLiteral("0")});
+    QDeadlineTimer deadline(20000);
+    while (readFile(log).find('\n') == std::string::npos && !deadline.hasExpired())
+        QThread::msleep(50);
+    const std::string started = readFile(log);
+    ASSERT_NE(started.find('\n'), std::string::npos) << "the update server did not start";
+    setup_.serverBase = started.substr(0, started.find('\n'));
+    const fs::path program = dir_.path() / "program";
+    fs::create_directory(program);
+    setup_.programDirectory = program;
+    const std::string outcome = inReadOnlyDirectory(program, [this] {
+        boxes_.answer(Answer::Yes);
+        boxes_.answer(Answer::OK);
+        const UpdateOutcome result = run();
+        return std::to_string(static_cast<int>(result)) + "|" + boxes_.shown().back().text;
+    });
+    server.kill();
+    server.waitForFinished();
+    EXPECT_EQ(outcome, std::to_string(static_cast<int>(UpdateOutcome::NotWritable)) + "|" +
+                           kNotWritablePrefix + program.string() +
+                           ".\r\nPlease update Kestrix through your system's package manager.");
+    const QByteArray requests = QByteArray::fromStdString(readFile(log));
+    EXPECT_EQ(requests.count("GET /OrvaneUpdateServer/version.asp?app=Tavix "), 1)
+        << outcome << requests.toStdString();
+    EXPECT_EQ(requests.count("GET /orvaneupdateserver/"), 0);
+    EXPECT_TRUE(fs::is_empty(program));
 }
 
 struct BadPackage {
