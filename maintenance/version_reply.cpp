@@ -1,8 +1,11 @@
 #include "maintenance/version_reply.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
+
+#include "core/text_routines.h"
 
 namespace kestrix {
 
@@ -11,7 +14,7 @@ namespace {
 // Enough digits for any real version; more saturate so the key cannot overflow.
 constexpr std::int64_t kPieceLimit = 999'999'999'999;
 
-std::optional<std::int64_t> leadingNumber(std::string_view piece) {
+std::optional<std::int64_t> leadingDigits(std::string_view piece) {
     std::int64_t value = 0;
     std::size_t digits = 0;
     while (digits < piece.size() && std::isdigit(static_cast<unsigned char>(piece[digits]))) {
@@ -22,19 +25,11 @@ std::optional<std::int64_t> leadingNumber(std::string_view piece) {
     return value;
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 }  // namespace
 
-std::optional<Version> parseVersionReply(std::string_view reply) {
-    reply = trimmed(reply);
+std::optional<Version> parseVersionReply(std::string_view text) {
+    const std::string whole = trimmed(text);
+    const std::string_view reply = whole;
     std::vector<std::string_view> pieces;
     for (std::size_t start = 0; pieces.size() < 3;) {
         const std::size_t stop = reply.find('.', start);
@@ -43,12 +38,12 @@ std::optional<Version> parseVersionReply(std::string_view reply) {
         if (stop == std::string_view::npos) break;
         start = stop + 1;
     }
-    const std::optional<std::int64_t> major = leadingNumber(pieces.front());
+    const std::optional<std::int64_t> major = leadingDigits(pieces.front());
     if (!major) return std::nullopt;
     Version version;
     version.major = *major;
-    if (pieces.size() > 1) version.minor = leadingNumber(pieces[1]).value_or(0);
-    if (pieces.size() > 2) version.revision = leadingNumber(pieces[2]).value_or(0);
+    if (pieces.size() > 1) version.minor = leadingDigits(pieces[1]).value_or(0);
+    if (pieces.size() > 2) version.revision = leadingDigits(pieces[2]).value_or(0);
     return version;
 }
 

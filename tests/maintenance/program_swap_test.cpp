@@ -12,6 +12,7 @@
 #include <latch>
 #include <thread>
 
+#include "tests/maintenance/files.h"
 #include "tests/support/scratch.h"
 #include "tests/ui_support/scripted_shell.h"
 
@@ -19,25 +20,6 @@ namespace kestrix::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& file, const std::string& bytes, fs::perms mode) {
-    std::ofstream(file, std::ios::binary) << bytes;
-    fs::permissions(file, mode);
-}
-
-bool appears(const fs::path& file, int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!fs::exists(file)) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
 
 // A scratch program directory: a stand-in old program and a package that,
 // once started, leaves a mark.
@@ -75,7 +57,7 @@ TEST_F(ProgramSwapTest, SwapsKeepsTheBackupAndStartsTheNewProgram) {
     // Nothing but the three files: no temporary file stays behind.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
     ASSERT_TRUE(startProgram(dir_.path()));
-    EXPECT_TRUE(appears(mark_, 20000));
+    EXPECT_TRUE(appears(mark_));
 }
 
 TEST_F(ProgramSwapTest, ProgramStillRunningChangesNothing) {
@@ -126,7 +108,7 @@ TEST_F(ProgramSwapTest, UpdaterProgramReplacesAndStarts) {
     EXPECT_EQ(readFile(dir_.path() / kProgramFileName), newProgram_);
     EXPECT_EQ(readFile(dir_.path() / kBackupFileName), oldProgram_);
     EXPECT_FALSE(fs::exists(dir_.path() / kPackageFileName));
-    EXPECT_TRUE(appears(mark_, 20000));
+    EXPECT_TRUE(appears(mark_));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "maintenance/download_dialog.h"
 #include "maintenance/program_swap.h"
 #include "maintenance/version_reply.h"
+#include "tests/maintenance/files.h"
 #include "tests/maintenance/loopback_server.h"
 #include "tests/maintenance/signing_key.h"
 #include "tests/support/scratch.h"
@@ -48,26 +49,6 @@ TEST(VersionReply, ComparesAsTheKeysSay) {
     EXPECT_FALSE(parseVersionReply(""));
     EXPECT_FALSE(parseVersionReply("   "));
     EXPECT_FALSE(parseVersionReply("<html>busy</html>"));
-}
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& file, const std::string& bytes, fs::perms mode) {
-    std::ofstream(file, std::ios::binary) << bytes;
-    fs::permissions(file, mode);
-}
-
-// Waits (processing events) until the file exists; false after 20 s.
-bool appears(const fs::path& file) {
-    QDeadlineTimer deadline(20000);
-    while (!fs::exists(file)) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
 }
 
 // The server's sockets need the application, which must come first.
