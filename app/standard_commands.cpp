@@ -30,6 +30,8 @@ ProgramCommands standardCommands(const std::filesystem::path& programDirectory) 
             if (!download) download = std::make_unique<DownloadDialog>();
             return download->progress(received, total);
         };
+        // Its messages and the hand-over come without the progress dialog.
+        handOver.downloaded = [&download] { download.reset(); };
         handOver.mayLeave = [] { return Shell::instance().mayLeave(); };
         handOver.leave = [] { exitProgram(1); };
         ShellMessageBoxes boxes;

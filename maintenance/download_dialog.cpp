@@ -28,8 +28,6 @@ bool DownloadDialog::progress(qint64 received, qint64 total) {
         // Percent, so that packages above 2 GiB fit the dialog's int range.
         dialog_->setMaximum(100);
         dialog_->setValue(static_cast<int>(received * 100 / total));
-        // The checks and the hand-over that follow have their own boxes.
-        if (received >= total) dialog_->hide();
     }
     return !dialog_->wasCanceled();
 }

@@ -27,9 +27,10 @@ QUrl serverUrl(const UpdateCheckSetup& setup, const char* path) {
 }
 
 // Fetches, verifies and writes the package; the reason when it failed.
-std::string fetchPackage(const UpdateCheckSetup& setup, const FetchProgress& progress) {
+std::string fetchPackage(const UpdateCheckSetup& setup, const UpdateHandOver& handOver) {
     const QUrl packageUrl = serverUrl(setup, kPackagePath);
-    const FetchResult package = httpGet(packageUrl, setup.timeoutMs, progress);
+    const FetchResult package = httpGet(packageUrl, setup.timeoutMs, handOver.progress);
+    if (handOver.downloaded) handOver.downloaded();
     if (package.cancelled) return "the download was cancelled";
     if (!package.ok) return "the download failed: " + package.error.toStdString();
     const FetchResult signature =
@@ -105,7 +106,7 @@ UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes
     std::error_code ec;
     // A package is only ever there once it has been verified.
     std::filesystem::remove(package, ec);
-    std::string problem = fetchPackage(setup, handOver.progress);
+    std::string problem = fetchPackage(setup, handOver);
     if (problem.empty() && handOver.mayLeave && !handOver.mayLeave()) {
         std::filesystem::remove(package, ec);
         return UpdateOutcome::Stayed;

@@ -40,9 +40,10 @@ struct UpdateCheckSetup {
 
 // What the check needs from the running program to hand over to the updater.
 struct UpdateHandOver {
-    FetchProgress progress;          // the package download's progress; false cancels
-    std::function<bool()> mayLeave;  // the unsaved-changes question; false stays
-    std::function<void()> leave;     // the end without the exit question
+    FetchProgress progress;            // the package download's progress; false cancels
+    std::function<void()> downloaded;  // the package download has ended, however it ended
+    std::function<bool()> mayLeave;    // the unsaved-changes question; false stays
+    std::function<void()> leave;       // the end without the exit question
 };
 
 enum class UpdateOutcome {

@@ -77,6 +77,7 @@ class UpdateCheckTest : public ::testing::Test, private WithApplication {
         package_ = QByteArray::fromStdString(readFile("/bin/true"));
         handOver_.mayLeave = [this] { return ++leaveQuestions_, mayLeave_; };
         handOver_.leave = [this] { ++leaves_; };
+        handOver_.downloaded = [this] { ++downloads_; };
     }
 
     void offer(const QByteArray& version) { server_.serve(kVersionPath, {version}); }
@@ -118,6 +119,7 @@ class UpdateCheckTest : public ::testing::Test, private WithApplication {
     bool mayLeave_ = true;
     int leaveQuestions_ = 0;
     int leaves_ = 0;
+    int downloads_ = 0;
 };
 
 TEST_F(UpdateCheckTest, SameVersionIsUpToDate) {
@@ -191,6 +193,7 @@ TEST_F(UpdateCheckTest, VerifiedPackageIsHandedToTheUpdater) {
     EXPECT_EQ(boxes_.shown().size(), 1u);
     EXPECT_EQ(leaveQuestions_, 1);
     EXPECT_EQ(leaves_, 1);
+    EXPECT_EQ(downloads_, 1);
     EXPECT_EQ(readFile(dir_.path() / kPackageFileName), package_.toStdString());
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), std::make_pair(qint64(package_.size()), qint64(package_.size())));
@@ -293,6 +296,8 @@ TEST_P(RejectedPackageTest, NothingIsInstalledAndTheMessageSaysWhy) {
     EXPECT_NE(message.find(GetParam().reason), std::string::npos) << message;
     expectNothingInstalled();
     EXPECT_EQ(leaveQuestions_, 0);
+    // The progress dialog goes before the message, however the download ended.
+    EXPECT_EQ(downloads_, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
