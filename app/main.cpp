@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
 
     kestrix::ProgramOptions options;
     options.programDirectory = QCoreApplication::applicationDirPath().toStdString();
-    options.commands = kestrix::standardCommands();
+    options.commands = kestrix::standardCommands(options.programDirectory);
     kestrix::Program program(options);
     kestrix::onTerminationSignal(&app, [&program] {
         if (kestrix::MainWindow* main = program.loadedMainWindow())

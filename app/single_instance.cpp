@@ -1,10 +1,6 @@
 #include "app/single_instance.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-
-#include "core/settings_store.h"
-#include "shell/qt_text.h"
+#include "maintenance/program_swap.h"
 
 namespace kestrix {
 
@@ -20,13 +16,7 @@ bool SingleInstance::anotherCopyRunning() {
 }
 
 QString SingleInstance::defaultLockPath() {
-    const std::string root = SettingsStore::fromEnvironment().root().string();
-    const QByteArray digest =
-        QCryptographicHash::hash(QByteArray::fromStdString(root), QCryptographicHash::Sha1)
-            .toHex()
-            .left(16);
-    return QDir::temp().filePath(
-        QStringLiteral("kestrix-tavix-%1.lock").arg(toQt(digest.toStdString())));
+    return programLockPath();
 }
 
 }  // namespace kestrix

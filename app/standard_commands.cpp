@@ -1,17 +1,41 @@
 #include "app/standard_commands.h"
 
+#include "app/version.h"
 #include "core/account_dates.h"
+#include "core/settings.h"
+#include "generated/update_key.h"
+#include "maintenance/download_dialog.h"
+#include "maintenance/update_check.h"
 #include "shell/shell.h"
 
 namespace kestrix {
 
-ProgramCommands standardCommands() {
+ProgramCommands standardCommands(const std::filesystem::path& programDirectory) {
     ProgramCommands commands;
     commands.applyAccountDates = [] {
         if (applyAccountDates() == AccountDatesRun::TablesFailed) {
             Shell::instance().ask(
                 titledMessage(kAccountTablesMessage, MessageIcon::Exclamation, MessageButtons::OK));
         }
+    };
+    commands.checkUpdates = [programDirectory] {
+        UpdateCheckSetup setup;
+        setup.serverBase = getRegSettings(kUpdateServerValue);
+        setup.own = {kVersionMajor, kVersionMinor, kVersionRevision};
+        setup.publicKeyHex = KESTRIX_UPDATE_PUBLIC_KEY;
+        setup.programDirectory = programDirectory;
+        std::unique_ptr<DownloadDialog> download;
+        UpdateHandOver handOver;
+        handOver.progress = [&download](qint64 received, qint64 total) {
+            if (!download) download = std::make_unique<DownloadDialog>();
+            return download->progress(received, total);
+        };
+        // Its messages and the hand-over come without the progress dialog.
+        handOver.downloaded = [&download] { download.reset(); };
+        handOver.mayLeave = [] { return Shell::instance().mayLeave(); };
+        handOver.leave = [] { exitProgram(1); };
+        ShellMessageBoxes boxes;
+        checkForUpdates(setup, boxes, handOver);
     };
     // lowerCasePaths stays empty: file names keep their case here, so a
     // lower-cased directory would be another directory.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "generated/kestrix_version.h"
+
 namespace kestrix {
 
-// The program's own version: major, minor, revision.
-inline constexpr int kVersionMajor = 2;
-inline constexpr int kVersionMinor = 1;
-inline constexpr int kVersionRevision = 7;
+// The program's own version: major, minor, revision, from the CMake project.
+inline constexpr int kVersionMajor = KESTRIX_VERSION_MAJOR;
+inline constexpr int kVersionMinor = KESTRIX_VERSION_MINOR;
+inline constexpr int kVersionRevision = KESTRIX_VERSION_PATCH;
 
 }  // namespace kestrix

@@ -17,6 +17,8 @@ inline constexpr std::string_view kSettingsKey = "software\\Orvane\\serv-u\\sett
 inline constexpr std::string_view kServuPathValue = "servu_path";
 inline constexpr std::string_view kFtpDirectoryValue = "ftp_directory";
 inline constexpr std::string_view kIniPathValue = "ini_path";
+// The update server's base address (scheme, host, port).
+inline constexpr std::string_view kUpdateServerValue = "update_server";
 
 // The stored connection string, or the empty text.
 std::string readConnectionString();

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+// Why the downloaded package must not be installed, or the empty text when it
+// may: it must be non-empty, a program (ELF) for this machine, and carry a
+// valid Ed25519 signature by the key given as 64 hex digits.
+std::string packageProblem(std::string_view package, std::string_view signature,
+                           std::string_view publicKeyHex);
+
+// True when the bytes start as an ELF program of the running program's
+// class, byte order and machine.
+bool isProgramForThisMachine(std::string_view bytes);
+
+// True when the signature is a valid Ed25519 signature of the message by the
+// key (64 hex digits); an ill-formed key verifies nothing.
+bool signatureValid(std::string_view message, std::string_view signature,
+                    std::string_view publicKeyHex);
+
+}  // namespace kestrix

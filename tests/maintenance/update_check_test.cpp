@@ -1,0 +1,352 @@
+#include "maintenance/update_check.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QThread>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "maintenance/download_dialog.h"
+#include "maintenance/program_swap.h"
+#include "maintenance/version_reply.h"
+#include "tests/maintenance/files.h"
+#include "tests/maintenance/loopback_server.h"
+#include "tests/maintenance/signing_key.h"
+#include "tests/support/scratch.h"
+#include "tests/ui_support/scripted_shell.h"
+
+namespace kestrix::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::int64_t keyOf(std::string_view reply) {
+    return versionKey(parseVersionReply(reply).value());
+}
+
+const std::int64_t kOwnKey = versionKey({2, 1, 7});
+
+TEST(VersionReply, ComparesAsTheKeysSay) {
+    EXPECT_EQ(keyOf("2.1.7"), kOwnKey);
+    EXPECT_GT(keyOf("2.1.8"), kOwnKey);
+    EXPECT_EQ(keyOf(" \t2.2.0  \r\n"), 202000);
+    EXPECT_EQ(keyOf("3"), 300000);
+    EXPECT_LT(keyOf("2.0.99"), kOwnKey);
+    EXPECT_EQ(keyOf("2.x.5rc"), 200050);
+    // Beyond 32 bits: a major number above 21474 still ranks higher.
+    EXPECT_EQ(keyOf("30000.0.0"), 3'000'000'000);
+    EXPECT_GT(keyOf("30000.0.0"), keyOf("21474.99.9"));
+    EXPECT_FALSE(parseVersionReply(""));
+    EXPECT_FALSE(parseVersionReply("   "));
+    EXPECT_FALSE(parseVersionReply("<html>busy</html>"));
+}
+
+// The server's sockets need the application, which must come first.
+struct WithApplication {
+    WithApplication() { ensureApplication(); }
+};
+
+class UpdateCheckTest : public ::testing::Test, private WithApplication {
+  public:
+    // The administrator presses Cancel in the download's progress dialog.
+    void cancelWith(std::shared_ptr<DownloadDialog> dialog) {
+        handOver_.progress = [dialog](qint64 received, qint64 total) {
+            QPushButton* cancel = dialog->dialog().findChild<QPushButton*>();
+            if (cancel) cancel->click();
+            return dialog->progress(received, total);
+        };
+    }
+
+  protected:
+    void SetUp() override {
+        setup_.serverBase = server_.base();
+        setup_.own = {2, 1, 7};
+        setup_.publicKeyHex = key_.publicKeyHex();
+        setup_.programDirectory = dir_.path();
+        setup_.timeoutMs = 5000;
+        package_ = QByteArray::fromStdString(readFile("/bin/true"));
+        handOver_.mayLeave = [this] { return ++leaveQuestions_, mayLeave_; };
+        handOver_.leave = [this] { ++leaves_; };
+        handOver_.downloaded = [this] { ++downloads_; };
+    }
+
+    void offer(const QByteArray& version) { server_.serve(kVersionPath, {version}); }
+    void offerPackage(const QByteArray& bytes, const QByteArray& signature) {
+        server_.serve(kPackagePath, {bytes});
+        server_.serve(QByteArray(kPackagePath) + ".sig", {signature});
+    }
+
+    UpdateOutcome run() { return checkForUpdates(setup_, boxes_, handOver_); }
+
+    // The one box shown, for checks that end with a single message.
+    std::string onlyMessage() {
+        EXPECT_EQ(boxes_.shown().size(), 1u);
+        return boxes_.shown().empty() ? "" : boxes_.shown().back().text;
+    }
+
+    // Yes to the question; the last box's text is returned.
+    std::string acceptAndRun(UpdateOutcome expected) {
+        boxes_.answer(Answer::Yes);
+        boxes_.answer(Answer::OK);
+        EXPECT_EQ(run(), expected);
+        EXPECT_EQ(boxes_.unanswered(), 0u);
+        return boxes_.shown().back().text;
+    }
+
+    void expectNothingInstalled() {
+        EXPECT_FALSE(fs::exists(dir_.path() / kPackageFileName));
+        EXPECT_FALSE(fs::exists(dir_.path() / kUpdaterFileName));
+        EXPECT_EQ(leaves_, 0);
+    }
+
+    LoopbackServer server_;
+    SigningKey key_;
+    TempDir dir_;
+    UpdateCheckSetup setup_;
+    UpdateHandOver handOver_;
+    ScriptedMessageBoxes boxes_;
+    QByteArray package_;
+    bool mayLeave_ = true;
+    int leaveQuestions_ = 0;
+    int leaves_ = 0;
+    int downloads_ = 0;
+};
+
+TEST_F(UpdateCheckTest, SameVersionIsUpToDate) {
+    offer("2.1.7\r\n");
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::UpToDate);
+    EXPECT_EQ(onlyMessage(), kUpToDateMessage);
+    EXPECT_EQ(boxes_.shown().back(),
+              titledMessage(kUpToDateMessage, MessageIcon::Information, MessageButtons::OK));
+}
+
+TEST_F(UpdateCheckTest, NewerVersionDeclinedDownloadsNothing) {
+    offer("2.1.8");
+    offerPackage(package_, key_.sign(package_));
+    boxes_.answer(Answer::No);
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::Declined);
+    EXPECT_EQ(boxes_.shown()[0],
+              titledMessage(kNewVersionQuestion, MessageIcon::Question, MessageButtons::YesNo));
+    EXPECT_EQ(boxes_.shown()[1].text, kLaterMessage);
+    EXPECT_EQ(server_.requests(kPackagePath), 0);
+}
+
+TEST_F(UpdateCheckTest, UnreachableServerIsNotUpToDate) {
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    setup_.serverBase = "http://127.0.0.1:" + std::to_string(closed.serverPort());
+    closed.close();
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::Unreachable);
+    EXPECT_TRUE(onlyMessage().starts_with(kUnreachablePrefix)) << onlyMessage();
+    EXPECT_GT(onlyMessage().size(), std::string(kUnreachablePrefix).size());
+}
+
+TEST_F(UpdateCheckTest, SilentServerRunsIntoTheTimeLimit) {
+    server_.serve(kVersionPath, {.silent = true});
+    setup_.timeoutMs = 500;
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::Unreachable);
+    EXPECT_EQ(onlyMessage(), std::string(kUnreachablePrefix) + "no answer within 0.5 seconds");
+}
+
+TEST_F(UpdateCheckTest, ErrorStatusEmptyAndNonsenseRepliesAreNoVersion) {
+    server_.serve(kVersionPath, {"gone", 500});
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::Unreachable);
+    EXPECT_EQ(boxes_.shown().back().text,
+              std::string(kUnreachablePrefix) + "the server answered with status 500");
+    for (const QByteArray reply : {QByteArray(""), QByteArray(" \r\n"), QByteArray("<html/>")}) {
+        offer(reply);
+        boxes_.answer(Answer::OK);
+        EXPECT_EQ(run(), UpdateOutcome::NoVersion);
+        EXPECT_EQ(boxes_.shown().back().text, kNoVersionMessage);
+    }
+}
+
+TEST_F(UpdateCheckTest, VerifiedPackageIsHandedToTheUpdater) {
+    offer("2.1.8");
+    offerPackage(package_, key_.sign(package_));
+    // An updater already there is started as it is.
+    const fs::path started = dir_.path() / "started";
+    writeFile(dir_.path() / kUpdaterFileName, "#!/bin/sh\necho run > " + started.string() + "\n",
+              fs::perms::owner_all);
+    std::vector<std::pair<qint64, qint64>> progress;
+    handOver_.progress = [&](qint64 received, qint64 total) {
+        progress.emplace_back(received, total);
+        return true;
+    };
+    boxes_.answer(Answer::Yes);
+    EXPECT_EQ(run(), UpdateOutcome::HandedOver);
+    EXPECT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(leaveQuestions_, 1);
+    EXPECT_EQ(leaves_, 1);
+    EXPECT_EQ(downloads_, 1);
+    EXPECT_EQ(readFile(dir_.path() / kPackageFileName), package_.toStdString());
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), std::make_pair(qint64(package_.size()), qint64(package_.size())));
+    ASSERT_TRUE(appears(started));
+    EXPECT_TRUE(readFile(dir_.path() / kUpdaterFileName).starts_with("#!/bin/sh"));
+}
+
+TEST_F(UpdateCheckTest, CancelInTheUnsavedChangesQuestionStopsTheHandOver) {
+    offer("2.1.8");
+    offerPackage(package_, key_.sign(package_));
+    mayLeave_ = false;
+    boxes_.answer(Answer::Yes);
+    EXPECT_EQ(run(), UpdateOutcome::Stayed);
+    EXPECT_EQ(leaveQuestions_, 1);
+    expectNothingInstalled();
+}
+
+TEST_F(UpdateCheckTest, MissingUpdaterIsWrittenFromTheCarriedOneAndKeptOtherwise) {
+    ASSERT_EQ(ensureUpdater(dir_.path()), "");
+    const fs::path updater = dir_.path() / kUpdaterFileName;
+    EXPECT_EQ(readFile(updater), readFile(KESTRIX_EMBEDDED_UPDATER));
+    EXPECT_TRUE(
+        readFile(updater).starts_with("\x7f"
+                                      "ELF"));
+    EXPECT_NE(fs::status(updater).permissions() & fs::perms::owner_exec, fs::perms::none);
+    writeFile(updater, "mine", fs::perms::owner_all);
+    ASSERT_EQ(ensureUpdater(dir_.path()), "");
+    EXPECT_EQ(readFile(updater), "mine");
+}
+
+TEST_F(UpdateCheckTest, BuildWithoutKeyInstallsNothing) {
+    offer("2.1.8");
+    offerPackage(package_, key_.sign(package_));
+    setup_.publicKeyHex.clear();
+    EXPECT_EQ(acceptAndRun(UpdateOutcome::NoKey), kNoKeyMessage);
+    EXPECT_EQ(server_.requests(kPackagePath), 0);
+    expectNothingInstalled();
+}
+
+// An installed program's directory: the administrator is sent to the package
+// manager before anything is downloaded. The check runs in a child process for
+// which the directory is read-only, so the server is the tools' own script.
+TEST_F(UpdateCheckTest, UnwritableProgramDirectoryDownloadsNothing) {
+    const fs::path packageFile = dir_.path() / "offered";
+    writeFile(packageFile, package_.toStdString(), fs::perms::owner_all);
+    // Its address and request log go to a file: the child process must not
+    // share a pipe with it.
+    const fs::path log = dir_.path() / "server.log";
+    QProcess server;
+    server.setStandardOutputFile(QString::fromStdString(log.string()));
+    server.start(KESTRIX_SYSTEM_PYTHON,
+                 {QStringLiteral(KESTRIX_UPDATE_SERVER), QStringLiteral("--version"),
+                  QStringLiteral("2.1.8"), QStringLiteral("--package"),
+                  QString::fromStdString(packageFile.string()), QStringLiteral("--port"),
+                  QStringLiteral("0")});
+    QDeadlineTimer deadline(20000);
+    while (readFile(log).find('\n') == std::string::npos && !deadline.hasExpired())
+        QThread::msleep(50);
+    const std::string started = readFile(log);
+    ASSERT_NE(started.find('\n'), std::string::npos) << "the update server did not start";
+    setup_.serverBase = started.substr(0, started.find('\n'));
+    const fs::path program = dir_.path() / "program";
+    fs::create_directory(program);
+    setup_.programDirectory = program;
+    const std::string outcome = inReadOnlyDirectory(program, [this] {
+        boxes_.answer(Answer::Yes);
+        boxes_.answer(Answer::OK);
+        const UpdateOutcome result = run();
+        return std::to_string(static_cast<int>(result)) + "|" + boxes_.shown().back().text;
+    });
+    server.kill();
+    server.waitForFinished();
+    EXPECT_EQ(outcome, std::to_string(static_cast<int>(UpdateOutcome::NotWritable)) + "|" +
+                           kNotWritablePrefix + program.string() +
+                           ".\r\nPlease update Kestrix through your system's package manager.");
+    const QByteArray requests = QByteArray::fromStdString(readFile(log));
+    EXPECT_EQ(requests.count("GET /OrvaneUpdateServer/version.asp?app=Tavix "), 1)
+        << outcome << requests.toStdString();
+    EXPECT_EQ(requests.count("GET /orvaneupdateserver/"), 0);
+    EXPECT_TRUE(fs::is_empty(program));
+}
+
+struct BadPackage {
+    const char* name;
+    std::function<void(UpdateCheckTest&, LoopbackServer&, const QByteArray&, const SigningKey&)>
+        serve;
+    const char* reason;
+};
+
+class RejectedPackageTest : public UpdateCheckTest,
+                            public ::testing::WithParamInterface<BadPackage> {};
+
+TEST_P(RejectedPackageTest, NothingIsInstalledAndTheMessageSaysWhy) {
+    offer("2.1.8");
+    // An earlier package goes too: only a verified one is ever left.
+    writeFile(dir_.path() / kPackageFileName, "old", fs::perms::owner_read);
+    GetParam().serve(*this, server_, package_, key_);
+    const std::string message = acceptAndRun(UpdateOutcome::Rejected);
+    EXPECT_TRUE(message.starts_with(kRejectedPrefix)) << message;
+    EXPECT_NE(message.find(GetParam().reason), std::string::npos) << message;
+    expectNothingInstalled();
+    EXPECT_EQ(leaveQuestions_, 0);
+    // The progress dialog goes before the message, however the download ended.
+    EXPECT_EQ(downloads_, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, RejectedPackageTest,
+    ::testing::Values(
+        BadPackage{"Truncated",
+                   [](UpdateCheckTest&, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey& key) {
+                       server.serve(kPackagePath, {package.left(1000), 200, package.size()});
+                       server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(package)});
+                   },
+                   "the download failed"},
+        BadPackage{"Unsigned",
+                   [](UpdateCheckTest&, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey&) { server.serve(kPackagePath, {package}); },
+                   "signature could not be fetched: the server answered with status 404"},
+        BadPackage{"SignedByAnotherKey",
+                   [](UpdateCheckTest&, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey&) {
+                       SigningKey other;
+                       server.serve(kPackagePath, {package});
+                       server.serve(QByteArray(kPackagePath) + ".sig", {other.sign(package)});
+                   },
+                   "the package's signature is not valid"},
+        BadPackage{
+            "NotAnElfFile",
+            [](UpdateCheckTest&, LoopbackServer& server, const QByteArray&, const SigningKey& key) {
+                const QByteArray script = "#!/bin/sh\necho I am not Kestrix\n";
+                server.serve(kPackagePath, {script});
+                server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(script)});
+            },
+            "the package is not a program for this computer"},
+        BadPackage{
+            "Empty",
+            [](UpdateCheckTest&, LoopbackServer& server, const QByteArray&, const SigningKey& key) {
+                server.serve(kPackagePath, {QByteArray()});
+                server.serve(QByteArray(kPackagePath) + ".sig", {key.sign({})});
+            },
+            "the package is empty"},
+        BadPackage{"CancelledInTheProgressDialog",
+                   [](UpdateCheckTest& test, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey& key) {
+                       server.serve(kPackagePath, {package});
+                       server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(package)});
+                       auto dialog = std::make_shared<DownloadDialog>();
+                       test.cancelWith(dialog);
+                   },
+                   "the download was cancelled"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestrix::test
