@@ -14,6 +14,14 @@ namespace kestrix::test {
 class LoopbackServer : public QObject {
   public:
     struct Reply {
+        Reply(QByteArray text = {}, int code = 200, std::optional<qint64> length = {})
+            : body(std::move(text)), status(code), announced(length) {}
+        static Reply silentOne() {
+            Reply reply;
+            reply.silent = true;
+            return reply;
+        }
+
         QByteArray body;
         int status = 200;
         std::optional<qint64> announced;  // Content-Length, when not the body's size

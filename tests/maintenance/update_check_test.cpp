@@ -155,7 +155,7 @@ TEST_F(UpdateCheckTest, UnreachableServerIsNotUpToDate) {
 }
 
 TEST_F(UpdateCheckTest, SilentServerRunsIntoTheTimeLimit) {
-    server_.serve(kVersionPath, {.silent = true});
+    server_.serve(kVersionPath, LoopbackServer::Reply::silentOne());
     setup_.timeoutMs = 500;
     boxes_.answer(Answer::OK);
     EXPECT_EQ(run(), UpdateOutcome::Unreachable);
@@ -168,7 +168,7 @@ TEST_F(UpdateCheckTest, ErrorStatusEmptyAndNonsenseRepliesAreNoVersion) {
     EXPECT_EQ(run(), UpdateOutcome::Unreachable);
     EXPECT_EQ(boxes_.shown().back().text,
               std::string(kUnreachablePrefix) + "the server answered with status 500");
-    for (const QByteArray reply : {QByteArray(""), QByteArray(" \r\n"), QByteArray("<html/>")}) {
+    for (const QByteArray& reply : {QByteArray(""), QByteArray(" \r\n"), QByteArray("<html/>")}) {
         offer(reply);
         boxes_.answer(Answer::OK);
         EXPECT_EQ(run(), UpdateOutcome::NoVersion);
