@@ -11,7 +11,10 @@
 #include "app/about_box.h"
 #include "app/leftover_updater.h"
 #include "core/activity_log.h"
+#include "policies/disk_quota_window.h"
+#include "policies/ip_access_window.h"
 #include "policies/misc_setup_window.h"
+#include "policies/ratios_window.h"
 #include "setup/configure_window.h"
 #include "setup/load_settings.h"
 #include "setup/wizard_random.h"
@@ -76,6 +79,9 @@ MainWindow::MainWindow(MainWindowLinks links, QWidget* parent)
     connect(ui_->icon_exit1, &QAction::triggered, this, &MainWindow::icon_exit1_Click);
     connect(&Shell::instance().tray(), &TrayIcon::activated, this, &MainWindow::trayActivated);
     connect(users_, &UserPanel::miscRequested, this, &MainWindow::openMiscSetup);
+    connect(users_, &UserPanel::ratiosRequested, this, &MainWindow::openRatios);
+    connect(users_, &UserPanel::quotaRequested, this, &MainWindow::openDiskQuota);
+    connect(users_, &UserPanel::ipAccessRequested, this, &MainWindow::openIpAccess);
     // Exit, and every later hand-over that ends the program, first offers
     // to save the user being edited.
     Shell::instance().setLeaveGuard([this] { return users_->confirmLeavingUser(); });
@@ -333,6 +339,24 @@ void MainWindow::openMiscSetup() {
     }
     misc_->popInfo(users_->state().selectedUser);
     showWindow(misc_, 0);
+}
+
+void MainWindow::openRatios() {
+    if (ratios_ == nullptr) ratios_ = new RatiosWindow(this);
+    ratios_->thisFormLoadData(users_->state().selectedUser);
+    showWindow(ratios_, 0);
+}
+
+void MainWindow::openDiskQuota() {
+    if (diskQuota_ == nullptr) diskQuota_ = new DiskQuotaWindow(this);
+    diskQuota_->popQuota(users_->state().selectedUser);
+    showWindow(diskQuota_, 0);
+}
+
+void MainWindow::openIpAccess() {
+    if (ipAccess_ == nullptr) ipAccess_ = new IpAccessWindow(IpListOwner::User, {}, this);
+    ipAccess_->popList(users_->state().selectedUser);
+    showWindow(ipAccess_, 0);
 }
 
 // ---- the timers ----

@@ -22,7 +22,10 @@ namespace kestrix {
 
 class AboutBox;
 class ConfigureWindow;
+class DiskQuotaWindow;
+class IpAccessWindow;
 class MiscSetupWindow;
+class RatiosWindow;
 class StatusWindow;
 class UserPanel;
 
@@ -106,7 +109,12 @@ class MainWindow : public QMainWindow {
     // What every per-user dialog is given: the user being edited, and the
     // re-reading of that user after the dialog's OK.
     UserDialogLinks userDialogLinks();
+    // Each made on first use, then only hidden; loaded with the user being
+    // edited, then shown modeless.
     void openMiscSetup();
+    void openRatios();
+    void openDiskQuota();
+    void openIpAccess();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     MainWindowLinks links_;
@@ -114,6 +122,9 @@ class MainWindow : public QMainWindow {
     QTimer* tmrTime_ = nullptr;
     QTimer* timer1_ = nullptr;
     MiscSetupWindow* misc_ = nullptr;
+    RatiosWindow* ratios_ = nullptr;
+    DiskQuotaWindow* diskQuota_ = nullptr;
+    IpAccessWindow* ipAccess_ = nullptr;
     int minuteCounter_ = 0;
 };
 

@@ -9,9 +9,7 @@
 #include "app/single_instance.h"
 #include "app/splash_window.h"
 #include "core/activity_log.h"
-#include "policies/disk_quota_window.h"
 #include "policies/ip_access_window.h"
-#include "policies/ratios_window.h"
 #include "setup/configure_window.h"
 #include "shell/app_title.h"
 #include "shell/artwork.h"
@@ -46,9 +44,6 @@ Program::~Program() {
     // The windows that call into the others go first.
     splash_.reset();
     main_.reset();
-    ratios_.reset();
-    diskQuota_.reset();
-    ipAccess_.reset();
     globalIpAccess_.reset();
     about_.reset();
     configure_.reset();
@@ -82,7 +77,6 @@ MainWindow& Program::mainWindow() {
         links.commands = options_.commands;
         links.programDirectory = options_.programDirectory;
         main_ = std::make_unique<MainWindow>(std::move(links));
-        connectPolicyDialogs(*main_);
         // Loading may come back here (the configuration commit refills the
         // list), so the window is in place before it loads.
         main_->formLoad();
@@ -120,21 +114,6 @@ AboutBox& Program::aboutBox() {
     return *about_;
 }
 
-RatiosWindow& Program::ratiosWindow() {
-    if (!ratios_) ratios_ = std::make_unique<RatiosWindow>();
-    return *ratios_;
-}
-
-DiskQuotaWindow& Program::diskQuotaWindow() {
-    if (!diskQuota_) diskQuota_ = std::make_unique<DiskQuotaWindow>();
-    return *diskQuota_;
-}
-
-IpAccessWindow& Program::ipAccessWindow() {
-    if (!ipAccess_) ipAccess_ = std::make_unique<IpAccessWindow>(IpListOwner::User);
-    return *ipAccess_;
-}
-
 IpAccessWindow& Program::globalIpAccessWindow() {
     if (!globalIpAccess_) {
         // The configuration dialog's label follows the stored list.
@@ -142,31 +121,6 @@ IpAccessWindow& Program::globalIpAccessWindow() {
             IpListOwner::Server, [this] { configureWindow().checkLabelStatus(); });
     }
     return *globalIpAccess_;
-}
-
-void Program::connectPolicyDialogs(MainWindow& main) {
-    UserPanel* users = &main.users();
-    QObject::connect(users, &UserPanel::ratiosRequested, [this] { openRatios(); });
-    QObject::connect(users, &UserPanel::quotaRequested, [this] { openDiskQuota(); });
-    QObject::connect(users, &UserPanel::ipAccessRequested, [this] { openIpAccess(); });
-}
-
-void Program::openRatios() {
-    RatiosWindow& dialog = ratiosWindow();
-    dialog.thisFormLoadData(mainWindow().users().state().selectedUser);
-    showWindow(&dialog, 0);
-}
-
-void Program::openDiskQuota() {
-    DiskQuotaWindow& dialog = diskQuotaWindow();
-    dialog.popQuota(mainWindow().users().state().selectedUser);
-    showWindow(&dialog, 0);
-}
-
-void Program::openIpAccess() {
-    IpAccessWindow& dialog = ipAccessWindow();
-    dialog.popList(mainWindow().users().state().selectedUser);
-    showWindow(&dialog, 0);
 }
 
 void Program::openGlobalIpAccess() {

@@ -10,11 +10,9 @@ namespace kestrix {
 
 class AboutBox;
 class ConfigureWindow;
-class DiskQuotaWindow;
 class IpAccessWindow;
 class MainWindow;
 class OpenFailureDialogue;
-class RatiosWindow;
 class SingleInstance;
 class SplashWindow;
 class StatusWindow;
@@ -45,9 +43,6 @@ class Program {
     ConfigureWindow& configureWindow();
     StatusWindow& statusWindow();
     AboutBox& aboutBox();
-    RatiosWindow& ratiosWindow();
-    DiskQuotaWindow& diskQuotaWindow();
-    IpAccessWindow& ipAccessWindow();
     IpAccessWindow& globalIpAccessWindow();
 
     // The database stays unreachable: red icon, the critical message, the
@@ -55,12 +50,7 @@ class Program {
     void endForUnreachableDatabase();
 
   private:
-    // The per-user dialogs, each loaded with the main window's user, and
-    // the server-wide IP list of the configuration dialog.
-    void connectPolicyDialogs(MainWindow& main);
-    void openRatios();
-    void openDiskQuota();
-    void openIpAccess();
+    // The server-wide IP list of the configuration dialog.
     void openGlobalIpAccess();
 
     ProgramOptions options_;
@@ -69,9 +59,6 @@ class Program {
     std::unique_ptr<StatusWindow> status_;
     std::unique_ptr<ConfigureWindow> configure_;
     std::unique_ptr<AboutBox> about_;
-    std::unique_ptr<RatiosWindow> ratios_;
-    std::unique_ptr<DiskQuotaWindow> diskQuota_;
-    std::unique_ptr<IpAccessWindow> ipAccess_;
     std::unique_ptr<IpAccessWindow> globalIpAccess_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<SplashWindow> splash_;
