@@ -5,6 +5,7 @@
 #include "core/settings.h"
 #include "generated/update_key.h"
 #include "maintenance/download_dialog.h"
+#include "maintenance/manual.h"
 #include "maintenance/update_check.h"
 #include "shell/shell.h"
 
@@ -36,6 +37,11 @@ ProgramCommands standardCommands(const std::filesystem::path& programDirectory) 
         handOver.leave = [] { exitProgram(1); };
         ShellMessageBoxes boxes;
         checkForUpdates(setup, boxes, handOver);
+    };
+    commands.openManual = [programDirectory] {
+        ShellMessageBoxes boxes;
+        openManual(programDirectory, boxes,
+                   [](const std::string& url) { return Shell::instance().openUrl(url); });
     };
     // lowerCasePaths stays empty: file names keep their case here, so a
     // lower-cased directory would be another directory.

@@ -24,8 +24,9 @@ DesignerDefaults AppFixture::defaults() const {
             "Provider=SQLite;Data Source=" + (dir_.path() / "data" / "servu.db").string()};
 }
 
-std::unique_ptr<Program> AppFixture::makeProgram() {
+std::unique_ptr<Program> AppFixture::makeProgram(ProgramCommands commands) {
     ProgramOptions options;
+    options.commands = std::move(commands);
     options.defaults = defaults();
     options.lockPath = (dir_.path() / "tavix.lock").string();
     options.programDirectory = dir_.path();

@@ -24,7 +24,8 @@ class AppFixture : public ShellFixture {
     void SetUp() override;
     void TearDown() override;
 
-    std::unique_ptr<Program> makeProgram();
+    // The given commands, with the daily account rules counted in place of theirs.
+    std::unique_ptr<Program> makeProgram(ProgramCommands commands = {});
     // The defaults the configuration dialog offers: an FTP server directory
     // with its configuration file, an FTP root, a SQLite file not made yet.
     DesignerDefaults defaults() const;

@@ -100,13 +100,16 @@ class RecordedProgramEnd final : public ProgramEnd {
     int ends = 0;
 };
 
+// Keeps every URL handed to the desktop; `opens` false stands for a desktop
+// with no program for it.
 class RecordedDesktopOpener final : public DesktopOpener {
   public:
     bool openUrl(const std::string& url) override {
         urls.push_back(url);
-        return true;
+        return opens;
     }
     std::vector<std::string> urls;
+    bool opens = true;
 };
 
 // Runs the action once, right after a window of that name has been shown
