@@ -131,6 +131,16 @@ AccessAnswer AccessExplainer::Impl::login(const std::string& user, const std::st
         }
         return answer;
     }
+    // The FTP server refuses a home directory that is not there.
+    const std::string home =
+        store.homeRow(user).value_or(plugin::AccountStore::HomeRow{}).homedir.value_or("");
+    std::error_code ec;
+    if (!std::filesystem::is_directory(home, ec)) {
+        answer.decider = Decider::NoUsableHome;
+        answer.explanation = "Refused: the home directory " + home + " of " + user +
+                             " does not exist, so the FTP server refuses the login.";
+        return answer;
+    }
     if (!address.empty() && !ask(code::kAddressAllowed, user, address)) {
         answer.decider = Decider::UserAddressList;
         answer.explanation =
