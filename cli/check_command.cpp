@@ -48,7 +48,8 @@ int check(const Invocation& in) {
         JsonObject json;
         json.flag("allowed", answer.allowed)
             .text("action", users::checkActionName(*action))
-            .text("right", answer.letter ? std::string(1, answer.letter) : std::string());
+            .text("right", answer.letter ? std::string(1, answer.letter) : std::string())
+            .text("decided_by", users::deciderName(answer.decider));
         if (answer.rule >= 0) {
             json.add("rule", JsonObject()
                                  .add("place", std::to_string(answer.rule + 1))

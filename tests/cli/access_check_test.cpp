@@ -198,6 +198,7 @@ TEST_P(AccessCheck, CheckNamesTheDecidingRuleAndExitsThreeOnARefusal) {
     EXPECT_EQ(run.status, 0);
     const QJsonObject json = jsonOf(run).object();
     EXPECT_EQ(json["right"].toString(), "C");
+    EXPECT_EQ(json["decided_by"].toString(), "rule");
     EXPECT_EQ(json["rule"].toObject()["place"].toInt(), 4);
     EXPECT_EQ(json["rule"].toObject()["rights"].toString(), "RWCD");
     run = runKestrix({"check", "kim", "login", "--from", "10.2.2.2"});

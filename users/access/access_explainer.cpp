@@ -70,6 +70,36 @@ std::string_view checkActionName(CheckAction action) {
     return {};
 }
 
+std::string_view deciderName(Decider decider) {
+    switch (decider) {
+        case Decider::DatabaseUnavailable:
+            return "database";
+        case Decider::ServerAddressList:
+            return "server-address";
+        case Decider::UserAddressList:
+            return "user-address";
+        case Decider::UserMissing:
+            return "no-user";
+        case Decider::UserDisabled:
+            return "disabled";
+        case Decider::NoUsableHome:
+            return "no-home";
+        case Decider::NotFullPath:
+            return "path";
+        case Decider::DirectoryRule:
+            return "rule";
+        case Decider::FileRule:
+            return "file-rule";
+        case Decider::HomeDirectory:
+            return "home";
+        case Decider::NoRule:
+            return "no-rule";
+        case Decider::LoginPassed:
+            return "login";
+    }
+    return {};
+}
+
 struct AccessExplainer::Impl {
     plugin::DeadlineWatch watch;
     plugin::AccountStore store{[] { return std::chrono::steady_clock::now(); }, watch};

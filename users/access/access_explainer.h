@@ -36,6 +36,9 @@ enum class Decider {
     LoginPassed,
 };
 
+// The decider as a short word, for scripts.
+std::string_view deciderName(Decider decider);
+
 struct AccessAnswer {
     bool allowed = false;
     Decider decider = Decider::DatabaseUnavailable;
