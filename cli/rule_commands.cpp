@@ -61,6 +61,23 @@ bool applyRightsFlags(const Invocation& in, users::RuleList& rules) {
     return rules.setSelectedRights(rights, inherit);
 }
 
+// The user NAME with the rule at PLACE selected, as the first two operands
+// name them; none (and the reason told) when there is no such user or rule.
+struct ChosenRule {
+    LoadedUser user;
+    users::RuleList rules;
+};
+
+std::optional<ChosenRule> chosenRule(const Invocation& in) {
+    auto user = loadUser(in.operands[0]);
+    if (!user) return std::nullopt;
+    users::RuleList rules = ruleListOf(*user);
+    const auto place = placeOf(in.operands[1], rules);
+    if (!place) return std::nullopt;
+    rules.select(*place);
+    return ChosenRule{std::move(*user), std::move(rules)};
+}
+
 int saveRules(LoadedUser& user, const users::RuleList& rules, CliPrompts& prompts) {
     user.rules = rules.rules();
     return statusOf(
@@ -108,13 +125,10 @@ int ruleAdd(const Invocation& in) {
 }
 
 int ruleEdit(const Invocation& in) {
-    auto user = loadUser(in.operands[0]);
-    if (!user) return kExitRefused;
+    auto chosen = chosenRule(in);
+    if (!chosen) return kExitRefused;
     CliPrompts prompts(in.yes());
-    users::RuleList rules = ruleListOf(*user);
-    const auto place = placeOf(in.operands[1], rules);
-    if (!place) return kExitRefused;
-    rules.select(*place);
+    users::RuleList& rules = chosen->rules;
     if (const auto directory = in.value("--dir")) {
         const users::DirectoryEntryResult entry =
             users::acceptDirectoryEntry(*directory, *rules.selectedText(), prompts);
@@ -122,37 +136,29 @@ int ruleEdit(const Invocation& in) {
         rules.renameSelected(*entry.path);
     }
     if (!applyRightsFlags(in, rules)) return kExitRefused;
-    return saveRules(*user, rules, prompts);
+    return saveRules(chosen->user, rules, prompts);
 }
 
 int ruleRemove(const Invocation& in) {
-    auto user = loadUser(in.operands[0]);
-    if (!user) return kExitRefused;
+    auto chosen = chosenRule(in);
+    if (!chosen) return kExitRefused;
     CliPrompts prompts(in.yes());
-    users::RuleList rules = ruleListOf(*user);
-    const auto place = placeOf(in.operands[1], rules);
-    if (!place) return kExitRefused;
-    rules.select(*place);
-    rules.removeSelected();
-    return saveRules(*user, rules, prompts);
+    chosen->rules.removeSelected();
+    return saveRules(chosen->user, chosen->rules, prompts);
 }
 
 int ruleMove(const Invocation& in) {
-    auto user = loadUser(in.operands[0]);
-    if (!user) return kExitRefused;
-    CliPrompts prompts(in.yes());
-    users::RuleList rules = ruleListOf(*user);
-    const auto place = placeOf(in.operands[1], rules);
-    if (!place) return kExitRefused;
     const std::string& direction = in.operands[2];
     if (direction != "up" && direction != "down") {
         std::cerr << "A rule moves up or down.\n";
         return kExitUsage;
     }
-    rules.select(*place);
-    const bool moved = direction == "up" ? rules.moveUp() : rules.moveDown();
+    auto chosen = chosenRule(in);
+    if (!chosen) return kExitRefused;
+    CliPrompts prompts(in.yes());
+    const bool moved = direction == "up" ? chosen->rules.moveUp() : chosen->rules.moveDown();
     if (!moved) return refuse("Rule " + in.operands[1] + " cannot move " + direction + ".");
-    return saveRules(*user, rules, prompts);
+    return saveRules(chosen->user, chosen->rules, prompts);
 }
 
 }  // namespace kestrix::cli
