@@ -23,6 +23,7 @@
 #include "shell/shell.h"
 #include "shell/status_window.h"
 #include "ui_main_window.h"
+#include "users/check_access_window.h"
 #include "users/user_panel.h"
 
 namespace kestrix {
@@ -69,6 +70,8 @@ MainWindow::MainWindow(MainWindowLinks links, QWidget* parent)
     connect(ui_->edit1_copy, &QAction::triggered, this, &MainWindow::edit1_copy_Click);
     connect(ui_->edit1_paste, &QAction::triggered, this, &MainWindow::edit1_paste_Click);
     connect(ui_->tools1_migrate, &QAction::triggered, this, &MainWindow::tools1_migrate_Click);
+    connect(ui_->tools1_checkAccess, &QAction::triggered, this,
+            &MainWindow::tools1_checkAccess_Click);
     connect(ui_->mnuItemHelp, &QAction::triggered, this, &MainWindow::mnuItemHelp_Click);
     connect(ui_->ShowLog, &QAction::triggered, this, &MainWindow::ShowLog_Click);
     connect(ui_->checkUpdates, &QAction::triggered, this, &MainWindow::checkUpdates_Click);
@@ -351,6 +354,18 @@ void MainWindow::openDiskQuota() {
     if (diskQuota_ == nullptr) diskQuota_ = new DiskQuotaWindow(this);
     diskQuota_->popQuota(users_->state().selectedUser);
     showWindow(diskQuota_, 0);
+}
+
+void MainWindow::tools1_checkAccess_Click() {
+    // Only a stored user has rules the FTP server would apply.
+    const EditingState& state = users_->state();
+    if (state.selectedUser.empty() || state.editMode != EditMode::Stored) return;
+    if (checkAccess_ == nullptr) {
+        checkAccess_ =
+            new CheckAccessWindow([this](int rule) { users_->selectRuleRow(rule); }, this);
+    }
+    checkAccess_->checkFor(state.selectedUser);
+    showWindow(checkAccess_, 0);
 }
 
 void MainWindow::openIpAccess() {

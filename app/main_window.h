@@ -23,6 +23,7 @@ namespace kestrix {
 class AboutBox;
 class ConfigureWindow;
 class DiskQuotaWindow;
+class CheckAccessWindow;
 class IpAccessWindow;
 class MiscSetupWindow;
 class RatiosWindow;
@@ -62,6 +63,7 @@ class MainWindow : public QMainWindow {
 
     // The per-user dialogs, made on first use; nullptr before.
     MiscSetupWindow* miscSetupWindow() const { return misc_; }
+    CheckAccessWindow* checkAccessWindow() const { return checkAccess_; }
 
   public slots:
     void cmdOK_Click();
@@ -75,6 +77,8 @@ class MainWindow : public QMainWindow {
     void edit1_copy_Click();
     void edit1_paste_Click();
     void tools1_migrate_Click();
+    // Check access for the user being edited.
+    void tools1_checkAccess_Click();
     void mnuItemHelp_Click();
     void ShowLog_Click();
     void checkUpdates_Click();
@@ -125,6 +129,7 @@ class MainWindow : public QMainWindow {
     RatiosWindow* ratios_ = nullptr;
     DiskQuotaWindow* diskQuota_ = nullptr;
     IpAccessWindow* ipAccess_ = nullptr;
+    CheckAccessWindow* checkAccess_ = nullptr;
     int minuteCounter_ = 0;
 };
 

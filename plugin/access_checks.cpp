@@ -13,24 +13,29 @@ std::optional<std::string> AccessChecks::homeDirectory(std::string_view user) {
     return row->homedir;
 }
 
-bool AccessChecks::directoryCheck(std::string_view user, std::string_view path, char letter) {
+bool AccessChecks::directoryCheck(std::string_view user, std::string_view path, char letter,
+                                  AccessTrace* trace) {
+    if (trace) *trace = AccessTrace{};
     const auto home = homeDirectory(user);
     if (!home) return false;
-    return directoryCheckFrom(*home, user, path, letter);
+    return directoryCheckFrom(*home, user, path, letter, trace);
 }
 
 bool AccessChecks::directoryCheckFrom(const std::string& home, std::string_view user,
-                                      std::string_view path, char letter) {
+                                      std::string_view path, char letter, AccessTrace* trace) {
     const PathForm form = formForLetter(letter);
     const auto target = normalizePath(path, form);
     // A path that cannot be normalised matches neither home nor any rule.
     if (!target) return false;
     const auto homeForm = normalizePath(home, form);
     const bool answer = homeForm && atOrBelow(*target, *homeForm);
-    return applyDirectoryRules(answer, *target, store_.directoryRules(user).rows, letter);
+    return applyDirectoryRules(answer, *target, store_.directoryRules(user).rows, letter,
+                               trace ? &trace->directoryRule : nullptr);
 }
 
-bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char letter) {
+bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char letter,
+                             AccessTrace* trace) {
+    if (trace) *trace = AccessTrace{};
     const auto home = homeDirectory(user);
     if (!home) return false;
     const auto target = normalizePath(path, PathForm::FullPath);
@@ -38,8 +43,9 @@ bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char 
     bool answer = target && homeForm && atOrBelow(*target, *homeForm);
     // The directory rules can only grant here, so they are not needed once
     // the home directory has.
-    if (!answer) answer = directoryCheckFrom(*home, user, path, letter);
-    return applyFileRules(answer, path, store_.fileRules(user).rows, letter);
+    if (!answer) answer = directoryCheckFrom(*home, user, path, letter, trace);
+    return applyFileRules(answer, path, store_.fileRules(user).rows, letter,
+                          trace ? &trace->fileRule : nullptr);
 }
 
 bool AccessChecks::ratioFree(std::string_view user, std::string_view path) {

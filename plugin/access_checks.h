@@ -8,6 +8,13 @@ namespace kestrix::plugin {
 
 class AccountStore;
 
+// What decided an access answer, for explaining it: the places of the last
+// applying directory and file rules in the rows read, -1 for none.
+struct AccessTrace {
+    int directoryRule = -1;
+    int fileRule = -1;
+};
+
 // The questions answered from a user's home directory and access rules.
 class AccessChecks {
   public:
@@ -18,15 +25,17 @@ class AccessChecks {
     [[nodiscard]] std::optional<std::string> homeDirectory(std::string_view user);
 
     // May the user act on the directory (letters L, D, C)?
-    [[nodiscard]] bool directoryCheck(std::string_view user, std::string_view path, char letter);
+    [[nodiscard]] bool directoryCheck(std::string_view user, std::string_view path, char letter,
+                                      AccessTrace* trace = nullptr);
     // May the user act on the file (letters R, W, A, D)?
-    [[nodiscard]] bool fileCheck(std::string_view user, std::string_view path, char letter);
+    [[nodiscard]] bool fileCheck(std::string_view user, std::string_view path, char letter,
+                                 AccessTrace* trace = nullptr);
     // Is the file free of the user's ratio?
     [[nodiscard]] bool ratioFree(std::string_view user, std::string_view path);
 
   private:
     bool directoryCheckFrom(const std::string& home, std::string_view user, std::string_view path,
-                            char letter);
+                            char letter, AccessTrace* trace);
 
     AccountStore& store_;
 };

@@ -163,10 +163,12 @@ bool exactlyAt(std::string_view path, std::string_view directory) {
 }
 
 bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
-                         const std::vector<DirRuleRow>& rules, char letter) {
+                         const std::vector<DirRuleRow>& rules, char letter, int* decidingRule) {
     const PathForm form = formForLetter(letter);
     LongNameResolver resolver;
-    for (const DirRuleRow& rule : rules) {
+    if (decidingRule) *decidingRule = -1;
+    for (std::size_t place = 0; place < rules.size(); ++place) {
+        const DirRuleRow& rule = rules[place];
         if (!rule.directory) continue;
         const auto directory = form == PathForm::LongName ? resolver.resolve(*rule.directory)
                                                           : normalizePath(*rule.directory, form);
@@ -175,16 +177,21 @@ bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
         if (exactlyAt(normalizedPath, *directory) ||
             (inherited && strictlyBelow(normalizedPath, *directory))) {
             answer = rule.rights && hasRight(*rule.rights, letter);
+            if (decidingRule) *decidingRule = static_cast<int>(place);
         }
     }
     return answer;
 }
 
 bool applyFileRules(bool answer, std::string_view path, const std::vector<FileRuleRow>& rules,
-                    char letter) {
-    for (const FileRuleRow& rule : rules) {
-        if (rule.filename && equalsNoCase(*rule.filename, path))
+                    char letter, int* decidingRule) {
+    if (decidingRule) *decidingRule = -1;
+    for (std::size_t place = 0; place < rules.size(); ++place) {
+        const FileRuleRow& rule = rules[place];
+        if (rule.filename && equalsNoCase(*rule.filename, path)) {
             answer = rule.rights && hasRight(*rule.rights, letter);
+            if (decidingRule) *decidingRule = static_cast<int>(place);
+        }
     }
     return answer;
 }

@@ -73,13 +73,17 @@ struct FileRuleRow {
 // and the rule is inherited; each applying rule sets the answer to whether
 // it grants the letter, so the last one decides. The path is already
 // normalised with the letter's form; rule directories are normalised here.
+// decidingRule, when given, receives the place of the last applying rule in
+// rules, or -1 when none applied.
 bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
-                         const std::vector<DirRuleRow>& rules, char letter);
+                         const std::vector<DirRuleRow>& rules, char letter,
+                         int* decidingRule = nullptr);
 
 // The file rules applied in row order: a row whose filename equals the path
 // (without regard to case, not normalised) sets the answer to whether it
 // grants the letter.
+// decidingRule as for the directory rules.
 bool applyFileRules(bool answer, std::string_view path, const std::vector<FileRuleRow>& rules,
-                    char letter);
+                    char letter, int* decidingRule = nullptr);
 
 }  // namespace kestrix::plugin

@@ -85,17 +85,22 @@ MiscSetupWindow::~MiscSetupWindow() = default;
 // ---- loading ----
 
 void MiscSetupWindow::popInfo(const std::string& user) {
-    Database db;
-    if (!openDatabase(db, 0)) return;
-    auto rows = db.query(policies::miscSelect(user));
-    if (!rows) {
-        reportStatementFailure(db.lastError());
-        return;
+    MiscSettings loaded;
+    std::string failure;
+    switch (policies::readMiscSettings(user, loaded, failure)) {
+        case policies::MiscAccess::Unavailable:
+            return;
+        case policies::MiscAccess::Refused:
+            reportStatementFailure(failure);
+            return;
+        case policies::MiscAccess::Missing:
+            loadedUser_ = user;
+            return;
+        case policies::MiscAccess::Done:
+            loadedUser_ = user;
+            show(loaded);
+            return;
     }
-    loadedUser_ = user;
-    for (; !rows->eof(); rows->moveNext())
-        show(policies::loadMiscSettings(*rows));
-    closeDatabase(db);
 }
 
 void MiscSetupWindow::show(const MiscSettings& s) {
@@ -224,23 +229,11 @@ void MiscSetupWindow::CmdOK_Click() {
         if (QWidget* field = fieldWidget(refusal->focus)) field->setFocus(Qt::OtherFocusReason);
         return;
     }
-    writeLog("save data");
-    Database db;
-    if (!openDatabase(db, 0)) return;
-    long long changed = 0;
-    const bool written = db.execute(policies::miscUpdate(s, loadedUser_), &changed);
-    const std::string error = db.lastError();
-    closeDatabase(db);
-    if (!written) {
-        warn(
-            titledMessage("Saving the settings of user " + loadedUser_ + " failed:\r\n\r\n" + error,
-                          MessageIcon::Exclamation, MessageButtons::OK));
-        return;
-    }
-    if (changed == 0) {
-        warn(titledMessage(
-            "The user " + loadedUser_ + " no longer exists in the database. Nothing was saved.",
-            MessageIcon::Exclamation, MessageButtons::OK));
+    std::string failure;
+    const policies::MiscAccess outcome = policies::writeMiscSettings(s, loadedUser_, failure);
+    if (outcome == policies::MiscAccess::Unavailable) return;
+    if (outcome != policies::MiscAccess::Done) {
+        warn(policies::miscWriteRefusal(outcome, loadedUser_, failure));
         return;
     }
     targetField_ = nullptr;

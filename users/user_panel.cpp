@@ -269,6 +269,12 @@ void UserPanel::clearRuleSelection() {
     ui_->lstAccess->clearSelection();
 }
 
+void UserPanel::selectRuleRow(int row) {
+    if (row < 0 || row >= ui_->lstAccess->count()) return;
+    ui_->lstAccess->setCurrentRow(row);
+    ui_->lstAccess->scrollToItem(ui_->lstAccess->item(row));
+}
+
 void UserPanel::lstAccess_Click() {
     showRuleBoxes(workingRules());
 }

@@ -57,6 +57,8 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     int selectedRuleRow() const;
     // Selects a list entry; a change of selection loads that user.
     void selectUserRow(int row);
+    // Selects a rule of the rule list; its boxes show it.
+    void selectRuleRow(int row);
 
     QTimer* rulesTimer() const { return tmrRules_; }
 

@@ -106,6 +106,18 @@ std::optional<MiscRefusal> numberRefusal(const MiscSettings& s) {
 }
 
 std::optional<MiscRefusal> dateOrderRefusal(const MiscSettings& s) {
+    // A text that is not a date would never be acted on: the account would
+    // stay open for good.
+    if (s.expires && !parseShortDate(trimmed(s.expiryDate))) {
+        return MiscRefusal{information("The expiration date \"" + s.expiryDate +
+                                       "\" is not a date. Please choose the date again."),
+                           MiscField::ExpiryDate};
+    }
+    if (s.disableOn && !parseShortDate(trimmed(s.disableDate))) {
+        return MiscRefusal{information("The disable on date \"" + s.disableDate +
+                                       "\" is not a date. Please choose the date again."),
+                           MiscField::DisableDate};
+    }
     if (trimmed(s.disableDate).empty() || trimmed(s.expiryDate).empty()) return std::nullopt;
     const auto disableOn = parseShortDate(trimmed(s.disableDate));
     const auto expires = parseShortDate(trimmed(s.expiryDate));
@@ -207,6 +219,44 @@ std::string miscUpdate(const MiscSettings& s, const std::string& user) {
     sql += ", expires=" + sqlText(s.expires ? s.expiryDate : "");
     sql += ", disableon=" + sqlText(s.disableOn ? s.disableDate : "");
     return sql + "  WHERE username=" + sqlText(user);
+}
+
+MiscAccess readMiscSettings(const std::string& user, MiscSettings& settings, std::string& failure) {
+    Database db;
+    if (!openDatabase(db, 0)) return MiscAccess::Unavailable;
+    auto rows = db.query(miscSelect(user));
+    if (!rows) {
+        failure = db.lastError();
+        return MiscAccess::Refused;
+    }
+    MiscAccess outcome = MiscAccess::Missing;
+    for (; !rows->eof(); rows->moveNext()) {
+        settings = loadMiscSettings(*rows);
+        outcome = MiscAccess::Done;
+    }
+    closeDatabase(db);
+    return outcome;
+}
+
+MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& user,
+                             std::string& failure) {
+    writeLog("save data");
+    Database db;
+    if (!openDatabase(db, 0)) return MiscAccess::Unavailable;
+    long long changed = 0;
+    const bool written = db.execute(miscUpdate(settings, user), &changed);
+    failure = db.lastError();
+    closeDatabase(db);
+    if (!written) return MiscAccess::Refused;
+    return changed == 0 ? MiscAccess::Missing : MiscAccess::Done;
+}
+
+Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure) {
+    if (outcome == MiscAccess::Missing) {
+        return exclamation("The user " + user +
+                           " no longer exists in the database. Nothing was saved.");
+    }
+    return exclamation("Saving the settings of user " + user + " failed:\r\n\r\n" + failure);
 }
 
 }  // namespace kestrix::policies

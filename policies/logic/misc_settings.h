@@ -65,4 +65,19 @@ std::optional<MiscRefusal> checkMiscSettings(const MiscSettings& settings);
 // The UPDATE of OK for the user the dialog loaded.
 std::string miscUpdate(const MiscSettings& settings, const std::string& user);
 
+enum class MiscAccess {
+    Unavailable,  // not opened; the opening routine has reported it
+    Refused,      // the database refused the statement (failure set)
+    Missing,      // no such user: nothing read or written
+    Done,
+};
+
+// The load of the dialog: settings is filled from the user's row.
+MiscAccess readMiscSettings(const std::string& user, MiscSettings& settings, std::string& failure);
+// OK's write, after the checks passed.
+MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& user,
+                             std::string& failure);
+// The refusal shown for a write that was Refused or found the user Missing.
+Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure);
+
 }  // namespace kestrix::policies

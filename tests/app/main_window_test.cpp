@@ -79,7 +79,8 @@ TEST_F(MainWindowTest, MenusHoldEveryItemInOrderWithTheirStartStates) {
               (std::vector<std::string>{"edit1_undo &Undo", "edit1_dash1 -", "edit1_cut Cu&t",
                                         "edit1_copy &Copy", "edit1_paste &Paste"}));
     EXPECT_EQ(itemsOf(menu("tools1")),
-              (std::vector<std::string>{"tools1_migrate &Migration Utility"}));
+              (std::vector<std::string>{"tools1_migrate &Migration Utility",
+                                        "tools1_checkAccess &Check Access..."}));
     EXPECT_EQ(
         itemsOf(menu("mnuHelp")),
         (std::vector<std::string>{"mnuItemHelp &Help", "mnuhyphen -", "ShowLog Show &Log",

@@ -136,6 +136,34 @@ TEST(DirectoryRules, InheritanceAndOrderDecide) {
     EXPECT_FALSE(applyDirectoryRules(false, sub, {{pub, "L", "1"}, {pub, "R", "1"}}, 'L'));
 }
 
+TEST(DirectoryRules, TellTheLastRuleThatApplied) {
+    kestrix::test::TempDir dir;
+    fs::create_directories(dir.path() / "pub" / "sub");
+    const std::string pub = fs::canonical(dir.path() / "pub").string();
+    const std::string sub = pub + "/sub";
+    // Row 1 does not apply below pub, rows with no directory or a missing
+    // one never apply; of the rest the last one decides, granting or not.
+    const std::vector<DirRuleRow> rules = {{pub, "RL", "1"},
+                                           {pub, "L", "0"},
+                                           {std::nullopt, "L", "1"},
+                                           {sub, "R", "0"},
+                                           {pub + "/gone", "L", "1"}};
+    int deciding = 99;
+    EXPECT_FALSE(applyDirectoryRules(true, sub, rules, 'L', &deciding));
+    EXPECT_EQ(deciding, 3);
+    EXPECT_TRUE(applyDirectoryRules(false, pub, rules, 'L', &deciding));
+    EXPECT_EQ(deciding, 1);
+    EXPECT_TRUE(applyDirectoryRules(true, dir.path().string(), rules, 'L', &deciding));
+    EXPECT_EQ(deciding, -1);
+
+    int fileRule = 99;
+    const std::vector<FileRuleRow> files = {{"/a/F.txt", "R"}, {"/a/f.TXT", "W"}, {"/b", "R"}};
+    EXPECT_FALSE(applyFileRules(true, "/a/f.txt", files, 'R', &fileRule));
+    EXPECT_EQ(fileRule, 1);
+    EXPECT_TRUE(applyFileRules(true, "/c", files, 'R', &fileRule));
+    EXPECT_EQ(fileRule, -1);
+}
+
 TEST(TextAnswers, AreCutBeforeAnIncompleteCharacter) {
     EXPECT_EQ(cutAtCharacter("abc", 3), "abc");
     EXPECT_EQ(cutAtCharacter("abcd", 3), "abc");

@@ -1,0 +1,113 @@
+// user block list|add|remove and ip list|add|remove: the per-user IP
+// blocking dialog and the server-wide IP list.
+#include <algorithm>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/json_text.h"
+#include "cli/loaded_user.h"
+#include "policies/logic/ip_rules.h"
+#include "users/editing/statement_run.h"
+
+namespace kestrix::cli {
+
+namespace {
+
+using policies::IpRuleScope;
+
+std::optional<std::vector<std::string>> readList(const IpRuleScope& scope) {
+    std::string failure;
+    auto lines = policies::readIpRules(scope, failure);
+    if (!lines && !failure.empty()) refuse(terminalText(failure));
+    return lines;
+}
+
+// A user's list belongs to a stored user: rows for nobody would only wait
+// for whoever gets the name next.
+bool userStored(const Invocation& in, const IpRuleScope& scope) {
+    if (!scope.user) return true;
+    CliPrompts prompts(in.yes());
+    const auto exists = users::userNameInUse(*scope.user, prompts);
+    if (exists && !*exists) refuse("There is no user " + *scope.user + ".");
+    return exists && *exists;
+}
+
+int list(const Invocation& in, const IpRuleScope& scope) {
+    if (!userStored(in, scope)) return kExitRefused;
+    const auto lines = readList(scope);
+    if (!lines) return kExitRefused;
+    if (in.json()) {
+        std::vector<std::string> quoted;
+        for (const std::string& line : *lines)
+            quoted.push_back(jsonString(line));
+        std::cout << jsonArray(quoted) << '\n';
+    } else {
+        for (const std::string& line : *lines)
+            std::cout << line << '\n';
+    }
+    return kExitDone;
+}
+
+int write(const IpRuleScope& scope, const std::vector<std::string>& lines) {
+    std::string failure;
+    switch (policies::writeIpRules(scope, lines, failure)) {
+        case policies::WriteOutcome::Written:
+            return kExitDone;
+        case policies::WriteOutcome::Refused:
+            return refuse(terminalText(failure));
+        case policies::WriteOutcome::Unavailable:
+            break;
+    }
+    return kExitRefused;
+}
+
+int add(const Invocation& in, const IpRuleScope& scope, const std::string& address) {
+    // The entry box's check: four numbers of 0 to 255.
+    if (!policies::checkAddress(address).accepted)
+        return refuse(address + " is not an address: four numbers of 0 to 255 joined by dots.");
+    if (!userStored(in, scope)) return kExitRefused;
+    auto lines = readList(scope);
+    if (!lines) return kExitRefused;
+    if (std::find(lines->begin(), lines->end(), address) != lines->end())
+        return refuse(address + " is already in the list.");
+    lines->push_back(address);
+    return write(scope, *lines);
+}
+
+int remove(const Invocation& in, const IpRuleScope& scope, const std::string& address) {
+    if (!userStored(in, scope)) return kExitRefused;
+    auto lines = readList(scope);
+    if (!lines) return kExitRefused;
+    const auto end = std::remove(lines->begin(), lines->end(), address);
+    if (end == lines->end()) return refuse(address + " is not in the list.");
+    lines->erase(end, lines->end());
+    return write(scope, *lines);
+}
+
+}  // namespace
+
+int blockList(const Invocation& in) {
+    return list(in, IpRuleScope{in.operands[0]});
+}
+
+int blockAdd(const Invocation& in) {
+    return add(in, IpRuleScope{in.operands[0]}, in.operands[1]);
+}
+
+int blockRemove(const Invocation& in) {
+    return remove(in, IpRuleScope{in.operands[0]}, in.operands[1]);
+}
+
+int ipList(const Invocation& in) {
+    return list(in, IpRuleScope{});
+}
+
+int ipAdd(const Invocation& in) {
+    return add(in, IpRuleScope{}, in.operands[0]);
+}
+
+int ipRemove(const Invocation& in) {
+    return remove(in, IpRuleScope{}, in.operands[0]);
+}
+
+}  // namespace kestrix::cli

@@ -1,0 +1,98 @@
+// config show and config set: the configuration dialog's values and commit.
+#include <filesystem>
+#include <iostream>
+
+#include "cli/cli_prompts.h"
+#include "cli/commands.h"
+#include "cli/json_text.h"
+#include "cli/loaded_user.h"
+#include "core/settings.h"
+#include "core/text_routines.h"
+#include "setup/configuration_commit.h"
+#include "setup/server_ini.h"
+
+namespace kestrix::cli {
+
+namespace {
+
+// The connection string with its password replaced: it is shown on
+// terminals and in scripts' logs.
+std::string maskedConnectionString(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        std::string part = text.substr(start, end - start);
+        const std::size_t equals = part.find('=');
+        if (equals != std::string::npos) {
+            std::string key = trimmed(part.substr(0, equals));
+            for (char& c : key)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (key == "password" || key == "pwd") part = part.substr(0, equals + 1) + "***";
+        }
+        out += part;
+        if (end < text.size()) out += ';';
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+int configShow(const Invocation& in) {
+    const std::string servuPath = getRegSettings(kServuPathValue);
+    const std::string ftpDirectory = getRegSettings(kFtpDirectoryValue);
+    const std::string iniPath = getRegSettings(kIniPathValue);
+    const std::string connection = maskedConnectionString(readConnectionString());
+    if (in.json()) {
+        std::cout << JsonObject()
+                         .text("servu_path", servuPath)
+                         .text("ftp_directory", ftpDirectory)
+                         .text("ini_path", iniPath)
+                         .text("connection_string", connection)
+                         .str()
+                  << '\n';
+    } else {
+        std::cout << "servu_path: " << servuPath << '\n'
+                  << "ftp_directory: " << ftpDirectory << '\n'
+                  << "ini_path: " << iniPath << '\n'
+                  << "connection_string: " << connection << '\n';
+    }
+    return kExitDone;
+}
+
+int configSet(const Invocation& in) {
+    ConfigureFields fields{in.value("--servu-path").value_or(getRegSettings(kServuPathValue)),
+                           in.value("--ftp-dir").value_or(getRegSettings(kFtpDirectoryValue)),
+                           in.value("--connection-string").value_or(readConnectionString())};
+    const auto ini = in.value("--ini");
+    if (ini && *ini != "servudaemon" && *ini != "serv-u") {
+        std::cerr << "--ini takes servudaemon or serv-u.\n";
+        return kExitUsage;
+    }
+    CliPrompts prompts(in.yes());
+    // Both of the server's files there: the dialog asks which one, here the
+    // flag says it. Asked before anything is stored.
+    const ServerIniFiles found = findServerIniFiles(trimmed(fields.servuPath));
+    if (!found.daemonIni.empty() && !found.servuIni.empty()) {
+        if (!ini) {
+            return refuse("There were two Serv-U INI files found (" + found.daemonIni + ", " +
+                          found.servuIni + "). Choose one with --ini servudaemon or --ini serv-u.");
+        }
+        prompts.preset("There were two Serv-U INI files found.",
+                       *ini == "serv-u" ? Answer::Yes : Answer::No);
+    }
+    // No database is made without asking: the command line never offers one.
+    const CommitResult result = ConfigurationCommit(prompts, {}).run(fields);
+    switch (result) {
+        case CommitResult::Committed:
+            return kExitDone;
+        case CommitResult::OtherProgramPath:
+            return refuse("Give another program path with --servu-path.");
+        default:
+            return kExitRefused;
+    }
+}
+
+}  // namespace kestrix::cli

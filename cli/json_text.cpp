@@ -1,0 +1,108 @@
+#include "cli/json_text.h"
+
+#include <cstdio>
+
+namespace kestrix::cli {
+
+namespace {
+
+// The length of the valid UTF-8 sequence starting at i, or 0.
+std::size_t sequenceLength(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (length == 0 || i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if (lead == 0xE0 && byte(i + 1) < 0xA0) return 0;
+    if (lead == 0xED && byte(i + 1) >= 0xA0) return 0;
+    if (lead == 0xF0 && byte(i + 1) < 0x90) return 0;
+    if (lead == 0xF4 && byte(i + 1) >= 0x90) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const std::size_t length = sequenceLength(text, i);
+            if (length == 0) {
+                out += "\\ufffd";
+                ++i;
+            } else {
+                out.append(text.substr(i, length));
+                i += length;
+            }
+            continue;
+        }
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+JsonObject& JsonObject::add(std::string_view name, std::string jsonValue) {
+    members_.push_back(jsonString(name) + ":" + std::move(jsonValue));
+    return *this;
+}
+
+JsonObject& JsonObject::text(std::string_view name, std::string_view value) {
+    return add(name, jsonString(value));
+}
+
+JsonObject& JsonObject::flag(std::string_view name, bool value) {
+    return add(name, value ? "true" : "false");
+}
+
+std::string JsonObject::str() const {
+    return "{" + [this] {
+        std::string joined;
+        for (std::size_t i = 0; i < members_.size(); ++i)
+            joined += (i ? "," : "") + members_[i];
+        return joined;
+    }() + "}";
+}
+
+std::string jsonArray(const std::vector<std::string>& jsonValues) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < jsonValues.size(); ++i)
+        out += (i ? "," : "") + jsonValues[i];
+    return out + "]";
+}
+
+}  // namespace kestrix::cli

@@ -1,0 +1,164 @@
+// user rule list|add|edit|remove|move: the rule list of the main window
+// and its add/edit dialog, then Save.
+#include <charconv>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/json_text.h"
+#include "cli/loaded_user.h"
+#include "users/editing/directory_entry.h"
+#include "users/editing/rule_list.h"
+
+namespace kestrix::cli {
+
+namespace {
+
+// Rights as letters of RWAMELCD, any case; none other.
+std::optional<Rights> rightsOf(const std::string& letters) {
+    for (char c : letters) {
+        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (kRightsLetters.find(upper) == std::string_view::npos) return std::nullopt;
+    }
+    return decodeRights(letters);
+}
+
+users::RuleList ruleListOf(const LoadedUser& user) {
+    users::RuleList rules;
+    for (const DirRule& rule : user.rules)
+        rules.load(rule);
+    return rules;
+}
+
+// The rule at a place as listed (1-based); refuses another text.
+std::optional<int> placeOf(const std::string& text, const users::RuleList& rules) {
+    int place = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), place);
+    if (parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() || place < 1 ||
+        place > static_cast<int>(rules.rules().size())) {
+        refuse("There is no rule " + text + ": the rules are numbered 1 to " +
+               std::to_string(rules.rules().size()) + " (kestrix user rule list).");
+        return std::nullopt;
+    }
+    return place - 1;
+}
+
+// The rights and inheritance flags onto the selected rule.
+bool applyRightsFlags(const Invocation& in, users::RuleList& rules) {
+    const auto shown = rules.shownForSelection();
+    Rights rights = shown->rights;
+    bool inherit = shown->inherit;
+    if (const auto letters = in.value("--rights")) {
+        const auto parsed = rightsOf(*letters);
+        if (!parsed) {
+            refuse("Rights are letters of " + std::string(kRightsLetters) + ", not " + *letters +
+                   ".");
+            return false;
+        }
+        rights = *parsed;
+    }
+    if (in.switches.contains("--inherit")) inherit = true;
+    if (in.switches.contains("--no-inherit")) inherit = false;
+    return rules.setSelectedRights(rights, inherit);
+}
+
+// The user NAME with the rule at PLACE selected, as the first two operands
+// name them; none (and the reason told) when there is no such user or rule.
+struct ChosenRule {
+    LoadedUser user;
+    users::RuleList rules;
+};
+
+std::optional<ChosenRule> chosenRule(const Invocation& in) {
+    auto user = loadUser(in.operands[0]);
+    if (!user) return std::nullopt;
+    users::RuleList rules = ruleListOf(*user);
+    const auto place = placeOf(in.operands[1], rules);
+    if (!place) return std::nullopt;
+    rules.select(*place);
+    return ChosenRule{std::move(*user), std::move(rules)};
+}
+
+int saveRules(LoadedUser& user, const users::RuleList& rules, CliPrompts& prompts) {
+    user.rules = rules.rules();
+    return statusOf(
+        saveStoredUser(user, user.username, std::nullopt, prompts) == users::SaveOutcome::Written,
+        prompts);
+}
+
+}  // namespace
+
+int ruleList(const Invocation& in) {
+    const auto user = loadUser(in.operands[0]);
+    if (!user) return kExitRefused;
+    std::vector<std::string> json;
+    for (std::size_t i = 0; i < user->rules.size(); ++i) {
+        const DirRule& rule = user->rules[i];
+        const bool inherit = decodeInherit(rule.inherit);
+        if (in.json()) {
+            json.push_back(JsonObject()
+                               .add("place", std::to_string(i + 1))
+                               .text("directory", rule.directory)
+                               .text("rights", rule.rights)
+                               .flag("inherit", inherit)
+                               .str());
+        } else {
+            std::cout << i + 1 << '\t' << rule.directory << '\t' << rule.rights << '\t'
+                      << (inherit ? "inherit" : "-") << '\n';
+        }
+    }
+    if (in.json()) std::cout << jsonArray(json) << '\n';
+    return kExitDone;
+}
+
+int ruleAdd(const Invocation& in) {
+    auto user = loadUser(in.operands[0]);
+    if (!user) return kExitRefused;
+    CliPrompts prompts(in.yes());
+    const users::DirectoryEntryResult entry =
+        users::acceptDirectoryEntry(in.operands[1], "", prompts);
+    if (!entry.path) return kExitRefused;
+    users::RuleList rules = ruleListOf(*user);
+    rules.add(*entry.path);
+    rules.select(static_cast<int>(rules.rules().size()) - 1);
+    if (!applyRightsFlags(in, rules)) return kExitRefused;
+    return saveRules(*user, rules, prompts);
+}
+
+int ruleEdit(const Invocation& in) {
+    auto chosen = chosenRule(in);
+    if (!chosen) return kExitRefused;
+    CliPrompts prompts(in.yes());
+    users::RuleList& rules = chosen->rules;
+    if (const auto directory = in.value("--dir")) {
+        const users::DirectoryEntryResult entry =
+            users::acceptDirectoryEntry(*directory, *rules.selectedText(), prompts);
+        if (!entry.path) return kExitRefused;
+        rules.renameSelected(*entry.path);
+    }
+    if (!applyRightsFlags(in, rules)) return kExitRefused;
+    return saveRules(chosen->user, rules, prompts);
+}
+
+int ruleRemove(const Invocation& in) {
+    auto chosen = chosenRule(in);
+    if (!chosen) return kExitRefused;
+    CliPrompts prompts(in.yes());
+    chosen->rules.removeSelected();
+    return saveRules(chosen->user, chosen->rules, prompts);
+}
+
+int ruleMove(const Invocation& in) {
+    const std::string& direction = in.operands[2];
+    if (direction != "up" && direction != "down") {
+        std::cerr << "A rule moves up or down.\n";
+        return kExitUsage;
+    }
+    auto chosen = chosenRule(in);
+    if (!chosen) return kExitRefused;
+    CliPrompts prompts(in.yes());
+    const bool moved = direction == "up" ? chosen->rules.moveUp() : chosen->rules.moveDown();
+    if (!moved) return refuse("Rule " + in.operands[1] + " cannot move " + direction + ".");
+    return saveRules(chosen->user, chosen->rules, prompts);
+}
+
+}  // namespace kestrix::cli

@@ -1,0 +1,256 @@
+// user set: the boxes of the main window and the per-user dialogs, each
+// group read, changed by the flags given, checked and written as its
+// window writes it. Every check runs before anything is written.
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/loaded_user.h"
+#include "core/short_date.h"
+#include "policies/logic/disk_quota_settings.h"
+#include "policies/logic/misc_settings.h"
+#include "policies/logic/ratio_settings.h"
+#include "users/editing/password_placeholder.h"
+
+namespace kestrix::cli {
+
+namespace {
+
+using policies::MiscSettings;
+using policies::RatioForm;
+using policies::RatioKind;
+
+// on/off, yes/no, 1/0.
+std::optional<bool> switchValue(const std::string& text) {
+    if (text == "on" || text == "yes" || text == "1") return true;
+    if (text == "off" || text == "no" || text == "0") return false;
+    return std::nullopt;
+}
+
+struct Change {
+    bool any = false;
+    std::string error;  // a flag's value that means nothing
+};
+
+void setSwitch(const Invocation& in, const char* flag, bool& target, Change& change) {
+    const auto text = in.value(flag);
+    if (!text) return;
+    change.any = true;
+    const auto on = switchValue(*text);
+    if (!on)
+        change.error = std::string(flag) + " takes on or off.";
+    else
+        target = *on;
+}
+
+void setText(const Invocation& in, const char* flag, std::string& target, Change& change) {
+    const auto text = in.value(flag);
+    if (!text) return;
+    change.any = true;
+    target = *text;
+}
+
+// A date flag: a date in the short form or YYYY-MM-DD, stored in the short
+// form as the picker stores it; "never" clears it. A text that is not a
+// date is left for the dialog's check to refuse.
+void setDate(const Invocation& in, const char* flag, bool& ticked, std::string& box,
+             Change& change) {
+    const auto text = in.value(flag);
+    if (!text) return;
+    change.any = true;
+    if (*text == "never" || text->empty()) {
+        ticked = false;
+        box.clear();
+        return;
+    }
+    ticked = true;
+    const auto date = parseShortDate(*text);
+    box = date ? formatShortDate(*date) : *text;
+}
+
+Change miscChanges(const Invocation& in, MiscSettings& s) {
+    Change change;
+    setSwitch(in, "--disabled", s.disableAccount, change);
+    setSwitch(in, "--relative-paths", s.relativePaths, change);
+    setSwitch(in, "--hide-hidden", s.hideHidden, change);
+    setSwitch(in, "--always-login", s.alwaysLogin, change);
+    if (const auto one = in.value("--one-login-per-ip")) {
+        change.any = true;
+        const auto on = switchValue(*one);
+        if (!on)
+            change.error = "--one-login-per-ip takes on or off.";
+        else if ((s.oneLogin = *on))
+            s.maxLogins = false;
+    }
+    if (const auto most = in.value("--max-logins-per-ip")) {
+        change.any = true;
+        // The two options exclude each other; "off" or 0 leaves neither.
+        s.maxLogins = *most != "off" && *most != "0";
+        if (s.maxLogins) s.oneLogin = false;
+        s.allowOnly = s.maxLogins ? *most : std::string();
+    }
+    setText(in, "--max-speed", s.maxSpeed, change);
+    setText(in, "--idle-timeout", s.idleTimeout, change);
+    setText(in, "--session-timeout", s.sessionTimeout, change);
+    setText(in, "--max-users", s.maxUsers, change);
+    setText(in, "--login-message-file", s.loginMessageFile, change);
+    setDate(in, "--expires", s.expires, s.expiryDate, change);
+    setDate(in, "--disable-on", s.disableOn, s.disableDate, change);
+    // A disabled account has no disable date, as in the dialog.
+    if (s.disableAccount) {
+        s.disableOn = false;
+        s.disableDate.clear();
+    }
+    return change;
+}
+
+Change ratioChanges(const Invocation& in, RatioForm& form) {
+    Change change;
+    if (const auto type = in.value("--ratio")) {
+        change.any = true;
+        const std::pair<const char*, RatioKind> kinds[] = {
+            {"files-per-session", RatioKind::FilesPerSession},
+            {"bytes-per-session", RatioKind::BytesPerSession},
+            {"files-overall", RatioKind::FilesOverall},
+            {"bytes-overall", RatioKind::BytesOverall}};
+        bool known = *type == "off";
+        if (known) policies::switchRatios(form, false);
+        for (const auto& [name, kind] : kinds) {
+            if (*type != name) continue;
+            known = true;
+            if (!form.enabled) policies::switchRatios(form, true);
+            policies::selectKind(form, kind);
+        }
+        if (!known)
+            change.error =
+                "--ratio takes off, files-per-session, bytes-per-session, files-overall or "
+                "bytes-overall.";
+    }
+    if (const auto unit = in.value("--credit-unit")) {
+        change.any = true;
+        if (*unit != "kb" && *unit != "mb")
+            change.error = "--credit-unit takes kb or mb.";
+        else if (form.kind && policies::countsBytes(*form.kind))
+            policies::chooseUnit(form, *unit == "kb");
+    }
+    setText(in, "--ratio-upload", form.upload, change);
+    setText(in, "--ratio-download", form.download, change);
+    setText(in, "--ratio-credit", form.credit, change);
+    return change;
+}
+
+struct QuotaForm {
+    bool enabled = false;
+    std::string maximum;
+    policies::QuotaUnit unit = policies::QuotaUnit::Mb;
+};
+
+Change quotaChanges(const Invocation& in, QuotaForm& form) {
+    Change change;
+    setSwitch(in, "--quota", form.enabled, change);
+    if (const auto unit = in.value("--quota-unit")) {
+        change.any = true;
+        if (*unit != "kb" && *unit != "mb")
+            change.error = "--quota-unit takes kb or mb.";
+        else
+            form.unit = *unit == "kb" ? policies::QuotaUnit::Kb : policies::QuotaUnit::Mb;
+    }
+    setText(in, "--quota-max", form.maximum, change);
+    return change;
+}
+
+}  // namespace
+
+int userSet(const Invocation& in) {
+    const std::string& name = in.operands[0];
+    auto user = loadUser(name);
+    if (!user) return kExitRefused;
+    CliPrompts prompts(in.yes());
+    std::string failure;
+
+    bool recordChanged = false;
+    for (const auto& [flag, field] :
+         {std::pair{"--home", &user->homedir}, std::pair{"--notes", &user->comments}}) {
+        if (const auto value = in.value(flag)) *field = *value, recordChanged = true;
+    }
+    const auto password = in.value("--password");
+    recordChanged = recordChanged || password;
+
+    MiscSettings misc;
+    if (policies::readMiscSettings(user->username, misc, failure) != policies::MiscAccess::Done)
+        return refuse(terminalText(failure));
+    const Change miscChange = miscChanges(in, misc);
+
+    const auto stored = policies::readRatios(user->username, failure);
+    if (!stored) return refuse(terminalText(failure));
+    RatioForm ratios;
+    policies::showStored(ratios, *stored);
+    const Change ratioChange = ratioChanges(in, ratios);
+
+    const auto storedQuota = policies::readQuota(user->username, failure);
+    if (!storedQuota) return refuse(terminalText(failure));
+    QuotaForm quota;
+    const policies::QuotaView view = policies::quotaView(*storedQuota, quota.unit);
+    quota.enabled = view.enabled;
+    quota.maximum = view.maximum;
+    // A maximum given in kilobytes is converted from the stored bytes.
+    if (in.value("--quota-unit") == "kb")
+        quota.maximum = policies::quotaView(*storedQuota, policies::QuotaUnit::Kb).maximum;
+    const Change quotaChange = quotaChanges(in, quota);
+
+    for (const Change* change : {&miscChange, &ratioChange, &quotaChange}) {
+        if (!change->error.empty()) {
+            std::cerr << change->error << '\n';
+            return kExitUsage;
+        }
+    }
+    if (!recordChanged && !miscChange.any && !ratioChange.any && !quotaChange.any)
+        return refuse("Nothing to change: give the fields to set.");
+
+    // The checks of every window first, so that a refusal writes nothing.
+    if (recordChanged) {
+        const users::SaveForm form{user->username, user->homedir,
+                                   password.value_or(std::string(kPasswordPlaceholder)),
+                                   user->comments};
+        if (!users::checkForSave(form, prompts)) return kExitRefused;
+    }
+    if (miscChange.any) {
+        if (const auto refusal = policies::checkMiscSettings(misc)) {
+            prompts.show(refusal->message);
+            return kExitRefused;
+        }
+    }
+    if (ratioChange.any) {
+        if (const auto refusal = policies::checkRatios(ratios)) {
+            prompts.show(*refusal);
+            return kExitRefused;
+        }
+    }
+    if (quotaChange.any) {
+        if (const auto refusal = policies::checkQuota(quota.enabled, quota.maximum)) {
+            prompts.show(*refusal);
+            return kExitRefused;
+        }
+    }
+
+    if (recordChanged &&
+        saveStoredUser(*user, user->username, password, prompts) != users::SaveOutcome::Written)
+        return kExitRefused;
+    if (miscChange.any) {
+        const auto outcome = policies::writeMiscSettings(misc, user->username, failure);
+        if (outcome == policies::MiscAccess::Unavailable) return kExitRefused;
+        if (outcome != policies::MiscAccess::Done) {
+            prompts.show(policies::miscWriteRefusal(outcome, user->username, failure));
+            return kExitRefused;
+        }
+    }
+    if (ratioChange.any && policies::writeAll({policies::ratioUpdate(ratios, user->username)},
+                                              failure) != policies::WriteOutcome::Written)
+        return refuse(terminalText(failure));
+    if (quotaChange.any &&
+        policies::writeQuota(user->username, quota.enabled, quota.maximum, quota.unit, failure) !=
+            policies::WriteOutcome::Written)
+        return refuse(terminalText(failure));
+    return statusOf(true, prompts);
+}
+
+}  // namespace kestrix::cli

@@ -1,0 +1,215 @@
+// The access explainer and `kestrix check` against the built plug-in's own
+// answers, on a user with nested, inherited and overlapping rules and
+// blocked addresses.
+#include <QJsonObject>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+
+#include "core/settings.h"
+#include "plugin/client_event.h"
+#include "tests/cli/cli_fixture.h"
+#include "tests/plugin/loaded_plugin.h"
+#include "users/access/access_explainer.h"
+
+namespace kestrix::cli::test {
+namespace {
+
+namespace fs = std::filesystem;
+namespace code = plugin::code;
+using users::CheckAction;
+using users::Decider;
+
+class AccessCheck : public CliTest {
+  protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        root_ = dir("t");
+        for (const char* d : {"home/a/b/c", "home/d", "pub/x/y", "pub/z", "other"})
+            dir("t/" + std::string(d));
+        for (const char* f : {"home/f.txt", "home/a/f.txt", "home/a/b/f.txt", "home/a/b/c/f.txt",
+                              "pub/f.txt", "pub/x/f.txt", "pub/x/y/f.txt", "other/f.txt"})
+            std::ofstream(root_ + "/" + f) << "x";
+        run({"user", "add", "kim", "--password", "pw", "--home", root_ + "/home"});
+        run({"user", "add", "dis", "--password", "pw", "--home", root_ + "/home"});
+        run({"user", "set", "dis", "--disabled", "on"});
+        rule(root_ + "/home/a", "RL", true);
+        rule(root_ + "/home/a/b", "RWAMLCD", false);
+        rule(root_ + "/pub", "RL", true);
+        rule(root_ + "/pub/x", "RWCD", true);
+        rule(root_ + "/home/a", "W", false);
+        rule(root_ + "/pub/x/y", "L", true);
+        rule(root_ + "/home/d/", "", true);
+        run({"ip", "add", "10.1.1.1"});
+        run({"user", "block", "add", "kim", "10.2.2.2"});
+        // Blocked for every user.
+        sql("INSERT INTO blocked_ips_by_user (ip, username) VALUES ('10.3.3.3', '*')");
+    }
+
+    static void run(const std::vector<std::string>& arguments) {
+        const Ran done = runKestrix(arguments);
+        ASSERT_EQ(done.status, 0) << done.err;
+    }
+    void rule(const std::string& directory, const std::string& rights, bool inherit) {
+        run({"user", "rule", "add", "kim", directory, "--rights", rights,
+             inherit ? "--inherit" : "--no-inherit"});
+    }
+
+    // The plug-in asked as the FTP server asks for the action.
+    bool pluginAllows(const std::string& user, CheckAction action, const std::string& path,
+                      const std::string& address) {
+        if (!address.empty() && !ask(code::kAddressAllowed, "", address)) return false;
+        if (!ask(code::kHomeDirectory, user, "")) return false;
+        if (!address.empty() && !ask(code::kAddressAllowed, user, address)) return false;
+        std::error_code ec;
+        switch (action) {
+            case CheckAction::Login:
+                return true;
+            case CheckAction::List:
+                return ask(code::kListDirectory, user, path);
+            case CheckAction::Download:
+                return ask(code::kFileRead, user, path);
+            case CheckAction::Upload:
+                return ask(code::kFileWrite, user, path);
+            case CheckAction::Append:
+                return ask(code::kFileAppend, user, path);
+            case CheckAction::Delete:
+                return ask(code::kFileWriteOrDelete, user, path);
+            case CheckAction::Rename:
+                return ask(
+                    fs::is_directory(path, ec) ? code::kRemoveDirectory : code::kFileWriteOrDelete,
+                    user, path);
+            case CheckAction::Mkdir:
+                return ask(code::kMakeDirectory, user, path);
+            case CheckAction::Rmdir:
+                return ask(code::kRemoveDirectory, user, path);
+        }
+        return false;
+    }
+
+    bool ask(int32_t eventCode, const std::string& user, const std::string& data) {
+        ClientEvent event{};
+        event.code = eventCode;
+        std::copy(user.begin(), user.end(), event.userName);
+        std::copy(data.begin(), data.end(), event.data);
+        EXPECT_EQ(plugin_.handle(&event), 1);
+        return event.flag == 1;
+    }
+
+    std::string root_;
+    plugin::test::LoadedPlugin plugin_;
+};
+
+TEST_P(AccessCheck, TheExplainerNeverDisagreesWithThePlugin) {
+    std::vector<std::string> paths;
+    for (const char* p : {"home",
+                          "home/f.txt",
+                          "home/new.txt",
+                          "home/a",
+                          "home/a/f.txt",
+                          "home/a/new",
+                          "home/a/b",
+                          "home/a/b/f.txt",
+                          "home/a/b/c",
+                          "home/a/b/c/f.txt",
+                          "home/a/b/c/new.txt",
+                          "home/d",
+                          "home/d/new",
+                          "pub",
+                          "pub/f.txt",
+                          "pub/new",
+                          "pub/x",
+                          "pub/x/f.txt",
+                          "pub/x/new.txt",
+                          "pub/x/y",
+                          "pub/x/y/f.txt",
+                          "pub/x/y/new",
+                          "pub/z",
+                          "other",
+                          "other/f.txt",
+                          "other/new",
+                          "home/../other",
+                          "home/a/b/../../../pub/x",
+                          "pubx",
+                          "home/a/b/"})
+        paths.push_back(root_ + "/" + p);
+    paths.push_back("relative/path");
+    paths.push_back("/");
+    const std::vector<std::string> users = {"kim", "kim", "kim", "kim", "kim", "dis", "ghost"};
+    const std::vector<std::string> addresses = {"",         "",         "",        "10.1.1.1",
+                                                "10.2.2.2", "10.3.3.3", "10.9.9.9"};
+    const std::vector<std::string_view>& actions = users::checkActionNames();
+
+    users::AccessExplainer explainer(readConnectionString());
+    std::mt19937 random(20261207);
+    auto pick = [&](const auto& from) { return from[random() % from.size()]; };
+    std::set<std::pair<Decider, bool>> seen;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string user = pick(users);
+        const CheckAction action = *users::parseCheckAction(pick(actions));
+        const std::string path = pick(paths);
+        const std::string address = pick(addresses);
+        const users::AccessAnswer answer = explainer.explain(user, action, path, address);
+        const std::string asked = user + " " + std::string(users::checkActionName(action)) + " " +
+                                  path + " from '" + address + "'";
+        ASSERT_EQ(answer.allowed, pluginAllows(user, action, path, address))
+            << asked << ": " << answer.explanation;
+        seen.insert({answer.decider, answer.allowed});
+        if (answer.decider == Decider::DirectoryRule) {
+            // The deciding rule is the one listed at its place, and its
+            // letters say what the answer says.
+            ASSERT_GE(answer.rule, 0);
+            EXPECT_EQ(hasRight(answer.ruleShown.rights, answer.letter), answer.allowed) << asked;
+        }
+        if (i % 300 == 0) {
+            std::vector<std::string> words = {"check", user, std::string(checkActionName(action)),
+                                              path, "--json"};
+            if (!address.empty()) words.insert(words.end(), {"--from", address});
+            const Ran checked = runKestrix(words);
+            ASSERT_EQ(checked.status, answer.allowed ? 0 : 3) << asked << checked.err;
+            const QJsonObject json = jsonOf(checked).object();
+            EXPECT_EQ(json["allowed"].toBool(), answer.allowed);
+            EXPECT_EQ(json["rule"].isNull() ? 0 : json["rule"].toObject()["place"].toInt(),
+                      answer.rule + 1);
+        }
+    }
+    // The sample reached every kind of answer.
+    for (const auto& kind :
+         std::vector<std::pair<Decider, bool>>{{Decider::DirectoryRule, true},
+                                               {Decider::DirectoryRule, false},
+                                               {Decider::HomeDirectory, true},
+                                               {Decider::NoRule, false},
+                                               {Decider::ServerAddressList, false},
+                                               {Decider::UserAddressList, false},
+                                               {Decider::UserDisabled, false},
+                                               {Decider::UserMissing, false},
+                                               {Decider::LoginPassed, true}})
+        EXPECT_TRUE(seen.contains(kind)) << static_cast<int>(kind.first) << kind.second;
+}
+
+TEST_P(AccessCheck, CheckNamesTheDecidingRuleAndExitsThreeOnARefusal) {
+    Ran run = runKestrix({"check", "kim", "download", root_ + "/pub/x/y/f.txt"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out,
+              "refused\nRefused: rule 6 (" + root_ + "/pub/x/y, L, inherited) does not grant R.\n");
+    run = runKestrix({"check", "kim", "mkdir", root_ + "/pub/x/new", "--json"});
+    EXPECT_EQ(run.status, 0);
+    const QJsonObject json = jsonOf(run).object();
+    EXPECT_EQ(json["right"].toString(), "C");
+    EXPECT_EQ(json["decided_by"].toString(), "rule");
+    EXPECT_EQ(json["rule"].toObject()["place"].toInt(), 4);
+    EXPECT_EQ(json["rule"].toObject()["rights"].toString(), "RWCD");
+    run = runKestrix({"check", "kim", "login", "--from", "10.2.2.2"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.out.find("blocked for kim"), std::string::npos);
+    run = runKestrix({"check", "kim", "fly", "/"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(runKestrix({"check", "kim", "list"}).status, 2);
+}
+
+KESTRIX_CLI_ON_BOTH_ENGINES(AccessCheck);
+
+}  // namespace
+}  // namespace kestrix::cli::test

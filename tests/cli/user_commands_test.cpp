@@ -1,0 +1,230 @@
+// Users, their rules and their settings through the kestrix program.
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include "core/short_date.h"
+#include "tests/cli/cli_fixture.h"
+
+namespace kestrix::cli::test {
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+class UserCommands : public CliTest {
+  protected:
+    Rows rulesOf(const std::string& name) {
+        return rows(
+            "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
+            "username='" +
+                name + "'",
+            {"directory", "dir_rights", "inherit_subdirs"});
+    }
+    std::vector<std::string> listed() {
+        const Ran run = runKestrix({"user", "list", "--json"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> names;
+        for (const QJsonValue& name : jsonOf(run).array())
+            names.push_back(name.toString().toStdString());
+        return names;
+    }
+};
+
+TEST_P(UserCommands, AddListShowAndDeleteWithTheWindowsRefusals) {
+    const std::string home = dir("ftp/bob");
+    addUser("bob", home);
+    EXPECT_EQ(rows("SELECT username, homedir, password, max_concurrent FROM users",
+                   {"username", "homedir", "password", "max_concurrent"}),
+              (Rows{{"bob", home, "pw-bob", "1"}}));
+
+    Ran run = runKestrix({"user", "add", "bob", "--password", "x", "--home", home});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "That username is already in use. Please choose another.\n");
+    run = runKestrix({"user", "add", "Anonymous", "--password", "x"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Those are forbidden usernames."), std::string::npos) << run.err;
+    run = runKestrix({"user", "add", "carl", "--password", "x", "--home", "ftp/carl"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("The Home Directory must be a full path starting with /."),
+              std::string::npos)
+        << run.err;
+    run = runKestrix({"user", "add", "dora"});
+    EXPECT_EQ(run.status, 1);
+    // Without a home the new user gets the FTP root, as New User gives it.
+    addUser("eve", dir("ftp"));
+    EXPECT_EQ(listed(), (std::vector<std::string>{"bob", "eve"}));
+
+    run = runKestrix({"user", "show", "bob", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const QJsonObject shown = jsonOf(run).object();
+    EXPECT_EQ(shown["home"].toString().toStdString(), home);
+    EXPECT_EQ(shown["disabled"].toBool(), false);
+    EXPECT_TRUE(shown["rule"].toArray().isEmpty());
+
+    run = runKestrix({"user", "delete", "bob"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Are you sure you want to delete bob?"), std::string::npos);
+    EXPECT_NE(run.err.find("--yes"), std::string::npos);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"bob", "eve"}));
+    EXPECT_EQ(runKestrix({"user", "delete", "bob", "--yes"}).status, 0);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"eve"}));
+    run = runKestrix({"user", "delete", "bob", "--yes"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "There is no user bob.\n");
+    run = runKestrix({"user", "show", "bob"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_P(UserCommands, RulesAreAddedEditedMovedAndRemovedByTheirPlace) {
+    const std::string home = dir("ftp/bob");
+    const std::string pub = dir("ftp/pub");
+    const std::string in = dir("ftp/pub/in");
+    addUser("bob", home);
+    Ran run = runKestrix({"user", "rule", "add", "bob", home + "/missing"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("The path specified is not valid."), std::string::npos);
+    ASSERT_EQ(runKestrix({"user", "rule", "add", "bob", pub + "/"}).status, 0);
+    ASSERT_EQ(
+        runKestrix({"user", "rule", "add", "bob", in, "--rights", "rwa", "--no-inherit"}).status,
+        0);
+    EXPECT_EQ(rulesOf("bob"), (Rows{{pub, "RL", "1"}, {in, "RWA", "0"}}));
+    run = runKestrix({"user", "rule", "add", "bob", in, "--rights", "RX"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Rights are letters of RWAMELCD, not RX.\n");
+
+    ASSERT_EQ(
+        runKestrix({"user", "rule", "edit", "bob", "1", "--rights", "RLCD", "--no-inherit"}).status,
+        0);
+    ASSERT_EQ(runKestrix({"user", "rule", "move", "bob", "2", "up"}).status, 0);
+    run = runKestrix({"user", "rule", "list", "bob", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const QJsonArray listed = jsonOf(run).array();
+    ASSERT_EQ(listed.size(), 2);
+    EXPECT_EQ(listed[0].toObject()["place"].toInt(), 1);
+    EXPECT_EQ(listed[0].toObject()["directory"].toString().toStdString(), in);
+    EXPECT_EQ(listed[1].toObject()["rights"].toString().toStdString(), "RLCD");
+    EXPECT_FALSE(listed[1].toObject()["inherit"].toBool());
+
+    run = runKestrix({"user", "rule", "move", "bob", "1", "up"});
+    EXPECT_EQ(run.status, 1);
+    run = runKestrix({"user", "rule", "remove", "bob", "3"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("There is no rule 3"), std::string::npos);
+    ASSERT_EQ(runKestrix({"user", "rule", "remove", "bob", "1"}).status, 0);
+    EXPECT_EQ(rulesOf("bob"), (Rows{{pub, "RLCD", "0"}}));
+    EXPECT_EQ(runKestrix({"user", "rule", "list", "nobody"}).status, 1);
+}
+
+TEST_P(UserCommands, ACopyTakesHomeNotesAndRulesAndNeedsANewPassword) {
+    const std::string home = dir("ftp/bob");
+    addUser("bob", home);
+    ASSERT_EQ(runKestrix({"user", "set", "bob", "--notes", "the first"}).status, 0);
+    ASSERT_EQ(runKestrix({"user", "rule", "add", "bob", dir("ftp/pub"), "--rights", "RL"}).status,
+              0);
+    Ran run = runKestrix({"user", "copy", "bob", "ann", "--yes"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("The Password field must contain at least an alphanumeric character"),
+              std::string::npos)
+        << run.err;
+    run = runKestrix({"user", "copy", "bob", "ann", "--password", "new"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Do you want to continue"), std::string::npos);
+    run = runKestrix({"user", "copy", "bob", "eve", "--password", "new", "--yes"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(rows("SELECT homedir, password, comments FROM users WHERE username='eve'",
+                   {"homedir", "password", "comments"}),
+              (Rows{{home, "new", "the first"}}));
+    EXPECT_EQ(rulesOf("eve"), rulesOf("bob"));
+    run = runKestrix({"user", "copy", "bob", "eve", "--password", "new", "--yes"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "That username is already in use. Please choose another.\n");
+}
+
+TEST_P(UserCommands, SetWritesEachDialogsFieldsAndRefusesBeforeWritingAnything) {
+    addUser("bob", dir("ftp/bob"));
+    Ran run = runKestrix({"user",
+                          "set",
+                          "bob",
+                          "--expires",
+                          "2031-02-03",
+                          "--disable-on",
+                          "2030-12-24",
+                          "--max-users",
+                          "4",
+                          "--idle-timeout",
+                          "10",
+                          "--hide-hidden",
+                          "on",
+                          "--ratio",
+                          "files-overall",
+                          "--ratio-upload",
+                          "1",
+                          "--ratio-download",
+                          "3",
+                          "--ratio-credit",
+                          "7",
+                          "--quota",
+                          "on",
+                          "--quota-max",
+                          "2",
+                          "--quota-unit",
+                          "kb"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string expires = formatShortDate(std::chrono::year_month_day{
+        std::chrono::year(2031), std::chrono::month(2), std::chrono::day(3)});
+    EXPECT_EQ(rows("SELECT Expires, max_concurrent, timeout, hide_hidden_files, ratio_type, "
+                   "ratio_down, ratio_current_credit, use_quota, quota_max FROM users",
+                   {"Expires", "max_concurrent", "timeout", "hide_hidden_files", "ratio_type",
+                    "ratio_down", "ratio_current_credit", "use_quota", "quota_max"}),
+              (Rows{{expires, "4", "10", "1", "FilesOverall", "3", "7", "1", "2048"}}));
+
+    // A bad date, a disable date after the expiry, a word for a number: each
+    // refused with the dialog's text, and nothing of the command written.
+    run = runKestrix({"user", "set", "bob", "--notes", "changed", "--expires", "31.31.2031"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "The expiration date \"31.31.2031\" is not a date. Please choose the date again.\n");
+    run = runKestrix({"user", "set", "bob", "--disable-on", "2032-01-01"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "The account expiration date should be after the date it is to be "
+              "disabled.\n");
+    run = runKestrix({"user", "set", "bob", "--notes", "changed", "--max-users", "four"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "The value in the maximum users field must be a number.\n");
+    EXPECT_EQ(rows("SELECT comments, Expires, max_concurrent FROM users",
+                   {"comments", "Expires", "max_concurrent"}),
+              (Rows{{"<null>", expires, "4"}}));
+
+    run = runKestrix({"user", "set", "bob", "--expires", "never", "--disabled", "on"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = runKestrix({"user", "show", "bob", "--json"});
+    EXPECT_EQ(jsonOf(run).object()["expires"].toString().toStdString(), "");
+    EXPECT_TRUE(jsonOf(run).object()["disabled"].toBool());
+    EXPECT_EQ(jsonOf(run).object()["disable_on"].toString().toStdString(), "");
+
+    EXPECT_EQ(runKestrix({"user", "set", "bob", "--colour", "red"}).status, 2);
+    EXPECT_EQ(runKestrix({"user", "set", "bob", "--hide-hidden", "maybe"}).status, 2);
+    EXPECT_EQ(runKestrix({"user", "set", "bob"}).status, 1);
+    run = runKestrix({"user", "set", "nobody", "--notes", "x"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "There is no user nobody.\n");
+}
+
+TEST_P(UserCommands, ExpiredUsersGoWhenTheDatesAreApplied) {
+    addUser("old", dir("ftp/old"));
+    addUser("young", dir("ftp/young"));
+    const auto yesterday = std::chrono::sys_days(today()) - std::chrono::days(1);
+    sql("UPDATE users SET Expires='" + formatShortDate(std::chrono::year_month_day(yesterday)) +
+        "' WHERE username='old'");
+    ASSERT_EQ(runKestrix({"user", "set", "young", "--disable-on", "2001-01-01"}).status, 0);
+    const Ran run = runKestrix({"apply-dates"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(rows("SELECT username, disable_user FROM users", {"username", "disable_user"}),
+              (Rows{{"young", "1"}}));
+}
+
+KESTRIX_CLI_ON_BOTH_ENGINES(UserCommands);
+
+}  // namespace
+}  // namespace kestrix::cli::test

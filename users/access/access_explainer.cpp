@@ -1,0 +1,278 @@
+#include "users/access/access_explainer.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "plugin/access_checks.h"
+#include "plugin/account_store.h"
+#include "plugin/client_event.h"
+#include "plugin/deadline_watch.h"
+#include "plugin/event_answers.h"
+#include "plugin/event_record.h"
+#include "plugin/number_text.h"
+#include "plugin/path_rules.h"
+
+namespace kestrix::users {
+
+namespace {
+
+namespace code = plugin::code;
+
+struct ActionName {
+    CheckAction action;
+    std::string_view name;
+};
+
+constexpr ActionName kActions[] = {
+    {CheckAction::Login, "login"},       {CheckAction::List, "list"},
+    {CheckAction::Download, "download"}, {CheckAction::Upload, "upload"},
+    {CheckAction::Append, "append"},     {CheckAction::Delete, "delete"},
+    {CheckAction::Rename, "rename"},     {CheckAction::Mkdir, "mkdir"},
+    {CheckAction::Rmdir, "rmdir"},
+};
+
+// The record the server hands over, with the fields it fills; a text that
+// does not fit is not asked about (the server refuses it).
+template <std::size_t N>
+bool fill(char (&field)[N], const std::string& text) {
+    if (text.size() >= N) return false;
+    std::memcpy(field, text.data(), text.size());
+    return true;
+}
+
+std::string inheritWords(const DirRule& rule) {
+    return decodeInherit(rule.inherit) ? "inherited" : "not inherited";
+}
+
+}  // namespace
+
+const std::vector<std::string_view>& checkActionNames() {
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> all;
+        for (const ActionName& entry : kActions)
+            all.push_back(entry.name);
+        return all;
+    }();
+    return names;
+}
+
+std::optional<CheckAction> parseCheckAction(std::string_view name) {
+    for (const ActionName& entry : kActions) {
+        if (entry.name == name) return entry.action;
+    }
+    return std::nullopt;
+}
+
+std::string_view checkActionName(CheckAction action) {
+    for (const ActionName& entry : kActions) {
+        if (entry.action == action) return entry.name;
+    }
+    return {};
+}
+
+std::string_view deciderName(Decider decider) {
+    switch (decider) {
+        case Decider::DatabaseUnavailable:
+            return "database";
+        case Decider::ServerAddressList:
+            return "server-address";
+        case Decider::UserAddressList:
+            return "user-address";
+        case Decider::UserMissing:
+            return "no-user";
+        case Decider::UserDisabled:
+            return "disabled";
+        case Decider::NoUsableHome:
+            return "no-home";
+        case Decider::NotFullPath:
+            return "path";
+        case Decider::DirectoryRule:
+            return "rule";
+        case Decider::FileRule:
+            return "file-rule";
+        case Decider::HomeDirectory:
+            return "home";
+        case Decider::NoRule:
+            return "no-rule";
+        case Decider::LoginPassed:
+            return "login";
+    }
+    return {};
+}
+
+struct AccessExplainer::Impl {
+    plugin::DeadlineWatch watch;
+    plugin::AccountStore store{[] { return std::chrono::steady_clock::now(); }, watch};
+    plugin::EventAnswers answers{store};
+    plugin::AccessChecks checks{store};
+
+    // One event through the plug-in's own answers; the flag it leaves.
+    bool ask(int32_t eventCode, const std::string& user, const std::string& data) {
+        ClientEvent event;
+        std::memset(&event, 0, sizeof event);
+        event.code = eventCode;
+        if (!fill(event.userName, user) || !fill(event.data, data)) return false;
+        plugin::EventRecord record(event);
+        answers.answer(record);
+        return event.flag == 1;
+    }
+
+    AccessAnswer login(const std::string& user, const std::string& address);
+    AccessAnswer rights(const std::string& user, CheckAction action, const std::string& path);
+    // One right through the plug-in's checks, explained.
+    AccessAnswer right(const std::string& user, const std::string& path, char letter,
+                       bool directory);
+};
+
+AccessExplainer::AccessExplainer(const std::string& connectionString)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->store.start(connectionString);
+}
+
+AccessExplainer::~AccessExplainer() = default;
+
+AccessAnswer AccessExplainer::Impl::login(const std::string& user, const std::string& address) {
+    AccessAnswer answer;
+    if (!store.ready()) {
+        answer.explanation =
+            "Refused: the database cannot be opened, so every question is refused.";
+        return answer;
+    }
+    // The server asks about the address as the client connects, before any
+    // user name is known.
+    if (!address.empty() && !ask(code::kAddressAllowed, "", address)) {
+        answer.decider = Decider::ServerAddressList;
+        answer.explanation =
+            "Refused: the address " + address + " is blocked for the whole server.";
+        return answer;
+    }
+    if (!ask(code::kHomeDirectory, user, "")) {
+        const auto row = store.homeRow(user);
+        if (!row) {
+            answer.decider = Decider::UserMissing;
+            answer.explanation = "Refused: there is no user " + user + ".";
+        } else if (row->disabled && plugin::storedWhole(*row->disabled) == 1) {
+            answer.decider = Decider::UserDisabled;
+            answer.explanation = "Refused: the account of " + user + " is disabled.";
+        } else {
+            answer.decider = Decider::NoUsableHome;
+            answer.explanation =
+                "Refused: the account of " + user + " has no home directory that is a full path.";
+        }
+        return answer;
+    }
+    // The FTP server refuses a home directory that is not there.
+    const std::string home =
+        store.homeRow(user).value_or(plugin::AccountStore::HomeRow{}).homedir.value_or("");
+    std::error_code ec;
+    if (!std::filesystem::is_directory(home, ec)) {
+        answer.decider = Decider::NoUsableHome;
+        answer.explanation = "Refused: the home directory " + home + " of " + user +
+                             " does not exist, so the FTP server refuses the login.";
+        return answer;
+    }
+    if (!address.empty() && !ask(code::kAddressAllowed, user, address)) {
+        answer.decider = Decider::UserAddressList;
+        answer.explanation =
+            "Refused: the address " + address + " is blocked for " + user + " (or for everyone).";
+        return answer;
+    }
+    answer.allowed = true;
+    answer.decider = Decider::LoginPassed;
+    answer.explanation = "Allowed: " + user + " may log in (given the right password).";
+    return answer;
+}
+
+AccessAnswer AccessExplainer::Impl::right(const std::string& user, const std::string& path,
+                                          char letter, bool directory) {
+    AccessAnswer answer;
+    answer.letter = letter;
+    const std::string right(1, letter);
+    plugin::AccessTrace trace;
+    answer.allowed = directory ? checks.directoryCheck(user, path, letter, &trace)
+                               : checks.fileCheck(user, path, letter, &trace);
+    const std::string verdict = answer.allowed ? "Allowed: " : "Refused: ";
+    const std::string grants = answer.allowed ? " grants " : " does not grant ";
+    if (trace.fileRule >= 0) {
+        const auto rows = store.fileRules(user).rows;
+        answer.decider = Decider::FileRule;
+        const plugin::FileRuleRow& row = rows.at(static_cast<std::size_t>(trace.fileRule));
+        answer.explanation = verdict + "the file rule for " + row.filename.value_or("") + " (" +
+                             row.rights.value_or("") + ")" + grants + right + ".";
+        return answer;
+    }
+    if (trace.directoryRule >= 0) {
+        const auto rows = store.directoryRules(user).rows;
+        const plugin::DirRuleRow& row = rows.at(static_cast<std::size_t>(trace.directoryRule));
+        answer.decider = Decider::DirectoryRule;
+        answer.rule = trace.directoryRule;
+        answer.ruleShown =
+            DirRule{row.directory.value_or(""), row.rights.value_or(""), row.inherit.value_or("")};
+        answer.explanation = verdict + "rule " + std::to_string(answer.rule + 1) + " (" +
+                             answer.ruleShown.directory + ", " + answer.ruleShown.rights + ", " +
+                             inheritWords(answer.ruleShown) + ")" + grants + right + ".";
+        return answer;
+    }
+    const std::string home =
+        store.homeRow(user).value_or(plugin::AccountStore::HomeRow{}).homedir.value_or("");
+    if (answer.allowed) {
+        answer.decider = Decider::HomeDirectory;
+        answer.explanation =
+            verdict + "the path is within the home directory " + home + " and no rule applies.";
+    } else if (!plugin::normalizePath(path, plugin::formForLetter(letter))) {
+        answer.decider = Decider::NotFullPath;
+        answer.explanation = verdict + "the path " + path +
+                             " does not exist or cannot be resolved, so nothing applies to it.";
+    } else {
+        answer.decider = Decider::NoRule;
+        answer.explanation =
+            verdict + "the path is outside the home directory " + home + " and no rule applies.";
+    }
+    return answer;
+}
+
+AccessAnswer AccessExplainer::Impl::rights(const std::string& user, CheckAction action,
+                                           const std::string& path) {
+    std::error_code ec;
+    switch (action) {
+        case CheckAction::List:
+            return right(user, path, 'L', true);
+        case CheckAction::Download:
+            return right(user, path, 'R', false);
+        case CheckAction::Upload:
+            return right(user, path, 'W', false);
+        case CheckAction::Append:
+            return right(user, path, 'A', false);
+        case CheckAction::Mkdir:
+            return right(user, path, 'C', true);
+        case CheckAction::Rmdir:
+            return right(user, path, 'D', true);
+        case CheckAction::Rename:
+            // Renaming a directory asks about removing it.
+            if (std::filesystem::is_directory(path, ec)) return right(user, path, 'D', true);
+            [[fallthrough]];
+        case CheckAction::Delete: {
+            // Either writing or deleting the file will do.
+            AccessAnswer write = right(user, path, 'W', false);
+            return write.allowed ? write : right(user, path, 'D', false);
+        }
+        case CheckAction::Login:
+            break;
+    }
+    return {};
+}
+
+AccessAnswer AccessExplainer::explain(const std::string& user, CheckAction action,
+                                      const std::string& path, const std::string& address) {
+    AccessAnswer loggedIn = impl_->login(user, address);
+    if (!loggedIn.allowed || action == CheckAction::Login) return loggedIn;
+    if (path.empty() || path.front() != '/') {
+        AccessAnswer answer;
+        answer.decider = Decider::NotFullPath;
+        answer.explanation = "Refused: the path must be a full path starting with /.";
+        return answer;
+    }
+    return impl_->rights(user, action, path);
+}
+
+}  // namespace kestrix::users

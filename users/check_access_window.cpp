@@ -1,0 +1,44 @@
+#include "users/check_access_window.h"
+
+#include "core/settings.h"
+#include "shell/qt_text.h"
+#include "ui_check_access_window.h"
+#include "users/access/access_explainer.h"
+
+namespace kestrix {
+
+CheckAccessWindow::CheckAccessWindow(std::function<void(int rule)> highlightRule, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::CheckAccessWindow>()),
+      highlightRule_(std::move(highlightRule)) {
+    ui_->setupUi(this);
+    for (std::string_view name : users::checkActionNames())
+        ui_->cboAction->addItem(toQt(name));
+    connect(ui_->cmdCheck, &QPushButton::clicked, this, &CheckAccessWindow::cmdCheck_Click);
+    connect(ui_->cmdClose, &QPushButton::clicked, this, &QDialog::hide);
+}
+
+CheckAccessWindow::~CheckAccessWindow() = default;
+
+void CheckAccessWindow::checkFor(const std::string& user) {
+    user_ = user;
+    ui_->lblUser->setText(toQt("User: " + user));
+    ui_->lblAnswer->clear();
+    ui_->lblReason->clear();
+}
+
+void CheckAccessWindow::cmdCheck_Click() {
+    const auto action = users::parseCheckAction(fromQt(ui_->cboAction->currentText()));
+    if (!action) return;
+    users::AccessExplainer explainer(readConnectionString());
+    const users::AccessAnswer answer =
+        explainer.explain(user_, *action, fromQt(ui_->txtPath->text().trimmed()),
+                          fromQt(ui_->txtAddress->text().trimmed()));
+    ui_->lblAnswer->setText(answer.allowed ? QStringLiteral("Allowed") : QStringLiteral("Refused"));
+    ui_->lblAnswer->setStyleSheet(answer.allowed ? QStringLiteral("color: darkgreen")
+                                                 : QStringLiteral("color: red"));
+    ui_->lblReason->setText(toQt(answer.explanation));
+    if (answer.rule >= 0 && highlightRule_) highlightRule_(answer.rule);
+}
+
+}  // namespace kestrix
