@@ -34,7 +34,8 @@ void MigrateWindow::cmdOK_Click() {
     // The program ends on a hand-over; otherwise it stays with the dialog
     // closed.
     hideWindow(this);
-    lastLaunch_ = launchMigration(programDirectory_, build, boxes, handOver_);
+    startedPid_ = 0;
+    lastLaunch_ = launchMigration(programDirectory_, build, boxes, handOver_, &startedPid_);
 }
 
 void MigrateWindow::cmdCancel_Click() {

@@ -23,6 +23,8 @@ class MigrateWindow : public QDialog {
 
     // How the last OK ended; no value before the first.
     std::optional<MigrationLaunch> lastLaunch() const { return lastLaunch_; }
+    // The process id of the utility the last OK started; 0 when none.
+    long long startedPid() const { return startedPid_; }
 
   public slots:
     void cmdOK_Click();
@@ -36,6 +38,7 @@ class MigrateWindow : public QDialog {
     std::filesystem::path programDirectory_;
     MigrationHandOver handOver_;
     std::optional<MigrationLaunch> lastLaunch_;
+    long long startedPid_ = 0;
 };
 
 }  // namespace kestrix

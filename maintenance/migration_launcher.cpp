@@ -24,7 +24,8 @@ bool askToRunMigration(MessageBoxes& boxes) {
 }
 
 MigrationLaunch launchMigration(const std::filesystem::path& programDirectory, MigrationBuild build,
-                                MessageBoxes& boxes, const MigrationHandOver& handOver) {
+                                MessageBoxes& boxes, const MigrationHandOver& handOver,
+                                long long* startedPid) {
     if (handOver.mayLeave && !handOver.mayLeave()) return MigrationLaunch::Stayed;
     const std::filesystem::path target = programDirectory / kMigrationFileName;
     QFile resource(QString::fromLatin1(migrationResource(build)));
@@ -43,11 +44,13 @@ MigrationLaunch launchMigration(const std::filesystem::path& programDirectory, M
     QProcess process;
     process.setProgram(QString::fromStdString(target.string()));
     process.setWorkingDirectory(QString::fromStdString(programDirectory.string()));
-    if (!process.startDetached()) {
+    qint64 pid = 0;
+    if (!process.startDetached(&pid)) {
         tell(boxes, "The migration utility " + target.string() + " could not be started: " +
                         process.errorString().toStdString() + ".\r\nKestrix keeps running.");
         return MigrationLaunch::Failed;
     }
+    if (startedPid) *startedPid = pid;
     if (handOver.leave) handOver.leave();
     return MigrationLaunch::HandedOver;
 }

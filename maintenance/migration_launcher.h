@@ -37,7 +37,9 @@ enum class MigrationLaunch { HandedOver, Stayed, Failed };
 // Writes the build as "migration" into the program directory, starts it
 // there without arguments and leaves. A file that cannot be written or a
 // program that cannot be started is reported, and the program stays.
+// startedPid, when given, receives the utility's process id.
 MigrationLaunch launchMigration(const std::filesystem::path& programDirectory, MigrationBuild build,
-                                MessageBoxes& boxes, const MigrationHandOver& handOver);
+                                MessageBoxes& boxes, const MigrationHandOver& handOver,
+                                long long* startedPid = nullptr);
 
 }  // namespace kestrix

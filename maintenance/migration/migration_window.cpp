@@ -1,9 +1,9 @@
 #include "maintenance/migration/migration_window.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 
 #include "maintenance/program_swap.h"
+#include "shell/shell.h"
 #include "ui_migration_window.h"
 
 namespace kestrix::migration {
@@ -47,9 +47,9 @@ void MigrationWindow::cmdMigrate_Click() {
 
 void MigrationWindow::cmdStartKestrix_Click() {
     if (!startProgram(programDirectory_)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("Kestrix could not be started from %1.")
-                                 .arg(QString::fromStdString(programDirectory_.string())));
+        Shell::instance().ask(
+            titledMessage("Kestrix could not be started from " + programDirectory_.string() + ".",
+                          MessageIcon::Exclamation, MessageButtons::OK));
         return;
     }
     close();
