@@ -5,41 +5,49 @@
 #include <optional>
 
 #include "core/database.h"
+#include "core/schema.h"
 #include "core/unicode_text.h"
 
 namespace kestrix::migration {
 namespace {
 
-// Column sizes of the tables written here, in characters.
-constexpr std::size_t kNameColumn = 50;
-constexpr std::size_t kPasswordColumn = 50;
-constexpr std::size_t kPathColumn = 512;
-constexpr std::size_t kCommentsColumn = 256;
-constexpr std::size_t kIpColumn = 15;
+// Whether the text fits the column: on PostgreSQL a longer one would be
+// refused and undo the whole run.
+bool fits(std::string_view text, std::string_view table, std::string_view column) {
+    const auto length = utf8Length(text);
+    return length && *length <= columnCharacters(table, column);
+}
+
+bool fitsUsers(std::string_view text, std::string_view column) {
+    return fits(text, "users", column);
+}
+
+// The domain tables are the template's only; their text columns hold 50.
 constexpr std::size_t kDomainTextColumn = 50;
 
-bool fits(std::string_view text, std::size_t characters) {
+bool fitsDomain(std::string_view text) {
     const auto length = utf8Length(text);
-    return length && *length <= characters;
+    return length && *length <= kDomainTextColumn;
 }
 
 // Why the user cannot be written at all; empty when it can.
 std::string unusableReason(const MigratedUser& u) {
     if (u.name.empty()) return "the section has no user name";
     if (holdsControlOrFormat(u.name)) return "the name holds invisible characters";
-    if (!fits(u.name, kNameColumn)) return "the name is longer than 50 characters";
-    if (!fits(u.homedir, kPathColumn)) return "the home directory is longer than 512 characters";
-    if (u.password && !fits(*u.password, kPasswordColumn))
-        return "the password is longer than 50 characters";
-    if (u.loginMessageFile && !fits(*u.loginMessageFile, kPathColumn))
-        return "the login message file is longer than 512 characters";
-    if (u.comments && !fits(*u.comments, kCommentsColumn))
-        return "the notes are longer than 256 characters";
+    if (!fitsUsers(u.name, "username")) return "the name is too long for the database";
+    if (!fitsUsers(u.homedir, "homedir")) return "the home directory is too long for the database";
+    if (u.password && !fitsUsers(*u.password, "password"))
+        return "the password is too long for the database";
+    if (u.loginMessageFile && !fitsUsers(*u.loginMessageFile, "login_msg_file"))
+        return "the login message file is too long for the database";
+    if (u.comments && !fitsUsers(*u.comments, "comments"))
+        return "the notes are too long for the database";
     for (const auto& rule : u.rules)
-        if (!fits(rule.directory, kPathColumn))
-            return "a rule directory is longer than 512 characters";
+        if (!fits(rule.directory, "dir_rights", "directory"))
+            return "a rule directory is too long for the database";
     for (const auto& ip : u.blockedIps)
-        if (!fits(ip, kIpColumn)) return "a blocked address is longer than 15 characters";
+        if (!fits(ip, "blocked_ips_by_user", "ip"))
+            return "a blocked address is too long for the database";
     return {};
 }
 
@@ -79,8 +87,8 @@ class Writer {
 
     void writeDomains(const AccountPlan& plan, WriteOutcome& out) {
         for (const auto& d : plan.domains) {
-            if (!fits(d.name, kDomainTextColumn) || !fits(d.address, kDomainTextColumn) ||
-                !fits(d.port, kDomainTextColumn) || !fits(d.identity, kDomainTextColumn)) {
+            if (!fitsDomain(d.name) || !fitsDomain(d.address) || !fitsDomain(d.port) ||
+                !fitsDomain(d.identity) || !fitsDomain(d.second) || !fitsDomain(d.rest)) {
                 out.domainsSkipped.emplace_back(d.name, "a value is longer than 50 characters");
                 continue;
             }
