@@ -1,5 +1,6 @@
 #include "maintenance/migration/migration_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -20,10 +21,13 @@ std::size_t ruleCount(const AccountPlan& plan) {
     return rules;
 }
 
+// The lines of each user the filter lets through (all users without one).
 void appendPerUser(std::string& text, const char* heading, const AccountPlan& plan,
-                   std::vector<std::string> MigratedUser::*list) {
+                   std::vector<std::string> MigratedUser::*list,
+                   const std::vector<std::string>* only = nullptr) {
     bool any = false;
     for (const auto& u : plan.users) {
+        if (only && std::find(only->begin(), only->end(), u.name) == only->end()) continue;
         for (const auto& line : u.*list) {
             if (!any) text += std::string(heading) + kEol;
             any = true;
@@ -119,8 +123,8 @@ std::string reportText(const MigrationResult& r) {
         for (const auto& [name, reason] : o.skipped)
             text += "  " + name + ": " + reason + kEol;
     }
-    appendPerUser(text, "Not carried over:", r.plan, &MigratedUser::notCarried);
-    appendPerUser(text, "To look at now:", r.plan, &MigratedUser::warnings);
+    appendPerUser(text, "Not carried over:", r.plan, &MigratedUser::notCarried, &o.written);
+    appendPerUser(text, "To look at now:", r.plan, &MigratedUser::warnings, &o.written);
     if (r.domainsAsked && o.domainTablesMissing)
         text += std::string(
                     "This database has no domain tables: the users were migrated "

@@ -139,6 +139,15 @@ TEST_P(AccountWriting, ExistingNamesAreSkippedNotOverwritten) {
     const WriteOutcome again = writeAccounts(db_, plan, false);
     EXPECT_TRUE(again.written.empty());
     EXPECT_EQ(again.skipped.size(), 4u);
+    MigrationResult result;
+    result.accountFilePath = "ServUDaemon.ini";
+    result.plan = plan;
+    result.outcome = again;
+    const std::string report = reportText(result);
+    EXPECT_FALSE(result.migratedAny());
+    EXPECT_NE(report.find("Migrated 0 of 4 users"), std::string::npos) << report;
+    // What was not carried over concerns only users that were.
+    EXPECT_EQ(report.find("Not carried over"), std::string::npos) << report;
 }
 
 TEST_P(AccountWriting, FailureHalfWayLeavesTheDatabaseAsItWas) {
