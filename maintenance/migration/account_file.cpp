@@ -1,7 +1,6 @@
 #include "maintenance/migration/account_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 #include "maintenance/migration/windows_1252.h"
@@ -35,6 +34,11 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
            equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
+bool isDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::optional<std::string> IniSection::value(std::string_view key) const {
     for (const auto& [name, value] : entries)
         if (equalsIgnoringCase(name, key)) return value;
@@ -46,7 +50,7 @@ std::vector<IniSection::Numbered> IniSection::numbered(std::string_view prefix) 
     for (const auto& [name, value] : entries) {
         if (!startsWithIgnoringCase(name, prefix)) continue;
         const std::string_view digits = std::string_view(name).substr(prefix.size());
-        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), ::isdigit)) continue;
+        if (!isDigits(digits)) continue;
         long number = 0;
         if (std::from_chars(digits.data(), digits.data() + digits.size(), number).ec != std::errc{})
             continue;

@@ -43,5 +43,7 @@ class AccountFile {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
+// True for a non-empty run of the digits 0 to 9.
+bool isDigits(std::string_view text);
 
 }  // namespace kestrix::migration

@@ -62,7 +62,7 @@ bool isHandledKey(std::string_view key) {
     for (std::string_view prefix : {"Note", "Access", "IPAccess"}) {
         if (!startsWithIgnoringCase(key, prefix)) continue;
         const auto digits = key.substr(prefix.size());
-        if (!digits.empty() && std::all_of(digits.begin(), digits.end(), ::isdigit)) return true;
+        if (isDigits(digits)) return true;
     }
     return false;
 }

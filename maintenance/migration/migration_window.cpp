@@ -33,7 +33,10 @@ MigrationWindow::MigrationWindow(MigrationSource source, bool withDomains,
 MigrationWindow::~MigrationWindow() = default;
 
 void MigrationWindow::cmdMigrate_Click() {
+    // Nothing else to press while the one transaction runs.
     ui_->cmdMigrate->setEnabled(false);
+    ui_->cmdStartKestrix->setEnabled(false);
+    ui_->cmdClose->setEnabled(false);
     ui_->prgWriting->setValue(0);
     result_ = std::make_unique<MigrationResult>(
         writePlan(source_, loaded_, withDomains_, [this](std::size_t done, std::size_t total) {
@@ -42,6 +45,8 @@ void MigrationWindow::cmdMigrate_Click() {
             QCoreApplication::processEvents();
         }));
     ui_->txtReport->setPlainText(QString::fromStdString(reportText(*result_)));
+    ui_->cmdStartKestrix->setEnabled(true);
+    ui_->cmdClose->setEnabled(true);
     ui_->cmdStartKestrix->setFocus();
 }
 
