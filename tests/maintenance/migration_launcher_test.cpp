@@ -136,21 +136,19 @@ TEST_F(MigrationLauncherTest, CancelAndTheUnsavedChangesQuestionWriteNothing) {
 }
 
 TEST_F(MigrationLauncherTest, UnwritableProgramDirectoryIsReportedAndKestrixStays) {
-    // A program directory that is a file: nothing can be written below it.
-    const std::filesystem::path blocker = dir_.path() / "not-a-directory";
-    std::ofstream(blocker) << "x";
-    MigrationHandOver handOver;
-    handOver.leave = [] { exitProgram(1); };
-    boxes_.answer(Answer::OK);
-    ShellMessageBoxes boxes;
-    EXPECT_EQ(launchMigration(blocker, MigrationBuild::Server4Up, boxes, handOver),
-              MigrationLaunch::Failed);
-    ASSERT_EQ(boxes_.shown().size(), 1u);
-    const Message& told = boxes_.shown().front();
-    EXPECT_NE(told.text.find((blocker / "migration").string()), std::string::npos) << told.text;
-    EXPECT_NE(told.text.find("Not a directory"), std::string::npos) << told.text;
-    EXPECT_EQ(told.icon, MessageIcon::Exclamation);
-    EXPECT_EQ(end_.ends, 0);
+    const std::string outcome = test::inReadOnlyDirectory(dir_.path(), [this] {
+        runDialog([this](MigrateWindow& w) {
+            boxes_.answer(Answer::OK);
+            w.findChild<QPushButton*>("cmdOK")->click();
+        });
+        const bool failed = window_->lastLaunch() == MigrationLaunch::Failed;
+        return std::string(failed ? "failed" : "other") + "|" + std::to_string(end_.ends) + "|" +
+               (boxes_.shown().empty() ? std::string() : boxes_.shown().back().text);
+    });
+    EXPECT_EQ(outcome, "failed|0|The migration utility could not be written to " +
+                           utility().string() + ": " + test::readOnlyReason() +
+                           ".\r\nKestrix keeps running.");
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 }
 
 }  // namespace
