@@ -2,6 +2,7 @@
 
 #include <soci/soci.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "core/database.h"
@@ -83,6 +84,7 @@ class Writer {
                 soci::use(u.name), soci::use(ip);
         }
         out.written.push_back(u.name);
+        written_.push_back(&u);
     }
 
     void writeDomains(const AccountPlan& plan, WriteOutcome& out) {
@@ -108,7 +110,7 @@ class Writer {
             out.domainsWritten.push_back(d.name);
         }
         for (const auto& m : plan.members) {
-            if (!writtenInDomain(plan, out, m)) continue;
+            if (!writtenInDomain(m)) continue;
             s_ << "insert into domainDetails (DOMAINIDENTITY, USERIDENTITY, USERNAME, DOMAINID, "
                   "NUSQUAM) values (:d, :u, :n, :id, :f)",
                 soci::use(m.domainIdentity), soci::use(m.userIdentity), soci::use(m.userName),
@@ -165,18 +167,17 @@ class Writer {
         }
     }
 
-    static bool writtenInDomain(const AccountPlan& plan, const WriteOutcome& out,
-                                const DomainMember& m) {
-        for (const auto& u : plan.users) {
-            if (u.domainNumber != m.domainNumber || u.name != m.userName) continue;
-            for (const auto& name : out.written)
-                if (name == u.name) return true;
-        }
-        return false;
+    // A member row only for the account of that domain that was written: a
+    // name of one domain skipped because another domain's is stored gets none.
+    bool writtenInDomain(const DomainMember& m) const {
+        return std::any_of(written_.begin(), written_.end(), [&](const MigratedUser* u) {
+            return u->domainNumber == m.domainNumber && u->name == m.userName;
+        });
     }
 
     soci::session& s_;
     bool domains_;
+    std::vector<const MigratedUser*> written_;
 };
 
 }  // namespace

@@ -174,10 +174,16 @@ TEST_P(AccountWriting, FailureHalfWayLeavesTheDatabaseAsItWas) {
 }
 
 TEST_P(AccountWriting, DomainsWhereTheDatabaseHasThem) {
-    const AccountPlan plan = planMigration(AccountFile::parse(domainFormFile()));
+    // A second domain whose only user shares a name with the first's.
+    const AccountPlan plan = planMigration(AccountFile::parse(
+        domainFormFile() +
+        "[Domains]\r\nDomain2=0.0.0.0||2121|Second|2|0|0\r\n[Domain2]\r\nUser1=ALICE|1|0\r\n"
+        "[USER=ALICE|2]\r\nPassword=x\r\nHomeDir=/srv/ftp/a2\r\n"));
     const WriteOutcome out = writeAccounts(db_, plan, true);
     ASSERT_TRUE(out.committed) << out.failure;
     EXPECT_EQ(out.written.size(), 3u);
+    ASSERT_EQ(out.skipped.size(), 1u);
+    EXPECT_EQ(out.skipped[0].first, "ALICE");
     MigrationResult result;
     result.accountFilePath = "ServUDaemon.ini";
     result.plan = plan;
@@ -190,6 +196,7 @@ TEST_P(AccountWriting, DomainsWhereTheDatabaseHasThem) {
                         "site' and PORT='21'"),
                   1);
         EXPECT_EQ(count("select count(*) from domainDetails where DOMAINID=1"), 3);
+        EXPECT_EQ(count("select count(*) from domainDetails"), 3);
         EXPECT_EQ(count("select count(*) from users where domainID=1"), 3);
         EXPECT_NE(report.find("Domains migrated: 1"), std::string::npos) << report;
     } else {
