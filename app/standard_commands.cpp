@@ -6,6 +6,7 @@
 #include "generated/update_key.h"
 #include "maintenance/download_dialog.h"
 #include "maintenance/manual.h"
+#include "maintenance/migrate_window.h"
 #include "maintenance/update_check.h"
 #include "shell/shell.h"
 
@@ -42,6 +43,19 @@ ProgramCommands standardCommands(const std::filesystem::path& programDirectory) 
         ShellMessageBoxes boxes;
         openManual(programDirectory, boxes,
                    [](const std::string& url) { return Shell::instance().openUrl(url); });
+    };
+    // Made on first use, afterwards only hidden: it keeps the chosen build.
+    auto migrateWindow = std::make_shared<std::unique_ptr<MigrateWindow>>();
+    commands.migrationUtility = [programDirectory, migrateWindow] {
+        ShellMessageBoxes boxes;
+        if (!askToRunMigration(boxes)) return;
+        if (!*migrateWindow) {
+            MigrationHandOver handOver;
+            handOver.mayLeave = [] { return Shell::instance().mayLeave(); };
+            handOver.leave = [] { exitProgram(1); };
+            *migrateWindow = std::make_unique<MigrateWindow>(programDirectory, handOver);
+        }
+        showWindow(migrateWindow->get(), 1);
     };
     // lowerCasePaths stays empty: file names keep their case here, so a
     // lower-cased directory would be another directory.

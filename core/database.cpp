@@ -389,4 +389,8 @@ void closeDatabase(Database& db) {
     db.close();
 }
 
+std::string describeFailure(const std::exception& e) {
+    return describe(e);
+}
+
 }  // namespace kestrix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +80,10 @@ class Database {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The provider's description of a failure thrown by the underlying session,
+// without the statement or the values it quoted.
+std::string describeFailure(const std::exception& e);
 
 // Answers the interactive open failure; the program shell puts its dialogue
 // here. The core itself never shows anything.

@@ -73,6 +73,18 @@ const std::vector<TableDef>& userTables() {
     return tables;
 }
 
+std::size_t columnCharacters(std::string_view table, std::string_view column) {
+    for (const TableDef& t : userTables()) {
+        if (std::string_view(t.name) != table) continue;
+        for (const ColumnDef& c : t.columns) {
+            if (std::string_view(c.name) == column && c.kind != ColumnKind::Integer &&
+                c.kind != ColumnKind::Real && c.kind != ColumnKind::Numeric)
+                return static_cast<std::size_t>(c.size);
+        }
+    }
+    return 0;
+}
+
 bool createSchema(Database& db) {
     for (const std::string& statement : dialectFor(db.engine()).schemaStatements()) {
         if (!db.execute(statement)) return false;

@@ -36,6 +36,10 @@ struct TableDef {
 // The eight tables in the order they are created.
 const std::vector<TableDef>& userTables();
 
+// The characters a text column of the user tables holds; 0 for a column
+// that is not there or holds no text.
+std::size_t columnCharacters(std::string_view table, std::string_view column);
+
 // Engine-specific SQL: one dialect per engine.
 class Dialect {
   public:

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/schema.h"
+#include "core/stored_password.h"
 #include "core/unicode_text.h"
 #include "plugin/event_record.h"
 #include "plugin/number_text.h"
@@ -202,7 +203,7 @@ void EventAnswers::passwordCheck(EventRecord& record) {
     // Invisible characters make names that look alike and are not.
     if (holdsControlOrFormat(record.userName())) return;
     const auto row = store_.loginRow(record.userName());
-    if (!row || !row->name || !row->password || *row->password != given) return;
+    if (!row || !row->name || !row->password || !passwordMatches(*row->password, given)) return;
     // The server counts sessions by the name it is handed back: every
     // spelling the database takes for this account must come back as one.
     const std::string identity = lowerCaseAscii(*row->name);

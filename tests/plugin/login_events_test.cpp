@@ -300,6 +300,28 @@ TEST_P(LoginEvents, TextLongerThanTheFieldIsCutAtACharacterBoundaryButAHomeIsRef
     EXPECT_EQ(send(code::kHomeDirectory, "olga").data(), text.substr(0, 509));
 }
 
+TEST_P(LoginEvents, HashedPasswordsTakenOverFromTheServerFileLogIn) {
+    // Salted MD5: salt "cb", password "TestPassword"; the hex compares
+    // without regard to case, the password itself exactly.
+    insertUser(db_, "md5user", "/srv/ftp/m", "{SMD5}cb8EA58F0751BAA5AF391253F7DADD3D46");
+    insertUser(db_, "md5lower", "/srv/ftp/l", "{SMD5}cb8ea58f0751baa5af391253f7dadd3d46");
+    insertUser(db_, "desuser", "/srv/ftp/d", "{CRYPT}xYSVpu6KN/ldI");
+    // An untagged hash is plain text: only the hash itself logs in.
+    insertUser(db_, "untagged", "/srv/ftp/u", "cb8EA58F0751BAA5AF391253F7DADD3D46");
+    for (int32_t code : {code::kPasswordCheck, code::kPasswordCheckToo}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(send(code, "MD5User", "TestPassword").flag(), 1);
+        EXPECT_EQ(send(code, "md5lower", "TestPassword").flag(), 1);
+        EXPECT_EQ(send(code, "md5user", "testpassword").flag(), 0);
+        EXPECT_EQ(send(code, "md5user", "cb8EA58F0751BAA5AF391253F7DADD3D46").flag(), 0);
+        EXPECT_EQ(send(code, "desuser", "Old!Pass").flag(), 1);
+        EXPECT_EQ(send(code, "desuser", "old!pass").flag(), 0);
+        EXPECT_EQ(send(code, "desuser", "{CRYPT}xYSVpu6KN/ldI").flag(), 0);
+        EXPECT_EQ(send(code, "untagged", "TestPassword").flag(), 0);
+        EXPECT_EQ(send(code, "untagged", "cb8EA58F0751BAA5AF391253F7DADD3D46").flag(), 1);
+    }
+}
+
 KESTRIX_ON_BOTH_ENGINES(LoginEvents);
 
 }  // namespace

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kestrix::migration {
+
+// One [section] of the FTP server's account file, its keys in file order.
+struct IniSection {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> entries;
+
+    // The value of the first key of that name, compared without regard to
+    // case; no value when the key is absent.
+    std::optional<std::string> value(std::string_view key) const;
+
+    // A numbered key (prefix + number, e.g. Access1, Access12): number and
+    // value, ordered by the number.
+    struct Numbered {
+        long number;
+        std::string key;
+        std::string value;
+    };
+    std::vector<Numbered> numbered(std::string_view prefix) const;
+};
+
+// The account file, read as Windows private-profile text: CR LF or LF line
+// ends, section and key names compared without regard to case, values to
+// the end of the line. The text arrives in Windows-1252 and is held in UTF-8.
+class AccountFile {
+  public:
+    static AccountFile parse(std::string_view windows1252Text);
+
+    const std::vector<IniSection>& sections() const { return sections_; }
+    const IniSection* section(std::string_view name) const;
+
+  private:
+    std::vector<IniSection> sections_;
+};
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
+// True for a non-empty run of the digits 0 to 9.
+bool isDigits(std::string_view text);
+
+}  // namespace kestrix::migration

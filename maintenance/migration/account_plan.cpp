@@ -1,0 +1,297 @@
+#include "maintenance/migration/account_plan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "core/stored_password.h"
+
+namespace kestrix::migration {
+namespace {
+
+constexpr std::string_view kUserPrefix = "USER=";
+
+std::optional<long long> wholeNumber(std::string_view text) {
+    long long value = 0;
+    const auto end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string> splitBars(std::string_view text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t bar = text.find('|', start);
+        parts.emplace_back(text.substr(start, bar - start));
+        if (bar == std::string_view::npos) return parts;
+        start = bar + 1;
+    }
+}
+
+bool isWindowsPath(std::string_view path) {
+    const bool drive =
+        path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+    return drive || path.find('\\') != std::string_view::npos;
+}
+
+bool isPlainAddress(std::string_view text) {
+    int count = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view part = text.substr(start, dot - start);
+        const auto value = wholeNumber(part);
+        if (part.size() > 3 || !value || *value < 0 || *value > 255) return false;
+        ++count;
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    return count == 4;
+}
+
+// The handled keys of a user section; every other key is reported.
+bool isHandledKey(std::string_view key) {
+    static constexpr std::string_view kHandled[] = {
+        "Password",           "HomeDir",    "RelPaths",     "HideHidden",     "AlwaysAllowLogin",
+        "MaxUsersLoginPerIP", "MaxNrUsers", "SpeedLimitUp", "SpeedLimitDown", "TimeOut",
+        "SessionTimeOut",     "Enable",     "LoginMesFile", "DiskQuota"};
+    for (auto handled : kHandled)
+        if (equalsIgnoringCase(key, handled)) return true;
+    for (std::string_view prefix : {"Note", "Access", "IPAccess"}) {
+        if (!startsWithIgnoringCase(key, prefix)) continue;
+        const auto digits = key.substr(prefix.size());
+        if (isDigits(digits)) return true;
+    }
+    return false;
+}
+
+// Keys whose values are secrets or server-only: reported by name alone.
+bool isReportedByNameOnly(std::string_view key) {
+    return equalsIgnoringCase(key, "SKEYValues") || equalsIgnoringCase(key, "PasswordType");
+}
+
+class UserReader {
+  public:
+    UserReader(const IniSection& section, MigratedUser& user) : s_(section), u_(user) {}
+
+    void read() {
+        readPassword();
+        readHome();
+        u_.relPath = switchValue("RelPaths");
+        u_.hideHiddenFiles = switchValue("HideHidden");
+        u_.alwaysLogin = switchValue("AlwaysAllowLogin");
+        if (auto enable = s_.value("Enable"); enable && wholeNumber(*enable) == 0) u_.disabled = 1;
+        if (auto limit = limitValue("MaxNrUsers")) u_.maxConcurrent = *limit;
+        if (auto limit = limitValue("MaxUsersLoginPerIP")) u_.maxLoginsPerIp = *limit;
+        if (auto seconds = limitValue("TimeOut")) u_.timeoutMinutes = minutes(*seconds);
+        if (auto seconds = limitValue("SessionTimeOut"))
+            u_.sessionTimeoutMinutes = minutes(*seconds);
+        readSpeed();
+        if (auto file = s_.value("LoginMesFile"); file && !file->empty())
+            u_.loginMessageFile = *file;
+        readQuota();
+        readNotes();
+        readRules();
+        readAddressRules();
+        for (const auto& [key, value] : s_.entries) {
+            if (isHandledKey(key)) continue;
+            u_.notCarried.push_back(isReportedByNameOnly(key) ? key : key + "=" + value);
+        }
+    }
+
+  private:
+    void readPassword() {
+        const auto password = s_.value("Password");
+        if (!password) {
+            u_.warnings.push_back(
+                "no password in the file (the server asked for an e-mail address): the user "
+                "cannot log in until given a password");
+            return;
+        }
+        if (password->empty())
+            u_.warnings.push_back(
+                "empty password in the file: the user cannot log in until given a password");
+        u_.password = storedFromAccountFile(*password);
+    }
+
+    void readHome() {
+        u_.homedir = s_.value("HomeDir").value_or("");
+        if (u_.homedir.empty())
+            u_.warnings.push_back("no home directory: give the user one");
+        else if (isWindowsPath(u_.homedir))
+            u_.warnings.push_back("home directory " + u_.homedir +
+                                  " is a Windows path, kept as it stands: give the user a home "
+                                  "directory on this machine");
+    }
+
+    int switchValue(std::string_view key) {
+        const auto value = s_.value(key);
+        if (!value) return 0;
+        const auto number = wholeNumber(*value);
+        if (!number) {
+            u_.notCarried.push_back(std::string(key) + "=" + *value + " (not a number)");
+            return 0;
+        }
+        return *number != 0 ? 1 : 0;
+    }
+
+    // A positive limit; absent, 0 and negative values mean no limit.
+    std::optional<long> limitValue(std::string_view key) {
+        const auto value = s_.value(key);
+        if (!value || value->empty()) return std::nullopt;
+        const auto number = wholeNumber(*value);
+        if (!number || *number > 2147483647) {
+            u_.notCarried.push_back(std::string(key) + "=" + *value + " (not a number)");
+            return std::nullopt;
+        }
+        if (*number <= 0) return std::nullopt;
+        return static_cast<long>(*number);
+    }
+
+    static long minutes(long seconds) { return (seconds + 59) / 60; }
+
+    void readSpeed() {
+        const auto up = limitValue("SpeedLimitUp");
+        const auto down = limitValue("SpeedLimitDown");
+        if (!up && !down) return;
+        const long bytes = up && down ? std::min(*up, *down) : up ? *up : *down;
+        const long kbps = std::max(1L, bytes / 1024);
+        u_.speedLimitKbps = std::to_string(kbps);
+        if (up && down && *up != *down)
+            u_.warnings.push_back("different upload and download speed limits: the lower, " +
+                                  u_.speedLimitKbps + " KBps, now applies to both");
+    }
+
+    void readQuota() {
+        const auto quota = s_.value("DiskQuota");
+        if (!quota || quota->empty()) return;
+        const auto parts = splitBars(*quota);
+        const auto on = parts.size() == 3 ? wholeNumber(parts[0]) : std::nullopt;
+        const auto max = parts.size() == 3 ? wholeNumber(parts[1]) : std::nullopt;
+        const auto current = parts.size() == 3 ? wholeNumber(parts[2]) : std::nullopt;
+        if (!on || !max || !current || *max < 0 || *current < 0) {
+            u_.notCarried.push_back("DiskQuota=" + *quota + " (not on|max|current)");
+            return;
+        }
+        u_.useQuota = *on != 0 ? 1 : 0;
+        u_.quotaMax = static_cast<double>(*max);
+        u_.quotaCurrent = static_cast<double>(std::min(*current, *max));
+    }
+
+    void readNotes() {
+        std::string notes;
+        for (const auto& note : s_.numbered("Note")) {
+            std::string_view line = note.value;
+            if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
+                line = line.substr(1, line.size() - 2);
+            if (!notes.empty()) notes += "\r\n";
+            notes += line;
+        }
+        if (!notes.empty()) u_.comments = notes;
+    }
+
+    void readRules() {
+        std::vector<MigratedRule> rules;
+        for (const auto& access : s_.numbered("Access")) {
+            const std::size_t bar = access.value.rfind('|');
+            const std::string path = access.value.substr(0, bar);
+            if (bar == std::string::npos || path.empty() ||
+                path.find_first_of("*?") != std::string::npos) {
+                u_.notCarried.push_back(access.key + "=" + access.value);
+                continue;
+            }
+            MigratedRule rule{path, "", 0};
+            std::string unknown;
+            for (char letter : access.value.substr(bar + 1)) {
+                const char upper =
+                    static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+                if (upper == 'P')
+                    rule.inheritSubdirs = 1;
+                else if (std::string_view("RWAMELCD").find(upper) != std::string_view::npos &&
+                         rule.rights.find(upper) == std::string::npos)
+                    rule.rights += letter;
+                else
+                    unknown += letter;
+            }
+            if (!unknown.empty())
+                u_.notCarried.push_back(access.key + "=" + access.value + " (letters " + unknown +
+                                        " dropped)");
+            if (isWindowsPath(path))
+                u_.warnings.push_back("rule directory " + path +
+                                      " is a Windows path, kept as it stands: change it");
+            rules.push_back(std::move(rule));
+        }
+        // The server lets the first matching rule win, the plug-in the last.
+        u_.rules.assign(rules.rbegin(), rules.rend());
+    }
+
+    void readAddressRules() {
+        for (const auto& rule : s_.numbered("IPAccess")) {
+            const std::string_view value = rule.value;
+            if (value.size() > 2 && (value[0] == 'D' || value[0] == 'd') && value[1] == '|' &&
+                isPlainAddress(value.substr(2)))
+                u_.blockedIps.emplace_back(value.substr(2));
+            else
+                u_.notCarried.push_back(rule.key + "=" + rule.value);
+        }
+    }
+
+    const IniSection& s_;
+    MigratedUser& u_;
+};
+
+void readDomains(const AccountFile& file, AccountPlan& plan) {
+    if (const IniSection* domains = file.section("DOMAINS")) {
+        for (const auto& entry : domains->numbered("Domain")) {
+            const auto parts = splitBars(entry.value);
+            MigratedDomain d;
+            d.identity = entry.key;
+            d.address = parts.size() > 0 ? parts[0] : "";
+            d.second = parts.size() > 1 ? parts[1] : "";
+            d.port = parts.size() > 2 ? parts[2] : "";
+            d.name = parts.size() > 3 ? parts[3] : "";
+            const auto number = parts.size() > 4 ? wholeNumber(parts[4]) : std::nullopt;
+            d.number = number ? static_cast<long>(*number) : entry.number;
+            for (std::size_t i = 5; i < parts.size(); ++i)
+                d.rest += (i > 5 ? "|" : "") + parts[i];
+            plan.domains.push_back(std::move(d));
+        }
+    }
+    for (const auto& section : file.sections()) {
+        if (!startsWithIgnoringCase(section.name, "Domain")) continue;
+        const auto number = wholeNumber(std::string_view(section.name).substr(6));
+        if (!number) continue;
+        for (const auto& entry : section.numbered("User")) {
+            const auto parts = splitBars(entry.value);
+            std::string flags;
+            for (std::size_t i = 1; i < parts.size(); ++i)
+                flags += (i > 1 ? "|" : "") + parts[i];
+            plan.members.push_back(
+                {section.name, entry.key, parts[0], static_cast<long>(*number), flags});
+        }
+    }
+}
+
+}  // namespace
+
+AccountPlan planMigration(const AccountFile& file) {
+    AccountPlan plan;
+    for (const auto& section : file.sections()) {
+        if (!startsWithIgnoringCase(section.name, kUserPrefix)) continue;
+        const std::string_view full = std::string_view(section.name).substr(kUserPrefix.size());
+        MigratedUser user;
+        const std::size_t bar = full.find('|');
+        user.name = std::string(full.substr(0, bar));
+        if (bar != std::string_view::npos) {
+            if (auto number = wholeNumber(full.substr(bar + 1))) user.domainNumber = *number;
+        }
+        UserReader(section, user).read();
+        plan.users.push_back(std::move(user));
+    }
+    readDomains(file, plan);
+    return plan;
+}
+
+}  // namespace kestrix::migration

@@ -1,0 +1,140 @@
+#include "maintenance/migration/migration_run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "core/database.h"
+#include "core/settings.h"
+
+namespace kestrix::migration {
+namespace {
+
+constexpr const char* kEol = "\n";
+
+std::size_t ruleCount(const AccountPlan& plan) {
+    std::size_t rules = 0;
+    for (const auto& u : plan.users)
+        rules += u.rules.size() + u.blockedIps.size();
+    return rules;
+}
+
+// The lines of each user the filter lets through (all users without one).
+void appendPerUser(std::string& text, const char* heading, const AccountPlan& plan,
+                   std::vector<std::string> MigratedUser::*list,
+                   const std::vector<std::string>* only = nullptr) {
+    bool any = false;
+    for (const auto& u : plan.users) {
+        if (only && std::find(only->begin(), only->end(), u.name) == only->end()) continue;
+        for (const auto& line : u.*list) {
+            if (!any) text += std::string(heading) + kEol;
+            any = true;
+            text += "  " + u.name + ": " + line + kEol;
+        }
+    }
+}
+
+std::string noUsersText(const std::string& path) {
+    return "The account file " + path +
+           " lists no users. Nothing was migrated.\n"
+           "The server may keep the users of its domains in another file or in its registry "
+           "settings; point Kestrix's configuration at the file that holds the [USER=...] "
+           "sections.\n";
+}
+
+}  // namespace
+
+MigrationSource storedSource() {
+    return {readConnectionString(), getRegSettings(kIniPathValue)};
+}
+
+LoadedAccounts loadAccounts(const std::string& accountFilePath) {
+    LoadedAccounts loaded;
+    if (accountFilePath.empty()) {
+        loaded.problem =
+            "No account file is configured: commit Kestrix's configuration dialog first.";
+        return loaded;
+    }
+    std::ifstream in(accountFilePath, std::ios::binary);
+    if (!in) {
+        loaded.problem = "The account file " + accountFilePath +
+                         " cannot be read: " + std::strerror(errno) + ".";
+        return loaded;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    loaded.plan = planMigration(AccountFile::parse(bytes.str()));
+    return loaded;
+}
+
+MigrationResult writePlan(const MigrationSource& source, LoadedAccounts loaded, bool withDomains,
+                          const WriteProgress& progress) {
+    MigrationResult result;
+    result.accountFilePath = source.accountFilePath;
+    result.plan = std::move(loaded.plan);
+    result.problem = std::move(loaded.problem);
+    result.domainsAsked = withDomains;
+    if (!result.problem.empty() || result.plan.users.empty()) return result;
+    Database db;
+    if (!db.open(source.connectionString)) {
+        result.problem = "The database cannot be opened: " + db.lastError();
+        return result;
+    }
+    result.outcome = writeAccounts(db, result.plan, withDomains, progress);
+    db.close();
+    return result;
+}
+
+std::string findingsText(const std::string& accountFilePath, const AccountPlan& plan) {
+    if (plan.users.empty()) return noUsersText(accountFilePath);
+    std::string text = "Account file: " + accountFilePath + kEol;
+    text += std::to_string(plan.users.size()) + " users, " + std::to_string(ruleCount(plan)) +
+            " directory and address rules";
+    if (!plan.domains.empty()) text += ", " + std::to_string(plan.domains.size()) + " domains";
+    text += kEol;
+    for (const auto& u : plan.users) {
+        text += "  " + u.name;
+        if (u.domainNumber) text += " (domain " + std::to_string(*u.domainNumber) + ")";
+        text += kEol;
+    }
+    appendPerUser(text, "Not carried over:", plan, &MigratedUser::notCarried);
+    appendPerUser(text, "To look at afterwards:", plan, &MigratedUser::warnings);
+    return text;
+}
+
+std::string reportText(const MigrationResult& r) {
+    if (!r.problem.empty()) return r.problem + kEol + "Nothing was migrated." + kEol;
+    if (r.plan.users.empty()) return noUsersText(r.accountFilePath);
+    const WriteOutcome& o = r.outcome;
+    std::string text;
+    if (!o.committed) {
+        text = "Nothing was migrated: the database refused the change (" + o.failure +
+               "). The database is as it was before." + kEol;
+        return text;
+    }
+    text = "Migrated " + std::to_string(o.written.size()) + " of " +
+           std::to_string(r.plan.users.size()) + " users from " + r.accountFilePath + "." + kEol;
+    for (const auto& name : o.written)
+        text += "  " + name + kEol;
+    if (!o.skipped.empty()) {
+        text += std::string("Not migrated:") + kEol;
+        for (const auto& [name, reason] : o.skipped)
+            text += "  " + name + ": " + reason + kEol;
+    }
+    appendPerUser(text, "Not carried over:", r.plan, &MigratedUser::notCarried, &o.written);
+    appendPerUser(text, "To look at now:", r.plan, &MigratedUser::warnings, &o.written);
+    if (r.domainsAsked && o.domainTablesMissing)
+        text += std::string(
+                    "This database has no domain tables: the users were migrated "
+                    "without their domains.") +
+                kEol;
+    if (!o.domainsWritten.empty())
+        text += "Domains migrated: " + std::to_string(o.domainsWritten.size()) + kEol;
+    for (const auto& [name, reason] : o.domainsSkipped)
+        text += "  domain " + name + " not migrated: " + reason + kEol;
+    return text;
+}
+
+}  // namespace kestrix::migration

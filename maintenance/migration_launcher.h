@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "shell/message_boxes.h"
+
+namespace kestrix {
+
+inline constexpr const char* kMigrationQuestion =
+    "Running the migration utility will migrate all users from your \r\nini file to the "
+    "database. Make sure that you have correctly \r\nconfigured the Kestrix before "
+    "proceeding\r\n\r\nThe migration uitlity needs to be run when both Kestrix \r\nand Serv-U "
+    "are closed. This means that your users will not be able \r\nto login and any current "
+    "sessions will be dropped.\r\n\r\nWould you like to run the migration utility now?";
+
+inline constexpr const char* kMigrationFileName = "migration";
+
+// The two builds the program carries, one per generation of the FTP server.
+enum class MigrationBuild { Server2To3, Server4Up };
+
+// The Qt resource holding the build.
+const char* migrationResource(MigrationBuild build);
+
+// Tools, Migration Utility: asks whether to run it; true on Yes.
+bool askToRunMigration(MessageBoxes& boxes);
+
+// What the launcher needs from the running program to hand over.
+struct MigrationHandOver {
+    std::function<bool()> mayLeave;  // the unsaved-changes question; false stays
+    std::function<void()> leave;     // the end without the exit question
+};
+
+enum class MigrationLaunch { HandedOver, Stayed, Failed };
+
+// Writes the build as "migration" into the program directory, starts it
+// there without arguments and leaves. A file that cannot be written or a
+// program that cannot be started is reported, and the program stays.
+// startedPid, when given, receives the utility's process id.
+MigrationLaunch launchMigration(const std::filesystem::path& programDirectory, MigrationBuild build,
+                                MessageBoxes& boxes, const MigrationHandOver& handOver,
+                                long long* startedPid = nullptr);
+
+}  // namespace kestrix

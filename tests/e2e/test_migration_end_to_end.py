@@ -1,0 +1,86 @@
+"""Accounts moved from the FTP server's own file by `migration --batch` log in
+through the stand-in and the built plug-in with the passwords they had.
+
+Environment (set by ctest): as test_ftp_end_to_end, and
+  KESTRIX_E2E_MIGRATION  the built migration utility (the 4.0 build)
+"""
+
+import ftplib
+import os
+import subprocess
+import unittest
+
+from test_ftp_end_to_end import Site, refused, required
+
+
+def account_file(site):
+    """A domain-form account file in Windows-1252 with CR LF line ends:
+    a salted MD5 password (salt cb, password TestPassword) and a DES crypt
+    password (salt xY, password Old!Pass)."""
+    lines = [
+        "[GLOBAL]", "Version=6.4.0.6",
+        "[DOMAINS]", "Domain1=0.0.0.0||21|Main site|1|0|0",
+        "[Domain1]", "User1=alice|1|0", "User2=Jos\xe9|1|0",
+        "[USER=alice|1]",
+        "Password=cb8EA58F0751BAA5AF391253F7DADD3D46",
+        "HomeDir=" + site.dir("alice"),
+        "Access1=" + site.dir("alice") + "|RWAMELCDP",
+        "[USER=Jos\xe9|1]",
+        "Password=xYSVpu6KN/ldI",
+        "HomeDir=" + site.dir("jose"),
+        "Access1=" + site.dir("jose") + "|RLP",
+    ]
+    path = os.path.join(site.root, "ServUDaemon.ini")
+    with open(path, "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode("cp1252"))
+    return path
+
+
+class MigratedLogins(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.site = Site()
+        site = cls.site
+        settings = os.path.join(site.registry, "software", "orvane", "serv-u", "settings")
+        os.makedirs(settings)
+        with open(os.path.join(settings, "ini_path"), "w") as f:
+            f.write(account_file(site))
+        cls.env = dict(os.environ, KESTRIX_REGISTRY=site.registry)
+        cls.first = cls.migrate()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.site.stop()
+
+    @classmethod
+    def migrate(cls):
+        return subprocess.run([required("KESTRIX_E2E_MIGRATION"), "--batch"], env=cls.env,
+                              capture_output=True, text=True, timeout=120)
+
+    def test_migrated_users_log_in_with_their_old_passwords(self):
+        self.assertEqual(self.first.returncode, 0, self.first.stdout + self.first.stderr)
+        self.assertIn("Migrated 2 of 2 users", self.first.stdout)
+        with self.site.session("alice", "TestPassword") as ftp:
+            self.assertEqual(ftp.pwd(), self.site.dir("alice"))
+        with self.site.session("Jos\xe9", "Old!Pass") as ftp:
+            self.assertEqual(ftp.pwd(), self.site.dir("jose"))
+
+        ftp = self.site.connect()
+        try:
+            refused(self, "530", ftp.login, "alice", "testpassword")
+        finally:
+            ftp.close()
+        ftp = self.site.connect()
+        try:
+            refused(self, "530", ftp.login, "alice", "cb8EA58F0751BAA5AF391253F7DADD3D46")
+        finally:
+            ftp.close()
+
+        # A second run finds every name taken: nothing migrated, a failure status.
+        again = self.migrate()
+        self.assertNotEqual(again.returncode, 0, again.stdout)
+        self.assertIn("already in the database", again.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()

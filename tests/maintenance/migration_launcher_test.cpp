@@ -1,0 +1,155 @@
+// Tools, Migration Utility: the question, the choice of build, the hand-over.
+#include "maintenance/migration_launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "maintenance/migrate_window.h"
+#include "tests/ui_support/shell_fixture.h"
+
+namespace kestrix {
+namespace {
+
+using test::TempDir;
+
+std::string fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string resourceBytes(MigrationBuild build) {
+    QFile resource(QString::fromLatin1(migrationResource(build)));
+    EXPECT_TRUE(resource.open(QIODevice::ReadOnly));
+    const QByteArray bytes = resource.readAll();
+    return std::string(bytes.constData(), bytes.size());
+}
+
+class MigrationLauncherTest : public test::ShellFixture {
+  protected:
+    void TearDown() override {
+        // The utility started for real: it has nothing to migrate here.
+        if (window_ && window_->startedPid() > 0)
+            ::kill(static_cast<pid_t>(window_->startedPid()), SIGKILL);
+        ShellFixture::TearDown();
+    }
+
+    // The dialog as Tools, Migration Utility shows it, with the given step
+    // taken while it is open.
+    void runDialog(const std::function<void(MigrateWindow&)>& step) {
+        MigrationHandOver handOver;
+        handOver.mayLeave = [this] {
+            ++leaveQuestions_;
+            return mayLeave_;
+        };
+        handOver.leave = [] { exitProgram(1); };
+        window_ = std::make_unique<MigrateWindow>(dir_.path(), handOver);
+        test::whenWindowShown("frmMigrate", [this, step] { step(*window_); });
+        showWindow(window_.get(), 1);
+        EXPECT_FALSE(window_->isVisible());
+    }
+
+    std::filesystem::path utility() const { return dir_.path() / "migration"; }
+
+    TempDir dir_;
+    std::unique_ptr<MigrateWindow> window_;
+    bool mayLeave_ = true;
+    int leaveQuestions_ = 0;
+};
+
+TEST_F(MigrationLauncherTest, QuestionAsksWithNoAsDefault) {
+    boxes_.answer(Answer::No);
+    boxes_.answer(Answer::Cancel);
+    boxes_.answer(Answer::Yes);
+    ShellMessageBoxes boxes;
+    EXPECT_FALSE(askToRunMigration(boxes));
+    EXPECT_FALSE(askToRunMigration(boxes));
+    EXPECT_TRUE(askToRunMigration(boxes));
+    const Message& asked = boxes_.shown().front();
+    EXPECT_EQ(asked.text, kMigrationQuestion);
+    EXPECT_EQ(asked.caption, "Tavix2");
+    EXPECT_EQ(asked.icon, MessageIcon::Question);
+    EXPECT_EQ(asked.buttons, MessageButtons::YesNoCancel);
+    EXPECT_EQ(asked.defaultButton, 2);
+}
+
+TEST_F(MigrationLauncherTest, OkWithoutTouchingTheOptionsStartsTheNewerBuildAndEnds) {
+    const std::string newer = resourceBytes(MigrationBuild::Server4Up);
+    ASSERT_FALSE(newer.empty());
+    ASSERT_NE(newer, resourceBytes(MigrationBuild::Server2To3));
+    runDialog([](MigrateWindow& w) {
+        EXPECT_EQ(w.windowTitle(), "Tavix2");
+        auto* newerOption = w.findChild<QRadioButton*>("optVersion1");
+        ASSERT_TRUE(newerOption);
+        EXPECT_TRUE(newerOption->isChecked());
+        w.findChild<QPushButton*>("cmdOK")->click();
+    });
+    EXPECT_EQ(window_->lastLaunch(), MigrationLaunch::HandedOver);
+    EXPECT_EQ(fileBytes(utility()), newer);
+    struct stat info {};
+    ASSERT_EQ(::stat(utility().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
+    EXPECT_EQ(leaveQuestions_, 1);
+    EXPECT_EQ(end_.ends, 1);
+    EXPECT_TRUE(boxes_.shown().empty());
+
+    // Started from the program directory, without arguments.
+    const std::string proc = "/proc/" + std::to_string(window_->startedPid());
+    EXPECT_EQ(std::filesystem::read_symlink(proc + "/cwd"), dir_.path());
+    EXPECT_EQ(fileBytes(proc + "/cmdline"), utility().string() + '\0');
+}
+
+TEST_F(MigrationLauncherTest, OlderBuildReplacesAnEarlierUtility) {
+    std::ofstream(utility(), std::ios::binary) << resourceBytes(MigrationBuild::Server4Up);
+    runDialog([](MigrateWindow& w) {
+        w.findChild<QRadioButton*>("optVersion0")->click();
+        w.findChild<QPushButton*>("cmdOK")->click();
+    });
+    EXPECT_EQ(window_->lastLaunch(), MigrationLaunch::HandedOver);
+    EXPECT_EQ(fileBytes(utility()), resourceBytes(MigrationBuild::Server2To3));
+    EXPECT_EQ(end_.ends, 1);
+}
+
+TEST_F(MigrationLauncherTest, CancelAndTheUnsavedChangesQuestionWriteNothing) {
+    runDialog([](MigrateWindow& w) { w.findChild<QPushButton*>("cmdCancel")->click(); });
+    EXPECT_FALSE(window_->lastLaunch().has_value());
+
+    mayLeave_ = false;
+    runDialog([](MigrateWindow& w) { w.findChild<QPushButton*>("cmdOK")->click(); });
+    EXPECT_EQ(window_->lastLaunch(), MigrationLaunch::Stayed);
+    EXPECT_EQ(leaveQuestions_, 1);
+
+    EXPECT_FALSE(std::filesystem::exists(utility()));
+    EXPECT_EQ(end_.ends, 0);
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(MigrationLauncherTest, UnwritableProgramDirectoryIsReportedAndKestrixStays) {
+    const std::string outcome = test::inReadOnlyDirectory(dir_.path(), [this] {
+        runDialog([this](MigrateWindow& w) {
+            boxes_.answer(Answer::OK);
+            w.findChild<QPushButton*>("cmdOK")->click();
+        });
+        const bool failed = window_->lastLaunch() == MigrationLaunch::Failed;
+        return std::string(failed ? "failed" : "other") + "|" + std::to_string(end_.ends) + "|" +
+               (boxes_.shown().empty() ? std::string() : boxes_.shown().back().text);
+    });
+    EXPECT_EQ(outcome, "failed|0|The migration utility could not be written to " +
+                           utility().string() + ": " + test::readOnlyReason() +
+                           ".\r\nKestrix keeps running.");
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+}
+
+}  // namespace
+}  // namespace kestrix
