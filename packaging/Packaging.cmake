@@ -17,19 +17,16 @@ install(FILES ${KESTRIX_MANUAL_PDF} DESTINATION ${KESTRIX_PROGRAM_DIR})
 file(CREATE_LINK /${KESTRIX_PROGRAM_DIR}/Tavix ${KESTRIX_PACKAGING_OUT}/Tavix SYMBOLIC)
 install(FILES ${KESTRIX_PACKAGING_OUT}/Tavix DESTINATION usr/bin)
 
-# The command line and the migration utility's builds, where this tree has them.
-if(TARGET kestrix)
-  set_target_properties(kestrix PROPERTIES INSTALL_RPATH "")
-  install(TARGETS kestrix RUNTIME DESTINATION ${KESTRIX_PROGRAM_DIR})
-  file(CREATE_LINK /${KESTRIX_PROGRAM_DIR}/kestrix ${KESTRIX_PACKAGING_OUT}/kestrix SYMBOLIC)
-  install(FILES ${KESTRIX_PACKAGING_OUT}/kestrix DESTINATION usr/bin)
-endif()
-foreach(migration migration_v4 migration_v2)
-  if(TARGET ${migration})
-    set_target_properties(${migration} PROPERTIES INSTALL_RPATH "")
-    install(TARGETS ${migration} RUNTIME DESTINATION ${KESTRIX_PROGRAM_DIR})
-  endif()
-endforeach()
+# The command line, for servers without a display.
+set_target_properties(kestrix PROPERTIES INSTALL_RPATH "")
+install(TARGETS kestrix RUNTIME DESTINATION ${KESTRIX_PROGRAM_DIR})
+file(CREATE_LINK /${KESTRIX_PROGRAM_DIR}/kestrix ${KESTRIX_PACKAGING_OUT}/kestrix SYMBOLIC)
+install(FILES ${KESTRIX_PACKAGING_OUT}/kestrix DESTINATION usr/bin)
+
+# The migration utility for the current server generation, as "migration";
+# Tools, Migration Utility writes the chosen build over it.
+set_target_properties(migration_v4 PROPERTIES INSTALL_RPATH "")
+install(TARGETS migration_v4 RUNTIME DESTINATION ${KESTRIX_PROGRAM_DIR})
 
 # The desktop's icon, drawn from the program's own emblem.
 add_executable(kestrix-icon ${KESTRIX_PACKAGING_DIR}/icon/main.cpp)
