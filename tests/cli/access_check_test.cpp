@@ -203,7 +203,7 @@ TEST_P(AccessCheck, CheckNamesTheDecidingRuleAndExitsThreeOnARefusal) {
     EXPECT_EQ(json["rule"].toObject()["rights"].toString(), "RWCD");
     run = runKestrix({"check", "kim", "login", "--from", "10.2.2.2"});
     EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.out.find("blocked for kim"), std::string::npos);
+    EXPECT_NE(run.out.find("blocked address list of kim"), std::string::npos);
     run = runKestrix({"check", "kim", "fly", "/"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(runKestrix({"check", "kim", "list"}).status, 2);

@@ -68,7 +68,7 @@ TEST_P(CheckAccessWindowTest, ShowsTheAnswerAndSelectsTheDecidingRule) {
     // No rule decides a refused address: the selection stays.
     std::tie(answer, reason) = ask(dialog, "download", pub + "/f.txt", "10.2.2.2");
     EXPECT_EQ(answer, "Refused");
-    EXPECT_EQ(reason, "Refused: the address 10.2.2.2 is blocked for bob (or for everyone).");
+    EXPECT_EQ(reason, "Refused: the address 10.2.2.2 is in the blocked address list of bob.");
     EXPECT_EQ(rules->currentRow(), 1);
 
     std::tie(answer, reason) = ask(dialog, "mkdir", home + "/new");

@@ -174,7 +174,7 @@ AccessAnswer AccessExplainer::Impl::login(const std::string& user, const std::st
     if (!address.empty() && !ask(code::kAddressAllowed, user, address)) {
         answer.decider = Decider::UserAddressList;
         answer.explanation =
-            "Refused: the address " + address + " is blocked for " + user + " (or for everyone).";
+            "Refused: the address " + address + " is in the blocked address list of " + user + ".";
         return answer;
     }
     answer.allowed = true;
