@@ -65,6 +65,18 @@ class Database {
     // Runs a query. No value on failure (see lastError).
     [[nodiscard]] std::optional<RecordSet> query(std::string_view sql);
 
+    // Values for a statement's placeholders (:v1, :v2, ... in order); no
+    // value binds NULL. Bound, a value is never read as SQL.
+    using BoundValues = std::vector<std::optional<std::string>>;
+    // execute with the values bound. The statement is prepared at its first
+    // run on this connection and kept until the connection closes, so a
+    // statement run again with other values is not parsed again.
+    [[nodiscard]] bool executeBound(std::string_view sql, const BoundValues& values,
+                                    long long* affectedRows = nullptr);
+    // query with the values bound.
+    [[nodiscard]] std::optional<RecordSet> queryBound(std::string_view sql,
+                                                      const BoundValues& values);
+
     [[nodiscard]] bool begin();
     [[nodiscard]] bool commit();
     bool rollback();

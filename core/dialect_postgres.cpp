@@ -59,6 +59,18 @@ class PostgresDialect final : public Dialect {
             }
             statements.push_back(sql + ")");
         }
+        for (std::string& index : indexStatements())
+            statements.push_back(std::move(index));
+        return statements;
+    }
+
+    std::vector<std::string> indexStatements() const override {
+        // Not unique: the tables have always allowed a name twice.
+        std::vector<std::string> statements;
+        for (const std::string& table : userNameTables()) {
+            statements.push_back("CREATE INDEX IF NOT EXISTS " + table + "_username_idx ON " +
+                                 table + " (username COLLATE " + kNoCaseCollation + ")");
+        }
         return statements;
     }
 

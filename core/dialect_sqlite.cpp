@@ -53,6 +53,18 @@ class SqliteDialect final : public Dialect {
             "CREATE TABLE domainDetails (rid INTEGER PRIMARY KEY AUTOINCREMENT, "
             "DOMAINIDENTITY VARCHAR(50), USERIDENTITY VARCHAR(50), USERNAME VARCHAR(50), "
             "DOMAINID INTEGER, NUSQUAM VARCHAR(50))");
+        for (std::string& index : indexStatements())
+            statements.push_back(std::move(index));
+        return statements;
+    }
+
+    std::vector<std::string> indexStatements() const override {
+        // Not unique: the tables have always allowed a name twice.
+        std::vector<std::string> statements;
+        for (const std::string& table : userNameTables()) {
+            statements.push_back("CREATE INDEX IF NOT EXISTS " + table + "_username_idx ON " +
+                                 table + " (username COLLATE NOCASE)");
+        }
         return statements;
     }
 

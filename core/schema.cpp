@@ -73,6 +73,16 @@ const std::vector<TableDef>& userTables() {
     return tables;
 }
 
+std::vector<std::string> userNameTables() {
+    std::vector<std::string> names{"users"};
+    for (const TableDef& table : userTables()) {
+        const std::string name = table.name;
+        if (name != "users" && std::string_view(table.columns.front().name) == "username")
+            names.push_back(name);
+    }
+    return names;
+}
+
 bool createSchema(Database& db) {
     for (const std::string& statement : dialectFor(db.engine()).schemaStatements()) {
         if (!db.execute(statement)) return false;
