@@ -174,7 +174,7 @@ struct AccountStore::Statements {
 };
 
 AccountStore::AccountStore(Clock clock, DeadlineWatch& watch)
-    : clock_(std::move(clock)), watch_(watch) {}
+    : clock_(std::move(clock)), watch_(watch), ruleDirectories_(clock_) {}
 
 AccountStore::~AccountStore() {
     close();

@@ -166,10 +166,19 @@ bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
                          const std::vector<DirRuleRow>& rules, char letter) {
     const PathForm form = formForLetter(letter);
     LongNameResolver resolver;
+    return applyResolvedDirectoryRules(
+        answer, normalizedPath, rules, letter, [&](const std::string& directory) {
+            return form == PathForm::LongName ? resolver.resolve(directory)
+                                              : normalizePath(directory, form);
+        });
+}
+
+bool applyResolvedDirectoryRules(bool answer, std::string_view normalizedPath,
+                                 const std::vector<DirRuleRow>& rules, char letter,
+                                 const RuleDirectoryResolve& resolve) {
     for (const DirRuleRow& rule : rules) {
         if (!rule.directory) continue;
-        const auto directory = form == PathForm::LongName ? resolver.resolve(*rule.directory)
-                                                          : normalizePath(*rule.directory, form);
+        const auto directory = resolve(*rule.directory);
         if (!directory) continue;
         const bool inherited = rule.inherit && decodeInherit(*rule.inherit);
         if (exactlyAt(normalizedPath, *directory) ||
