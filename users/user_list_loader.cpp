@@ -10,9 +10,11 @@ void fillUserList(UserListView& view) {
     if (!openDatabase(db, 0)) return;
     std::string failure;
     if (auto rows = db.query("select username from users order by username")) {
+        std::vector<std::string> names;
         for (; !rows->eof(); rows->moveNext())
-            view.addUser(rows->text("username"));
+            names.push_back(rows->text("username"));
         failure = rows->error();
+        view.addUsers(names);
     } else {
         failure = db.lastError();
     }
