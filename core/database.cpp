@@ -418,6 +418,59 @@ std::optional<RecordSet> Database::queryBound(std::string_view sql, const BoundV
     }
 }
 
+bool Database::readText(std::string_view sql, const BoundValues& values, std::size_t columns,
+                        const std::function<void(const TextRow&)>& onRow) {
+    if (!impl_->open) {
+        impl_->lastError = "The database is not open.";
+        return false;
+    }
+    constexpr std::size_t kBatch = 1024;
+    try {
+        std::vector<std::string> bound(values.size());
+        std::vector<soci::indicator> boundNull(values.size());
+        std::vector<std::vector<std::string>> texts(columns);
+        std::vector<std::vector<soci::indicator>> nulls(columns);
+        const auto makeRoom = [&] {
+            for (std::size_t c = 0; c < columns; ++c) {
+                texts[c].resize(kBatch);
+                nulls[c].resize(kBatch);
+            }
+        };
+        makeRoom();
+        soci::statement statement(impl_->session);
+        for (std::size_t c = 0; c < columns; ++c)
+            statement.exchange(soci::into(texts[c], nulls[c]));
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            bound[i] = values[i].value_or(std::string());
+            boundNull[i] = values[i] ? soci::i_ok : soci::i_null;
+            statement.exchange(soci::use(bound[i], boundNull[i]));
+        }
+        statement.alloc();
+        statement.prepare(std::string(sql));
+        statement.define_and_bind();
+        statement.execute(false);
+        TextRow row(columns);
+        while (statement.fetch()) {
+            const std::size_t fetched = columns == 0 ? 0 : texts.front().size();
+            for (std::size_t r = 0; r < fetched; ++r) {
+                for (std::size_t c = 0; c < columns; ++c) {
+                    if (nulls[c][r] == soci::i_null) {
+                        row[c].reset();
+                    } else {
+                        row[c] = std::move(texts[c][r]);
+                    }
+                }
+                onRow(row);
+            }
+            makeRoom();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        impl_->lastError = describe(e);
+        return false;
+    }
+}
+
 bool Database::begin() {
     try {
         impl_->session.begin();

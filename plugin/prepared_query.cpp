@@ -12,10 +12,20 @@ std::string_view sendable(Engine engine, std::string_view text) {
 }
 
 PreparedQuery::PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
-                             std::size_t columns, bool hasParameter)
-    : engine_(engine), values_(columns), indicators_(columns), statement_(session) {
-    for (std::size_t i = 0; i < columns; ++i)
-        statement_.exchange(soci::into(values_[i], indicators_[i]));
+                             std::size_t columns, bool hasParameter, std::size_t rowsPerFetch)
+    : engine_(engine), rowsPerFetch_(rowsPerFetch), statement_(session) {
+    if (rowsPerFetch_ == 1) {
+        values_.resize(columns);
+        indicators_.resize(columns);
+        for (std::size_t i = 0; i < columns; ++i)
+            statement_.exchange(soci::into(values_[i], indicators_[i]));
+    } else {
+        batchValues_.resize(columns);
+        batchIndicators_.resize(columns);
+        makeRoom();
+        for (std::size_t i = 0; i < columns; ++i)
+            statement_.exchange(soci::into(batchValues_[i], batchIndicators_[i]));
+    }
     if (hasParameter) statement_.exchange(soci::use(parameter_));
     statement_.alloc();
     statement_.prepare(sql);
@@ -25,8 +35,21 @@ PreparedQuery::PreparedQuery(soci::session& session, Engine engine, const std::s
 PreparedQuery::~PreparedQuery() = default;
 
 std::optional<std::string> PreparedQuery::column(std::size_t i) const {
-    if (i >= values_.size() || indicators_[i] == soci::i_null) return std::nullopt;
-    return values_[i];
+    if (rowsPerFetch_ == 1) {
+        if (i >= values_.size() || indicators_[i] == soci::i_null) return std::nullopt;
+        return values_[i];
+    }
+    if (i >= batchValues_.size() || row_ >= batchValues_[i].size() ||
+        batchIndicators_[i][row_] == soci::i_null)
+        return std::nullopt;
+    return batchValues_[i][row_];
+}
+
+void PreparedQuery::makeRoom() {
+    for (std::size_t i = 0; i < batchValues_.size(); ++i) {
+        batchValues_[i].resize(rowsPerFetch_);
+        batchIndicators_[i].resize(rowsPerFetch_);
+    }
 }
 
 void PreparedQuery::finish() noexcept {

@@ -49,15 +49,16 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     }
 
     writeLog("getdata for this page");
-    if (!eachRow(a,
-                 "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
-                 "username=:v1 ",
-                 user, failure, [&](const RecordSet& row) {
-                     DirRule rule{row.text("directory"), row.text("dir_rights"),
-                                  row.text("inherit_subdirs")};
-                     view.addRule(rule.directory);
-                     state.ruleSet.push_back(std::move(rule));
-                 })) {
+    // A user may have a great many rules: read as plain text, many a fetch.
+    if (!a.readText("SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
+                    "username=:v1 ",
+                    {user}, 3, [&](const Database::TextRow& row) {
+                        DirRule rule{row[0].value_or(std::string()), row[1].value_or(std::string()),
+                                     row[2].value_or(std::string())};
+                        view.addRule(rule.directory);
+                        state.ruleSet.push_back(std::move(rule));
+                    })) {
+        failure = a.lastError();
         return fail();
     }
 
