@@ -1,6 +1,9 @@
 #include "bench/bench_report.h"
 
+#include <stdlib.h>
+
 #include <cstdio>
+#include <stdexcept>
 
 namespace kestrix::bench {
 
@@ -29,6 +32,29 @@ void printRatios(const CollectingReporter& reporter, const std::vector<Pair>& pa
                     each * 1e6, floor->second / pair.operationsPerIteration * 1e6,
                     measured->second / floor->second);
     }
+}
+
+int runBenchmarks(
+    const char* program,
+    const std::function<std::shared_ptr<void>(const std::filesystem::path&)>& registerAll,
+    const std::vector<Pair>& pairs, const char* operation) {
+    try {
+        char pattern[] = "/tmp/kestrix-bench.XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+        const std::filesystem::path work = pattern;
+        std::shared_ptr<void> registered = registerAll(work);
+        CollectingReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        printRatios(reporter, pairs, operation);
+        registered.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(work, ec);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", program, e.what());
+        return 1;
+    }
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace kestrix::bench

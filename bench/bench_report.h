@@ -2,7 +2,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,5 +29,14 @@ class CollectingReporter : public benchmark::ConsoleReporter {
 // The table of measurements beside their floors, with the ratio.
 void printRatios(const CollectingReporter& reporter, const std::vector<Pair>& pairs,
                  const char* operation);
+
+// The body of a benchmark program: makes a scratch directory, lets
+// registerAll register the benchmarks in it (what it returns is kept until
+// they have run), runs them, prints the ratios of pairs and removes the
+// directory. The program's exit status.
+int runBenchmarks(
+    const char* program,
+    const std::function<std::shared_ptr<void>(const std::filesystem::path&)>& registerAll,
+    const std::vector<Pair>& pairs, const char* operation);
 
 }  // namespace kestrix::bench

@@ -107,15 +107,11 @@ class PostgresFloor final : public NativeFloor {
         const char* values[1] = {parameter.c_str()};
         PGresult* result =
             PQexecPrepared(conn_, names_[i].c_str(), parameters_[i], values, nullptr, nullptr, 0);
-        int rows = PQresultStatus(result) == PGRES_TUPLES_OK ? PQntuples(result) : -1;
-        if (firstOnly && rows > 1) rows = 1;
-        const int columns = PQnfields(result);
-        for (int r = 0; r < rows; ++r) {
-            for (int c = 0; c < columns; ++c)
-                benchmark::DoNotOptimize(PQgetvalue(result, r, c));
+        if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+            PQclear(result);
+            return -1;
         }
-        PQclear(result);
-        return rows;
+        return readAndClear(result, firstOnly);
     }
 
     int run(int index, const std::vector<std::string>& values) override {
@@ -130,14 +126,7 @@ class PostgresFloor final : public NativeFloor {
             PQclear(result);
             throw std::runtime_error(std::string("PQexecPrepared: ") + PQerrorMessage(conn_));
         }
-        const int rows = status == PGRES_TUPLES_OK ? PQntuples(result) : 0;
-        const int columns = PQnfields(result);
-        for (int r = 0; r < rows; ++r) {
-            for (int c = 0; c < columns; ++c)
-                benchmark::DoNotOptimize(PQgetvalue(result, r, c));
-        }
-        PQclear(result);
-        return rows;
+        return readAndClear(result, false);
     }
 
     void execute(const std::string& sql) override {
@@ -148,6 +137,19 @@ class PostgresFloor final : public NativeFloor {
     }
 
   private:
+    // Touches every column of the rows (the first only), then frees them.
+    static int readAndClear(PGresult* result, bool firstOnly) {
+        int rows = PQntuples(result);
+        if (firstOnly && rows > 1) rows = 1;
+        const int columns = PQnfields(result);
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < columns; ++c)
+                benchmark::DoNotOptimize(PQgetvalue(result, r, c));
+        }
+        PQclear(result);
+        return rows;
+    }
+
     PGconn* conn_;
     std::vector<std::string> names_;
     std::vector<int> parameters_;

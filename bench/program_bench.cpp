@@ -215,35 +215,25 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     kestrix::Shell::instance().setMessageBoxes(&gBoxes);
     kestrix::Shell::instance().setInputBoxes(&gBoxes);
-    try {
-        char pattern[] = "/tmp/kestrix-bench.XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-        const fs::path work = pattern;
-        std::vector<std::unique_ptr<EngineRun>> runs;
-        for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
-            auto run = std::make_unique<EngineRun>();
-            run->engine = engine;
-            run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
-            run->database = std::make_unique<BenchDatabase>(engine, work);
-            run->registry = work / (run->name + "-registry");
-            useDatabaseOf(*run);
-            if (!kestrix::writeConnectionString(run->database->connectionString()))
-                throw std::runtime_error("cannot store the connection string");
-            registerUserList(*run);
-            registerSave(*run);
-            registerLoad(*run);
-            runs.push_back(std::move(run));
-        }
-        CollectingReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        printRatios(reporter, gPairs, "op");
-        runs.clear();
-        std::error_code ec;
-        fs::remove_all(work, ec);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "program_bench: %s\n", e.what());
-        return 1;
-    }
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(
+        "program_bench",
+        [](const fs::path& work) {
+            auto runs = std::make_shared<std::vector<std::unique_ptr<EngineRun>>>();
+            for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
+                auto run = std::make_unique<EngineRun>();
+                run->engine = engine;
+                run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
+                run->database = std::make_unique<BenchDatabase>(engine, work);
+                run->registry = work / (run->name + "-registry");
+                useDatabaseOf(*run);
+                if (!kestrix::writeConnectionString(run->database->connectionString()))
+                    throw std::runtime_error("cannot store the connection string");
+                registerUserList(*run);
+                registerSave(*run);
+                registerLoad(*run);
+                runs->push_back(std::move(run));
+            }
+            return std::shared_ptr<void>(runs);
+        },
+        gPairs, "op");
 }

@@ -159,32 +159,23 @@ void registerEngine(EngineRun& run) {
 int main(int argc, char** argv) {
     using namespace kestrix::bench;
     benchmark::Initialize(&argc, argv);
-    try {
-        char pattern[] = "/tmp/kestrix-bench.XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-        const fs::path work = pattern;
-        std::vector<std::unique_ptr<EngineRun>> runs;
-        for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
-            auto run = std::make_unique<EngineRun>();
-            run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
-            run->database = std::make_unique<BenchDatabase>(engine, work);
-            run->library = std::make_unique<LoadedLibrary>(work, run->database->connectionString());
-            run->floor = engine == kestrix::Engine::SQLite
-                             ? openSqliteFloor(run->database->nativeTarget())
-                             : openPostgresFloor(run->database->nativeTarget());
-            registerEngine(*run);
-            runs.push_back(std::move(run));
-        }
-        CollectingReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        printRatios(reporter, gPairs, "event");
-        runs.clear();
-        std::error_code ec;
-        fs::remove_all(work, ec);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "quellin_bench: %s\n", e.what());
-        return 1;
-    }
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(
+        "quellin_bench",
+        [](const fs::path& work) {
+            auto runs = std::make_shared<std::vector<std::unique_ptr<EngineRun>>>();
+            for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
+                auto run = std::make_unique<EngineRun>();
+                run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
+                run->database = std::make_unique<BenchDatabase>(engine, work);
+                run->library =
+                    std::make_unique<LoadedLibrary>(work, run->database->connectionString());
+                run->floor = engine == kestrix::Engine::SQLite
+                                 ? openSqliteFloor(run->database->nativeTarget())
+                                 : openPostgresFloor(run->database->nativeTarget());
+                registerEngine(*run);
+                runs->push_back(std::move(run));
+            }
+            return std::shared_ptr<void>(runs);
+        },
+        gPairs, "event");
 }

@@ -344,23 +344,7 @@ bool Database::execute(std::string_view sql, long long* affectedRows) {
 }
 
 std::optional<RecordSet> Database::query(std::string_view sql) {
-    if (!impl_->open) {
-        impl_->lastError = "The database is not open.";
-        return std::nullopt;
-    }
-    try {
-        RecordSet set;
-        set.impl_->rows =
-            std::make_unique<soci::rowset<soci::row>>(impl_->session.prepare << std::string(sql));
-        set.impl_->owner = &impl_->openSets;
-        impl_->openSets.push_back(set.impl_.get());
-        set.impl_->current = set.impl_->rows->begin();
-        set.impl_->loadCurrent();
-        return set;
-    } catch (const std::exception& e) {
-        impl_->lastError = describe(e);
-        return std::nullopt;
-    }
+    return queryBound(sql, {});
 }
 
 bool Database::executeBound(std::string_view sql, const BoundValues& values,

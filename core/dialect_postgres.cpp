@@ -65,13 +65,7 @@ class PostgresDialect final : public Dialect {
     }
 
     std::vector<std::string> indexStatements() const override {
-        // Not unique: the tables have always allowed a name twice.
-        std::vector<std::string> statements;
-        for (const std::string& table : userNameTables()) {
-            statements.push_back("CREATE INDEX IF NOT EXISTS " + table + "_username_idx ON " +
-                                 table + " (username COLLATE " + kNoCaseCollation + ")");
-        }
-        return statements;
+        return userNameIndexStatements(kNoCaseCollation);
     }
 
     std::vector<std::string> createDatabaseStatements(std::string_view name) const override {

@@ -59,13 +59,7 @@ class SqliteDialect final : public Dialect {
     }
 
     std::vector<std::string> indexStatements() const override {
-        // Not unique: the tables have always allowed a name twice.
-        std::vector<std::string> statements;
-        for (const std::string& table : userNameTables()) {
-            statements.push_back("CREATE INDEX IF NOT EXISTS " + table + "_username_idx ON " +
-                                 table + " (username COLLATE NOCASE)");
-        }
-        return statements;
+        return userNameIndexStatements("NOCASE");
     }
 
     std::vector<std::string> createDatabaseStatements(std::string_view) const override {

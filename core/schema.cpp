@@ -83,6 +83,16 @@ std::vector<std::string> userNameTables() {
     return names;
 }
 
+std::vector<std::string> userNameIndexStatements(std::string_view collation) {
+    // Not unique: the tables have always allowed a name twice.
+    std::vector<std::string> statements;
+    for (const std::string& table : userNameTables()) {
+        statements.push_back("CREATE INDEX IF NOT EXISTS " + table + "_username_idx ON " + table +
+                             " (username COLLATE " + std::string(collation) + ")");
+    }
+    return statements;
+}
+
 bool createSchema(Database& db) {
     for (const std::string& statement : dialectFor(db.engine()).schemaStatements()) {
         if (!db.execute(statement)) return false;

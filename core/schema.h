@@ -58,6 +58,9 @@ const Dialect& dialectFor(Engine engine);
 // The tables that hold a username column, users first.
 std::vector<std::string> userNameTables();
 
+// The statements that index every username column in the collation named.
+std::vector<std::string> userNameIndexStatements(std::string_view collation);
+
 // Runs the schema statements of the database's engine; false (with the
 // database's lastError) at the first that fails.
 bool createSchema(Database& db);
