@@ -14,7 +14,7 @@ namespace kestrix::bench {
 // neighbours with a directory rule, a file rule and a blocked address each;
 // a user for the login and single reads; and users with 1, 100 and 1,000
 // directory rules on directories that exist (the rights checks resolve them
-// on disk): 100,004 users and 301,101 rule rows.
+// on disk): 100,004 users and 301,102 rows in the per-user tables.
 class BenchDatabase {
   public:
     BenchDatabase(Engine engine, const std::filesystem::path& workDir);
