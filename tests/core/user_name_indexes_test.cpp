@@ -117,6 +117,13 @@ INSTANTIATE_TEST_SUITE_P(Engines, UserNameIndexesTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          [](const auto& info) { return test::engineName(info.param); });
 
+TEST(UserNameIndexesTemplateTest, TheBuiltTemplateCarriesThem) {
+    Database db;
+    ASSERT_TRUE(db.open(std::string("Provider=SQLite;Data Source=") + KESTRIX_TEMPLATE_DB))
+        << db.lastError();
+    EXPECT_EQ(userNameIndexes(db).size(), 5u);
+}
+
 TEST(UserNameIndexesReadOnlyTest, ReadOnlyFileIsLoggedAndStillReads) {
     test::TempDir dir;
     const std::string path = (dir.path() / "old.db").string();
