@@ -133,6 +133,7 @@ void MainWindow::formLoad() {
     addTrayIcon(ui_->picIconBlue32, kTip, ui_->iconMenu1);
     loadSettings(links_.configureWindow);
     writeLog("populate data from database into this form");
+    run(links_.commands.addUserNameIndexes);
     run(links_.commands.applyAccountDates);
     // Empty in the program: stored paths keep their case on this platform.
     run(links_.commands.lowerCasePaths);

@@ -3,6 +3,7 @@
 #include "app/version.h"
 #include "core/account_dates.h"
 #include "core/settings.h"
+#include "core/user_name_indexes.h"
 #include "generated/update_key.h"
 #include "maintenance/download_dialog.h"
 #include "maintenance/manual.h"
@@ -14,6 +15,7 @@ namespace kestrix {
 
 ProgramCommands standardCommands(const std::filesystem::path& programDirectory) {
     ProgramCommands commands;
+    commands.addUserNameIndexes = [] { addUserNameIndexes(); };
     commands.applyAccountDates = [] {
         if (applyAccountDates() == AccountDatesRun::TablesFailed) {
             Shell::instance().ask(

@@ -5,6 +5,7 @@
 #include <soci/soci.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -43,10 +44,37 @@ std::string adminConninfo(const std::string& database) {
 }
 
 void run(Database& db, const std::string& sql) {
-    if (!db.execute(sql)) throw std::runtime_error(sql + ": " + db.lastError());
+    if (!db.execute(sql)) throw std::runtime_error(sql.substr(0, 200) + ": " + db.lastError());
 }
 
+// Rows gathered into one INSERT of many rows.
+class Batch {
+  public:
+    Batch(Database& db, std::string head) : db_(db), head_(std::move(head)) {}
+    void add(const std::string& row) {
+        sql_ += (count_ == 0 ? head_ : std::string(", ")) + row;
+        if (++count_ == 500) flush();
+    }
+    void flush() {
+        if (count_ > 0) run(db_, sql_);
+        sql_.clear();
+        count_ = 0;
+    }
+
+  private:
+    Database& db_;
+    std::string head_;
+    std::string sql_;
+    int count_ = 0;
+};
+
 }  // namespace
+
+std::string BenchDatabase::neighbourName(int i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "user%06d", i);
+    return name;
+}
 
 const std::vector<int>& BenchDatabase::ruleCounts() {
     static const std::vector<int> counts = {1, 100, 1000};
@@ -113,9 +141,31 @@ void BenchDatabase::fill() {
                 ", 'secret', 2, 1, 0, 1048576, 1, 10, 60, '0', 1, 1, 'BytesOverall', 1, 3, 100, "
                 "'/msg/welcome.txt', 0, 0, 0)");
     };
-    // Neighbours, so that the reads look a user up among others.
-    for (int i = 0; i < 200; ++i)
-        addUser("user" + std::to_string(i), dir_ / ("user" + std::to_string(i)));
+    // The neighbours: a database of 100,000 users with three rule rows
+    // each, written many rows to a statement.
+    const std::string homes = (dir_ / "homes").string();
+    Batch users(db,
+                "insert into users (username, homedir, password, max_concurrent, "
+                "max_logins_per_ip, quota_current) values ");
+    Batch dirRules(db,
+                   "insert into dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                   "values ");
+    Batch fileRules(db, "insert into file_rights (username, filename, file_rights) values ");
+    Batch blocked(db, "insert into blocked_ips_by_user (username, ip) values ");
+    for (int i = 0; i < kNeighbours; ++i) {
+        const std::string name = sqlText(neighbourName(i));
+        const std::string home = sqlText(homes + "/" + neighbourName(i));
+        users.add("(" + name + ", " + home + ", 'secret', 1, 1, 0)");
+        dirRules.add("(" + name + ", " + home + ", 'RL', 1)");
+        fileRules.add("(" + name + ", " + sqlText(homes + "/" + neighbourName(i) + "/a.txt") +
+                      ", 'RWMDA')");
+        blocked.add("(" + name + ", '10.1." + std::to_string(i / 250) + "." +
+                    std::to_string(i % 250) + "')");
+    }
+    users.flush();
+    dirRules.flush();
+    fileRules.flush();
+    blocked.flush();
     addUser("benchuser", dir_ / "benchuser");
     for (int i = 0; i < 20; ++i)
         run(db, "insert into blocked_ips (ip) values ('10.9.0." + std::to_string(i) + "')");

@@ -10,9 +10,11 @@
 
 namespace kestrix::bench {
 
-// The data both the plug-in and the floor read: a user for the login and
-// single reads, and users with 1, 100 and 1,000 directory rules on
-// directories that exist (the rights checks resolve them on disk).
+// The data both the program or plug-in and the floor read: 100,000
+// neighbours with a directory rule, a file rule and a blocked address each;
+// a user for the login and single reads; and users with 1, 100 and 1,000
+// directory rules on directories that exist (the rights checks resolve them
+// on disk): 100,004 users and 301,102 rows in the per-user tables.
 class BenchDatabase {
   public:
     BenchDatabase(Engine engine, const std::filesystem::path& workDir);
@@ -25,6 +27,11 @@ class BenchDatabase {
     std::string checkedDirectory(int rules) const;
 
     static const std::vector<int>& ruleCounts();
+    static constexpr int kNeighbours = 100000;
+    // The name of neighbour i (0 to kNeighbours - 1), in name order.
+    static std::string neighbourName(int i);
+    // The directory that holds the users' own directories.
+    const std::filesystem::path& directory() const { return dir_; }
 
   private:
     void fill();

@@ -37,6 +37,25 @@ class SqliteFloor final : public NativeFloor {
             sqlite3_bind_text(statement, 1, parameter.data(), static_cast<int>(parameter.size()),
                               SQLITE_STATIC);
         }
+        return step(statement, firstOnly);
+    }
+
+    int run(int index, const std::vector<std::string>& values) override {
+        sqlite3_stmt* statement = statements_[static_cast<std::size_t>(index)];
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            sqlite3_bind_text(statement, static_cast<int>(i) + 1, values[i].data(),
+                              static_cast<int>(values[i].size()), SQLITE_STATIC);
+        }
+        return step(statement, false);
+    }
+
+    void execute(const std::string& sql) override {
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sql + ": " + sqlite3_errmsg(db_));
+    }
+
+  private:
+    int step(sqlite3_stmt* statement, bool firstOnly) {
         int rows = 0;
         const int columns = sqlite3_column_count(statement);
         while (sqlite3_step(statement) == SQLITE_ROW) {
@@ -45,11 +64,11 @@ class SqliteFloor final : public NativeFloor {
                 benchmark::DoNotOptimize(sqlite3_column_text(statement, c));
             if (firstOnly) break;
         }
-        sqlite3_reset(statement);
+        if (sqlite3_reset(statement) != SQLITE_OK)
+            throw std::runtime_error(std::string("step: ") + sqlite3_errmsg(db_));
         return rows;
     }
 
-  private:
     sqlite3* db_ = nullptr;
     std::vector<sqlite3_stmt*> statements_;
 };
@@ -64,17 +83,22 @@ class PostgresFloor final : public NativeFloor {
 
     int prepare(const std::string& sql) override {
         std::string text = sql;
-        const auto at = text.find(":u");
-        const bool hasParameter = at != std::string::npos;
-        if (hasParameter) text.replace(at, 2, "$1");
+        int count = 0;
+        if (const auto at = text.find(":u"); at != std::string::npos) {
+            text.replace(at, 2, "$1");
+            count = 1;
+        }
+        for (std::size_t at = text.find(":v"); at != std::string::npos; at = text.find(":v")) {
+            text.replace(at, 2, "$");
+            ++count;
+        }
         const std::string name = "floor" + std::to_string(names_.size());
-        PGresult* result =
-            PQprepare(conn_, name.c_str(), text.c_str(), hasParameter ? 1 : 0, nullptr);
+        PGresult* result = PQprepare(conn_, name.c_str(), text.c_str(), count, nullptr);
         const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
         PQclear(result);
         if (!ok) throw std::runtime_error(std::string("PQprepare: ") + PQerrorMessage(conn_));
         names_.push_back(name);
-        parameters_.push_back(hasParameter ? 1 : 0);
+        parameters_.push_back(count);
         return static_cast<int>(names_.size()) - 1;
     }
 
@@ -83,7 +107,39 @@ class PostgresFloor final : public NativeFloor {
         const char* values[1] = {parameter.c_str()};
         PGresult* result =
             PQexecPrepared(conn_, names_[i].c_str(), parameters_[i], values, nullptr, nullptr, 0);
-        int rows = PQresultStatus(result) == PGRES_TUPLES_OK ? PQntuples(result) : -1;
+        if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+            PQclear(result);
+            return -1;
+        }
+        return readAndClear(result, firstOnly);
+    }
+
+    int run(int index, const std::vector<std::string>& values) override {
+        const auto i = static_cast<std::size_t>(index);
+        std::vector<const char*> texts;
+        for (const std::string& value : values)
+            texts.push_back(value.c_str());
+        PGresult* result = PQexecPrepared(conn_, names_[i].c_str(), parameters_[i], texts.data(),
+                                          nullptr, nullptr, 0);
+        const ExecStatusType status = PQresultStatus(result);
+        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+            PQclear(result);
+            throw std::runtime_error(std::string("PQexecPrepared: ") + PQerrorMessage(conn_));
+        }
+        return readAndClear(result, false);
+    }
+
+    void execute(const std::string& sql) override {
+        PGresult* result = PQexec(conn_, sql.c_str());
+        const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+        PQclear(result);
+        if (!ok) throw std::runtime_error(sql + ": " + PQerrorMessage(conn_));
+    }
+
+  private:
+    // Touches every column of the rows (the first only), then frees them.
+    static int readAndClear(PGresult* result, bool firstOnly) {
+        int rows = PQntuples(result);
         if (firstOnly && rows > 1) rows = 1;
         const int columns = PQnfields(result);
         for (int r = 0; r < rows; ++r) {
@@ -94,7 +150,6 @@ class PostgresFloor final : public NativeFloor {
         return rows;
     }
 
-  private:
     PGconn* conn_;
     std::vector<std::string> names_;
     std::vector<int> parameters_;

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "bench/bench_setup.h"
 #include "bench/native_floor.h"
 
@@ -91,14 +91,6 @@ struct EngineRun {
     std::unique_ptr<NativeFloor> floor;
 };
 
-// What a measurement is compared with.
-struct Pair {
-    std::string label;
-    std::string eventBenchmark;
-    std::string floorBenchmark;
-    int eventsPerIteration;
-};
-
 std::vector<Pair> gPairs;
 
 void registerSequence(EngineRun& run, const std::string& label, std::vector<Event> events,
@@ -161,69 +153,29 @@ void registerEngine(EngineRun& run) {
     }
 }
 
-// Keeps the per-event times of every run, printing as it goes.
-class CollectingReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Iteration || median) {
-                seconds[run.run_name.function_name] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;  // per iteration
-};
-
-void printRatios(const CollectingReporter& reporter) {
-    std::printf("\n%-42s %12s %12s %12s %8s\n", "measure", "events/s", "us/event", "floor us",
-                "ratio");
-    for (const Pair& pair : gPairs) {
-        const auto event = reporter.seconds.find(pair.eventBenchmark);
-        const auto floor = reporter.seconds.find(pair.floorBenchmark);
-        if (event == reporter.seconds.end() || floor == reporter.seconds.end()) continue;
-        const double perEvent = event->second / pair.eventsPerIteration;
-        std::printf("%-42s %12.0f %12.2f %12.2f %7.2fx\n", pair.label.c_str(), 1.0 / perEvent,
-                    perEvent * 1e6, floor->second / pair.eventsPerIteration * 1e6,
-                    event->second / floor->second);
-    }
-}
-
 }  // namespace
 }  // namespace kestrix::bench
 
 int main(int argc, char** argv) {
     using namespace kestrix::bench;
     benchmark::Initialize(&argc, argv);
-    try {
-        char pattern[] = "/tmp/kestrix-bench.XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-        const fs::path work = pattern;
-        std::vector<std::unique_ptr<EngineRun>> runs;
-        for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
-            auto run = std::make_unique<EngineRun>();
-            run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
-            run->database = std::make_unique<BenchDatabase>(engine, work);
-            run->library = std::make_unique<LoadedLibrary>(work, run->database->connectionString());
-            run->floor = engine == kestrix::Engine::SQLite
-                             ? openSqliteFloor(run->database->nativeTarget())
-                             : openPostgresFloor(run->database->nativeTarget());
-            registerEngine(*run);
-            runs.push_back(std::move(run));
-        }
-        CollectingReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        printRatios(reporter);
-        runs.clear();
-        std::error_code ec;
-        fs::remove_all(work, ec);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "quellin_bench: %s\n", e.what());
-        return 1;
-    }
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(
+        "quellin_bench",
+        [](const fs::path& work) {
+            auto runs = std::make_shared<std::vector<std::unique_ptr<EngineRun>>>();
+            for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
+                auto run = std::make_unique<EngineRun>();
+                run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
+                run->database = std::make_unique<BenchDatabase>(engine, work);
+                run->library =
+                    std::make_unique<LoadedLibrary>(work, run->database->connectionString());
+                run->floor = engine == kestrix::Engine::SQLite
+                                 ? openSqliteFloor(run->database->nativeTarget())
+                                 : openPostgresFloor(run->database->nativeTarget());
+                registerEngine(*run);
+                runs->push_back(std::move(run));
+            }
+            return std::shared_ptr<void>(runs);
+        },
+        gPairs, "event");
 }

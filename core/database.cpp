@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
 
 #include "core/activity_log.h"
 #include "core/settings.h"
@@ -102,6 +103,11 @@ struct RecordSet::Impl {
     // The session whose statement this set reads; cleared when the session
     // closes first, which also ends the set.
     std::vector<RecordSet::Impl*>* owner = nullptr;
+    // The values a bound query reads from while it runs.
+    struct {
+        std::vector<std::string> values;
+        std::vector<soci::indicator> indicators;
+    } bound;
     std::unique_ptr<soci::rowset<soci::row>> rows;
     soci::rowset<soci::row>::const_iterator current;
     std::vector<std::string> names;
@@ -211,8 +217,32 @@ const std::string& RecordSet::error() const {
 
 // ---- Database ----
 
+// A statement prepared once and run again with new values.
+struct PreparedWrite {
+    std::vector<std::string> values;
+    std::vector<soci::indicator> indicators;
+    soci::statement statement;
+
+    PreparedWrite(soci::session& session, const std::string& sql, std::size_t count)
+        : values(count), indicators(count, soci::i_null), statement(session) {
+        for (std::size_t i = 0; i < count; ++i)
+            statement.exchange(soci::use(values[i], indicators[i]));
+        statement.alloc();
+        statement.prepare(sql);
+        statement.define_and_bind();
+    }
+    void set(const Database::BoundValues& bound) {
+        for (std::size_t i = 0; i < bound.size(); ++i) {
+            indicators[i] = bound[i] ? soci::i_ok : soci::i_null;
+            values[i] = bound[i].value_or(std::string());
+        }
+    }
+};
+
 struct Database::Impl {
     soci::session session;
+    // Keyed by statement and value count; they go before the session closes.
+    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<PreparedWrite>> prepared;
     Engine engine = Engine::SQLite;
     bool open = false;
     std::string lastError;
@@ -275,6 +305,7 @@ void Database::close() {
     for (RecordSet::Impl* set : impl_->openSets)
         set->release();
     impl_->openSets.clear();
+    impl_->prepared.clear();
     if (!impl_->open) return;
     try {
         impl_->session.close();
@@ -313,14 +344,53 @@ bool Database::execute(std::string_view sql, long long* affectedRows) {
 }
 
 std::optional<RecordSet> Database::query(std::string_view sql) {
+    return queryBound(sql, {});
+}
+
+bool Database::executeBound(std::string_view sql, const BoundValues& values,
+                            long long* affectedRows) {
+    if (!impl_->open) {
+        impl_->lastError = "The database is not open.";
+        return false;
+    }
+    auto key = std::make_pair(std::string(sql), values.size());
+    auto found = impl_->prepared.find(key);
+    try {
+        if (found == impl_->prepared.end()) {
+            auto made = std::make_unique<PreparedWrite>(impl_->session, key.first, values.size());
+            found = impl_->prepared.emplace(std::move(key), std::move(made)).first;
+        }
+        PreparedWrite& write = *found->second;
+        write.set(values);
+        write.statement.execute(true);
+        if (affectedRows != nullptr) *affectedRows = write.statement.get_affected_rows();
+        return true;
+    } catch (const std::exception& e) {
+        impl_->lastError = describe(e);
+        // A statement that failed is prepared again at its next run.
+        if (found != impl_->prepared.end()) impl_->prepared.erase(found);
+        return false;
+    }
+}
+
+std::optional<RecordSet> Database::queryBound(std::string_view sql, const BoundValues& values) {
     if (!impl_->open) {
         impl_->lastError = "The database is not open.";
         return std::nullopt;
     }
     try {
         RecordSet set;
-        set.impl_->rows =
-            std::make_unique<soci::rowset<soci::row>>(impl_->session.prepare << std::string(sql));
+        auto& bound = set.impl_->bound;
+        bound.values.resize(values.size());
+        bound.indicators.resize(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            bound.values[i] = values[i].value_or(std::string());
+            bound.indicators[i] = values[i] ? soci::i_ok : soci::i_null;
+        }
+        soci::details::prepare_temp_type prepared = impl_->session.prepare << std::string(sql);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            prepared, soci::use(bound.values[i], bound.indicators[i]);
+        set.impl_->rows = std::make_unique<soci::rowset<soci::row>>(prepared);
         set.impl_->owner = &impl_->openSets;
         impl_->openSets.push_back(set.impl_.get());
         set.impl_->current = set.impl_->rows->begin();
@@ -329,6 +399,59 @@ std::optional<RecordSet> Database::query(std::string_view sql) {
     } catch (const std::exception& e) {
         impl_->lastError = describe(e);
         return std::nullopt;
+    }
+}
+
+bool Database::readText(std::string_view sql, const BoundValues& values, std::size_t columns,
+                        const std::function<void(const TextRow&)>& onRow) {
+    if (!impl_->open) {
+        impl_->lastError = "The database is not open.";
+        return false;
+    }
+    constexpr std::size_t kBatch = 1024;
+    try {
+        std::vector<std::string> bound(values.size());
+        std::vector<soci::indicator> boundNull(values.size());
+        std::vector<std::vector<std::string>> texts(columns);
+        std::vector<std::vector<soci::indicator>> nulls(columns);
+        const auto makeRoom = [&] {
+            for (std::size_t c = 0; c < columns; ++c) {
+                texts[c].resize(kBatch);
+                nulls[c].resize(kBatch);
+            }
+        };
+        makeRoom();
+        soci::statement statement(impl_->session);
+        for (std::size_t c = 0; c < columns; ++c)
+            statement.exchange(soci::into(texts[c], nulls[c]));
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            bound[i] = values[i].value_or(std::string());
+            boundNull[i] = values[i] ? soci::i_ok : soci::i_null;
+            statement.exchange(soci::use(bound[i], boundNull[i]));
+        }
+        statement.alloc();
+        statement.prepare(std::string(sql));
+        statement.define_and_bind();
+        statement.execute(false);
+        TextRow row(columns);
+        while (statement.fetch()) {
+            const std::size_t fetched = columns == 0 ? 0 : texts.front().size();
+            for (std::size_t r = 0; r < fetched; ++r) {
+                for (std::size_t c = 0; c < columns; ++c) {
+                    if (nulls[c][r] == soci::i_null) {
+                        row[c].reset();
+                    } else {
+                        row[c] = std::move(texts[c][r]);
+                    }
+                }
+                onRow(row);
+            }
+            makeRoom();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        impl_->lastError = describe(e);
+        return false;
     }
 }
 

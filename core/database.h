@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,27 @@ class Database {
     [[nodiscard]] bool execute(std::string_view sql, long long* affectedRows = nullptr);
     // Runs a query. No value on failure (see lastError).
     [[nodiscard]] std::optional<RecordSet> query(std::string_view sql);
+
+    // Values for a statement's placeholders (:v1, :v2, ... in order); no
+    // value binds NULL. Bound, a value is never read as SQL.
+    using BoundValues = std::vector<std::optional<std::string>>;
+    // execute with the values bound. The statement is prepared at its first
+    // run on this connection and kept until the connection closes, so a
+    // statement run again with other values is not parsed again.
+    [[nodiscard]] bool executeBound(std::string_view sql, const BoundValues& values,
+                                    long long* affectedRows = nullptr);
+    // query with the values bound.
+    [[nodiscard]] std::optional<RecordSet> queryBound(std::string_view sql,
+                                                      const BoundValues& values);
+
+    // One row of readText: its columns in order, NULL as no value.
+    using TextRow = std::vector<std::optional<std::string>>;
+    // Reads a long list quickly: every row of a query of `columns` columns,
+    // each column read as text, many rows per fetch, handed to onRow in
+    // order. False on failure (see lastError); rows before it were handed on.
+    [[nodiscard]] bool readText(std::string_view sql, const BoundValues& values,
+                                std::size_t columns,
+                                const std::function<void(const TextRow&)>& onRow);
 
     [[nodiscard]] bool begin();
     [[nodiscard]] bool commit();

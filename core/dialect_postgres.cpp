@@ -59,7 +59,13 @@ class PostgresDialect final : public Dialect {
             }
             statements.push_back(sql + ")");
         }
+        for (std::string& index : indexStatements())
+            statements.push_back(std::move(index));
         return statements;
+    }
+
+    std::vector<std::string> indexStatements() const override {
+        return userNameIndexStatements(kNoCaseCollation);
     }
 
     std::vector<std::string> createDatabaseStatements(std::string_view name) const override {

@@ -53,7 +53,13 @@ class SqliteDialect final : public Dialect {
             "CREATE TABLE domainDetails (rid INTEGER PRIMARY KEY AUTOINCREMENT, "
             "DOMAINIDENTITY VARCHAR(50), USERIDENTITY VARCHAR(50), USERNAME VARCHAR(50), "
             "DOMAINID INTEGER, NUSQUAM VARCHAR(50))");
+        for (std::string& index : indexStatements())
+            statements.push_back(std::move(index));
         return statements;
+    }
+
+    std::vector<std::string> indexStatements() const override {
+        return userNameIndexStatements("NOCASE");
     }
 
     std::vector<std::string> createDatabaseStatements(std::string_view) const override {

@@ -85,6 +85,26 @@ std::size_t columnCharacters(std::string_view table, std::string_view column) {
     return 0;
 }
 
+std::vector<std::string> userNameTables() {
+    std::vector<std::string> names{"users"};
+    for (const TableDef& table : userTables()) {
+        const std::string name = table.name;
+        if (name != "users" && std::string_view(table.columns.front().name) == "username")
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::string> userNameIndexStatements(std::string_view collation) {
+    // Not unique: the tables have always allowed a name twice.
+    std::vector<std::string> statements;
+    for (const std::string& table : userNameTables()) {
+        statements.push_back("CREATE INDEX IF NOT EXISTS " + table + "_username_idx ON " + table +
+                             " (username COLLATE " + std::string(collation) + ")");
+    }
+    return statements;
+}
+
 bool createSchema(Database& db) {
     for (const std::string& statement : dialectFor(db.engine()).schemaStatements()) {
         if (!db.execute(statement)) return false;

@@ -47,6 +47,9 @@ class Dialect {
     virtual Engine engine() const = 0;
     // Everything that makes an empty database hold the schema, in order.
     virtual std::vector<std::string> schemaStatements() const = 0;
+    // The indexes on the user-name columns, each made only when missing;
+    // part of schemaStatements too.
+    virtual std::vector<std::string> indexStatements() const = 0;
     // Statements that create a new database of the given name on a server;
     // empty for an engine whose database is a file.
     virtual std::vector<std::string> createDatabaseStatements(std::string_view name) const = 0;
@@ -55,6 +58,12 @@ class Dialect {
 };
 
 const Dialect& dialectFor(Engine engine);
+
+// The tables that hold a username column, users first.
+std::vector<std::string> userNameTables();
+
+// The statements that index every username column in the collation named.
+std::vector<std::string> userNameIndexStatements(std::string_view collation);
 
 // Runs the schema statements of the database's engine; false (with the
 // database's lastError) at the first that fails.

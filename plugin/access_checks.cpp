@@ -3,6 +3,7 @@
 #include "plugin/account_store.h"
 #include "plugin/number_text.h"
 #include "plugin/path_rules.h"
+#include "plugin/rule_directory_cache.h"
 
 namespace kestrix::plugin {
 
@@ -29,8 +30,11 @@ bool AccessChecks::directoryCheckFrom(const std::string& home, std::string_view 
     if (!target) return false;
     const auto homeForm = normalizePath(home, form);
     const bool answer = homeForm && atOrBelow(*target, *homeForm);
-    return applyDirectoryRules(answer, *target, store_.directoryRules(user).rows, letter,
-                               trace ? &trace->directoryRule : nullptr);
+    RuleDirectoryCache::Check check(store_.ruleDirectories(), form);
+    return applyResolvedDirectoryRules(
+        answer, *target, store_.directoryRules(user).rows, letter,
+        [&](const std::string& directory) { return check.resolve(directory); },
+        trace ? &trace->directoryRule : nullptr);
 }
 
 bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char letter,

@@ -11,10 +11,9 @@
 #include "core/database.h"
 #include "plugin/deadline_watch.h"
 #include "plugin/path_rules.h"
+#include "plugin/rule_directory_cache.h"
 
 namespace kestrix::plugin {
-
-using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
 // The columns of a users row that a question reads on its own.
 enum class UserColumn {
@@ -116,6 +115,9 @@ class AccountStore {
     [[nodiscard]] bool storeQuota(std::string_view user, std::optional<long long> expected,
                                   long long value);
 
+    // The rule directories this connection's checks have resolved.
+    RuleDirectoryCache& ruleDirectories() { return ruleDirectories_; }
+
   private:
     struct Statements;
     enum class Outcome { Ran, Failed, Broken, Stalled };
@@ -141,6 +143,7 @@ class AccountStore {
     std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
     Database db_;
     std::unique_ptr<Statements> statements_;
+    RuleDirectoryCache ruleDirectories_;
 };
 
 }  // namespace kestrix::plugin

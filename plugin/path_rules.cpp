@@ -166,12 +166,23 @@ bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
                          const std::vector<DirRuleRow>& rules, char letter, int* decidingRule) {
     const PathForm form = formForLetter(letter);
     LongNameResolver resolver;
+    return applyResolvedDirectoryRules(
+        answer, normalizedPath, rules, letter,
+        [&](const std::string& directory) {
+            return form == PathForm::LongName ? resolver.resolve(directory)
+                                              : normalizePath(directory, form);
+        },
+        decidingRule);
+}
+
+bool applyResolvedDirectoryRules(bool answer, std::string_view normalizedPath,
+                                 const std::vector<DirRuleRow>& rules, char letter,
+                                 const RuleDirectoryResolve& resolve, int* decidingRule) {
     if (decidingRule) *decidingRule = -1;
     for (std::size_t place = 0; place < rules.size(); ++place) {
         const DirRuleRow& rule = rules[place];
         if (!rule.directory) continue;
-        const auto directory = form == PathForm::LongName ? resolver.resolve(*rule.directory)
-                                                          : normalizePath(*rule.directory, form);
+        const auto directory = resolve(*rule.directory);
         if (!directory) continue;
         const bool inherited = rule.inherit && decodeInherit(*rule.inherit);
         if (exactlyAt(normalizedPath, *directory) ||

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,6 +79,17 @@ struct FileRuleRow {
 bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
                          const std::vector<DirRuleRow>& rules, char letter,
                          int* decidingRule = nullptr);
+
+// Gives a rule directory's normalised form in the check's letter's form;
+// no value when it has none.
+using RuleDirectoryResolve = std::function<std::optional<std::string>(const std::string&)>;
+
+// applyDirectoryRules with the rule directories normalised by `resolve`
+// (which must give what normalizePath gives), for a caller that keeps
+// resolved directories across checks.
+bool applyResolvedDirectoryRules(bool answer, std::string_view normalizedPath,
+                                 const std::vector<DirRuleRow>& rules, char letter,
+                                 const RuleDirectoryResolve& resolve, int* decidingRule = nullptr);
 
 // The file rules applied in row order: a row whose filename equals the path
 // (without regard to case, not normalised) sets the answer to whether it

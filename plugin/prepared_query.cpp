@@ -2,6 +2,8 @@
 
 #include <soci/sqlite3/soci-sqlite3.h>
 
+#include <stdexcept>
+
 #include "core/unicode_text.h"
 
 namespace kestrix::plugin {
@@ -12,21 +14,94 @@ std::string_view sendable(Engine engine, std::string_view text) {
 }
 
 PreparedQuery::PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
-                             std::size_t columns, bool hasParameter)
-    : engine_(engine), values_(columns), indicators_(columns), statement_(session) {
-    for (std::size_t i = 0; i < columns; ++i)
-        statement_.exchange(soci::into(values_[i], indicators_[i]));
+                             std::size_t columns, bool hasParameter, std::size_t rowsPerFetch)
+    : engine_(engine), rowsPerFetch_(rowsPerFetch), statement_(session) {
+    if (engine == Engine::SQLite) {
+        auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
+        sqlite_api::sqlite3_stmt* statement = nullptr;
+        if (backend == nullptr || backend->conn_ == nullptr ||
+            sqlite_api::sqlite3_prepare_v2(backend->conn_, sql.c_str(), -1, &statement, nullptr) !=
+                SQLITE_OK) {
+            throw std::runtime_error(backend != nullptr && backend->conn_ != nullptr
+                                         ? sqlite_api::sqlite3_errmsg(backend->conn_)
+                                         : "no connection");
+        }
+        direct_ = statement;
+        values_.resize(columns);
+        indicators_.resize(columns);
+        hasParameter_ = hasParameter;
+        return;
+    }
+    if (rowsPerFetch_ == 1) {
+        values_.resize(columns);
+        indicators_.resize(columns);
+        for (std::size_t i = 0; i < columns; ++i)
+            statement_.exchange(soci::into(values_[i], indicators_[i]));
+    } else {
+        batchValues_.resize(columns);
+        batchIndicators_.resize(columns);
+        makeRoom();
+        for (std::size_t i = 0; i < columns; ++i)
+            statement_.exchange(soci::into(batchValues_[i], batchIndicators_[i]));
+    }
     if (hasParameter) statement_.exchange(soci::use(parameter_));
     statement_.alloc();
     statement_.prepare(sql);
     statement_.define_and_bind();
 }
 
-PreparedQuery::~PreparedQuery() = default;
+PreparedQuery::~PreparedQuery() {
+    sqlite_api::sqlite3_finalize(static_cast<sqlite_api::sqlite3_stmt*>(direct_));
+}
+
+void PreparedQuery::startDirect() {
+    auto* statement = static_cast<sqlite_api::sqlite3_stmt*>(direct_);
+    sqlite_api::sqlite3_reset(statement);
+    if (hasParameter_) {
+        sqlite_api::sqlite3_bind_text(statement, 1, parameter_.data(),
+                                      static_cast<int>(parameter_.size()),
+                                      sqlite_api::sqlite3_destructor_type(nullptr));
+    }
+}
+
+bool PreparedQuery::stepDirect() {
+    auto* statement = static_cast<sqlite_api::sqlite3_stmt*>(direct_);
+    const int stepped = sqlite_api::sqlite3_step(statement);
+    if (stepped == SQLITE_DONE) return false;
+    if (stepped != SQLITE_ROW)
+        throw std::runtime_error(
+            sqlite_api::sqlite3_errmsg(sqlite_api::sqlite3_db_handle(statement)));
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+        const int column = static_cast<int>(i);
+        if (sqlite_api::sqlite3_column_type(statement, column) == SQLITE_NULL) {
+            indicators_[i] = soci::i_null;
+            values_[i].clear();
+            continue;
+        }
+        const auto* text = sqlite_api::sqlite3_column_text(statement, column);
+        const int bytes = sqlite_api::sqlite3_column_bytes(statement, column);
+        values_[i].assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
+        indicators_[i] = soci::i_ok;
+    }
+    return true;
+}
 
 std::optional<std::string> PreparedQuery::column(std::size_t i) const {
-    if (i >= values_.size() || indicators_[i] == soci::i_null) return std::nullopt;
-    return values_[i];
+    if (rowsPerFetch_ == 1 || direct_ != nullptr) {
+        if (i >= values_.size() || indicators_[i] == soci::i_null) return std::nullopt;
+        return values_[i];
+    }
+    if (i >= batchValues_.size() || row_ >= batchValues_[i].size() ||
+        batchIndicators_[i][row_] == soci::i_null)
+        return std::nullopt;
+    return batchValues_[i][row_];
+}
+
+void PreparedQuery::makeRoom() {
+    for (std::size_t i = 0; i < batchValues_.size(); ++i) {
+        batchValues_[i].resize(rowsPerFetch_);
+        batchIndicators_[i].resize(rowsPerFetch_);
+    }
 }
 
 void PreparedQuery::finish() noexcept {
@@ -34,6 +109,10 @@ void PreparedQuery::finish() noexcept {
     // a single-row read stops after the first row, so reset it now rather
     // than at its next use, or a writer in another process waits on us.
     if (engine_ != Engine::SQLite) return;
+    if (direct_ != nullptr) {
+        sqlite_api::sqlite3_reset(static_cast<sqlite_api::sqlite3_stmt*>(direct_));
+        return;
+    }
     auto* backend = static_cast<soci::sqlite3_statement_backend*>(statement_.get_backend());
     if (backend != nullptr && backend->stmt_ != nullptr) sqlite_api::sqlite3_reset(backend->stmt_);
 }

@@ -29,8 +29,9 @@ std::string_view sendable(Engine engine, std::string_view text);
 // compare the same value written as an SQL text literal.
 class PreparedQuery {
   public:
+    // rowsPerFetch above 1 suits a list: its rows come that many at a time.
     PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
-                  std::size_t columns, bool hasParameter);
+                  std::size_t columns, bool hasParameter, std::size_t rowsPerFetch = 1);
     ~PreparedQuery();
     PreparedQuery(const PreparedQuery&) = delete;
     PreparedQuery& operator=(const PreparedQuery&) = delete;
@@ -44,9 +45,28 @@ class PreparedQuery {
     void run(std::string_view parameter, OnRow&& onRow) {
         parameter_.assign(sendable(engine_, parameter));
         Finisher finisher{*this};
-        bool more = statement_.execute(true);
-        while (more && onRow()) {
-            more = statement_.fetch();
+        if (direct_ != nullptr) {
+            startDirect();
+            while (stepDirect() && onRow()) {
+            }
+            return;
+        }
+        if (rowsPerFetch_ == 1) {
+            bool more = statement_.execute(true);
+            while (more && onRow()) {
+                more = statement_.fetch();
+            }
+            return;
+        }
+        // The batch size is taken from the columns at each execute and fetch.
+        makeRoom();
+        statement_.execute(false);
+        while (statement_.fetch()) {
+            const std::size_t fetched = batchValues_.front().size();
+            for (row_ = 0; row_ < fetched; ++row_) {
+                if (!onRow()) return;
+            }
+            makeRoom();
         }
     }
 
@@ -58,11 +78,26 @@ class PreparedQuery {
         ~Finisher() { query.finish(); }
     };
     void finish() noexcept;
+    // Sizes every column for a full batch again before a fetch.
+    void makeRoom();
+    // SQLite is read through its own interface: the library's type
+    // conversions for every column of every row cost more than the read.
+    void startDirect();
+    // Steps to the next row and keeps its columns; false at the end.
+    bool stepDirect();
 
     Engine engine_;
+    std::size_t rowsPerFetch_;
     std::string parameter_;
+    // One row at a time...
     std::vector<std::string> values_;
     std::vector<soci::indicator> indicators_;
+    // ...or a batch: [column][row of the batch].
+    std::vector<std::vector<std::string>> batchValues_;
+    std::vector<std::vector<soci::indicator>> batchIndicators_;
+    std::size_t row_ = 0;
+    void* direct_ = nullptr;  // the SQLite statement, on SQLite
+    bool hasParameter_ = false;
     soci::statement statement_;
 };
 

@@ -1,5 +1,7 @@
 #include "users/user_list_loader.h"
 
+#include <vector>
+
 #include "core/database.h"
 
 namespace kestrix {
@@ -9,13 +11,13 @@ void fillUserList(UserListView& view) {
     Database db;
     if (!openDatabase(db, 0)) return;
     std::string failure;
-    if (auto rows = db.query("select username from users order by username")) {
-        for (; !rows->eof(); rows->moveNext())
-            view.addUser(rows->text("username"));
-        failure = rows->error();
-    } else {
-        failure = db.lastError();
-    }
+    std::vector<std::string> names;
+    const bool read = db.readText(
+        "select username from users order by username", {}, 1,
+        [&](const Database::TextRow& row) { names.push_back(row[0].value_or(std::string())); });
+    // Names read before a failure are shown as they were.
+    if (!read) failure = db.lastError();
+    view.addUsers(names);
     if (failure.empty() && view.userCount() > 0) {
         // The selection loads the first user while this connection is still
         // open, as the list's own command does.

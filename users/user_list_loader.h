@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrix {
 
@@ -9,7 +10,8 @@ class UserListView {
   public:
     virtual ~UserListView() = default;
     virtual void clearUsers() = 0;
-    virtual void addUser(const std::string& name) = 0;
+    // All names at once, in order: one pass over the list control.
+    virtual void addUsers(const std::vector<std::string>& names) = 0;
     // Selecting the first entry loads that user (lstUsers_Click).
     virtual void selectFirstUser() = 0;
     virtual int userCount() const = 0;

@@ -1,7 +1,10 @@
 #include "users/user_panel.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QFocusEvent>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -108,15 +111,44 @@ void UserPanel::refill(const std::string& keep) {
     preferredUser_.clear();
 }
 
+void UserPanel::placeSavedUser(const std::string& name, int replacedRow, int rowToSelect) {
+    QListWidget& list = *ui_->lstUsers;
+    {
+        const QSignalBlocker quiet(&list);
+        if (replacedRow >= 0 && replacedRow < list.count()) delete list.takeItem(replacedRow);
+        const QString text = toQt(name);
+        int low = 0;
+        int high = list.count();
+        while (low < high) {
+            const int middle = (low + high) / 2;
+            if (list.item(middle)->text().compare(text, Qt::CaseInsensitive) < 0) {
+                low = middle + 1;
+            } else {
+                high = middle;
+            }
+        }
+        list.insertItem(low, text);
+        list.setCurrentRow(-1);
+        list.clearSelection();
+    }
+    shownUserRow_ = -1;
+    // The selection reloads the user from the rows just written.
+    if (list.count() > 0) selectUserRow(std::clamp(rowToSelect, 0, list.count() - 1));
+}
+
 void UserPanel::clearUsers() {
     const QSignalBlocker quiet(ui_->lstUsers);
     ui_->lstUsers->clear();
     shownUserRow_ = -1;
 }
 
-void UserPanel::addUser(const std::string& name) {
+void UserPanel::addUsers(const std::vector<std::string>& names) {
     const QSignalBlocker quiet(ui_->lstUsers);
-    ui_->lstUsers->addItem(toQt(name));
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(names.size()));
+    for (const std::string& name : names)
+        texts.push_back(toQt(name));
+    ui_->lstUsers->addItems(texts);
     // Adding must not select anything by itself.
     ui_->lstUsers->setCurrentRow(-1);
 }
@@ -351,11 +383,21 @@ users::SaveOutcome UserPanel::saveEditedUser() {
 
 void UserPanel::cmdStore_Click() {
     const int remembered = selectedUserRow();
+    // The entry a stored user was saved from: the one the user was loaded
+    // through.
+    int savedFrom = -1;
+    if (state_.editMode == EditMode::Stored) {
+        const QString stored = toQt(state_.selectedUser);
+        if (remembered >= 0 && ui_->lstUsers->item(remembered)->text() == stored)
+            savedFrom = remembered;
+        for (int row = 0; savedFrom < 0 && row < ui_->lstUsers->count(); ++row) {
+            if (ui_->lstUsers->item(row)->text() == stored) savedFrom = row;
+        }
+    }
+    const std::string savedName = fromQt(ui_->txtUsername->text());
     switch (saveEditedUser()) {
         case users::SaveOutcome::Written:
-            refill({});
-            // The selection reloads the user from the rows just written.
-            selectUserRow(remembered);
+            placeSavedUser(savedName, savedFrom, remembered);
             break;
         case users::SaveOutcome::Vanished:
             refill({});

@@ -99,7 +99,7 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
   private:
     // UserListView
     void clearUsers() override;
-    void addUser(const std::string& name) override;
+    void addUsers(const std::vector<std::string>& names) override;
     void selectFirstUser() override;
     // UserRecordView
     void clearRules() override;
@@ -124,6 +124,11 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // Refills the list and selects the entry of that name (without regard
     // to case), or the first one.
     void refill(const std::string& keep);
+    // After a Save: the saved user's entry, in name order, in place of the
+    // one it was saved from (or added, for a user that is new); the list is
+    // not read again. The row that was selected is selected (and loaded)
+    // again, as after a refill.
+    void placeSavedUser(const std::string& name, int replacedRow, int rowToSelect);
     // Puts the list's selection back on the user being edited, quietly.
     void restoreUserSelection();
 

@@ -2,7 +2,6 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
-#include "core/sql_literal.h"
 
 namespace kestrix {
 
@@ -12,8 +11,9 @@ namespace {
 // provider's description) when the database refused the statement or a row
 // could not be read.
 template <typename Reader>
-bool eachRow(Database& db, const std::string& sql, std::string& failure, Reader reader) {
-    auto rows = db.query(sql);
+bool eachRow(Database& db, const std::string& sql, const std::string& user, std::string& failure,
+             Reader reader) {
+    auto rows = db.queryBound(sql, {user});
     if (!rows) {
         failure = db.lastError();
         return false;
@@ -38,10 +38,10 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
         view.statementFailed(failure);
         return false;
     };
-    const std::string user = sqlText(name);
+    const std::string& user = name;
 
-    if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=" + user, failure,
-                 [&](const RecordSet& row) {
+    if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", user,
+                 failure, [&](const RecordSet& row) {
                      view.showRecord(row.text("username"), row.text("homedir"),
                                      row.text("comments"));
                  })) {
@@ -49,21 +49,22 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     }
 
     writeLog("getdata for this page");
-    if (!eachRow(a,
-                 "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE username=" +
-                     user + " ",
-                 failure, [&](const RecordSet& row) {
-                     DirRule rule{row.text("directory"), row.text("dir_rights"),
-                                  row.text("inherit_subdirs")};
-                     view.addRule(rule.directory);
-                     state.ruleSet.push_back(std::move(rule));
-                 })) {
+    // A user may have a great many rules: read as plain text, many a fetch.
+    if (!a.readText("SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
+                    "username=:v1 ",
+                    {user}, 3, [&](const Database::TextRow& row) {
+                        DirRule rule{row[0].value_or(std::string()), row[1].value_or(std::string()),
+                                     row[2].value_or(std::string())};
+                        view.addRule(rule.directory);
+                        state.ruleSet.push_back(std::move(rule));
+                    })) {
+        failure = a.lastError();
         return fail();
     }
 
     std::string disableOn;
     std::string expires;
-    if (!eachRow(a, "SELECT Expires, DisableOn FROM users WHERE username=" + user, failure,
+    if (!eachRow(a, "SELECT Expires, DisableOn FROM users WHERE username=:v1", user, failure,
                  [&](const RecordSet& row) {
                      disableOn = row.text("DisableOn");
                      expires = row.text("Expires");
@@ -78,7 +79,7 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
         closeDatabase(a);
         return true;
     }
-    const bool read = eachRow(b, "SELECT disable_user FROM users WHERE username=" + user, failure,
+    const bool read = eachRow(b, "SELECT disable_user FROM users WHERE username=:v1", user, failure,
                               [&](const RecordSet& row) {
                                   if (disableUserSet(row.field("disable_user").value_or("0")))
                                       view.showDisableLine(disabledLine());

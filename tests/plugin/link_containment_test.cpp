@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "core/sql_literal.h"
+#include "plugin/rule_directory_cache.h"
 #include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
@@ -93,6 +94,36 @@ TEST_P(LinkContainment, RulesOutsideTheHomeHoldThroughALinkAndRelativePathsMatch
          "('bobby', 'inside', 'RL', 1)");
     EXPECT_EQ(send(code::kListDirectory, "bobby", path("bob/inside")).flag(), 0);
     fs::current_path(before);
+}
+
+TEST_P(LinkContainment, ADirectorySwappedForALinkBetweenChecksIsSeen) {
+    fs::create_directories(path("bob/zone/deep"));
+    fs::create_directories(path("bob/inside/deep"));
+    // No rights on zone and below, whatever it is.
+    insertDirRule(db_, "bob", path("bob/zone"), "", 1);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(flag(code::kListDirectory, "bob/zone"), 0);
+        EXPECT_EQ(flag(code::kListDirectory, "bob/zone/deep"), 0);
+        EXPECT_EQ(flag(code::kMakeDirectory, "bob/zone/new"), 0);
+        EXPECT_EQ(flag(code::kListDirectory, "bob/inside/deep"), 1);
+        EXPECT_EQ(flag(code::kMakeDirectory, "bob/inside/new"), 1);
+    }
+
+    // zone becomes a link to inside: the rule now stands on inside.
+    fs::remove_all(path("bob/zone"));
+    fs::create_directory_symlink(path("bob/inside"), path("bob/zone"));
+    clock_.advance(RuleDirectoryCache::kLifetime);
+    EXPECT_EQ(flag(code::kListDirectory, "bob/inside/deep"), 0);
+    EXPECT_EQ(flag(code::kMakeDirectory, "bob/inside/new"), 0);
+    EXPECT_EQ(flag(code::kListDirectory, "bob/zone"), 0);
+
+    // And back to a directory of its own: inside is free again.
+    fs::remove(path("bob/zone"));
+    fs::create_directories(path("bob/zone"));
+    clock_.advance(RuleDirectoryCache::kLifetime);
+    EXPECT_EQ(flag(code::kListDirectory, "bob/inside/deep"), 1);
+    EXPECT_EQ(flag(code::kMakeDirectory, "bob/inside/new"), 1);
+    EXPECT_EQ(flag(code::kListDirectory, "bob/zone"), 0);
 }
 
 KESTRIX_ON_BOTH_ENGINES(LinkContainment);

@@ -291,6 +291,47 @@ TEST_P(UserLifecycleTest, UnsavedChangesAreSavedDroppedOrKeptAsAnswered) {
     EXPECT_EQ(boxes_.shown().size(), 6u);
 }
 
+// Save puts the one saved entry in its place; the other names are not read
+// again, and the row that was selected is selected and loaded again.
+TEST_P(UserLifecycleTest, SaveMovesTheSavedEntryToItsPlaceWithoutReadingTheList) {
+    for (const char* name : {"alice", "bob", "carol", "dave"})
+        addUser(name, dir(std::string("ftp/") + name));
+    addRule("bob", dir("ftp/bob"), "RL", 1);
+    panel_->popMain();
+    activate(panel_.get());
+    panel_->selectUserRow(1);
+    ASSERT_EQ(panel_->state().selectedUser, "bob");
+    // Added behind the program's back: only a full read would show it.
+    addUser("bert", dir("ftp/bert"));
+
+    child<QLineEdit>("txtUsername")->setText("Zack");
+    click("cmdStore");
+    EXPECT_EQ(userEntries(), (std::vector<std::string>{"alice", "carol", "dave", "Zack"}));
+    EXPECT_EQ(userRows("Zack").size(), 1u);
+    EXPECT_TRUE(userRows("bob").empty());
+    EXPECT_EQ(panel_->selectedUserRow(), 1);
+    EXPECT_EQ(panel_->state().selectedUser, "carol");
+    EXPECT_EQ(text("txtUsername"), "carol");
+
+    // Saved under the same name, the entry stays where it is and is loaded
+    // again from the rows just written.
+    panel_->selectUserRow(0);
+    child<QLineEdit>("txtHomeDir")->setText(QString::fromStdString(dir("ftp/elsewhere")));
+    click("cmdStore");
+    EXPECT_EQ(userEntries(), (std::vector<std::string>{"alice", "carol", "dave", "Zack"}));
+    EXPECT_EQ(panel_->state().selectedUser, "alice");
+    EXPECT_EQ(text("txtHomeDir"), dir("ftp/elsewhere"));
+
+    // A new user goes in its place among the others.
+    QWidget* dialog = openNewName();
+    fillNewName(dialog, "Bea", "pw");
+    EXPECT_EQ(userEntries(), (std::vector<std::string>{"alice", "Bea", "carol", "dave", "Zack"}));
+    EXPECT_EQ(panel_->state().selectedUser, "Bea");
+    panel_->popMain();
+    EXPECT_EQ(userEntries(),
+              (std::vector<std::string>{"alice", "Bea", "bert", "carol", "dave", "Zack"}));
+}
+
 // Someone else removed the user being edited: Save writes nothing, says
 // so, and the list shows who is left.
 TEST_P(UserLifecycleTest, SaveOfAVanishedUserRefillsTheList) {

@@ -7,6 +7,8 @@
 #include "core/settings.h"
 #include "core/sql_literal.h"
 #include "tests/support/scratch.h"
+#include "tests/users_editing/scripted_prompts.h"
+#include "users/editing/user_save.h"
 #include "users/user_list_loader.h"
 #include "users/user_record_loader.h"
 
@@ -43,7 +45,9 @@ class RecordingView final : public UserRecordView, public UserListView {
         users.clear();
         calls.push_back("clearUsers");
     }
-    void addUser(const std::string& name) override { users.push_back(name); }
+    void addUsers(const std::vector<std::string>& names) override {
+        users.insert(users.end(), names.begin(), names.end());
+    }
     void selectFirstUser() override { ++selectedFirst; }
     int userCount() const override { return static_cast<int>(users.size()); }
 };
@@ -88,6 +92,57 @@ class UserLoadingTest : public ::testing::TestWithParam<Engine> {
     RecordingView view_;
     EditingState state_;
 };
+
+TEST_P(UserLoadingTest, FiveHundredRulesGoThroughSaveAndComeBackAsWritten) {
+    test::TempDir home;
+    addUser("bob");
+    addRule("bob", "/old", "R", 1);
+    addUser("bobby");
+    addRule("bobby", "/bobby", "RL", 1);
+    // Texts that would break a statement they were written into.
+    std::vector<DirRule> written;
+    for (int i = 0; i < 500; ++i) {
+        const std::string n = std::to_string(i);
+        switch (i % 4) {
+            case 0:
+                written.push_back({"/srv/it's/" + n, "RL", "1"});
+                break;
+            case 1:
+                written.push_back({"/srv/:v1 ?/" + n, "RWAMELCD", "0"});
+                break;
+            case 2:
+                written.push_back({"/srv/é \\ \"x\"/" + n, "", " 2 "});
+                break;
+            default:
+                written.push_back({"/srv/'); DELETE FROM users; --/" + n, "L", "yes"});
+        }
+    }
+    users::SaveForm form{"Bob", home.path().string(), "n3w'pass", "notes: 'quoted'"};
+    users::SaveContext context{"bob", EditMode::Stored, written};
+    users::test::ScriptedPrompts prompts;
+    // Twice: the second Save replaces the rows of the first.
+    for (int round = 0; round < 2; ++round)
+        ASSERT_EQ(users::saveUser(form, context, prompts), users::SaveOutcome::Written);
+
+    ASSERT_TRUE(loadUserData("Bob", state_, view_));
+    ASSERT_EQ(state_.ruleSet.size(), 500u);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const std::string inherit = i % 4 == 2 ? "2" : (i % 4 == 0 ? "1" : "0");
+        EXPECT_EQ(state_.ruleSet[i], (DirRule{written[i].directory, written[i].rights, inherit}))
+            << i;
+    }
+    EXPECT_EQ(view_.calls[1], "record Bob|" + home.path().string() + "|notes: 'quoted'");
+    // The other user and his rule are untouched.
+    EditingState other;
+    RecordingView otherView;
+    ASSERT_TRUE(loadUserData("bobby", other, otherView));
+    EXPECT_EQ(other.ruleSet, (std::vector<DirRule>{{"/bobby", "RL", "1"}}));
+    Database db;
+    ASSERT_TRUE(db.open(scratch_->connectionString())) << db.lastError();
+    auto stored = db.query("SELECT password FROM users WHERE username='bob'");
+    ASSERT_TRUE(stored) << db.lastError();
+    EXPECT_EQ(stored->text("password"), "n3w'pass");
+}
 
 TEST_P(UserLoadingTest, LoadsRecordRulesAndStatusLinesInOrder) {
     addUser("bob", ", comments, Expires, DisableOn", ", 'likes ''quotes''', '12/31/2030', ''");

@@ -25,8 +25,11 @@ std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<Wri
         if (step.sql.empty()) continue;
         const std::string& logged = step.loggedSql.empty() ? step.sql : step.loggedSql;
         long long changed = 0;
-        if (!db.execute(step.sql, step.changesOneRow ? &changed : nullptr))
-            return refused(db, logged);
+        long long* counted = step.changesOneRow ? &changed : nullptr;
+        const bool ran = step.boundSql.empty()
+                             ? db.execute(step.sql, counted)
+                             : db.executeBound(step.boundSql, step.values, counted);
+        if (!ran) return refused(db, logged);
         if (step.changesOneRow && changed != 1) {
             writeLog("expected one row, changed " + std::to_string(changed) + ": " + logged);
             db.rollback();

@@ -23,6 +23,11 @@ struct WriteStep {
     // The statement must change exactly one row, or the write is undone:
     // an UPDATE of a user that someone else removed matches none.
     bool changesOneRow = false;
+    // The same statement with placeholders (:v1, :v2, ...) for its values,
+    // and the values. When set, it runs in place of sql, prepared once per
+    // connection and bound; sql stays the statement the log shows.
+    std::string boundSql = {};
+    std::vector<std::optional<std::string>> values = {};
 };
 
 // Why a write was undone.

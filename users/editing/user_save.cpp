@@ -5,8 +5,8 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/path_tests.h"
-#include "core/sql_literal.h"
 #include "users/editing/password_placeholder.h"
+#include "users/editing/statement_text.h"
 #include "users/editing/text_rules.h"
 
 namespace kestrix::users {
@@ -18,51 +18,60 @@ constexpr std::size_t kMaxHomeDir = 1024;
 constexpr std::size_t kMaxPassword = 45;
 constexpr std::size_t kMaxNotes = 40000;
 
-std::string notesLiteral(const std::optional<std::string>& notes) {
-    return notes ? sqlText(*notes) : "NULL";
-}
-
 // What the activity log shows in place of a password.
 constexpr const char* kMaskedPassword = "***";
 
-std::string insertUser(const CheckedUser& user, const std::string& password) {
-    return "INSERT INTO users(username, homedir, password, comments, max_concurrent, "
-           "max_logins_per_ip, quota_current)VALUES(" +
-           sqlText(user.username) + ", " + sqlText(user.homeDir) + ", " + sqlText(password) + ", " +
-           notesLiteral(user.notes) + ", 1, 1, 0)";
-}
-
 WriteStep insertUserStep(const CheckedUser& user) {
-    return {"insert into users (new user)", insertUser(user, user.password),
-            insertUser(user, kMaskedPassword)};
+    return StatementText()
+        .text(
+            "INSERT INTO users(username, homedir, password, comments, max_concurrent, "
+            "max_logins_per_ip, quota_current)VALUES(")
+        .value(user.username)
+        .text(", ")
+        .value(user.homeDir)
+        .text(", ")
+        .value(user.password, kMaskedPassword)
+        .text(", ")
+        .value(user.notes)
+        .text(", 1, 1, 0)")
+        .step("insert into users (new user)");
 }
 
-std::string updateUser(const CheckedUser& user, const std::string& selectedUser,
-                       const std::string& password) {
-    std::string update = "UPDATE users SET username=" + sqlText(user.username) +
-                         ", homedir=" + sqlText(user.homeDir);
-    if (user.passwordChanged) update += ", password=" + sqlText(password);
-    return update + ", comments=" + notesLiteral(user.notes) +
-           " WHERE username=" + sqlText(selectedUser);
-}
-
-std::string insertRule(const std::string& owner, const std::string& directory,
-                       const std::string& rights, const std::string& inherit) {
-    return "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) VALUES (" +
-           sqlText(owner) + ", " + sqlText(directory) + ", " + sqlText(rights) + ", " + inherit +
-           ")";
+WriteStep updateUserStep(const CheckedUser& user, const std::string& selectedUser) {
+    StatementText update;
+    update.text("UPDATE users SET username=").value(user.username);
+    update.text(", homedir=").value(user.homeDir);
+    if (user.passwordChanged) update.text(", password=").value(user.password, kMaskedPassword);
+    update.text(", comments=").value(user.notes);
+    update.text(" WHERE username=").value(selectedUser);
+    return update.step("Update users table with new info", true);
 }
 
 void appendRuleSteps(std::vector<WriteStep>& steps, const std::string& owner,
                      const std::vector<DirRule>& ruleSet) {
-    steps.push_back(
-        {"Delete all dir rights", "DELETE FROM dir_rights WHERE username=" + sqlText(owner)});
+    steps.push_back(StatementText()
+                        .text("DELETE FROM dir_rights WHERE username=")
+                        .value(owner)
+                        .step("Delete all dir rights"));
     for (const DirRule& rule : ruleSet) {
-        WriteStep step{"insert dir rights for " + rule.directory, {}};
-        if (!rule.directory.empty()) {
-            step.sql = insertRule(owner, rule.directory, rule.rights, inheritNumber(rule.inherit));
+        std::string log = "insert dir rights for " + rule.directory;
+        if (rule.directory.empty()) {
+            steps.push_back({std::move(log), {}});
+            continue;
         }
-        steps.push_back(std::move(step));
+        steps.push_back(
+            StatementText()
+                .text("INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                      "VALUES (")
+                .value(owner)
+                .text(", ")
+                .value(rule.directory)
+                .text(", ")
+                .value(rule.rights)
+                .text(", ")
+                .number(inheritNumber(rule.inherit))
+                .text(")")
+                .step(std::move(log)));
     }
 }
 
@@ -157,9 +166,7 @@ std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveContext& con
             appendRuleSteps(steps, context.selectedUser, context.ruleSet);
             break;
         case EditMode::Stored:
-            steps.push_back({"Update users table with new info",
-                             updateUser(user, context.selectedUser, user.password),
-                             updateUser(user, context.selectedUser, kMaskedPassword), true});
+            steps.push_back(updateUserStep(user, context.selectedUser));
             appendRuleSteps(steps, context.selectedUser, context.ruleSet);
             break;
     }

@@ -1,0 +1,239 @@
+// The program's own work on a database of 100,004 users, on SQLite and
+// PostgreSQL, each beside its floor: the same statements through the
+// engine's own C API, prepared. Run through bench/run.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QListWidget>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/bench_report.h"
+#include "bench/bench_setup.h"
+#include "bench/native_floor.h"
+#include "core/settings.h"
+#include "shell/shell.h"
+#include "users/editing/password_placeholder.h"
+#include "users/editing/user_save.h"
+#include "users/user_panel.h"
+#include "users/user_record_loader.h"
+
+namespace kestrix::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kSavedRules = 500;
+constexpr const char* kLoadedUser = "rules1000";
+
+// Any box the program shows means the measured work went wrong.
+class FailingBoxes final : public users::UserPrompts {
+  public:
+    Answer show(const Message& message) override {
+        failure = message.text;
+        return Answer::Cancel;
+    }
+    std::optional<std::string> show(const InputRequest&) override {
+        failure = "an input box";
+        return std::nullopt;
+    }
+    std::string failure;
+};
+
+// Loading into nothing but memory.
+class KeptRecord final : public UserRecordView {
+  public:
+    void clearRules() override { rules.clear(); }
+    void showRecord(const std::string& name, const std::string&, const std::string&) override {
+        username = name;
+    }
+    void addRule(const std::string& directory) override { rules.push_back(directory); }
+    void showDisableLine(const StatusLine&) override {}
+    void showExpiryLine(const StatusLine&) override {}
+    void statementFailed(const std::string& description) override { failure = description; }
+    std::string username;
+    std::vector<std::string> rules;
+    std::string failure;
+};
+
+struct EngineRun {
+    Engine engine;
+    std::string name;
+    std::unique_ptr<BenchDatabase> database;
+    fs::path registry;  // the settings store naming the database
+};
+
+std::vector<Pair> gPairs;
+FailingBoxes gBoxes;
+
+std::unique_ptr<NativeFloor> openFloor(const EngineRun& run) {
+    return run.engine == Engine::SQLite ? openSqliteFloor(run.database->nativeTarget())
+                                        : openPostgresFloor(run.database->nativeTarget());
+}
+
+void useDatabaseOf(const EngineRun& run) {
+    ::setenv("KESTRIX_REGISTRY", run.registry.c_str(), 1);
+}
+
+void registerPair(EngineRun& run, const std::string& label,
+                  std::function<void(benchmark::State&)> measured,
+                  std::function<void(benchmark::State&)> floor) {
+    const std::string name = run.name + "/program/" + label;
+    const std::string floorName = run.name + "/floor/" + label;
+    benchmark::RegisterBenchmark(name.c_str(), [&run, measured](benchmark::State& state) {
+        useDatabaseOf(run);
+        gBoxes.failure.clear();
+        measured(state);
+        if (!gBoxes.failure.empty()) state.SkipWithError(gBoxes.failure.c_str());
+    });
+    benchmark::RegisterBenchmark(floorName.c_str(), floor);
+    gPairs.push_back({run.name + " " + label, name, floorName, 1});
+}
+
+void registerUserList(EngineRun& run) {
+    registerPair(
+        run, "user list of 100,004 (popMain, shown)",
+        [](benchmark::State& state) {
+            UserPanel panel;
+            panel.resize(900, 600);
+            panel.show();
+            QApplication::processEvents();
+            for (auto _ : state) {
+                panel.popMain();
+                // The list as it appears: laid out and painted.
+                QApplication::processEvents();
+            }
+            const auto* list = panel.findChild<QListWidget*>("lstUsers");
+            if (list->count() != BenchDatabase::kNeighbours + 4 || list->currentRow() != 0)
+                state.SkipWithError("the list is not complete");
+        },
+        [&run](benchmark::State& state) {
+            for (auto _ : state) {
+                auto floor = openFloor(run);
+                const int names =
+                    floor->run(floor->prepare("select username from users order by username"),
+                               std::vector<std::string>{});
+                if (names != BenchDatabase::kNeighbours + 4) state.SkipWithError("names missing");
+            }
+        });
+}
+
+std::vector<DirRule> savedRules(const EngineRun& run) {
+    std::vector<DirRule> rules;
+    for (int i = 0; i < kSavedRules; ++i) {
+        rules.push_back({(run.database->directory() / "saved" / ("d" + std::to_string(i))).string(),
+                         i % 2 ? "RL" : "RWLCD", i % 3 ? "1" : "0"});
+    }
+    return rules;
+}
+
+void registerSave(EngineRun& run) {
+    const std::string user = BenchDatabase::neighbourName(BenchDatabase::kNeighbours / 2);
+    const fs::path home = run.database->directory() / "saved";
+    fs::create_directories(home);
+    registerPair(
+        run, "Save of a user with 500 rules",
+        [&run, user, home](benchmark::State& state) {
+            const users::SaveForm form{user, home.string(), std::string(kPasswordPlaceholder),
+                                       "saved by the benchmark"};
+            const users::SaveContext context{user, EditMode::Stored, savedRules(run)};
+            for (auto _ : state) {
+                if (users::saveUser(form, context, gBoxes) != users::SaveOutcome::Written) {
+                    state.SkipWithError("not written");
+                    break;
+                }
+            }
+        },
+        [&run, user, home](benchmark::State& state) {
+            const std::vector<DirRule> rules = savedRules(run);
+            for (auto _ : state) {
+                auto floor = openFloor(run);
+                const int update = floor->prepare(
+                    "UPDATE users SET username=:v1, homedir=:v2, comments=:v3 WHERE username=:v4");
+                const int remove = floor->prepare("DELETE FROM dir_rights WHERE username=:v1");
+                const int insert = floor->prepare(
+                    "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                    "VALUES (:v1, :v2, :v3, :v4)");
+                floor->execute("BEGIN");
+                floor->run(update, {user, home.string(), "saved by the benchmark", user});
+                floor->run(remove, {user});
+                for (const DirRule& rule : rules)
+                    floor->run(insert, {user, rule.directory, rule.rights, rule.inherit});
+                floor->execute("COMMIT");
+            }
+        });
+}
+
+void registerLoad(EngineRun& run) {
+    registerPair(
+        run, "loading a user with 1,000 rules",
+        [](benchmark::State& state) {
+            EditingState editing;
+            KeptRecord view;
+            for (auto _ : state) {
+                if (!loadUserData(kLoadedUser, editing, view) || view.rules.size() != 1000) {
+                    state.SkipWithError(view.failure.empty() ? "rules missing"
+                                                             : view.failure.c_str());
+                    break;
+                }
+            }
+        },
+        [&run](benchmark::State& state) {
+            for (auto _ : state) {
+                // Two connections, as loading opens them.
+                auto first = openFloor(run);
+                const int record = first->prepare(
+                    "SELECT username, homedir, comments FROM users WHERE username=:v1");
+                const int rules = first->prepare(
+                    "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
+                    "username=:v1");
+                const int dates =
+                    first->prepare("SELECT Expires, DisableOn FROM users WHERE username=:v1");
+                first->run(record, {kLoadedUser});
+                if (first->run(rules, {kLoadedUser}) != 1000) state.SkipWithError("rules missing");
+                first->run(dates, {kLoadedUser});
+                auto second = openFloor(run);
+                second->run(second->prepare("SELECT disable_user FROM users WHERE username=:v1"),
+                            {kLoadedUser});
+            }
+        });
+}
+
+}  // namespace
+}  // namespace kestrix::bench
+
+int main(int argc, char** argv) {
+    using namespace kestrix::bench;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    kestrix::Shell::instance().setMessageBoxes(&gBoxes);
+    kestrix::Shell::instance().setInputBoxes(&gBoxes);
+    return runBenchmarks(
+        "program_bench",
+        [](const fs::path& work) {
+            auto runs = std::make_shared<std::vector<std::unique_ptr<EngineRun>>>();
+            for (auto engine : {kestrix::Engine::SQLite, kestrix::Engine::PostgreSQL}) {
+                auto run = std::make_unique<EngineRun>();
+                run->engine = engine;
+                run->name = engine == kestrix::Engine::SQLite ? "SQLite" : "Postgres";
+                run->database = std::make_unique<BenchDatabase>(engine, work);
+                run->registry = work / (run->name + "-registry");
+                useDatabaseOf(*run);
+                if (!kestrix::writeConnectionString(run->database->connectionString()))
+                    throw std::runtime_error("cannot store the connection string");
+                registerUserList(*run);
+                registerSave(*run);
+                registerLoad(*run);
+                runs->push_back(std::move(run));
+            }
+            return std::shared_ptr<void>(runs);
+        },
+        gPairs, "op");
+}

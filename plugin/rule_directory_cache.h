@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "plugin/path_rules.h"
+
+namespace kestrix::plugin {
+
+using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+// The resolved directories of rules, kept across the checks of one
+// connection: a user with many rules is checked again and again, and
+// resolving each rule on disk every time costs more than reading it. An
+// entry is trusted for a short while only, so a directory replaced by a
+// link (or created, or removed) is seen within that time.
+class RuleDirectoryCache {
+  public:
+    static constexpr std::chrono::milliseconds kLifetime{1000};
+    // Beyond this many entries the cache starts again empty.
+    static constexpr std::size_t kMaxEntries = 20000;
+
+    explicit RuleDirectoryCache(Clock clock) : clock_(std::move(clock)) {}
+
+    // Resolves the rule directories of one check in the letter's form.
+    class Check {
+      public:
+        Check(RuleDirectoryCache& cache, PathForm form);
+        std::optional<std::string> resolve(const std::string& directory);
+
+      private:
+        RuleDirectoryCache& cache_;
+        PathForm form_;
+        std::chrono::steady_clock::time_point now_;
+        std::optional<LongNameResolver> fresh_;  // made at the first miss
+    };
+
+  private:
+    struct Entry {
+        std::optional<std::string> resolved;
+        std::chrono::steady_clock::time_point at;
+    };
+    using Entries = std::unordered_map<std::string, Entry>;
+    Entries& entries(PathForm form) { return form == PathForm::LongName ? longName_ : fullPath_; }
+
+    Clock clock_;
+    Entries longName_;
+    Entries fullPath_;
+};
+
+}  // namespace kestrix::plugin
