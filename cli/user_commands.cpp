@@ -25,7 +25,9 @@ class NameCollector final : public UserListView {
     std::string failure;
 
     void clearUsers() override { names.clear(); }
-    void addUser(const std::string& name) override { names.push_back(name); }
+    void addUsers(const std::vector<std::string>& more) override {
+        names.insert(names.end(), more.begin(), more.end());
+    }
     void selectFirstUser() override {}
     int userCount() const override { return static_cast<int>(names.size()); }
     void statementFailed(const std::string& description) override { failure = description; }
