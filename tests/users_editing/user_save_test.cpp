@@ -322,6 +322,51 @@ TEST_P(SaveTest, CopyUnderATakenNameIsRefusedAndWritesNothing) {
     EXPECT_TRUE(prompts.allAnswered());
 }
 
+// A stored user saved under a typed-in new name keeps every row of its own,
+// and may not take the name of another user.
+TEST_P(SaveTest, RenamedUserTakesItsRowsAlongAndMayNotTakeAnotherName) {
+    storeBob();
+    exec(
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('carol', '/c', 1, 1)");
+    exec("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.9')");
+    exec("INSERT INTO file_rights (username, filename, file_rights) VALUES ('bob', 'f', 'R')");
+    exec("INSERT INTO ratio_free_files (username, filename) VALUES ('bob', 'g')");
+
+    SaveForm form = bobForm();
+    form.username = "Carol";
+    {
+        test::ScriptedPrompts prompts;
+        EXPECT_EQ(saveUser(form, bobContext(), prompts), SaveOutcome::Stopped);
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].caption, "Username in use");
+        EXPECT_EQ(rules("bob").size(), 2u);
+    }
+
+    form.username = "robert";
+    test::ScriptedPrompts prompts;
+    EXPECT_EQ(saveUser(form, bobContext(), prompts), SaveOutcome::Written);
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(rules("robert").size(), 2u);
+    for (const char* table :
+         {"users", "dir_rights", "blocked_ips_by_user", "file_rights", "ratio_free_files"}) {
+        EXPECT_TRUE(rows(std::string("SELECT username FROM ") + table + " WHERE username='bob'",
+                         {"username"})
+                        .empty())
+            << table;
+    }
+    EXPECT_EQ(rows("SELECT ip FROM blocked_ips_by_user WHERE username='robert'", {"ip"}).size(),
+              1u);
+
+    // Only the letter case changes: the user itself does not count as taken.
+    form.username = "Robert";
+    SaveContext context = bobContext();
+    context.selectedUser = "robert";
+    EXPECT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
+    EXPECT_EQ(rows("SELECT username FROM users WHERE username='Robert'", {"username"}),
+              Rows{{std::string("Robert")}});
+}
+
 TEST_P(SaveTest, DeleteRemovesEveryTraceOfTheUserOnly) {
     storeBob();
     exec(

@@ -40,10 +40,13 @@ std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<Wri
     return std::nullopt;
 }
 
-std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts) {
+std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts,
+                                  const std::string& besides) {
     Database db;
     if (!openDatabase(db, 0)) return std::nullopt;
-    auto rs = db.query("select username from users where username=" + sqlText(name));
+    std::string sql = "select username from users where username=" + sqlText(name);
+    if (!besides.empty()) sql += " and not username=" + sqlText(besides);
+    auto rs = db.query(sql);
     if (!rs) {
         prompts.show(
             failureMessage("Checking whether the username " + name + " is in use", db.lastError()));

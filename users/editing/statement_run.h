@@ -42,10 +42,11 @@ struct WriteFailure {
                                                            const std::vector<WriteStep>& steps);
 
 // Whether a user of that name is stored (the database's own comparison of
-// names). No value when the database could not answer: a failed opening has
-// been reported by the opening routine, a refused query here, through the
-// prompts.
-[[nodiscard]] std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts);
+// names), other than the user named `besides` when that is given. No value
+// when the database could not answer: a failed opening has been reported by
+// the opening routine, a refused query here, through the prompts.
+[[nodiscard]] std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts,
+                                                const std::string& besides = {});
 
 // "<what> failed:" and the provider's description, as a refusal.
 Message failureMessage(const std::string& what, const std::string& description);

@@ -8,6 +8,7 @@
 #include "users/editing/password_placeholder.h"
 #include "users/editing/statement_text.h"
 #include "users/editing/text_rules.h"
+#include "users/editing/user_lifecycle.h"
 
 namespace kestrix::users {
 
@@ -47,11 +48,13 @@ WriteStep updateUserStep(const CheckedUser& user, const std::string& selectedUse
     return update.step("Update users table with new info", true);
 }
 
-void appendRuleSteps(std::vector<WriteStep>& steps, const std::string& owner,
-                     const std::vector<DirRule>& ruleSet) {
+// The rules stored under `storedOwner` are replaced by the rule set, written
+// under `owner` (the two differ when a stored user is renamed).
+void appendRuleSteps(std::vector<WriteStep>& steps, const std::string& storedOwner,
+                     const std::string& owner, const std::vector<DirRule>& ruleSet) {
     steps.push_back(StatementText()
                         .text("DELETE FROM dir_rights WHERE username=")
-                        .value(owner)
+                        .value(storedOwner)
                         .step("Delete all dir rights"));
     for (const DirRule& rule : ruleSet) {
         std::string log = "insert dir rights for " + rule.directory;
@@ -72,6 +75,21 @@ void appendRuleSteps(std::vector<WriteStep>& steps, const std::string& owner,
                 .number(inheritNumber(rule.inherit))
                 .text(")")
                 .step(std::move(log)));
+    }
+}
+
+// A renamed user takes its file rules, ratio-free files and blocked
+// addresses along: left under the old name they would be lost to it, and
+// would belong to the next user given that name.
+void appendRenameSteps(std::vector<WriteStep>& steps, const std::string& oldName,
+                       const std::string& newName) {
+    for (const char* table : {"file_rights", "ratio_free_files", "blocked_ips_by_user"}) {
+        steps.push_back(StatementText()
+                            .text(std::string("UPDATE ") + table + " SET username=")
+                            .value(newName)
+                            .text(" WHERE username=")
+                            .value(oldName)
+                            .step(std::string("Rename the user in ") + table));
     }
 }
 
@@ -159,15 +177,17 @@ std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveContext& con
             // while the new user was pending would otherwise be lost without
             // a word. The rows go under the name just inserted; rows left
             // over under that name are replaced.
-            appendRuleSteps(steps, user.username, context.ruleSet);
+            appendRuleSteps(steps, user.username, user.username, context.ruleSet);
             break;
         case EditMode::Copy:
             steps.push_back(insertUserStep(user));
-            appendRuleSteps(steps, context.selectedUser, context.ruleSet);
+            appendRuleSteps(steps, context.selectedUser, context.selectedUser, context.ruleSet);
             break;
         case EditMode::Stored:
             steps.push_back(updateUserStep(user, context.selectedUser));
-            appendRuleSteps(steps, context.selectedUser, context.ruleSet);
+            appendRuleSteps(steps, context.selectedUser, user.username, context.ruleSet);
+            if (user.username != context.selectedUser)
+                appendRenameSteps(steps, context.selectedUser, user.username);
             break;
     }
     return steps;
@@ -179,6 +199,16 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
     writeLog("get the basic data from the main page");
     const auto user = checkForSave(form, prompts);
     if (!user) return SaveOutcome::Stopped;
+    // A stored user typed over with another user's name would become a
+    // second row of that name.
+    if (context.editMode == EditMode::Stored && user->username != context.selectedUser) {
+        const auto taken = userNameInUse(user->username, prompts, context.selectedUser);
+        if (!taken) return SaveOutcome::Stopped;
+        if (*taken) {
+            prompts.show(nameTakenMessage());
+            return SaveOutcome::Stopped;
+        }
+    }
 
     Database db;
     if (!openDatabase(db, 0)) return SaveOutcome::DatabaseUnavailable;
