@@ -13,6 +13,7 @@
 
 #include "core/activity_log.h"
 #include "core/settings.h"
+#include "core/sqlite_text.h"
 
 namespace kestrix {
 
@@ -402,11 +403,84 @@ std::optional<RecordSet> Database::queryBound(std::string_view sql, const BoundV
     }
 }
 
+namespace {
+
+struct SqliteStatement {
+    sqlite_api::sqlite3_stmt* statement = nullptr;
+    ~SqliteStatement() { sqlite_api::sqlite3_finalize(statement); }
+};
+
+// Reads through SQLite's own interface: SOCI's batched reads copy every
+// value twice and take the connection's lock for each call into SQLite.
+// -1 when nothing was read because the statement failed before its first
+// row, so that the caller can run it the usual way and report that failure
+// in the usual words; otherwise the rows read, with `failure` set when a
+// later step failed.
+long readSqliteText(soci::session& session, std::string_view sql,
+                    const Database::BoundValues& values, std::size_t columns,
+                    const std::function<void(const Database::TextRow&)>& onRow,
+                    std::string& failure) {
+    auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
+    if (backend == nullptr || backend->conn_ == nullptr) return -1;
+    SqliteStatement prepared;
+    if (sqlite_api::sqlite3_prepare_v2(backend->conn_, sql.data(), static_cast<int>(sql.size()),
+                                       &prepared.statement, nullptr) != SQLITE_OK ||
+        prepared.statement == nullptr ||
+        sqlite_api::sqlite3_bind_parameter_count(prepared.statement) !=
+            static_cast<int>(values.size()) ||
+        sqlite_api::sqlite3_column_count(prepared.statement) != static_cast<int>(columns)) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const int place = static_cast<int>(i) + 1;
+        const int bound = values[i] ? sqlite_api::sqlite3_bind_text(
+                                          prepared.statement, place, values[i]->data(),
+                                          static_cast<int>(values[i]->size()), SQLITE_STATIC)
+                                    : sqlite_api::sqlite3_bind_null(prepared.statement, place);
+        if (bound != SQLITE_OK) return -1;
+    }
+    Database::TextRow row(columns);
+    long read = 0;
+    for (;;) {
+        const int stepped = sqlite_api::sqlite3_step(prepared.statement);
+        if (stepped == SQLITE_DONE) return read;
+        if (stepped != SQLITE_ROW) {
+            if (read == 0) return -1;
+            failure = sqlite_api::sqlite3_errmsg(backend->conn_);
+            return read;
+        }
+        for (std::size_t c = 0; c < columns; ++c) {
+            const SqliteText text = sqliteColumnText(prepared.statement, static_cast<int>(c));
+            if (text.null) {
+                row[c].reset();
+            } else if (text.type == SQLITE_FLOAT) {
+                // As the record set writes a real number.
+                row[c] = numberText(text.real);
+            } else {
+                if (!row[c]) row[c].emplace();
+                row[c]->assign(text.text);
+            }
+        }
+        onRow(row);
+        ++read;
+    }
+}
+
+}  // namespace
+
 bool Database::readText(std::string_view sql, const BoundValues& values, std::size_t columns,
                         const std::function<void(const TextRow&)>& onRow) {
     if (!impl_->open) {
         impl_->lastError = "The database is not open.";
         return false;
+    }
+    if (impl_->engine == Engine::SQLite) {
+        std::string failure;
+        if (readSqliteText(impl_->session, sql, values, columns, onRow, failure) >= 0) {
+            if (failure.empty()) return true;
+            impl_->lastError = failure;
+            return false;
+        }
     }
     constexpr std::size_t kBatch = 1024;
     try {

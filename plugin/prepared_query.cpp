@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "core/sqlite_text.h"
 #include "core/unicode_text.h"
 
 namespace kestrix::plugin {
@@ -72,19 +73,9 @@ bool PreparedQuery::stepDirect() {
         throw std::runtime_error(
             sqlite_api::sqlite3_errmsg(sqlite_api::sqlite3_db_handle(statement)));
     for (std::size_t i = 0; i < values_.size(); ++i) {
-        const int column = static_cast<int>(i);
-        // Each call takes the connection's lock: the type is asked only when
-        // there is no text, which is a NULL or an empty value.
-        const auto* text = sqlite_api::sqlite3_column_text(statement, column);
-        if (text == nullptr) {
-            const bool null = sqlite_api::sqlite3_column_type(statement, column) == SQLITE_NULL;
-            indicators_[i] = null ? soci::i_null : soci::i_ok;
-            values_[i].clear();
-            continue;
-        }
-        const int bytes = sqlite_api::sqlite3_column_bytes(statement, column);
-        values_[i].assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
-        indicators_[i] = soci::i_ok;
+        const SqliteText text = sqliteColumnText(statement, static_cast<int>(i));
+        indicators_[i] = text.null ? soci::i_null : soci::i_ok;
+        values_[i].assign(text.text);
     }
     return true;
 }
