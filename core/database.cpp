@@ -218,6 +218,52 @@ const std::string& RecordSet::error() const {
 
 // ---- Database ----
 
+namespace {
+
+struct SqliteStatement {
+    sqlite_api::sqlite3_stmt* statement = nullptr;
+    SqliteStatement() = default;
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+    ~SqliteStatement() { sqlite_api::sqlite3_finalize(statement); }
+};
+
+// Runs a write through SQLite's own interface, prepared once: SOCI's
+// conversions of every value at every run cost more than the INSERT of a
+// rule. False when it did not run; the caller then runs it the usual way,
+// which reports the failure in the usual words (a refused statement
+// changes nothing).
+bool runSqliteWrite(soci::session& session, SqliteStatement& prepared, std::string_view sql,
+                    const Database::BoundValues& values, long long* affectedRows) {
+    auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
+    if (backend == nullptr || backend->conn_ == nullptr) return false;
+    if (prepared.statement == nullptr &&
+        (sqlite_api::sqlite3_prepare_v2(backend->conn_, sql.data(), static_cast<int>(sql.size()),
+                                        &prepared.statement, nullptr) != SQLITE_OK ||
+         prepared.statement == nullptr)) {
+        return false;
+    }
+    sqlite_api::sqlite3_stmt* statement = prepared.statement;
+    if (sqlite_api::sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size()))
+        return false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const int place = static_cast<int>(i) + 1;
+        const int bound = values[i] ? sqlite_api::sqlite3_bind_text(
+                                          statement, place, values[i]->data(),
+                                          static_cast<int>(values[i]->size()), SQLITE_STATIC)
+                                    : sqlite_api::sqlite3_bind_null(statement, place);
+        if (bound != SQLITE_OK) return false;
+    }
+    const int stepped = sqlite_api::sqlite3_step(statement);
+    sqlite_api::sqlite3_reset(statement);
+    sqlite_api::sqlite3_clear_bindings(statement);
+    if (stepped != SQLITE_DONE) return false;
+    if (affectedRows != nullptr) *affectedRows = sqlite_api::sqlite3_changes(backend->conn_);
+    return true;
+}
+
+}  // namespace
+
 // A statement prepared once and run again with new values.
 struct PreparedWrite {
     std::vector<std::string> values;
@@ -244,6 +290,7 @@ struct Database::Impl {
     soci::session session;
     // Keyed by statement and value count; they go before the session closes.
     std::map<std::pair<std::string, std::size_t>, std::unique_ptr<PreparedWrite>> prepared;
+    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<SqliteStatement>> sqliteWrites;
     Engine engine = Engine::SQLite;
     bool open = false;
     std::string lastError;
@@ -307,6 +354,7 @@ void Database::close() {
         set->release();
     impl_->openSets.clear();
     impl_->prepared.clear();
+    impl_->sqliteWrites.clear();
     if (!impl_->open) return;
     try {
         impl_->session.close();
@@ -355,6 +403,13 @@ bool Database::executeBound(std::string_view sql, const BoundValues& values,
         return false;
     }
     auto key = std::make_pair(std::string(sql), values.size());
+    if (impl_->engine == Engine::SQLite) {
+        auto& direct = impl_->sqliteWrites[key];
+        if (!direct) direct = std::make_unique<SqliteStatement>();
+        if (runSqliteWrite(impl_->session, *direct, sql, values, affectedRows)) return true;
+        // Prepared again at its next run, as a failed statement is.
+        impl_->sqliteWrites.erase(key);
+    }
     auto found = impl_->prepared.find(key);
     try {
         if (found == impl_->prepared.end()) {
@@ -404,11 +459,6 @@ std::optional<RecordSet> Database::queryBound(std::string_view sql, const BoundV
 }
 
 namespace {
-
-struct SqliteStatement {
-    sqlite_api::sqlite3_stmt* statement = nullptr;
-    ~SqliteStatement() { sqlite_api::sqlite3_finalize(statement); }
-};
 
 // Reads through SQLite's own interface: SOCI's batched reads copy every
 // value twice and take the connection's lock for each call into SQLite.
