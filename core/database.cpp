@@ -228,6 +228,22 @@ struct SqliteStatement {
     ~SqliteStatement() { sqlite_api::sqlite3_finalize(statement); }
 };
 
+// Binds every value (as text, or NULL), which the caller keeps alive until
+// the statement has run; false when the statement takes another number.
+bool bindSqliteValues(sqlite_api::sqlite3_stmt* statement, const Database::BoundValues& values) {
+    if (sqlite_api::sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size()))
+        return false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const int place = static_cast<int>(i) + 1;
+        const int bound = values[i] ? sqlite_api::sqlite3_bind_text(
+                                          statement, place, values[i]->data(),
+                                          static_cast<int>(values[i]->size()), SQLITE_STATIC)
+                                    : sqlite_api::sqlite3_bind_null(statement, place);
+        if (bound != SQLITE_OK) return false;
+    }
+    return true;
+}
+
 // Runs a write through SQLite's own interface, prepared once: SOCI's
 // conversions of every value at every run cost more than the INSERT of a
 // rule. False when it did not run; the caller then runs it the usual way,
@@ -244,16 +260,7 @@ bool runSqliteWrite(soci::session& session, SqliteStatement& prepared, std::stri
         return false;
     }
     sqlite_api::sqlite3_stmt* statement = prepared.statement;
-    if (sqlite_api::sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size()))
-        return false;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const int place = static_cast<int>(i) + 1;
-        const int bound = values[i] ? sqlite_api::sqlite3_bind_text(
-                                          statement, place, values[i]->data(),
-                                          static_cast<int>(values[i]->size()), SQLITE_STATIC)
-                                    : sqlite_api::sqlite3_bind_null(statement, place);
-        if (bound != SQLITE_OK) return false;
-    }
+    if (!bindSqliteValues(statement, values)) return false;
     const int stepped = sqlite_api::sqlite3_step(statement);
     sqlite_api::sqlite3_reset(statement);
     sqlite_api::sqlite3_clear_bindings(statement);
@@ -476,18 +483,9 @@ long readSqliteText(soci::session& session, std::string_view sql,
     if (sqlite_api::sqlite3_prepare_v2(backend->conn_, sql.data(), static_cast<int>(sql.size()),
                                        &prepared.statement, nullptr) != SQLITE_OK ||
         prepared.statement == nullptr ||
-        sqlite_api::sqlite3_bind_parameter_count(prepared.statement) !=
-            static_cast<int>(values.size()) ||
-        sqlite_api::sqlite3_column_count(prepared.statement) != static_cast<int>(columns)) {
+        sqlite_api::sqlite3_column_count(prepared.statement) != static_cast<int>(columns) ||
+        !bindSqliteValues(prepared.statement, values)) {
         return -1;
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const int place = static_cast<int>(i) + 1;
-        const int bound = values[i] ? sqlite_api::sqlite3_bind_text(
-                                          prepared.statement, place, values[i]->data(),
-                                          static_cast<int>(values[i]->size()), SQLITE_STATIC)
-                                    : sqlite_api::sqlite3_bind_null(prepared.statement, place);
-        if (bound != SQLITE_OK) return -1;
     }
     Database::TextRow row(columns);
     long read = 0;
