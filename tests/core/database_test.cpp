@@ -187,6 +187,37 @@ TEST_P(DatabaseTest, ReadTextGivesWhatTheRecordSetGives) {
     EXPECT_TRUE(read.empty());
 }
 
+// A bound write run again and again: values as given (NULL apart from
+// empty), the rows it changed counted, a refusal described without its
+// values and leaving the statement usable for the next run.
+TEST_P(DatabaseTest, BoundWritesCountTheirRowsAndSurviveARefusal) {
+    ASSERT_TRUE(db_.execute("CREATE TABLE probe (k INTEGER, v VARCHAR(20) NOT NULL, w TEXT)"));
+    const std::string insert = "INSERT INTO probe (k, v, w) VALUES (:v1, :v2, :v3)";
+    long long changed = -1;
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_TRUE(db_.executeBound(insert, {std::to_string(k), "it's", std::nullopt}, &changed))
+            << db_.lastError();
+        EXPECT_EQ(changed, 1);
+    }
+    EXPECT_FALSE(db_.executeBound(insert, {"9", std::nullopt, "s3cret"}, &changed));
+    EXPECT_FALSE(db_.lastError().empty());
+    EXPECT_EQ(db_.lastError().find("s3cret"), std::string::npos) << db_.lastError();
+    ASSERT_TRUE(db_.executeBound(insert, {"3", "", "w"}, &changed)) << db_.lastError();
+
+    ASSERT_TRUE(db_.executeBound("UPDATE probe SET w = :v1 WHERE k < :v2", {"x", "2"}, &changed));
+    EXPECT_EQ(changed, 2);
+    ASSERT_TRUE(db_.executeBound("UPDATE probe SET w = :v1 WHERE k < :v2", {"y", "0"}, &changed));
+    EXPECT_EQ(changed, 0);
+
+    std::vector<Database::TextRow> rows;
+    ASSERT_TRUE(db_.readText("SELECT k, v, w FROM probe WHERE k >= :v1 ORDER BY k", {"0"}, 3,
+                             [&](const Database::TextRow& row) { rows.push_back(row); }));
+    const std::optional<std::string> none;
+    EXPECT_EQ(rows,
+              (std::vector<Database::TextRow>{
+                  {"0", "it's", "x"}, {"1", "it's", "x"}, {"2", "it's", none}, {"3", "", "w"}}));
+}
+
 TEST_P(DatabaseTest, RefusedStatementReportsProviderDescriptionAndKeepsEarlierWork) {
     insertUser("first");
     EXPECT_FALSE(db_.execute("INSERT INTO no_such_table VALUES ('s3cret')"));
