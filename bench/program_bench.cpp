@@ -4,7 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QListWidget>
+#include <QListView>
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,8 +109,9 @@ void registerUserList(EngineRun& run) {
                 // The list as it appears: laid out and painted.
                 QApplication::processEvents();
             }
-            const auto* list = panel.findChild<QListWidget*>("lstUsers");
-            if (list->count() != BenchDatabase::kNeighbours + 4 || list->currentRow() != 0)
+            const auto* list = panel.findChild<QListView*>("lstUsers");
+            if (list->model()->rowCount() != BenchDatabase::kNeighbours + 4 ||
+                list->currentIndex().row() != 0)
                 state.SkipWithError("the list is not complete");
         },
         [&run](benchmark::State& state) {

@@ -25,7 +25,7 @@ class NameCollector final : public UserListView {
     std::string failure;
 
     void clearUsers() override { names.clear(); }
-    void addUsers(const std::vector<std::string>& more) override {
+    void addUsers(std::vector<std::string> more) override {
         names.insert(names.end(), more.begin(), more.end());
     }
     void selectFirstUser() override {}

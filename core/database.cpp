@@ -13,6 +13,7 @@
 
 #include "core/activity_log.h"
 #include "core/settings.h"
+#include "core/sqlite_text.h"
 
 namespace kestrix {
 
@@ -217,6 +218,59 @@ const std::string& RecordSet::error() const {
 
 // ---- Database ----
 
+namespace {
+
+struct SqliteStatement {
+    sqlite_api::sqlite3_stmt* statement = nullptr;
+    SqliteStatement() = default;
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+    ~SqliteStatement() { sqlite_api::sqlite3_finalize(statement); }
+};
+
+// Binds every value (as text, or NULL), which the caller keeps alive until
+// the statement has run; false when the statement takes another number.
+bool bindSqliteValues(sqlite_api::sqlite3_stmt* statement, const Database::BoundValues& values) {
+    if (sqlite_api::sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size()))
+        return false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const int place = static_cast<int>(i) + 1;
+        const int bound = values[i] ? sqlite_api::sqlite3_bind_text(
+                                          statement, place, values[i]->data(),
+                                          static_cast<int>(values[i]->size()), SQLITE_STATIC)
+                                    : sqlite_api::sqlite3_bind_null(statement, place);
+        if (bound != SQLITE_OK) return false;
+    }
+    return true;
+}
+
+// Runs a write through SQLite's own interface, prepared once: SOCI's
+// conversions of every value at every run cost more than the INSERT of a
+// rule. False when it did not run; the caller then runs it the usual way,
+// which reports the failure in the usual words (a refused statement
+// changes nothing).
+bool runSqliteWrite(soci::session& session, SqliteStatement& prepared, std::string_view sql,
+                    const Database::BoundValues& values, long long* affectedRows) {
+    auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
+    if (backend == nullptr || backend->conn_ == nullptr) return false;
+    if (prepared.statement == nullptr &&
+        (sqlite_api::sqlite3_prepare_v2(backend->conn_, sql.data(), static_cast<int>(sql.size()),
+                                        &prepared.statement, nullptr) != SQLITE_OK ||
+         prepared.statement == nullptr)) {
+        return false;
+    }
+    sqlite_api::sqlite3_stmt* statement = prepared.statement;
+    if (!bindSqliteValues(statement, values)) return false;
+    const int stepped = sqlite_api::sqlite3_step(statement);
+    sqlite_api::sqlite3_reset(statement);
+    sqlite_api::sqlite3_clear_bindings(statement);
+    if (stepped != SQLITE_DONE) return false;
+    if (affectedRows != nullptr) *affectedRows = sqlite_api::sqlite3_changes(backend->conn_);
+    return true;
+}
+
+}  // namespace
+
 // A statement prepared once and run again with new values.
 struct PreparedWrite {
     std::vector<std::string> values;
@@ -243,6 +297,7 @@ struct Database::Impl {
     soci::session session;
     // Keyed by statement and value count; they go before the session closes.
     std::map<std::pair<std::string, std::size_t>, std::unique_ptr<PreparedWrite>> prepared;
+    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<SqliteStatement>> sqliteWrites;
     Engine engine = Engine::SQLite;
     bool open = false;
     std::string lastError;
@@ -306,6 +361,7 @@ void Database::close() {
         set->release();
     impl_->openSets.clear();
     impl_->prepared.clear();
+    impl_->sqliteWrites.clear();
     if (!impl_->open) return;
     try {
         impl_->session.close();
@@ -354,6 +410,13 @@ bool Database::executeBound(std::string_view sql, const BoundValues& values,
         return false;
     }
     auto key = std::make_pair(std::string(sql), values.size());
+    if (impl_->engine == Engine::SQLite) {
+        auto& direct = impl_->sqliteWrites[key];
+        if (!direct) direct = std::make_unique<SqliteStatement>();
+        if (runSqliteWrite(impl_->session, *direct, sql, values, affectedRows)) return true;
+        // Prepared again at its next run, as a failed statement is.
+        impl_->sqliteWrites.erase(key);
+    }
     auto found = impl_->prepared.find(key);
     try {
         if (found == impl_->prepared.end()) {
@@ -402,11 +465,70 @@ std::optional<RecordSet> Database::queryBound(std::string_view sql, const BoundV
     }
 }
 
+namespace {
+
+// Reads through SQLite's own interface: SOCI's batched reads copy every
+// value twice and take the connection's lock for each call into SQLite.
+// -1 when nothing was read because the statement failed before its first
+// row, so that the caller can run it the usual way and report that failure
+// in the usual words; otherwise the rows read, with `failure` set when a
+// later step failed.
+long readSqliteText(soci::session& session, std::string_view sql,
+                    const Database::BoundValues& values, std::size_t columns,
+                    const std::function<void(const Database::TextRow&)>& onRow,
+                    std::string& failure) {
+    auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
+    if (backend == nullptr || backend->conn_ == nullptr) return -1;
+    SqliteStatement prepared;
+    if (sqlite_api::sqlite3_prepare_v2(backend->conn_, sql.data(), static_cast<int>(sql.size()),
+                                       &prepared.statement, nullptr) != SQLITE_OK ||
+        prepared.statement == nullptr ||
+        sqlite_api::sqlite3_column_count(prepared.statement) != static_cast<int>(columns) ||
+        !bindSqliteValues(prepared.statement, values)) {
+        return -1;
+    }
+    Database::TextRow row(columns);
+    long read = 0;
+    for (;;) {
+        const int stepped = sqlite_api::sqlite3_step(prepared.statement);
+        if (stepped == SQLITE_DONE) return read;
+        if (stepped != SQLITE_ROW) {
+            if (read == 0) return -1;
+            failure = sqlite_api::sqlite3_errmsg(backend->conn_);
+            return read;
+        }
+        for (std::size_t c = 0; c < columns; ++c) {
+            const SqliteText text = sqliteColumnText(prepared.statement, static_cast<int>(c));
+            if (text.null) {
+                row[c].reset();
+            } else if (text.type == SQLITE_FLOAT) {
+                // As the record set writes a real number.
+                row[c] = numberText(text.real);
+            } else {
+                if (!row[c]) row[c].emplace();
+                row[c]->assign(text.text);
+            }
+        }
+        onRow(row);
+        ++read;
+    }
+}
+
+}  // namespace
+
 bool Database::readText(std::string_view sql, const BoundValues& values, std::size_t columns,
                         const std::function<void(const TextRow&)>& onRow) {
     if (!impl_->open) {
         impl_->lastError = "The database is not open.";
         return false;
+    }
+    if (impl_->engine == Engine::SQLite) {
+        std::string failure;
+        if (readSqliteText(impl_->session, sql, values, columns, onRow, failure) >= 0) {
+            if (failure.empty()) return true;
+            impl_->lastError = failure;
+            return false;
+        }
     }
     constexpr std::size_t kBatch = 1024;
     try {

@@ -31,10 +31,17 @@ bool AccessChecks::directoryCheckFrom(const std::string& home, std::string_view 
     const auto homeForm = normalizePath(home, form);
     const bool answer = homeForm && atOrBelow(*target, *homeForm);
     RuleDirectoryCache::Check check(store_.ruleDirectories(), form);
-    return applyResolvedDirectoryRules(
-        answer, *target, store_.directoryRules(user).rows, letter,
-        [&](const std::string& directory) { return check.resolve(directory); },
-        trace ? &trace->directoryRule : nullptr);
+    DirectoryRuleWalk walk(answer, *target, letter);
+    // Rules read before a failure still apply, as they were read.
+    (void)store_.visitDirectoryRules(
+        user, [&] { walk.restart(); },
+        [&](const std::string* directory, const std::string* rights, const std::string* inherit) {
+            const std::optional<std::string>* resolved =
+                directory ? &check.resolve(*directory) : nullptr;
+            walk.row(resolved && *resolved ? &**resolved : nullptr, rights, inherit);
+        });
+    if (trace) trace->directoryRule = walk.decidingRule();
+    return walk.answer();
 }
 
 bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char letter,

@@ -364,6 +364,20 @@ ReadList<DirRuleRow> AccountStore::directoryRules(std::string_view user) {
     });
 }
 
+bool AccountStore::visitDirectoryRules(std::string_view user, const std::function<void()>& restart,
+                                       const DirRuleVisit& visit) {
+    bool first = true;
+    return attempt([&](Statements& s) {
+        if (!first) restart();
+        first = false;
+        PreparedQuery& query = s.query(kDirRules);
+        query.run(user, [&] {
+            visit(query.text(0), query.text(1), query.text(2));
+            return true;
+        });
+    });
+}
+
 ReadList<FileRuleRow> AccountStore::fileRules(std::string_view user) {
     return readList<FileRuleRow>(kFileRules, user, [](const PreparedQuery& q) {
         return std::optional<FileRuleRow>(FileRuleRow{q.column(0), q.column(1)});

@@ -102,6 +102,14 @@ class AccountStore {
     [[nodiscard]] ReadList<std::string> listedAddresses();
     [[nodiscard]] ReadList<DirRuleRow> directoryRules(std::string_view user);
     [[nodiscard]] ReadList<FileRuleRow> fileRules(std::string_view user);
+    // The directory rules as they are read, without keeping them: each row's
+    // directory, rights and inheritance (nullptr for a NULL), valid during
+    // the call. A read repeated on a fresh connection calls restart first.
+    // False when the read failed part way.
+    using DirRuleVisit = std::function<void(const std::string* directory, const std::string* rights,
+                                            const std::string* inherit)>;
+    bool visitDirectoryRules(std::string_view user, const std::function<void()>& restart,
+                             const DirRuleVisit& visit);
     [[nodiscard]] ReadList<std::string> ratioFreeFiles(std::string_view user);
 
     // Writes. True when a row was changed (changePassword, storeQuota) or

@@ -166,32 +166,35 @@ bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
                          const std::vector<DirRuleRow>& rules, char letter, int* decidingRule) {
     const PathForm form = formForLetter(letter);
     LongNameResolver resolver;
-    return applyResolvedDirectoryRules(
-        answer, normalizedPath, rules, letter,
-        [&](const std::string& directory) {
-            return form == PathForm::LongName ? resolver.resolve(directory)
-                                              : normalizePath(directory, form);
-        },
-        decidingRule);
+    DirectoryRuleWalk walk(answer, normalizedPath, letter);
+    for (const DirRuleRow& rule : rules) {
+        std::optional<std::string> directory;
+        if (rule.directory) {
+            directory = form == PathForm::LongName ? resolver.resolve(*rule.directory)
+                                                   : normalizePath(*rule.directory, form);
+        }
+        walk.row(directory ? &*directory : nullptr, rule.rights ? &*rule.rights : nullptr,
+                 rule.inherit ? &*rule.inherit : nullptr);
+    }
+    if (decidingRule) *decidingRule = walk.decidingRule();
+    return walk.answer();
 }
 
-bool applyResolvedDirectoryRules(bool answer, std::string_view normalizedPath,
-                                 const std::vector<DirRuleRow>& rules, char letter,
-                                 const RuleDirectoryResolve& resolve, int* decidingRule) {
-    if (decidingRule) *decidingRule = -1;
-    for (std::size_t place = 0; place < rules.size(); ++place) {
-        const DirRuleRow& rule = rules[place];
-        if (!rule.directory) continue;
-        const auto directory = resolve(*rule.directory);
-        if (!directory) continue;
-        const bool inherited = rule.inherit && decodeInherit(*rule.inherit);
-        if (exactlyAt(normalizedPath, *directory) ||
-            (inherited && strictlyBelow(normalizedPath, *directory))) {
-            answer = rule.rights && hasRight(*rule.rights, letter);
-            if (decidingRule) *decidingRule = static_cast<int>(place);
-        }
+void DirectoryRuleWalk::row(const std::string* resolvedDirectory, const std::string* rights,
+                            const std::string* inherit) {
+    const int place = place_++;
+    if (resolvedDirectory == nullptr || !atOrBelow(path_, *resolvedDirectory)) return;
+    const bool exact = !strictlyBelow(path_, *resolvedDirectory);
+    if (exact || (inherit && decodeInherit(*inherit))) {
+        answer_ = rights && hasRight(*rights, letter_);
+        decidingRule_ = place;
     }
-    return answer;
+}
+
+void DirectoryRuleWalk::restart() {
+    answer_ = start_;
+    place_ = 0;
+    decidingRule_ = -1;
 }
 
 bool applyFileRules(bool answer, std::string_view path, const std::vector<FileRuleRow>& rules,

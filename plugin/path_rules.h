@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,16 +79,33 @@ bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
                          const std::vector<DirRuleRow>& rules, char letter,
                          int* decidingRule = nullptr);
 
-// Gives a rule directory's normalised form in the check's letter's form;
-// no value when it has none.
-using RuleDirectoryResolve = std::function<std::optional<std::string>(const std::string&)>;
+// The directory rules as applyDirectoryRules applies them, one row at a
+// time as it is read, for a caller that resolves the rule directories
+// itself (and keeps them across checks). Each row is given with its
+// directory already normalised in the letter's form (nullptr: a NULL
+// directory, or one that has no normalised form).
+class DirectoryRuleWalk {
+  public:
+    DirectoryRuleWalk(bool answer, std::string_view normalizedPath, char letter)
+        : start_(answer), answer_(answer), path_(normalizedPath), letter_(letter) {}
 
-// applyDirectoryRules with the rule directories normalised by `resolve`
-// (which must give what normalizePath gives), for a caller that keeps
-// resolved directories across checks.
-bool applyResolvedDirectoryRules(bool answer, std::string_view normalizedPath,
-                                 const std::vector<DirRuleRow>& rules, char letter,
-                                 const RuleDirectoryResolve& resolve, int* decidingRule = nullptr);
+    void row(const std::string* resolvedDirectory, const std::string* rights,
+             const std::string* inherit);
+    // Back to the start answer, for rows that are read again from the first.
+    void restart();
+
+    bool answer() const { return answer_; }
+    // The place of the last applying rule among the rows, or -1.
+    int decidingRule() const { return decidingRule_; }
+
+  private:
+    bool start_;
+    bool answer_;
+    std::string_view path_;
+    char letter_;
+    int place_ = 0;
+    int decidingRule_ = -1;
+};
 
 // The file rules applied in row order: a row whose filename equals the path
 // (without regard to case, not normalised) sets the answer to whether it

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "core/sqlite_text.h"
 #include "core/unicode_text.h"
 
 namespace kestrix::plugin {
@@ -72,29 +73,28 @@ bool PreparedQuery::stepDirect() {
         throw std::runtime_error(
             sqlite_api::sqlite3_errmsg(sqlite_api::sqlite3_db_handle(statement)));
     for (std::size_t i = 0; i < values_.size(); ++i) {
-        const int column = static_cast<int>(i);
-        if (sqlite_api::sqlite3_column_type(statement, column) == SQLITE_NULL) {
-            indicators_[i] = soci::i_null;
-            values_[i].clear();
-            continue;
-        }
-        const auto* text = sqlite_api::sqlite3_column_text(statement, column);
-        const int bytes = sqlite_api::sqlite3_column_bytes(statement, column);
-        values_[i].assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
-        indicators_[i] = soci::i_ok;
+        const SqliteText text = sqliteColumnText(statement, static_cast<int>(i));
+        indicators_[i] = text.null ? soci::i_null : soci::i_ok;
+        values_[i].assign(text.text);
     }
     return true;
 }
 
 std::optional<std::string> PreparedQuery::column(std::size_t i) const {
+    const std::string* value = text(i);
+    if (value == nullptr) return std::nullopt;
+    return *value;
+}
+
+const std::string* PreparedQuery::text(std::size_t i) const {
     if (rowsPerFetch_ == 1 || direct_ != nullptr) {
-        if (i >= values_.size() || indicators_[i] == soci::i_null) return std::nullopt;
-        return values_[i];
+        if (i >= values_.size() || indicators_[i] == soci::i_null) return nullptr;
+        return &values_[i];
     }
     if (i >= batchValues_.size() || row_ >= batchValues_[i].size() ||
         batchIndicators_[i][row_] == soci::i_null)
-        return std::nullopt;
-    return batchValues_[i][row_];
+        return nullptr;
+    return &batchValues_[i][row_];
 }
 
 void PreparedQuery::makeRoom() {

@@ -38,6 +38,8 @@ class PreparedQuery {
 
     // The current row's column; no value for a database NULL.
     [[nodiscard]] std::optional<std::string> column(std::size_t i) const;
+    // The same without a copy: valid until the next row; nullptr for NULL.
+    [[nodiscard]] const std::string* text(std::size_t i) const;
 
     // Runs the query and calls onRow for each row until it returns false.
     // Throws what the database throws.

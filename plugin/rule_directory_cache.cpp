@@ -5,9 +5,9 @@ namespace kestrix::plugin {
 RuleDirectoryCache::Check::Check(RuleDirectoryCache& cache, PathForm form)
     : cache_(cache), form_(form), now_(cache.clock_()) {}
 
-std::optional<std::string> RuleDirectoryCache::Check::resolve(const std::string& directory) {
+const std::optional<std::string>& RuleDirectoryCache::Check::resolve(const std::string& directory) {
     Entries& entries = cache_.entries(form_);
-    const auto found = entries.find(directory);
+    auto found = entries.find(directory);
     if (found != entries.end() && now_ - found->second.at < kLifetime)
         return found->second.resolved;
     std::optional<std::string> resolved;
@@ -18,12 +18,12 @@ std::optional<std::string> RuleDirectoryCache::Check::resolve(const std::string&
         resolved = normalizePath(directory, form_);
     }
     if (found != entries.end()) {
-        found->second = {resolved, now_};
+        found->second = {std::move(resolved), now_};
     } else {
         if (entries.size() >= kMaxEntries) entries.clear();
-        entries.emplace(directory, Entry{resolved, now_});
+        found = entries.emplace(directory, Entry{std::move(resolved), now_}).first;
     }
-    return resolved;
+    return found->second.resolved;
 }
 
 }  // namespace kestrix::plugin

@@ -30,7 +30,9 @@ class RuleDirectoryCache {
     class Check {
       public:
         Check(RuleDirectoryCache& cache, PathForm form);
-        std::optional<std::string> resolve(const std::string& directory);
+        // The normalised directory, kept in the cache: valid until the next
+        // resolve.
+        const std::optional<std::string>& resolve(const std::string& directory);
 
       private:
         RuleDirectoryCache& cache_;

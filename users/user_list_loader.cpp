@@ -1,5 +1,6 @@
 #include "users/user_list_loader.h"
 
+#include <utility>
 #include <vector>
 
 #include "core/database.h"
@@ -17,7 +18,7 @@ void fillUserList(UserListView& view) {
         [&](const Database::TextRow& row) { names.push_back(row[0].value_or(std::string())); });
     // Names read before a failure are shown as they were.
     if (!read) failure = db.lastError();
-    view.addUsers(names);
+    view.addUsers(std::move(names));
     if (failure.empty() && view.userCount() > 0) {
         // The selection loads the first user while this connection is still
         // open, as the list's own command does.

@@ -11,7 +11,7 @@ class UserListView {
     virtual ~UserListView() = default;
     virtual void clearUsers() = 0;
     // All names at once, in order: one pass over the list control.
-    virtual void addUsers(const std::vector<std::string>& names) = 0;
+    virtual void addUsers(std::vector<std::string> names) = 0;
     // Selecting the first entry loads that user (lstUsers_Click).
     virtual void selectFirstUser() = 0;
     virtual int userCount() const = 0;

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QFocusEvent>
+#include <QListView>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QSignalBlocker>
@@ -21,6 +22,7 @@
 #include "users/editing/user_save.h"
 #include "users/new_name_window.h"
 #include "users/shell_prompts.h"
+#include "users/user_name_model.h"
 
 namespace kestrix {
 
@@ -72,7 +74,10 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     ui_->lblExpires->installEventFilter(this);
     ui_->lblDisabled->installEventFilter(this);
 
-    connect(ui_->lstUsers, &QListWidget::itemSelectionChanged, this, &UserPanel::lstUsers_Click);
+    userNames_ = new UserNameModel(this);
+    ui_->lstUsers->setModel(userNames_);
+    connect(ui_->lstUsers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &UserPanel::lstUsers_Click);
     connect(ui_->lstAccess, &QListWidget::itemSelectionChanged, this, &UserPanel::lstAccess_Click);
     connect(ui_->cmdBrowse, &QPushButton::clicked, this, &UserPanel::cmdBrowse_Click);
     connect(ui_->cmdMisc, &QPushButton::clicked, this, &UserPanel::cmdMisc_Click);
@@ -112,65 +117,59 @@ void UserPanel::refill(const std::string& keep) {
 }
 
 void UserPanel::placeSavedUser(const std::string& name, int replacedRow, int rowToSelect) {
-    QListWidget& list = *ui_->lstUsers;
     {
-        const QSignalBlocker quiet(&list);
-        if (replacedRow >= 0 && replacedRow < list.count()) delete list.takeItem(replacedRow);
-        const QString text = toQt(name);
-        int low = 0;
-        int high = list.count();
-        while (low < high) {
-            const int middle = (low + high) / 2;
-            if (list.item(middle)->text().compare(text, Qt::CaseInsensitive) < 0) {
-                low = middle + 1;
-            } else {
-                high = middle;
-            }
-        }
-        list.insertItem(low, text);
-        list.setCurrentRow(-1);
-        list.clearSelection();
+        const QSignalBlocker quiet = quietUserList();
+        if (replacedRow >= 0 && replacedRow < userNames_->count())
+            userNames_->removeName(replacedRow);
+        userNames_->insertName(userNames_->sortedPlace(toQt(name)), name);
+        setCurrentUserRow(-1);
     }
     shownUserRow_ = -1;
     // The selection reloads the user from the rows just written.
-    if (list.count() > 0) selectUserRow(std::clamp(rowToSelect, 0, list.count() - 1));
+    if (userNames_->count() > 0) selectUserRow(std::clamp(rowToSelect, 0, userNames_->count() - 1));
+}
+
+QSignalBlocker UserPanel::quietUserList() const {
+    return QSignalBlocker(ui_->lstUsers->selectionModel());
+}
+
+void UserPanel::setCurrentUserRow(int row) {
+    // As a single-selection list does: the current entry is the selection.
+    ui_->lstUsers->selectionModel()->setCurrentIndex(userNames_->index(row),
+                                                     QItemSelectionModel::ClearAndSelect);
 }
 
 void UserPanel::clearUsers() {
-    const QSignalBlocker quiet(ui_->lstUsers);
-    ui_->lstUsers->clear();
+    const QSignalBlocker quiet = quietUserList();
+    userNames_->setNames({});
     shownUserRow_ = -1;
 }
 
-void UserPanel::addUsers(const std::vector<std::string>& names) {
-    const QSignalBlocker quiet(ui_->lstUsers);
-    QStringList texts;
-    texts.reserve(static_cast<qsizetype>(names.size()));
-    for (const std::string& name : names)
-        texts.push_back(toQt(name));
-    ui_->lstUsers->addItems(texts);
+void UserPanel::addUsers(std::vector<std::string> names) {
+    const QSignalBlocker quiet = quietUserList();
+    if (userNames_->count() == 0) {
+        userNames_->setNames(std::move(names));
+    } else {
+        for (std::string& name : names)
+            userNames_->insertName(userNames_->count(), std::move(name));
+    }
     // Adding must not select anything by itself.
-    ui_->lstUsers->setCurrentRow(-1);
+    setCurrentUserRow(-1);
 }
 
 void UserPanel::selectFirstUser() {
     const QString wanted = toQt(trimmed(preferredUser_));
-    int row = 0;
-    for (int i = 0; !wanted.isEmpty() && i < ui_->lstUsers->count(); ++i) {
-        if (ui_->lstUsers->item(i)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
-            row = i;
-            break;
-        }
-    }
-    selectUserRow(row);
+    const int found = wanted.isEmpty() ? -1 : userNames_->findIgnoringCase(wanted);
+    selectUserRow(std::max(found, 0));
 }
 
 int UserPanel::userCount() const {
-    return ui_->lstUsers->count();
+    return userNames_->count();
 }
 
 int UserPanel::selectedUserRow() const {
-    return selectedRowOf(ui_->lstUsers);
+    const QModelIndexList selected = ui_->lstUsers->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.front().row();
 }
 
 int UserPanel::selectedRuleRow() const {
@@ -179,13 +178,13 @@ int UserPanel::selectedRuleRow() const {
 
 void UserPanel::selectUserRow(int row) {
     if (row == selectedUserRow()) return;
-    ui_->lstUsers->setCurrentRow(row);
+    setCurrentUserRow(row);
 }
 
 void UserPanel::lstUsers_Click() {
     clearRuleSelection();
     if (selectedUserRow() < 0) return;
-    const std::string name = fromQt(ui_->lstUsers->item(selectedUserRow())->text());
+    const std::string name = userNames_->name(selectedUserRow());
     if (state_.unsavedChanges) {
         switch (askToLeave()) {
             case Leave::Stay:
@@ -204,17 +203,13 @@ void UserPanel::lstUsers_Click() {
     // Loading may have refilled the list (a repaired connection reloads it),
     // so the entry is read again.
     const int row = selectedUserRow();
-    if (row >= 0) state_.selectedUser = fromQt(ui_->lstUsers->item(row)->text());
+    if (row >= 0) state_.selectedUser = userNames_->name(row);
 }
 
 void UserPanel::restoreUserSelection() {
-    const QSignalBlocker quiet(ui_->lstUsers);
-    if (shownUserRow_ >= 0 && shownUserRow_ < ui_->lstUsers->count()) {
-        ui_->lstUsers->setCurrentRow(shownUserRow_);
-    } else {
-        ui_->lstUsers->setCurrentRow(-1);
-        ui_->lstUsers->clearSelection();
-    }
+    const QSignalBlocker quiet = quietUserList();
+    setCurrentUserRow(shownUserRow_ >= 0 && shownUserRow_ < userNames_->count() ? shownUserRow_
+                                                                                : -1);
 }
 
 // ---- unsaved changes ----
@@ -387,11 +382,10 @@ void UserPanel::cmdStore_Click() {
     // through.
     int savedFrom = -1;
     if (state_.editMode == EditMode::Stored) {
-        const QString stored = toQt(state_.selectedUser);
-        if (remembered >= 0 && ui_->lstUsers->item(remembered)->text() == stored)
-            savedFrom = remembered;
-        for (int row = 0; savedFrom < 0 && row < ui_->lstUsers->count(); ++row) {
-            if (ui_->lstUsers->item(row)->text() == stored) savedFrom = row;
+        const std::string& stored = state_.selectedUser;
+        if (remembered >= 0 && userNames_->name(remembered) == stored) savedFrom = remembered;
+        for (int row = 0; savedFrom < 0 && row < userNames_->count(); ++row) {
+            if (userNames_->name(row) == stored) savedFrom = row;
         }
     }
     const std::string savedName = fromQt(ui_->txtUsername->text());
@@ -441,13 +435,8 @@ void UserPanel::createUser(const std::string& name, const std::string& password)
     hideWindow(newName_);
 
     cmdStore_Click();
-    const QString wanted = toQt(trimmed(name));
-    for (int row = 0; row < ui_->lstUsers->count(); ++row) {
-        if (ui_->lstUsers->item(row)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
-            selectUserRow(row);
-            break;
-        }
-    }
+    const int row = userNames_->findIgnoringCase(toQt(trimmed(name)));
+    if (row >= 0) selectUserRow(row);
 }
 
 void UserPanel::txtUsername_GotFocus() {

@@ -14,6 +14,7 @@
 class QCheckBox;
 class QLabel;
 class QListWidget;
+class QSignalBlocker;
 class QTimer;
 
 namespace Ui {
@@ -24,6 +25,7 @@ namespace kestrix {
 
 class AddEditDirWindow;
 class NewNameWindow;
+class UserNameModel;
 
 // The user editing area of the main window: the user list, the record of
 // the user being edited, the rule list with its boxes, the status lines and
@@ -99,7 +101,7 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
   private:
     // UserListView
     void clearUsers() override;
-    void addUsers(const std::vector<std::string>& names) override;
+    void addUsers(std::vector<std::string> names) override;
     void selectFirstUser() override;
     // UserRecordView
     void clearRules() override;
@@ -129,6 +131,10 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // not read again. The row that was selected is selected (and loaded)
     // again, as after a refill.
     void placeSavedUser(const std::string& name, int replacedRow, int rowToSelect);
+    // Changes of the user list's selection that load no user.
+    QSignalBlocker quietUserList() const;
+    // The entry made current and selected alone; -1 selects none.
+    void setCurrentUserRow(int row);
     // Puts the list's selection back on the user being edited, quietly.
     void restoreUserSelection();
 
@@ -145,6 +151,7 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     void emptyEditingArea();
 
     std::unique_ptr<Ui::UserPanel> ui_;
+    UserNameModel* userNames_ = nullptr;
     EditingState state_;
     QTimer* tmrRules_ = nullptr;
     QCheckBox* boxes_[9] = {};

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -23,6 +24,7 @@
 #include "shell/shell.h"
 #include "shell/status_window.h"
 #include "tests/app/app_fixture.h"
+#include "tests/ui_support/list_entries.h"
 #include "users/user_panel.h"
 
 namespace kestrix {
@@ -311,8 +313,7 @@ TEST_F(MainWindowTest, RestoreReloadsTheListAndDiscardsUnsavedEdits) {
     const std::size_t logStart = programLog().text().size();
     QTest::mouseClick(child<QPushButton>(&main, "cmdRestore"), Qt::LeftButton);
     EXPECT_NE(programLog().text().find("restore", logStart), std::string::npos);
-    auto* users = child<QListWidget>(&main, "lstUsers");
-    ASSERT_EQ(users->count(), 2);
+    ASSERT_EQ(test::listEntries(child<QListView>(&main, "lstUsers")).size(), 2u);
     EXPECT_EQ(main.users().state().selectedUser, "alice");
     EXPECT_EQ(home->text(), "/srv/ftp/alice");
 }

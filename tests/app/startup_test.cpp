@@ -3,6 +3,7 @@
 // database opening.
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QLockFile>
 #include <QPlainTextEdit>
@@ -20,6 +21,7 @@
 #include "setup/configure_window.h"
 #include "shell/shell.h"
 #include "tests/app/app_fixture.h"
+#include "tests/ui_support/list_entries.h"
 #include "users/user_panel.h"
 
 namespace kestrix {
@@ -102,7 +104,7 @@ TEST_F(StartupTest, FirstRunCommitWithTheDefaultsGivesAnEmptyWorkingMainWindow) 
     EXPECT_EQ(end_.ends, 0);
     EXPECT_TRUE(main.isVisible());
     EXPECT_FALSE(configureWindow()->isVisible());
-    EXPECT_EQ(child<QListWidget>(&main, "lstUsers")->count(), 0);
+    EXPECT_TRUE(test::listEntries(child<QListView>(&main, "lstUsers")).empty());
     EXPECT_EQ(readConnectionString(), defaults().connectionString);
     EXPECT_EQ(getRegSettings("servu_path"), servuPath());
     EXPECT_EQ(getRegSettings("ftp_directory"), ftpRoot());
@@ -112,7 +114,7 @@ TEST_F(StartupTest, FirstRunCommitWithTheDefaultsGivesAnEmptyWorkingMainWindow) 
     // The new database really holds the user tables.
     addUser(defaults().connectionString, "first");
     main.cmdRestore_Click();
-    EXPECT_EQ(child<QListWidget>(&main, "lstUsers")->count(), 1);
+    EXPECT_EQ(test::listEntries(child<QListView>(&main, "lstUsers")).size(), 1u);
 }
 
 class ConfiguredStartTest : public test::AppFixture,
@@ -131,10 +133,8 @@ TEST_P(ConfiguredStartTest, SelectsAndLoadsTheFirstUser) {
     MainWindow& main = program_->mainWindow();
 
     EXPECT_TRUE(boxes_.shown().empty());
-    auto* users = child<QListWidget>(&main, "lstUsers");
-    ASSERT_EQ(users->count(), 3);
-    EXPECT_EQ(users->item(0)->text(), "alice");
-    EXPECT_EQ(users->item(2)->text(), "carol");
+    EXPECT_EQ(test::listEntries(child<QListView>(&main, "lstUsers")),
+              (std::vector<std::string>{"alice", "bob", "carol"}));
     EXPECT_EQ(main.users().selectedUserRow(), 0);
     EXPECT_EQ(main.users().state().selectedUser, "alice");
     EXPECT_EQ(child<QLineEdit>(&main, "txtUsername")->text(), "alice");
@@ -205,8 +205,7 @@ TEST_F(StartupTest, YesOpensTheCheckedDialogAndACommitEndsTheWaitWithTheListRefi
     EXPECT_EQ(configureWindow()->tag(), "");
     EXPECT_FALSE(configureWindow()->enableCommitTimer()->isActive());
     EXPECT_EQ(readConnectionString(), scratch->connectionString());
-    auto* users = child<QListWidget>(&main, "lstUsers");
-    ASSERT_EQ(users->count(), 1);
+    ASSERT_EQ(test::listEntries(child<QListView>(&main, "lstUsers")).size(), 1u);
     EXPECT_EQ(main.users().state().selectedUser, "bob");
     EXPECT_EQ(end_.ends, 0);
 }

@@ -140,6 +140,84 @@ TEST_P(DatabaseTest, NullIsDistinctFromEmptyTextAndNumbersReadAsText) {
     EXPECT_FALSE(rs->hasColumn("nosuch"));
 }
 
+// The many-rows read gives every column as the record set does: NULL apart
+// from empty text, numbers as text, awkward text unchanged.
+TEST_P(DatabaseTest, ReadTextGivesWhatTheRecordSetGives) {
+    ASSERT_TRUE(db_.execute(
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, comments, "
+        "password, quota_max, ratio_current_credit) VALUES ('bob', '/h', 1, 1, NULL, '', "
+        "10737418240, 1.5)"));
+    const auto values = awkwardValues();
+    for (std::size_t i = 0; i < values.size(); ++i)
+        insertUser("u" + std::to_string(i) + values[i].substr(0, 40));
+    const char* columns[] = {
+        "username",     "comments",      "password", "quota_max", "ratio_current_credit",
+        "disable_user", "max_concurrent"};
+    const std::string sql =
+        "SELECT username, comments, password, quota_max, ratio_current_credit, disable_user, "
+        "max_concurrent FROM users WHERE username <> :v1 ORDER BY username";
+    std::vector<Database::TextRow> read;
+    ASSERT_TRUE(db_.readText(sql, {std::string("nobody")}, 7, [&](const Database::TextRow& row) {
+        read.push_back(row);
+    })) << db_.lastError();
+    ASSERT_EQ(read.size(), values.size() + 1);
+    auto rs = db_.queryBound(sql, {std::string("nobody")});
+    ASSERT_TRUE(rs) << db_.lastError();
+    for (const Database::TextRow& row : read) {
+        ASSERT_FALSE(rs->eof());
+        for (std::size_t c = 0; c < std::size(columns); ++c)
+            EXPECT_EQ(row[c], rs->field(columns[c])) << columns[c];
+        rs->moveNext();
+    }
+    EXPECT_EQ(read.front()[0], "bob");
+    EXPECT_EQ(read.front()[1], std::nullopt);
+    EXPECT_EQ(read.front()[2], "");
+    EXPECT_EQ(read.front()[3], "10737418240");
+
+    // A NULL parameter matches nothing; a refused statement reads nothing
+    // and is described.
+    read.clear();
+    ASSERT_TRUE(db_.readText(sql, {std::nullopt}, 7,
+                             [&](const Database::TextRow& row) { read.push_back(row); }));
+    EXPECT_TRUE(read.empty());
+    EXPECT_FALSE(db_.readText("SELECT nosuchcolumn FROM users WHERE username = :v1",
+                              {std::string("bob")}, 1,
+                              [&](const Database::TextRow& row) { read.push_back(row); }));
+    EXPECT_NE(db_.lastError().find("nosuchcolumn"), std::string::npos) << db_.lastError();
+    EXPECT_TRUE(read.empty());
+}
+
+// A bound write run again and again: values as given (NULL apart from
+// empty), the rows it changed counted, a refusal described without its
+// values and leaving the statement usable for the next run.
+TEST_P(DatabaseTest, BoundWritesCountTheirRowsAndSurviveARefusal) {
+    ASSERT_TRUE(db_.execute("CREATE TABLE probe (k INTEGER, v VARCHAR(20) NOT NULL, w TEXT)"));
+    const std::string insert = "INSERT INTO probe (k, v, w) VALUES (:v1, :v2, :v3)";
+    long long changed = -1;
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_TRUE(db_.executeBound(insert, {std::to_string(k), "it's", std::nullopt}, &changed))
+            << db_.lastError();
+        EXPECT_EQ(changed, 1);
+    }
+    EXPECT_FALSE(db_.executeBound(insert, {"9", std::nullopt, "s3cret"}, &changed));
+    EXPECT_FALSE(db_.lastError().empty());
+    EXPECT_EQ(db_.lastError().find("s3cret"), std::string::npos) << db_.lastError();
+    ASSERT_TRUE(db_.executeBound(insert, {"3", "", "w"}, &changed)) << db_.lastError();
+
+    ASSERT_TRUE(db_.executeBound("UPDATE probe SET w = :v1 WHERE k < :v2", {"x", "2"}, &changed));
+    EXPECT_EQ(changed, 2);
+    ASSERT_TRUE(db_.executeBound("UPDATE probe SET w = :v1 WHERE k < :v2", {"y", "0"}, &changed));
+    EXPECT_EQ(changed, 0);
+
+    std::vector<Database::TextRow> rows;
+    ASSERT_TRUE(db_.readText("SELECT k, v, w FROM probe WHERE k >= :v1 ORDER BY k", {"0"}, 3,
+                             [&](const Database::TextRow& row) { rows.push_back(row); }));
+    const std::optional<std::string> none;
+    EXPECT_EQ(rows,
+              (std::vector<Database::TextRow>{
+                  {"0", "it's", "x"}, {"1", "it's", "x"}, {"2", "it's", none}, {"3", "", "w"}}));
+}
+
 TEST_P(DatabaseTest, RefusedStatementReportsProviderDescriptionAndKeepsEarlierWork) {
     insertUser("first");
     EXPECT_FALSE(db_.execute("INSERT INTO no_such_table VALUES ('s3cret')"));

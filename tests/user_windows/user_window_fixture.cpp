@@ -1,5 +1,6 @@
 #include "tests/user_windows/user_window_fixture.h"
 
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -10,6 +11,7 @@
 
 #include "core/database.h"
 #include "core/sql_literal.h"
+#include "tests/ui_support/list_entries.h"
 
 namespace kestrix::test {
 
@@ -92,21 +94,12 @@ QWidget* UserWindowTest::window(const char* name) {
     return nullptr;
 }
 
-namespace {
-std::vector<std::string> entriesOf(const QListWidget* list) {
-    std::vector<std::string> out;
-    for (int row = 0; row < list->count(); ++row)
-        out.push_back(list->item(row)->text().toStdString());
-    return out;
-}
-}  // namespace
-
 std::vector<std::string> UserWindowTest::ruleEntries() {
-    return entriesOf(child<QListWidget>("lstAccess"));
+    return listEntries(child<QListWidget>("lstAccess"));
 }
 
 std::vector<std::string> UserWindowTest::userEntries() {
-    return entriesOf(child<QListWidget>("lstUsers"));
+    return listEntries(child<QListView>("lstUsers"));
 }
 
 void UserWindowTest::nextRefresh() {

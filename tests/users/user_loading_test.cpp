@@ -45,7 +45,7 @@ class RecordingView final : public UserRecordView, public UserListView {
         users.clear();
         calls.push_back("clearUsers");
     }
-    void addUsers(const std::vector<std::string>& names) override {
+    void addUsers(std::vector<std::string> names) override {
         users.insert(users.end(), names.begin(), names.end());
     }
     void selectFirstUser() override { ++selectedFirst; }

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include "core/sql_literal.h"
+#include "tests/ui_support/list_entries.h"
 #include "tests/ui_support/shell_fixture.h"
 #include "users/user_panel.h"
 
@@ -157,7 +159,7 @@ TEST_P(UserPanelTest, EmptyUserTableDisablesThePerUserControlsAtTheNextRefresh) 
     run("DELETE FROM dir_rights");
     run("DELETE FROM users");
     panel_->popMain();
-    EXPECT_EQ(child<QListWidget>("lstUsers")->count(), 0);
+    EXPECT_TRUE(test::listEntries(child<QListView>("lstUsers")).empty());
     EXPECT_EQ(panel_->selectedUserRow(), -1);
     // The refresh runs every 75 ms; the next one disables them.
     EXPECT_EQ(panel_->rulesTimer()->interval(), 75);
