@@ -17,15 +17,19 @@ DeadlineWatch::~DeadlineWatch() {
 
 DeadlineWatch::Armed::Armed(DeadlineWatch& watch, int socket, std::chrono::milliseconds limit)
     : watch_(watch) {
+    bool earlier = false;
     {
         std::lock_guard<std::mutex> lock(watch_.mutex_);
-        entry_ = watch_.deadlines_.insert(
-            watch_.deadlines_.end(), {std::chrono::steady_clock::now() + limit, socket, false});
+        const auto when = std::chrono::steady_clock::now() + limit;
+        entry_ = watch_.deadlines_.insert(watch_.deadlines_.end(), {when, socket, false});
         // The watching thread starts with the first round trip, not when
         // the server loads the library.
         if (!watch_.thread_.joinable()) watch_.thread_ = std::thread(&DeadlineWatch::run, &watch_);
+        // A thread that wakes by then anyway finds this deadline itself.
+        earlier = when < watch_.wakesAt_;
+        if (earlier) watch_.wakesAt_ = when;
     }
-    watch_.wake_.notify_all();
+    if (earlier) watch_.wake_.notify_all();
 }
 
 DeadlineWatch::Armed::~Armed() {
