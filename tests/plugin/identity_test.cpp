@@ -51,8 +51,9 @@ TEST_P(Identity, AStoredNameThatCannotBeAnIdentityNeverLogsIn) {
 }
 
 TEST_P(Identity, PasswordChangeRefusesWhatTheColumnCannotHoldAndChangesOneAccount) {
-    insertUser(db_, "Dup", "/srv/ftp/Dup", "one");
+    // Stored in the other order than the exact names sort.
     insertUser(db_, "dup", "/srv/ftp/dup", "two");
+    insertUser(db_, "Dup", "/srv/ftp/Dup", "one");
     auto password = [&](const char* exactName) {
         auto rs = db_.query("select username, password from users");
         std::string found;
