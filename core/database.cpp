@@ -472,10 +472,10 @@ namespace {
 // -1 when nothing was read because the statement failed before its first
 // row, so that the caller can run it the usual way and report that failure
 // in the usual words; otherwise the rows read, with `failure` set when a
-// later step failed.
-long readSqliteText(soci::session& session, std::string_view sql,
-                    const Database::BoundValues& values, std::size_t columns,
-                    const std::function<void(const Database::TextRow&)>& onRow,
+// later step failed. onRow is handed the statement on each row.
+template <class OnRow>
+long stepSqliteRows(soci::session& session, std::string_view sql,
+                    const Database::BoundValues& values, std::size_t columns, OnRow&& onRow,
                     std::string& failure) {
     auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
     if (backend == nullptr || backend->conn_ == nullptr) return -1;
@@ -487,7 +487,6 @@ long readSqliteText(soci::session& session, std::string_view sql,
         !bindSqliteValues(prepared.statement, values)) {
         return -1;
     }
-    Database::TextRow row(columns);
     long read = 0;
     for (;;) {
         const int stepped = sqlite_api::sqlite3_step(prepared.statement);
@@ -497,21 +496,20 @@ long readSqliteText(soci::session& session, std::string_view sql,
             failure = sqlite_api::sqlite3_errmsg(backend->conn_);
             return read;
         }
-        for (std::size_t c = 0; c < columns; ++c) {
-            const SqliteText text = sqliteColumnText(prepared.statement, static_cast<int>(c));
-            if (text.null) {
-                row[c].reset();
-            } else if (text.type == SQLITE_FLOAT) {
-                // As the record set writes a real number.
-                row[c] = numberText(text.real);
-            } else {
-                if (!row[c]) row[c].emplace();
-                row[c]->assign(text.text);
-            }
-        }
-        onRow(row);
+        onRow(prepared.statement);
         ++read;
     }
+}
+
+// A column of SQLite's current row as the record set writes it. A real
+// number is written into `number`, which the result then views.
+std::optional<std::string_view> sqliteValue(sqlite_api::sqlite3_stmt* statement, int column,
+                                            std::string& number) {
+    const SqliteText text = sqliteColumnText(statement, column);
+    if (text.null) return std::nullopt;
+    if (text.type != SQLITE_FLOAT) return text.text;
+    number = numberText(text.real);
+    return number;
 }
 
 }  // namespace
@@ -523,8 +521,22 @@ bool Database::readText(std::string_view sql, const BoundValues& values, std::si
         return false;
     }
     if (impl_->engine == Engine::SQLite) {
+        TextRow row(columns);
+        std::string number;
+        const auto copyRow = [&](sqlite_api::sqlite3_stmt* statement) {
+            for (std::size_t c = 0; c < columns; ++c) {
+                const auto value = sqliteValue(statement, static_cast<int>(c), number);
+                if (!value) {
+                    row[c].reset();
+                } else {
+                    if (!row[c]) row[c].emplace();
+                    row[c]->assign(*value);
+                }
+            }
+            onRow(row);
+        };
         std::string failure;
-        if (readSqliteText(impl_->session, sql, values, columns, onRow, failure) >= 0) {
+        if (stepSqliteRows(impl_->session, sql, values, columns, copyRow, failure) >= 0) {
             if (failure.empty()) return true;
             impl_->lastError = failure;
             return false;
@@ -575,6 +587,25 @@ bool Database::readText(std::string_view sql, const BoundValues& values, std::si
         impl_->lastError = describe(e);
         return false;
     }
+}
+
+bool Database::readColumn(std::string_view sql, const BoundValues& values,
+                          const std::function<void(std::optional<std::string_view>)>& onValue) {
+    if (impl_->open && impl_->engine == Engine::SQLite) {
+        std::string number;
+        const auto handOn = [&](sqlite_api::sqlite3_stmt* statement) {
+            onValue(sqliteValue(statement, 0, number));
+        };
+        std::string failure;
+        if (stepSqliteRows(impl_->session, sql, values, 1, handOn, failure) >= 0) {
+            if (failure.empty()) return true;
+            impl_->lastError = failure;
+            return false;
+        }
+    }
+    return readText(sql, values, 1, [&](const TextRow& row) {
+        onValue(row[0] ? std::optional<std::string_view>(*row[0]) : std::nullopt);
+    });
 }
 
 bool Database::begin() {

@@ -88,6 +88,12 @@ class Database {
                                 std::size_t columns,
                                 const std::function<void(const TextRow&)>& onRow);
 
+    // readText for a query of one column, each value handed on without a
+    // copy (valid during the call; no value for NULL).
+    [[nodiscard]] bool readColumn(
+        std::string_view sql, const BoundValues& values,
+        const std::function<void(std::optional<std::string_view>)>& onValue);
+
     [[nodiscard]] bool begin();
     [[nodiscard]] bool commit();
     bool rollback();

@@ -8,14 +8,18 @@
 namespace kestrix {
 
 void fillUserList(UserListView& view) {
+    // A list read again is usually about as long as it was.
+    const int shownBefore = view.userCount();
     view.clearUsers();
     Database db;
     if (!openDatabase(db, 0)) return;
     std::string failure;
     std::vector<std::string> names;
-    const bool read = db.readText(
-        "select username from users order by username", {}, 1,
-        [&](const Database::TextRow& row) { names.push_back(row[0].value_or(std::string())); });
+    names.reserve(static_cast<std::size_t>(shownBefore));
+    const bool read = db.readColumn("select username from users order by username", {},
+                                    [&](std::optional<std::string_view> name) {
+                                        names.emplace_back(name.value_or(std::string_view()));
+                                    });
     // Names read before a failure are shown as they were.
     if (!read) failure = db.lastError();
     view.addUsers(std::move(names));

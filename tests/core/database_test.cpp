@@ -216,6 +216,21 @@ TEST_P(DatabaseTest, BoundWritesCountTheirRowsAndSurviveARefusal) {
     EXPECT_EQ(rows,
               (std::vector<Database::TextRow>{
                   {"0", "it's", "x"}, {"1", "it's", "x"}, {"2", "it's", none}, {"3", "", "w"}}));
+
+    // One column read without copies keeps NULL apart from the empty text.
+    std::vector<std::optional<std::string>> column;
+    ASSERT_TRUE(
+        db_.readColumn("SELECT w FROM probe WHERE k >= :v1 ORDER BY k", {"1"},
+                       [&](std::optional<std::string_view> value) { column.emplace_back(value); }));
+    EXPECT_EQ(column, (std::vector<std::optional<std::string>>{"x", none, "w"}));
+    column.clear();
+    ASSERT_TRUE(
+        db_.readColumn("SELECT v FROM probe WHERE k = 3", {},
+                       [&](std::optional<std::string_view> value) { column.emplace_back(value); }));
+    EXPECT_EQ(column, (std::vector<std::optional<std::string>>{""}));
+    EXPECT_FALSE(db_.readColumn("SELECT nosuchcolumn FROM probe", {},
+                                [](std::optional<std::string_view>) {}));
+    EXPECT_FALSE(db_.lastError().empty());
 }
 
 TEST_P(DatabaseTest, RefusedStatementReportsProviderDescriptionAndKeepsEarlierWork) {
