@@ -3,8 +3,8 @@
 // engine's own C API, prepared. Run through bench/run.
 #include <benchmark/benchmark.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QListView>
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,7 +109,7 @@ void registerUserList(EngineRun& run) {
                 // The list as it appears: laid out and painted.
                 QApplication::processEvents();
             }
-            const auto* list = panel.findChild<QListView*>("lstUsers");
+            const auto* list = panel.findChild<QAbstractItemView*>("lstUsers");
             if (list->model()->rowCount() != BenchDatabase::kNeighbours + 4 ||
                 list->currentIndex().row() != 0)
                 state.SkipWithError("the list is not complete");

@@ -8,6 +8,11 @@ int UserNameModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : count();
 }
 
+QModelIndex UserNameModel::index(int row, int column, const QModelIndex& parent) const {
+    if (row < 0 || row >= count() || column != 0 || parent.isValid()) return {};
+    return createIndex(row, column);
+}
+
 QVariant UserNameModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= count()) return {};
     if (role != Qt::DisplayRole && role != Qt::EditRole) return {};

@@ -15,6 +15,10 @@ class UserNameModel final : public QAbstractListModel {
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override;
+    // The view asks for an index of every row each time it lays the list
+    // out; the base class's checks through rowCount cost more than the
+    // layout itself.
+    QModelIndex index(int row, int column = 0, const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     // Replaces every name (a reset: the selection is dropped quietly).

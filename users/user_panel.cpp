@@ -4,10 +4,11 @@
 
 #include <QCheckBox>
 #include <QFocusEvent>
-#include <QListView>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QSignalBlocker>
+#include <QTableView>
 #include <QTimer>
 
 #include "core/settings.h"
@@ -76,6 +77,13 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
 
     userNames_ = new UserNameModel(this);
     ui_->lstUsers->setModel(userNames_);
+    // A list of one column whose rows all have the height of a line: laying
+    // it out costs the same for ten names as for a hundred thousand, where
+    // a list view places every entry.
+    QHeaderView* rows = ui_->lstUsers->verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(ui_->lstUsers->fontMetrics().height() + 2);
     connect(ui_->lstUsers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &UserPanel::lstUsers_Click);
     connect(ui_->lstAccess, &QListWidget::itemSelectionChanged, this, &UserPanel::lstAccess_Click);

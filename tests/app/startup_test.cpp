@@ -1,9 +1,9 @@
 // Start-up: the splash window, the single-instance rule, the first run with
 // its welcome and configuration dialog, and the failure dialogue of the
 // database opening.
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QLockFile>
 #include <QPlainTextEdit>
@@ -104,7 +104,7 @@ TEST_F(StartupTest, FirstRunCommitWithTheDefaultsGivesAnEmptyWorkingMainWindow) 
     EXPECT_EQ(end_.ends, 0);
     EXPECT_TRUE(main.isVisible());
     EXPECT_FALSE(configureWindow()->isVisible());
-    EXPECT_TRUE(test::listEntries(child<QListView>(&main, "lstUsers")).empty());
+    EXPECT_TRUE(test::listEntries(child<QAbstractItemView>(&main, "lstUsers")).empty());
     EXPECT_EQ(readConnectionString(), defaults().connectionString);
     EXPECT_EQ(getRegSettings("servu_path"), servuPath());
     EXPECT_EQ(getRegSettings("ftp_directory"), ftpRoot());
@@ -114,7 +114,7 @@ TEST_F(StartupTest, FirstRunCommitWithTheDefaultsGivesAnEmptyWorkingMainWindow) 
     // The new database really holds the user tables.
     addUser(defaults().connectionString, "first");
     main.cmdRestore_Click();
-    EXPECT_EQ(test::listEntries(child<QListView>(&main, "lstUsers")).size(), 1u);
+    EXPECT_EQ(test::listEntries(child<QAbstractItemView>(&main, "lstUsers")).size(), 1u);
 }
 
 class ConfiguredStartTest : public test::AppFixture,
@@ -133,7 +133,7 @@ TEST_P(ConfiguredStartTest, SelectsAndLoadsTheFirstUser) {
     MainWindow& main = program_->mainWindow();
 
     EXPECT_TRUE(boxes_.shown().empty());
-    EXPECT_EQ(test::listEntries(child<QListView>(&main, "lstUsers")),
+    EXPECT_EQ(test::listEntries(child<QAbstractItemView>(&main, "lstUsers")),
               (std::vector<std::string>{"alice", "bob", "carol"}));
     EXPECT_EQ(main.users().selectedUserRow(), 0);
     EXPECT_EQ(main.users().state().selectedUser, "alice");
@@ -205,7 +205,7 @@ TEST_F(StartupTest, YesOpensTheCheckedDialogAndACommitEndsTheWaitWithTheListRefi
     EXPECT_EQ(configureWindow()->tag(), "");
     EXPECT_FALSE(configureWindow()->enableCommitTimer()->isActive());
     EXPECT_EQ(readConnectionString(), scratch->connectionString());
-    ASSERT_EQ(test::listEntries(child<QListView>(&main, "lstUsers")).size(), 1u);
+    ASSERT_EQ(test::listEntries(child<QAbstractItemView>(&main, "lstUsers")).size(), 1u);
     EXPECT_EQ(main.users().state().selectedUser, "bob");
     EXPECT_EQ(end_.ends, 0);
 }

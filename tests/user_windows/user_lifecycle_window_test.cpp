@@ -1,7 +1,7 @@
 // New User, copying by entering the name box, and Delete, through the real
 // windows.
+#include <QAbstractItemView>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -247,7 +247,7 @@ TEST_P(UserLifecycleTest, UnsavedChangesAreSavedDroppedOrKeptAsAnswered) {
     MainWindow& main = startMainWindow();
     UserPanel& users = main.users();
     auto* notes = users.findChild<QPlainTextEdit*>("txtNotes");
-    auto* list = users.findChild<QListView*>("lstUsers");
+    auto* list = users.findChild<QAbstractItemView*>("lstUsers");
     const auto edit = [&](const char* text) {
         notes->setFocus(Qt::MouseFocusReason);
         notes->setPlainText(QString::fromLatin1(text));

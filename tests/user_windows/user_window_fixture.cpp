@@ -1,6 +1,6 @@
 #include "tests/user_windows/user_window_fixture.h"
 
-#include <QListView>
+#include <QAbstractItemView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -99,7 +99,7 @@ std::vector<std::string> UserWindowTest::ruleEntries() {
 }
 
 std::vector<std::string> UserWindowTest::userEntries() {
-    return listEntries(child<QListView>("lstUsers"));
+    return listEntries(child<QAbstractItemView>("lstUsers"));
 }
 
 void UserWindowTest::nextRefresh() {

@@ -1,8 +1,8 @@
 // The user area of the main window, driven through its controls.
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -159,7 +159,7 @@ TEST_P(UserPanelTest, EmptyUserTableDisablesThePerUserControlsAtTheNextRefresh) 
     run("DELETE FROM dir_rights");
     run("DELETE FROM users");
     panel_->popMain();
-    EXPECT_TRUE(test::listEntries(child<QListView>("lstUsers")).empty());
+    EXPECT_TRUE(test::listEntries(child<QAbstractItemView>("lstUsers")).empty());
     EXPECT_EQ(panel_->selectedUserRow(), -1);
     // The refresh runs every 75 ms; the next one disables them.
     EXPECT_EQ(panel_->rulesTimer()->interval(), 75);
