@@ -1,6 +1,9 @@
 #include "core/activity_log.h"
 
+#include <langinfo.h>
+
 #include <algorithm>
+#include <optional>
 
 #include "core/short_date.h"
 
@@ -47,10 +50,27 @@ void ActivityLog::detach(int id) {
 }
 
 std::string formatLogLine(std::string_view message, std::chrono::system_clock::time_point when) {
-    std::string line = formatShortDate(localDate(when));
-    line += ' ';
-    line += formatShortTime(when);
-    line += ":  ";
+    // The stamp changes once a minute (or with the locale's date pattern);
+    // working it out costs more than the rest of a line, and a Save writes
+    // hundreds of lines.
+    struct Stamp {
+        long long minute = 0;
+        std::string pattern;
+        std::string text;
+    };
+    thread_local std::optional<Stamp> stamp;
+    const long long minute =
+        std::chrono::floor<std::chrono::minutes>(when).time_since_epoch().count();
+    const char* pattern = nl_langinfo(D_FMT);
+    if (!stamp || stamp->minute != minute || stamp->pattern != pattern) {
+        stamp = Stamp{minute, pattern, formatShortDate(localDate(when))};
+        stamp->text += ' ';
+        stamp->text += formatShortTime(when);
+        stamp->text += ":  ";
+    }
+    std::string line;
+    line.reserve(stamp->text.size() + message.size() + 1);
+    line += stamp->text;
     line += message;
     line += '\n';
     return line;

@@ -293,11 +293,25 @@ struct PreparedWrite {
     }
 };
 
+// Statements prepared for writing are found by their text and value count,
+// compared in place: a Save runs the same INSERT hundreds of times.
+using WriteKey = std::pair<std::string, std::size_t>;
+using WriteKeyView = std::pair<std::string_view, std::size_t>;
+struct WriteKeyLess {
+    using is_transparent = void;
+    static WriteKeyView view(const WriteKey& key) { return {key.first, key.second}; }
+    static WriteKeyView view(const WriteKeyView& key) { return key; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+        return view(a) < view(b);
+    }
+};
+
 struct Database::Impl {
     soci::session session;
-    // Keyed by statement and value count; they go before the session closes.
-    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<PreparedWrite>> prepared;
-    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<SqliteStatement>> sqliteWrites;
+    // They go before the session closes.
+    std::map<WriteKey, std::unique_ptr<PreparedWrite>, WriteKeyLess> prepared;
+    std::map<WriteKey, std::unique_ptr<SqliteStatement>, WriteKeyLess> sqliteWrites;
     Engine engine = Engine::SQLite;
     bool open = false;
     std::string lastError;
@@ -409,19 +423,23 @@ bool Database::executeBound(std::string_view sql, const BoundValues& values,
         impl_->lastError = "The database is not open.";
         return false;
     }
-    auto key = std::make_pair(std::string(sql), values.size());
+    const WriteKeyView key{sql, values.size()};
     if (impl_->engine == Engine::SQLite) {
-        auto& direct = impl_->sqliteWrites[key];
-        if (!direct) direct = std::make_unique<SqliteStatement>();
-        if (runSqliteWrite(impl_->session, *direct, sql, values, affectedRows)) return true;
+        auto direct = impl_->sqliteWrites.find(key);
+        if (direct == impl_->sqliteWrites.end())
+            direct = impl_->sqliteWrites
+                         .emplace(WriteKey(sql, values.size()), std::make_unique<SqliteStatement>())
+                         .first;
+        if (runSqliteWrite(impl_->session, *direct->second, sql, values, affectedRows)) return true;
         // Prepared again at its next run, as a failed statement is.
-        impl_->sqliteWrites.erase(key);
+        impl_->sqliteWrites.erase(direct);
     }
     auto found = impl_->prepared.find(key);
     try {
         if (found == impl_->prepared.end()) {
-            auto made = std::make_unique<PreparedWrite>(impl_->session, key.first, values.size());
-            found = impl_->prepared.emplace(std::move(key), std::move(made)).first;
+            const std::string text(sql);
+            auto made = std::make_unique<PreparedWrite>(impl_->session, text, values.size());
+            found = impl_->prepared.emplace(WriteKey(text, values.size()), std::move(made)).first;
         }
         PreparedWrite& write = *found->second;
         write.set(values);

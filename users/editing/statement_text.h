@@ -21,8 +21,9 @@ class StatementText {
     // A number the caller has made sure is one; written bare.
     StatementText& number(const std::string& digits);
 
-    // The step that runs the statement after its log line.
-    WriteStep step(std::string log, bool changesOneRow = false) const;
+    // The step that runs the statement after its log line. The texts move
+    // into it: the builder is spent.
+    WriteStep step(std::string log, bool changesOneRow = false);
 
   private:
     void placeholder(const std::optional<std::string>& value);
