@@ -12,6 +12,7 @@
 #include <map>
 
 #include "core/activity_log.h"
+#include "core/pg_native.h"
 #include "core/settings.h"
 #include "core/sqlite_text.h"
 
@@ -67,33 +68,11 @@ std::optional<std::string> cellText(const soci::row& row, std::size_t i) {
 
 OpenFailureHandler* gOpenFailureHandler = nullptr;
 
-// Lines of a PostgreSQL message that quote the statement or the row:
-// either may hold a password.
-bool quotesValues(std::string_view line) {
-    for (std::string_view lead : {"LINE ", "DETAIL:", "CONTEXT:", "QUERY:"}) {
-        if (line.starts_with(lead)) return true;
-    }
-    return line.find_first_not_of(" ^") == std::string_view::npos;  // the caret line
-}
-
 // The provider's own words. SOCI adds the statement it was running, and
 // PostgreSQL quotes it too; whoever ran it decides what of it to log.
 std::string describe(const std::exception& e) {
     const auto* error = dynamic_cast<const soci::soci_error*>(&e);
-    const std::string message = error != nullptr ? error->get_error_message() : e.what();
-    std::string kept;
-    std::size_t start = 0;
-    while (start < message.size()) {
-        std::size_t end = message.find('\n', start);
-        if (end == std::string::npos) end = message.size();
-        const std::string_view line(message.data() + start, end - start);
-        if (!quotesValues(line)) {
-            if (!kept.empty()) kept += '\n';
-            kept += line;
-        }
-        start = end + 1;
-    }
-    return kept;
+    return pg::withoutQuotedValues(error != nullptr ? error->get_error_message() : e.what());
 }
 
 }  // namespace
@@ -526,6 +505,15 @@ bool Database::readText(std::string_view sql, const BoundValues& values, std::si
         std::string failure;
         if (readSqliteText(impl_->session, sql, values, columns, onRow, failure) >= 0) {
             if (failure.empty()) return true;
+            impl_->lastError = failure;
+            return false;
+        }
+    }
+    if (impl_->engine == Engine::PostgreSQL) {
+        PGconn* conn = pg::connection(impl_->session);
+        if (conn != nullptr) {
+            std::string failure;
+            if (pg::readText(conn, sql, values, columns, onRow, failure)) return true;
             impl_->lastError = failure;
             return false;
         }

@@ -34,14 +34,10 @@ enum Query {
     kQueryCount
 };
 
-// Lists come many rows to a fetch.
-constexpr std::size_t kListRows = 256;
-
 struct QueryDefinition {
     const char* sql;
     std::size_t columns;
     bool hasParameter;
-    std::size_t rowsPerFetch = 1;
 };
 
 constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
@@ -49,17 +45,20 @@ constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
     // the rows it finds, the login and the password change both take the
     // first by the exact name, whatever order the rows lie in.
     {"select username,password from users where username=:u order by username collate ", 2, true},
-    {"select ip from blocked_ips", 1, false, kListRows},
-    {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true, kListRows},
-    {"select ip from log_ips", 1, false, kListRows},
+    {"select ip from blocked_ips", 1, false},
+    {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true},
+    {"select ip from log_ips", 1, false},
     {"select signon_msg_file from sign_files where ip=:ip", 1, true},
     {"select signoff_msg_file from sign_files where ip=:ip", 1, true},
     {"select homedir,disable_user from users where username=:u", 2, true},
     {"select quota_current,quota_max from users where username=:u", 2, true},
-    {"select directory,dir_rights,inherit_subdirs from dir_rights where username=:u", 3, true,
-     kListRows},
-    {"select filename,file_rights from file_rights where username=:u", 2, true, kListRows},
-    {"select filename from ratio_free_files where username=:u or username='*'", 1, true, kListRows},
+    {
+        "select directory,dir_rights,inherit_subdirs from dir_rights where username=:u",
+        3,
+        true,
+    },
+    {"select filename,file_rights from file_rights where username=:u", 2, true},
+    {"select filename from ratio_free_files where username=:u or username='*'", 1, true},
 }};
 
 // The collation that compares names byte for byte.
@@ -120,9 +119,8 @@ struct AccountStore::Statements {
             const QueryDefinition& definition = kQueries[static_cast<std::size_t>(which)];
             std::string sql = definition.sql;
             if (which == kLogin) sql += exactCollation(engine);
-            slot =
-                std::make_unique<PreparedQuery>(session, engine, sql, definition.columns,
-                                                definition.hasParameter, definition.rowsPerFetch);
+            slot = std::make_unique<PreparedQuery>(session, engine, sql, definition.columns,
+                                                   definition.hasParameter);
         }
         return *slot;
     }

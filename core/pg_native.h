@@ -1,0 +1,63 @@
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace soci {
+class session;
+}
+
+// Statements run through libpq on the connection SOCI opened: SOCI's
+// conversions of every value cost more than a short read.
+namespace kestrix::pg {
+
+// The connection of a PostgreSQL session; nullptr when it has none.
+PGconn* connection(soci::session& session);
+
+// A statement with its named placeholders (:u, :v1, ...) numbered $1, $2,
+// ... in the order they appear, as SOCI numbers them: each appearance is
+// the next parameter. Quoted text and names, :: casts and := stay as
+// written.
+struct NumberedSql {
+    std::string sql;
+    int parameters = 0;
+};
+NumberedSql numberPlaceholders(std::string_view sql);
+
+struct ResultClear {
+    void operator()(PGresult* result) const noexcept { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultClear>;
+
+// A result that ran: rows or a command's completion.
+bool succeeded(const PGresult* result);
+
+// What went wrong, in the words SOCI gives the same failure ("Cannot
+// execute query. Fatal error. ERROR:  ..."), without the lines in which
+// PostgreSQL quotes the statement or the row.
+std::string failureText(std::string_view context, PGconn* conn, const PGresult* result);
+
+// The message without its lines that quote the statement or the values:
+// either may hold a password.
+std::string withoutQuotedValues(std::string_view message);
+
+// True while a statement can still be sent: connected, and not inside a
+// transaction that already failed.
+bool canSend(PGconn* conn);
+
+// Texts in statement order; no value is NULL.
+using Texts = std::vector<std::optional<std::string>>;
+
+// Runs a query with the values bound as text and hands every row, each
+// column as PostgreSQL sends it, to onRow. False with `failure` set when the
+// statement was refused; no row is handed on then.
+bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
+              const std::function<void(const Texts&)>& onRow, std::string& failure);
+
+}  // namespace kestrix::pg
