@@ -3,7 +3,9 @@
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
 
+#include <atomic>
 #include <cctype>
+#include <stdexcept>
 
 namespace kestrix::pg {
 
@@ -102,6 +104,40 @@ bool canSend(PGconn* conn) {
     if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) return false;
     const PGTransactionStatusType state = PQtransactionStatus(conn);
     return state == PQTRANS_IDLE || state == PQTRANS_INTRANS;
+}
+
+namespace {
+
+// Names are unique in the process, so on any one connection too.
+std::atomic<unsigned long> gStatementCount{0};
+
+}  // namespace
+
+NamedStatement::NamedStatement(PGconn* conn, std::string_view sql, int parameters)
+    : conn_(conn), name_("kestrix_q" + std::to_string(++gStatementCount)), parameters_(parameters) {
+    if (conn == nullptr) throw std::runtime_error("The database is not open.");
+    const Result prepared(
+        PQprepare(conn, name_.c_str(), numberPlaceholders(sql).sql.c_str(), parameters, nullptr));
+    if (!succeeded(prepared.get()))
+        throw std::runtime_error(failureText("Cannot prepare statement.", conn, prepared.get()));
+}
+
+NamedStatement::~NamedStatement() {
+    // A connection that broke, or whose transaction failed, refuses; the
+    // statement then ends with the connection.
+    if (!canSend(conn_)) return;
+    try {
+        const Result freed(PQexec(conn_, ("DEALLOCATE " + name_).c_str()));
+    } catch (const std::exception&) {
+        // No memory for the statement's text: it ends with the connection.
+    }
+}
+
+Result NamedStatement::run(const char* const* values) const {
+    Result result(PQexecPrepared(conn_, name_.c_str(), parameters_, values, nullptr, nullptr, 0));
+    if (!succeeded(result.get()))
+        throw std::runtime_error(failureText("Cannot execute query.", conn_, result.get()));
+    return result;
 }
 
 bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,

@@ -51,6 +51,27 @@ std::string withoutQuotedValues(std::string_view message);
 // transaction that already failed.
 bool canSend(PGconn* conn);
 
+// A statement prepared once on a connection under a name of its own,
+// freed on the server when it goes while the connection can still take
+// that. It must not outlive its connection.
+class NamedStatement {
+  public:
+    // Throws std::runtime_error with PostgreSQL's words when refused.
+    NamedStatement(PGconn* conn, std::string_view sql, int parameters);
+    ~NamedStatement();
+    NamedStatement(const NamedStatement&) = delete;
+    NamedStatement& operator=(const NamedStatement&) = delete;
+
+    // Runs it with the values as text, nullptr for NULL; throws
+    // std::runtime_error with PostgreSQL's words when refused.
+    [[nodiscard]] Result run(const char* const* values) const;
+
+  private:
+    PGconn* conn_;
+    std::string name_;
+    int parameters_;
+};
+
 // Texts in statement order; no value is NULL.
 using Texts = std::vector<std::optional<std::string>>;
 

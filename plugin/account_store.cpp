@@ -129,10 +129,10 @@ struct AccountStore::Statements {
         if (!password) {
             // The user name compared exactly: "Dup" and "dup" are two accounts.
             password = std::make_unique<PreparedUpdate>(
-                session,
+                session, engine,
                 std::string("update users set password=:p where username=:u collate ") +
                     exactCollation(engine),
-                soci::use(newPassword), soci::use(user));
+                std::vector<PreparedUpdate::Variable>{&newPassword, &user});
         }
         return *password;
     }
@@ -142,10 +142,10 @@ struct AccountStore::Statements {
             // The amount goes as decimal text, which both engines take as
             // the number (the driver's own formatting follows the locale).
             credit = std::make_unique<PreparedUpdate>(
-                session,
+                session, engine,
                 "update users set ratio_current_credit=ratio_current_credit+:amount "
                 "where username=:u",
-                soci::use(amount), soci::use(user));
+                std::vector<PreparedUpdate::Variable>{&amount, &user});
         }
         return *credit;
     }
@@ -153,10 +153,10 @@ struct AccountStore::Statements {
     PreparedUpdate& quotaUpdate() {
         if (!quota) {
             quota = std::make_unique<PreparedUpdate>(
-                session,
+                session, engine,
                 "update users set quota_current=:v where username=:u and "
                 "coalesce(quota_current,-1)=:old",
-                soci::use(quotaValue), soci::use(user), soci::use(quotaExpected));
+                std::vector<PreparedUpdate::Variable>{&quotaValue, &user, &quotaExpected});
         }
         return *quota;
     }

@@ -2,7 +2,8 @@
 
 #include <soci/sqlite3/soci-sqlite3.h>
 
-#include <atomic>
+#include <charconv>
+#include <cstring>
 #include <stdexcept>
 
 #include "core/sqlite_text.h"
@@ -11,9 +12,6 @@
 namespace kestrix::plugin {
 
 namespace {
-
-// Statement names are unique in the process, so on any one connection too.
-std::atomic<unsigned long> gStatementCount{0};
 
 sqlite_api::sqlite3_stmt* prepareSqlite(soci::session& session, const std::string& sql) {
     auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
@@ -39,29 +37,12 @@ PreparedQuery::PreparedQuery(soci::session& session, Engine engine, const std::s
         sqlite_ = prepareSqlite(session, sql);
         return;
     }
-    PGconn* conn = pg::connection(session);
-    if (conn == nullptr) throw std::runtime_error("no connection");
-    const std::string name = "kestrix_q" + std::to_string(++gStatementCount);
-    const pg::Result prepared(PQprepare(conn, name.c_str(), pg::numberPlaceholders(sql).sql.c_str(),
-                                        hasParameter ? 1 : 0, nullptr));
-    if (!pg::succeeded(prepared.get()))
-        throw std::runtime_error(
-            pg::failureText("Cannot prepare statement.", conn, prepared.get()));
-    conn_ = conn;
-    name_ = name;
+    named_ =
+        std::make_unique<pg::NamedStatement>(pg::connection(session), sql, hasParameter ? 1 : 0);
 }
 
 PreparedQuery::~PreparedQuery() {
     sqlite_api::sqlite3_finalize(static_cast<sqlite_api::sqlite3_stmt*>(sqlite_));
-    // A connection that broke or whose transaction failed has nothing to
-    // free, or refuses to; its statements end with it.
-    if (!pg::canSend(conn_)) return;
-    try {
-        const pg::Result freed(PQexec(conn_, ("DEALLOCATE " + name_).c_str()));
-    } catch (const std::exception&) {
-        // Out of memory for the statement text: the statement ends with
-        // its connection.
-    }
 }
 
 void PreparedQuery::start() {
@@ -76,11 +57,8 @@ void PreparedQuery::start() {
         return;
     }
     const char* parameter = parameter_.c_str();
-    result_.reset(PQexecPrepared(conn_, name_.c_str(), hasParameter_ ? 1 : 0, &parameter, nullptr,
-                                 nullptr, 0));
+    result_ = named_->run(&parameter);
     nextRow_ = 0;
-    if (!pg::succeeded(result_.get()))
-        throw std::runtime_error(pg::failureText("Cannot execute query.", conn_, result_.get()));
     if (PQnfields(result_.get()) < static_cast<int>(values_.size()))
         throw std::runtime_error("The query returns fewer columns than it is read for.");
 }
@@ -131,6 +109,46 @@ void PreparedQuery::finish() noexcept {
     if (sqlite_ != nullptr)
         sqlite_api::sqlite3_reset(static_cast<sqlite_api::sqlite3_stmt*>(sqlite_));
     result_.reset();
+}
+
+PreparedUpdate::PreparedUpdate(soci::session& session, Engine engine, const std::string& sql,
+                               std::vector<Variable> variables)
+    : variables_(std::move(variables)) {
+    if (engine == Engine::PostgreSQL) {
+        named_ = std::make_unique<pg::NamedStatement>(pg::connection(session), sql,
+                                                      static_cast<int>(variables_.size()));
+        numbers_.resize(variables_.size());
+        return;
+    }
+    statement_ = std::make_unique<soci::statement>(session);
+    for (const Variable& variable : variables_)
+        std::visit([&](auto* value) { statement_->exchange(soci::use(*value)); }, variable);
+    statement_->alloc();
+    statement_->prepare(sql);
+    statement_->define_and_bind();
+}
+
+PreparedUpdate::~PreparedUpdate() = default;
+
+long long PreparedUpdate::run() {
+    if (statement_) {
+        statement_->execute(true);
+        return statement_->get_affected_rows();
+    }
+    std::vector<const char*> texts(variables_.size());
+    for (std::size_t i = 0; i < variables_.size(); ++i) {
+        if (auto* text = std::get_if<std::string*>(&variables_[i])) {
+            texts[i] = (*text)->c_str();
+        } else {
+            numbers_[i] = std::to_string(*std::get<long long*>(variables_[i]));
+            texts[i] = numbers_[i].c_str();
+        }
+    }
+    const pg::Result result = named_->run(texts.data());
+    long long changed = 0;
+    const char* count = PQcmdTuples(result.get());
+    std::from_chars(count, count + std::strlen(count), changed);
+    return changed;
 }
 
 }  // namespace kestrix::plugin

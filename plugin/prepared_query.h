@@ -3,10 +3,12 @@
 #include <soci/soci.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "core/connection_string.h"
@@ -73,36 +75,33 @@ class PreparedQuery {
     std::vector<std::string> values_;
     std::vector<bool> nulls_;
     void* sqlite_ = nullptr;  // the SQLite statement, on SQLite
-    // On PostgreSQL: the statement's name on its connection, and the rows
-    // of the current run.
-    PGconn* conn_ = nullptr;
-    std::string name_;
+    // On PostgreSQL: the statement, and the rows of the current run.
+    std::unique_ptr<pg::NamedStatement> named_;
     pg::Result result_;
     int nextRow_ = 0;
 };
 
-// An UPDATE prepared once on a connection; the caller binds its variables
-// by reference and sets them before each run.
+// An UPDATE prepared once on a connection. It reads its variables, in the
+// order of its placeholders, at each run: the caller sets them before.
 class PreparedUpdate {
   public:
-    template <class... Uses>
-    PreparedUpdate(soci::session& session, const std::string& sql, Uses&&... uses)
-        : statement_(session) {
-        (statement_.exchange(std::forward<Uses>(uses)), ...);
-        statement_.alloc();
-        statement_.prepare(sql);
-        statement_.define_and_bind();
-    }
+    using Variable = std::variant<std::string*, long long*>;
+    PreparedUpdate(soci::session& session, Engine engine, const std::string& sql,
+                   std::vector<Variable> variables);
+    ~PreparedUpdate();
+    PreparedUpdate(const PreparedUpdate&) = delete;
+    PreparedUpdate& operator=(const PreparedUpdate&) = delete;
 
     // Runs the statement; the number of rows it changed. Throws what the
-    // database throws.
-    [[nodiscard]] long long run() {
-        statement_.execute(true);
-        return statement_.get_affected_rows();
-    }
+    // database reports, in its words.
+    [[nodiscard]] long long run();
 
   private:
-    soci::statement statement_;
+    std::vector<Variable> variables_;
+    // Through SOCI on SQLite, through libpq on PostgreSQL.
+    std::unique_ptr<soci::statement> statement_;
+    std::unique_ptr<pg::NamedStatement> named_;
+    std::vector<std::string> numbers_;  // the numbers as text, while a run lasts
 };
 
 }  // namespace kestrix::plugin

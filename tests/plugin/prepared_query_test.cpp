@@ -80,6 +80,38 @@ TEST_P(PreparedQueryTest, TextThatIsNotUtf8) {
     EXPECT_EQ(read(query, "c", 1), (Rows{{"c"}}));
 }
 
+// The variables are read at each run; the count is of the rows changed;
+// a number beyond 32 bits goes whole.
+TEST_P(PreparedQueryTest, UpdatesReadTheirVariablesAtEachRun) {
+    std::string user = "c";
+    long long value = 10737418240LL;
+    long long expected = -1;
+    PreparedUpdate quota(db_.session(), GetParam(),
+                         "update users set quota_current=:v where username=:u and "
+                         "coalesce(quota_current,-1)=:old",
+                         {&value, &user, &expected});
+    EXPECT_EQ(quota.run(), 1);
+    EXPECT_EQ(quota.run(), 0);  // no longer empty
+    expected = value;
+    value = 7;
+    EXPECT_EQ(quota.run(), 1);
+    user = "a:b";
+    EXPECT_EQ(quota.run(), 0);
+
+    std::string name = "nobody";
+    PreparedUpdate comment(db_.session(), GetParam(),
+                           "update users set comments=':c' where username <> :u", {&name});
+    EXPECT_EQ(comment.run(), 2);
+
+    PreparedQuery read(
+        db_.session(), GetParam(),
+        "select username, cast(quota_current as bigint), comments from users order by "
+        "username",
+        3, false);
+    const std::optional<std::string> none;
+    EXPECT_EQ(this->read(read, "", 3), (Rows{{"a:b", none, ":c"}, {"c", "7", ":c"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, PreparedQueryTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          [](const auto& info) { return kestrix::test::engineName(info.param); });
