@@ -17,15 +17,19 @@ DeadlineWatch::~DeadlineWatch() {
 
 DeadlineWatch::Armed::Armed(DeadlineWatch& watch, int socket, std::chrono::milliseconds limit)
     : watch_(watch) {
+    bool earlier = false;
     {
         std::lock_guard<std::mutex> lock(watch_.mutex_);
-        entry_ = watch_.deadlines_.insert(
-            watch_.deadlines_.end(), {std::chrono::steady_clock::now() + limit, socket, false});
+        const auto when = std::chrono::steady_clock::now() + limit;
+        entry_ = watch_.deadlines_.insert(watch_.deadlines_.end(), {when, socket, false});
         // The watching thread starts with the first round trip, not when
         // the server loads the library.
         if (!watch_.thread_.joinable()) watch_.thread_ = std::thread(&DeadlineWatch::run, &watch_);
+        earlier = when < watch_.wakesAt_;
     }
-    watch_.wake_.notify_all();
+    // Woken for every round trip, the thread would take the CPU from the
+    // query twice each time.
+    if (earlier) watch_.wake_.notify_all();
 }
 
 DeadlineWatch::Armed::~Armed() {
