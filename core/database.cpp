@@ -277,6 +277,7 @@ struct Database::Impl {
     // Keyed by statement and value count; they go before the session closes.
     std::map<std::pair<std::string, std::size_t>, std::unique_ptr<PreparedWrite>> prepared;
     std::map<std::pair<std::string, std::size_t>, std::unique_ptr<SqliteStatement>> sqliteWrites;
+    std::map<std::pair<std::string, std::size_t>, std::unique_ptr<pg::NamedStatement>> pgWrites;
     Engine engine = Engine::SQLite;
     bool open = false;
     std::string lastError;
@@ -341,6 +342,7 @@ void Database::close() {
     impl_->openSets.clear();
     impl_->prepared.clear();
     impl_->sqliteWrites.clear();
+    impl_->pgWrites.clear();
     if (!impl_->open) return;
     try {
         impl_->session.close();
@@ -395,6 +397,23 @@ bool Database::executeBound(std::string_view sql, const BoundValues& values,
         if (runSqliteWrite(impl_->session, *direct, sql, values, affectedRows)) return true;
         // Prepared again at its next run, as a failed statement is.
         impl_->sqliteWrites.erase(key);
+    }
+    if (impl_->engine == Engine::PostgreSQL) {
+        PGconn* conn = pg::connection(impl_->session);
+        auto& statement = impl_->pgWrites[key];
+        try {
+            if (!statement)
+                statement = std::make_unique<pg::NamedStatement>(conn, key.first,
+                                                                 static_cast<int>(values.size()));
+            const pg::Result result = statement->run(pg::textPointers(values).data());
+            if (affectedRows != nullptr) *affectedRows = pg::rowsChanged(result.get());
+            return true;
+        } catch (const std::exception& e) {
+            impl_->lastError = e.what();
+            // A statement that failed is prepared again at its next run.
+            impl_->pgWrites.erase(key);
+            return false;
+        }
     }
     auto found = impl_->prepared.find(key);
     try {

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cctype>
+#include <charconv>
+#include <cstring>
 #include <stdexcept>
 
 namespace kestrix::pg {
@@ -140,6 +142,20 @@ Result NamedStatement::run(const char* const* values) const {
     return result;
 }
 
+std::vector<const char*> textPointers(const Texts& values) {
+    std::vector<const char*> texts(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        texts[i] = values[i] ? values[i]->c_str() : nullptr;
+    return texts;
+}
+
+long long rowsChanged(const PGresult* result) {
+    long long changed = 0;
+    const char* count = PQcmdTuples(const_cast<PGresult*>(result));
+    std::from_chars(count, count + std::strlen(count), changed);
+    return changed;
+}
+
 bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
               const std::function<void(const Texts&)>& onRow, std::string& failure) {
     // The unnamed statement: prepared apart from its run, so that a failure
@@ -151,9 +167,7 @@ bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size
         failure = failureText("Cannot prepare statement.", conn, prepared.get());
         return false;
     }
-    std::vector<const char*> texts(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i)
-        texts[i] = values[i] ? values[i]->c_str() : nullptr;
+    const std::vector<const char*> texts = textPointers(values);
     const Result result(PQexecPrepared(conn, "", count, texts.data(), nullptr, nullptr, 0));
     if (!succeeded(result.get())) {
         failure = failureText("Cannot execute query.", conn, result.get());

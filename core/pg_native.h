@@ -75,6 +75,12 @@ class NamedStatement {
 // Texts in statement order; no value is NULL.
 using Texts = std::vector<std::optional<std::string>>;
 
+// The values as libpq takes them, valid while `values` lives.
+std::vector<const char*> textPointers(const Texts& values);
+
+// The rows a command changed.
+long long rowsChanged(const PGresult* result);
+
 // Runs a query with the values bound as text and hands every row, each
 // column as PostgreSQL sends it, to onRow. False with `failure` set when the
 // statement was refused; no row is handed on then.

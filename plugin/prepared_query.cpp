@@ -2,8 +2,6 @@
 
 #include <soci/sqlite3/soci-sqlite3.h>
 
-#include <charconv>
-#include <cstring>
 #include <stdexcept>
 
 #include "core/sqlite_text.h"
@@ -144,11 +142,7 @@ long long PreparedUpdate::run() {
             texts[i] = numbers_[i].c_str();
         }
     }
-    const pg::Result result = named_->run(texts.data());
-    long long changed = 0;
-    const char* count = PQcmdTuples(result.get());
-    std::from_chars(count, count + std::strlen(count), changed);
-    return changed;
+    return pg::rowsChanged(named_->run(texts.data()).get());
 }
 
 }  // namespace kestrix::plugin

@@ -21,7 +21,7 @@ TEST(PlaceholderNumbering, NamesBecomeNumbersAndQuotedTextAndCastsStay) {
     EXPECT_EQ(pg::numberPlaceholders("a:").sql, "a:");
 }
 
-class PgReadText : public ::testing::Test {
+class PgNative : public ::testing::Test {
   protected:
     void SetUp() override {
         scratch_ = test::makeScratchDatabase(Engine::PostgreSQL);
@@ -49,7 +49,7 @@ class PgReadText : public ::testing::Test {
 
 // The literal with a colon, the cast and the NULL parameter reach the
 // server as written; NULL stays apart from the empty text.
-TEST_F(PgReadText, CastsLiteralsAndNullsComeBackAsSent) {
+TEST_F(PgNative, CastsLiteralsAndNullsComeBackAsSent) {
     std::vector<Database::TextRow> rows;
     ASSERT_TRUE(db_.readText(
         "SELECT username, ':v1', max_concurrent::text || :v1, comments, password, :v2 FROM users "
@@ -65,7 +65,7 @@ TEST_F(PgReadText, CastsLiteralsAndNullsComeBackAsSent) {
 // the server refuses the statement or the value, without quoting the
 // statement; inside a transaction the failure ends the transaction's work
 // as it always did.
-TEST_F(PgReadText, RefusalsAreToldAsTheRecordSetTellsThem) {
+TEST_F(PgNative, RefusalsAreToldAsTheRecordSetTellsThem) {
     auto [read, set] = errors("SELECT nosuchcolumn FROM users WHERE username = :v1", {"s3cret"});
     EXPECT_EQ(read, set);
     EXPECT_TRUE(read.starts_with("Cannot prepare statement. Fatal error. ERROR:")) << read;
@@ -87,6 +87,37 @@ TEST_F(PgReadText, RefusalsAreToldAsTheRecordSetTellsThem) {
     ASSERT_TRUE(db_.readText("SELECT username FROM users", {}, 1,
                              [&](const Database::TextRow& row) { rows.push_back(row); }));
     EXPECT_EQ(rows, (std::vector<Database::TextRow>{{"a:b"}}));
+}
+
+// A refused write is told as SOCI tells it, without the row it quoted, and
+// the statement is prepared again for the next run, in a new transaction
+// after the failed one.
+TEST_F(PgNative, RefusedWritesAreToldInTheUsualWords) {
+    ASSERT_TRUE(db_.execute("CREATE TABLE probe (k INTEGER PRIMARY KEY, v TEXT NOT NULL, w TEXT)"));
+    const std::string insert = "INSERT INTO probe (k, v, w) VALUES (:v1, :v2, :v3)";
+    ASSERT_TRUE(db_.begin());
+    long long changed = -1;
+    ASSERT_TRUE(db_.executeBound(insert, {"1", "a:b", "s3cret"}, &changed)) << db_.lastError();
+    EXPECT_EQ(changed, 1);
+    EXPECT_FALSE(db_.executeBound(insert, {"2", std::nullopt, "s3cret"}, &changed));
+    const std::string refused = db_.lastError();
+    EXPECT_TRUE(refused.starts_with("Cannot execute query. Fatal error. ERROR:")) << refused;
+    EXPECT_NE(refused.find("null value"), std::string::npos) << refused;
+    EXPECT_EQ(refused.find("s3cret"), std::string::npos) << refused;
+    EXPECT_FALSE(db_.executeBound(insert, {"3", "x", "y"}, &changed));
+    EXPECT_NE(db_.lastError().find("current transaction is aborted"), std::string::npos)
+        << db_.lastError();
+    ASSERT_TRUE(db_.rollback());
+
+    ASSERT_TRUE(db_.executeBound(insert, {"1", "", std::nullopt}, &changed)) << db_.lastError();
+    ASSERT_TRUE(db_.executeBound(insert, {"2", "b", "c"}, &changed)) << db_.lastError();
+    ASSERT_TRUE(db_.executeBound("UPDATE probe SET w = :v1 WHERE k > :v2", {"z", "1"}, &changed));
+    EXPECT_EQ(changed, 1);
+    std::vector<Database::TextRow> rows;
+    ASSERT_TRUE(db_.readText("SELECT k, v, w FROM probe ORDER BY k", {}, 3,
+                             [&](const Database::TextRow& row) { rows.push_back(row); }));
+    const std::optional<std::string> none;
+    EXPECT_EQ(rows, (std::vector<Database::TextRow>{{"1", "", none}, {"2", "b", "z"}}));
 }
 
 }  // namespace
