@@ -238,9 +238,9 @@ AccountStore::Outcome AccountStore::runOnce(Op& op) {
         if (watched && watched->disarm()) return Outcome::Stalled;
         if (connectionBroken()) return Outcome::Broken;
     }
-    // SOCI's PostgreSQL backend frees a parameter's buffer only after a
-    // statement that succeeded, and allocates a fresh one at the next run:
-    // each failed run would leak one. A statement dropped frees it.
+    // The statements are prepared afresh at their next use: once a table
+    // changed under it, a statement prepared before can go on failing
+    // ("cached plan must not change result type") where a new one runs.
     statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
     return Outcome::Failed;
 }
