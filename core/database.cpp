@@ -12,6 +12,7 @@
 #include <map>
 
 #include "core/activity_log.h"
+#include "core/pg_native.h"
 #include "core/settings.h"
 #include "core/sqlite_text.h"
 
@@ -67,33 +68,11 @@ std::optional<std::string> cellText(const soci::row& row, std::size_t i) {
 
 OpenFailureHandler* gOpenFailureHandler = nullptr;
 
-// Lines of a PostgreSQL message that quote the statement or the row:
-// either may hold a password.
-bool quotesValues(std::string_view line) {
-    for (std::string_view lead : {"LINE ", "DETAIL:", "CONTEXT:", "QUERY:"}) {
-        if (line.starts_with(lead)) return true;
-    }
-    return line.find_first_not_of(" ^") == std::string_view::npos;  // the caret line
-}
-
 // The provider's own words. SOCI adds the statement it was running, and
 // PostgreSQL quotes it too; whoever ran it decides what of it to log.
 std::string describe(const std::exception& e) {
     const auto* error = dynamic_cast<const soci::soci_error*>(&e);
-    const std::string message = error != nullptr ? error->get_error_message() : e.what();
-    std::string kept;
-    std::size_t start = 0;
-    while (start < message.size()) {
-        std::size_t end = message.find('\n', start);
-        if (end == std::string::npos) end = message.size();
-        const std::string_view line(message.data() + start, end - start);
-        if (!quotesValues(line)) {
-            if (!kept.empty()) kept += '\n';
-            kept += line;
-        }
-        start = end + 1;
-    }
-    return kept;
+    return pg::withoutQuotedValues(error != nullptr ? error->get_error_message() : e.what());
 }
 
 }  // namespace
@@ -312,6 +291,7 @@ struct Database::Impl {
     // They go before the session closes.
     std::map<WriteKey, std::unique_ptr<PreparedWrite>, WriteKeyLess> prepared;
     std::map<WriteKey, std::unique_ptr<SqliteStatement>, WriteKeyLess> sqliteWrites;
+    std::map<WriteKey, std::unique_ptr<pg::NamedStatement>, WriteKeyLess> pgWrites;
     Engine engine = Engine::SQLite;
     bool open = false;
     std::string lastError;
@@ -376,6 +356,7 @@ void Database::close() {
     impl_->openSets.clear();
     impl_->prepared.clear();
     impl_->sqliteWrites.clear();
+    impl_->pgWrites.clear();
     if (!impl_->open) return;
     try {
         impl_->session.close();
@@ -433,6 +414,26 @@ bool Database::executeBound(std::string_view sql, const BoundValues& values,
         if (runSqliteWrite(impl_->session, *direct->second, sql, values, affectedRows)) return true;
         // Prepared again at its next run, as a failed statement is.
         impl_->sqliteWrites.erase(direct);
+    }
+    if (impl_->engine == Engine::PostgreSQL) {
+        PGconn* conn = pg::connection(impl_->session);
+        auto found = impl_->pgWrites.find(key);
+        if (found == impl_->pgWrites.end())
+            found = impl_->pgWrites.emplace(WriteKey(sql, values.size()), nullptr).first;
+        auto& statement = found->second;
+        try {
+            if (!statement)
+                statement = std::make_unique<pg::NamedStatement>(conn, sql,
+                                                                 static_cast<int>(values.size()));
+            const pg::Result result = statement->run(pg::textPointers(values).data());
+            if (affectedRows != nullptr) *affectedRows = pg::rowsChanged(result.get());
+            return true;
+        } catch (const std::exception& e) {
+            impl_->lastError = e.what();
+            // A statement that failed is prepared again at its next run.
+            impl_->pgWrites.erase(found);
+            return false;
+        }
     }
     auto found = impl_->prepared.find(key);
     try {
@@ -560,6 +561,15 @@ bool Database::readText(std::string_view sql, const BoundValues& values, std::si
             return false;
         }
     }
+    if (impl_->engine == Engine::PostgreSQL) {
+        PGconn* conn = pg::connection(impl_->session);
+        if (conn != nullptr) {
+            std::string failure;
+            if (pg::readText(conn, sql, values, columns, onRow, failure)) return true;
+            impl_->lastError = failure;
+            return false;
+        }
+    }
     constexpr std::size_t kBatch = 1024;
     try {
         std::vector<std::string> bound(values.size());
@@ -619,6 +629,23 @@ bool Database::readColumn(std::string_view sql, const BoundValues& values,
             if (failure.empty()) return true;
             impl_->lastError = failure;
             return false;
+        }
+    }
+    if (impl_->open && impl_->engine == Engine::PostgreSQL) {
+        if (PGconn* conn = pg::connection(impl_->session)) {
+            const pg::Result result = pg::runQuery(conn, sql, values, 1, impl_->lastError);
+            if (!result) return false;
+            const int rows = PQntuples(result.get());
+            for (int r = 0; r < rows; ++r) {
+                if (PQgetisnull(result.get(), r, 0)) {
+                    onValue(std::nullopt);
+                } else {
+                    onValue(std::string_view(
+                        PQgetvalue(result.get(), r, 0),
+                        static_cast<std::size_t>(PQgetlength(result.get(), r, 0))));
+                }
+            }
+            return true;
         }
     }
     return readText(sql, values, 1, [&](const TextRow& row) {

@@ -34,14 +34,10 @@ enum Query {
     kQueryCount
 };
 
-// Lists come many rows to a fetch.
-constexpr std::size_t kListRows = 256;
-
 struct QueryDefinition {
     const char* sql;
     std::size_t columns;
     bool hasParameter;
-    std::size_t rowsPerFetch = 1;
 };
 
 constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
@@ -49,17 +45,20 @@ constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
     // the rows it finds, the login and the password change both take the
     // first by the exact name (see loginRow).
     {"select username,password from users where username=:u", 2, true},
-    {"select ip from blocked_ips", 1, false, kListRows},
-    {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true, kListRows},
-    {"select ip from log_ips", 1, false, kListRows},
+    {"select ip from blocked_ips", 1, false},
+    {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true},
+    {"select ip from log_ips", 1, false},
     {"select signon_msg_file from sign_files where ip=:ip", 1, true},
     {"select signoff_msg_file from sign_files where ip=:ip", 1, true},
     {"select homedir,disable_user from users where username=:u", 2, true},
     {"select quota_current,quota_max from users where username=:u", 2, true},
-    {"select directory,dir_rights,inherit_subdirs from dir_rights where username=:u", 3, true,
-     kListRows},
-    {"select filename,file_rights from file_rights where username=:u", 2, true, kListRows},
-    {"select filename from ratio_free_files where username=:u or username='*'", 1, true, kListRows},
+    {
+        "select directory,dir_rights,inherit_subdirs from dir_rights where username=:u",
+        3,
+        true,
+    },
+    {"select filename,file_rights from file_rights where username=:u", 2, true},
+    {"select filename from ratio_free_files where username=:u or username='*'", 1, true},
 }};
 
 // The collation that compares names byte for byte.
@@ -118,9 +117,8 @@ struct AccountStore::Statements {
         auto& slot = queries[static_cast<std::size_t>(which)];
         if (!slot) {
             const QueryDefinition& definition = kQueries[static_cast<std::size_t>(which)];
-            slot =
-                std::make_unique<PreparedQuery>(session, engine, definition.sql, definition.columns,
-                                                definition.hasParameter, definition.rowsPerFetch);
+            slot = std::make_unique<PreparedQuery>(session, engine, definition.sql,
+                                                   definition.columns, definition.hasParameter);
         }
         return *slot;
     }
@@ -129,10 +127,10 @@ struct AccountStore::Statements {
         if (!password) {
             // The user name compared exactly: "Dup" and "dup" are two accounts.
             password = std::make_unique<PreparedUpdate>(
-                session,
+                session, engine,
                 std::string("update users set password=:p where username=:u collate ") +
                     exactCollation(engine),
-                soci::use(newPassword), soci::use(user));
+                std::vector<PreparedUpdate::Variable>{&newPassword, &user});
         }
         return *password;
     }
@@ -142,10 +140,10 @@ struct AccountStore::Statements {
             // The amount goes as decimal text, which both engines take as
             // the number (the driver's own formatting follows the locale).
             credit = std::make_unique<PreparedUpdate>(
-                session,
+                session, engine,
                 "update users set ratio_current_credit=ratio_current_credit+:amount "
                 "where username=:u",
-                soci::use(amount), soci::use(user));
+                std::vector<PreparedUpdate::Variable>{&amount, &user});
         }
         return *credit;
     }
@@ -153,10 +151,10 @@ struct AccountStore::Statements {
     PreparedUpdate& quotaUpdate() {
         if (!quota) {
             quota = std::make_unique<PreparedUpdate>(
-                session,
+                session, engine,
                 "update users set quota_current=:v where username=:u and "
                 "coalesce(quota_current,-1)=:old",
-                soci::use(quotaValue), soci::use(user), soci::use(quotaExpected));
+                std::vector<PreparedUpdate::Variable>{&quotaValue, &user, &quotaExpected});
         }
         return *quota;
     }
@@ -238,9 +236,9 @@ AccountStore::Outcome AccountStore::runOnce(Op& op) {
         if (watched && watched->disarm()) return Outcome::Stalled;
         if (connectionBroken()) return Outcome::Broken;
     }
-    // SOCI's PostgreSQL backend frees a parameter's buffer only after a
-    // statement that succeeded, and allocates a fresh one at the next run:
-    // each failed run would leak one. A statement dropped frees it.
+    // The statements are prepared afresh at their next use: once a table
+    // changed under it, a statement prepared before can go on failing
+    // ("cached plan must not change result type") where a new one runs.
     statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
     return Outcome::Failed;
 }

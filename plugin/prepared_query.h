@@ -3,13 +3,16 @@
 #include <soci/soci.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "core/connection_string.h"
+#include "core/pg_native.h"
 
 namespace kestrix::plugin {
 
@@ -26,12 +29,13 @@ std::string_view sendable(Engine engine, std::string_view text);
 // A SELECT prepared once on a connection, with at most one text parameter
 // and a fixed number of columns, every column read as text. The parameter
 // is bound, never spliced: the database compares it exactly as it would
-// compare the same value written as an SQL text literal.
+// compare the same value written as an SQL text literal. Both engines are
+// read through their own interfaces: the library's type conversions for
+// every column of every row cost more than the read.
 class PreparedQuery {
   public:
-    // rowsPerFetch above 1 suits a list: its rows come that many at a time.
     PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
-                  std::size_t columns, bool hasParameter, std::size_t rowsPerFetch = 1);
+                  std::size_t columns, bool hasParameter);
     ~PreparedQuery();
     PreparedQuery(const PreparedQuery&) = delete;
     PreparedQuery& operator=(const PreparedQuery&) = delete;
@@ -42,33 +46,13 @@ class PreparedQuery {
     [[nodiscard]] const std::string* text(std::size_t i) const;
 
     // Runs the query and calls onRow for each row until it returns false.
-    // Throws what the database throws.
+    // Throws what the database reports, in its words.
     template <class OnRow>
     void run(std::string_view parameter, OnRow&& onRow) {
         parameter_.assign(sendable(engine_, parameter));
         Finisher finisher{*this};
-        if (direct_ != nullptr) {
-            startDirect();
-            while (stepDirect() && onRow()) {
-            }
-            return;
-        }
-        if (rowsPerFetch_ == 1) {
-            bool more = statement_.execute(true);
-            while (more && onRow()) {
-                more = statement_.fetch();
-            }
-            return;
-        }
-        // The batch size is taken from the columns at each execute and fetch.
-        makeRoom();
-        statement_.execute(false);
-        while (statement_.fetch()) {
-            const std::size_t fetched = batchValues_.front().size();
-            for (row_ = 0; row_ < fetched; ++row_) {
-                if (!onRow()) return;
-            }
-            makeRoom();
+        start();
+        while (step() && onRow()) {
         }
     }
 
@@ -79,52 +63,45 @@ class PreparedQuery {
         PreparedQuery& query;
         ~Finisher() { query.finish(); }
     };
+    void start();
+    // Moves to the next row and keeps its columns; false at the end.
+    bool step();
     void finish() noexcept;
-    // Sizes every column for a full batch again before a fetch.
-    void makeRoom();
-    // SQLite is read through its own interface: the library's type
-    // conversions for every column of every row cost more than the read.
-    void startDirect();
-    // Steps to the next row and keeps its columns; false at the end.
-    bool stepDirect();
 
     Engine engine_;
-    std::size_t rowsPerFetch_;
+    bool hasParameter_;
     std::string parameter_;
-    // One row at a time...
+    // The current row.
     std::vector<std::string> values_;
-    std::vector<soci::indicator> indicators_;
-    // ...or a batch: [column][row of the batch].
-    std::vector<std::vector<std::string>> batchValues_;
-    std::vector<std::vector<soci::indicator>> batchIndicators_;
-    std::size_t row_ = 0;
-    void* direct_ = nullptr;  // the SQLite statement, on SQLite
-    bool hasParameter_ = false;
-    soci::statement statement_;
+    std::vector<bool> nulls_;
+    void* sqlite_ = nullptr;  // the SQLite statement, on SQLite
+    // On PostgreSQL: the statement, and the rows of the current run.
+    std::unique_ptr<pg::NamedStatement> named_;
+    pg::Result result_;
+    int nextRow_ = 0;
 };
 
-// An UPDATE prepared once on a connection; the caller binds its variables
-// by reference and sets them before each run.
+// An UPDATE prepared once on a connection. It reads its variables, in the
+// order of its placeholders, at each run: the caller sets them before.
 class PreparedUpdate {
   public:
-    template <class... Uses>
-    PreparedUpdate(soci::session& session, const std::string& sql, Uses&&... uses)
-        : statement_(session) {
-        (statement_.exchange(std::forward<Uses>(uses)), ...);
-        statement_.alloc();
-        statement_.prepare(sql);
-        statement_.define_and_bind();
-    }
+    using Variable = std::variant<std::string*, long long*>;
+    PreparedUpdate(soci::session& session, Engine engine, const std::string& sql,
+                   std::vector<Variable> variables);
+    ~PreparedUpdate();
+    PreparedUpdate(const PreparedUpdate&) = delete;
+    PreparedUpdate& operator=(const PreparedUpdate&) = delete;
 
     // Runs the statement; the number of rows it changed. Throws what the
-    // database throws.
-    [[nodiscard]] long long run() {
-        statement_.execute(true);
-        return statement_.get_affected_rows();
-    }
+    // database reports, in its words.
+    [[nodiscard]] long long run();
 
   private:
-    soci::statement statement_;
+    std::vector<Variable> variables_;
+    // Through SOCI on SQLite, through libpq on PostgreSQL.
+    std::unique_ptr<soci::statement> statement_;
+    std::unique_ptr<pg::NamedStatement> named_;
+    std::vector<std::string> numbers_;  // the numbers as text, while a run lasts
 };
 
 }  // namespace kestrix::plugin
