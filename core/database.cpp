@@ -617,40 +617,64 @@ bool Database::readText(std::string_view sql, const BoundValues& values, std::si
     }
 }
 
-bool Database::readColumn(std::string_view sql, const BoundValues& values,
-                          const std::function<void(std::optional<std::string_view>)>& onValue) {
-    if (impl_->open && impl_->engine == Engine::SQLite) {
-        std::string number;
+template <class OnRow>
+bool Database::forEachRowView(std::string_view sql, const BoundValues& values, std::size_t columns,
+                              OnRow&& onRow) {
+    if (!impl_->open) {
+        impl_->lastError = "The database is not open.";
+        return false;
+    }
+    std::vector<ValueView> row(columns);
+    if (impl_->engine == Engine::SQLite) {
+        std::vector<std::string> numbers(columns);
         const auto handOn = [&](sqlite_api::sqlite3_stmt* statement) {
-            onValue(sqliteValue(statement, 0, number));
+            for (std::size_t c = 0; c < columns; ++c)
+                row[c] = sqliteValue(statement, static_cast<int>(c), numbers[c]);
+            onRow(RowView(row));
         };
         std::string failure;
-        if (stepSqliteRows(impl_->session, sql, values, 1, handOn, failure) >= 0) {
+        if (stepSqliteRows(impl_->session, sql, values, columns, handOn, failure) >= 0) {
             if (failure.empty()) return true;
             impl_->lastError = failure;
             return false;
         }
     }
-    if (impl_->open && impl_->engine == Engine::PostgreSQL) {
+    if (impl_->engine == Engine::PostgreSQL) {
         if (PGconn* conn = pg::connection(impl_->session)) {
-            const pg::Result result = pg::runQuery(conn, sql, values, 1, impl_->lastError);
+            const pg::Result result = pg::runQuery(conn, sql, values, columns, impl_->lastError);
             if (!result) return false;
             const int rows = PQntuples(result.get());
             for (int r = 0; r < rows; ++r) {
-                if (PQgetisnull(result.get(), r, 0)) {
-                    onValue(std::nullopt);
-                } else {
-                    onValue(std::string_view(
-                        PQgetvalue(result.get(), r, 0),
-                        static_cast<std::size_t>(PQgetlength(result.get(), r, 0))));
+                for (std::size_t c = 0; c < columns; ++c) {
+                    const int column = static_cast<int>(c);
+                    if (PQgetisnull(result.get(), r, column)) {
+                        row[c].reset();
+                    } else {
+                        row[c] = std::string_view(
+                            PQgetvalue(result.get(), r, column),
+                            static_cast<std::size_t>(PQgetlength(result.get(), r, column)));
+                    }
                 }
+                onRow(RowView(row));
             }
             return true;
         }
     }
-    return readText(sql, values, 1, [&](const TextRow& row) {
-        onValue(row[0] ? std::optional<std::string_view>(*row[0]) : std::nullopt);
+    return readText(sql, values, columns, [&](const TextRow& text) {
+        for (std::size_t c = 0; c < columns; ++c)
+            row[c] = text[c] ? ValueView(*text[c]) : std::nullopt;
+        onRow(RowView(row));
     });
+}
+
+bool Database::readViews(std::string_view sql, const BoundValues& values, std::size_t columns,
+                         const std::function<void(RowView)>& onRow) {
+    return forEachRowView(sql, values, columns, onRow);
+}
+
+bool Database::readColumn(std::string_view sql, const BoundValues& values,
+                          const std::function<void(ValueView)>& onValue) {
+    return forEachRowView(sql, values, 1, [&](RowView row) { onValue(row[0]); });
 }
 
 bool Database::begin() {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,11 +89,15 @@ class Database {
                                 std::size_t columns,
                                 const std::function<void(const TextRow&)>& onRow);
 
-    // readText for a query of one column, each value handed on without a
-    // copy (valid during the call; no value for NULL).
-    [[nodiscard]] bool readColumn(
-        std::string_view sql, const BoundValues& values,
-        const std::function<void(std::optional<std::string_view>)>& onValue);
+    // readText without copies: each row's values as the engine holds them,
+    // valid during the call (no value for NULL).
+    using ValueView = std::optional<std::string_view>;
+    using RowView = std::span<const ValueView>;
+    [[nodiscard]] bool readViews(std::string_view sql, const BoundValues& values,
+                                 std::size_t columns, const std::function<void(RowView)>& onRow);
+    // The same for a query of one column.
+    [[nodiscard]] bool readColumn(std::string_view sql, const BoundValues& values,
+                                  const std::function<void(ValueView)>& onValue);
 
     [[nodiscard]] bool begin();
     [[nodiscard]] bool commit();
@@ -105,6 +110,10 @@ class Database {
     soci::session& session();
 
   private:
+    template <class OnRow>
+    bool forEachRowView(std::string_view sql, const BoundValues& values, std::size_t columns,
+                        OnRow&& onRow);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -7,21 +7,22 @@ namespace kestrix {
 
 namespace {
 
-// Runs one query and hands each row to the reader. False (with the
-// provider's description) when the database refused the statement or a row
-// could not be read.
+using RowView = Database::RowView;
+
+// The text of a column as the record set gives it: NULL as the empty text.
+std::string text(const Database::ValueView& value) {
+    return std::string(value.value_or(std::string_view()));
+}
+
+// Runs one query and hands each row, its columns in the statement's order,
+// to the reader. False (with the provider's description) when the database
+// refused the statement or a row could not be read.
 template <typename Reader>
-bool eachRow(Database& db, const std::string& sql, const std::string& user, std::string& failure,
-             Reader reader) {
-    auto rows = db.queryBound(sql, {user});
-    if (!rows) {
-        failure = db.lastError();
-        return false;
-    }
-    for (; !rows->eof(); rows->moveNext())
-        reader(*rows);
-    failure = rows->error();
-    return failure.empty();
+bool eachRow(Database& db, const char* sql, std::size_t columns, const std::string& user,
+             std::string& failure, Reader reader) {
+    if (db.readViews(sql, {user}, columns, reader)) return true;
+    failure = db.lastError();
+    return false;
 }
 
 }  // namespace
@@ -40,34 +41,31 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     };
     const std::string& user = name;
 
-    if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", user,
-                 failure, [&](const RecordSet& row) {
-                     view.showRecord(row.text("username"), row.text("homedir"),
-                                     row.text("comments"));
-                 })) {
+    if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", 3, user,
+                 failure,
+                 [&](RowView row) { view.showRecord(text(row[0]), text(row[1]), text(row[2])); })) {
         return fail();
     }
 
     writeLog("getdata for this page");
     // A user may have a great many rules: read as plain text, many a fetch.
-    if (!a.readText("SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
-                    "username=:v1 ",
-                    {user}, 3, [&](const Database::TextRow& row) {
-                        DirRule rule{row[0].value_or(std::string()), row[1].value_or(std::string()),
-                                     row[2].value_or(std::string())};
-                        view.addRule(rule.directory);
-                        state.ruleSet.push_back(std::move(rule));
-                    })) {
-        failure = a.lastError();
+    if (!eachRow(a,
+                 "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
+                 "username=:v1 ",
+                 3, user, failure, [&](RowView row) {
+                     DirRule& rule = state.ruleSet.emplace_back(
+                         DirRule{text(row[0]), text(row[1]), text(row[2])});
+                     view.addRule(rule.directory);
+                 })) {
         return fail();
     }
 
     std::string disableOn;
     std::string expires;
-    if (!eachRow(a, "SELECT Expires, DisableOn FROM users WHERE username=:v1", user, failure,
-                 [&](const RecordSet& row) {
-                     disableOn = row.text("DisableOn");
-                     expires = row.text("Expires");
+    if (!eachRow(a, "SELECT Expires, DisableOn FROM users WHERE username=:v1", 2, user, failure,
+                 [&](RowView row) {
+                     expires = text(row[0]);
+                     disableOn = text(row[1]);
                  })) {
         return fail();
     }
@@ -79,9 +77,9 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
         closeDatabase(a);
         return true;
     }
-    const bool read = eachRow(b, "SELECT disable_user FROM users WHERE username=:v1", user, failure,
-                              [&](const RecordSet& row) {
-                                  if (disableUserSet(row.field("disable_user").value_or("0")))
+    const bool read = eachRow(b, "SELECT disable_user FROM users WHERE username=:v1", 1, user,
+                              failure, [&](RowView row) {
+                                  if (disableUserSet(row[0].value_or("0")))
                                       view.showDisableLine(disabledLine());
                               });
     closeDatabase(b);
