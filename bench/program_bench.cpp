@@ -17,6 +17,7 @@
 #include "bench/bench_report.h"
 #include "bench/bench_setup.h"
 #include "bench/native_floor.h"
+#include "core/database.h"
 #include "core/settings.h"
 #include "shell/shell.h"
 #include "users/editing/password_placeholder.h"
@@ -96,6 +97,35 @@ void registerPair(EngineRun& run, const std::string& label,
     gPairs.push_back({run.name + " " + label, name, floorName, 1});
 }
 
+// Loading a user as the program does, through the engine's own API: two
+// connections, as loading opens them, and its four SELECTs. The rules read.
+int loadFloor(const EngineRun& run, const std::string& user) {
+    auto first = openFloor(run);
+    const int record =
+        first->prepare("SELECT username, homedir, comments FROM users WHERE username=:v1");
+    const int rules = first->prepare(
+        "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE username=:v1");
+    const int dates = first->prepare("SELECT Expires, DisableOn FROM users WHERE username=:v1");
+    first->run(record, {user});
+    const int read = first->run(rules, {user});
+    first->run(dates, {user});
+    auto second = openFloor(run);
+    second->run(second->prepare("SELECT disable_user FROM users WHERE username=:v1"), {user});
+    return read;
+}
+
+// The name the list shows first, as the database orders names.
+std::string firstListedUser(const EngineRun& run) {
+    Database db;
+    std::string first;
+    if (!db.open(run.database->connectionString()) ||
+        !db.readColumn("select username from users order by username limit 1", {},
+                       [&](Database::ValueView name) { first = name.value_or(""); }) ||
+        first.empty())
+        throw std::runtime_error("no first user: " + db.lastError());
+    return first;
+}
+
 void registerUserList(EngineRun& run) {
     registerPair(
         run, "user list of 100,004 (popMain, shown)",
@@ -114,13 +144,16 @@ void registerUserList(EngineRun& run) {
                 list->currentIndex().row() != 0)
                 state.SkipWithError("the list is not complete");
         },
-        [&run](benchmark::State& state) {
+        [&run, first = firstListedUser(run)](benchmark::State& state) {
             for (auto _ : state) {
                 auto floor = openFloor(run);
                 const int names =
                     floor->run(floor->prepare("select username from users order by username"),
                                std::vector<std::string>{});
                 if (names != BenchDatabase::kNeighbours + 4) state.SkipWithError("names missing");
+                // popMain selects the first user, which loads it while the
+                // list's connection is still open.
+                loadFloor(run, first);
             }
         });
 }
@@ -187,21 +220,7 @@ void registerLoad(EngineRun& run) {
         },
         [&run](benchmark::State& state) {
             for (auto _ : state) {
-                // Two connections, as loading opens them.
-                auto first = openFloor(run);
-                const int record = first->prepare(
-                    "SELECT username, homedir, comments FROM users WHERE username=:v1");
-                const int rules = first->prepare(
-                    "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
-                    "username=:v1");
-                const int dates =
-                    first->prepare("SELECT Expires, DisableOn FROM users WHERE username=:v1");
-                first->run(record, {kLoadedUser});
-                if (first->run(rules, {kLoadedUser}) != 1000) state.SkipWithError("rules missing");
-                first->run(dates, {kLoadedUser});
-                auto second = openFloor(run);
-                second->run(second->prepare("SELECT disable_user FROM users WHERE username=:v1"),
-                            {kLoadedUser});
+                if (loadFloor(run, kLoadedUser) != 1000) state.SkipWithError("rules missing");
             }
         });
 }
