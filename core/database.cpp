@@ -506,6 +506,7 @@ long stepSqliteRows(soci::session& session, std::string_view sql,
         !bindSqliteValues(prepared.statement, values)) {
         return -1;
     }
+    const SqliteConnectionLock lock(backend->conn_);
     long read = 0;
     for (;;) {
         const int stepped = sqlite_api::sqlite3_step(prepared.statement);

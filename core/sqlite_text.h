@@ -33,4 +33,21 @@ inline SqliteText sqliteColumnText(sqlite_api::sqlite3_stmt* statement, int colu
     return result;
 }
 
+// Holds a connection's own lock across a read of many rows. SQLite takes
+// it inside every call; held already, taking it again is a count kept by
+// this thread rather than an atomic operation on each call.
+class SqliteConnectionLock {
+  public:
+    explicit SqliteConnectionLock(sqlite_api::sqlite3* connection)
+        : mutex_(connection != nullptr ? sqlite_api::sqlite3_db_mutex(connection) : nullptr) {
+        sqlite_api::sqlite3_mutex_enter(mutex_);
+    }
+    ~SqliteConnectionLock() { sqlite_api::sqlite3_mutex_leave(mutex_); }
+    SqliteConnectionLock(const SqliteConnectionLock&) = delete;
+    SqliteConnectionLock& operator=(const SqliteConnectionLock&) = delete;
+
+  private:
+    sqlite_api::sqlite3_mutex* mutex_;
+};
+
 }  // namespace kestrix

@@ -69,6 +69,12 @@ bool isValidUtf8(std::string_view text) {
 
 bool holdsControlOrFormat(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
+        // Printable ASCII, nearly every name, is in none of the ranges.
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            ++i;
+            continue;
+        }
         const auto c = decode(text, i);
         if (!c) return true;
         const bool listed =

@@ -43,6 +43,12 @@ PreparedQuery::~PreparedQuery() {
     sqlite_api::sqlite3_finalize(static_cast<sqlite_api::sqlite3_stmt*>(sqlite_));
 }
 
+sqlite_api::sqlite3* PreparedQuery::sqliteConnection() const {
+    return sqlite_ != nullptr
+               ? sqlite_api::sqlite3_db_handle(static_cast<sqlite_api::sqlite3_stmt*>(sqlite_))
+               : nullptr;
+}
+
 void PreparedQuery::start() {
     if (sqlite_ != nullptr) {
         auto* statement = static_cast<sqlite_api::sqlite3_stmt*>(sqlite_);

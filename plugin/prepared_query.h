@@ -13,6 +13,7 @@
 
 #include "core/connection_string.h"
 #include "core/pg_native.h"
+#include "core/sqlite_text.h"
 
 namespace kestrix::plugin {
 
@@ -50,6 +51,7 @@ class PreparedQuery {
     template <class OnRow>
     void run(std::string_view parameter, OnRow&& onRow) {
         parameter_.assign(sendable(engine_, parameter));
+        const SqliteConnectionLock lock(sqliteConnection());
         Finisher finisher{*this};
         start();
         while (step() && onRow()) {
@@ -63,6 +65,8 @@ class PreparedQuery {
         PreparedQuery& query;
         ~Finisher() { query.finish(); }
     };
+    // The SQLite connection, held for a whole run; nullptr on PostgreSQL.
+    sqlite_api::sqlite3* sqliteConnection() const;
     void start();
     // Moves to the next row and keeps its columns; false at the end.
     bool step();
