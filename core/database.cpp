@@ -646,16 +646,8 @@ bool Database::forEachRowView(std::string_view sql, const BoundValues& values, s
             if (!result) return false;
             const int rows = PQntuples(result.get());
             for (int r = 0; r < rows; ++r) {
-                for (std::size_t c = 0; c < columns; ++c) {
-                    const int column = static_cast<int>(c);
-                    if (PQgetisnull(result.get(), r, column)) {
-                        row[c].reset();
-                    } else {
-                        row[c] = std::string_view(
-                            PQgetvalue(result.get(), r, column),
-                            static_cast<std::size_t>(PQgetlength(result.get(), r, column)));
-                    }
-                }
+                for (std::size_t c = 0; c < columns; ++c)
+                    row[c] = pg::value(result.get(), r, static_cast<int>(c));
                 onRow(RowView(row));
             }
             return true;

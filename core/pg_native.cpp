@@ -182,6 +182,12 @@ Result runQuery(PGconn* conn, std::string_view sql, const Texts& values, std::si
     return result;
 }
 
+std::optional<std::string_view> value(const PGresult* result, int row, int column) {
+    if (PQgetisnull(result, row, column)) return std::nullopt;
+    return std::string_view(PQgetvalue(result, row, column),
+                            static_cast<std::size_t>(PQgetlength(result, row, column)));
+}
+
 bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
               const std::function<void(const Texts&)>& onRow, std::string& failure) {
     const Result result = runQuery(conn, sql, values, columns, failure);
@@ -190,14 +196,13 @@ bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size
     const int rows = PQntuples(result.get());
     for (int r = 0; r < rows; ++r) {
         for (std::size_t c = 0; c < columns; ++c) {
-            const int column = static_cast<int>(c);
-            if (PQgetisnull(result.get(), r, column)) {
+            const auto text = value(result.get(), r, static_cast<int>(c));
+            if (!text) {
                 row[c].reset();
                 continue;
             }
             if (!row[c]) row[c].emplace();
-            row[c]->assign(PQgetvalue(result.get(), r, column),
-                           static_cast<std::size_t>(PQgetlength(result.get(), r, column)));
+            row[c]->assign(*text);
         }
         onRow(row);
     }

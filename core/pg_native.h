@@ -81,6 +81,9 @@ std::vector<const char*> textPointers(const Texts& values);
 // The rows a command changed.
 long long rowsChanged(const PGresult* result);
 
+// A value of a result as libpq holds it; no value for NULL.
+std::optional<std::string_view> value(const PGresult* result, int row, int column);
+
 // Runs a query of at least `columns` columns with the values bound as
 // text: its rows, or nullptr with `failure` set when it was refused.
 Result runQuery(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
