@@ -536,41 +536,24 @@ std::optional<std::string_view> sqliteValue(sqlite_api::sqlite3_stmt* statement,
 
 bool Database::readText(std::string_view sql, const BoundValues& values, std::size_t columns,
                         const std::function<void(const TextRow&)>& onRow) {
-    if (!impl_->open) {
-        impl_->lastError = "The database is not open.";
-        return false;
-    }
-    if (impl_->engine == Engine::SQLite) {
-        TextRow row(columns);
-        std::string number;
-        const auto copyRow = [&](sqlite_api::sqlite3_stmt* statement) {
-            for (std::size_t c = 0; c < columns; ++c) {
-                const auto value = sqliteValue(statement, static_cast<int>(c), number);
-                if (!value) {
-                    row[c].reset();
-                } else {
-                    if (!row[c]) row[c].emplace();
-                    row[c]->assign(*value);
-                }
+    TextRow row(columns);
+    return forEachRowView(sql, values, columns, [&](RowView view) {
+        for (std::size_t c = 0; c < columns; ++c) {
+            if (!view[c]) {
+                row[c].reset();
+            } else {
+                if (!row[c]) row[c].emplace();
+                row[c]->assign(*view[c]);
             }
-            onRow(row);
-        };
-        std::string failure;
-        if (stepSqliteRows(impl_->session, sql, values, columns, copyRow, failure) >= 0) {
-            if (failure.empty()) return true;
-            impl_->lastError = failure;
-            return false;
         }
-    }
-    if (impl_->engine == Engine::PostgreSQL) {
-        PGconn* conn = pg::connection(impl_->session);
-        if (conn != nullptr) {
-            std::string failure;
-            if (pg::readText(conn, sql, values, columns, onRow, failure)) return true;
-            impl_->lastError = failure;
-            return false;
-        }
-    }
+        onRow(row);
+    });
+}
+
+// SOCI's batched reads: for a connection of neither kind, and to report a
+// statement SQLite refused in the usual words.
+bool Database::readThroughSoci(std::string_view sql, const BoundValues& values, std::size_t columns,
+                               const std::function<void(const TextRow&)>& onRow) {
     constexpr std::size_t kBatch = 1024;
     try {
         std::vector<std::string> bound(values.size());
@@ -653,7 +636,7 @@ bool Database::forEachRowView(std::string_view sql, const BoundValues& values, s
             return true;
         }
     }
-    return readText(sql, values, columns, [&](const TextRow& text) {
+    return readThroughSoci(sql, values, columns, [&](const TextRow& text) {
         for (std::size_t c = 0; c < columns; ++c)
             row[c] = text[c] ? ValueView(*text[c]) : std::nullopt;
         onRow(RowView(row));

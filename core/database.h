@@ -110,6 +110,8 @@ class Database {
     soci::session& session();
 
   private:
+    bool readThroughSoci(std::string_view sql, const BoundValues& values, std::size_t columns,
+                         const std::function<void(const TextRow&)>& onRow);
     template <class OnRow>
     bool forEachRowView(std::string_view sql, const BoundValues& values, std::size_t columns,
                         OnRow&& onRow);

@@ -188,25 +188,4 @@ std::optional<std::string_view> value(const PGresult* result, int row, int colum
                             static_cast<std::size_t>(PQgetlength(result, row, column)));
 }
 
-bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
-              const std::function<void(const Texts&)>& onRow, std::string& failure) {
-    const Result result = runQuery(conn, sql, values, columns, failure);
-    if (!result) return false;
-    Texts row(columns);
-    const int rows = PQntuples(result.get());
-    for (int r = 0; r < rows; ++r) {
-        for (std::size_t c = 0; c < columns; ++c) {
-            const auto text = value(result.get(), r, static_cast<int>(c));
-            if (!text) {
-                row[c].reset();
-                continue;
-            }
-            if (!row[c]) row[c].emplace();
-            row[c]->assign(*text);
-        }
-        onRow(row);
-    }
-    return true;
-}
-
 }  // namespace kestrix::pg

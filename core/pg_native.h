@@ -89,10 +89,4 @@ std::optional<std::string_view> value(const PGresult* result, int row, int colum
 Result runQuery(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
                 std::string& failure);
 
-// Runs a query with the values bound as text and hands every row, each
-// column as PostgreSQL sends it, to onRow. False with `failure` set when the
-// statement was refused; no row is handed on then.
-bool readText(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
-              const std::function<void(const Texts&)>& onRow, std::string& failure);
-
 }  // namespace kestrix::pg

@@ -85,11 +85,9 @@ bool PreparedQuery::step() {
     PGresult* result = result_.get();
     if (nextRow_ >= PQntuples(result)) return false;
     for (std::size_t i = 0; i < values_.size(); ++i) {
-        const int column = static_cast<int>(i);
-        nulls_[i] = PQgetisnull(result, nextRow_, column) != 0;
-        if (nulls_[i]) continue;
-        values_[i].assign(PQgetvalue(result, nextRow_, column),
-                          static_cast<std::size_t>(PQgetlength(result, nextRow_, column)));
+        const auto text = pg::value(result, nextRow_, static_cast<int>(i));
+        nulls_[i] = !text;
+        if (text) values_[i].assign(*text);
     }
     ++nextRow_;
     return true;

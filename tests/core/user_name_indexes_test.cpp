@@ -37,7 +37,9 @@ std::string planOfUserRead(Database& db, const std::string& table) {
     const bool lite = db.engine() == Engine::SQLite;
     // PostgreSQL would rather scan a table this small; forbid it to see
     // whether the index can serve the comparison at all.
-    if (!lite) EXPECT_TRUE(db.execute("SET enable_seqscan = off")) << db.lastError();
+    if (!lite) {
+        EXPECT_TRUE(db.execute("SET enable_seqscan = off")) << db.lastError();
+    }
     auto rows = db.query(std::string(lite ? "EXPLAIN QUERY PLAN " : "EXPLAIN ") + "SELECT * FROM " +
                          table + " WHERE username = 'Bob'");
     EXPECT_TRUE(rows) << db.lastError();
@@ -71,7 +73,7 @@ class UserNameIndexesTest : public ::testing::TestWithParam<Engine> {
 TEST_P(UserNameIndexesTest, EveryUserNameColumnHasACaseBlindIndexThatLookupsUse) {
     const auto indexes = userNameIndexes(db_);
     ASSERT_EQ(indexes.size(), 5u);
-    for (const std::string& table :
+    for (const std::string table :
          {"users", "dir_rights", "file_rights", "ratio_free_files", "blocked_ips_by_user"}) {
         const auto index = indexes.find(table + "_username_idx");
         ASSERT_NE(index, indexes.end()) << table;
