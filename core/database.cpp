@@ -356,6 +356,11 @@ void Database::close() {
     impl_->openSets.clear();
     impl_->prepared.clear();
     impl_->sqliteWrites.clear();
+    // Closing frees them on the server; a DEALLOCATE each would be a round
+    // trip for nothing.
+    for (auto& [key, statement] : impl_->pgWrites) {
+        if (statement) statement->leaveToConnection();
+    }
     impl_->pgWrites.clear();
     if (!impl_->open) return;
     try {

@@ -66,6 +66,10 @@ class NamedStatement {
     // std::runtime_error with PostgreSQL's words when refused.
     [[nodiscard]] Result run(const char* const* values) const;
 
+    // The connection is about to close, which frees the statement on the
+    // server anyway: going, it sends nothing.
+    void leaveToConnection() { conn_ = nullptr; }
+
   private:
     PGconn* conn_;
     std::string name_;
