@@ -52,11 +52,7 @@ constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
     {"select signoff_msg_file from sign_files where ip=:ip", 1, true},
     {"select homedir,disable_user from users where username=:u", 2, true},
     {"select quota_current,quota_max from users where username=:u", 2, true},
-    {
-        "select directory,dir_rights,inherit_subdirs from dir_rights where username=:u",
-        3,
-        true,
-    },
+    {"select directory,dir_rights,inherit_subdirs from dir_rights where username=:u", 3, true},
     {"select filename,file_rights from file_rights where username=:u", 2, true},
     {"select filename from ratio_free_files where username=:u or username='*'", 1, true},
 }};
