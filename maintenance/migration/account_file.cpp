@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "core/unicode_text.h"
 #include "maintenance/migration/windows_1252.h"
 
 namespace kestrix::migration {
@@ -19,6 +20,13 @@ std::string_view trimmedBlanks(std::string_view text) {
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
+}
+
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+bool isAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace
@@ -61,9 +69,19 @@ std::vector<IniSection::Numbered> IniSection::numbered(std::string_view prefix) 
     return found;
 }
 
-AccountFile AccountFile::parse(std::string_view windows1252Text) {
-    const std::string text = windows1252ToUtf8(windows1252Text);
+AccountFile AccountFile::parse(std::string_view bytes) {
     AccountFile file;
+    // The mark would otherwise become part of the first section's name.
+    if (bytes.starts_with(kUtf8ByteOrderMark)) {
+        bytes.remove_prefix(kUtf8ByteOrderMark.size());
+        file.byteOrderMark_ = true;
+    }
+    // Windows-1252 text beyond ASCII is almost never well-formed UTF-8 by
+    // chance; a mark on text that is not UTF-8 is not believed.
+    if (isValidUtf8(bytes) && (file.byteOrderMark_ || !isAscii(bytes)))
+        file.encoding_ = TextEncoding::Utf8;
+    const std::string text =
+        file.encoding_ == TextEncoding::Utf8 ? std::string(bytes) : windows1252ToUtf8(bytes);
     IniSection* current = nullptr;
     std::size_t start = 0;
     while (start < text.size()) {

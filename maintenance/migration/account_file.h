@@ -27,18 +27,30 @@ struct IniSection {
     std::vector<Numbered> numbered(std::string_view prefix) const;
 };
 
+// How the file's bytes were read.
+enum class TextEncoding {
+    Windows1252,  // the server's own code page
+    Utf8,         // a byte-order mark, or well-formed UTF-8 beyond ASCII
+};
+
 // The account file, read as Windows private-profile text: CR LF or LF line
 // ends, section and key names compared without regard to case, values to
-// the end of the line. The text arrives in Windows-1252 and is held in UTF-8.
+// the end of the line. The text is held in UTF-8: it arrives in
+// Windows-1252 unless it is UTF-8 already (an editor may have saved it so).
 class AccountFile {
   public:
-    static AccountFile parse(std::string_view windows1252Text);
+    static AccountFile parse(std::string_view bytes);
 
     const std::vector<IniSection>& sections() const { return sections_; }
     const IniSection* section(std::string_view name) const;
 
+    TextEncoding encoding() const { return encoding_; }
+    bool hadByteOrderMark() const { return byteOrderMark_; }
+
   private:
     std::vector<IniSection> sections_;
+    TextEncoding encoding_ = TextEncoding::Windows1252;
+    bool byteOrderMark_ = false;
 };
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b);

@@ -72,17 +72,37 @@ bool isReportedByNameOnly(std::string_view key) {
     return equalsIgnoringCase(key, "SKEYValues") || equalsIgnoringCase(key, "PasswordType");
 }
 
+bool holdsNul(std::string_view text) {
+    return text.find('\0') != std::string_view::npos;
+}
+
+// The section without its values that hold a NUL: SQLite would keep the
+// character, PostgreSQL cut the text there.
+IniSection withoutNulValues(const IniSection& section, std::vector<std::string>& refusedKeys) {
+    IniSection kept{section.name, {}};
+    for (const auto& entry : section.entries) {
+        if (holdsNul(entry.second))
+            refusedKeys.push_back(entry.first);
+        else
+            kept.entries.push_back(entry);
+    }
+    return kept;
+}
+
 class UserReader {
   public:
-    UserReader(const IniSection& section, MigratedUser& user) : s_(section), u_(user) {}
+    UserReader(const IniSection& section, bool domainForm, MigratedUser& user)
+        : s_(withoutNulValues(section, refused_)), domainForm_(domainForm), u_(user) {}
 
     void read() {
+        for (const auto& key : refused_)
+            u_.notCarried.push_back(key + " (the value holds a NUL character: refused)");
         readPassword();
         readHome();
         u_.relPath = switchValue("RelPaths");
         u_.hideHiddenFiles = switchValue("HideHidden");
         u_.alwaysLogin = switchValue("AlwaysAllowLogin");
-        if (auto enable = s_.value("Enable"); enable && wholeNumber(*enable) == 0) u_.disabled = 1;
+        readEnable();
         if (auto limit = limitValue("MaxNrUsers")) u_.maxConcurrent = *limit;
         if (auto limit = limitValue("MaxUsersLoginPerIP")) u_.maxLoginsPerIp = *limit;
         if (auto seconds = limitValue("TimeOut")) u_.timeoutMinutes = minutes(*seconds);
@@ -95,6 +115,7 @@ class UserReader {
         readNotes();
         readRules();
         readAddressRules();
+        noteDroppedAllowRules();
         for (const auto& [key, value] : s_.entries) {
             if (isHandledKey(key)) continue;
             u_.notCarried.push_back(isReportedByNameOnly(key) ? key : key + "=" + value);
@@ -102,7 +123,43 @@ class UserReader {
     }
 
   private:
+    bool refused(std::string_view key) const {
+        return std::any_of(refused_.begin(), refused_.end(),
+                           [&](const std::string& k) { return equalsIgnoringCase(k, key); });
+    }
+
+    // A value that disables or limits the account and cannot be read: the
+    // safer reading wins, the account is disabled until someone looks.
+    void disableForUnreadable(std::string_view key, const std::string& shown) {
+        u_.disabled = 1;
+        u_.warnings.push_back(std::string(key) + shown +
+                              " cannot be read: the account is disabled; check the setting, "
+                              "then enable it");
+    }
+
+    void readEnable() {
+        if (refused("Enable")) {
+            disableForUnreadable("Enable", " (holds a NUL character)");
+            return;
+        }
+        const auto enable = s_.value("Enable");
+        if (!enable) return;
+        const auto number = wholeNumber(*enable);
+        if (!number)
+            disableForUnreadable("Enable", "=" + *enable);
+        else if (*number == 0)
+            u_.disabled = 1;
+    }
+
+    // The server's hash of the file's own form; any other value, even one
+    // that looks like the other form's hash, is the password itself.
     void readPassword() {
+        if (refused("Password")) {
+            u_.warnings.push_back(
+                "the password holds a NUL character and was not carried over: the user cannot "
+                "log in until given a password");
+            return;
+        }
         const auto password = s_.value("Password");
         if (!password) {
             u_.warnings.push_back(
@@ -113,7 +170,23 @@ class UserReader {
         if (password->empty())
             u_.warnings.push_back(
                 "empty password in the file: the user cannot log in until given a password");
-        u_.password = storedFromAccountFile(*password);
+        const std::string asHash = storedFromAccountFile(*password);
+        const PasswordForm guessed = storedPasswordForm(asHash);
+        const PasswordForm fileForm =
+            domainForm_ ? PasswordForm::SaltedMd5 : PasswordForm::DesCrypt;
+        if (guessed == PasswordForm::Plain) {
+            u_.password = *password;
+        } else if (guessed == fileForm) {
+            u_.password = asHash;
+            u_.passwordHash = guessed == PasswordForm::SaltedMd5 ? "salted MD5" : "DES crypt";
+        } else {
+            u_.password = *password;
+            u_.warnings.push_back(
+                std::string("the password looks like a ") +
+                (guessed == PasswordForm::SaltedMd5 ? "salted MD5" : "DES crypt") +
+                " hash, which this form of the file does not use: kept as the "
+                "plain password");
+        }
     }
 
     void readHome() {
@@ -139,11 +212,15 @@ class UserReader {
 
     // A positive limit; absent, 0 and negative values mean no limit.
     std::optional<long> limitValue(std::string_view key) {
+        if (refused(key)) {
+            disableForUnreadable(key, " (holds a NUL character)");
+            return std::nullopt;
+        }
         const auto value = s_.value(key);
         if (!value || value->empty()) return std::nullopt;
         const auto number = wholeNumber(*value);
         if (!number || *number > 2147483647) {
-            u_.notCarried.push_back(std::string(key) + "=" + *value + " (not a number)");
+            disableForUnreadable(key, "=" + *value);
             return std::nullopt;
         }
         if (*number <= 0) return std::nullopt;
@@ -165,6 +242,10 @@ class UserReader {
     }
 
     void readQuota() {
+        if (refused("DiskQuota")) {
+            disableForUnreadable("DiskQuota", " (holds a NUL character)");
+            return;
+        }
         const auto quota = s_.value("DiskQuota");
         if (!quota || quota->empty()) return;
         const auto parts = splitBars(*quota);
@@ -172,12 +253,16 @@ class UserReader {
         const auto max = parts.size() == 3 ? wholeNumber(parts[1]) : std::nullopt;
         const auto current = parts.size() == 3 ? wholeNumber(parts[2]) : std::nullopt;
         if (!on || !max || !current || *max < 0 || *current < 0) {
-            u_.notCarried.push_back("DiskQuota=" + *quota + " (not on|max|current)");
+            disableForUnreadable("DiskQuota", "=" + *quota);
             return;
         }
         u_.useQuota = *on != 0 ? 1 : 0;
         u_.quotaMax = static_cast<double>(*max);
         u_.quotaCurrent = static_cast<double>(std::min(*current, *max));
+        if (*current > *max)
+            u_.warnings.push_back("disk quota: " + std::to_string(*current) +
+                                  " bytes in use, above the maximum; stored as the maximum, " +
+                                  std::to_string(*max) + " bytes");
     }
 
     void readNotes() {
@@ -238,7 +323,24 @@ class UserReader {
         }
     }
 
-    const IniSection& s_;
+    // Once the server has an allow rule, what it does not allow is denied;
+    // this system keeps blocked addresses only.
+    void noteDroppedAllowRules() {
+        std::string allowed;
+        for (const auto& rule : s_.numbered("IPAccess")) {
+            if (rule.value.size() < 2 || rule.value[1] != '|' ||
+                (rule.value[0] != 'A' && rule.value[0] != 'a'))
+                continue;
+            allowed += (allowed.empty() ? "" : ", ") + rule.value.substr(2);
+        }
+        if (!allowed.empty())
+            u_.warnings.push_back("could log in only from " + allowed +
+                                  " on the server; now from anywhere");
+    }
+
+    std::vector<std::string> refused_;
+    const IniSection s_;
+    bool domainForm_;
     MigratedUser& u_;
 };
 
@@ -274,10 +376,22 @@ void readDomains(const AccountFile& file, AccountPlan& plan) {
     }
 }
 
+bool isDomainForm(const AccountFile& file) {
+    if (file.section("DOMAINS")) return true;
+    for (const auto& section : file.sections())
+        if (startsWithIgnoringCase(section.name, kUserPrefix) &&
+            section.name.find('|') != std::string::npos)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 AccountPlan planMigration(const AccountFile& file) {
     AccountPlan plan;
+    plan.encoding = file.encoding();
+    plan.byteOrderMark = file.hadByteOrderMark();
+    plan.domainForm = isDomainForm(file);
     for (const auto& section : file.sections()) {
         if (!startsWithIgnoringCase(section.name, kUserPrefix)) continue;
         const std::string_view full = std::string_view(section.name).substr(kUserPrefix.size());
@@ -287,7 +401,7 @@ AccountPlan planMigration(const AccountFile& file) {
         if (bar != std::string_view::npos) {
             if (auto number = wholeNumber(full.substr(bar + 1))) user.domainNumber = *number;
         }
-        UserReader(section, user).read();
+        UserReader(section, plan.domainForm, user).read();
         plan.users.push_back(std::move(user));
     }
     readDomains(file, plan);

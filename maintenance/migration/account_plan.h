@@ -22,6 +22,9 @@ struct MigratedUser {
     std::optional<long> domainNumber;  // N of [USER=name|N]
     std::string homedir;
     std::optional<std::string> password;  // absent: the section has no Password key
+    // The server's hash form the password was taken as ("salted MD5", "DES
+    // crypt"); absent when it is kept as plain text.
+    std::optional<std::string> passwordHash;
     std::optional<std::string> loginMessageFile;
     int hideHiddenFiles = 0;
     int relPath = 0;
@@ -65,6 +68,10 @@ struct DomainMember {
 };
 
 struct AccountPlan {
+    TextEncoding encoding = TextEncoding::Windows1252;
+    bool byteOrderMark = false;
+    // The file uses the domain form ([USER=name|N] sections or [DOMAINS]).
+    bool domainForm = false;
     std::vector<MigratedUser> users;
     std::vector<MigratedDomain> domains;
     std::vector<DomainMember> members;

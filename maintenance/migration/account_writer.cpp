@@ -1,9 +1,9 @@
 #include "maintenance/migration/account_writer.h"
 
-#include <soci/soci.h>
-
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
+#include <unordered_set>
 
 #include "core/database.h"
 #include "core/schema.h"
@@ -28,7 +28,7 @@ constexpr std::size_t kDomainTextColumn = 50;
 
 bool fitsDomain(std::string_view text) {
     const auto length = utf8Length(text);
-    return length && *length <= kDomainTextColumn;
+    return length && *length <= kDomainTextColumn && text.find('\0') == std::string_view::npos;
 }
 
 // Why the user cannot be written at all; empty when it can.
@@ -56,128 +56,318 @@ bool queryRuns(Database& db, const char* sql) {
     return db.query(sql).has_value();
 }
 
-class Writer {
-  public:
-    Writer(Database& db, bool withDomains) : s_(db.session()), domains_(withDomains) {}
+struct Cancelled {};
 
-    void writeUser(const MigratedUser& u, WriteOutcome& out) {
-        if (std::string reason = unusableReason(u); !reason.empty()) {
-            out.skipped.emplace_back(u.name, reason);
-            return;
+// A refusal, with the user whose row it was when that is known.
+struct Refused : std::runtime_error {
+    Refused(std::string owner, const std::string& what)
+        : std::runtime_error(what), owner(std::move(owner)) {}
+    std::string owner;
+};
+
+using Row = Database::BoundValues;
+
+// Rows of one table written many to a statement. A batch the database
+// refuses is undone to its savepoint and written again row by row, so the
+// failure can name the user whose row it was.
+class BulkInsert {
+  public:
+    BulkInsert(Database& db, std::string head, std::size_t columns, std::size_t rowsPerStatement)
+        : db_(db), head_(std::move(head)), columns_(columns), perStatement_(rowsPerStatement) {}
+
+    // Writes the rows; after each statement, tells the rows done so far.
+    template <class AfterBatch>
+    void write(const std::vector<Row>& rows, const std::vector<std::string>& owners,
+               AfterBatch&& afterBatch) {
+        for (std::size_t start = 0; start < rows.size(); start += perStatement_) {
+            const std::size_t count = std::min(perStatement_, rows.size() - start);
+            writeBatch(rows, owners, start, count);
+            afterBatch(start + count);
         }
-        int existing = 0;
-        s_ << "select count(*) from users where username=:n", soci::into(existing),
-            soci::use(u.name);
-        if (existing > 0) {
-            out.skipped.emplace_back(u.name, "a user of this name is already in the database");
-            return;
-        }
-        insertUserRow(u);
-        for (const auto& rule : u.rules) {
-            s_ << "insert into dir_rights (username, directory, dir_rights, inherit_subdirs) "
-                  "values (:u, :d, :r, :i)",
-                soci::use(u.name), soci::use(rule.directory), soci::use(rule.rights),
-                soci::use(rule.inheritSubdirs);
-        }
-        for (const auto& ip : u.blockedIps) {
-            s_ << "insert into blocked_ips_by_user (username, ip) values (:u, :ip)",
-                soci::use(u.name), soci::use(ip);
-        }
-        out.written.push_back(u.name);
-        written_.push_back(&u);
     }
 
-    void writeDomains(const AccountPlan& plan, WriteOutcome& out) {
-        for (const auto& d : plan.domains) {
+  private:
+    // Built once for full batches, once more for the shorter last one.
+    const std::string& statementFor(std::size_t rowCount) {
+        if (rowCount == perStatement_) {
+            if (full_.empty()) full_ = statementText(rowCount);
+            return full_;
+        }
+        if (lastRows_ != rowCount) {
+            last_ = statementText(rowCount);
+            lastRows_ = rowCount;
+        }
+        return last_;
+    }
+
+    std::string statementText(std::size_t rowCount) const {
+        std::string text = head_ + " values ";
+        std::size_t place = 0;
+        for (std::size_t r = 0; r < rowCount; ++r) {
+            text += r == 0 ? "(" : ", (";
+            for (std::size_t c = 0; c < columns_; ++c)
+                text += (c == 0 ? ":v" : ", :v") + std::to_string(++place);
+            text += ")";
+        }
+        return text;
+    }
+
+    void writeBatch(const std::vector<Row>& rows, const std::vector<std::string>& owners,
+                    std::size_t start, std::size_t count) {
+        Row values;
+        values.reserve(count * columns_);
+        for (std::size_t r = start; r < start + count; ++r)
+            values.insert(values.end(), rows[r].begin(), rows[r].end());
+        run("savepoint kestrix_batch");
+        if (db_.executeBound(statementFor(count), values)) {
+            run("release savepoint kestrix_batch");
+            return;
+        }
+        const std::string batchError = db_.lastError();
+        run("rollback to savepoint kestrix_batch");
+        for (std::size_t r = start; r < start + count; ++r)
+            if (!db_.executeBound(statementFor(1), rows[r]))
+                throw Refused(owners[r], db_.lastError());
+        // Refused as a batch, taken row by row: the reason stays unknown.
+        throw Refused({}, batchError);
+    }
+
+    void run(const char* sql) {
+        if (!db_.execute(sql)) throw Refused({}, db_.lastError());
+    }
+
+    Database& db_;
+    std::string head_;
+    std::size_t columns_;
+    std::size_t perStatement_;
+    std::string full_;
+    std::string last_;
+    std::size_t lastRows_ = 0;
+};
+
+std::string number(long long value) {
+    return std::to_string(value);
+}
+
+class Writer {
+  public:
+    Writer(Database& db, const AccountPlan& plan, bool withDomains, const WriteProgress& progress)
+        : db_(db), plan_(plan), domains_(withDomains), progress_(progress) {}
+
+    void write(WriteOutcome& out) {
+        const std::vector<std::size_t> chosen = chooseUsers(out);
+        writeUsers(chosen);
+        writeRules(chosen);
+        writeBlockedAddresses(chosen);
+        for (std::size_t i : chosen)
+            out.written.push_back(plan_.users[i].name);
+        if (domains_) writeDomains(chosen, out);
+    }
+
+    void tell(std::string_view step, std::size_t done, std::size_t total) {
+        if (progress_ && !progress_(WriteStep{std::string(step), done, total})) throw Cancelled{};
+    }
+
+  private:
+    void run(const std::string& sql) {
+        if (!db_.execute(sql)) throw Refused({}, db_.lastError());
+    }
+
+    std::vector<std::size_t> rowsOf(const std::string& sql) {
+        std::vector<std::size_t> found;
+        const bool read = db_.readColumn(sql, {}, [&](Database::ValueView value) {
+            if (value) found.push_back(std::stoul(std::string(*value)));
+        });
+        if (!read) throw Refused({}, db_.lastError());
+        return found;
+    }
+
+    // The users to write, in file order. The names are compared by the
+    // database itself, in the user-name column's own collation, all at once:
+    // one query for the names already there, one for names the file repeats.
+    std::vector<std::size_t> chooseUsers(WriteOutcome& out) {
+        static constexpr std::string_view kStep = "Checking the names";
+        const std::size_t total = plan_.users.size();
+        tell(kStep, 0, total);
+        std::vector<std::string> reasons(total);
+        std::vector<Row> names;
+        std::vector<std::string> owners;
+        for (std::size_t i = 0; i < total; ++i) {
+            reasons[i] = unusableReason(plan_.users[i]);
+            if (!reasons[i].empty()) continue;
+            names.push_back({number(static_cast<long long>(i)), plan_.users[i].name});
+            owners.push_back(plan_.users[i].name);
+        }
+        run("create temporary table kestrix_migrating (i integer not null, "
+            "n text collate nocase not null)");
+        BulkInsert(db_, "insert into kestrix_migrating (i, n)", 2, 2000)
+            .write(names, owners, [&](std::size_t done) { tell(kStep, done, total); });
+        run("create index kestrix_migrating_n on kestrix_migrating (n)");
+        for (std::size_t i : rowsOf("select t.i from kestrix_migrating t where exists (select 1 "
+                                    "from users u where u.username = t.n)"))
+            reasons[i] = "a user of this name is already in the database";
+        for (std::size_t i : rowsOf("select t.i from kestrix_migrating t where exists (select 1 "
+                                    "from kestrix_migrating e where e.n = t.n and e.i < t.i)"))
+            if (reasons[i].empty())
+                reasons[i] = "the name is twice in the file: only its first section is migrated";
+        run("drop table kestrix_migrating");
+        std::vector<std::size_t> chosen;
+        for (std::size_t i = 0; i < total; ++i) {
+            if (reasons[i].empty())
+                chosen.push_back(i);
+            else
+                out.skipped.emplace_back(plan_.users[i].name, reasons[i]);
+        }
+        tell(kStep, total, total);
+        return chosen;
+    }
+
+    void writeUsers(const std::vector<std::size_t>& chosen) {
+        static constexpr std::string_view kStep = "Writing the users";
+        std::vector<Row> rows;
+        std::vector<std::string> owners;
+        rows.reserve(chosen.size());
+        for (std::size_t i : chosen) {
+            rows.push_back(userRow(plan_.users[i]));
+            owners.push_back(plan_.users[i].name);
+        }
+        std::string head =
+            "insert into users (username, homedir, login_msg_file, password, hide_hidden_files, "
+            "rel_path, use_quota, quota_max, quota_current, always_login, one_login_per_ip, "
+            "speed_limit_value, timeout, session_timeout, max_concurrent, max_logins_per_ip, "
+            "disable_user, comments";
+        head += domains_ ? ", domainID)" : ")";
+        const std::size_t columns = domains_ ? 19 : 18;
+        tell(kStep, 0, rows.size());
+        BulkInsert(db_, head, columns, 500).write(rows, owners, [&](std::size_t done) {
+            tell(kStep, done, rows.size());
+        });
+    }
+
+    Row userRow(const MigratedUser& u) const {
+        const auto optionalNumber = [](const std::optional<double>& value) {
+            return value ? std::optional<std::string>(number(static_cast<long long>(*value)))
+                         : std::nullopt;
+        };
+        Row row{u.name,
+                u.homedir,
+                u.loginMessageFile,
+                u.password,
+                number(u.hideHiddenFiles),
+                number(u.relPath),
+                number(u.useQuota),
+                optionalNumber(u.quotaMax),
+                number(static_cast<long long>(u.quotaCurrent)),
+                number(u.alwaysLogin),
+                number(0),
+                u.speedLimitKbps,
+                number(u.timeoutMinutes),
+                number(u.sessionTimeoutMinutes),
+                number(u.maxConcurrent),
+                number(u.maxLoginsPerIp),
+                number(u.disabled),
+                u.comments};
+        if (domains_)
+            row.push_back(u.domainNumber ? std::optional<std::string>(number(*u.domainNumber))
+                                         : std::nullopt);
+        return row;
+    }
+
+    void writeRules(const std::vector<std::size_t>& chosen) {
+        static constexpr std::string_view kStep = "Writing the directory rules";
+        std::vector<Row> rows;
+        std::vector<std::string> owners;
+        for (std::size_t i : chosen) {
+            const MigratedUser& u = plan_.users[i];
+            for (const auto& rule : u.rules) {
+                rows.push_back({u.name, rule.directory, rule.rights, number(rule.inheritSubdirs)});
+                owners.push_back(u.name);
+            }
+        }
+        tell(kStep, 0, rows.size());
+        BulkInsert(db_, "insert into dir_rights (username, directory, dir_rights, inherit_subdirs)",
+                   4, 2000)
+            .write(rows, owners, [&](std::size_t done) { tell(kStep, done, rows.size()); });
+    }
+
+    void writeBlockedAddresses(const std::vector<std::size_t>& chosen) {
+        static constexpr std::string_view kStep = "Writing the blocked addresses";
+        std::vector<Row> rows;
+        std::vector<std::string> owners;
+        for (std::size_t i : chosen) {
+            const MigratedUser& u = plan_.users[i];
+            for (const auto& ip : u.blockedIps) {
+                rows.push_back({u.name, ip});
+                owners.push_back(u.name);
+            }
+        }
+        tell(kStep, 0, rows.size());
+        BulkInsert(db_, "insert into blocked_ips_by_user (username, ip)", 2, 2000)
+            .write(rows, owners, [&](std::size_t done) { tell(kStep, done, rows.size()); });
+    }
+
+    void writeDomains(const std::vector<std::size_t>& chosen, WriteOutcome& out) {
+        static constexpr std::string_view kStep = "Writing the domains";
+        const std::size_t total = plan_.domains.size() + plan_.members.size();
+        tell(kStep, 0, total);
+        std::size_t done = 0;
+        for (const auto& d : plan_.domains) {
+            tell(kStep, done++, total);
             if (!fitsDomain(d.name) || !fitsDomain(d.address) || !fitsDomain(d.port) ||
                 !fitsDomain(d.identity) || !fitsDomain(d.second) || !fitsDomain(d.rest)) {
-                out.domainsSkipped.emplace_back(d.name, "a value is longer than 50 characters");
+                out.domainsSkipped.emplace_back(
+                    d.name, "a value is longer than 50 characters or holds a NUL character");
                 continue;
             }
-            int existing = 0;
-            s_ << "select count(*) from domains where DOMAINID=:id", soci::into(existing),
-                soci::use(d.number);
-            if (existing > 0) {
+            auto existing = db_.queryBound("select count(*) as n from domains where DOMAINID=:id",
+                                           {number(d.number)});
+            if (!existing) throw Refused({}, db_.lastError());
+            if (existing->integer("n").value_or(0) > 0) {
                 out.domainsSkipped.emplace_back(d.name,
                                                 "a domain of this number is already in "
                                                 "the database");
                 continue;
             }
-            s_ << "insert into domains (DOMAINIDENTITY, IPADDRESS, IMPERCEPTUS, PORT, DOMAINNAME, "
-                  "DOMAINID, NUSQUAM) values (:i, :a, :s, :p, :n, :id, :r)",
-                soci::use(d.identity), soci::use(d.address), soci::use(d.second), soci::use(d.port),
-                soci::use(d.name), soci::use(d.number), soci::use(d.rest);
+            if (!db_.executeBound(
+                    "insert into domains (DOMAINIDENTITY, IPADDRESS, IMPERCEPTUS, "
+                    "PORT, DOMAINNAME, DOMAINID, NUSQUAM) values (:i, :a, :s, :p, "
+                    ":n, :id, :r)",
+                    {d.identity, d.address, d.second, d.port, d.name, number(d.number), d.rest}))
+                throw Refused({}, db_.lastError());
             out.domainsWritten.push_back(d.name);
         }
-        for (const auto& m : plan.members) {
-            if (!writtenInDomain(m)) continue;
-            s_ << "insert into domainDetails (DOMAINIDENTITY, USERIDENTITY, USERNAME, DOMAINID, "
-                  "NUSQUAM) values (:d, :u, :n, :id, :f)",
-                soci::use(m.domainIdentity), soci::use(m.userIdentity), soci::use(m.userName),
-                soci::use(m.domainNumber), soci::use(m.flags);
+        // A member row only for the account of that domain that was written:
+        // a name of one domain skipped because another domain's is stored
+        // gets none.
+        std::unordered_set<std::string> written;
+        for (std::size_t i : chosen) {
+            const MigratedUser& u = plan_.users[i];
+            if (u.domainNumber) written.insert(number(*u.domainNumber) + "|" + u.name);
         }
-    }
-
-  private:
-    void insertUserRow(const MigratedUser& u) {
-        const soci::indicator noValue = soci::i_null;
-        const soci::indicator value = soci::i_ok;
-        const std::string password = u.password.value_or("");
-        soci::indicator passwordSet = u.password ? value : noValue;
-        const std::string message = u.loginMessageFile.value_or("");
-        soci::indicator messageSet = u.loginMessageFile ? value : noValue;
-        const std::string comments = u.comments.value_or("");
-        soci::indicator commentsSet = u.comments ? value : noValue;
-        const long long quotaMax = u.quotaMax.value_or(0);
-        soci::indicator quotaSet = u.quotaMax ? value : noValue;
-        const long long quotaCurrent = u.quotaCurrent;
-        const int maxConcurrent = static_cast<int>(u.maxConcurrent);
-        const int maxPerIp = static_cast<int>(u.maxLoginsPerIp);
-        const int timeout = static_cast<int>(u.timeoutMinutes);
-        const int session = static_cast<int>(u.sessionTimeoutMinutes);
-        const int onePerIp = 0;
-        const int domain = static_cast<int>(u.domainNumber.value_or(0));
-        soci::indicator domainSet = u.domainNumber ? value : noValue;
-
-        const std::string columns =
-            "insert into users (username, homedir, login_msg_file, password, hide_hidden_files, "
-            "rel_path, use_quota, quota_max, quota_current, always_login, one_login_per_ip, "
-            "speed_limit_value, timeout, session_timeout, max_concurrent, max_logins_per_ip, "
-            "disable_user, comments";
-        const std::string values =
-            ") values (:n, :h, :m, :p, :hide, :rel, :uq, :qmax, :qcur, :always, :one, :speed, "
-            ":t, :st, :mc, :mpi, :dis, :c";
-        if (domains_) {
-            s_ << columns + ", domainID" + values + ", :dom)", soci::use(u.name),
-                soci::use(u.homedir), soci::use(message, messageSet),
-                soci::use(password, passwordSet), soci::use(u.hideHiddenFiles),
-                soci::use(u.relPath), soci::use(u.useQuota), soci::use(quotaMax, quotaSet),
-                soci::use(quotaCurrent), soci::use(u.alwaysLogin), soci::use(onePerIp),
-                soci::use(u.speedLimitKbps), soci::use(timeout), soci::use(session),
-                soci::use(maxConcurrent), soci::use(maxPerIp), soci::use(u.disabled),
-                soci::use(comments, commentsSet), soci::use(domain, domainSet);
-        } else {
-            s_ << columns + values + ")", soci::use(u.name), soci::use(u.homedir),
-                soci::use(message, messageSet), soci::use(password, passwordSet),
-                soci::use(u.hideHiddenFiles), soci::use(u.relPath), soci::use(u.useQuota),
-                soci::use(quotaMax, quotaSet), soci::use(quotaCurrent), soci::use(u.alwaysLogin),
-                soci::use(onePerIp), soci::use(u.speedLimitKbps), soci::use(timeout),
-                soci::use(session), soci::use(maxConcurrent), soci::use(maxPerIp),
-                soci::use(u.disabled), soci::use(comments, commentsSet);
+        std::vector<Row> rows;
+        std::vector<std::string> owners;
+        for (const auto& m : plan_.members) {
+            if (!written.contains(number(m.domainNumber) + "|" + m.userName)) continue;
+            if (!fitsDomain(m.domainIdentity) || !fitsDomain(m.userIdentity) ||
+                !fitsDomain(m.flags))
+                continue;
+            rows.push_back(
+                {m.domainIdentity, m.userIdentity, m.userName, number(m.domainNumber), m.flags});
+            owners.push_back(m.userName);
         }
+        done = plan_.domains.size();
+        BulkInsert(db_,
+                   "insert into domainDetails (DOMAINIDENTITY, USERIDENTITY, USERNAME, DOMAINID, "
+                   "NUSQUAM)",
+                   5, 1000)
+            .write(rows, owners, [&](std::size_t batch) { tell(kStep, done + batch, total); });
+        tell(kStep, total, total);
     }
 
-    // A member row only for the account of that domain that was written: a
-    // name of one domain skipped because another domain's is stored gets none.
-    bool writtenInDomain(const DomainMember& m) const {
-        return std::any_of(written_.begin(), written_.end(), [&](const MigratedUser* u) {
-            return u->domainNumber == m.domainNumber && u->name == m.userName;
-        });
-    }
-
-    soci::session& s_;
+    Database& db_;
+    const AccountPlan& plan_;
     bool domains_;
-    std::vector<const MigratedUser*> written_;
+    const WriteProgress& progress_;
 };
 
 }  // namespace
@@ -197,31 +387,33 @@ WriteOutcome writeAccounts(Database& db, const AccountPlan& plan, bool withDomai
         out.failure = db.lastError();
         return out;
     }
-    std::size_t current = 0;
-    try {
-        Writer writer(db, withDomains);
-        for (; current < plan.users.size(); ++current) {
-            writer.writeUser(plan.users[current], out);
-            if (progress) progress(current + 1, plan.users.size());
-        }
-        if (withDomains) writer.writeDomains(plan, out);
-    } catch (const std::exception& e) {
+    const auto undo = [&](std::string failure) {
         db.rollback();
-        out.failure =
-            (current < plan.users.size() ? "while writing user " + plan.users[current].name
-                                         : std::string("while writing the domains")) +
-            ": " + describeFailure(e);
+        out.failure = std::move(failure);
         out.written.clear();
+        out.skipped.clear();
         out.domainsWritten.clear();
+        out.domainsSkipped.clear();
         return out;
+    };
+    Writer writer(db, plan, withDomains, progress);
+    try {
+        writer.write(out);
+        writer.tell("Committing", 0, 1);
+    } catch (const Cancelled&) {
+        out.cancelled = true;
+        return undo("cancelled");
+    } catch (const Refused& e) {
+        return undo((e.owner.empty() ? std::string("while writing the accounts")
+                                     : "while writing user " + e.owner) +
+                    ": " + e.what());
+    } catch (const std::exception& e) {
+        return undo("while writing the accounts: " + describeFailure(e));
     }
     if (!db.commit()) {
-        db.rollback();
-        out.failure = "while committing: " + db.lastError();
-        out.written.clear();
-        out.domainsWritten.clear();
-        return out;
+        return undo("while committing: " + db.lastError());
     }
+    if (progress) progress(WriteStep{"Committing", 1, 1});
     out.committed = true;
     return out;
 }

@@ -23,15 +23,26 @@ struct WriteOutcome {
     std::vector<std::pair<std::string, std::string>> domainsSkipped;
     // The domain form was asked for but the database has no domain tables.
     bool domainTablesMissing = false;
+    // Stopped on request; the database is as it was.
+    bool cancelled = false;
 };
 
-// Called after each user with the number done and the number in all.
-using WriteProgress = std::function<void(std::size_t done, std::size_t total)>;
+// Where a run stands: the step it is in, and how far that step has come.
+struct WriteStep {
+    std::string name;
+    std::size_t done = 0;
+    std::size_t total = 0;
+};
+
+// Called as each step begins and after each batch of rows; returning false
+// cancels the run, which then undoes everything it wrote.
+using WriteProgress = std::function<bool(const WriteStep&)>;
 
 // Writes the plan's users (and, withDomains, the domains where the database
-// has their tables) in one transaction: a failure anywhere leaves the
-// database as it was. An existing user name, compared without regard to
-// case, is never overwritten: that user is skipped.
+// has their tables) in one transaction, many rows per statement: a failure
+// anywhere leaves the database as it was. An existing user name, compared
+// without regard to case as the database compares it, is never
+// overwritten: that user is skipped, as is a name the file holds twice.
 WriteOutcome writeAccounts(Database& db, const AccountPlan& plan, bool withDomains,
                            const WriteProgress& progress = {});
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <unordered_set>
 
 #include "core/database.h"
 #include "core/settings.h"
@@ -24,15 +25,40 @@ std::size_t ruleCount(const AccountPlan& plan) {
 // The lines of each user the filter lets through (all users without one).
 void appendPerUser(std::string& text, const char* heading, const AccountPlan& plan,
                    std::vector<std::string> MigratedUser::*list,
-                   const std::vector<std::string>* only = nullptr) {
+                   const std::unordered_set<std::string>* only = nullptr) {
     bool any = false;
     for (const auto& u : plan.users) {
-        if (only && std::find(only->begin(), only->end(), u.name) == only->end()) continue;
+        if (only && !only->contains(u.name)) continue;
         for (const auto& line : u.*list) {
             if (!any) text += std::string(heading) + kEol;
             any = true;
             text += "  " + u.name + ": " + line + kEol;
         }
+    }
+}
+
+// Said whenever the file was not read in the server's own code page.
+std::string encodingText(const AccountPlan& plan) {
+    if (plan.encoding != TextEncoding::Utf8) return {};
+    return std::string("The account file is UTF-8") +
+           (plan.byteOrderMark ? " (it begins with a byte-order mark)" : "") +
+           ", not Windows-1252: it was read as UTF-8." + kEol;
+}
+
+// The stored forms guessed from the passwords' look.
+void appendPasswordHashes(std::string& text, const AccountPlan& plan,
+                          const std::unordered_set<std::string>* only = nullptr) {
+    bool any = false;
+    for (const auto& u : plan.users) {
+        if (!u.passwordHash) continue;
+        if (only && !only->contains(u.name)) continue;
+        if (!any)
+            text += std::string(
+                        "Passwords taken as the server's hashes (the user logs in with "
+                        "the same password):") +
+                    kEol;
+        any = true;
+        text += "  " + u.name + ": " + *u.passwordHash + kEol;
     }
 }
 
@@ -90,6 +116,7 @@ MigrationResult writePlan(const MigrationSource& source, LoadedAccounts loaded, 
 std::string findingsText(const std::string& accountFilePath, const AccountPlan& plan) {
     if (plan.users.empty()) return noUsersText(accountFilePath);
     std::string text = "Account file: " + accountFilePath + kEol;
+    text += encodingText(plan);
     text += std::to_string(plan.users.size()) + " users, " + std::to_string(ruleCount(plan)) +
             " directory and address rules";
     if (!plan.domains.empty()) text += ", " + std::to_string(plan.domains.size()) + " domains";
@@ -99,6 +126,7 @@ std::string findingsText(const std::string& accountFilePath, const AccountPlan& 
         if (u.domainNumber) text += " (domain " + std::to_string(*u.domainNumber) + ")";
         text += kEol;
     }
+    appendPasswordHashes(text, plan);
     appendPerUser(text, "Not carried over:", plan, &MigratedUser::notCarried);
     appendPerUser(text, "To look at afterwards:", plan, &MigratedUser::warnings);
     return text;
@@ -109,6 +137,9 @@ std::string reportText(const MigrationResult& r) {
     if (r.plan.users.empty()) return noUsersText(r.accountFilePath);
     const WriteOutcome& o = r.outcome;
     std::string text;
+    if (o.cancelled)
+        return std::string("Cancelled: nothing was migrated. The database is as it was before.") +
+               kEol;
     if (!o.committed) {
         text = "Nothing was migrated: the database refused the change (" + o.failure +
                "). The database is as it was before." + kEol;
@@ -116,6 +147,7 @@ std::string reportText(const MigrationResult& r) {
     }
     text = "Migrated " + std::to_string(o.written.size()) + " of " +
            std::to_string(r.plan.users.size()) + " users from " + r.accountFilePath + "." + kEol;
+    text += encodingText(r.plan);
     for (const auto& name : o.written)
         text += "  " + name + kEol;
     if (!o.skipped.empty()) {
@@ -123,8 +155,10 @@ std::string reportText(const MigrationResult& r) {
         for (const auto& [name, reason] : o.skipped)
             text += "  " + name + ": " + reason + kEol;
     }
-    appendPerUser(text, "Not carried over:", r.plan, &MigratedUser::notCarried, &o.written);
-    appendPerUser(text, "To look at now:", r.plan, &MigratedUser::warnings, &o.written);
+    const std::unordered_set<std::string> written(o.written.begin(), o.written.end());
+    appendPasswordHashes(text, r.plan, &written);
+    appendPerUser(text, "Not carried over:", r.plan, &MigratedUser::notCarried, &written);
+    appendPerUser(text, "To look at now:", r.plan, &MigratedUser::warnings, &written);
     if (r.domainsAsked && o.domainTablesMissing)
         text += std::string(
                     "This database has no domain tables: the users were migrated "

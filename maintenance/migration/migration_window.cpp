@@ -1,6 +1,9 @@
 #include "maintenance/migration/migration_window.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "maintenance/program_swap.h"
 #include "shell/shell.h"
@@ -28,26 +31,68 @@ MigrationWindow::MigrationWindow(MigrationSource source, bool withDomains,
     connect(ui_->cmdStartKestrix, &QPushButton::clicked, this,
             &MigrationWindow::cmdStartKestrix_Click);
     connect(ui_->cmdClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(ui_->cmdCancel, &QPushButton::clicked, this, &MigrationWindow::cmdCancel_Click);
+    centreOnScreen();
 }
 
 MigrationWindow::~MigrationWindow() = default;
 
 void MigrationWindow::cmdMigrate_Click() {
-    // Nothing else to press while the one transaction runs.
+    // Only Cancel while the one transaction runs.
     ui_->cmdMigrate->setEnabled(false);
     ui_->cmdStartKestrix->setEnabled(false);
     ui_->cmdClose->setEnabled(false);
+    ui_->cmdCancel->setEnabled(true);
+    ui_->cmdCancel->setFocus();
     ui_->prgWriting->setValue(0);
+    running_ = true;
+    cancelRequested_ = false;
     result_ = std::make_unique<MigrationResult>(
-        writePlan(source_, loaded_, withDomains_, [this](std::size_t done, std::size_t total) {
-            ui_->prgWriting->setMaximum(static_cast<int>(total));
-            ui_->prgWriting->setValue(static_cast<int>(done));
-            QCoreApplication::processEvents();
-        }));
+        writePlan(source_, loaded_, withDomains_,
+                  [this](const WriteStep& step) { return showProgress(step); }));
+    running_ = false;
+    ui_->cmdCancel->setEnabled(false);
+    ui_->lblStep->setText(result_->outcome.cancelled ? QStringLiteral("Cancelled")
+                                                     : QStringLiteral("Done"));
     ui_->txtReport->setPlainText(QString::fromStdString(reportText(*result_)));
+    // A cancelled run can be started again.
+    ui_->cmdMigrate->setEnabled(result_->outcome.cancelled);
     ui_->cmdStartKestrix->setEnabled(true);
     ui_->cmdClose->setEnabled(true);
     ui_->cmdStartKestrix->setFocus();
+}
+
+bool MigrationWindow::showProgress(const WriteStep& step) {
+    ui_->lblStep->setText(QString::fromStdString(step.name));
+    // An empty step still shows as complete rather than as a busy bar.
+    ui_->prgWriting->setMaximum(static_cast<int>(std::max<std::size_t>(step.total, 1)));
+    ui_->prgWriting->setValue(static_cast<int>(step.total == 0 ? 1 : step.done));
+    QCoreApplication::processEvents();
+    return !cancelRequested_;
+}
+
+void MigrationWindow::cmdCancel_Click() {
+    if (!running_) return;
+    cancelRequested_ = true;
+    ui_->cmdCancel->setEnabled(false);
+    ui_->lblStep->setText(QStringLiteral("Cancelling..."));
+}
+
+void MigrationWindow::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        cmdCancel_Click();
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void MigrationWindow::centreOnScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect frame = geometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
 }
 
 void MigrationWindow::cmdStartKestrix_Click() {

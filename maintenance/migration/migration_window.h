@@ -25,14 +25,25 @@ class MigrationWindow : public QWidget {
 
     void cmdMigrate_Click();
     void cmdStartKestrix_Click();
+    // Asks the run to stop; it undoes what it wrote.
+    void cmdCancel_Click();
+
+  protected:
+    // Closing while the run writes cancels it instead.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
+    bool showProgress(const WriteStep& step);
+    void centreOnScreen();
+
     std::unique_ptr<Ui::MigrationWindow> ui_;
     MigrationSource source_;
     bool withDomains_;
     std::filesystem::path programDirectory_;
     LoadedAccounts loaded_;
     std::unique_ptr<MigrationResult> result_;
+    bool running_ = false;
+    bool cancelRequested_ = false;
 };
 
 }  // namespace kestrix::migration

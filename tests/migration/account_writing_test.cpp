@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/database.h"
+#include "core/stored_password.h"
 #include "maintenance/migration/account_writer.h"
 #include "maintenance/migration/migration_run.h"
 #include "tests/migration/sample_account_file.h"
@@ -48,14 +49,19 @@ class AccountWriting : public ::testing::TestWithParam<Engine> {
 
 TEST_P(AccountWriting, UsersRulesAndConversionsLandInOneGo) {
     const AccountPlan plan = planMigration(AccountFile::parse(domainFormFile()));
-    std::vector<std::size_t> steps;
-    const WriteOutcome out =
-        writeAccounts(db_, plan, false, [&](std::size_t done, std::size_t total) {
-            EXPECT_EQ(total, 3u);
-            steps.push_back(done);
-        });
+    std::vector<std::string> steps;
+    const WriteOutcome out = writeAccounts(db_, plan, false, [&](const WriteStep& step) {
+        EXPECT_LE(step.done, step.total) << step.name;
+        const std::string complete = step.name + " " + std::to_string(step.total);
+        if (step.done == step.total && (steps.empty() || steps.back() != complete))
+            steps.push_back(complete);
+        return true;
+    });
     ASSERT_TRUE(out.committed) << out.failure;
-    EXPECT_EQ(steps, (std::vector<std::size_t>{1, 2, 3}));
+    // Every step ends complete; the empty ones too.
+    EXPECT_EQ(steps, (std::vector<std::string>{"Checking the names 3", "Writing the users 3",
+                                               "Writing the directory rules 2",
+                                               "Writing the blocked addresses 1", "Committing 1"}));
     EXPECT_EQ(out.written.size(), 3u);
     EXPECT_EQ(count("select count(*) from users"), 3);
 
@@ -90,7 +96,7 @@ TEST_P(AccountWriting, UsersRulesAndConversionsLandInOneGo) {
     EXPECT_EQ(jose->integer("timeout"), -1);
     EXPECT_EQ(jose->integer("max_concurrent"), -1);
     EXPECT_EQ(jose->integer("max_logins_per_ip"), 0);
-    EXPECT_EQ(jose->text("password"), "{CRYPT}xYSVpu6KN/ldI");
+    EXPECT_TRUE(passwordMatches(jose->text("password"), "xYSVpu6KN/ldI"));
     EXPECT_FALSE(jose->field("login_msg_file").has_value());
     auto anonymous = db_.query("select password from users where username='anonymous'");
     ASSERT_TRUE(anonymous && !anonymous->eof());

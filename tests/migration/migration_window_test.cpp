@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -52,9 +56,10 @@ TEST_F(MigrationWindowTest, ShowsFindingsMigratesAndStartsKestrixAgain) {
     EXPECT_TRUE(w.result()->migratedAny());
     EXPECT_TRUE(report(w).contains("Migrated 3 of 3 users")) << report(w).toStdString();
     auto* progress = w.findChild<QProgressBar*>("prgWriting");
-    EXPECT_EQ(progress->maximum(), 3);
-    EXPECT_EQ(progress->value(), 3);
+    EXPECT_EQ(progress->value(), progress->maximum());
+    EXPECT_EQ(w.findChild<QLabel*>("lblStep")->text(), "Done");
     EXPECT_FALSE(migrate->isEnabled());
+    EXPECT_FALSE(w.findChild<QPushButton*>("cmdCancel")->isEnabled());
     EXPECT_EQ(kestrix::test::rowsOn(scratch_->connectionString(), "select count(*) as n from users",
                                     {"n"}),
               (kestrix::test::Rows{{"3"}}));
@@ -75,6 +80,36 @@ TEST_F(MigrationWindowTest, ShowsFindingsMigratesAndStartsKestrixAgain) {
     EXPECT_FALSE(w.isVisible());
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return std::filesystem::exists(dir_.path() / "started"); }, 10000));
+}
+
+TEST_F(MigrationWindowTest, CancelDuringTheRunUndoesItAndTheWindowIsCentred) {
+    MigrationWindow w(sourceWith(domainFormFile()), true, dir_.path());
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((w.geometry().center() - screen.center()).manhattanLength(), 2)
+        << w.geometry().center().x() << "," << w.geometry().center().y();
+    w.show();
+    auto* cancel = w.findChild<QPushButton*>("cmdCancel");
+    auto* migrate = w.findChild<QPushButton*>("cmdMigrate");
+    EXPECT_FALSE(cancel->isEnabled());
+    // Pressed at the run's first look at the events, as a user would.
+    bool pressed = false;
+    QTimer::singleShot(0, &w, [&] {
+        pressed = cancel->isEnabled();
+        cancel->click();
+    });
+    migrate->click();
+    EXPECT_TRUE(pressed);
+    ASSERT_TRUE(w.result());
+    EXPECT_TRUE(w.result()->outcome.cancelled);
+    EXPECT_TRUE(report(w).contains("Cancelled: nothing was migrated")) << report(w).toStdString();
+    EXPECT_EQ(w.findChild<QLabel*>("lblStep")->text(), "Cancelled");
+    EXPECT_EQ(kestrix::test::rowsOn(scratch_->connectionString(), "select count(*) as n from users",
+                                    {"n"}),
+              (kestrix::test::Rows{{"0"}}));
+    // Offered again, and this time it runs through.
+    ASSERT_TRUE(migrate->isEnabled());
+    migrate->click();
+    EXPECT_TRUE(report(w).contains("Migrated 3 of 3 users")) << report(w).toStdString();
 }
 
 TEST_F(MigrationWindowTest, FileWithoutUsersOffersNothingToMigrate) {
