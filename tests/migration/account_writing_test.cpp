@@ -90,9 +90,10 @@ TEST_P(AccountWriting, UsersRulesAndConversionsLandInOneGo) {
 
     // No limits in the file: the database's own "none" forms.
     auto jose = db_.query(
-        "select timeout, max_concurrent, max_logins_per_ip, password, "
+        "select timeout, max_concurrent, max_logins_per_ip, password, homedir, "
         "login_msg_file from users where username='Jos\xc3\xa9'");
     ASSERT_TRUE(jose && !jose->eof());
+    EXPECT_EQ(jose->text("homedir"), "D:\\ftp\\jose");  // backslashes as they were
     EXPECT_EQ(jose->integer("timeout"), -1);
     EXPECT_EQ(jose->integer("max_concurrent"), -1);
     EXPECT_EQ(jose->integer("max_logins_per_ip"), 0);
