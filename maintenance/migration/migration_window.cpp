@@ -52,9 +52,12 @@ void MigrationWindow::cmdMigrate_Click() {
                   [this](const WriteStep& step) { return showProgress(step); }));
     running_ = false;
     ui_->cmdCancel->setEnabled(false);
+    // The report of many users takes a moment to lay out; nothing is left to cancel.
+    ui_->lblStep->setText(QStringLiteral("Writing the report"));
+    QCoreApplication::processEvents();
+    ui_->txtReport->setPlainText(QString::fromStdString(reportText(*result_)));
     ui_->lblStep->setText(result_->outcome.cancelled ? QStringLiteral("Cancelled")
                                                      : QStringLiteral("Done"));
-    ui_->txtReport->setPlainText(QString::fromStdString(reportText(*result_)));
     // A cancelled run can be started again.
     ui_->cmdMigrate->setEnabled(result_->outcome.cancelled);
     ui_->cmdStartKestrix->setEnabled(true);
