@@ -78,7 +78,7 @@ AccountFile AccountFile::parse(std::string_view bytes) {
     }
     // Windows-1252 text beyond ASCII is almost never well-formed UTF-8 by
     // chance; a mark on text that is not UTF-8 is not believed.
-    if (isValidUtf8(bytes) && (file.byteOrderMark_ || !isAscii(bytes)))
+    if ((file.byteOrderMark_ || !isAscii(bytes)) && isValidUtf8(bytes))
         file.encoding_ = TextEncoding::Utf8;
     const std::string text =
         file.encoding_ == TextEncoding::Utf8 ? std::string(bytes) : windows1252ToUtf8(bytes);
