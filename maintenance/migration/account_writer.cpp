@@ -159,43 +159,35 @@ class BulkInsert {
     void writeBatch(const std::vector<Row>& rows, const std::vector<std::string>& owners,
                     std::size_t start, std::size_t count) {
         run("savepoint kestrix_batch");
-        std::string batchError;
-        if (!copy_.empty()) {
-            batchError = copyBatch(rows, start, count);
-            if (batchError.empty()) {
-                run("release savepoint kestrix_batch");
-                return;
-            }
-        } else {
-            Row values;
-            values.reserve(count * columns_);
+        if (!(copy_.empty() ? insertBatch(rows, start, count) : copyBatch(rows, start, count))) {
+            run("rollback to savepoint kestrix_batch");
+            // One by one, the refused row names its user. Should every row
+            // go in alone (a limit of the statement's size), they are written.
             for (std::size_t r = start; r < start + count; ++r)
-                values.insert(values.end(), rows[r].begin(), rows[r].end());
-            if (db_.executeBound(statementFor(count), values)) {
-                run("release savepoint kestrix_batch");
-                return;
-            }
-            batchError = db_.lastError();
+                if (!db_.executeBound(statementFor(1), rows[r]))
+                    throw Refused(owners[r], db_.lastError());
         }
-        run("rollback to savepoint kestrix_batch");
+        run("release savepoint kestrix_batch");
+    }
+
+    bool insertBatch(const std::vector<Row>& rows, std::size_t start, std::size_t count) {
+        Row values;
+        values.reserve(count * columns_);
         for (std::size_t r = start; r < start + count; ++r)
-            if (!db_.executeBound(statementFor(1), rows[r]))
-                throw Refused(owners[r], db_.lastError());
-        // Refused as a batch, taken row by row: the reason stays unknown.
-        throw Refused({}, batchError);
+            values.insert(values.end(), rows[r].begin(), rows[r].end());
+        return db_.executeBound(statementFor(count), values);
     }
 
     void run(const char* sql) {
         if (!db_.execute(sql)) throw Refused({}, db_.lastError());
     }
 
-    // The rows through COPY; PostgreSQL's words when refused.
-    std::string copyBatch(const std::vector<Row>& rows, std::size_t start, std::size_t count) {
+    // The rows through COPY; false when refused.
+    bool copyBatch(const std::vector<Row>& rows, std::size_t start, std::size_t count) {
         PGconn* conn = pg::connection(db_.session());
-        if (conn == nullptr) return "The database is not open.";
-        pg::Result begun(PQexec(conn, copy_.c_str()));
-        if (PQresultStatus(begun.get()) != PGRES_COPY_IN)
-            return pg::failureText("Cannot copy.", conn, begun.get());
+        if (conn == nullptr) return false;
+        const pg::Result begun(PQexec(conn, copy_.c_str()));
+        if (PQresultStatus(begun.get()) != PGRES_COPY_IN) return false;
         std::string data;
         bool sent = true;
         for (std::size_t r = start; r < start + count && sent; ++r) {
@@ -212,13 +204,12 @@ class BulkInsert {
         if (sent && !data.empty())
             sent = PQputCopyData(conn, data.data(), static_cast<int>(data.size())) == 1;
         PQputCopyEnd(conn, sent ? nullptr : "the rows could not be sent");
-        std::string failure;
+        bool copied = sent;
         while (PGresult* raw = PQgetResult(conn)) {
-            pg::Result result(raw);
-            if (failure.empty() && PQresultStatus(raw) != PGRES_COMMAND_OK)
-                failure = pg::failureText("Cannot copy.", conn, raw);
+            const pg::Result result(raw);
+            copied = copied && PQresultStatus(raw) == PGRES_COMMAND_OK;
         }
-        return failure;
+        return copied;
     }
 
     Database& db_;
