@@ -15,8 +15,9 @@ from test_ftp_end_to_end import Site, refused, required
 
 def account_file(site):
     """A domain-form account file in Windows-1252 with CR LF line ends:
-    a salted MD5 password (salt cb, password TestPassword) and a DES crypt
-    password (salt xY, password Old!Pass)."""
+    a salted MD5 password (salt cb, password TestPassword) and a plain
+    password of 13 letters and digits, which an old-form file would hold as a
+    DES crypt hash but this form does not."""
     lines = [
         "[GLOBAL]", "Version=6.4.0.6",
         "[DOMAINS]", "Domain1=0.0.0.0||21|Main site|1|0|0",
@@ -26,7 +27,7 @@ def account_file(site):
         "HomeDir=" + site.dir("alice"),
         "Access1=" + site.dir("alice") + "|RWAMELCDP",
         "[USER=Jos\xe9|1]",
-        "Password=xYSVpu6KN/ldI",
+        "Password=Summer2024abc",
         "HomeDir=" + site.dir("jose"),
         "Access1=" + site.dir("jose") + "|RLP",
     ]
@@ -60,9 +61,11 @@ class MigratedLogins(unittest.TestCase):
     def test_migrated_users_log_in_with_their_old_passwords(self):
         self.assertEqual(self.first.returncode, 0, self.first.stdout + self.first.stderr)
         self.assertIn("Migrated 2 of 2 users", self.first.stdout)
+        self.assertIn("  alice: salted MD5\n", self.first.stdout)
+        self.assertIn("looks like a DES crypt hash", self.first.stdout)
         with self.site.session("alice", "TestPassword") as ftp:
             self.assertEqual(ftp.pwd(), self.site.dir("alice"))
-        with self.site.session("Jos\xe9", "Old!Pass") as ftp:
+        with self.site.session("Jos\xe9", "Summer2024abc") as ftp:
             self.assertEqual(ftp.pwd(), self.site.dir("jose"))
 
         ftp = self.site.connect()
