@@ -106,6 +106,13 @@ TEST_F(MigrationWindowTest, CancelDuringTheRunUndoesItAndTheWindowIsCentred) {
     EXPECT_EQ(kestrix::test::rowsOn(scratch_->connectionString(), "select count(*) as n from users",
                                     {"n"}),
               (kestrix::test::Rows{{"0"}}));
+    // Closing the window while it writes cancels instead.
+    ASSERT_TRUE(migrate->isEnabled());
+    QTimer::singleShot(0, &w, [&] { w.close(); });
+    migrate->click();
+    EXPECT_TRUE(w.result()->outcome.cancelled);
+    EXPECT_TRUE(w.isVisible());
+
     // Offered again, and this time it runs through.
     ASSERT_TRUE(migrate->isEnabled());
     migrate->click();
