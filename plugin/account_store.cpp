@@ -348,16 +348,30 @@ std::optional<std::string> firstColumn(const PreparedQuery& query) {
 
 }  // namespace
 
-ReadList<std::string> AccountStore::blockedAddresses() {
-    return readList<std::string>(kBlockedIps, {}, firstColumn);
+// Each row is parsed as it is read; a NULL is no entry.
+ReadAddresses AccountStore::readAddresses(int which, std::string_view parameter) {
+    ReadAddresses read;
+    read.complete = attempt([&](Statements& s) {
+        read.list = AddressList();
+        PreparedQuery& query = s.query(which);
+        query.run(parameter, [&] {
+            if (const std::string* row = query.text(0)) read.list.add(*row);
+            return true;
+        });
+    });
+    return read;
 }
 
-ReadList<std::string> AccountStore::blockedAddressesOfUser(std::string_view user) {
-    return readList<std::string>(kBlockedIpsByUser, user, firstColumn);
+ReadAddresses AccountStore::blockedAddresses() {
+    return readAddresses(kBlockedIps, {});
 }
 
-ReadList<std::string> AccountStore::listedAddresses() {
-    return readList<std::string>(kLogIps, {}, firstColumn);
+ReadAddresses AccountStore::blockedAddressesOfUser(std::string_view user) {
+    return readAddresses(kBlockedIpsByUser, user);
+}
+
+ReadAddresses AccountStore::listedAddresses() {
+    return readAddresses(kLogIps, {});
 }
 
 ReadList<std::string> AccountStore::ratioFreeFiles(std::string_view user) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/address_pattern.h"
 #include "core/database.h"
 #include "plugin/deadline_watch.h"
 #include "plugin/path_rules.h"
@@ -43,6 +44,13 @@ inline constexpr std::size_t kUserColumnCount = 19;
 template <class Row>
 struct ReadList {
     std::vector<Row> rows;
+    bool complete = true;
+};
+
+// An address list as read, ready to match; complete is false when the read
+// failed part way.
+struct ReadAddresses {
+    AddressList list;
     bool complete = true;
 };
 
@@ -97,9 +105,9 @@ class AccountStore {
     };
     [[nodiscard]] std::optional<QuotaRow> quotaRow(std::string_view user);
 
-    [[nodiscard]] ReadList<std::string> blockedAddresses();
-    [[nodiscard]] ReadList<std::string> blockedAddressesOfUser(std::string_view user);
-    [[nodiscard]] ReadList<std::string> listedAddresses();
+    [[nodiscard]] ReadAddresses blockedAddresses();
+    [[nodiscard]] ReadAddresses blockedAddressesOfUser(std::string_view user);
+    [[nodiscard]] ReadAddresses listedAddresses();
     [[nodiscard]] ReadList<DirRuleRow> directoryRules(std::string_view user);
     [[nodiscard]] ReadList<FileRuleRow> fileRules(std::string_view user);
     // The directory rules as they are read, without keeping them: each row's
@@ -144,6 +152,7 @@ class AccountStore {
     std::optional<Row> firstRow(int query, std::string_view user);
     template <class Row, class MakeRow>
     ReadList<Row> readList(int query, std::string_view parameter, MakeRow&& makeRow);
+    ReadAddresses readAddresses(int query, std::string_view parameter);
 
     Clock clock_;
     DeadlineWatch& watch_;

@@ -223,25 +223,22 @@ void EventAnswers::passwordChange(EventRecord& record) {
     record.setFlag(store_.changePassword(*row->name, password));
 }
 
-// Refused when the address equals a blocked one exactly: the server-wide
-// list before login (no user name), the user's and everyone's after. A
-// list that cannot be read refuses, as a store that is not ready does.
+// Refused when the address matches a blocked entry: the server-wide list
+// before login (no user name), the user's and everyone's after. A list
+// that cannot be read refuses, as a store that is not ready does.
 void EventAnswers::addressCheck(EventRecord& record) {
     record.setFlag(false);
     if (!store_.ready()) return;
     const std::string user = record.userName();
-    const ReadList<std::string> blocked =
+    const ReadAddresses blocked =
         user.empty() ? store_.blockedAddresses() : store_.blockedAddressesOfUser(user);
     if (!blocked.complete) return;
-    const std::string address = record.data();
-    record.setFlag(std::find(blocked.rows.begin(), blocked.rows.end(), address) ==
-                   blocked.rows.end());
+    record.setFlag(!blocked.list.matches(record.data()));
 }
 
 void EventAnswers::addressListed(EventRecord& record) {
-    const ReadList<std::string> listed = store_.listedAddresses();
-    const std::string address = record.data();
-    record.setFlag(std::find(listed.rows.begin(), listed.rows.end(), address) != listed.rows.end());
+    const ReadAddresses listed = store_.listedAddresses();
+    record.setFlag(listed.list.matches(record.data()));
 }
 
 void EventAnswers::signFile(EventRecord& record, bool signOn) {

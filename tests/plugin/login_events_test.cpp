@@ -39,7 +39,8 @@ TEST_P(LoginEvents, EmptyPasswordNeverLogsIn) {
 
 TEST_P(LoginEvents, ApostrophesInNamesPasswordsAndAddresses) {
     insertUser(db_, "o'brien", "/srv/ftp/o'brien", "it's");
-    exec(db_, "insert into blocked_ips_by_user (username, ip) values ('o''brien', '10.0.0.''1')");
+    exec(db_, "insert into blocked_ips_by_user (username, ip) values ('o''brien', '10.0.0.1')");
+    exec(db_, "insert into blocked_ips_by_user (username, ip) values ('o''brien', '10.0.0.''2')");
     exec(db_, "insert into sign_files (ip, signon_msg_file) values ('1''2', '/msg/o''on.txt')");
     EXPECT_EQ(send(code::kPasswordCheck, "O'Brien", "it's").flag(), 1);
     EXPECT_EQ(send(code::kPasswordCheck, "o'brien", "its").flag(), 0);
@@ -47,8 +48,11 @@ TEST_P(LoginEvents, ApostrophesInNamesPasswordsAndAddresses) {
     auto home = send(code::kHomeDirectory, "o'brien");
     EXPECT_EQ(home.flag(), 1);
     EXPECT_EQ(home.data(), "/srv/ftp/o'brien");
-    EXPECT_EQ(send(code::kAddressAllowed, "o'brien", "10.0.0.'1").flag(), 0);
-    EXPECT_EQ(send(code::kAddressAllowed, "o'brien", "10.0.0.1").flag(), 1);
+    EXPECT_EQ(send(code::kAddressAllowed, "o'brien", "10.0.0.1").flag(), 0);
+    EXPECT_EQ(send(code::kAddressAllowed, "x' or '1'='1", "10.0.0.1").flag(), 1);
+    // An apostrophe makes no address: the row blocks nobody, not even its own text.
+    EXPECT_EQ(send(code::kAddressAllowed, "o'brien", "10.0.0.'2").flag(), 1);
+    EXPECT_EQ(send(code::kAddressAllowed, "o'brien", "10.0.0.2").flag(), 1);
     EXPECT_EQ(send(code::kSignOnFile, "", "", "1'2").data(), "/msg/o'on.txt");
 
     EXPECT_EQ(send(code::kPasswordChange, "o'brien", "new'one").flag(), 1);
@@ -228,9 +232,12 @@ TEST_P(LoginEvents, AddressCheckUsesTheServerListBeforeLoginAndTheUserListAfter)
     EXPECT_EQ(blocked.result, 1);
     EXPECT_EQ(blocked.flag(), 0);
     EXPECT_EQ(send(code::kAddressAllowed, "", "10.9.9.9").flag(), 1);
-    // A stored partial address blocks only that exact text.
+    // A stored partial address is no entry: it blocks nobody, not even its own text.
     EXPECT_EQ(send(code::kAddressAllowed, "", "10.2.0.1").flag(), 1);
-    EXPECT_EQ(send(code::kAddressAllowed, "", "10.2").flag(), 0);
+    EXPECT_EQ(send(code::kAddressAllowed, "", "10.2").flag(), 1);
+    // The client's address is read as a number, however it is written.
+    EXPECT_EQ(send(code::kAddressAllowed, "", "::ffff:10.1.1.1").flag(), 0);
+    EXPECT_EQ(send(code::kAddressAllowed, "", "010.1.1.001").flag(), 0);
     // Before login the per-user lists do not count.
     EXPECT_EQ(send(code::kAddressAllowed, "", "10.3.3.3").flag(), 1);
 
@@ -241,6 +248,31 @@ TEST_P(LoginEvents, AddressCheckUsesTheServerListBeforeLoginAndTheUserListAfter)
     EXPECT_EQ(send(code::kAddressAllowed, "max", "10.1.1.1").flag(), 1);
 }
 
+TEST_P(LoginEvents, AddressPatternsAndBlocksRefuseWhatTheyName) {
+    insertUser(db_, "max", "/srv/ftp/max", "p");
+    for (const char* row : {"127.0.0.*", "192.168.1.0/24", "1..2.3", "", "1.2.3.4'--"})
+        exec(db_, "insert into blocked_ips (ip) values (" + sqlText(row) + ")");
+    exec(db_, "insert into blocked_ips_by_user (username, ip) values ('max', '10.0.5-9.*')");
+    exec(db_, "insert into blocked_ips_by_user (username, ip) values ('*', '172.16.0.0/12')");
+
+    for (const char* refused : {"127.0.0.1", "127.0.0.200", "::ffff:127.0.0.9", "192.168.1.0",
+                                "192.168.1.255", "0:0:0:0:0:ffff:c0a8:0101"})
+        EXPECT_EQ(send(code::kAddressAllowed, "", refused).flag(), 0) << refused;
+    // Stored rows that are no entry block nobody, whatever the client sends.
+    for (const char* allowed :
+         {"127.0.1.1", "192.168.2.1", "1.0.2.3", "1.2.3.4", "1..2.3", "", "1.2.3.4'--", "::1"})
+        EXPECT_EQ(send(code::kAddressAllowed, "", allowed).flag(), 1) << allowed;
+
+    for (const char* refused : {"10.0.5.1", "10.0.9.255", "::ffff:10.0.7.7", "172.16.0.1",
+                                "172.31.255.255", "172.020.1.1"})
+        EXPECT_EQ(send(code::kAddressAllowed, "max", refused).flag(), 0) << refused;
+    for (const char* allowed : {"10.0.4.1", "10.0.10.1", "172.32.0.1", "127.0.0.1"})
+        EXPECT_EQ(send(code::kAddressAllowed, "max", allowed).flag(), 1) << allowed;
+    // Another user is under everyone's block only.
+    EXPECT_EQ(send(code::kAddressAllowed, "ann", "10.0.5.1").flag(), 1);
+    EXPECT_EQ(send(code::kAddressAllowed, "ann", "172.16.9.9").flag(), 0);
+}
+
 TEST_P(LoginEvents, AddressListAndSignFiles) {
     exec(db_, "insert into log_ips (ip) values ('192.168.1.9')");
     exec(db_,
@@ -249,6 +281,9 @@ TEST_P(LoginEvents, AddressListAndSignFiles) {
     exec(db_, "insert into sign_files (ip, signon_msg_file) values ('127.0.0.2', '/msg/on2.txt')");
     EXPECT_EQ(send(code::kAddressListed, "", "192.168.1.9").flag(), 1);
     EXPECT_EQ(send(code::kAddressListed, "", "192.168.1.90").flag(), 0);
+    exec(db_, "insert into log_ips (ip) values ('10.8.*.*')");
+    EXPECT_EQ(send(code::kAddressListed, "", "::ffff:10.8.3.4").flag(), 1);
+    EXPECT_EQ(send(code::kAddressListed, "", "10.9.3.4").flag(), 0);
 
     // Keyed by the address text, not the data text.
     auto on = send(code::kSignOnFile, "anyone", "10.0.0.1", "127.0.0.1");
