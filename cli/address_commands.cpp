@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "cli/loaded_user.h"
+#include "core/address_pattern.h"
 #include "policies/logic/ip_rules.h"
 #include "users/editing/statement_run.h"
 
@@ -32,10 +33,20 @@ bool userStored(const Invocation& in, const IpRuleScope& scope) {
     return exists && *exists;
 }
 
+// Rows stored before entries were checked, which the plug-in never
+// matches, are listed as they are and named on standard error.
+void warnAboutRowsThatBlockNobody(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+        if (!isAddressEntry(line))
+            std::cerr << "Warning: \"" << terminalText(line)
+                      << "\" is not an address, pattern or block: it blocks nobody.\n";
+}
+
 int list(const Invocation& in, const IpRuleScope& scope) {
     if (!userStored(in, scope)) return kExitRefused;
     const auto lines = readList(scope);
     if (!lines) return kExitRefused;
+    warnAboutRowsThatBlockNobody(*lines);
     if (in.json()) {
         std::vector<std::string> quoted;
         for (const std::string& line : *lines)
@@ -62,9 +73,16 @@ int write(const IpRuleScope& scope, const std::vector<std::string>& lines) {
 }
 
 int add(const Invocation& in, const IpRuleScope& scope, const std::string& address) {
-    // The entry box's check: four numbers of 0 to 255.
-    if (!policies::checkAddress(address).accepted)
-        return refuse(address + " is not an address: four numbers of 0 to 255 joined by dots.");
+    // What the plug-in can match, and what the column holds.
+    if (!isAddressEntry(address))
+        return refuse("\"" + terminalText(address) +
+                      "\" is not an address rule: give an address (10.0.0.7), a pattern with * "
+                      "or a range for a part (10.0.*.1-20), or a block (10.0.0.0/24); each "
+                      "number 0 to 255.");
+    if (address.size() > policies::addressRuleCharacters())
+        return refuse("\"" + address + "\" is longer than the " +
+                      std::to_string(policies::addressRuleCharacters()) +
+                      " characters an address rule can hold.");
     if (!userStored(in, scope)) return kExitRefused;
     auto lines = readList(scope);
     if (!lines) return kExitRefused;

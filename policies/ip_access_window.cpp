@@ -26,7 +26,7 @@ IpAccessWindow::IpAccessWindow(IpListOwner owner, std::function<void()> afterSav
     } else {
         scope_.user = std::string();
     }
-    keyFilter_ = new NumericKeyFilter(this);
+    keyFilter_ = new NumericKeyFilter(this, &policies::addressKeyAccepted);
     ui_->txtIPaddress->installEventFilter(keyFilter_);
     ui_->txtIPaddress->installEventFilter(this);
     for (QAbstractButton* button : findChildren<QAbstractButton*>())
@@ -77,8 +77,16 @@ int IpAccessWindow::selectedRow() const {
 }
 
 void IpAccessWindow::cmdAdd_Click() {
+    // Add can come before the box has been left (a key, a stale enable):
+    // only an entry the plug-in can match goes into the list.
+    const QString text = ui_->txtIPaddress->text();
+    if (text.isEmpty() || !policies::checkAddress(fromQt(text)).accepted) {
+        QApplication::beep();
+        ui_->txtIPaddress->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     writeLog("code to add entry");
-    ui_->lstRules->addItem(ui_->txtIPaddress->text());
+    ui_->lstRules->addItem(text);
     ui_->txtIPaddress->clear();
 }
 

@@ -3,7 +3,6 @@
 #include <QKeyEvent>
 
 #include "core/activity_log.h"
-#include "policies/logic/number_checks.h"
 
 namespace kestrix {
 
@@ -13,7 +12,7 @@ bool NumericKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     // Keys that type nothing (arrows, shortcuts) are not characters.
     if (text.isEmpty()) return false;
     for (const char32_t c : text.toUcs4()) {
-        if (!policies::numericKeyAccepted(c)) return true;
+        if (!accepted_(c)) return true;
     }
     writeLog("Only numbers and .");
     return false;

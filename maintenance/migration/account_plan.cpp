@@ -4,6 +4,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "core/address_pattern.h"
+#include "core/schema.h"
 #include "core/stored_password.h"
 
 namespace kestrix::migration {
@@ -36,19 +38,13 @@ bool isWindowsPath(std::string_view path) {
     return drive || path.find('\\') != std::string_view::npos;
 }
 
-bool isPlainAddress(std::string_view text) {
-    int count = 0;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t dot = text.find('.', start);
-        const std::string_view part = text.substr(start, dot - start);
-        const auto value = wholeNumber(part);
-        if (part.size() > 3 || !value || *value < 0 || *value > 255) return false;
-        ++count;
-        if (dot == std::string_view::npos) break;
-        start = dot + 1;
-    }
-    return count == 4;
+// A rule of the server's own form (an address, or "*" or a range a-b for a
+// part) that the blocked list can hold. The server has no CIDR blocks, so a
+// "/" in its rule is not one of ours.
+bool isCarriedAddressRule(std::string_view text) {
+    const auto pattern = AddressPattern::parse(text);
+    return pattern && pattern->kind() != AddressPattern::Kind::Block &&
+           text.size() <= columnCharacters("blocked_ips_by_user", "ip");
 }
 
 // The handled keys of a user section; every other key is reported.
@@ -316,7 +312,7 @@ class UserReader {
         for (const auto& rule : s_.numbered("IPAccess")) {
             const std::string_view value = rule.value;
             if (value.size() > 2 && (value[0] == 'D' || value[0] == 'd') && value[1] == '|' &&
-                isPlainAddress(value.substr(2)))
+                isCarriedAddressRule(value.substr(2)))
                 u_.blockedIps.emplace_back(value.substr(2));
             else
                 u_.notCarried.push_back(rule.key + "=" + rule.value);

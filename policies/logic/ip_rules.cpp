@@ -1,5 +1,9 @@
 #include "policies/logic/ip_rules.h"
 
+#include <algorithm>
+
+#include "core/address_pattern.h"
+#include "core/schema.h"
 #include "core/sql_literal.h"
 #include "core/text_routines.h"
 
@@ -42,14 +46,13 @@ WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::strin
 AddressCheck checkAddress(std::string_view text) {
     if (text.empty()) return {true, false};
     if (countChar(text, '.') != 3) return {false, true};
-    while (true) {
-        const std::size_t dot = text.find('.');
-        const double part = leadingNumber(text.substr(0, dot));
-        if (part < 0 || part > 255) return {false, false};
-        if (dot == std::string_view::npos) break;
-        text.remove_prefix(dot + 1);
-    }
+    if (!isAddressEntry(text) || text.size() > addressRuleCharacters()) return {false, false};
     return {true, true};
+}
+
+std::size_t addressRuleCharacters() {
+    return std::min(columnCharacters("blocked_ips", "ip"),
+                    columnCharacters("blocked_ips_by_user", "ip"));
 }
 
 }  // namespace kestrix::policies

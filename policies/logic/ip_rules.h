@@ -26,14 +26,16 @@ std::optional<std::vector<std::string>> readIpRules(const IpRuleScope& scope, st
 WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::string>& lines,
                           std::string& failure);
 
-// The check of the entry box when it loses the focus: exactly three dots,
-// each part's leading number within 0...255 (no number counts as 0). The
-// beep sounds on acceptance and on a wrong number of dots, not on a part
-// out of range.
+// The check of the entry box when it loses the focus: an empty box, or an
+// entry the plug-in matches (an address, a pattern with "*" or "a-b" for a
+// part, or a CIDR block) that fits the stored column. The beep sounds on
+// acceptance and on a wrong number of dots, not on a wrong part.
 struct AddressCheck {
     bool accepted;
     bool beep;
 };
 AddressCheck checkAddress(std::string_view text);
+// The longest entry the lists can store.
+std::size_t addressRuleCharacters();
 
 }  // namespace kestrix::policies

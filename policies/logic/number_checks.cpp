@@ -21,6 +21,10 @@ bool numericKeyAccepted(char32_t key) {
     return key < 31 || (key >= 46 && key <= 57);
 }
 
+bool addressKeyAccepted(char32_t key) {
+    return numericKeyAccepted(key) || key == U'*' || key == U'-';
+}
+
 bool isWholeNumber(std::string_view text) {
     if (!text.empty() && text.front() == '-') text.remove_prefix(1);
     return allDigits(text);

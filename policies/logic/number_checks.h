@@ -11,6 +11,8 @@ namespace kestrix::policies {
 // "." "/" and the digits (46 to 57) pass; anything else is dropped. It
 // guards typing only: pasted text is checked again before it is written.
 bool numericKeyAccepted(char32_t key);
+// The address box also takes "*" and "-", for patterns and ranges.
+bool addressKeyAccepted(char32_t key);
 
 // Digits only, with an optional leading minus: what may stand unquoted in
 // a statement where the column holds a whole number.

@@ -111,6 +111,50 @@ TEST_P(SettingsCommands, AddressListsAreKeptServerWideAndPerUser) {
     EXPECT_EQ(rows("SELECT ip FROM blocked_ips", {"ip"}), (Rows{{"10.0.0.2"}}));
 }
 
+TEST_P(SettingsCommands, OnlyEntriesThePlugInMatchesAreAddedAndOthersAreNamed) {
+    addUser("bob", dir("ftp/bob"));
+    for (const char* entry : {"127.0.0.*", "192.168.1.0/24", "10.0-9.*.1"})
+        ASSERT_EQ(runKestrix({"ip", "add", entry}).status, 0) << entry;
+    ASSERT_EQ(runKestrix({"user", "block", "add", "bob", "172.16.0.0/12"}).status, 0);
+
+    for (const char* entry : {"1..2.3", "", "1.2.3.4'--", "::ffff:10.0.0.7", "10.0.0.0/33",
+                              "10.5-1.0.0", "host.example"}) {
+        for (const auto& command :
+             {std::vector<std::string>{"ip", "add", entry},
+              std::vector<std::string>{"user", "block", "add", "bob", entry}}) {
+            const Ran run = runKestrix(command);
+            EXPECT_EQ(run.status, 1) << entry;
+            EXPECT_EQ(run.err.rfind("\"" + std::string(entry) + "\" is not an address rule", 0), 0u)
+                << run.err;
+        }
+    }
+    // Valid, but longer than a stored rule holds.
+    Ran run = runKestrix({"ip", "add", "100-200.1.10-19.1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "\"100-200.1.10-19.1\" is longer than the 15 characters an address rule "
+              "can hold.\n");
+    EXPECT_EQ(rows("SELECT ip FROM blocked_ips", {"ip"}),
+              (Rows{{"127.0.0.*"}, {"192.168.1.0/24"}, {"10.0-9.*.1"}}));
+    EXPECT_EQ(rows("SELECT ip FROM blocked_ips_by_user", {"ip"}), (Rows{{"172.16.0.0/12"}}));
+
+    // Rows stored before the check are listed as they are, with a warning each.
+    sql("INSERT INTO blocked_ips (ip) VALUES ('1..2.3')");
+    sql("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '')");
+    run = runKestrix({"ip", "list"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "127.0.0.*\n192.168.1.0/24\n10.0-9.*.1\n1..2.3\n");
+    EXPECT_EQ(run.err,
+              "Warning: \"1..2.3\" is not an address, pattern or block: it blocks nobody.\n");
+    run = runKestrix({"user", "block", "list", "bob", "--json"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(jsonOf(run).array(), QJsonArray({"172.16.0.0/12", ""}));
+    EXPECT_EQ(run.err, "Warning: \"\" is not an address, pattern or block: it blocks nobody.\n");
+    // Such a row can still be removed by its text.
+    ASSERT_EQ(runKestrix({"ip", "remove", "1..2.3"}).status, 0);
+    EXPECT_TRUE(runKestrix({"ip", "list"}).err.empty());
+}
+
 TEST_P(SettingsCommands, UsageErrorsAndAnUnreachableDatabaseAreTold) {
     Ran run = runKestrix({"user", "frobnicate"});
     EXPECT_EQ(run.status, 2);

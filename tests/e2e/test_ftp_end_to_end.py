@@ -230,7 +230,12 @@ def setUpModule():
     site.add_user("dave", "Secret")
     site.sql("INSERT INTO blocked_ips (ip) VALUES ('127.0.0.3')",
              "INSERT INTO blocked_ips_by_user (username, ip) VALUES ('dave', '127.0.0.2')",
-             "INSERT INTO blocked_ips_by_user (username, ip) VALUES ('*', '127.0.0.4')")
+             "INSERT INTO blocked_ips_by_user (username, ip) VALUES ('*', '127.0.0.4')",
+             # Patterns and blocks; a row of neither form blocks nobody.
+             "INSERT INTO blocked_ips (ip) VALUES ('127.0.1.*')",
+             "INSERT INTO blocked_ips (ip) VALUES ('127.0.3')",
+             "INSERT INTO blocked_ips_by_user (username, ip) VALUES ('dave', '127.0.2.0/24')",
+             "INSERT INTO blocked_ips_by_user (username, ip) VALUES ('*', '127.0.4.10-19')")
     # Rights: a home with rules inside, and rules on directories outside.
     erin = site.dir("erin")
     site.add_user("erin", "Secret", home=erin)
@@ -374,6 +379,24 @@ class Addresses(unittest.TestCase):
         ftp = SITE.connect("127.0.0.4")
         refused(self, "530", ftp.login, "bob", "Secret")
         ftp.close()
+
+    def test_patterns_and_blocks_refuse_every_address_they_name(self):
+        for source in ("127.0.1.1", "127.0.1.254"):
+            with self.assertRaises(ftplib.error_temp, msg=source):
+                SITE.connect(source)
+        for source in ("127.0.2.1", "127.0.2.200"):
+            ftp = SITE.connect(source)
+            refused(self, "530", ftp.login, "dave", "Secret")
+            ftp.close()
+        for source in ("127.0.4.10", "127.0.4.19"):
+            ftp = SITE.connect(source)
+            refused(self, "530", ftp.login, "bob", "Secret")
+            ftp.close()
+        # Next to the ranges, and under the stored row that is no entry.
+        for source, user in (("127.0.2.1", "bob"), ("127.0.4.20", "bob"),
+                             ("127.0.4.9", "dave"), ("127.0.3.1", "bob")):
+            with SITE.session(user, "Secret", source=source) as ftp:
+                self.assertEqual(ftp.pwd(), SITE.dir(user), source)
 
 
 class Rights(unittest.TestCase):

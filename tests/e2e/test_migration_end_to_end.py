@@ -26,6 +26,7 @@ def account_file(site):
         "Password=cb8EA58F0751BAA5AF391253F7DADD3D46",
         "HomeDir=" + site.dir("alice"),
         "Access1=" + site.dir("alice") + "|RWAMELCDP",
+        "IPAccess1=D|127.0.5-6.*",
         "[USER=Jos\xe9|1]",
         "Password=Summer2024abc",
         "HomeDir=" + site.dir("jose"),
@@ -78,6 +79,16 @@ class MigratedLogins(unittest.TestCase):
             refused(self, "530", ftp.login, "alice", "cb8EA58F0751BAA5AF391253F7DADD3D46")
         finally:
             ftp.close()
+
+        # The server's deny pattern came along and still refuses.
+        for source in ("127.0.5.1", "127.0.6.77"):
+            ftp = self.site.connect(source)
+            try:
+                refused(self, "530", ftp.login, "alice", "TestPassword")
+            finally:
+                ftp.close()
+        with self.site.session("alice", "TestPassword", source="127.0.7.1") as ftp:
+            self.assertEqual(ftp.pwd(), self.site.dir("alice"))
 
         # A second run finds every name taken: nothing migrated, a failure status.
         again = self.migrate()

@@ -53,13 +53,18 @@ TEST(AccountReading, DomainFormUserWithEveryCarriedSetting) {
     EXPECT_EQ(a.rules[1].directory, "/srv/ftp/alice");
     EXPECT_EQ(a.rules[1].rights, "RWAMLCD");
 
-    EXPECT_EQ(a.blockedIps, std::vector<std::string>{"10.0.0.7"});
+    // Deny rules with a "*" or a range for a part are carried; allow rules,
+    // blocks the server does not write, host names and rules longer than the
+    // column are not.
+    EXPECT_EQ(a.blockedIps, (std::vector<std::string>{"10.0.0.7", "10.1.*.*", "172.16.1-9.0"}));
     EXPECT_TRUE(holds(a.notCarried, "Access2=/srv/ftp/alice/*.tmp|R"));
     EXPECT_TRUE(holds(a.notCarried, "IPAccess2=A|192.168.*.*"));
-    EXPECT_TRUE(holds(a.notCarried, "IPAccess3=D|10.1.*.*"));
+    EXPECT_TRUE(holds(a.notCarried, "IPAccess5=D|10.2.0.0/16"));
+    EXPECT_TRUE(holds(a.notCarried, "IPAccess6=D|172.16.100-200.*"));
+    EXPECT_TRUE(holds(a.notCarried, "IPAccess7=D|*.example.com"));
     EXPECT_TRUE(holds(a.notCarried, "Maintenance=System"));
     EXPECT_TRUE(holds(a.notCarried, "ChangePassword=1"));
-    EXPECT_EQ(a.notCarried.size(), 5u);
+    EXPECT_EQ(a.notCarried.size(), 7u);
 }
 
 TEST(AccountReading, EightBitNamesNoLimitsWindowsPathsAndSecrets) {

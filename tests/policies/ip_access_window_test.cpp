@@ -69,10 +69,33 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
     QCoreApplication::processEvents();
     EXPECT_EQ(dialog.lines().size(), 1u);
     EXPECT_TRUE(entry(dialog)->hasFocus());
+    // Four parts that block nobody: refused the same way.
     entry(dialog)->clear();
     add(dialog, "1..2.3");
-    add(dialog, "1..2.3");  // no duplicate check
-    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "1..2.3", "1..2.3"}));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.lines().size(), 1u);
+    EXPECT_TRUE(entry(dialog)->hasFocus());
+    EXPECT_EQ(entry(dialog)->text(), "1..2.3");
+    entry(dialog)->clear();
+    // Add before the box was left takes no entry the plug-in cannot match.
+    for (const char* refused : {"1.2.3.4'--", "300.1.1.1", ""}) {
+        entry(dialog)->setText(QString::fromLatin1(refused));
+        dialog.cmdAdd_Click();
+        EXPECT_EQ(dialog.lines().size(), 1u) << refused;
+        EXPECT_EQ(entry(dialog)->text(), refused);
+    }
+    entry(dialog)->clear();
+
+    // A pattern and a block are typed as they are written.
+    add(dialog, "127.0.0.*");
+    add(dialog, "192.168.1.0/24");
+    EXPECT_EQ(dialog.lines(),
+              (std::vector<std::string>{"10.0.0.1", "127.0.0.*", "192.168.1.0/24"}));
+    delete list(dialog)->takeItem(2);
+    add(dialog, "10.0.0.1-5");
+    add(dialog, "10.0.0.1-5");  // no duplicate check
+    delete list(dialog)->takeItem(1);
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "10.0.0.1-5", "10.0.0.1-5"}));
     EXPECT_TRUE(entry(dialog)->text().isEmpty());
 
     // Up on the first line and Down on the last change nothing.
@@ -81,10 +104,10 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
     click(&dialog, "cmdUp");
     list(dialog)->setCurrentRow(2);
     click(&dialog, "cmdDown");
-    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "1..2.3", "1..2.3"}));
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "10.0.0.1-5", "10.0.0.1-5"}));
     list(dialog)->setCurrentRow(0);
     click(&dialog, "cmdDown");
-    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"1..2.3", "10.0.0.1", "1..2.3"}));
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1-5", "10.0.0.1", "10.0.0.1-5"}));
     EXPECT_EQ(list(dialog)->currentRow(), 1);
 
     // Remove puts the line back into the box; a click there unselects.
@@ -98,7 +121,7 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
 
     click(&dialog, "cmdOK");
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(userRules("bob"), (Rows{{"1..2.3"}, {"1..2.3"}}));
+    EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.1-5"}, {"10.0.0.1-5"}}));
     EXPECT_EQ(userRules("alice"), (Rows{{"10.9.9.9"}}));
 }
 

@@ -10,6 +10,11 @@ TEST(NumberChecksTest, KeyFilterPassesControlKeysDigitsPointAndSlashOnly) {
         EXPECT_TRUE(numericKeyAccepted(key)) << static_cast<int>(key);
     for (char32_t key : {U' ', U'-', U'+', U'e', U':', U'\x1f', U'\u00e9'})
         EXPECT_FALSE(numericKeyAccepted(key)) << static_cast<int>(key);
+    // The address box also takes what patterns and ranges are written with.
+    for (char32_t key : {U'\b', U'0', U'.', U'/', U'*', U'-'})
+        EXPECT_TRUE(addressKeyAccepted(key)) << static_cast<int>(key);
+    for (char32_t key : {U' ', U'+', U'\'', U':', U'a', U'\u00e9'})
+        EXPECT_FALSE(addressKeyAccepted(key)) << static_cast<int>(key);
 }
 
 // What the key filter lets through, or a paste brings, is checked again

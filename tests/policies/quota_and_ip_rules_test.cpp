@@ -79,11 +79,17 @@ TEST(IpRulesTest, AddressValidationTable) {
         bool accepted;
         bool beep;
     };
+    // Only what the plug-in matches, and what the column holds, is accepted.
     for (const Case& c :
          {Case{"", true, false}, Case{"192.168.0.1", true, true}, Case{"192.168.0", false, true},
           Case{"1.2.3.4.5", false, true}, Case{"300.1.1.1", false, false},
-          Case{"1.1.1.256", false, false}, Case{"1..2.3", true, true},
-          Case{"0.0.0.255", true, true}, Case{"1/2.3.4.5", true, true}, Case{"...", true, true}}) {
+          Case{"1.1.1.256", false, false}, Case{"1..2.3", false, false},
+          Case{"0.0.0.255", true, true}, Case{"1/2.3.4.5", false, false}, Case{"...", false, false},
+          Case{"127.0.0.*", true, true}, Case{"192.168.1.0/24", true, true},
+          Case{"10.0.0.1-5", true, true}, Case{"10.0.5-1.0", false, false},
+          Case{"1.2.3.4'--", false, false}, Case{"::ffff:10.0.0.7", false, false},
+          Case{"10.0.0.0/8/", false, false}, Case{"10.100-200.1.*", true, true},
+          Case{"10.100-200.1-2.*", false, false}}) {
         const AddressCheck check = checkAddress(c.text);
         EXPECT_EQ(check.accepted, c.accepted) << c.text;
         EXPECT_EQ(check.beep, c.beep) << c.text;
