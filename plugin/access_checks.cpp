@@ -19,19 +19,22 @@ bool AccessChecks::directoryCheck(std::string_view user, std::string_view path, 
     if (trace) *trace = AccessTrace{};
     const auto home = homeDirectory(user);
     if (!home) return false;
-    return directoryCheckFrom(*home, user, path, letter, trace);
+    return directoryCheckFrom(*home, user, normalizePath(path, formForLetter(letter)), false,
+                              letter, trace);
 }
 
 bool AccessChecks::directoryCheckFrom(const std::string& home, std::string_view user,
-                                      std::string_view path, char letter, AccessTrace* trace) {
+                                      const std::optional<std::string>& target, bool isFile,
+                                      char letter, AccessTrace* trace) {
     const PathForm form = formForLetter(letter);
-    const auto target = normalizePath(path, form);
     // A path that cannot be normalised matches neither home nor any rule.
     if (!target) return false;
     const auto homeForm = normalizePath(home, form);
     const bool answer = homeForm && atOrBelow(*target, *homeForm);
+    // A file is covered by the rules of the directory it lies in.
+    const std::string_view covered = isFile ? parentDirectory(*target) : *target;
     RuleDirectoryCache::Check check(store_.ruleDirectories(), form);
-    DirectoryRuleWalk walk(answer, *target, letter);
+    DirectoryRuleWalk walk(answer, covered, letter);
     // Rules read before a failure still apply, as they were read.
     (void)store_.visitDirectoryRules(
         user, [&] { walk.restart(); },
@@ -49,13 +52,11 @@ bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char 
     if (trace) *trace = AccessTrace{};
     const auto home = homeDirectory(user);
     if (!home) return false;
-    const auto target = normalizePath(path, PathForm::FullPath);
-    const auto homeForm = normalizePath(*home, PathForm::FullPath);
-    bool answer = target && homeForm && atOrBelow(*target, *homeForm);
-    // The directory rules can only grant here, so they are not needed once
-    // the home directory has.
-    if (!answer) answer = directoryCheckFrom(*home, user, path, letter, trace);
-    return applyFileRules(answer, path, store_.fileRules(user).rows, letter,
+    const auto target = fileTarget(path, letter);
+    // Files follow the directory rules as directories do, inside the home
+    // as outside; the file rules decide last.
+    const bool answer = directoryCheckFrom(*home, user, target, true, letter, trace);
+    return applyFileRules(answer, path, target, store_.fileRules(user).rows, letter,
                           trace ? &trace->fileRule : nullptr);
 }
 

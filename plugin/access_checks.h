@@ -27,15 +27,18 @@ class AccessChecks {
     // May the user act on the directory (letters L, D, C)?
     [[nodiscard]] bool directoryCheck(std::string_view user, std::string_view path, char letter,
                                       AccessTrace* trace = nullptr);
-    // May the user act on the file (letters R, W, A, D)?
+    // May the user act on the file (letters R, W, A, M)?
     [[nodiscard]] bool fileCheck(std::string_view user, std::string_view path, char letter,
                                  AccessTrace* trace = nullptr);
     // Is the file free of the user's ratio?
     [[nodiscard]] bool ratioFree(std::string_view user, std::string_view path);
 
   private:
-    bool directoryCheckFrom(const std::string& home, std::string_view user, std::string_view path,
-                            char letter, AccessTrace* trace);
+    // The home directory's answer for the normalised target, overwritten by
+    // every directory rule that covers it (a file: its directory).
+    bool directoryCheckFrom(const std::string& home, std::string_view user,
+                            const std::optional<std::string>& target, bool isFile, char letter,
+                            AccessTrace* trace);
 
     AccountStore& store_;
 };

@@ -77,11 +77,9 @@ void EventAnswers::answer(EventRecord& record) {
             return record.setFlag(checks_.fileCheck(user, record.data(), 'W'));
         case code::kFileRead:
             return record.setFlag(checks_.fileCheck(user, record.data(), 'R'));
-        case code::kFileWriteOrDelete: {
-            const std::string path = record.data();
-            return record.setFlag(checks_.fileCheck(user, path, 'W') ||
-                                  checks_.fileCheck(user, path, 'D'));
-        }
+        case code::kFileDelete:
+            // Deleting or renaming a file is the Delete right alone.
+            return record.setFlag(checks_.fileCheck(user, record.data(), 'M'));
         case code::kFileAppend:
             return record.setFlag(checks_.fileCheck(user, record.data(), 'A'));
         case code::kListDirectory:

@@ -7,15 +7,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <memory>
 
 #include "core/rights.h"
 #include "core/text_routines.h"
 
 namespace kestrix::plugin {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -41,33 +39,57 @@ std::optional<std::string> longName(const std::string& path) {
     return fitting(resolved.get());
 }
 
-// The lexically normalised path with its deepest existing ancestor resolved
-// on disk and the rest appended, so that a link can never lead a path out
-// of a directory it seems to be in. A name that exists but does not resolve
-// (a dangling link, a loop) has no form: creating through it would land
-// wherever the link points.
+// The path resolved as the kernel resolves it, one component at a time from
+// the root: an existing component through its link, "." dropped, ".." taken
+// from what precedes it once that is resolved (never by its text, which a
+// link would make lie). From the first component that does not exist the
+// rest is appended; a rest that climbs with ".." matches nothing, as it
+// names nothing yet. A name that exists but does not resolve (a dangling
+// link, a loop) has no form: creating through it would land wherever the
+// link points.
 std::optional<std::string> fullPath(const std::string& path) {
     if (!isAbsolute(path)) return std::nullopt;
-    std::string head = fs::path(path).lexically_normal().string();
-    while (head.size() > 1 && head.back() == '/')
-        head.pop_back();
-    std::string tail;
-    for (;;) {
-        std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(head.c_str(), nullptr),
-                                                             &std::free);
-        if (resolved) {
-            const std::string base = resolved.get();
-            return fitting(base == "/" && !tail.empty() ? tail : base + tail);
+    std::string resolved;  // "" stands for the root
+    bool isDirectory = true;
+    bool missing = false;
+    std::size_t at = 0;
+    while (at < path.size()) {
+        std::size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string_view name(path.data() + at, end - at);
+        at = end + 1;
+        if (name.empty()) continue;
+        if (missing) {
+            if (name == "." || name == "..") return std::nullopt;
+            resolved.append("/").append(name);
+            continue;
         }
+        // Below a file nothing is found, not even its "." or "..".
+        if (!isDirectory) return std::nullopt;
+        if (name == ".") continue;
+        if (name == "..") {
+            resolved.erase(resolved.empty() ? 0 : resolved.rfind('/'));
+            continue;
+        }
+        std::string candidate = resolved + "/" + std::string(name);
         struct stat info {};
-        // A name too long for the file system cannot exist either.
-        if ((errno != ENOENT && errno != ENAMETOOLONG) || ::lstat(head.c_str(), &info) == 0 ||
-            head == "/")
-            return std::nullopt;
-        const std::size_t slash = head.rfind('/');
-        tail = head.substr(slash) + tail;
-        head = slash == 0 ? std::string("/") : head.substr(0, slash);
+        if (::lstat(candidate.c_str(), &info) != 0) {
+            // A name too long for the file system cannot exist either.
+            if (errno != ENOENT && errno != ENAMETOOLONG) return std::nullopt;
+            missing = true;
+            resolved = std::move(candidate);
+            continue;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            std::unique_ptr<char, decltype(&std::free)> target(
+                ::realpath(candidate.c_str(), nullptr), &std::free);
+            if (!target || ::stat(target.get(), &info) != 0) return std::nullopt;
+            candidate = std::strcmp(target.get(), "/") == 0 ? std::string() : target.get();
+        }
+        isDirectory = S_ISDIR(info.st_mode);
+        resolved = std::move(candidate);
     }
+    return fitting(resolved.empty() ? std::string("/") : resolved);
 }
 
 }  // namespace
@@ -136,6 +158,33 @@ std::optional<std::string> normalizePath(std::string_view path, PathForm form) {
     return form == PathForm::LongName ? longName(text) : fullPath(text);
 }
 
+std::optional<std::string> entryPath(std::string_view path) {
+    std::string text(path);
+    if (!isAbsolute(text)) return std::nullopt;
+    const std::size_t slash = text.rfind('/');
+    const std::string name = text.substr(slash + 1);
+    // A trailing slash or a dot segment names a directory through whatever
+    // leads to it.
+    if (name.empty() || name == "." || name == "..") return longName(text);
+    const auto parent = longName(slash == 0 ? std::string("/") : text.substr(0, slash));
+    if (!parent) return std::nullopt;
+    const std::string entry = (*parent == "/" ? "" : *parent) + "/" + name;
+    struct stat info {};
+    if (::lstat(entry.c_str(), &info) != 0) return std::nullopt;
+    return fitting(entry);
+}
+
+std::optional<std::string> fileTarget(std::string_view path, char letter) {
+    if (letter == 'M' || letter == 'm') return entryPath(path);
+    return normalizePath(path, formForLetter(letter));
+}
+
+std::string_view parentDirectory(std::string_view normalizedPath) {
+    const std::size_t slash = normalizedPath.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    return slash == 0 ? normalizedPath.substr(0, 1) : normalizedPath.substr(0, slash);
+}
+
 bool atOrBelow(std::string_view path, std::string_view directory) {
     if (directory.empty() || path.substr(0, directory.size()) != directory) return false;
     if (path.size() == directory.size() || directory.back() == '/') return true;
@@ -197,12 +246,18 @@ void DirectoryRuleWalk::restart() {
     decidingRule_ = -1;
 }
 
-bool applyFileRules(bool answer, std::string_view path, const std::vector<FileRuleRow>& rules,
-                    char letter, int* decidingRule) {
+bool applyFileRules(bool answer, std::string_view path, const std::optional<std::string>& target,
+                    const std::vector<FileRuleRow>& rules, char letter, int* decidingRule) {
     if (decidingRule) *decidingRule = -1;
     for (std::size_t place = 0; place < rules.size(); ++place) {
         const FileRuleRow& rule = rules[place];
-        if (rule.filename && equalsNoCase(*rule.filename, path)) {
+        if (!rule.filename) continue;
+        // The text first: it costs no look at the disk. A path the server
+        // passes as the client wrote it (through a link, or with "..")
+        // still meets the rule for the file it names.
+        const bool applies = equalsNoCase(*rule.filename, path) ||
+                             (target && fileTarget(*rule.filename, letter) == target);
+        if (applies) {
             answer = rule.rights && hasRight(*rule.rights, letter);
             if (decidingRule) *decidingRule = static_cast<int>(place);
         }

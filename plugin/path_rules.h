@@ -10,9 +10,9 @@ namespace kestrix::plugin {
 
 // How a path is made absolute before it is compared: the long-name form
 // resolves it on disk (and fails for a path that does not exist), the
-// full-path form resolves its deepest existing ancestor and appends the rest
-// (and does not need the path). Both follow links, and neither takes a
-// relative path.
+// full-path form resolves it component by component as the kernel does,
+// as far as it exists, and appends the rest (and does not need the path).
+// Both follow links, and neither takes a relative path.
 enum class PathForm { LongName, FullPath };
 
 // The letters C and W (either case) take the full-path form, all others the
@@ -22,6 +22,18 @@ PathForm formForLetter(char letter);
 // The absolute form of a path without a trailing '/' (except the root); no
 // value when it cannot be formed or exceeds 512 characters.
 [[nodiscard]] std::optional<std::string> normalizePath(std::string_view path, PathForm form);
+
+// The entry a deletion or rename acts on: its directory in the long-name
+// form and its last name as it is, so a link is judged where the link is,
+// not where it points. No value when the entry does not exist.
+[[nodiscard]] std::optional<std::string> entryPath(std::string_view path);
+
+// A file asked about with a letter, normalised as that letter needs: the
+// entry itself for M (deleting or renaming it), else the letter's form.
+[[nodiscard]] std::optional<std::string> fileTarget(std::string_view path, char letter);
+
+// The directory a normalised path lies in ("/" for a name in the root).
+std::string_view parentDirectory(std::string_view normalizedPath);
 
 // Resolves many paths in the long-name form, as normalizePath does, for
 // the length of one check: the parent directories it has resolved are
@@ -107,11 +119,14 @@ class DirectoryRuleWalk {
     int decidingRule_ = -1;
 };
 
-// The file rules applied in row order: a row whose filename equals the path
-// (without regard to case, not normalised) sets the answer to whether it
-// grants the letter.
+// The file rules applied in row order: a row applies when its filename
+// equals the path (without regard to case, not normalised), or when both
+// name the same file once normalised as the letter needs (target: the
+// path so normalised, no value when it has no form); each applying row sets
+// the answer to whether it grants the letter.
 // decidingRule as for the directory rules.
-bool applyFileRules(bool answer, std::string_view path, const std::vector<FileRuleRow>& rules,
-                    char letter, int* decidingRule = nullptr);
+bool applyFileRules(bool answer, std::string_view path, const std::optional<std::string>& target,
+                    const std::vector<FileRuleRow>& rules, char letter,
+                    int* decidingRule = nullptr);
 
 }  // namespace kestrix::plugin

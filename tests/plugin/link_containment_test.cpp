@@ -52,9 +52,9 @@ TEST_P(LinkContainment, ALinkOutOfTheHomeGivesNoRightThere) {
         EXPECT_EQ(flag(code::kFileAppend, dir + "/upload.txt"), 0);
     }
     EXPECT_EQ(flag(code::kFileRead, "bob/out/x.txt"), 0);
-    EXPECT_EQ(flag(code::kFileWriteOrDelete, "bob/out/x.txt"), 0);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/out/x.txt"), 0);
     EXPECT_EQ(flag(code::kFileRead, "bob/tobobby/secret.txt"), 0);
-    EXPECT_EQ(flag(code::kFileWriteOrDelete, "bob/tobobby/secret.txt"), 0);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/tobobby/secret.txt"), 0);
     // Writing through a link to nowhere would create a file out there.
     EXPECT_EQ(flag(code::kFileWrite, "bob/dangling"), 0);
     // bobby keeps his own rights, which bob does not borrow.
@@ -94,6 +94,72 @@ TEST_P(LinkContainment, RulesOutsideTheHomeHoldThroughALinkAndRelativePathsMatch
          "('bobby', 'inside', 'RL', 1)");
     EXPECT_EQ(send(code::kListDirectory, "bobby", path("bob/inside")).flag(), 0);
     fs::current_path(before);
+}
+
+TEST_P(LinkContainment, DotDotAfterALinkIsTakenWhereTheLinkLeads) {
+    fs::create_directories(path("bob/inside/nest"));
+    fs::create_directories(path("bob/bobby"));
+    std::ofstream(path("bob/bobby/secret.txt")) << "bob's own";
+    fs::create_directory_symlink("../bobby", path("bob/tobobby2"));
+    fs::create_directory_symlink("inside/nest", path("bob/hop"));
+    // By its text this is bob's own bob/bobby/secret.txt; the kernel takes
+    // the link first and lands on bobby's file.
+    for (const char* through : {"bob/tobobby/../bobby", "bob/tobobby2/../bobby"}) {
+        const std::string dir = through;
+        SCOPED_TRACE(dir);
+        for (int32_t fileCode :
+             {code::kFileRead, code::kFileWrite, code::kFileDelete, code::kFileAppend}) {
+            SCOPED_TRACE(fileCode);
+            EXPECT_EQ(flag(fileCode, dir + "/secret.txt"), 0);
+        }
+        EXPECT_EQ(flag(code::kFileWrite, dir + "/upload.txt"), 0);
+        for (int32_t dirCode :
+             {code::kListDirectory, code::kListDirectoryToo, code::kRemoveDirectory}) {
+            SCOPED_TRACE(dirCode);
+            EXPECT_EQ(flag(dirCode, dir), 0);
+        }
+        EXPECT_EQ(flag(code::kMakeDirectory, dir + "/made"), 0);
+    }
+    // The same file, named as the text says, is bob's.
+    EXPECT_EQ(flag(code::kFileRead, "bob/bobby/secret.txt"), 1);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/bobby/secret.txt"), 1);
+
+    // A climb through a link that stays inside works, and the rules of
+    // where it lands hold, whichever way the path is written.
+    EXPECT_EQ(flag(code::kFileRead, "bob/hop/../own.txt"), 1);
+    EXPECT_EQ(flag(code::kMakeDirectory, "bob/hop/../made"), 1);
+    insertDirRule(db_, "bob", path("bob/inside"), "L", 1);
+    for (const char* file : {"bob/hop/../own.txt", "bob/inside/own.txt", "bob/shortcut/own.txt"}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(flag(code::kFileRead, file), 0);
+        EXPECT_EQ(flag(code::kFileWrite, file), 0);
+        EXPECT_EQ(flag(code::kFileDelete, file), 0);
+    }
+    EXPECT_EQ(flag(code::kMakeDirectory, "bob/hop/../made"), 0);
+    EXPECT_EQ(flag(code::kListDirectory, "bob/hop/.."), 1);
+    // What does not exist yet cannot be climbed out of.
+    EXPECT_EQ(flag(code::kMakeDirectory, "bob/new/../../bobby/made"), 0);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/new/../x.txt"), 0);
+}
+
+TEST_P(LinkContainment, DeletingALinkIsJudgedWhereTheLinkIs) {
+    fs::create_directories(path("bob/ro"));
+    fs::create_directories(path("bob/rw"));
+    std::ofstream(path("bob/rw/target.txt")) << "x";
+    fs::create_symlink(path("bob/rw/target.txt"), path("bob/ro/link.txt"));
+    fs::create_symlink(path("elsewhere/x.txt"), path("bob/rw/away.txt"));
+    insertDirRule(db_, "bob", path("bob/ro"), "RL", 1);
+    // Removing the link takes it out of ro, whatever it points to...
+    EXPECT_EQ(flag(code::kFileDelete, "bob/ro/link.txt"), 0);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/rw/target.txt"), 1);
+    // ...and a link in bob's own directory is his to remove, although
+    // reading through it reaches outside.
+    EXPECT_EQ(flag(code::kFileDelete, "bob/rw/away.txt"), 1);
+    EXPECT_EQ(flag(code::kFileRead, "bob/rw/away.txt"), 0);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/dangling"), 1);
+    // Reading and writing go where the link leads.
+    EXPECT_EQ(flag(code::kFileRead, "bob/ro/link.txt"), 1);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/ro/link.txt"), 1);
 }
 
 TEST_P(LinkContainment, ADirectorySwappedForALinkBetweenChecksIsSeen) {

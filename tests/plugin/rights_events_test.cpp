@@ -39,7 +39,7 @@ TEST_P(RightsEvents, WithoutRulesEverythingInsideTheHomeAndNothingOutside) {
     EXPECT_EQ(flag(code::kFileRead, "bob/file.txt"), 1);
     EXPECT_EQ(flag(code::kFileWrite, "bob/new.txt"), 1);
     EXPECT_EQ(flag(code::kFileAppend, "bob/sub/file.txt"), 1);
-    EXPECT_EQ(flag(code::kFileWriteOrDelete, "bob/file.txt"), 1);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/file.txt"), 1);
 
     EXPECT_EQ(flag(code::kListDirectory, "other"), 0);
     EXPECT_EQ(flag(code::kMakeDirectory, "other/new"), 0);
@@ -121,45 +121,111 @@ TEST_P(RightsEvents, RulesTakeAwayAndGrantEachLetter) {
 TEST_P(RightsEvents, ListingNeedsAnExistingDirectoryCreatingDoesNot) {
     EXPECT_EQ(flag(code::kListDirectory, "bob/missing"), 0);
     EXPECT_EQ(flag(code::kMakeDirectory, "bob/missing"), 1);
-    EXPECT_EQ(flag(code::kFileRead, "bob/missing.txt"), 1);  // inside the home: allowed
+    // Files likewise: reading needs the file, writing does not.
+    EXPECT_EQ(flag(code::kFileRead, "bob/missing.txt"), 0);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/missing.txt"), 0);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/missing.txt"), 1);
 }
 
-TEST_P(RightsEvents, FileRightsOverruleTheHomeDirectory) {
-    insertDirRule(db_, "bob", path("bob"), "RL", 1);
-    // A write under the home is allowed although the rule has no W...
+TEST_P(RightsEvents, DirectoryRulesTakeFileRightsAwayInsideTheHome) {
+    // The migrated form of a read-only folder in a full-rights home.
+    insertDirRule(db_, "bob", path("bob"), "RWAMELCD", 1);
+    insertDirRule(db_, "bob", path("bob/sub"), "RL", 1);
     EXPECT_EQ(flag(code::kFileWrite, "bob/file.txt"), 1);
-    // ...until a file rule for that very file refuses it; the file name is
-    // compared without regard to case and without normalisation.
+    EXPECT_EQ(flag(code::kFileDelete, "bob/file.txt"), 1);
+    for (const char* file : {"bob/sub/file.txt", "bob/sub/deeper/new.txt"}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(flag(code::kFileWrite, file), 0);
+        EXPECT_EQ(flag(code::kFileAppend, file), 0);
+    }
+    EXPECT_EQ(flag(code::kFileDelete, "bob/sub/file.txt"), 0);
+    EXPECT_EQ(flag(code::kFileRead, "bob/sub/file.txt"), 1);
+
+    // A rule without rights, not inherited, covers the files of its own
+    // directory only.
+    exec(db_, "delete from dir_rights");
+    insertDirRule(db_, "bob", path("bob"), "RL", 1);
+    insertDirRule(db_, "bob", path("bob/sub"), "", 0);
+    EXPECT_EQ(flag(code::kFileRead, "bob/file.txt"), 1);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/file.txt"), 0);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/file.txt"), 0);
+    EXPECT_EQ(flag(code::kFileRead, "bob/sub/file.txt"), 0);
+    std::ofstream(path("bob/sub/deeper/low.txt")) << "x";
+    EXPECT_EQ(flag(code::kFileRead, "bob/sub/deeper/low.txt"), 1);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/sub/deeper/low.txt"), 0);
+
+    // And a rule for the directory alone grants its files what it grants.
+    insertDirRule(db_, "bob", path("bob/sub/deeper"), "W", 0);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/sub/deeper/low.txt"), 1);
+    EXPECT_EQ(flag(code::kFileRead, "bob/sub/deeper/low.txt"), 0);
+}
+
+TEST_P(RightsEvents, FileRightsDecideLast) {
+    insertDirRule(db_, "bob", path("bob"), "RWL", 1);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/file.txt"), 1);
+    // A file rule for that very file refuses it; the file name is compared
+    // without regard to case.
     exec(db_, "insert into file_rights (username, filename, file_rights) values ('bob', " +
                   sqlText(path("bob/FILE.txt")) + ", 'R')");
     EXPECT_EQ(flag(code::kFileWrite, "bob/file.txt"), 0);
     EXPECT_EQ(flag(code::kFileRead, "bob/file.txt"), 1);
     EXPECT_EQ(flag(code::kFileAppend, "bob/file.txt"), 0);
-    EXPECT_EQ(flag(code::kFileWrite, "bob/./file.txt"), 1);
-    // A file rule can grant outside the home too.
+    // A path that names another file is not held by it...
+    EXPECT_EQ(flag(code::kFileWrite, "bob/sub/file.txt"), 1);
+    // ...while one that names the same file another way is.
+    exec(db_, "insert into file_rights (username, filename, file_rights) values ('bob', " +
+                  sqlText(path("bob/sub/file.txt")) + ", 'R')");
+    EXPECT_EQ(flag(code::kFileWrite, "bob/sub/deeper/../file.txt"), 0);
+    EXPECT_EQ(flag(code::kFileWrite, "bob/./sub//file.txt"), 0);
+    EXPECT_EQ(flag(code::kFileRead, "bob/sub/deeper/../file.txt"), 1);
+    // A file rule grants past a directory rule, and outside the home.
+    exec(db_, "insert into file_rights (username, filename, file_rights) values ('bob', " +
+                  sqlText(path("bob/sub/file.txt")) + ", 'RM')");
+    EXPECT_EQ(flag(code::kFileDelete, "bob/sub/file.txt"), 1);
     exec(db_, "insert into file_rights (username, filename, file_rights) values ('bob', " +
                   sqlText(path("other/file.txt")) + ", 'RWA')");
     EXPECT_EQ(flag(code::kFileAppend, "other/file.txt"), 1);
     EXPECT_EQ(flag(code::kFileRead, "other/file.txt"), 1);
+    EXPECT_EQ(flag(code::kFileDelete, "other/file.txt"), 0);
+}
+
+TEST_P(RightsEvents, DeletingAFileAsksTheDeleteRightAlone) {
+    for (const char* rights : {"RWL", "RLD", "RWACDEL"}) {
+        SCOPED_TRACE(rights);
+        exec(db_, "delete from dir_rights");
+        insertDirRule(db_, "bob", path("pub"), rights, 1);
+        EXPECT_EQ(flag(code::kFileDelete, "pub/file.txt"), 0);
+        EXPECT_EQ(flag(code::kFileDelete, "pub/sub"), 0);
+    }
+    exec(db_, "delete from dir_rights");
+    insertDirRule(db_, "bob", path("pub"), "M", 1);
+    EXPECT_EQ(flag(code::kFileDelete, "pub/file.txt"), 1);
+    EXPECT_EQ(flag(code::kFileWrite, "pub/file.txt"), 0);
+    EXPECT_EQ(flag(code::kFileRead, "pub/file.txt"), 0);
+    // Lower case, as any letter of a stored rule.
+    insertDirRule(db_, "bob", path("pub"), "rlm", 1);
+    EXPECT_EQ(flag(code::kFileDelete, "pub/file.txt"), 1);
+    // Inside the home with no rule, deleting is allowed as everything is.
+    EXPECT_EQ(flag(code::kFileDelete, "bob/sub/file.txt"), 1);
 }
 
 TEST_P(RightsEvents, FilesOutsideTheHomeFollowTheDirectoryRules) {
     insertDirRule(db_, "bob", path("pub"), "RL", 1);
     EXPECT_EQ(flag(code::kFileRead, "pub/file.txt"), 1);
     EXPECT_EQ(flag(code::kFileWrite, "pub/file.txt"), 0);
-    EXPECT_EQ(flag(code::kFileWriteOrDelete, "pub/file.txt"), 0);
-    insertDirRule(db_, "bob", path("pub"), "RLD", 1);
-    // Code 7: write refused, delete granted.
-    EXPECT_EQ(flag(code::kFileWriteOrDelete, "pub/file.txt"), 1);
+    EXPECT_EQ(flag(code::kFileDelete, "pub/file.txt"), 0);
+    insertDirRule(db_, "bob", path("pub"), "RLM", 1);
+    EXPECT_EQ(flag(code::kFileDelete, "pub/file.txt"), 1);
     EXPECT_EQ(flag(code::kFileAppend, "pub/file.txt"), 0);
+    EXPECT_EQ(flag(code::kFileRead, "public/file.txt"), 0);
 }
 
 TEST_P(RightsEvents, ADisabledOrUnknownUserIsRefusedEveryCheck) {
     insertDirRule(db_, "bob", path("pub"), "RWAMELCD", 1);
     exec(db_, "update users set disable_user=1");
-    for (int32_t code : {code::kFileWrite, code::kFileRead, code::kFileWriteOrDelete,
-                         code::kListDirectory, code::kListDirectoryToo, code::kRemoveDirectory,
-                         code::kMakeDirectory, code::kFileAppend}) {
+    for (int32_t code : {code::kFileWrite, code::kFileRead, code::kFileDelete, code::kListDirectory,
+                         code::kListDirectoryToo, code::kRemoveDirectory, code::kMakeDirectory,
+                         code::kFileAppend}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(flag(code, "bob/file.txt"), 0);
         EXPECT_EQ(flag(code, "pub/file.txt"), 0);

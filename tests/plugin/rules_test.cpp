@@ -42,7 +42,7 @@ TEST(PathForms, BothFormsFollowLinksOnlyTheLongNameNeedsThePath) {
     fs::create_symlink("/etc/kestrix-nowhere", dir.path() / "dangling");
     const std::string root = fs::canonical(dir.path()).string();
 
-    EXPECT_EQ(normalizePath("/a/./b/../c/", PathForm::FullPath), "/a/c");
+    EXPECT_EQ(normalizePath(root + "/real/./../real/", PathForm::FullPath), root + "/real");
     EXPECT_EQ(normalizePath("/../..", PathForm::FullPath), "/");
     EXPECT_EQ(normalizePath("/a//b", PathForm::FullPath), "/a/b");
     EXPECT_EQ(normalizePath("/does/not/exist", PathForm::FullPath), "/does/not/exist");
@@ -50,7 +50,9 @@ TEST(PathForms, BothFormsFollowLinksOnlyTheLongNameNeedsThePath) {
     EXPECT_EQ(normalizePath(root + "/link/", PathForm::LongName), root + "/real");
     // The deepest existing ancestor is resolved, the rest appended.
     EXPECT_EQ(normalizePath(root + "/link", PathForm::FullPath), root + "/real");
-    EXPECT_EQ(normalizePath(root + "/link/new/../file", PathForm::FullPath), root + "/real/file");
+    EXPECT_EQ(normalizePath(root + "/link/new/file", PathForm::FullPath), root + "/real/new/file");
+    // What does not exist yet cannot be climbed out of.
+    EXPECT_EQ(normalizePath(root + "/link/new/../file", PathForm::FullPath), std::nullopt);
     // A link to nowhere would create its target: no form, for any letter.
     EXPECT_EQ(normalizePath(root + "/dangling", PathForm::FullPath), std::nullopt);
     EXPECT_EQ(normalizePath(root + "/dangling/x", PathForm::FullPath), std::nullopt);
@@ -158,9 +160,9 @@ TEST(DirectoryRules, TellTheLastRuleThatApplied) {
 
     int fileRule = 99;
     const std::vector<FileRuleRow> files = {{"/a/F.txt", "R"}, {"/a/f.TXT", "W"}, {"/b", "R"}};
-    EXPECT_FALSE(applyFileRules(true, "/a/f.txt", files, 'R', &fileRule));
+    EXPECT_FALSE(applyFileRules(true, "/a/f.txt", std::nullopt, files, 'R', &fileRule));
     EXPECT_EQ(fileRule, 1);
-    EXPECT_TRUE(applyFileRules(true, "/c", files, 'R', &fileRule));
+    EXPECT_TRUE(applyFileRules(true, "/c", std::nullopt, files, 'R', &fileRule));
     EXPECT_EQ(fileRule, -1);
 }
 
