@@ -38,11 +38,21 @@ int check(const Invocation& in) {
         std::cerr << "check " << in.operands[1] << " needs a PATH.\n";
         return kExitUsage;
     }
+    const bool renaming = *action == users::CheckAction::Rename;
+    const std::string newPath = in.operands.size() > 3 ? in.operands[3] : std::string();
+    if (renaming && newPath.empty()) {
+        std::cerr << "check rename needs a PATH and a NEWPATH.\n";
+        return kExitUsage;
+    }
+    if (!renaming && in.operands.size() > 3) {
+        std::cerr << "Only check rename takes a NEWPATH.\n";
+        return kExitUsage;
+    }
     const std::string connection = readConnectionString();
     if (connection.empty()) return refuse("No connection string is stored (kestrix config set).");
     users::AccessExplainer explainer(connection);
     const users::AccessAnswer answer =
-        explainer.explain(user, *action, path, in.value("--from").value_or(""));
+        explainer.explain(user, *action, path, in.value("--from").value_or(""), newPath);
     if (answer.decider == users::Decider::DatabaseUnavailable) return refuse(answer.explanation);
     if (in.json()) {
         JsonObject json;

@@ -117,11 +117,11 @@ const std::vector<Command>& commands() {
         {{"apply-dates"}, "apply-dates", {}, {}, 0, 0, applyDates},
         {{"check"},
          "check NAME login|list|download|upload|append|delete|rename|mkdir|rmdir [PATH]\n"
-         "      [--from ADDRESS] [--json]",
+         "      [NEWPATH] [--from ADDRESS] [--json]   (NEWPATH: the new name, for rename)",
          {"--from"},
          {},
          2,
-         3,
+         4,
          check},
     };
     return table;

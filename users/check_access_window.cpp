@@ -14,6 +14,13 @@ CheckAccessWindow::CheckAccessWindow(std::function<void(int rule)> highlightRule
     ui_->setupUi(this);
     for (std::string_view name : users::checkActionNames())
         ui_->cboAction->addItem(toQt(name));
+    // Only a rename has a new name.
+    const auto renameChosen = [this] {
+        ui_->txtNewPath->setEnabled(ui_->cboAction->currentText() ==
+                                    toQt(users::checkActionName(users::CheckAction::Rename)));
+    };
+    connect(ui_->cboAction, &QComboBox::currentTextChanged, this, renameChosen);
+    renameChosen();
     connect(ui_->cmdCheck, &QPushButton::clicked, this, &CheckAccessWindow::cmdCheck_Click);
     connect(ui_->cmdClose, &QPushButton::clicked, this, &QDialog::hide);
 }
@@ -31,9 +38,11 @@ void CheckAccessWindow::cmdCheck_Click() {
     const auto action = users::parseCheckAction(fromQt(ui_->cboAction->currentText()));
     if (!action) return;
     users::AccessExplainer explainer(readConnectionString());
-    const users::AccessAnswer answer =
-        explainer.explain(user_, *action, fromQt(ui_->txtPath->text().trimmed()),
-                          fromQt(ui_->txtAddress->text().trimmed()));
+    const users::AccessAnswer answer = explainer.explain(
+        user_, *action, fromQt(ui_->txtPath->text().trimmed()),
+        fromQt(ui_->txtAddress->text().trimmed()),
+        *action == users::CheckAction::Rename ? fromQt(ui_->txtNewPath->text().trimmed())
+                                              : std::string());
     ui_->lblAnswer->setText(answer.allowed ? QStringLiteral("Allowed") : QStringLiteral("Refused"));
     ui_->lblAnswer->setStyleSheet(answer.allowed ? QStringLiteral("color: darkgreen")
                                                  : QStringLiteral("color: red"));

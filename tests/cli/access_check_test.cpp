@@ -32,6 +32,9 @@ class AccessCheck : public CliTest {
         for (const char* f : {"home/f.txt", "home/a/f.txt", "home/a/b/f.txt", "home/a/b/c/f.txt",
                               "pub/f.txt", "pub/x/f.txt", "pub/x/y/f.txt", "other/f.txt"})
             std::ofstream(root_ + "/" + f) << "x";
+        // Links whose ".." leads elsewhere than their text says.
+        fs::create_directory_symlink("../pub/x", root_ + "/home/lnk");
+        fs::create_directory_symlink(root_ + "/other", root_ + "/home/a/out");
         run({"user", "add", "kim", "--password", "pw", "--home", root_ + "/home"});
         run({"user", "add", "dis", "--password", "pw", "--home", root_ + "/home"});
         run({"user", "set", "dis", "--disabled", "on"});
@@ -42,6 +45,10 @@ class AccessCheck : public CliTest {
         rule(root_ + "/home/a", "W", false);
         rule(root_ + "/pub/x/y", "L", true);
         rule(root_ + "/home/d/", "", true);
+        dir("t/pub/x/w");
+        // A file rule that grants what the directory rules do not.
+        sql("INSERT INTO file_rights (username, filename, file_rights) VALUES ('kim', '" + root_ +
+            "/home/a/b/c/g.txt', 'RW')");
         run({"ip", "add", "10.1.1.1"});
         run({"user", "block", "add", "kim", "10.2.2.2"});
         // Blocked for every user.
@@ -57,18 +64,25 @@ class AccessCheck : public CliTest {
              inherit ? "--inherit" : "--no-inherit"});
     }
 
-    // The plug-in asked as the FTP server asks for the action.
-    bool pluginAllows(const std::string& user, CheckAction action, const std::string& path,
-                      const std::string& address) {
+    // The plug-in asked as the FTP server stand-in asks for the command:
+    // the path lexically normalised, a file listed through its directory,
+    // a rename asked about both names and never onto an existing one.
+    bool serverAllows(const std::string& user, CheckAction action, const std::string& given,
+                      const std::string& givenNew, const std::string& address) {
         if (!address.empty() && !ask(code::kAddressAllowed, "", address)) return false;
         if (!ask(code::kHomeDirectory, user, "")) return false;
         if (!address.empty() && !ask(code::kAddressAllowed, user, address)) return false;
+        if (action == CheckAction::Login) return true;
+        if (given.empty() || given.front() != '/') return false;
+        const std::string path = plain(given);
         std::error_code ec;
+        const bool directory = fs::is_directory(path, ec);
         switch (action) {
             case CheckAction::Login:
                 return true;
             case CheckAction::List:
-                return ask(code::kListDirectory, user, path);
+                return ask(code::kListDirectory, user,
+                           directory ? path : fs::path(path).parent_path().string());
             case CheckAction::Download:
                 return ask(code::kFileRead, user, path);
             case CheckAction::Upload:
@@ -76,17 +90,28 @@ class AccessCheck : public CliTest {
             case CheckAction::Append:
                 return ask(code::kFileAppend, user, path);
             case CheckAction::Delete:
-                return ask(code::kFileWriteOrDelete, user, path);
-            case CheckAction::Rename:
-                return ask(
-                    fs::is_directory(path, ec) ? code::kRemoveDirectory : code::kFileWriteOrDelete,
-                    user, path);
+                return ask(code::kFileDelete, user, path);
+            case CheckAction::Rename: {
+                const std::string newPath = plain(givenNew);
+                return ask(directory ? code::kRemoveDirectory : code::kFileDelete, user, path) &&
+                       ask(directory ? code::kMakeDirectory : code::kFileWrite, user, newPath) &&
+                       !fs::exists(fs::symlink_status(newPath, ec));
+            }
             case CheckAction::Mkdir:
                 return ask(code::kMakeDirectory, user, path);
             case CheckAction::Rmdir:
                 return ask(code::kRemoveDirectory, user, path);
         }
         return false;
+    }
+
+    // The path as the stand-in presents it: no ".", "..", doubled or
+    // trailing "/".
+    static std::string plain(const std::string& given) {
+        std::string path = fs::path(given).lexically_normal().string();
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
     }
 
     bool ask(int32_t eventCode, const std::string& user, const std::string& data) {
@@ -133,7 +158,16 @@ TEST_P(AccessCheck, TheExplainerNeverDisagreesWithThePlugin) {
                           "home/../other",
                           "home/a/b/../../../pub/x",
                           "pubx",
-                          "home/a/b/"})
+                          "home/a/b/",
+                          "home/lnk",
+                          "home/lnk/f.txt",
+                          "home/lnk/../f.txt",
+                          "home/lnk/../x/new.txt",
+                          "home/a/out/../f.txt",
+                          "home/a/out/f.txt",
+                          "home/a/./b//c/../f.txt",
+                          "home/a/b/new",
+                          "home/a/b/c/g.txt"})
         paths.push_back(root_ + "/" + p);
     paths.push_back("relative/path");
     paths.push_back("/");
@@ -150,11 +184,12 @@ TEST_P(AccessCheck, TheExplainerNeverDisagreesWithThePlugin) {
         const std::string user = pick(users);
         const CheckAction action = *users::parseCheckAction(pick(actions));
         const std::string path = pick(paths);
+        const std::string newPath = action == CheckAction::Rename ? pick(paths) : std::string();
         const std::string address = pick(addresses);
-        const users::AccessAnswer answer = explainer.explain(user, action, path, address);
+        const users::AccessAnswer answer = explainer.explain(user, action, path, address, newPath);
         const std::string asked = user + " " + std::string(users::checkActionName(action)) + " " +
-                                  path + " from '" + address + "'";
-        ASSERT_EQ(answer.allowed, pluginAllows(user, action, path, address))
+                                  path + " " + newPath + " from '" + address + "'";
+        ASSERT_EQ(answer.allowed, serverAllows(user, action, path, newPath, address))
             << asked << ": " << answer.explanation;
         seen.insert({answer.decider, answer.allowed});
         if (answer.decider == Decider::DirectoryRule) {
@@ -163,9 +198,10 @@ TEST_P(AccessCheck, TheExplainerNeverDisagreesWithThePlugin) {
             ASSERT_GE(answer.rule, 0);
             EXPECT_EQ(hasRight(answer.ruleShown.rights, answer.letter), answer.allowed) << asked;
         }
-        if (i % 300 == 0) {
+        if (i % 150 == 0) {
             std::vector<std::string> words = {"check", user, std::string(checkActionName(action)),
                                               path, "--json"};
+            if (!newPath.empty()) words.insert(words.begin() + 4, newPath);
             if (!address.empty()) words.insert(words.end(), {"--from", address});
             const Ran checked = runKestrix(words);
             ASSERT_EQ(checked.status, answer.allowed ? 0 : 3) << asked << checked.err;
@@ -185,6 +221,8 @@ TEST_P(AccessCheck, TheExplainerNeverDisagreesWithThePlugin) {
                                                {Decider::UserAddressList, false},
                                                {Decider::UserDisabled, false},
                                                {Decider::UserMissing, false},
+                                               {Decider::FileRule, true},
+                                               {Decider::DestinationExists, false},
                                                {Decider::LoginPassed, true}})
         EXPECT_TRUE(seen.contains(kind)) << static_cast<int>(kind.first) << kind.second;
 }
@@ -207,6 +245,61 @@ TEST_P(AccessCheck, CheckNamesTheDecidingRuleAndExitsThreeOnARefusal) {
     run = runKestrix({"check", "kim", "fly", "/"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(runKestrix({"check", "kim", "list"}).status, 2);
+}
+
+TEST_P(AccessCheck, CheckAsksWhatTheServerAsksForTheCommand) {
+    // What decided, as the JSON tells it: allowed, decided_by, rule place.
+    const auto checked = [&](std::vector<std::string> words) {
+        words.insert(words.begin(), {"check", "kim"});
+        words.push_back("--json");
+        const Ran ran = runKestrix(words);
+        const QJsonObject json = jsonOf(ran).object();
+        EXPECT_EQ(ran.status, json["allowed"].toBool() ? 0 : 3) << ran.err;
+        const int place = json["rule"].isNull() ? 0 : json["rule"].toObject()["place"].toInt();
+        return std::to_string(json["allowed"].toBool()) + " " +
+               json["decided_by"].toString().toStdString() + " " + std::to_string(place);
+    };
+    const std::string home = root_ + "/home";
+    const std::string pub = root_ + "/pub";
+
+    // Listing a file asks about its directory.
+    EXPECT_EQ(checked({"list", pub + "/x/y/f.txt"}), "1 rule 6");
+    EXPECT_EQ(checked({"list", pub + "/z/missing"}), "1 rule 3");
+    const Ran listed = runKestrix({"check", "kim", "list", pub + "/x/y/f.txt"});
+    EXPECT_NE(listed.out.find("asks about " + pub + "/x/y, the directory of " + pub + "/x/y/f.txt"),
+              std::string::npos)
+        << listed.out;
+
+    // Files inside the home are decided by the rules of their directory,
+    // and those rules are named, not the home.
+    EXPECT_EQ(checked({"upload", home + "/a/f.txt"}), "1 rule 5");
+    EXPECT_EQ(checked({"delete", home + "/a/f.txt"}), "0 rule 5");
+    EXPECT_EQ(checked({"delete", home + "/a/b/f.txt"}), "1 rule 2");
+    EXPECT_EQ(checked({"download", home + "/a/b/c/f.txt"}), "1 rule 1");
+    EXPECT_EQ(checked({"append", home + "/a/b/c/f.txt"}), "0 rule 1");
+    EXPECT_EQ(checked({"upload", home + "/a/b/c/f.txt"}), "0 rule 1");
+    EXPECT_EQ(checked({"upload", home + "/a/b/c/g.txt"}), "1 file-rule 0");
+    EXPECT_EQ(checked({"upload", home + "/f.txt"}), "1 home 0");
+
+    // ".." is taken by its text, as the server presents the path: through
+    // home/lnk (a link to pub/x) the file is still home/f.txt.
+    EXPECT_EQ(checked({"upload", home + "/lnk/../f.txt"}), "1 home 0");
+    EXPECT_EQ(checked({"upload", home + "/a/out/../b/./new.txt"}), "1 rule 2");
+    // A server that passes the text unchanged gets the kernel's file,
+    // pub/f.txt, which rule 3 keeps read-only.
+    EXPECT_FALSE(ask(code::kFileWrite, "kim", home + "/lnk/../f.txt"));
+
+    // A rename asks about both names and never lands on an existing one.
+    EXPECT_EQ(checked({"rename", home + "/a/b/f.txt", home + "/a/b/g.txt"}), "1 rule 2");
+    EXPECT_EQ(checked({"rename", home + "/a/b/f.txt", home + "/a/b/c"}), "0 exists 0");
+    EXPECT_EQ(checked({"rename", home + "/a/f.txt", home + "/a/b/g.txt"}), "0 rule 5");
+    EXPECT_EQ(checked({"rename", home + "/a/b/f.txt", pub + "/g.txt"}), "0 rule 3");
+    EXPECT_EQ(checked({"rename", pub + "/x/w", pub + "/x/w2"}), "1 rule 4");
+    EXPECT_EQ(checked({"rename", pub + "/x/w", pub + "/x/y/w2"}), "0 rule 6");
+    EXPECT_EQ(checked({"rename", home + "/a/b/c", home + "/a/b/c2"}), "0 rule 1");
+    EXPECT_EQ(runKestrix({"check", "kim", "rename", home + "/a/b/f.txt"}).status, 2);
+    EXPECT_EQ(runKestrix({"check", "kim", "delete", home + "/f.txt", home + "/g.txt"}).status, 2);
+    EXPECT_EQ(checked({"rename", home + "/a/b/f.txt", "g.txt"}), "0 path 0");
 }
 
 KESTRIX_CLI_ON_BOTH_ENGINES(AccessCheck);

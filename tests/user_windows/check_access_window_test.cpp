@@ -11,6 +11,7 @@
 
 #include <fstream>
 
+#include "core/sql_literal.h"
 #include "tests/user_windows/user_window_fixture.h"
 #include "users/check_access_window.h"
 
@@ -22,9 +23,11 @@ class CheckAccessWindowTest : public test::UserWindowTest {
     // Asks the dialog and returns its answer and reason.
     std::pair<std::string, std::string> ask(QWidget* dialog, const char* action,
                                             const std::string& path,
-                                            const std::string& address = {}) {
+                                            const std::string& address = {},
+                                            const std::string& newPath = {}) {
         childOf<QComboBox>(dialog, "cboAction")->setCurrentText(QString::fromLatin1(action));
         childOf<QLineEdit>(dialog, "txtPath")->setText(QString::fromStdString(path));
+        childOf<QLineEdit>(dialog, "txtNewPath")->setText(QString::fromStdString(newPath));
         childOf<QLineEdit>(dialog, "txtAddress")->setText(QString::fromStdString(address));
         QTest::mouseClick(childOf<QPushButton>(dialog, "cmdCheck"), Qt::LeftButton);
         return {childOf<QLabel>(dialog, "lblAnswer")->text().toStdString(),
@@ -52,10 +55,25 @@ TEST_P(CheckAccessWindowTest, ShowsTheAnswerAndSelectsTheDecidingRule) {
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(childOf<QLabel>(dialog, "lblUser")->text(), QStringLiteral("User: bob"));
 
-    auto [answer, reason] = ask(dialog, "upload", drop + "/new.txt");
+    auto [answer, reason] = ask(dialog, "upload", pub + "/new.txt");
     EXPECT_EQ(answer, "Refused");
     EXPECT_EQ(reason, "Refused: rule 1 (" + pub + ", RL, inherited) does not grant W.");
     EXPECT_EQ(rules->currentRow(), 0);
+    EXPECT_FALSE(childOf<QLineEdit>(dialog, "txtNewPath")->isEnabled());
+
+    // A rename is asked about the new name too; the files of drop are
+    // covered by its rule, which is not inherited below it.
+    std::tie(answer, reason) = ask(dialog, "rename", pub + "/f.txt", {}, drop + "/f.txt");
+    EXPECT_TRUE(childOf<QLineEdit>(dialog, "txtNewPath")->isEnabled());
+    EXPECT_EQ(answer, "Refused");
+    EXPECT_EQ(reason, "Refused: rule 1 (" + pub + ", RL, inherited) does not grant M.");
+    run("UPDATE dir_rights SET dir_rights='RLM' WHERE directory=" + sqlText(pub));
+    std::tie(answer, reason) = ask(dialog, "rename", pub + "/f.txt", {}, drop + "/f.txt");
+    EXPECT_EQ(answer, "Allowed");
+    EXPECT_EQ(reason, "Allowed: rule 1 (" + pub + ", RLM, inherited) grants M. For the new name " +
+                          drop + "/f.txt: Allowed: rule 2 (" + drop +
+                          ", WL, not inherited) grants W.");
+    EXPECT_EQ(rules->currentRow(), 1);
 
     std::tie(answer, reason) = ask(dialog, "list", drop);
     EXPECT_EQ(answer, "Allowed");

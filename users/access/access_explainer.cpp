@@ -44,7 +44,37 @@ std::string inheritWords(const DirRule& rule) {
     return decodeInherit(rule.inherit) ? "inherited" : "not inherited";
 }
 
+// The data text holds 511 bytes and its NUL; the server refuses a command
+// on a longer path rather than ask about a cut one.
+constexpr std::size_t kMaxPresentedBytes = 511;
+
+std::string parentOf(const std::string& presented) {
+    const std::size_t slash = presented.rfind('/');
+    return slash == 0 ? std::string("/") : presented.substr(0, slash);
+}
+
 }  // namespace
+
+std::string presentedPath(std::string_view path) {
+    std::vector<std::string_view> names;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t end = path.find('/', at);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view name = path.substr(at, end - at);
+        at = end + 1;
+        if (name.empty() || name == ".") continue;
+        if (name == "..") {
+            if (!names.empty()) names.pop_back();
+            continue;
+        }
+        names.push_back(name);
+    }
+    std::string presented;
+    for (std::string_view name : names)
+        presented.append("/").append(name);
+    return presented.empty() ? std::string("/") : presented;
+}
 
 const std::vector<std::string_view>& checkActionNames() {
     static const std::vector<std::string_view> names = [] {
@@ -86,6 +116,8 @@ std::string_view deciderName(Decider decider) {
             return "no-home";
         case Decider::NotFullPath:
             return "path";
+        case Decider::DestinationExists:
+            return "exists";
         case Decider::DirectoryRule:
             return "rule";
         case Decider::FileRule:
@@ -118,7 +150,11 @@ struct AccessExplainer::Impl {
     }
 
     AccessAnswer login(const std::string& user, const std::string& address);
-    AccessAnswer rights(const std::string& user, CheckAction action, const std::string& path);
+    // The questions the server puts for the action, on presented paths.
+    AccessAnswer rights(const std::string& user, CheckAction action, const std::string& path,
+                        const std::string& newPath);
+    AccessAnswer rename(const std::string& user, const std::string& path,
+                        const std::string& newPath);
     // One right through the plug-in's checks, explained.
     AccessAnswer right(const std::string& user, const std::string& path, char letter,
                        bool directory);
@@ -219,7 +255,8 @@ AccessAnswer AccessExplainer::Impl::right(const std::string& user, const std::st
         answer.decider = Decider::HomeDirectory;
         answer.explanation =
             verdict + "the path is within the home directory " + home + " and no rule applies.";
-    } else if (!plugin::normalizePath(path, plugin::formForLetter(letter))) {
+    } else if (!(directory ? plugin::normalizePath(path, plugin::formForLetter(letter))
+                           : plugin::fileTarget(path, letter))) {
         answer.decider = Decider::NotFullPath;
         answer.explanation = verdict + "the path " + path +
                              " does not exist or cannot be resolved, so nothing applies to it.";
@@ -232,47 +269,87 @@ AccessAnswer AccessExplainer::Impl::right(const std::string& user, const std::st
 }
 
 AccessAnswer AccessExplainer::Impl::rights(const std::string& user, CheckAction action,
-                                           const std::string& path) {
+                                           const std::string& path, const std::string& newPath) {
     std::error_code ec;
     switch (action) {
-        case CheckAction::List:
-            return right(user, path, 'L', true);
+        case CheckAction::List: {
+            if (std::filesystem::is_directory(path, ec)) return right(user, path, 'L', true);
+            // Listing a file (or a name that is not there) asks about the
+            // directory it is in.
+            const std::string parent = parentOf(path);
+            AccessAnswer answer = right(user, parent, 'L', true);
+            answer.explanation +=
+                " (The server asks about " + parent + ", the directory of " + path + ".)";
+            return answer;
+        }
         case CheckAction::Download:
             return right(user, path, 'R', false);
         case CheckAction::Upload:
             return right(user, path, 'W', false);
         case CheckAction::Append:
             return right(user, path, 'A', false);
+        case CheckAction::Delete:
+            return right(user, path, 'M', false);
+        case CheckAction::Rename:
+            return rename(user, path, newPath);
         case CheckAction::Mkdir:
             return right(user, path, 'C', true);
         case CheckAction::Rmdir:
             return right(user, path, 'D', true);
-        case CheckAction::Rename:
-            // Renaming a directory asks about removing it.
-            if (std::filesystem::is_directory(path, ec)) return right(user, path, 'D', true);
-            [[fallthrough]];
-        case CheckAction::Delete: {
-            // Either writing or deleting the file will do.
-            AccessAnswer write = right(user, path, 'W', false);
-            return write.allowed ? write : right(user, path, 'D', false);
-        }
         case CheckAction::Login:
             break;
     }
     return {};
 }
 
+AccessAnswer AccessExplainer::Impl::rename(const std::string& user, const std::string& path,
+                                           const std::string& newPath) {
+    std::error_code ec;
+    // A directory is renamed with the rights to remove and to make one, a
+    // file with the rights to delete and to write one.
+    const bool directory = std::filesystem::is_directory(path, ec);
+    AccessAnswer from = right(user, path, directory ? 'D' : 'M', directory);
+    if (!from.allowed) return from;
+    AccessAnswer to = right(user, newPath, directory ? 'C' : 'W', directory);
+    if (!to.allowed) {
+        to.explanation += " (That is the new name " + newPath + ".)";
+        return to;
+    }
+    if (std::filesystem::exists(std::filesystem::symlink_status(newPath, ec))) {
+        AccessAnswer taken = to;
+        taken.allowed = false;
+        taken.decider = Decider::DestinationExists;
+        taken.rule = -1;
+        taken.ruleShown = DirRule{};
+        taken.explanation = "Refused: " + newPath +
+                            " already exists, and the server never renames onto an existing name.";
+        return taken;
+    }
+    to.explanation = from.explanation + " For the new name " + newPath + ": " + to.explanation;
+    return to;
+}
+
 AccessAnswer AccessExplainer::explain(const std::string& user, CheckAction action,
-                                      const std::string& path, const std::string& address) {
+                                      const std::string& path, const std::string& address,
+                                      const std::string& newPath) {
     AccessAnswer loggedIn = impl_->login(user, address);
     if (!loggedIn.allowed || action == CheckAction::Login) return loggedIn;
-    if (path.empty() || path.front() != '/') {
+    const bool renaming = action == CheckAction::Rename;
+    for (const std::string* given : {&path, &newPath}) {
+        if (given == &newPath && !renaming) break;
         AccessAnswer answer;
         answer.decider = Decider::NotFullPath;
-        answer.explanation = "Refused: the path must be a full path starting with /.";
-        return answer;
+        const std::string what = given == &path ? "the path" : "the new name";
+        if (given->empty() || given->front() != '/') {
+            answer.explanation = "Refused: " + what + " must be a full path starting with /.";
+            return answer;
+        }
+        if (presentedPath(*given).size() > kMaxPresentedBytes) {
+            answer.explanation = "Refused: " + what + " is longer than the server can ask about.";
+            return answer;
+        }
     }
-    return impl_->rights(user, action, path);
+    return impl_->rights(user, action, presentedPath(path), presentedPath(newPath));
 }
 
 }  // namespace kestrix::users

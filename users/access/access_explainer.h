@@ -15,6 +15,10 @@ namespace kestrix::users {
 // making and removing directories.
 enum class CheckAction { Login, List, Download, Upload, Append, Delete, Rename, Mkdir, Rmdir };
 
+// The path as the FTP server presents it to the plug-in: absolute, with
+// "." and ".." taken by their text and no doubled or trailing "/".
+std::string presentedPath(std::string_view path);
+
 // The actions by their command-line names, in menu order.
 const std::vector<std::string_view>& checkActionNames();
 std::optional<CheckAction> parseCheckAction(std::string_view name);
@@ -27,8 +31,9 @@ enum class Decider {
     UserAddressList,      // the user's (or everyone's) blocked addresses
     UserMissing,
     UserDisabled,
-    NoUsableHome,  // none, or not a full path
-    NotFullPath,   // the path asked about
+    NoUsableHome,       // none, or not a full path
+    NotFullPath,        // the path asked about
+    DestinationExists,  // a rename onto a name that is taken
     DirectoryRule,
     FileRule,
     HomeDirectory,  // at or below the home directory, no rule applied
@@ -50,8 +55,9 @@ struct AccessAnswer {
     std::string explanation;  // one sentence for the administrator
 };
 
-// Answers as the plug-in would, by running its own decision code on its own
-// reads of the database, and tells why.
+// Answers as the FTP server would: it puts the questions the server puts
+// for the command, on the paths the server presents, to the plug-in's own
+// decision code on its own reads of the database, and tells why.
 class AccessExplainer {
   public:
     explicit AccessExplainer(const std::string& connectionString);
@@ -60,10 +66,12 @@ class AccessExplainer {
     AccessExplainer& operator=(const AccessExplainer&) = delete;
 
     // address: the client's address; empty leaves the address lists out.
-    // The password is not asked: the answer is the one a client that gave
-    // the right one would get.
+    // newPath: the new name, for a rename. The paths are full paths as the
+    // client names them; they are asked about as the FTP server presents
+    // them. The password is not asked: the answer is the one a client that
+    // gave the right one would get.
     AccessAnswer explain(const std::string& user, CheckAction action, const std::string& path,
-                         const std::string& address);
+                         const std::string& address, const std::string& newPath = {});
 
   private:
     struct Impl;
