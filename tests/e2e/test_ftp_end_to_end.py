@@ -459,6 +459,18 @@ class Rights(unittest.TestCase):
             self.assertTrue(os.path.exists(os.path.join(SITE.dir("erin"), "final.txt")))
             self.assertTrue(os.path.exists(os.path.join(SITE.dir("pub"), "notes.txt")))
 
+    def test_a_read_only_folder_in_the_home_stays_read_only(self):
+        kept = SITE.file(os.path.join(SITE.dir("erin", "locked"), "kept.txt"), b"kept\n")
+        with SITE.session("erin", "Secret") as ftp:
+            self.assertEqual(download(ftp, "locked/kept.txt"), b"kept\n")
+            refused(self, "550", upload, ftp, "locked/kept.txt", b"overwritten")
+            refused(self, "550", upload, ftp, "locked/new.txt", b"no")
+            refused(self, "550", ftp.delete, "locked/kept.txt")
+            refused(self, "550", ftp.rename, "locked/kept.txt", "taken.txt")
+        with open(kept, "rb") as f:
+            self.assertEqual(f.read(), b"kept\n")
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("erin", "locked"), "new.txt")))
+
     def test_a_rule_changed_in_the_database_counts_at_the_next_question(self):
         SITE.add_user("kate", "Secret")
         SITE.file(os.path.join(SITE.dir("kate", "box"), "k.txt"))
