@@ -56,8 +56,15 @@ bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char 
     // Files follow the directory rules as directories do, inside the home
     // as outside; the file rules decide last.
     const bool answer = directoryCheckFrom(*home, user, target, true, letter, trace);
+    // File rules named another way are resolved as rule directories are,
+    // and kept as long; an entry is looked at afresh.
+    RuleDirectoryCache::Check cached(store_.ruleDirectories(), formForLetter(letter));
+    const bool entry = letter == 'M' || letter == 'm';
     return applyFileRules(answer, path, target, store_.fileRules(user).rows, letter,
-                          trace ? &trace->fileRule : nullptr);
+                          trace ? &trace->fileRule : nullptr,
+                          [&](const std::string& filename) -> std::optional<std::string> {
+                              return entry ? entryPath(filename) : cached.resolve(filename);
+                          });
 }
 
 bool AccessChecks::ratioFree(std::string_view user, std::string_view path) {

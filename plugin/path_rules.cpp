@@ -247,17 +247,30 @@ void DirectoryRuleWalk::restart() {
 }
 
 bool applyFileRules(bool answer, std::string_view path, const std::optional<std::string>& target,
-                    const std::vector<FileRuleRow>& rules, char letter, int* decidingRule) {
+                    const std::vector<FileRuleRow>& rules, char letter, int* decidingRule,
+                    const FileRuleResolver& resolve) {
     if (decidingRule) *decidingRule = -1;
+    // An entry keeps its own name, so only a rule of that name can be it.
+    const bool entry = letter == 'M' || letter == 'm';
+    const std::string_view name =
+        target ? std::string_view(*target).substr(target->rfind('/') + 1) : std::string_view();
+    const auto sameFile = [&](const std::string& filename) {
+        if (!target) return false;
+        if (entry) {
+            std::string_view given = filename;
+            while (given.size() > 1 && given.back() == '/')
+                given.remove_suffix(1);
+            if (given.substr(given.rfind('/') + 1) != name) return false;
+        }
+        return (resolve ? resolve(filename) : fileTarget(filename, letter)) == target;
+    };
     for (std::size_t place = 0; place < rules.size(); ++place) {
         const FileRuleRow& rule = rules[place];
         if (!rule.filename) continue;
         // The text first: it costs no look at the disk. A path the server
         // passes as the client wrote it (through a link, or with "..")
         // still meets the rule for the file it names.
-        const bool applies = equalsNoCase(*rule.filename, path) ||
-                             (target && fileTarget(*rule.filename, letter) == target);
-        if (applies) {
+        if (equalsNoCase(*rule.filename, path) || sameFile(*rule.filename)) {
             answer = rule.rights && hasRight(*rule.rights, letter);
             if (decidingRule) *decidingRule = static_cast<int>(place);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -119,14 +120,19 @@ class DirectoryRuleWalk {
     int decidingRule_ = -1;
 };
 
+// Resolves a file rule's filename as fileTarget does for the letter; a
+// caller may remember the answers across checks.
+using FileRuleResolver = std::function<std::optional<std::string>(const std::string& filename)>;
+
 // The file rules applied in row order: a row applies when its filename
 // equals the path (without regard to case, not normalised), or when both
 // name the same file once normalised as the letter needs (target: the
-// path so normalised, no value when it has no form); each applying row sets
-// the answer to whether it grants the letter.
+// path so normalised, no value when it has no form; resolve: how a
+// filename is normalised, fileTarget when not given); each applying row
+// sets the answer to whether it grants the letter.
 // decidingRule as for the directory rules.
 bool applyFileRules(bool answer, std::string_view path, const std::optional<std::string>& target,
-                    const std::vector<FileRuleRow>& rules, char letter,
-                    int* decidingRule = nullptr);
+                    const std::vector<FileRuleRow>& rules, char letter, int* decidingRule = nullptr,
+                    const FileRuleResolver& resolve = {});
 
 }  // namespace kestrix::plugin

@@ -160,6 +160,15 @@ TEST_P(LinkContainment, DeletingALinkIsJudgedWhereTheLinkIs) {
     // Reading and writing go where the link leads.
     EXPECT_EQ(flag(code::kFileRead, "bob/ro/link.txt"), 1);
     EXPECT_EQ(flag(code::kFileWrite, "bob/ro/link.txt"), 1);
+    // A file rule for the link holds however the link is named: deleting
+    // is asked about the link itself, reading about the file it leads to.
+    exec(db_, "insert into file_rights (username, filename, file_rights) values ('bob', " +
+                  sqlText(path("bob/ro/link.txt")) + ", 'M')");
+    EXPECT_EQ(flag(code::kFileDelete, "bob/rw/../ro/link.txt"), 1);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/shortcut/../ro/link.txt"), 1);
+    EXPECT_EQ(flag(code::kFileRead, "bob/rw/../ro/link.txt"), 0);
+    EXPECT_EQ(flag(code::kFileRead, "bob/rw/target.txt"), 0);
+    EXPECT_EQ(flag(code::kFileDelete, "bob/rw/target.txt"), 1);
 }
 
 TEST_P(LinkContainment, ADirectorySwappedForALinkBetweenChecksIsSeen) {
