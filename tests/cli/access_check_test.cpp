@@ -242,6 +242,20 @@ TEST_P(AccessCheck, CheckNamesTheDecidingRuleAndExitsThreeOnARefusal) {
     run = runKestrix({"check", "kim", "login", "--from", "10.2.2.2"});
     EXPECT_EQ(run.status, 3);
     EXPECT_NE(run.out.find("blocked address list of kim"), std::string::npos);
+    // The entry that blocks an address is named, pattern or not.
+    AccessCheck::run({"ip", "add", "10.5.0.0/16"});
+    AccessCheck::run({"user", "block", "add", "kim", "10.6.*.1-9"});
+    for (const auto& [from, why] : std::vector<std::pair<std::string, std::string>>{
+             {"10.5.3.4", "matches 10.5.0.0/16, blocked for the whole server."},
+             {"10.6.7.5", "matches 10.6.*.1-9, in the blocked address list of kim."},
+             {"::ffff:10.2.2.2", "matches 10.2.2.2, in the blocked address list of kim."},
+             {"10.3.3.3", "is blocked for every user."},
+             {"10.1.1.1", "is blocked for the whole server."}}) {
+        run = runKestrix({"check", "kim", "login", "--from", from});
+        EXPECT_EQ(run.status, 3) << from;
+        EXPECT_EQ(run.out, "refused\nRefused: the address " + from + " " + why + "\n");
+    }
+    EXPECT_EQ(runKestrix({"check", "kim", "login", "--from", "10.6.7.10"}).status, 0);
     run = runKestrix({"check", "kim", "fly", "/"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(runKestrix({"check", "kim", "list"}).status, 2);

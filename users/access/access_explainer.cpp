@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/address_pattern.h"
+#include "core/database.h"
 #include "plugin/access_checks.h"
 #include "plugin/account_store.h"
 #include "plugin/client_event.h"
@@ -47,6 +49,47 @@ std::string inheritWords(const DirRule& rule) {
 // The data text holds 511 bytes and its NUL; the server refuses a command
 // on a longer path rather than ask about a cut one.
 constexpr std::size_t kMaxPresentedBytes = 511;
+
+// The first stored entry of a blocked list that matches the address, and
+// the user its row is for; no value when none does (or the list cannot be
+// read, which refuses as well).
+struct BlockedEntry {
+    std::string entry;
+    std::string user;
+};
+
+std::optional<BlockedEntry> matchingEntry(const std::string& connectionString,
+                                          const std::string& address, const std::string* user) {
+    const auto client = parseClientAddress(address);
+    Database db;
+    if (!client || !db.open(connectionString)) return std::nullopt;
+    std::optional<BlockedEntry> found;
+    (void)db.readText(
+        user ? "select ip, username from blocked_ips_by_user where username=:v1 or username='*'"
+             : "select ip, '' from blocked_ips",
+        user ? Database::BoundValues{*user} : Database::BoundValues{}, 2,
+        [&](const Database::TextRow& row) {
+            if (found || !row[0]) return;
+            const auto pattern = AddressPattern::parse(*row[0]);
+            if (pattern && pattern->matches(*client))
+                found = BlockedEntry{*row[0], row[1].value_or("")};
+        });
+    return found;
+}
+
+// Why an address was refused, naming the entry that blocks it.
+std::string addressRefusal(const std::string& address, const std::optional<BlockedEntry>& entry,
+                           const std::string* user) {
+    const std::string refused = "Refused: the address " + address;
+    if (!entry)
+        return refused + " is refused: the blocked address list" +
+               (user ? " of " + *user : std::string()) + " cannot be read.";
+    const std::string whose = !user                ? "blocked for the whole server"
+                              : entry->user == "*" ? "blocked for every user"
+                                                   : "in the blocked address list of " + *user;
+    if (entry->entry == address) return refused + " is " + whose + ".";
+    return refused + " matches " + entry->entry + ", " + whose + ".";
+}
 
 std::string parentOf(const std::string& presented) {
     const std::size_t slash = presented.rfind('/');
@@ -133,6 +176,7 @@ std::string_view deciderName(Decider decider) {
 }
 
 struct AccessExplainer::Impl {
+    std::string connectionString;
     plugin::DeadlineWatch watch;
     plugin::AccountStore store{[] { return std::chrono::steady_clock::now(); }, watch};
     plugin::EventAnswers answers{store};
@@ -162,6 +206,7 @@ struct AccessExplainer::Impl {
 
 AccessExplainer::AccessExplainer(const std::string& connectionString)
     : impl_(std::make_unique<Impl>()) {
+    impl_->connectionString = connectionString;
     impl_->store.start(connectionString);
 }
 
@@ -179,7 +224,7 @@ AccessAnswer AccessExplainer::Impl::login(const std::string& user, const std::st
     if (!address.empty() && !ask(code::kAddressAllowed, "", address)) {
         answer.decider = Decider::ServerAddressList;
         answer.explanation =
-            "Refused: the address " + address + " is blocked for the whole server.";
+            addressRefusal(address, matchingEntry(connectionString, address, nullptr), nullptr);
         return answer;
     }
     if (!ask(code::kHomeDirectory, user, "")) {
@@ -210,7 +255,7 @@ AccessAnswer AccessExplainer::Impl::login(const std::string& user, const std::st
     if (!address.empty() && !ask(code::kAddressAllowed, user, address)) {
         answer.decider = Decider::UserAddressList;
         answer.explanation =
-            "Refused: the address " + address + " is in the blocked address list of " + user + ".";
+            addressRefusal(address, matchingEntry(connectionString, address, &user), &user);
         return answer;
     }
     answer.allowed = true;
