@@ -6,6 +6,7 @@ Environment (set by ctest): as test_ftp_end_to_end, and
 """
 
 import ftplib
+import io
 import os
 import subprocess
 import unittest
@@ -25,7 +26,8 @@ def account_file(site):
         "[USER=alice|1]",
         "Password=cb8EA58F0751BAA5AF391253F7DADD3D46",
         "HomeDir=" + site.dir("alice"),
-        "Access1=" + site.dir("alice") + "|RWAMELCDP",
+        "Access1=" + site.dir("alice", "pub") + "|RLP",
+        "Access2=" + site.dir("alice") + "|RWAMELCDP",
         "IPAccess1=D|127.0.5-6.*",
         "[USER=Jos\xe9|1]",
         "Password=Summer2024abc",
@@ -94,6 +96,24 @@ class MigratedLogins(unittest.TestCase):
         again = self.migrate()
         self.assertNotEqual(again.returncode, 0, again.stdout)
         self.assertIn("already in the database", again.stdout)
+
+    def test_a_read_only_folder_in_the_home_stays_read_only(self):
+        self.assertEqual(self.first.returncode, 0, self.first.stdout + self.first.stderr)
+        site = self.site
+        notes = site.file(os.path.join(site.dir("alice", "pub"), "notes.txt"), b"notes\n")
+        site.file(os.path.join(site.dir("alice"), "own.txt"))
+        with site.session("alice", "TestPassword") as ftp:
+            self.assertIn("notes.txt", ftp.nlst("pub"))
+            refused(self, "550", ftp.storbinary, "STOR pub/new.txt", io.BytesIO(b"no"))
+            refused(self, "550", ftp.delete, "pub/notes.txt")
+            refused(self, "550", ftp.rename, "pub/notes.txt", "pub/moved.txt")
+            refused(self, "550", ftp.mkd, "pub/made")
+            # The rest of the home keeps every right.
+            ftp.storbinary("STOR new.txt", io.BytesIO(b"yes"))
+            ftp.delete("own.txt")
+        self.assertTrue(os.path.exists(notes))
+        self.assertFalse(os.path.exists(os.path.join(site.dir("alice", "pub"), "new.txt")))
+        self.assertFalse(os.path.exists(os.path.join(site.dir("alice"), "own.txt")))
 
 
 if __name__ == "__main__":
