@@ -272,6 +272,10 @@ class World:
         return "%s/../%s" % (self.path(self.rng.choice(sorted(beside))),
                              os.path.basename(relative))
 
+    @staticmethod
+    def _at_or_below(path, directory):
+        return path == directory or path.startswith(directory + "/")
+
     def mostly_own(self, user, pool):
         """One of pool, more often one in the user's own home, where rules
         decide more than the home's refusal."""
@@ -308,7 +312,10 @@ class World:
             kind = rng.choice(("NLST", "LIST", "NLST file", "LIST file", "CWD", "RETR", "RETR",
                                "STOR", "STOR new", "APPE", "APPE new", "DELE", "RNFR/RNTO",
                                "RNFR/RNTO", "MKD", "RMD"))
-            own = lambda pool: self.spelled(self.mostly_own(user, pool))
+
+            def own(pool):
+                return self.spelled(self.mostly_own(user, pool))
+
             new_path = ""
             if kind in ("NLST", "LIST", "CWD"):
                 action, path = "list", own(dirs + dir_links)
@@ -328,8 +335,13 @@ class World:
                 action = "rename"
                 source = self.mostly_own(user, movable)
                 path = self.spelled(source)
-                # Not into itself: the file system would refuse that.
-                into = [p for p in parents if p != source and not p.startswith(source + "/")]
+                # A directory not into itself (also not through a link):
+                # the file system would refuse that. A link moves anywhere.
+                into = parents
+                if not os.path.islink(self.path(source)):
+                    moved = os.path.realpath(self.path(source))
+                    into = [p for p in parents
+                            if not self._at_or_below(os.path.realpath(self.path(p)), moved)]
                 new_path = self.spelled(self.new_name(user, into))
             elif kind == "MKD":
                 action, path = "mkdir", self.spelled(self.new_name(user, parents))
