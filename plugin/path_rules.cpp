@@ -176,6 +176,9 @@ std::optional<std::string> entryPath(std::string_view path) {
 
 std::optional<std::string> fileTarget(std::string_view path, char letter) {
     if (letter == 'M' || letter == 'm') return entryPath(path);
+    // Appending to a name that does not exist yet creates the file, as a
+    // write does.
+    if (letter == 'A' || letter == 'a') return normalizePath(path, PathForm::FullPath);
     return normalizePath(path, formForLetter(letter));
 }
 

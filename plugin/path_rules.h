@@ -30,7 +30,8 @@ PathForm formForLetter(char letter);
 [[nodiscard]] std::optional<std::string> entryPath(std::string_view path);
 
 // A file asked about with a letter, normalised as that letter needs: the
-// entry itself for M (deleting or renaming it), else the letter's form.
+// entry itself for M (deleting or renaming it), the full-path form for A
+// (appending may create the file), else the letter's form.
 [[nodiscard]] std::optional<std::string> fileTarget(std::string_view path, char letter);
 
 // The directory a normalised path lies in ("/" for a name in the root).

@@ -39,12 +39,14 @@ TEST_P(RightsEvents, WithoutRulesEverythingInsideTheHomeAndNothingOutside) {
     EXPECT_EQ(flag(code::kFileRead, "bob/file.txt"), 1);
     EXPECT_EQ(flag(code::kFileWrite, "bob/new.txt"), 1);
     EXPECT_EQ(flag(code::kFileAppend, "bob/sub/file.txt"), 1);
+    EXPECT_EQ(flag(code::kFileAppend, "bob/sub/new.txt"), 1);
     EXPECT_EQ(flag(code::kFileDelete, "bob/file.txt"), 1);
 
     EXPECT_EQ(flag(code::kListDirectory, "other"), 0);
     EXPECT_EQ(flag(code::kMakeDirectory, "other/new"), 0);
     EXPECT_EQ(flag(code::kFileRead, "other/file.txt"), 0);
     EXPECT_EQ(flag(code::kFileWrite, "other/new.txt"), 0);
+    EXPECT_EQ(flag(code::kFileAppend, "other/new.txt"), 0);
     EXPECT_EQ(flag(code::kListDirectory, ""), 0);
 }
 
