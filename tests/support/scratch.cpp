@@ -1,19 +1,20 @@
 #include "tests/support/scratch.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "core/database.h"
 #include "core/schema.h"
@@ -56,58 +57,87 @@ ScopedRegistry::~ScopedRegistry() {
 
 namespace {
 
-bool makeReadOnly(const fs::path& dir) {
-    if (::geteuid() != 0) {
+const auto kWriteBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+
+// Takes the write bits off the directory and every directory below it, and
+// gives them back as they were.
+class WriteBitsRemoved {
+  public:
+    explicit WriteBitsRemoved(const fs::path& dir) {
         std::error_code ec;
-        const auto readOnly =
-            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-        fs::permissions(dir, readOnly, fs::perm_options::remove, ec);
+        take(dir, ec);
         for (auto it = fs::recursive_directory_iterator(dir, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory()) fs::permissions(it->path(), readOnly, fs::perm_options::remove);
+            if (it->is_directory(ec)) take(it->path(), ec);
         }
-        return !ec;
+        ok_ = !ec;
     }
-    return ::unshare(CLONE_NEWNS) == 0 &&
-           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           ::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-           ::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-}
+    ~WriteBitsRemoved() {
+        std::error_code ec;
+        for (auto it = taken_.rbegin(); it != taken_.rend(); ++it)
+            fs::permissions(it->first, it->second, fs::perm_options::replace, ec);
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    void take(const fs::path& dir, std::error_code& ec) {
+        const fs::perms before = fs::status(dir, ec).permissions();
+        if (ec) return;
+        taken_.emplace_back(dir, before);
+        fs::permissions(dir, kWriteBits, fs::perm_options::remove, ec);
+    }
+
+    std::vector<std::pair<fs::path, fs::perms>> taken_;
+    bool ok_ = false;
+};
+
+// Root is not bound by permission bits: this thread moves into a mount
+// namespace of its own in which the directory is a read-only bind mount, and
+// back again afterwards. Threads it starts meanwhile share that view; the
+// process's other threads never see it.
+class ReadOnlyView {
+  public:
+    explicit ReadOnlyView(const fs::path& dir) {
+        std::error_code ec;
+        cwd_ = fs::current_path(ec);
+        home_ = ::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+        if (home_ < 0 || ::unshare(CLONE_NEWNS) != 0) return;
+        moved_ = true;
+        ok_ =
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            ::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+            ::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+    ~ReadOnlyView() {
+        // Threads started meanwhile (Qt's network and pool threads) share
+        // this thread's filesystem context, which a namespace change refuses:
+        // this thread takes a copy of its own first. They stay in the private
+        // namespace, which ends with the last of them.
+        if (moved_ && (::unshare(CLONE_FS) != 0 || ::setns(home_, CLONE_NEWNS) != 0)) std::abort();
+        if (home_ >= 0) ::close(home_);
+        // Entering a namespace moves to its root directory.
+        std::error_code ec;
+        if (moved_ && !cwd_.empty()) fs::current_path(cwd_, ec);
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    fs::path cwd_;
+    int home_ = -1;
+    bool moved_ = false;
+    bool ok_ = false;
+};
 
 }  // namespace
 
 std::string inReadOnlyDirectory(const fs::path& dir, const std::function<std::string()>& action) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) return "!pipe failed";
-    const pid_t child = ::fork();
-    if (child < 0) return "!fork failed";
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        const std::string out =
-            makeReadOnly(dir) ? action() : "!could not make " + dir.string() + " read-only";
-        std::string_view rest(out);
-        while (!rest.empty()) {
-            const ssize_t n = ::write(pipeEnds[1], rest.data(), rest.size());
-            if (n < 0 && errno != EINTR) ::_exit(1);
-            if (n > 0) rest.remove_prefix(static_cast<size_t>(n));
-        }
-        // Past gtest's and Qt's exit handlers: they belong to the parent.
-        ::_exit(0);
+    const std::string refused = "!could not make " + dir.string() + " read-only";
+    if (::geteuid() != 0) {
+        WriteBitsRemoved readOnly(dir);
+        return readOnly.ok() ? action() : refused;
     }
-    ::close(pipeEnds[1]);
-    std::string out;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(pipeEnds[0]);
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return "!the child did not end normally";
-    return out;
+    ReadOnlyView readOnly(dir);
+    return readOnly.ok() ? action() : refused;
 }
 
 std::string readOnlyReason() {

@@ -36,12 +36,13 @@ class ScopedRegistry {
     bool hadPrevious_ = false;
 };
 
-// Runs the action in a child process in which the directory and everything
-// below it is read-only: a read-only bind mount in a private mount namespace
-// for root (whom permission bits do not bind), the permission bits for
-// anyone else. Returns the action's text, or a text starting with "!" when
-// the child could not make the directory read-only or did not end normally.
-// The action must not use gtest assertions: they would not reach the parent.
+// Runs the action, in this process and on this thread, while the directory
+// and everything below it is read-only: for root (whom permission bits do not
+// bind) through a read-only bind mount that only this thread and the threads
+// it starts see, for anyone else through the permission bits, which are given
+// back afterwards. Returns the action's text, or a text starting with "!"
+// when the directory could not be made read-only. No child process: a fork of
+// a process with Qt's threads can block on a lock one of them held.
 std::string inReadOnlyDirectory(const std::filesystem::path& dir,
                                 const std::function<std::string()>& action);
 
