@@ -2,14 +2,25 @@
 
 #include <QProgressDialog>
 
+#include "maintenance/http_fetch.h"
 #include "shell/app_title.h"
 
 namespace kestrix {
 
-DownloadDialog::DownloadDialog(QWidget* owner)
-    : dialog_(std::make_unique<QProgressDialog>(
-          QStringLiteral("Downloading the new version of Kestrix..."), QStringLiteral("Cancel"), 0,
-          0, owner)) {
+namespace {
+
+const QString kHeading = QStringLiteral("Downloading the new version of Kestrix...");
+
+}  // namespace
+
+QString byteAmount(qint64 bytes) {
+    if (bytes < 1024) return QStringLiteral("%1 bytes").arg(bytes);
+    if (bytes < 1024 * 1024) return QStringLiteral("%1 KB").arg(bytes / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 MB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+DownloadDialog::DownloadDialog(FetchControl& control, QWidget* owner)
+    : dialog_(std::make_unique<QProgressDialog>(kHeading, QStringLiteral("Cancel"), 0, 0, owner)) {
     dialog_->setObjectName(QStringLiteral("frmDownload"));
     dialog_->setWindowTitle(
         QString::fromUtf8(kAppTitle.data(), static_cast<int>(kAppTitle.size())));
@@ -18,18 +29,42 @@ DownloadDialog::DownloadDialog(QWidget* owner)
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
     dialog_->setMinimumWidth(360);
+    // Cancel reaches the fetch at once, also while no byte arrives.
+    QObject::connect(dialog_.get(), &QProgressDialog::canceled, dialog_.get(),
+                     [&control] { control.cancel(); });
+    control.progress = [this](qint64 received, qint64 total) { progress(received, total); };
+    control.quiet = [this](int seconds) { quiet(seconds); };
+    showText();
     dialog_->show();
 }
 
 DownloadDialog::~DownloadDialog() = default;
 
-bool DownloadDialog::progress(qint64 received, qint64 total) {
+void DownloadDialog::progress(qint64 received, qint64 total) {
+    note_.clear();
     if (total > 0) {
+        amount_ = QStringLiteral("%1 of %2").arg(byteAmount(received), byteAmount(total));
         // Percent, so that packages above 2 GiB fit the dialog's int range.
         dialog_->setMaximum(100);
         dialog_->setValue(static_cast<int>(received * 100 / total));
+    } else {
+        amount_ = QStringLiteral("%1 received").arg(byteAmount(received));
     }
-    return !dialog_->wasCanceled();
+    showText();
+}
+
+void DownloadDialog::quiet(int seconds) {
+    if (seconds < kQuietNoteSeconds) return;
+    note_ = QStringLiteral("The server has sent nothing for %1 seconds.").arg(seconds);
+    showText();
+}
+
+void DownloadDialog::showText() {
+    QString text = kHeading;
+    text += QLatin1Char('\n') +
+            (amount_.isEmpty() ? QStringLiteral("Waiting for the server...") : amount_);
+    if (!note_.isEmpty()) text += QLatin1Char('\n') + note_;
+    dialog_->setLabelText(text);
 }
 
 }  // namespace kestrix

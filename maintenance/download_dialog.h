@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <memory>
@@ -9,18 +10,33 @@ class QWidget;
 
 namespace kestrix {
 
+class FetchControl;
+
 // The package download's progress, with Cancel; named "frmDownload".
 class DownloadDialog {
   public:
-    explicit DownloadDialog(QWidget* owner = nullptr);
+    // Seconds without a byte after which the dialog says so.
+    static constexpr int kQuietNoteSeconds = 3;
+
+    // Follows the control's fetch; Cancel ends it at once.
+    explicit DownloadDialog(FetchControl& control, QWidget* owner = nullptr);
     ~DownloadDialog();
 
-    // Shows the bytes so far; false once the administrator has cancelled.
-    bool progress(qint64 received, qint64 total);
+    // The bytes so far, as a bar when their number is announced.
+    void progress(qint64 received, qint64 total);
+    // Nothing has arrived for that many seconds.
+    void quiet(int seconds);
     QProgressDialog& dialog() { return *dialog_; }
 
   private:
+    void showText();
+
     std::unique_ptr<QProgressDialog> dialog_;
+    QString amount_;
+    QString note_;
 };
+
+// "3.4 MB" and the like, for the dialog's line of bytes.
+QString byteAmount(qint64 bytes);
 
 }  // namespace kestrix

@@ -8,39 +8,55 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace kestrix {
 
 namespace {
 
-// The identifying bytes of an ELF header: class, byte order, machine.
-struct ElfIdentity {
-    unsigned char elfClass;
-    unsigned char byteOrder;
-    std::uint16_t machine;
-    bool operator==(const ElfIdentity&) const = default;
+// The identifying fields of an ELF header.
+struct ElfHeader {
+    unsigned char elfClass = 0;
+    unsigned char byteOrder = 0;
+    std::uint16_t type = ET_NONE;
+    std::uint16_t machine = EM_NONE;
+    std::uint64_t entry = 0;
 };
 
-std::optional<ElfIdentity> elfIdentity(std::string_view bytes) {
-    if (bytes.size() < sizeof(Elf32_Ehdr) || bytes.substr(0, SELFMAG) != ELFMAG)
-        return std::nullopt;
-    ElfIdentity identity{static_cast<unsigned char>(bytes[EI_CLASS]),
-                         static_cast<unsigned char>(bytes[EI_DATA]), 0};
-    std::uint16_t type = 0;
-    // e_type and e_machine sit at the same place in both classes.
-    std::memcpy(&type, bytes.data() + offsetof(Elf32_Ehdr, e_type), sizeof type);
-    std::memcpy(&identity.machine, bytes.data() + offsetof(Elf32_Ehdr, e_machine),
-                sizeof identity.machine);
-    if (type != ET_EXEC && type != ET_DYN) return std::nullopt;
-    return identity;
+template <typename T>
+T fieldAt(std::string_view bytes, std::size_t offset) {
+    T value{};
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
 }
 
-const std::optional<ElfIdentity>& ownIdentity() {
-    static const std::optional<ElfIdentity> own = [] {
+// The header in this machine's byte order; no value for a file that is not
+// ELF or too short for its class's header.
+std::optional<ElfHeader> elfHeader(std::string_view bytes) {
+    if (bytes.size() < EI_NIDENT || bytes.substr(0, SELFMAG) != ELFMAG) return std::nullopt;
+    ElfHeader header;
+    header.elfClass = static_cast<unsigned char>(bytes[EI_CLASS]);
+    header.byteOrder = static_cast<unsigned char>(bytes[EI_DATA]);
+    if (header.elfClass == ELFCLASS64 && bytes.size() >= sizeof(Elf64_Ehdr)) {
+        header.type = fieldAt<std::uint16_t>(bytes, offsetof(Elf64_Ehdr, e_type));
+        header.machine = fieldAt<std::uint16_t>(bytes, offsetof(Elf64_Ehdr, e_machine));
+        header.entry = fieldAt<std::uint64_t>(bytes, offsetof(Elf64_Ehdr, e_entry));
+    } else if (header.elfClass == ELFCLASS32 && bytes.size() >= sizeof(Elf32_Ehdr)) {
+        header.type = fieldAt<std::uint16_t>(bytes, offsetof(Elf32_Ehdr, e_type));
+        header.machine = fieldAt<std::uint16_t>(bytes, offsetof(Elf32_Ehdr, e_machine));
+        header.entry = fieldAt<std::uint32_t>(bytes, offsetof(Elf32_Ehdr, e_entry));
+    } else {
+        return std::nullopt;
+    }
+    return header;
+}
+
+const std::optional<ElfHeader>& ownHeader() {
+    static const std::optional<ElfHeader> own = [] {
         std::ifstream self("/proc/self/exe", std::ios::binary);
         std::array<char, sizeof(Elf64_Ehdr)> header{};
         self.read(header.data(), header.size());
-        return elfIdentity(std::string_view(header.data(), static_cast<size_t>(self.gcount())));
+        return elfHeader(std::string_view(header.data(), static_cast<size_t>(self.gcount())));
     }();
     return own;
 }
@@ -68,9 +84,21 @@ std::optional<std::array<unsigned char, 32>> keyBytes(std::string_view hex) {
 
 }  // namespace
 
-bool isProgramForThisMachine(std::string_view bytes) {
-    const std::optional<ElfIdentity> identity = elfIdentity(bytes);
-    return identity && ownIdentity() && *identity == *ownIdentity();
+std::string programMismatch(std::string_view bytes) {
+    const std::optional<ElfHeader> header = elfHeader(bytes);
+    const std::optional<ElfHeader>& own = ownHeader();
+    if (!header || !own) return "it is not an ELF program";
+    if (header->elfClass != own->elfClass || header->byteOrder != own->byteOrder)
+        return "it is a program of another word size or byte order";
+    // A program: fixed (ET_EXEC) or position-independent (ET_DYN with an
+    // entry point, which a plain shared library lacks); an object file
+    // (ET_REL) or a core dump (ET_CORE) is none.
+    if (header->type != ET_EXEC && !(header->type == ET_DYN && header->entry != 0))
+        return "it is an ELF file of type " + std::to_string(header->type) + ", not a program";
+    if (header->machine != own->machine)
+        return "it is a program for another processor (ELF machine " +
+               std::to_string(header->machine) + ")";
+    return {};
 }
 
 bool signatureValid(std::string_view message, std::string_view signature,
@@ -94,7 +122,8 @@ bool signatureValid(std::string_view message, std::string_view signature,
 std::string packageProblem(std::string_view package, std::string_view signature,
                            std::string_view publicKeyHex) {
     if (package.empty()) return "the package is empty";
-    if (!isProgramForThisMachine(package)) return "the package is not a program for this computer";
+    if (const std::string mismatch = programMismatch(package); !mismatch.empty())
+        return "the package is not a program for this computer: " + mismatch;
     if (!signatureValid(package, signature, publicKeyHex))
         return "the package's signature is not valid";
     return {};

@@ -11,9 +11,10 @@ namespace kestrix {
 std::string packageProblem(std::string_view package, std::string_view signature,
                            std::string_view publicKeyHex);
 
-// True when the bytes start as an ELF program of the running program's
-// class, byte order and machine.
-bool isProgramForThisMachine(std::string_view bytes);
+// Why the bytes are not a program this computer can run, or the empty text:
+// they must be an ELF program (not an object file, core dump or library) of
+// the running program's class, byte order and processor.
+std::string programMismatch(std::string_view bytes);
 
 // True when the signature is a valid Ed25519 signature of the message by the
 // key (64 hex digits); an ill-formed key verifies nothing.

@@ -36,6 +36,32 @@ QString programLockPath() {
         QStringLiteral("kestrix-tavix-%1.lock").arg(QString::fromLatin1(digest)));
 }
 
+QString updaterLockPath(const std::filesystem::path& programDirectory) {
+    // In the temporary directory: the program directory may not be writable
+    // for the one who asks.
+    std::string directory = programDirectory.lexically_normal().string();
+    while (directory.size() > 1 && directory.back() == '/')
+        directory.pop_back();
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromStdString(directory), QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
+    return QDir::temp().filePath(
+        QStringLiteral("kestrix-update-%1.lock").arg(QString::fromLatin1(digest)));
+}
+
+bool updaterRunning(const std::filesystem::path& programDirectory) {
+    if (programDirectory.empty()) return false;
+    QLockFile probe(updaterLockPath(programDirectory));
+    // Only a live holder counts; the lock of an updater that died is stale.
+    probe.setStaleLockTime(0);
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return false;
+    }
+    return probe.error() == QLockFile::LockFailedError;
+}
+
 SwapReport swapProgram(const std::filesystem::path& directory, const QString& lockPath,
                        int waitMs) {
     std::error_code ec;

@@ -17,6 +17,14 @@ inline constexpr const char* kUpdaterFileName = "update";
 // uses: the program holds it while it runs, the updater waits for it.
 QString programLockPath();
 
+// The lock the updater holds from its start until it hands back to the
+// program, for the program directory it updates.
+QString updaterLockPath(const std::filesystem::path& programDirectory);
+
+// True while an updater holds the lock of that directory: a program started
+// then must leave it alone (neither start nor delete the updater's file).
+bool updaterRunning(const std::filesystem::path& programDirectory);
+
 enum class SwapOutcome { Swapped, NoProgram, NoPackage, StillRunning, Failed };
 
 struct SwapReport {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <system_error>
+#include <utility>
 
 #include "core/file_write.h"
 #include "maintenance/package_check.h"
@@ -28,15 +29,23 @@ QUrl serverUrl(const UpdateCheckSetup& setup, const char* path) {
 
 // Fetches, verifies and writes the package; the reason when it failed.
 std::string fetchPackage(const UpdateCheckSetup& setup, const UpdateHandOver& handOver) {
+    FetchControl control;
+    if (handOver.downloading) handOver.downloading(control);
     const QUrl packageUrl = serverUrl(setup, kPackagePath);
-    const FetchResult package = httpGet(packageUrl, setup.timeoutMs, handOver.progress);
+    // The signature first: a few bytes, and without it the package is of no use.
+    auto progress = std::exchange(control.progress, {});
+    const FetchResult signature = httpGet(QUrl(packageUrl.toString() + QStringLiteral(".sig")),
+                                          {setup.timeoutMs, kMaxSignatureBytes}, &control);
+    control.progress = std::move(progress);
+    FetchResult package;
+    if (signature.ok)
+        package = httpGet(packageUrl, {setup.timeoutMs, setup.maxPackageBytes}, &control);
     if (handOver.downloaded) handOver.downloaded();
-    if (package.cancelled) return "the download was cancelled";
-    if (!package.ok) return "the download failed: " + package.error.toStdString();
-    const FetchResult signature =
-        httpGet(QUrl(packageUrl.toString() + QStringLiteral(".sig")), setup.timeoutMs);
+    if (signature.cancelled || package.cancelled) return "the download was cancelled";
     if (!signature.ok)
         return "the package's signature could not be fetched: " + signature.error.toStdString();
+    if (package.tooLong) return "the package is too large: " + package.error.toStdString();
+    if (!package.ok) return "the download failed: " + package.error.toStdString();
     const std::string_view bytes(package.body.constData(),
                                  static_cast<size_t>(package.body.size()));
     std::string problem = packageProblem(
@@ -67,11 +76,18 @@ std::string ensureUpdater(const std::filesystem::path& directory) {
 UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes,
                               const UpdateHandOver& handOver) {
     if (setup.serverBase.empty()) {
-        tell(boxes, std::string(kUnreachablePrefix) + "no update server is set (update_server).",
+        tell(boxes,
+             std::string(kUnreachablePrefix) +
+                 "no update server is set (File, Configure, \"Update server\").",
              MessageIcon::Exclamation);
         return UpdateOutcome::Unreachable;
     }
-    const FetchResult reply = httpGet(serverUrl(setup, kVersionPath), setup.timeoutMs);
+    const FetchResult reply =
+        httpGet(serverUrl(setup, kVersionPath), {setup.timeoutMs, kMaxVersionReplyBytes});
+    if (reply.tooLong) {
+        tell(boxes, kNotAVersionPrefix + reply.error.toStdString() + ".", MessageIcon::Exclamation);
+        return UpdateOutcome::NoVersion;
+    }
     if (!reply.ok) {
         tell(boxes, kUnreachablePrefix + reply.error.toStdString(), MessageIcon::Exclamation);
         return UpdateOutcome::Unreachable;
@@ -81,7 +97,8 @@ UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes
         tell(boxes, kNoVersionMessage, MessageIcon::Exclamation);
         return UpdateOutcome::NoVersion;
     }
-    if (versionKey(*offered) <= versionKey(setup.own)) {
+    // Never an older or the same version: that would only undo fixes.
+    if (*offered <= setup.own) {
         tell(boxes, kUpToDateMessage, MessageIcon::Information);
         return UpdateOutcome::UpToDate;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,6 +21,7 @@ inline constexpr const char* kLaterMessage =
     "\"Check for updates.\"";
 inline constexpr const char* kUnreachablePrefix = "The update server could not be reached: ";
 inline constexpr const char* kNoVersionMessage = "The update server gave no version.";
+inline constexpr const char* kNotAVersionPrefix = "The update server's reply is not a version: ";
 inline constexpr const char* kNoKeyMessage =
     "This build of Kestrix has no key to verify updates with, so it cannot install them.\r\n"
     "Please install the new version by hand.";
@@ -30,17 +32,25 @@ inline constexpr const char* kRejectedPrefix = "The update was not installed: ";
 inline constexpr const char* kVersionPath = "/OrvaneUpdateServer/version.asp?app=Tavix";
 inline constexpr const char* kPackagePath = "/orvaneupdateserver/Tavix.upg";
 
+// The largest package taken: far above any real program, far below what
+// would take the computer's memory.
+inline constexpr std::int64_t kMaxPackageBytes = 256 << 20;
+// An Ed25519 signature is 64 bytes.
+inline constexpr std::int64_t kMaxSignatureBytes = 1024;
+
 struct UpdateCheckSetup {
     std::string serverBase;  // scheme, host and port of the update server
     Version own;
     std::string publicKeyHex;  // empty: this build cannot verify updates
     std::filesystem::path programDirectory;
     int timeoutMs = 30000;  // per reply: nothing arriving for this long fails it
+    std::int64_t maxPackageBytes = kMaxPackageBytes;
 };
 
 // What the check needs from the running program to hand over to the updater.
 struct UpdateHandOver {
-    FetchProgress progress;            // the package download's progress; false cancels
+    // The package download begins: follow its progress, cancel it.
+    std::function<void(FetchControl&)> downloading;
     std::function<void()> downloaded;  // the package download has ended, however it ended
     std::function<bool()> mayLeave;    // the unsaved-changes question; false stays
     std::function<void()> leave;       // the end without the exit question

@@ -1,6 +1,5 @@
 #include "maintenance/version_reply.h"
 
-#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -11,14 +10,14 @@ namespace kestrix {
 
 namespace {
 
-// Enough digits for any real version; more saturate so the key cannot overflow.
-constexpr std::int64_t kPieceLimit = 999'999'999'999;
-
+// The number a piece's leading digits form: nullopt without a leading digit,
+// and a value below zero when there are too many digits to be a version.
 std::optional<std::int64_t> leadingDigits(std::string_view piece) {
     std::int64_t value = 0;
     std::size_t digits = 0;
     while (digits < piece.size() && std::isdigit(static_cast<unsigned char>(piece[digits]))) {
-        value = std::min(kPieceLimit, value * 10 + (piece[digits] - '0'));
+        if (digits == kMaxVersionPartDigits) return -1;
+        value = value * 10 + (piece[digits] - '0');
         ++digits;
     }
     if (digits == 0) return std::nullopt;
@@ -38,17 +37,14 @@ std::optional<Version> parseVersionReply(std::string_view text) {
         if (stop == std::string_view::npos) break;
         start = stop + 1;
     }
-    const std::optional<std::int64_t> major = leadingDigits(pieces.front());
-    if (!major) return std::nullopt;
-    Version version;
-    version.major = *major;
-    if (pieces.size() > 1) version.minor = leadingDigits(pieces[1]).value_or(0);
-    if (pieces.size() > 2) version.revision = leadingDigits(pieces[2]).value_or(0);
-    return version;
-}
-
-std::int64_t versionKey(const Version& version) {
-    return version.major * 100000 + version.minor * 1000 + version.revision * 10;
+    std::int64_t parts[3] = {0, 0, 0};
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const std::optional<std::int64_t> part = leadingDigits(pieces[i]);
+        if (i == 0 && !part) return std::nullopt;
+        if (part && *part < 0) return std::nullopt;
+        parts[i] = part.value_or(0);
+    }
+    return Version{parts[0], parts[1], parts[2]};
 }
 
 }  // namespace kestrix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -10,16 +11,22 @@ struct Version {
     std::int64_t major = 0;
     std::int64_t minor = 0;
     std::int64_t revision = 0;
+
+    // Part by part, as numbers: 2.1.7 is newer than 2.0.200.
+    auto operator<=>(const Version&) const = default;
 };
+
+// The longest version reply read: a version is a few characters, anything
+// longer is not one.
+inline constexpr std::int64_t kMaxVersionReplyBytes = 256;
+// Digits a part may have; a longer run of digits is not a version number.
+inline constexpr std::size_t kMaxVersionPartDigits = 9;
 
 // The update server's version reply: blanks at both ends removed, split at
 // full stops, each of the first three pieces read by its leading digits (a
 // missing piece or one without a leading digit counts as 0). No value when
-// the reply names no version at all (empty, or its first piece has no digit).
+// the reply names no version at all (empty, or its first piece has no digit)
+// or a piece has more than kMaxVersionPartDigits digits.
 std::optional<Version> parseVersionReply(std::string_view reply);
-
-// major x 100000 + minor x 1000 + revision x 10, in 64 bits so that a major
-// number above 21474 still compares correctly.
-std::int64_t versionKey(const Version& version);
 
 }  // namespace kestrix

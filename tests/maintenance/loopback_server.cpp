@@ -38,12 +38,26 @@ void LoopbackServer::answer(QTcpSocket* socket) {
     Reply reply = found == replies_.end() ? Reply{"not here", 404} : found->second;
     if (reply.silent) return;
     QByteArray response = "HTTP/1.0 " + QByteArray::number(reply.status) + " X\r\n";
-    response +=
-        "Content-Length: " + QByteArray::number(reply.announced.value_or(reply.body.size())) +
-        "\r\n";
+    if (!reply.endless) {
+        response +=
+            "Content-Length: " + QByteArray::number(reply.announced.value_or(reply.body.size())) +
+            "\r\n";
+    }
     response += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
     response += reply.body;
     socket->write(response);
+    if (reply.endless) {
+        QByteArray piece = reply.body.isEmpty() ? QByteArray("x") : reply.body;
+        while (piece.size() < 65536)
+            piece += piece;
+        // More whenever the client has taken most of what was sent.
+        connect(socket, &QTcpSocket::bytesWritten, socket, [socket, piece] {
+            if (socket->bytesToWrite() < 4 * piece.size()) socket->write(piece);
+        });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        return;
+    }
+    if (reply.stalls) return;
     socket->disconnectFromHost();
 }
 

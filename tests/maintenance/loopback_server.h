@@ -21,11 +21,25 @@ class LoopbackServer : public QObject {
             reply.silent = true;
             return reply;
         }
+        // The body over and over, without a length, until the client goes.
+        static Reply endlessOne(QByteArray piece) {
+            Reply reply(std::move(piece));
+            reply.endless = true;
+            return reply;
+        }
+        // The first bytes of a body of the announced length, then nothing.
+        static Reply stallingOne(QByteArray start, qint64 length) {
+            Reply reply(std::move(start), 200, length);
+            reply.stalls = true;
+            return reply;
+        }
 
         QByteArray body;
         int status = 200;
         std::optional<qint64> announced;  // Content-Length, when not the body's size
         bool silent = false;              // accepts the request, never answers
+        bool endless = false;
+        bool stalls = false;  // keeps the connection open after the body
     };
 
     LoopbackServer();

@@ -11,7 +11,10 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <elf.h>
 #include <sys/stat.h>
+
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -30,25 +33,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::int64_t keyOf(std::string_view reply) {
-    return versionKey(parseVersionReply(reply).value());
+Version versionOf(std::string_view reply) {
+    return parseVersionReply(reply).value();
 }
 
-const std::int64_t kOwnKey = versionKey({2, 1, 7});
-
-TEST(VersionReply, ComparesAsTheKeysSay) {
-    EXPECT_EQ(keyOf("2.1.7"), kOwnKey);
-    EXPECT_GT(keyOf("2.1.8"), kOwnKey);
-    EXPECT_EQ(keyOf(" \t2.2.0  \r\n"), 202000);
-    EXPECT_EQ(keyOf("3"), 300000);
-    EXPECT_LT(keyOf("2.0.99"), kOwnKey);
-    EXPECT_EQ(keyOf("2.x.5rc"), 200050);
-    // Beyond 32 bits: a major number above 21474 still ranks higher.
-    EXPECT_EQ(keyOf("30000.0.0"), 3'000'000'000);
-    EXPECT_GT(keyOf("30000.0.0"), keyOf("21474.99.9"));
+TEST(VersionReply, ComparesPartByPartAsNumbers) {
+    const Version own{2, 1, 7};
+    EXPECT_EQ(versionOf("2.1.7"), own);
+    EXPECT_GT(versionOf("2.1.8"), own);
+    EXPECT_EQ(versionOf(" \t2.2.0  \r\n"), (Version{2, 2, 0}));
+    EXPECT_EQ(versionOf("3"), (Version{3, 0, 0}));
+    EXPECT_LT(versionOf("2.0.99"), own);
+    // A long revision never outweighs the minor number.
+    EXPECT_LT(versionOf("2.0.200"), own);
+    EXPECT_LT(versionOf("2.0.999999999"), own);
+    EXPECT_LT(versionOf("1.999.999"), own);
+    EXPECT_GT(versionOf("2.10.0"), versionOf("2.9.99"));
+    EXPECT_EQ(versionOf("2.x.5rc"), (Version{2, 0, 5}));
+    EXPECT_GT(versionOf("30000.0.0"), versionOf("21474.99.9"));
+    EXPECT_EQ(versionOf("999999999.0.1"), (Version{999999999, 0, 1}));
     EXPECT_FALSE(parseVersionReply(""));
     EXPECT_FALSE(parseVersionReply("   "));
     EXPECT_FALSE(parseVersionReply("<html>busy</html>"));
+    // A run of digits longer than any version number is none, in any part.
+    EXPECT_FALSE(parseVersionReply("1234567890"));
+    EXPECT_FALSE(parseVersionReply("2.1.1234567890"));
+    EXPECT_FALSE(parseVersionReply(std::string(10 << 20, '9')));
 }
 
 // The server's sockets need the application, which must come first.
@@ -58,14 +68,22 @@ struct WithApplication {
 
 class UpdateCheckTest : public ::testing::Test, private WithApplication {
   public:
-    // The administrator presses Cancel in the download's progress dialog.
-    void cancelWith(std::shared_ptr<DownloadDialog> dialog) {
-        handOver_.progress = [dialog](qint64 received, qint64 total) {
-            QPushButton* cancel = dialog->dialog().findChild<QPushButton*>();
-            if (cancel) cancel->click();
-            return dialog->progress(received, total);
+    // The administrator presses Cancel in the download's progress dialog as
+    // soon as bytes arrive.
+    void cancelWhenBytesArrive() {
+        handOver_.downloading = [this](FetchControl& control) {
+            dialog_ = std::make_unique<DownloadDialog>(control);
+            auto shown = control.progress;
+            control.progress = [this, shown](qint64 received, qint64 total) {
+                shown(received, total);
+                if (received > 0) cancelButton()->click();
+            };
         };
     }
+
+    void limitPackagesTo(std::int64_t bytes) { setup_.maxPackageBytes = bytes; }
+
+    QPushButton* cancelButton() { return dialog_->dialog().findChild<QPushButton*>(); }
 
   protected:
     void SetUp() override {
@@ -77,7 +95,10 @@ class UpdateCheckTest : public ::testing::Test, private WithApplication {
         package_ = QByteArray::fromStdString(readFile("/bin/true"));
         handOver_.mayLeave = [this] { return ++leaveQuestions_, mayLeave_; };
         handOver_.leave = [this] { ++leaves_; };
-        handOver_.downloaded = [this] { ++downloads_; };
+        handOver_.downloaded = [this] {
+            ++downloads_;
+            dialog_.reset();
+        };
     }
 
     void offer(const QByteArray& version) { server_.serve(kVersionPath, {version}); }
@@ -120,6 +141,7 @@ class UpdateCheckTest : public ::testing::Test, private WithApplication {
     int leaveQuestions_ = 0;
     int leaves_ = 0;
     int downloads_ = 0;
+    std::unique_ptr<DownloadDialog> dialog_;
 };
 
 TEST_F(UpdateCheckTest, SameVersionIsUpToDate) {
@@ -184,9 +206,10 @@ TEST_F(UpdateCheckTest, VerifiedPackageIsHandedToTheUpdater) {
     writeFile(dir_.path() / kUpdaterFileName, "#!/bin/sh\necho run > " + started.string() + "\n",
               fs::perms::owner_all);
     std::vector<std::pair<qint64, qint64>> progress;
-    handOver_.progress = [&](qint64 received, qint64 total) {
-        progress.emplace_back(received, total);
-        return true;
+    handOver_.downloading = [&](FetchControl& control) {
+        control.progress = [&](qint64 received, qint64 total) {
+            progress.emplace_back(received, total);
+        };
     };
     boxes_.answer(Answer::Yes);
     EXPECT_EQ(run(), UpdateOutcome::HandedOver);
@@ -234,13 +257,12 @@ TEST_F(UpdateCheckTest, BuildWithoutKeyInstallsNothing) {
 }
 
 // An installed program's directory: the administrator is sent to the package
-// manager before anything is downloaded. The check runs in a child process for
-// which the directory is read-only, so the server is the tools' own script.
+// manager before anything is downloaded. The server is the tools' own script,
+// so that the round trip the README describes is tried too.
 TEST_F(UpdateCheckTest, UnwritableProgramDirectoryDownloadsNothing) {
     const fs::path packageFile = dir_.path() / "offered";
     writeFile(packageFile, package_.toStdString(), fs::perms::owner_all);
-    // Its address and request log go to a file: the child process must not
-    // share a pipe with it.
+    // Its address and request log go to a file.
     const fs::path log = dir_.path() / "server.log";
     QProcess server;
     server.setStandardOutputFile(QString::fromStdString(log.string()));
@@ -274,6 +296,110 @@ TEST_F(UpdateCheckTest, UnwritableProgramDirectoryDownloadsNothing) {
         << outcome << requests.toStdString();
     EXPECT_EQ(requests.count("GET /orvaneupdateserver/"), 0);
     EXPECT_TRUE(fs::is_empty(program));
+}
+
+// Only a newer version is offered: an older one would undo the fixes since.
+TEST_F(UpdateCheckTest, OlderAndEqualVersionsAreNeverOffered) {
+    offerPackage(package_, key_.sign(package_));
+    for (const QByteArray& reply :
+         {QByteArray("2.0.200"), QByteArray("2.1.6"), QByteArray("1.99.99"), QByteArray("2.1.7.9"),
+          QByteArray("0")}) {
+        offer(reply);
+        boxes_.answer(Answer::OK);
+        EXPECT_EQ(run(), UpdateOutcome::UpToDate) << reply.toStdString();
+        EXPECT_EQ(boxes_.shown().back().text, kUpToDateMessage);
+    }
+    for (const QByteArray& reply : {QByteArray("2.1.8"), QByteArray("2.10.0"), QByteArray("3")}) {
+        offer(reply);
+        boxes_.answer(Answer::No);
+        boxes_.answer(Answer::OK);
+        EXPECT_EQ(run(), UpdateOutcome::Declined) << reply.toStdString();
+    }
+    EXPECT_EQ(boxes_.unanswered(), 0u);
+    EXPECT_EQ(server_.requests(kPackagePath), 0);
+}
+
+// A reply without end, or announcing one far too long, is read no further
+// than a version could be.
+TEST_F(UpdateCheckTest, EndlessOrHugeVersionReplyIsNoVersion) {
+    server_.serve(kVersionPath, LoopbackServer::Reply::endlessOne("2222222222"));
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::NoVersion);
+    EXPECT_EQ(boxes_.shown().back().text,
+              std::string(kNotAVersionPrefix) + "the server sent more than the 256 bytes allowed.");
+
+    offer(QByteArray(10 << 20, '7'));
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::NoVersion);
+    EXPECT_EQ(boxes_.shown().back().text,
+              std::string(kNotAVersionPrefix) +
+                  "the server announces 10485760 bytes, more than the 256 allowed.");
+
+    // Short enough to read, but no version number.
+    offer(QByteArray(200, '7'));
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(run(), UpdateOutcome::NoVersion);
+    EXPECT_EQ(boxes_.shown().back().text, kNoVersionMessage);
+    EXPECT_EQ(boxes_.unanswered(), 0u);
+}
+
+// A download that stops: the dialog shows what arrived and then that nothing
+// does, and Cancel ends it at once, long before the time limit.
+TEST_F(UpdateCheckTest, StalledDownloadEndsAtCancel) {
+    offer("2.1.8");
+    server_.serve(QByteArray(kPackagePath) + ".sig", {key_.sign(package_)});
+    server_.serve(kPackagePath, LoopbackServer::Reply::stallingOne(
+                                    package_.left(package_.size() / 2), package_.size()));
+    // Only a hung test meets it.
+    setup_.timeoutMs = 600000;
+    QString shownAtCancel;
+    int valueAtCancel = -1;
+    handOver_.downloading = [&](FetchControl& control) {
+        dialog_ = std::make_unique<DownloadDialog>(control);
+        auto shown = control.quiet;
+        control.quiet = [&, shown](int seconds) {
+            shown(seconds);
+            if (!dialog_->dialog().labelText().contains(QStringLiteral("sent nothing"))) return;
+            shownAtCancel = dialog_->dialog().labelText();
+            valueAtCancel = dialog_->dialog().value();
+            cancelButton()->click();
+        };
+    };
+    const std::string message = acceptAndRun(UpdateOutcome::Rejected);
+    EXPECT_EQ(message, std::string(kRejectedPrefix) + "the download was cancelled.");
+    EXPECT_TRUE(shownAtCancel.contains(
+        QStringLiteral("%1 of %2")
+            .arg(byteAmount(package_.size() / 2), byteAmount(package_.size()))))
+        << shownAtCancel.toStdString();
+    EXPECT_TRUE(shownAtCancel.contains(QStringLiteral("The server has sent nothing for %1 seconds.")
+                                           .arg(DownloadDialog::kQuietNoteSeconds)))
+        << shownAtCancel.toStdString();
+    EXPECT_EQ(valueAtCancel, 50);
+    expectNothingInstalled();
+    EXPECT_EQ(downloads_, 1);
+}
+
+TEST(DownloadDialogText, AmountsAreReadable) {
+    EXPECT_EQ(byteAmount(0), "0 bytes");
+    EXPECT_EQ(byteAmount(1023), "1023 bytes");
+    EXPECT_EQ(byteAmount(1536), "1.5 KB");
+    EXPECT_EQ(byteAmount(5 << 20), "5.0 MB");
+}
+
+// A copy of the program with one 16-bit field of its ELF header changed
+// (e_type and e_machine sit at the same place in both classes).
+constexpr std::size_t kTypeOffset = offsetof(Elf64_Ehdr, e_type);
+constexpr std::size_t kMachineOffset = offsetof(Elf64_Ehdr, e_machine);
+
+QByteArray withElfField(QByteArray program, std::size_t offset, std::uint16_t value) {
+    std::memcpy(program.data() + offset, &value, sizeof value);
+    return program;
+}
+
+std::uint16_t otherMachine(const QByteArray& program) {
+    std::uint16_t own = 0;
+    std::memcpy(&own, program.constData() + kMachineOffset, sizeof own);
+    return own == EM_X86_64 ? EM_AARCH64 : EM_X86_64;
 }
 
 struct BadPackage {
@@ -329,7 +455,51 @@ INSTANTIATE_TEST_SUITE_P(
                 server.serve(kPackagePath, {script});
                 server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(script)});
             },
-            "the package is not a program for this computer"},
+            "the package is not a program for this computer: it is not an ELF program"},
+        BadPackage{"ElfForAnotherProcessor",
+                   [](UpdateCheckTest&, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey& key) {
+                       const QByteArray other =
+                           withElfField(package, kMachineOffset, otherMachine(package));
+                       server.serve(kPackagePath, {other});
+                       server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(other)});
+                   },
+                   "the package is not a program for this computer: it is a program for another "
+                   "processor"},
+        BadPackage{"ObjectFile",
+                   [](UpdateCheckTest&, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey& key) {
+                       const QByteArray object = withElfField(package, kTypeOffset, ET_REL);
+                       server.serve(kPackagePath, {object});
+                       server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(object)});
+                   },
+                   "the package is not a program for this computer: it is an ELF file of type 1, "
+                   "not a program"},
+        BadPackage{"CoreDump",
+                   [](UpdateCheckTest&, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey& key) {
+                       const QByteArray core = withElfField(package, kTypeOffset, ET_CORE);
+                       server.serve(kPackagePath, {core});
+                       server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(core)});
+                   },
+                   "it is an ELF file of type 4, not a program"},
+        BadPackage{"EndlessPackage",
+                   [](UpdateCheckTest& test, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey& key) {
+                       test.limitPackagesTo(1 << 20);
+                       server.serve(kPackagePath, LoopbackServer::Reply::endlessOne(package));
+                       server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(package)});
+                   },
+                   "the package is too large: the server sent more than the 1048576 bytes "
+                   "allowed"},
+        BadPackage{"AnnouncedTooLarge",
+                   [](UpdateCheckTest& test, LoopbackServer& server, const QByteArray& package,
+                      const SigningKey& key) {
+                       test.limitPackagesTo(package.size() - 1);
+                       server.serve(kPackagePath, {package});
+                       server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(package)});
+                   },
+                   "the package is too large: the server announces"},
         BadPackage{
             "Empty",
             [](UpdateCheckTest&, LoopbackServer& server, const QByteArray&, const SigningKey& key) {
@@ -342,8 +512,7 @@ INSTANTIATE_TEST_SUITE_P(
                       const SigningKey& key) {
                        server.serve(kPackagePath, {package});
                        server.serve(QByteArray(kPackagePath) + ".sig", {key.sign(package)});
-                       auto dialog = std::make_shared<DownloadDialog>();
-                       test.cancelWith(dialog);
+                       test.cancelWhenBytesArrive();
                    },
                    "the download was cancelled"}),
     [](const auto& info) { return std::string(info.param.name); });
