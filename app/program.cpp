@@ -9,6 +9,7 @@
 #include "app/single_instance.h"
 #include "app/splash_window.h"
 #include "core/activity_log.h"
+#include "maintenance/program_swap.h"
 #include "policies/ip_access_window.h"
 #include "setup/configure_window.h"
 #include "shell/app_title.h"
@@ -61,7 +62,11 @@ void Program::start() {
 SplashWindow& Program::splashWindow() {
     if (!splash_) {
         splash_ = std::make_unique<SplashWindow>(SplashLinks{
-            [this] { return instance_->anotherCopyRunning(); },
+            // A running updater is about to replace the program file: this
+            // copy goes without taking the lock the updater waits for.
+            [this] {
+                return updaterRunning(options_.programDirectory) || instance_->anotherCopyRunning();
+            },
             [this] { showWindow(&mainWindow(), 0); },
         });
     }

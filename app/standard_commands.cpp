@@ -30,9 +30,10 @@ ProgramCommands standardCommands(const std::filesystem::path& programDirectory) 
         setup.programDirectory = programDirectory;
         std::unique_ptr<DownloadDialog> download;
         UpdateHandOver handOver;
-        handOver.progress = [&download](qint64 received, qint64 total) {
-            if (!download) download = std::make_unique<DownloadDialog>();
-            return download->progress(received, total);
+        // Shown from the start of the download, so that Cancel is there
+        // before the first byte.
+        handOver.downloading = [&download](FetchControl& control) {
+            download = std::make_unique<DownloadDialog>(control);
         };
         // Its messages and the hand-over come without the progress dialog.
         handOver.downloaded = [&download] { download.reset(); };

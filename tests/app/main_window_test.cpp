@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLockFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -18,8 +19,10 @@
 #include <fstream>
 
 #include "app/about_box.h"
+#include "app/leftover_updater.h"
 #include "app/main_window.h"
 #include "core/activity_log.h"
+#include "maintenance/program_swap.h"
 #include "setup/configure_window.h"
 #include "shell/shell.h"
 #include "shell/status_window.h"
@@ -241,6 +244,13 @@ TEST_F(MainWindowTest, TheTenSecondTimerRemovesALeftOverUpdater) {
     MainWindow& main = start();
     const auto updater = dir_.path() / "update";
     std::ofstream(updater).put('x');
+    {
+        // A running updater's file is in use.
+        QLockFile running(updaterLockPath(dir_.path()));
+        ASSERT_TRUE(running.tryLock(0));
+        EXPECT_FALSE(removeLeftoverUpdater(dir_.path()));
+        EXPECT_TRUE(std::filesystem::exists(updater));
+    }
     main.Timer1_Timer();
     EXPECT_FALSE(std::filesystem::exists(updater));
     EXPECT_FALSE(child<QTimer>(&main, "Timer1")->isActive());

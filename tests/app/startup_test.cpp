@@ -18,6 +18,7 @@
 #include "core/activity_log.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
+#include "maintenance/program_swap.h"
 #include "setup/configure_window.h"
 #include "shell/shell.h"
 #include "tests/app/app_fixture.h"
@@ -262,6 +263,21 @@ TEST_F(StartupTest, MouseOnTheSplashHidesItAtOnce) {
     EXPECT_FALSE(splash.isVisible());
     EXPECT_FALSE(splash.showTimer()->isActive());
     EXPECT_TRUE(splash.checkTimer()->isActive());
+}
+
+// A copy started while the updater waits to replace the program file ends
+// at once, without taking the lock the updater waits for.
+TEST_F(StartupTest, ACopyStartedWhileTheUpdaterRunsLeavesItAlone) {
+    QLockFile updater(updaterLockPath(dir_.path()));
+    ASSERT_TRUE(updater.tryLock(0));
+    program_ = makeProgram();
+    program_->start();
+    program_->splashWindow().tmrCheck_Timer();
+    EXPECT_EQ(end_.ends, 1);
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_EQ(program_->loadedMainWindow(), nullptr);
+    QLockFile programLock(QString::fromStdString((dir_.path() / "tavix.lock").string()));
+    EXPECT_TRUE(programLock.tryLock(0));
 }
 
 TEST_F(StartupTest, SecondCopyEndsQuietly) {
