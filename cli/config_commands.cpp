@@ -44,6 +44,7 @@ int configShow(const Invocation& in) {
     const std::string servuPath = getRegSettings(kServuPathValue);
     const std::string ftpDirectory = getRegSettings(kFtpDirectoryValue);
     const std::string iniPath = getRegSettings(kIniPathValue);
+    const std::string updateServer = getRegSettings(kUpdateServerValue);
     const std::string connection = maskedConnectionString(readConnectionString());
     if (in.json()) {
         std::cout << JsonObject()
@@ -51,21 +52,25 @@ int configShow(const Invocation& in) {
                          .text("ftp_directory", ftpDirectory)
                          .text("ini_path", iniPath)
                          .text("connection_string", connection)
+                         .text("update_server", updateServer)
                          .str()
                   << '\n';
     } else {
         std::cout << "servu_path: " << servuPath << '\n'
                   << "ftp_directory: " << ftpDirectory << '\n'
                   << "ini_path: " << iniPath << '\n'
-                  << "connection_string: " << connection << '\n';
+                  << "connection_string: " << connection << '\n'
+                  << "update_server: " << updateServer << '\n';
     }
     return kExitDone;
 }
 
 int configSet(const Invocation& in) {
-    ConfigureFields fields{in.value("--servu-path").value_or(getRegSettings(kServuPathValue)),
-                           in.value("--ftp-dir").value_or(getRegSettings(kFtpDirectoryValue)),
-                           in.value("--connection-string").value_or(readConnectionString())};
+    ConfigureFields fields{
+        in.value("--servu-path").value_or(getRegSettings(kServuPathValue)),
+        in.value("--ftp-dir").value_or(getRegSettings(kFtpDirectoryValue)),
+        in.value("--connection-string").value_or(readConnectionString()),
+        in.value("--update-server").value_or(getRegSettings(kUpdateServerValue))};
     const auto ini = in.value("--ini");
     if (ini && *ini != "servudaemon" && *ini != "serv-u") {
         std::cerr << "--ini takes servudaemon or serv-u.\n";

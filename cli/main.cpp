@@ -54,8 +54,8 @@ const std::vector<Command>& commands() {
         {{"config", "show"}, "config show [--json]", {}, {}, 0, 0, configShow},
         {{"config", "set"},
          "config set [--servu-path DIR] [--ftp-dir DIR] [--connection-string TEXT] "
-         "[--ini servudaemon|serv-u] [--yes]",
-         {"--servu-path", "--ftp-dir", "--connection-string", "--ini"},
+         "[--update-server URL] [--ini servudaemon|serv-u] [--yes]",
+         {"--servu-path", "--ftp-dir", "--connection-string", "--update-server", "--ini"},
          {},
          0,
          0,

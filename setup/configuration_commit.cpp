@@ -23,6 +23,44 @@ constexpr std::size_t kMaxPathCharacters = 32000;
 
 }  // namespace
 
+bool isUpdateServerAddress(std::string_view address) {
+    std::string_view rest;
+    if (address.starts_with("http://"))
+        rest = address.substr(7);
+    else if (address.starts_with("https://"))
+        rest = address.substr(8);
+    else
+        return false;
+    if (rest.ends_with('/')) rest.remove_suffix(1);
+    std::string_view host = rest;
+    std::string_view port;
+    if (rest.starts_with('[')) {
+        // An IPv6 address in brackets.
+        const std::size_t close = rest.find(']');
+        if (close == std::string_view::npos || close == 1) return false;
+        host = rest.substr(1, close - 1);
+        if (host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string_view::npos)
+            return false;
+        rest.remove_prefix(close + 1);
+        if (!rest.empty() && !rest.starts_with(':')) return false;
+        if (!rest.empty()) port = rest.substr(1);
+        if (!rest.empty() && port.empty()) return false;
+    } else {
+        if (const std::size_t colon = rest.find(':'); colon != std::string_view::npos) {
+            host = rest.substr(0, colon);
+            port = rest.substr(colon + 1);
+            if (port.empty()) return false;
+        }
+        if (host.empty() || host.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
+                                std::string_view::npos)
+            return false;
+    }
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    return port.empty() || std::stoi(std::string(port)) <= 65535;
+}
+
 std::string withTrailingSlash(std::string path) {
     if (path.empty() || path.back() != '/') path += '/';
     return path;
@@ -46,6 +84,14 @@ bool ConfigurationCommit::pathsWithinLimits(const ConfigureFields& fields) {
         return false;
     }
     return true;
+}
+
+bool ConfigurationCommit::updateServerUsable(const std::string& address) {
+    if (address.empty() || isUpdateServerAddress(address)) return true;
+    warn("The update server \"" + address +
+         "\" is not a web address.\r\nGive its address as http://host or https://host, "
+         "with :port when it needs one, or leave the field empty.");
+    return false;
 }
 
 bool ConfigurationCommit::confirmNetworkPath(const std::string& firstLine) {
@@ -153,7 +199,9 @@ CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
     if (!pathsWithinLimits(fields)) return CommitResult::Stopped;
 
     writeLog("check for invalid entries");
-    if (!programPathUsable(fields.servuPath) || !ftpDirectoryUsable(fields.ftpDirectory))
+    fields.updateServer = trimmed(fields.updateServer);
+    if (!programPathUsable(fields.servuPath) || !ftpDirectoryUsable(fields.ftpDirectory) ||
+        !updateServerUsable(fields.updateServer))
         return CommitResult::Stopped;
     const std::optional<std::string> newDatabase = missingDatabaseFile(fields.connectionString);
     const bool offeredDefault = firstRun && fields.connectionString == defaultConnectionString_;
@@ -168,7 +216,9 @@ CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
     if (!settingStored("The Serv-U program path", kSettingsKey, kServuPathValue,
                        writeSetting(kServuPathValue, fields.servuPath)) ||
         !settingStored("The FTP directory path", kSettingsKey, kFtpDirectoryValue,
-                       writeSetting(kFtpDirectoryValue, fields.ftpDirectory)))
+                       writeSetting(kFtpDirectoryValue, fields.ftpDirectory)) ||
+        !settingStored("The update server", kSettingsKey, kUpdateServerValue,
+                       writeSetting(kUpdateServerValue, fields.updateServer)))
         return CommitResult::NotStored;
 
     if (const CommitResult installed = installPlugin(fields.servuPath);

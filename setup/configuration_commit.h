@@ -8,11 +8,12 @@
 
 namespace kestrix {
 
-// The three values of the configuration dialog.
+// The values of the configuration dialog.
 struct ConfigureFields {
     std::string servuPath;
     std::string ftpDirectory;
     std::string connectionString;
+    std::string updateServer;  // empty: Check for Updates has no server to ask
 };
 
 enum class CommitResult {
@@ -39,6 +40,7 @@ class ConfigurationCommit {
 
   private:
     [[nodiscard]] bool pathsWithinLimits(const ConfigureFields& fields);
+    [[nodiscard]] bool updateServerUsable(const std::string& address);
     [[nodiscard]] bool programPathUsable(const std::string& path);
     [[nodiscard]] bool ftpDirectoryUsable(const std::string& path);
     [[nodiscard]] bool confirmNetworkPath(const std::string& firstLine);
@@ -55,6 +57,10 @@ class ConfigurationCommit {
     MessageBoxes& boxes_;
     std::string defaultConnectionString_;
 };
+
+// True for the base address of an update server: http:// or https://, a
+// host name or address, an optional port and nothing after it but a '/'.
+[[nodiscard]] bool isUpdateServerAddress(std::string_view address);
 
 // The path with a trailing '/' (a path that has one keeps it).
 [[nodiscard]] std::string withTrailingSlash(std::string path);

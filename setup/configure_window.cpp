@@ -55,13 +55,14 @@ void ConfigureWindow::showModally() {
 
 ConfigureFields ConfigureWindow::fields() const {
     return {fromQt(ui_->txtServuPath->text()), fromQt(ui_->txtFTPdirectory->text()),
-            fromQt(ui_->txtConnectionString->toPlainText())};
+            fromQt(ui_->txtConnectionString->toPlainText()), fromQt(ui_->txtUpdateServer->text())};
 }
 
 void ConfigureWindow::setFields(const ConfigureFields& fields) {
     ui_->txtServuPath->setText(toQt(fields.servuPath));
     ui_->txtFTPdirectory->setText(toQt(fields.ftpDirectory));
     ui_->txtConnectionString->setPlainText(toQt(fields.connectionString));
+    ui_->txtUpdateServer->setText(toQt(fields.updateServer));
 }
 
 void ConfigureWindow::cmdCommitChanges_Click() {
@@ -71,6 +72,7 @@ void ConfigureWindow::cmdCommitChanges_Click() {
     // The paths show the trailing '/' they were stored with.
     ui_->txtServuPath->setText(toQt(values.servuPath));
     ui_->txtFTPdirectory->setText(toQt(values.ftpDirectory));
+    ui_->txtUpdateServer->setText(toQt(values.updateServer));
     if (result == CommitResult::OtherProgramPath) {
         // Another program path, then the whole commit again; this one ends.
         cmdBrowseProgramPath_Click();

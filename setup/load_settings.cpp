@@ -21,7 +21,7 @@ void loadSettings(const std::function<ConfigureWindow&()>& configureWindow) {
     writeLog("load settings");
     ConfigureWindow& dialog = configureWindow();
     dialog.setFields({getRegSettings(kServuPathValue), getRegSettings(kFtpDirectoryValue),
-                      readConnectionString()});
+                      readConnectionString(), getRegSettings(kUpdateServerValue)});
     writeLog(" do not Show vbModal");
 }
 

@@ -39,7 +39,8 @@ TEST_P(SettingsCommands, ConfigSetCommitsInstallsThePluginAndAsksAsTheDialogDoes
     EXPECT_EQ(runKestrix({"config", "set", "--ini", "both"}).status, 2);
 
     run = runKestrix({"config", "set", "--servu-path", servu, "--ftp-dir", ftp,
-                      "--connection-string", connection, "--ini", "serv-u"});
+                      "--connection-string", connection, "--update-server",
+                      "https://updates.example.com", "--ini", "serv-u"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(fileText(servu + "/serv-u.ini"),
               "[EXTERNAL]\r\nClientCheckDLL1=Quellin.so\r\n\r\n[GLOBAL]\r\n\r\n");
@@ -54,6 +55,7 @@ TEST_P(SettingsCommands, ConfigSetCommitsInstallsThePluginAndAsksAsTheDialogDoes
     EXPECT_EQ(shown["servu_path"].toString().toStdString(), servu + "/");
     EXPECT_EQ(shown["ftp_directory"].toString().toStdString(), ftp + "/");
     EXPECT_EQ(shown["ini_path"].toString().toStdString(), servu + "/serv-u.ini");
+    EXPECT_EQ(shown["update_server"].toString().toStdString(), "https://updates.example.com");
     // A password never reaches the terminal.
     EXPECT_EQ(shown["connection_string"].toString().toStdString().find("Password=secret"),
               std::string::npos);
@@ -73,6 +75,8 @@ TEST_P(SettingsCommands, ConfigSetCommitsInstallsThePluginAndAsksAsTheDialogDoes
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::exists(newFile));
     EXPECT_EQ(readConnectionString(), newConnection);
+    // A commit without the flag keeps the stored update server.
+    EXPECT_EQ(getRegSettings(kUpdateServerValue), "https://updates.example.com");
     EXPECT_EQ(runKestrix({"user", "list"}).status, 0);
 
     run = runKestrix({"config", "set", "--servu-path", servu + "/none"});

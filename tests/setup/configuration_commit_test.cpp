@@ -80,6 +80,40 @@ TEST_F(ConfigurationCommitTest, StoresPathsWithTheirSlashAndTheConnectionString)
     EXPECT_EQ(getRegSettings("servu_path"), servu);
 }
 
+// The update server is a base address or nothing; anything else stops the
+// commit before a setting is stored.
+TEST_F(ConfigurationCommitTest, UpdateServerIsStoredTrimmedOrRefusedBeforeAnythingIsStored) {
+    fields_.updateServer = "  https://updates.example.com:8443/ ";
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_EQ(fields_.updateServer, "https://updates.example.com:8443/");
+    EXPECT_EQ(getRegSettings("update_server"), "https://updates.example.com:8443/");
+    fields_.updateServer = "";
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_EQ(getRegSettings("update_server"), "");
+
+    test::ScopedRegistry fresh;
+    fields_.updateServer = "updates.example.com";
+    boxes_.answer(Answer::OK);
+    EXPECT_EQ(commit(), CommitResult::Stopped);
+    EXPECT_EQ(boxes_.shown().back(),
+              warning("The update server \"updates.example.com\" is not a web address.\r\nGive "
+                      "its address as http://host or https://host, with :port when it needs one, "
+                      "or leave the field empty."));
+    EXPECT_TRUE(nothingStored());
+    EXPECT_EQ(getRegSettings("update_server"), "");
+}
+
+TEST(UpdateServerAddress, OnlyABaseAddressOnTheWeb) {
+    for (const char* good : {"http://127.0.0.1:8765", "https://updates.example.com",
+                             "http://localhost/", "https://[::1]:8443", "http://my-host.example"})
+        EXPECT_TRUE(isUpdateServerAddress(good)) << good;
+    for (const char* bad : {"", "updates.example.com", "ftp://updates.example.com", "http://",
+                            "http://:80", "http://host:", "http://host:99999", "http://host:80x",
+                            "http://host/path", "https://host?x=1", "http://user@host",
+                            "http://[::1", "http://[]:80", "http://ho st", "javascript:alert(1)"})
+        EXPECT_FALSE(isUpdateServerAddress(bad)) << bad;
+}
+
 TEST_F(ConfigurationCommitTest, RefusesAProgramPathThatIsNoDirectory) {
     fields_.servuPath = (dir_.path() / "nowhere").string();
     boxes_.answer(Answer::OK);
