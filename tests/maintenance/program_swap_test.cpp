@@ -103,7 +103,14 @@ TEST_F(ProgramSwapTest, UpdaterProgramReplacesAndStarts) {
     environment.insert(QStringLiteral("KESTRIX_REGISTRY"), QString::fromStdString(locks_.path()));
     process.setProcessEnvironment(environment);
     process.start();
+    // It holds its lock from its start: a program started meanwhile sees it.
+    QDeadlineTimer deadline(60000);
+    while (!updaterRunning(dir_.path()) && process.state() != QProcess::NotRunning &&
+           !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(updaterRunning(dir_.path()));
     ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_FALSE(updaterRunning(dir_.path()));
     EXPECT_EQ(process.exitCode(), 0);
     EXPECT_EQ(readFile(dir_.path() / kProgramFileName), newProgram_);
     EXPECT_EQ(readFile(dir_.path() / kBackupFileName), oldProgram_);
