@@ -47,9 +47,10 @@ TEST_F(PostgresWaiting, AnEventWaitingOnALockHoldsUpNoOtherAndEndsWithTheNoValue
         loginFlag = event.flag;
         loginDone = true;
     });
-    // Wait until the login's read waits for the lock.
+    // Wait until the login's read waits for the lock (the minute only ends a
+    // hung test).
     bool waiting = false;
-    for (int i = 0; i < 500 && !waiting; ++i) {
+    for (int i = 0; i < 6000 && !waiting; ++i) {
         auto rs = db_.query(
             "select count(*) as n from pg_stat_activity where wait_event_type='Lock' and "
             "datname=current_database()");

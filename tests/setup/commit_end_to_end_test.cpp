@@ -79,7 +79,7 @@ void expectLoginsAnswered(const fs::path& servu, const fs::path& dir) {
     FtpHost host(servu, portFile);
     ASSERT_TRUE(host.started());
     std::string port;
-    for (int i = 0; i < 200 && port.empty(); ++i) {
+    for (int i = 0; i < 1200 && port.empty(); ++i) {  // two minutes: only a hung start
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         std::ifstream(portFile) >> port;
     }

@@ -4,6 +4,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "shell/shell.h"
@@ -287,8 +288,11 @@ TEST_P(RuleCommandsTest, TicksStayWithTheirRuleAcrossSelections) {
     selectRule(1);
     EXPECT_EQ(ticks(), "110000000");
     activate(panel_.get());
+    // The shortcut presses the button as a click shown on screen, which ends
+    // (and saves) a moment later: wait for that click itself.
+    QSignalSpy saved(child<QPushButton>("cmdStore"), &QPushButton::clicked);
     QTest::keyClick(panel_.get(), Qt::Key_S, Qt::ControlModifier);  // Save
-    QTest::qWait(300);
+    ASSERT_TRUE(!saved.isEmpty() || saved.wait(60000));
     EXPECT_EQ(rulesOf("bob"),
               (Rows{{"bob", home_, "RL", "1"}, {"bob", in_, "RW", "0"}, {"bob", in_, "RML", "1"}}));
 }
