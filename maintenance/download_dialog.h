@@ -18,7 +18,8 @@ class DownloadDialog {
     // Seconds without a byte after which the dialog says so.
     static constexpr int kQuietNoteSeconds = 3;
 
-    // Follows the control's fetch; Cancel ends it at once.
+    // Follows the control's fetch; Cancel ends it at once. The dialog must
+    // go before the control does.
     explicit DownloadDialog(FetchControl& control, QWidget* owner = nullptr);
     ~DownloadDialog();
 
