@@ -1,8 +1,12 @@
-"""An FTP client against the FTP server stand-in, which asks the built
-plug-in, which reads a real user database (SQLite or PostgreSQL).
+"""An FTP client against an FTP server that asks the built plug-in, which
+reads a real user database (SQLite or PostgreSQL). One table of cases runs
+against both servers: the stand-in (tools/ftphost) and Debian's ProFTPD with
+mod_quellin.
 
 Environment (set by ctest):
   KESTRIX_E2E_ENGINE   SQLite or Postgres
+  KESTRIX_E2E_SERVER   ftphost (default) or proftpd
+  KESTRIX_E2E_MODULE   the built mod_quellin.so (proftpd only)
   KESTRIX_E2E_PLUGIN   the built Quellin.so
   KESTRIX_E2E_TEMPLATE the empty SQLite template database
   KESTRIX_E2E_DB_TOOL  kestrix_e2e_db (creates, fills and reads databases)
@@ -16,6 +20,7 @@ import io
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -23,7 +28,12 @@ import time
 import unittest
 
 ENGINE = os.environ.get("KESTRIX_E2E_ENGINE", "")
+SERVER = os.environ.get("KESTRIX_E2E_SERVER", "ftphost")
 SITE = None
+PROFTPD = "/usr/sbin/proftpd"
+# The system user and group ProFTPD's sessions run as (mod_quellin's default).
+SESSION_USER = "ftp"
+SESSION_GROUP = "nogroup"
 
 
 def lit(text):
@@ -73,10 +83,22 @@ class Site:
         os.makedirs(key)
         with open(os.path.join(key, "@"), "w") as f:
             f.write(self.connection)
+        settings = os.path.join(self.registry, "software", "orvane", "serv-u", "settings")
+        os.makedirs(settings)
+        with open(os.path.join(settings, "servu_path"), "w") as f:
+            f.write(self.program_dir + "/")
 
-        self.port_file = os.path.join(self.root, "port")
-        self.log_path = os.path.join(self.root, "ftphost.log")
+        self.log_path = os.path.join(self.root, "server.log")
         self._log = open(self.log_path, "w")
+        if SERVER == "proftpd":
+            self._start_proftpd(plugin)
+        elif SERVER == "ftphost":
+            self._start_ftphost()
+        else:
+            raise RuntimeError("KESTRIX_E2E_SERVER must be ftphost or proftpd, not %r" % SERVER)
+
+    def _start_ftphost(self):
+        self.port_file = os.path.join(self.root, "port")
         env = dict(os.environ, KESTRIX_REGISTRY=self.registry)
         self.host = subprocess.Popen(
             [sys.executable, required("KESTRIX_E2E_FTPHOST"), "--serv-u-dir", self.program_dir,
@@ -85,6 +107,56 @@ class Site:
              "--minute-length", "1", "--trace"],
             env=env, stdout=self._log, stderr=subprocess.STDOUT)
         self.port = self._wait_for_port()
+
+    def _start_proftpd(self, plugin):
+        """Debian's proftpd in the foreground on loopback ports, with a
+        throwaway configuration: FTP with explicit FTPS on one port, SFTP on
+        another. Sessions run as the unprivileged SESSION_USER, so the FTP
+        root is theirs and the database stays root's."""
+        if not os.path.isfile(PROFTPD):
+            raise RuntimeError("%s is missing: tools/install-deps installs proftpd-core" % PROFTPD)
+        if os.geteuid() != 0:
+            raise RuntimeError("ProFTPD's sessions switch users: run the tests as root")
+        module = required("KESTRIX_E2E_MODULE")
+        if not os.path.isfile(module):
+            raise RuntimeError("mod_quellin %s was not built (target mod_quellin)" % module)
+        modules = os.path.join(self.root, "modules")
+        os.makedirs(modules)
+        shutil.copy(module, os.path.join(modules, "mod_quellin.so"))
+        for name in ("mod_tls.so", "mod_sftp.so"):
+            os.symlink(os.path.join("/usr/lib/proftpd", name), os.path.join(modules, name))
+        os.chmod(self.root, 0o755)
+        chown_tree(self.ftp_root)
+        self.key = os.path.join(self.root, "server.key")
+        self.cert = os.path.join(self.root, "server.crt")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-keyout", self.key, "-out", self.cert],
+                       check=True, capture_output=True, timeout=120)
+        self.port, self.sftp_port = free_port(), free_port()
+        config = os.path.join(self.root, "proftpd.conf")
+        with open(config, "w") as f:
+            f.write(PROFTPD_CONFIG.format(root=self.root, modules=modules, port=self.port,
+                                          sftp_port=self.sftp_port, registry=self.registry,
+                                          program_dir=self.program_dir, key=self.key,
+                                          cert=self.cert, log=self.log_path))
+        check = subprocess.run([PROFTPD, "-t", "-c", config], capture_output=True, text=True)
+        if check.returncode != 0:
+            raise RuntimeError("proftpd refuses the configuration:\n" + check.stderr)
+        self.host = subprocess.Popen([PROFTPD, "-n", "-q", "-c", config],
+                                     stdout=self._log, stderr=subprocess.STDOUT)
+        for port in (self.port, self.sftp_port):
+            self._wait_for_listener(port)
+
+    def _wait_for_listener(self, port):
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if self.host.poll() is not None:
+                raise RuntimeError("proftpd ended at start:\n" + self.log())
+            with contextlib.suppress(OSError):
+                socket.create_connection(("127.0.0.1", port), timeout=5).close()
+                return
+            time.sleep(0.05)
+        raise RuntimeError("proftpd does not listen on %d:\n%s" % (port, self.log()))
 
     def _make_database(self):
         if ENGINE == "SQLite":
@@ -158,13 +230,24 @@ class Site:
     def dir(self, *parts):
         path = os.path.join(self.ftp_root, *parts)
         os.makedirs(path, exist_ok=True)
+        self._own(path)
         return path
 
     def file(self, path, content=b"content\n"):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(content)
+        self._own(path)
         return path
+
+    def _own(self, path):
+        """Under ProFTPD the sessions' user owns the FTP root, as an
+        administrator would set it up."""
+        if SERVER != "proftpd" or self.host is None:
+            return
+        while path.startswith(self.ftp_root + os.sep):
+            shutil.chown(path, SESSION_USER, SESSION_GROUP)
+            path = os.path.dirname(path)
 
     # --- FTP ---
 
@@ -189,7 +272,7 @@ class Site:
             ftp.close()
 
     def stop(self):
-        """Stops the stand-in with SIGTERM; its exit code, or None when it
+        """Stops the server with SIGTERM; its exit code, or None when it
         was not running."""
         code = None
         if self.host is not None:
@@ -205,6 +288,76 @@ class Site:
                 self._tool("drop", self.connection)
         shutil.rmtree(self.root, ignore_errors=True)
         return code
+
+
+def chown_tree(top):
+    for base, dirs, files in os.walk(top):
+        for name in [base] + [os.path.join(base, n) for n in dirs + files]:
+            os.lchown(name, shutil._get_uid(SESSION_USER), shutil._get_gid(SESSION_GROUP))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+PROFTPD_CONFIG = """\
+ServerType standalone
+ServerName "Kestrix e2e"
+DefaultServer on
+Port {port}
+DefaultAddress 127.0.0.1
+SocketBindTight on
+UseIPv6 off
+User nobody
+Group nogroup
+PidFile {root}/proftpd.pid
+ScoreboardFile {root}/proftpd.scoreboard
+SystemLog {log}
+TransferLog none
+WtmpLog off
+UseReverseDNS off
+ModulePath {modules}
+LoadModule mod_quellin.c
+LoadModule mod_tls.c
+LoadModule mod_sftp.c
+
+<Global>
+  AuthOrder mod_quellin.c
+  RequireValidShell off
+  # The plug-in is asked with root's rights (a root-only SQLite database).
+  RootRevoke off
+  CapabilitiesEngine off
+  MultilineRFC2228 on
+  AllowOverwrite on
+  AllowStoreRestart on
+  DelayEngine off
+  MaxLoginAttempts 1000
+  Umask 022
+  QuellinEngine on
+  QuellinSettings {registry}
+  # Accounts' time-outs count in seconds here, so that they can be seen.
+  QuellinMinuteLength 1
+</Global>
+
+TLSEngine on
+TLSLog {root}/tls.log
+TLSProtocol TLSv1.2 TLSv1.3
+TLSRSACertificateFile {cert}
+TLSRSACertificateKeyFile {key}
+TLSOptions NoSessionReuseRequired
+TLSRequired off
+
+<VirtualHost 127.0.0.1>
+  Port {sftp_port}
+  SFTPEngine on
+  SFTPLog {root}/sftp.log
+  SFTPHostKey {key}
+  SFTPAuthMethods password
+  Protocols sftp
+</VirtualHost>
+"""
 
 
 def read_pg_env(path):
@@ -294,7 +447,7 @@ def setUpModule():
 def tearDownModule():
     code = SITE.stop() if SITE is not None else None
     if code != 0:
-        raise AssertionError("the stand-in did not end cleanly on SIGTERM (exit code %r)" % code)
+        raise AssertionError("the server did not end cleanly on SIGTERM (exit code %r)" % code)
 
 
 def wait_until(condition, limit=120):
@@ -313,6 +466,12 @@ def refused(test, code, action, *args):
         action(*args)
     test.assertTrue(str(caught.exception).startswith(code), str(caught.exception))
     return str(caught.exception)
+
+
+def names(listed):
+    """The names of an NLST reply: servers answer with the names alone or
+    with the directory as the client named it."""
+    return sorted(os.path.basename(name) for name in listed)
 
 
 def download(ftp, path):
@@ -410,7 +569,7 @@ class Rights(unittest.TestCase):
     def test_listing(self):
         with SITE.session("erin", "Secret") as ftp:
             self.assertIn("readme.txt", ftp.nlst())
-            self.assertIn("notes.txt", ftp.nlst(SITE.dir("pub")))
+            self.assertIn("notes.txt", names(ftp.nlst(SITE.dir("pub"))))
             refused(self, "550", ftp.nlst, "private")
             refused(self, "550", ftp.cwd, "private")
             refused(self, "550", ftp.nlst, SITE.ftp_root)
@@ -485,7 +644,7 @@ class Rights(unittest.TestCase):
         SITE.add_user("kate", "Secret")
         SITE.file(os.path.join(SITE.dir("kate", "box"), "k.txt"))
         with SITE.session("kate", "Secret") as ftp:
-            self.assertEqual(ftp.nlst("box"), ["k.txt"])
+            self.assertEqual(names(ftp.nlst("box")), ["k.txt"])
             SITE.add_rule("kate", SITE.dir("kate", "box"), "R")
             refused(self, "550", ftp.nlst, "box")
 
@@ -511,7 +670,7 @@ class LinksInTheHome(unittest.TestCase):
             self.assertEqual(download(ftp, "short/own.txt"), b"own\n")
             upload(ftp, "short/up.txt", b"up\n")
             self.assertTrue(os.path.exists(os.path.join(SITE.dir("oscar", "inside"), "up.txt")))
-            self.assertIn("own.txt", ftp.nlst("short"))
+            self.assertIn("own.txt", names(ftp.nlst("short")))
 
     def test_uploads_into_a_directory_whose_rule_lacks_write_are_refused(self):
         with SITE.session("oscar", "Secret") as ftp:
@@ -643,7 +802,7 @@ class AccountSettings(unittest.TestCase):
     def test_the_idle_time_out_ends_a_silent_session(self):
         with SITE.session("nick", "Secret") as ftp:
             # The next thing the server says, unasked, is that it closes.
-            self.assertIn("421 Control connection timed out", ftp.getline())
+            self.assertRegex(ftp.getline(), r"^421 .*(timed out|[Tt]imeout)")
 
     def test_relative_paths_keep_the_user_in_the_home_directory(self):
         with SITE.session("judy", "Secret") as ftp:
