@@ -1,0 +1,206 @@
+"""FTPS (curl, --ssl-reqd) and SFTP (paramiko) against ProFTPD with
+mod_quellin: the same accounts give the same answers as over plain FTP.
+The site and its server come from test_ftp_end_to_end (KESTRIX_E2E_SERVER
+is proftpd)."""
+
+import contextlib
+import io
+import os
+import subprocess
+import tempfile
+import unittest
+
+import paramiko
+
+import test_ftp_end_to_end as e2e
+
+SITE = None
+
+
+def setUpModule():
+    global SITE
+    if e2e.SERVER != "proftpd":
+        raise RuntimeError("these tests need KESTRIX_E2E_SERVER=proftpd")
+    SITE = e2e.Site()
+    rita = SITE.dir("rita")
+    SITE.add_user("rita", "Secret", home=rita)
+    SITE.file(os.path.join(rita, "hello.txt"), b"hello rita\n")
+    SITE.file(os.path.join(SITE.dir("rita", "ro"), "manual.txt"), b"read only\n")
+    # A folder inside the home where no directory may be made, and a
+    # read-only folder outside it.
+    SITE.add_rule("rita", os.path.join(rita, "ro"), "RL")
+    SITE.file(os.path.join(SITE.dir("pub"), "notes.txt"), b"public notes\n")
+    SITE.add_rule("rita", SITE.dir("pub"), "RL")
+    SITE.file(os.path.join(SITE.dir("bob"), "secret.txt"), b"bob's secret\n")
+    SITE.add_user("bob", "Secret")
+    SITE.add_user("carol", "Secret", disable_user=1)
+    SITE.add_user("fred", "Secret", use_quota=1, quota_max=1000, quota_current=400)
+    SITE.add_user("henry", "Secret", max_concurrent=1)
+    os.symlink(SITE.dir("bob"), os.path.join(rita, "tobob"))
+
+
+def tearDownModule():
+    if SITE is not None:
+        SITE.stop()
+
+
+# --- FTPS ----------------------------------------------------------------
+
+
+def curl(*args, user="rita", password="Secret"):
+    """curl over explicit FTPS (AUTH TLS required); the finished process."""
+    return subprocess.run(
+        ["curl", "--silent", "--show-error", "--ssl-reqd", "--insecure", "--max-time", "60",
+         # Paths as whole arguments of one command, not one CWD per part.
+         "--ftp-method", "nocwd",
+         "--user", "%s:%s" % (user, password), *args],
+        capture_output=True, timeout=120)
+
+
+def url(path=""):
+    return "ftp://127.0.0.1:%d/%s" % (SITE.port, path)
+
+
+def pub_url(name):
+    """An absolute path on the server (%2F: the URL's path starts at /)."""
+    return url("%2F" + os.path.join(SITE.dir("pub"), name)[1:])
+
+
+class Ftps(unittest.TestCase):
+    def test_login_list_download_and_upload_in_the_home(self):
+        listed = curl("--list-only", url())
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertEqual(sorted(listed.stdout.decode().split()), ["hello.txt", "ro", "tobob"])
+        got = curl(url("hello.txt"))
+        self.assertEqual(got.stdout, b"hello rita\n", got.stderr)
+        with tempfile.NamedTemporaryFile() as f:
+            f.write(b"sent over TLS\n")
+            f.flush()
+            sent = curl("-T", f.name, url("tls.txt"))
+            self.assertEqual(sent.returncode, 0, sent.stderr)
+            with open(os.path.join(SITE.dir("rita"), "tls.txt"), "rb") as stored:
+                self.assertEqual(stored.read(), b"sent over TLS\n")
+            # Refused in the read-only folder and outside the home.
+            for target in (pub_url("up.txt"), url("tobob/up.txt"),
+                           url("%2F" + SITE.dir("bob")[1:] + "/up.txt")):
+                refused = curl("-T", f.name, target)
+                self.assertNotEqual(refused.returncode, 0, target)
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("pub"), "up.txt")))
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("bob"), "up.txt")))
+        self.assertEqual(curl(url("ro/manual.txt")).stdout, b"read only\n")
+        self.assertEqual(curl(pub_url("notes.txt")).stdout, b"public notes\n")
+        made = curl("-Q", "MKD ro/made", url())
+        self.assertNotEqual(made.returncode, 0)
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("rita", "ro"), "made")))
+        for target in ("tobob/secret.txt", "%2Fetc/passwd", "../bob/secret.txt"):
+            out = curl(url(target))
+            self.assertNotEqual(out.returncode, 0, target)
+            self.assertNotIn(b"secret", out.stdout)
+
+    def test_refused_logins(self):
+        for user, password in (("rita", "wrong"), ("carol", "Secret"), ("nobody", "Secret")):
+            out = curl("--list-only", url(), user=user, password=password)
+            # 67: the server refused the login.
+            self.assertEqual(out.returncode, 67, (user, out.stderr))
+
+    def test_plain_ftp_is_refused_by_a_client_that_requires_tls(self):
+        # The server answers AUTH TLS: the session above was encrypted.
+        out = subprocess.run(["curl", "--silent", "--show-error", "--ssl-reqd", "--insecure",
+                              "--verbose", "--list-only", "--user", "rita:Secret", url()],
+                             capture_output=True, timeout=120)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertRegex(out.stderr.decode(), r"< 234 AUTH (TLS|SSL) successful")
+        self.assertRegex(out.stderr.decode(), r"SSL connection using TLSv1\.[23]")
+
+
+# --- SFTP ----------------------------------------------------------------
+
+
+@contextlib.contextmanager
+def sftp(user="rita", password="Secret"):
+    transport = paramiko.Transport(("127.0.0.1", SITE.sftp_port))
+    try:
+        transport.connect(username=user, password=password)
+        client = paramiko.SFTPClient.from_transport(transport)
+        yield client
+        client.close()
+    finally:
+        transport.close()
+
+
+class Sftp(unittest.TestCase):
+    def test_login_list_download_and_upload_in_the_home(self):
+        with sftp() as client:
+            self.assertEqual(client.normalize("."), SITE.dir("rita"))
+            self.assertIn("hello.txt", client.listdir("."))
+            with client.open("hello.txt", "rb") as f:
+                self.assertEqual(f.read(), b"hello rita\n")
+            client.putfo(io.BytesIO(b"sent over SSH\n"), "ssh.txt")
+            with open(os.path.join(SITE.dir("rita"), "ssh.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"sent over SSH\n")
+            self.assertEqual(client.listdir("ro"), ["manual.txt"])
+            with self.assertRaises(PermissionError):
+                client.mkdir("ro/made")
+            pub = SITE.dir("pub")
+            with client.open(os.path.join(pub, "notes.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"public notes\n")
+            with self.assertRaises(PermissionError):
+                client.putfo(io.BytesIO(b"no"), os.path.join(pub, "up.txt"))
+            with self.assertRaises(PermissionError):
+                client.remove(os.path.join(pub, "notes.txt"))
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("rita", "ro"), "made")))
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("pub"), "up.txt")))
+        self.assertTrue(os.path.exists(os.path.join(SITE.dir("pub"), "notes.txt")))
+
+    def test_refused_logins(self):
+        for user, password in (("rita", "wrong"), ("carol", "Secret"), ("nobody", "Secret")):
+            with self.assertRaises(paramiko.AuthenticationException):
+                with sftp(user, password):
+                    pass
+
+    def test_paths_outside_the_home_never_succeed(self):
+        bob = SITE.dir("bob")
+        with sftp() as client:
+            for path in ("../bob/secret.txt", os.path.join(bob, "secret.txt"), "/etc/passwd",
+                         "tobob/secret.txt"):
+                with self.assertRaises(OSError, msg=path):
+                    client.open(path, "rb").read()
+                with self.assertRaises(OSError, msg=path):
+                    client.putfo(io.BytesIO(b"no"), path + ".new")
+                with self.assertRaises(OSError, msg=path):
+                    client.remove(path)
+            for path in ("..", "/", "/etc", bob, "tobob"):
+                with self.assertRaises(OSError, msg=path):
+                    client.listdir(path)
+                with self.assertRaises(OSError, msg=path):
+                    client.stat(path + "/secret.txt")
+            client.putfo(io.BytesIO(b"mine\n"), "mine.txt")
+            with self.assertRaises(OSError):
+                client.rename("mine.txt", "../bob/mine.txt")
+            with self.assertRaises(OSError):
+                client.symlink(bob, "link-to-bob")
+            with self.assertRaises(OSError):
+                client.chmod("mine.txt", 0o777)
+        self.assertEqual(sorted(os.listdir(bob)), ["secret.txt"])
+        self.assertFalse(os.path.lexists(os.path.join(SITE.dir("rita"), "link-to-bob")))
+
+    def test_the_quota_and_the_login_limit_hold_over_sftp(self):
+        quota = lambda: int(float(SITE.value("SELECT quota_current FROM users "
+                                             "WHERE username='fred'")))
+        with sftp("fred") as client:
+            with self.assertRaises(OSError):
+                client.putfo(io.BytesIO(b"b" * 500000), "big.bin")
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("fred"), "big.bin")))
+            self.assertEqual(quota(), 400)
+            client.putfo(io.BytesIO(b"f" * 300), "fits.bin")
+            self.assertEqual(quota(), 100)
+        with sftp("henry"):
+            # A second session of the account, over FTP, is over the limit.
+            ftp = SITE.connect()
+            reply = e2e.refused(self, "530", ftp.login, "henry", "Secret")
+            self.assertIn("Maximum number of logins", reply)
+            ftp.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
