@@ -28,6 +28,17 @@ install(FILES ${KESTRIX_PACKAGING_OUT}/kestrix DESTINATION usr/bin)
 set_target_properties(migration_v4 PROPERTIES INSTALL_RPATH "")
 install(TARGETS migration_v4 RUNTIME DESTINATION ${KESTRIX_PROGRAM_DIR})
 
+# ProFTPD serves the accounts: its module, and a configuration that is all
+# comments until the administrator enables it (a conffile, kept on upgrade).
+if(TARGET mod_quellin)
+  install(TARGETS mod_quellin LIBRARY DESTINATION usr/lib/proftpd)
+  install(FILES ${KESTRIX_PACKAGING_DIR}/proftpd/kestrix.conf DESTINATION etc/proftpd/conf.d)
+  file(WRITE ${KESTRIX_PACKAGING_OUT}/conffiles "/etc/proftpd/conf.d/kestrix.conf\n")
+  set(KESTRIX_CONFFILES ${KESTRIX_PACKAGING_OUT}/conffiles)
+else()
+  message(WARNING "mod_quellin is not built (no proftpd-dev): the package goes without it")
+endif()
+
 # The desktop's icon, drawn from the program's own emblem.
 add_executable(kestrix-icon ${KESTRIX_PACKAGING_DIR}/icon/main.cpp)
 target_link_libraries(kestrix-icon PRIVATE kestrix_shell)
@@ -88,13 +99,16 @@ PostgreSQL database. The desktop program Tavix creates, copies, edits and
 deletes the accounts, their directory rights, limits, ratios, quotas and
 blocked addresses, and applies expiry and disable dates once a day. The
 authentication plug-in Quellin.so answers the FTP server's login and access
-questions from the same database.")
+questions from the same database; the ProFTPD module mod_quellin lets
+ProFTPD serve the accounts over FTP, FTPS and SFTP.")
 # The installed programs without their debugging information.
 set(CPACK_STRIP_FILES ON)
 # Libraries the programs link come from dpkg-shlibdeps; the rest is named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "proftpd-core, proftpd-mod-crypto")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${KESTRIX_PACKAGING_DIR}/postinst ${KESTRIX_PACKAGING_DIR}/prerm ${KESTRIX_PACKAGING_DIR}/postrm)
+    ${KESTRIX_PACKAGING_DIR}/postinst ${KESTRIX_PACKAGING_DIR}/prerm ${KESTRIX_PACKAGING_DIR}/postrm
+    ${KESTRIX_CONFFILES})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

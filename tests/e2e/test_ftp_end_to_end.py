@@ -314,6 +314,8 @@ User nobody
 Group nogroup
 PidFile {root}/proftpd.pid
 ScoreboardFile {root}/proftpd.scoreboard
+ControlsEngine off
+ControlsSocket {root}/proftpd.sock
 SystemLog {log}
 TransferLog none
 WtmpLog off
