@@ -107,6 +107,7 @@ static int xfer_appending = FALSE;
 static int over_quota = FALSE;
 
 static int quota_write(pr_fh_t* fh, int fd, const char* buf, size_t n);
+static int logged_in_session(void);
 static int quota_close(pr_fh_t* fh, int fd);
 
 /* --- asking ------------------------------------------------------------- */
@@ -627,7 +628,9 @@ static const char* admit(long max_concurrent, long max_per_address) {
 }
 
 MODRET quellin_pre_user(cmd_rec* cmd) {
-    if (!quellin_engine) {
+    /* A session logged in keeps its account: ProFTPD refuses a second
+     * login, and nothing here may change whom the questions are about. */
+    if (!quellin_engine || logged_in_session()) {
         return PR_DECLINED(cmd);
     }
     sstrncpy(sent_name, cmd->arg != NULL ? cmd->arg : "", sizeof(sent_name));
@@ -737,7 +740,7 @@ MODRET quellin_pre_pass(cmd_rec* cmd) {
     const char *unix_user = "ftp", *unix_group = "nogroup";
     int answer;
 
-    if (!quellin_engine) {
+    if (!quellin_engine || logged_in_session()) {
         return PR_DECLINED(cmd);
     }
     logged_in = FALSE;

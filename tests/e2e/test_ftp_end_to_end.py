@@ -357,6 +357,7 @@ TLSRequired off
   SFTPLog {root}/sftp.log
   SFTPHostKey {key}
   SFTPAuthMethods password
+  SFTPExtensions -checkFile
   Protocols sftp
 </VirtualHost>
 """

@@ -4,6 +4,7 @@ The site and its server come from test_ftp_end_to_end (KESTRIX_E2E_SERVER
 is proftpd)."""
 
 import contextlib
+import ftplib
 import io
 import os
 import subprocess
@@ -111,6 +112,17 @@ class Ftps(unittest.TestCase):
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertRegex(out.stderr.decode(), r"< 234 AUTH (TLS|SSL) successful")
         self.assertRegex(out.stderr.decode(), r"SSL connection using TLSv1\.[23]")
+
+
+class Sessions(unittest.TestCase):
+    def test_a_second_login_in_a_session_changes_no_answer(self):
+        with SITE.session("bob", "Secret") as ftp:
+            with self.assertRaises(ftplib.Error):
+                ftp.sendcmd("USER rita")
+                ftp.sendcmd("PASS Secret")
+            # Still bob: rita's home is not his.
+            e2e.refused(self, "550", ftp.nlst, SITE.dir("rita"))
+            self.assertEqual(ftp.pwd(), SITE.dir("bob"))
 
 
 # --- SFTP ----------------------------------------------------------------
