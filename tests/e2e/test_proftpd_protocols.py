@@ -7,6 +7,7 @@ import contextlib
 import ftplib
 import io
 import os
+import socket
 import subprocess
 import tempfile
 import unittest
@@ -38,6 +39,7 @@ def setUpModule():
     SITE.add_user("fred", "Secret", use_quota=1, quota_max=1000, quota_current=400)
     SITE.add_user("henry", "Secret", max_concurrent=1)
     os.symlink(SITE.dir("bob"), os.path.join(rita, "tobob"))
+    SITE.sql("INSERT INTO blocked_ips (ip) VALUES ('127.0.0.3')")
 
 
 def tearDownModule():
@@ -129,8 +131,10 @@ class Sessions(unittest.TestCase):
 
 
 @contextlib.contextmanager
-def sftp(user="rita", password="Secret"):
-    transport = paramiko.Transport(("127.0.0.1", SITE.sftp_port))
+def sftp(user="rita", password="Secret", source="127.0.0.1"):
+    sock = socket.create_connection(("127.0.0.1", SITE.sftp_port), timeout=30,
+                                    source_address=(source, 0))
+    transport = paramiko.Transport(sock)
     try:
         transport.connect(username=user, password=password)
         client = paramiko.SFTPClient.from_transport(transport)
@@ -169,6 +173,13 @@ class Sftp(unittest.TestCase):
             with self.assertRaises(paramiko.AuthenticationException):
                 with sftp(user, password):
                     pass
+
+    def test_a_blocked_address_cannot_connect(self):
+        with self.assertRaises((paramiko.SSHException, EOFError, OSError)):
+            with sftp(source="127.0.0.3"):
+                pass
+        with sftp(source="127.0.0.2") as client:
+            self.assertIn("hello.txt", client.listdir("."))
 
     def test_paths_outside_the_home_never_succeed(self):
         bob = SITE.dir("bob")
