@@ -79,6 +79,9 @@ def main():
                  "uid INTEGER, gid INTEGER, homedir VARCHAR(255), shell VARCHAR(64))",
                  "INSERT INTO sqlusers VALUES ('benchuser', 'Secret', %d, %d, %s, '/bin/sh')"
                  % (uid, gid, e2e.lit(home)))
+        for name in ("mod_sql.so", "mod_sql_sqlite.so", "mod_sql_postgres.so"):
+            os.symlink(os.path.join("/usr/lib/proftpd", name),
+                       os.path.join(site.root, "modules", name))
         port, sftp_port = e2e.free_port(), e2e.free_port()
         config = os.path.join(site.root, "sql.conf")
         with open(config, "w") as f:
@@ -93,8 +96,14 @@ def main():
                 break
             except (OSError, ftplib.Error):
                 if sql_server.poll() is not None or time.monotonic() > deadline:
-                    raise RuntimeError("ProFTPD with mod_sql does not serve benchuser:\n"
-                                       + open(os.path.join(site.root, "sql.log")).read())
+                    log.flush()
+                    text = ""
+                    for name in ("sql.out", "sql.log"):
+                        path = os.path.join(site.root, name)
+                        if os.path.exists(path):
+                            with open(path) as f:
+                                text += f.read()
+                    raise RuntimeError("ProFTPD with mod_sql does not serve benchuser:\n" + text)
                 time.sleep(0.1)
         login_once(site.port, home)
 

@@ -523,6 +523,41 @@ static modret_t* permission_denied(cmd_rec* cmd) {
     return refuse(cmd, R_550, "Permission denied.");
 }
 
+/* --- loading, in the daemon ------------------------------------------------ */
+
+extern xaset_t* server_list;
+
+/* The libraries are loaded once, by the daemon after it has read its
+ * configuration, and every session inherits them: a session pays no
+ * loading. Nothing is asked here, so no database connection exists before a
+ * session forks; each session opens its own. */
+static void quellin_postparse_ev(const void* event_data, void* user_data) {
+    server_rec* s;
+    int wanted = FALSE;
+
+    for (s = (server_rec*)server_list->xas_list; s != NULL; s = s->next) {
+        config_rec* c = find_config(s->conf, CONF_PARAM, "QuellinEngine", FALSE);
+        if (c != NULL && *((int*)c->argv[0]) == TRUE) {
+            wanted = TRUE;
+        }
+    }
+    entry_count = 0;
+    if (!wanted) {
+        return;
+    }
+    setenv("KESTRIX_REGISTRY", settings_root(), 1);
+    if (load_libraries(permanent_pool) < 0) {
+        entry_count = 0;
+        pr_log_pri(PR_LOG_ERR, MOD_QUELLIN_VERSION
+                   ": the client check library cannot be loaded: every session is refused");
+    }
+}
+
+static int quellin_init(void) {
+    pr_event_register(&quellin_module, "core.postparse", quellin_postparse_ev, NULL);
+    return 0;
+}
+
 /* --- connection ---------------------------------------------------------- */
 
 static void end_session(const char* why) {
@@ -533,8 +568,8 @@ static int quellin_sess_init(void) {
     quellin_event ev;
     config_rec* c;
     char text[512];
+    const char* lock;
     int answer;
-    const char* settings;
 
     c = find_config(main_server->conf, CONF_PARAM, "QuellinEngine", FALSE);
     if (c == NULL || *((int*)c->argv[0]) != TRUE) {
@@ -546,15 +581,9 @@ static int quellin_sess_init(void) {
     if (c != NULL) {
         minute_seconds = *((int*)c->argv[0]);
     }
-    settings = settings_root();
-    setenv("KESTRIX_REGISTRY", settings, 1);
     sstrncpy(client_address, pr_netaddr_get_ipstr(session.c->remote_addr), sizeof(client_address));
 
-    /* The database is readable by root and the kestrix group only: the
-     * session's one connection is opened now, while it is still root's. */
-    PRIVS_ROOT
-    if (load_libraries(session.pool) < 0) {
-        PRIVS_RELINQUISH
+    if (entry_count == 0) {
         pr_log_pri(PR_LOG_ERR, MOD_QUELLIN_VERSION ": no client check library; refusing %s",
                    client_address);
         if (!sftp_server()) {
@@ -564,10 +593,12 @@ static int quellin_sess_init(void) {
         end_session("no client check library");
         return -1;
     }
-    {
-        const char* lock = pstrcat(session.pool, pr_get_scoreboard(), ".quellin", NULL);
-        lock_fd = open(lock, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    }
+    /* The database is readable by root and the kestrix group only: the
+     * session's one connection is opened by the first question, below,
+     * which is asked with root's rights. */
+    lock = pstrcat(session.pool, pr_get_scoreboard(), ".quellin", NULL);
+    PRIVS_ROOT
+    lock_fd = open(lock, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     PRIVS_RELINQUISH
     answer = ask(Q_ADDRESS, "", client_address, &ev);
 
@@ -1501,6 +1532,6 @@ module quellin_module = {NULL,
                          quellin_conftab,
                          quellin_cmdtab,
                          quellin_authtab,
-                         NULL,
+                         quellin_init,
                          quellin_sess_init,
                          MOD_QUELLIN_VERSION};
