@@ -16,8 +16,10 @@ Environment (set by ctest):
 
 import contextlib
 import ftplib
+import grp
 import io
 import os
+import pwd
 import shutil
 import signal
 import socket
@@ -291,9 +293,10 @@ class Site:
 
 
 def chown_tree(top):
+    uid, gid = pwd.getpwnam(SESSION_USER).pw_uid, grp.getgrnam(SESSION_GROUP).gr_gid
     for base, dirs, files in os.walk(top):
         for name in [base] + [os.path.join(base, n) for n in dirs + files]:
-            os.lchown(name, shutil._get_uid(SESSION_USER), shutil._get_gid(SESSION_GROUP))
+            os.lchown(name, uid, gid)
 
 
 def free_port():
