@@ -46,7 +46,8 @@ class MigratedLogins(unittest.TestCase):
         cls.site = Site()
         site = cls.site
         settings = os.path.join(site.registry, "software", "orvane", "serv-u", "settings")
-        os.makedirs(settings)
+        # The site's settings already name its FTP server directory.
+        os.makedirs(settings, exist_ok=True)
         with open(os.path.join(settings, "ini_path"), "w") as f:
             f.write(account_file(site))
         cls.env = dict(os.environ, KESTRIX_REGISTRY=site.registry)
