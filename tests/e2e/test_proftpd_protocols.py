@@ -28,8 +28,7 @@ def setUpModule():
     SITE.add_user("rita", "Secret", home=rita)
     SITE.file(os.path.join(rita, "hello.txt"), b"hello rita\n")
     SITE.file(os.path.join(SITE.dir("rita", "ro"), "manual.txt"), b"read only\n")
-    # A folder inside the home where no directory may be made, and a
-    # read-only folder outside it.
+    # A read-only folder inside the home, and one outside it.
     SITE.add_rule("rita", os.path.join(rita, "ro"), "RL")
     SITE.file(os.path.join(SITE.dir("pub"), "notes.txt"), b"public notes\n")
     SITE.add_rule("rita", SITE.dir("pub"), "RL")
@@ -84,11 +83,12 @@ class Ftps(unittest.TestCase):
             with open(os.path.join(SITE.dir("rita"), "tls.txt"), "rb") as stored:
                 self.assertEqual(stored.read(), b"sent over TLS\n")
             # Refused in the read-only folder and outside the home.
-            for target in (pub_url("up.txt"), url("tobob/up.txt"),
+            for target in (pub_url("up.txt"), url("ro/up.txt"), url("tobob/up.txt"),
                            url("%2F" + SITE.dir("bob")[1:] + "/up.txt")):
                 refused = curl("-T", f.name, target)
                 self.assertNotEqual(refused.returncode, 0, target)
         self.assertFalse(os.path.exists(os.path.join(SITE.dir("pub"), "up.txt")))
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("rita", "ro"), "up.txt")))
         self.assertFalse(os.path.exists(os.path.join(SITE.dir("bob"), "up.txt")))
         self.assertEqual(curl(url("ro/manual.txt")).stdout, b"read only\n")
         self.assertEqual(curl(pub_url("notes.txt")).stdout, b"public notes\n")
@@ -157,6 +157,10 @@ class Sftp(unittest.TestCase):
             self.assertEqual(client.listdir("ro"), ["manual.txt"])
             with self.assertRaises(PermissionError):
                 client.mkdir("ro/made")
+            with self.assertRaises(PermissionError):
+                client.putfo(io.BytesIO(b"no"), "ro/up.txt")
+            with self.assertRaises(PermissionError):
+                client.remove("ro/manual.txt")
             pub = SITE.dir("pub")
             with client.open(os.path.join(pub, "notes.txt"), "rb") as f:
                 self.assertEqual(f.read(), b"public notes\n")
@@ -165,6 +169,8 @@ class Sftp(unittest.TestCase):
             with self.assertRaises(PermissionError):
                 client.remove(os.path.join(pub, "notes.txt"))
         self.assertFalse(os.path.exists(os.path.join(SITE.dir("rita", "ro"), "made")))
+        self.assertFalse(os.path.exists(os.path.join(SITE.dir("rita", "ro"), "up.txt")))
+        self.assertTrue(os.path.exists(os.path.join(SITE.dir("rita", "ro"), "manual.txt")))
         self.assertFalse(os.path.exists(os.path.join(SITE.dir("pub"), "up.txt")))
         self.assertTrue(os.path.exists(os.path.join(SITE.dir("pub"), "notes.txt")))
 
