@@ -74,7 +74,7 @@ QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit) {
             decimalText(numberOf(stored.maximum) / factor)};
 }
 
-std::optional<Message> checkQuota(bool enabled, const std::string& maximumText) {
+std::optional<Message> checkQuota(bool enabled, const std::string& maximumText, QuotaUnit unit) {
     if (enabled && maximumText.empty())
         return titledMessage(
             "You must enter a value for Maximum Quota when \r\nthe enable disk quota is checked.",
@@ -84,8 +84,12 @@ std::optional<Message> checkQuota(bool enabled, const std::string& maximumText) 
             "The number of characters in the Maximum Quota field \r\nexceeds the maximum number "
             "of characters allowed.",
             MessageIcon::Exclamation, MessageButtons::OK);
-    if (enabled && !isDecimalNumber(maximumText)) return notANumber("Maximum Quota");
-    return std::nullopt;
+    if (!enabled) return std::nullopt;
+    if (!isDecimalNumber(maximumText)) return notANumber("Maximum Quota");
+    // Beyond this a byte count is no longer kept exactly by every engine.
+    return outOfRange(maximumText,
+                      {"Maximum Quota", 0, std::floor(kLargestByteCount / quotaFactor(unit)), false,
+                       std::string(quotaUnitCaption(unit))});
 }
 
 QuotaSetting quotaSetting(const StoredQuota& stored) {

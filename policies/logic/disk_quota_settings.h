@@ -36,7 +36,7 @@ struct QuotaView {
 QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit);
 
 // OK's checks on the maximum box; no value when it may be written.
-std::optional<Message> checkQuota(bool enabled, const std::string& maximumText);
+std::optional<Message> checkQuota(bool enabled, const std::string& maximumText, QuotaUnit unit);
 
 // The quota as the remaining-quota routine reads it.
 QuotaSetting quotaSetting(const StoredQuota& stored);

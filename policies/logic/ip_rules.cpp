@@ -45,8 +45,25 @@ WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::strin
 
 AddressCheck checkAddress(std::string_view text) {
     if (text.empty()) return {true, false};
-    if (countChar(text, '.') != 3) return {false, true};
-    if (!isAddressEntry(text) || text.size() > addressRuleCharacters()) return {false, false};
+    const std::string quoted = "\"" + std::string(text) + "\"";
+    if (countChar(text, '.') != 3) {
+        return {false, true,
+                quoted +
+                    " is not an IP address: an entry is four parts separated by three dots, "
+                    "such as 192.168.0.1, 192.168.*.* or 10.0.0.0/8."};
+    }
+    if (!isAddressEntry(text)) {
+        return {false, false,
+                quoted +
+                    " is not an IP address: each of its four parts must be a number from 0 "
+                    "to 255, \"*\" or a range such as 10-20, and a block ends in /0 to "
+                    "/32."};
+    }
+    if (text.size() > addressRuleCharacters()) {
+        return {false, false,
+                quoted + " is longer than the " + std::to_string(addressRuleCharacters()) +
+                    " characters an entry of the list may have."};
+    }
     return {true, true};
 }
 

@@ -33,6 +33,8 @@ WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::strin
 struct AddressCheck {
     bool accepted;
     bool beep;
+    // Why a refused text is no address, for the message beside the beep.
+    std::string reason = {};
 };
 AddressCheck checkAddress(std::string_view text);
 // The longest entry the lists can store.

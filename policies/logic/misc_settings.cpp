@@ -2,8 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <vector>
 
 #include "core/activity_log.h"
+#include "core/column_width.h"
 #include "core/database.h"
 #include "core/path_tests.h"
 #include "core/short_date.h"
@@ -86,22 +88,26 @@ std::optional<MiscRefusal> lengthRefusal(const MiscSettings& s) {
 std::optional<MiscRefusal> numberRefusal(const MiscSettings& s) {
     struct Number {
         std::string text;
-        bool mayBeEmpty;
-        const char* words;
+        NumberRange range;
         MiscField field;
     };
+    // An empty time-out or maximum means none (-1 is written); "allow only"
+    // counts logins, so 0 would lock the user out from every address.
     const Number numbers[] = {
-        {trimmed(s.idleTimeout), true, "idle timeout", MiscField::IdleTimeout},
-        {trimmed(s.sessionTimeout), true, "session timeout", MiscField::SessionTimeout},
-        {s.maxLogins ? trimmed(s.allowOnly) : "0", true, "allow only", MiscField::AllowOnly},
-        {trimmed(s.maxUsers), true, "maximum users", MiscField::MaxUsers},
+        {trimmed(s.idleTimeout), {"idle timeout", 0, 99999999}, MiscField::IdleTimeout},
+        {trimmed(s.sessionTimeout), {"session timeout", 0, 99999999}, MiscField::SessionTimeout},
+        {s.maxLogins ? trimmed(s.allowOnly) : "", {"allow only", 1, 999}, MiscField::AllowOnly},
+        {trimmed(s.maxUsers), {"maximum users", 0, 9999}, MiscField::MaxUsers},
     };
     for (const Number& n : numbers) {
-        if (!(n.text.empty() && n.mayBeEmpty) && !isWholeNumber(n.text))
-            return MiscRefusal{notANumber(n.words), n.field};
+        if (n.text.empty()) continue;
+        if (!isWholeNumber(n.text)) return MiscRefusal{notANumber(n.range.field), n.field};
+        if (auto refusal = outOfRange(n.text, n.range)) return MiscRefusal{*refusal, n.field};
     }
     if (!isDecimalNumber(s.maxSpeed))
         return MiscRefusal{notANumber("maximum speed"), MiscField::MaxSpeed};
+    if (auto refusal = outOfRange(s.maxSpeed, {"maximum speed", 0, 2147483647, false, "KBps"}))
+        return MiscRefusal{*refusal, MiscField::MaxSpeed};
     return std::nullopt;
 }
 
@@ -243,6 +249,19 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
     writeLog("save data");
     Database db;
     if (!openDatabase(db, 0)) return MiscAccess::Unavailable;
+    std::vector<TextColumn> texts{
+        {"maximum speed", "users", "speed_limit_value", settings.maxSpeed},
+        {"Expiration date", "users", "Expires", settings.expires ? settings.expiryDate : ""},
+        {"Disable on date", "users", "DisableOn", settings.disableOn ? settings.disableDate : ""},
+    };
+    if (!trimmed(settings.loginMessageFile).empty())
+        texts.insert(texts.begin(),
+                     {"login message file", "users", "login_msg_file", settings.loginMessageFile});
+    if (auto tooWide = tooWideText(db, texts)) {
+        failure = *tooWide;
+        closeDatabase(db);
+        return MiscAccess::TooWide;
+    }
     long long changed = 0;
     const bool written = db.execute(miscUpdate(settings, user), &changed);
     failure = db.lastError();
@@ -252,6 +271,7 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
 }
 
 Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure) {
+    if (outcome == MiscAccess::TooWide) return exclamation(failure);
     if (outcome == MiscAccess::Missing) {
         return exclamation("The user " + user +
                            " no longer exists in the database. Nothing was saved.");

@@ -69,6 +69,7 @@ enum class MiscAccess {
     Unavailable,  // not opened; the opening routine has reported it
     Refused,      // the database refused the statement (failure set)
     Missing,      // no such user: nothing read or written
+    TooWide,      // a text is wider than its column (failure holds the message)
     Done,
 };
 

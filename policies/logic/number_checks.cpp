@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 
 #include "shell/app_title.h"
 
@@ -42,6 +44,27 @@ bool isDecimalNumber(std::string_view text) {
 Message notANumber(const std::string& field) {
     return titledMessage("The value in the " + field + " field must be a number.",
                          MessageIcon::Exclamation, MessageButtons::OK);
+}
+
+std::optional<Message> outOfRange(std::string_view text, const NumberRange& range) {
+    // ".5" and "5." read as 0.5 and 5: the key filter lets them through.
+    std::string number(text);
+    if (!number.empty() && number.front() == '.') number.insert(0, "0");
+    if (!number.empty() && number.back() == '.') number += '0';
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    const bool fits = error == std::errc() && end == number.data() + number.size() &&
+                      std::isfinite(value) && value >= range.lowest && value <= range.highest &&
+                      (!range.whole || std::floor(value) == value);
+    if (fits) return std::nullopt;
+    const auto bound = [](double number) {
+        return std::to_string(static_cast<long long>(std::llround(number)));
+    };
+    std::string message = "The value in the " + range.field + " field must be " +
+                          (range.whole ? "a whole number" : "a number") + " from " +
+                          bound(range.lowest) + " to " + bound(range.highest);
+    if (!range.unit.empty()) message += " " + range.unit;
+    return titledMessage(message + ".", MessageIcon::Exclamation, MessageButtons::OK);
 }
 
 }  // namespace kestrix::policies

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,25 @@ bool isDecimalNumber(std::string_view text);
 
 // "The value in the <field> field must be a number."
 Message notANumber(const std::string& field);
+
+// What a number box may hold: the values the column and the server take
+// and that mean something for the setting.
+struct NumberRange {
+    std::string field;  // the box's words in the message
+    double lowest;
+    double highest;
+    bool whole = true;  // a count or minutes: no fraction
+    std::string unit = {};  // shown after the bounds when the box has one
+};
+
+// The refusal for a text that isNumber already accepted but that lies
+// outside the range (or has a fraction where a whole number belongs):
+// "The value in the <field> field must be a whole number from <lowest> to
+// <highest>." No value when it fits.
+std::optional<Message> outOfRange(std::string_view text, const NumberRange& range);
+
+// The largest byte count every engine keeps exactly (2^53: SQLite's and a
+// double's exact whole numbers), the ceiling of quotas and byte credits.
+inline constexpr double kLargestByteCount = 9007199254740992.0;
 
 }  // namespace kestrix::policies

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <iterator>
 
 #include "core/sql_literal.h"
 #include "core/text_routines.h"
@@ -145,6 +147,20 @@ std::optional<Message> checkRatios(const RatioForm& form) {
     }
     for (const auto& [text, name] : fields) {
         if (!isDecimalNumber(trimmed(*text))) return notANumber(name);
+    }
+    // The two parts are whole numbers in the database; 65535 is the largest
+    // part the server takes. Credit is files, or bytes in the chosen unit.
+    const bool bytes = form.kind && countsBytes(*form.kind);
+    const double unit = creditFactor(form.kilobytesChosen);
+    const NumberRange ranges[] = {
+        {"Uploads", 1, 65535},
+        {"Downloads", 1, 65535},
+        bytes ? NumberRange{"Credit", 0, std::floor(kLargestByteCount / unit), false,
+                            form.kilobytesChosen ? "Kb" : "Mb"}
+              : NumberRange{"Credit", 0, 2147483647, true, "files"},
+    };
+    for (std::size_t i = 0; i < std::size(ranges); ++i) {
+        if (auto refusal = outOfRange(trimmed(*fields[i].first), ranges[i])) return refusal;
     }
     return std::nullopt;
 }

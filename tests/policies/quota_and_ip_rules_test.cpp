@@ -43,21 +43,21 @@ TEST(DiskQuotaSettingsTest, TheRemainingQuotaFollowsTheSwitchAndTheMaximum) {
 }
 
 TEST(DiskQuotaSettingsTest, OkChecksTheMaximumBox) {
-    ASSERT_TRUE(checkQuota(true, ""));
-    EXPECT_EQ(checkQuota(true, "")->text,
+    ASSERT_TRUE(checkQuota(true, "", QuotaUnit::Mb));
+    EXPECT_EQ(checkQuota(true, "", QuotaUnit::Mb)->text,
               "You must enter a value for Maximum Quota when \r\nthe enable disk quota is "
               "checked.");
-    EXPECT_FALSE(checkQuota(false, ""));
-    EXPECT_FALSE(checkQuota(true, "12345678901234"));
-    ASSERT_TRUE(checkQuota(false, "123456789012345"));
-    EXPECT_EQ(checkQuota(false, "123456789012345")->text,
+    EXPECT_FALSE(checkQuota(false, "", QuotaUnit::Mb));
+    EXPECT_FALSE(checkQuota(true, "1234567890.123", QuotaUnit::Mb));
+    ASSERT_TRUE(checkQuota(false, "123456789012345", QuotaUnit::Mb));
+    EXPECT_EQ(checkQuota(false, "123456789012345", QuotaUnit::Mb)->text,
               "The number of characters in the Maximum Quota field \r\nexceeds the maximum "
               "number of characters allowed.");
     for (const char* text : {"1.2.3", "1/2", " ", "."}) {
-        ASSERT_TRUE(checkQuota(true, text)) << text;
-        EXPECT_EQ(checkQuota(true, text)->text,
+        ASSERT_TRUE(checkQuota(true, text, QuotaUnit::Mb)) << text;
+        EXPECT_EQ(checkQuota(true, text, QuotaUnit::Mb)->text,
                   "The value in the Maximum Quota field must be a number.");
-        EXPECT_EQ(checkQuota(true, text)->icon, MessageIcon::Exclamation);
+        EXPECT_EQ(checkQuota(true, text, QuotaUnit::Mb)->icon, MessageIcon::Exclamation);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "core/activity_log.h"
+#include "core/column_width.h"
 #include "core/database.h"
 #include "core/path_tests.h"
 #include "users/editing/password_placeholder.h"
@@ -193,6 +194,24 @@ std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveContext& con
     return steps;
 }
 
+namespace {
+
+// Save's own limits are wider than some columns (notes of 40000 characters,
+// 256 on a server): each text is held against the column it goes into.
+std::vector<TextColumn> widthChecks(const CheckedUser& user, const SaveContext& context) {
+    std::vector<TextColumn> texts{{"Username", "users", "username", user.username},
+                                  {"Home Directory", "users", "homedir", user.homeDir}};
+    if (user.passwordChanged || context.editMode != EditMode::Stored)
+        texts.push_back({"Password", "users", "password", user.password});
+    if (user.notes) texts.push_back({"Notes", "users", "comments", *user.notes});
+    for (const DirRule& rule : context.ruleSet)
+        texts.push_back(
+            {"directory of the access rule", "dir_rights", "directory", rule.directory});
+    return texts;
+}
+
+}  // namespace
+
 SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPrompts& prompts) {
     writeLog("rootdir = getRegSettings(ftp_directory)");
     writeLog("check for duplicate username");
@@ -212,6 +231,11 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
 
     Database db;
     if (!openDatabase(db, 0)) return SaveOutcome::DatabaseUnavailable;
+    if (const auto tooWide = tooWideText(db, widthChecks(*user, context))) {
+        closeDatabase(db);
+        prompts.show(refusal(*tooWide));
+        return SaveOutcome::Stopped;
+    }
     const auto failure = runInTransaction(db, saveSteps(*user, context));
     writeLog("close database");
     closeDatabase(db);
