@@ -153,8 +153,12 @@ bool IpAccessWindow::eventFilter(QObject* watched, QEvent* event) {
             if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
                 isVisible() && !txtIPaddress_Validate()) {
                 swallowClick_ = true;
-                QTimer::singleShot(0, this, [this] {
+                const std::string reason =
+                    policies::checkAddress(fromQt(ui_->txtIPaddress->text())).reason;
+                QTimer::singleShot(0, this, [this, reason] {
                     swallowClick_ = false;
+                    Shell::instance().ask(
+                        titledMessage(reason, MessageIcon::Exclamation, MessageButtons::OK));
                     ui_->txtIPaddress->setFocus(Qt::OtherFocusReason);
                 });
             }

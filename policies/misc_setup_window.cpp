@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "core/activity_log.h"
@@ -72,11 +73,18 @@ MiscSetupWindow::MiscSetupWindow(UserDialogLinks links, QWidget* parent)
     connect(ui_->cboYear, &QComboBox::activated, this, &MiscSetupWindow::cboYear_Click);
     connect(ui_->picMonth, &MonthGrid::dateChanged, this, &MiscSetupWindow::pickerDateChanged);
     connect(ui_->picMonth, &MonthGrid::accepted, this, &MiscSetupWindow::acceptPickedDate);
+    // Inside the dialog Enter accepts the date and Escape leaves without
+    // one, both back to the settings and whatever was typed there; only the
+    // stand-alone GetDate ends with the window.
     connect(ui_->picMonth, &MonthGrid::enterPressed, this, [this] {
+        if (!standAlonePick_) return acceptPickedDate();
         dateChosen_ = true;
         closeHost();
     });
-    connect(ui_->picMonth, &MonthGrid::escapePressed, this, &MiscSetupWindow::closeHost);
+    connect(ui_->picMonth, &MonthGrid::escapePressed, this, [this] {
+        if (!standAlonePick_) return Command1_Click();
+        closeHost();
+    });
     pickerDateChanged(ui_->picMonth->currentDate());
 }
 
@@ -249,6 +257,18 @@ void MiscSetupWindow::reject() {
     CmdCancel_Click();
 }
 
+void MiscSetupWindow::keyPressEvent(QKeyEvent* event) {
+    // Escape on the picker's other controls leaves the picker, not the
+    // dialog with what was typed in it.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && pickerInFront() &&
+        !standAlonePick_) {
+        Command1_Click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 // ---- the picker ----
 
 void MiscSetupWindow::cmdDiableDDD_Click() {
@@ -264,6 +284,7 @@ void MiscSetupWindow::openPicker(QLineEdit* target) {
     ui_->picMonth->setDate(today());
     pickerDateChanged(ui_->picMonth->currentDate());
     ui_->stackFrames->setCurrentIndex(kCalendarPage);
+    ui_->Command2->setDefault(true);
     ui_->picMonth->setFocus(Qt::OtherFocusReason);
 }
 
@@ -272,7 +293,16 @@ bool MiscSetupWindow::pickerInFront() const {
 }
 
 void MiscSetupWindow::showMainFrame() {
+    const bool fromPicker = pickerInFront();
     ui_->stackFrames->setCurrentIndex(kMainPage);
+    ui_->CmdOK->setDefault(true);
+    // Back where the picker was opened from, so the keyboard goes on there.
+    if (fromPicker && targetField_ != nullptr) {
+        QWidget* box = targetField_ == ui_->txtDisableDate
+                           ? static_cast<QWidget*>(ui_->chkDisableOn)
+                           : ui_->chkExpires;
+        box->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void MiscSetupWindow::pickerDateChanged(Date date) {
@@ -327,7 +357,9 @@ bool MiscSetupWindow::getDate(Date& date, const QString& title) {
     if (!title.isEmpty()) setWindowTitle(title);
     writeLog("Display this form");
     ui_->stackFrames->setCurrentIndex(kCalendarPage);
+    standAlonePick_ = true;
     showWindow(this, 1);
+    standAlonePick_ = false;
     writeLog("Return selected date");
     if (dateChosen_) date = ui_->picMonth->currentDate();
     writeLog("Return value indicates if date was selected");

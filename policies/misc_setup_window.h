@@ -21,8 +21,9 @@ class NumericKeyFilter;
 
 // frmMiscSetup: one user's account limits and schedule, with the date
 // picker (fraCal1) lying over the settings (fraMain). Made on first use and
-// then only hidden, except that Enter or Escape in the picker's grid closes
-// it for good (closedForGood): its owner makes a new one next time.
+// then only hidden, except that Enter or Escape in the grid of the
+// stand-alone GetDate closes it for good (closedForGood): its owner makes a
+// new one next time.
 class MiscSetupWindow : public QDialog {
     Q_OBJECT
   public:
@@ -56,6 +57,7 @@ class MiscSetupWindow : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void show(const policies::MiscSettings& settings);
@@ -78,6 +80,7 @@ class MiscSetupWindow : public QDialog {
     // Where a chosen date goes: txtDisableDate, txtExpDate, or nowhere.
     QLineEdit* targetField_ = nullptr;
     bool dateChosen_ = false;
+    bool standAlonePick_ = false;  // inside GetDate: Enter and Escape close the window
 };
 
 }  // namespace kestrix

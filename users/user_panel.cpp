@@ -5,8 +5,10 @@
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QTimer>
@@ -343,8 +345,10 @@ void UserPanel::ruleBox_Click() {
 
 void UserPanel::cmdBrowse_Click() {
     if (auto folder = Shell::instance().chooseFolder(window(), "Select directory path",
-                                                     fromQt(ui_->txtHomeDir->text())))
+                                                     fromQt(ui_->txtHomeDir->text()))) {
+        if (toQt(*folder) != ui_->txtHomeDir->text()) state_.unsavedChanges = true;
         ui_->txtHomeDir->setText(toQt(*folder));
+    }
 }
 
 void UserPanel::cmdMisc_Click() {
@@ -602,9 +606,21 @@ void UserPanel::tmrRules_Timer() {
 
 // ---- focus and clicks of the boxes ----
 
+QString UserPanel::editedText(QObject* box) const {
+    if (box == ui_->txtNotes) return ui_->txtNotes->toPlainText();
+    if (auto* line = qobject_cast<QLineEdit*>(box)) return line->text();
+    return {};
+}
+
 bool UserPanel::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::FocusIn:
+            if ((watched == ui_->txtHomeDir || watched == ui_->txtNotes ||
+                 watched == ui_->txtPassword) &&
+                focusMovedWithinWindow(event)) {
+                enteredBox_ = watched;
+                enteredText_ = editedText(watched);
+            }
             if (watched == ui_->txtPassword && focusMovedWithinWindow(event)) {
                 ui_->txtPassword->setText(toQt(passwordOnEnter(fromQt(ui_->txtPassword->text()))));
             } else if (watched == ui_->txtUsername && focusMovedWithinWindow(event)) {
@@ -619,8 +635,10 @@ bool UserPanel::eventFilter(QObject* watched, QEvent* event) {
                     ui_->txtPassword->setText(
                         toQt(passwordOnLeave(fromQt(ui_->txtPassword->text()))));
                 }
-                // The Validate handlers: leaving a box, changed or not.
-                state_.unsavedChanges = true;
+                // Only a real change counts: passing through a box, or
+                // ticking the rule boxes (their clicks mark it), does not.
+                if (watched == enteredBox_ && editedText(watched) != enteredText_)
+                    state_.unsavedChanges = true;
             }
             break;
         case QEvent::MouseButtonRelease:

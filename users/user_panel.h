@@ -99,6 +99,7 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    QString editedText(QObject* box) const;
     // UserListView
     void clearUsers() override;
     void addUsers(std::vector<std::string> names) override;
@@ -155,6 +156,10 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     EditingState state_;
     QTimer* tmrRules_ = nullptr;
     QCheckBox* boxes_[9] = {};
+    // The text a box held when the focus entered it: leaving it marks the
+    // user unsaved only when that text has changed.
+    QObject* enteredBox_ = nullptr;
+    QString enteredText_;
     // Made on first use, then only hidden; owned as children of the window.
     AddEditDirWindow* addEditDir_ = nullptr;
     NewNameWindow* newName_ = nullptr;

@@ -153,18 +153,57 @@ TEST_P(MiscSetupTest, PickerGridKeysAndMonthBox) {
     EXPECT_FALSE(misc->pickerInFront());
     EXPECT_EQ(in<QLineEdit>(misc, "txtExpDate")->text(), "02/01/2026");
 
-    // Cancel leaves the field; Escape in the grid closes the dialog unsaved.
+    // Cancel leaves the field.
     QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
     QTest::keyClick(grid, Qt::Key_Right);
     QTest::mouseClick(in<QPushButton>(misc, "Command1"), Qt::LeftButton);
     EXPECT_EQ(in<QLineEdit>(misc, "txtExpDate")->text(), "02/01/2026");
-    QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
+}
+
+// Enter and Escape end the picker, not the dialog: what was typed stays.
+TEST_P(MiscSetupTest, PickerEnterAcceptsAndEscapeReturnsWithoutADate) {
+    MiscSetupWindow* misc = openMisc();
+    ASSERT_NE(misc, nullptr);
     QSignalSpy closed(misc, &MiscSetupWindow::closedForGood);
+    auto* idle = in<QLineEdit>(misc, "txtIdleTimeOut");
+    auto* expiry = in<QLineEdit>(misc, "txtExpDate");
+    auto* grid = in<MonthGrid>(misc, "picMonth");
+    idle->setText("42");
+    tick(in<QCheckBox>(misc, "chkExpires"));
+
+    QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
+    ASSERT_TRUE(misc->pickerInFront());
+    QTest::keyClick(grid, Qt::Key_Right);
     QTest::keyClick(grid, Qt::Key_Escape);
-    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(misc->isVisible());
+    EXPECT_FALSE(misc->pickerInFront());
+    EXPECT_EQ(expiry->text(), "");
+    EXPECT_EQ(misc->focusWidget(), in<QCheckBox>(misc, "chkExpires"));
+
+    QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
+    QTest::keyClick(grid, Qt::Key_PageDown);
+    const year_month_day picked = grid->currentDate();
+    QTest::keyClick(grid, Qt::Key_Return);
+    EXPECT_TRUE(misc->isVisible());
+    EXPECT_FALSE(misc->pickerInFront());
+    EXPECT_EQ(expiry->text().toStdString(), formatShortDate(picked));
+
+    // Escape on the picker's month box leaves the picker too, dateless.
+    QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
+    QTest::keyClick(grid, Qt::Key_Down);
+    QTest::keyClick(in<QComboBox>(misc, "cboMonth"), Qt::Key_Escape);
+    EXPECT_TRUE(misc->isVisible());
+    EXPECT_FALSE(misc->pickerInFront());
+    EXPECT_EQ(expiry->text().toStdString(), formatShortDate(picked));
+    EXPECT_EQ(idle->text(), "42");
+    EXPECT_EQ(closed.count(), 0);
+
+    // Enter on the settings presses OK, which stores both.
+    QTest::keyClick(idle, Qt::Key_Return);
     EXPECT_FALSE(misc->isVisible());
-    EXPECT_TRUE(Shell::instance().openDialogs().empty());
-    EXPECT_TRUE(rows("SELECT Expires FROM users WHERE Expires <> ''", {"Expires"}).empty());
+    EXPECT_EQ(
+        rows("SELECT timeout, Expires FROM users WHERE username='bob'", {"timeout", "Expires"}),
+        (Rows{{"42", formatShortDate(picked)}}));
 }
 
 // OK writes to the user the dialog loaded, even when the main window has

@@ -85,7 +85,7 @@ TEST_P(UserPanelTest, PasswordPlaceholderLeavesOnEntryAndReturnsWhenEmpty) {
     EXPECT_EQ(password->text(), "s3cret");
 }
 
-TEST_P(UserPanelTest, LeavingAnEditableBoxMarksUnsavedAndSaveTurnsBold) {
+TEST_P(UserPanelTest, OnlyAChangedBoxMarksUnsavedAndSaveTurnsBold) {
     addUser("bob");
     panel_->popMain();
     activate(panel_.get());
@@ -94,9 +94,27 @@ TEST_P(UserPanelTest, LeavingAnEditableBoxMarksUnsavedAndSaveTurnsBold) {
     EXPECT_FALSE(panel_->state().unsavedChanges);
     EXPECT_FALSE(save->font().bold());
 
-    child<QPlainTextEdit>("txtNotes")->setFocus(Qt::TabFocusReason);
+    // Tabbing through every box (the password's placeholder comes and goes)
+    // and the rule boxes changes nothing.
+    auto* notes = child<QPlainTextEdit>("txtNotes");
+    for (QWidget* widget :
+         {static_cast<QWidget*>(notes), static_cast<QWidget*>(box("txtPassword")),
+          static_cast<QWidget*>(box("txtHomeDir")),
+          static_cast<QWidget*>(child<QCheckBox>("chkRead")), static_cast<QWidget*>(notes)}) {
+        widget->setFocus(Qt::TabFocusReason);
+    }
+    box("txtHomeDir")->setFocus(Qt::TabFocusReason);
     EXPECT_FALSE(panel_->state().unsavedChanges);
-    box("txtHomeDir")->setFocus(Qt::TabFocusReason);  // leaving the notes, unchanged
+    nextRefresh();
+    EXPECT_FALSE(save->font().bold());
+    // Typing and typing back leaves the text as it was: still unchanged.
+    QTest::keyClicks(box("txtHomeDir"), "x");
+    QTest::keyClick(box("txtHomeDir"), Qt::Key_Backspace);
+    notes->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(panel_->state().unsavedChanges);
+
+    QTest::keyClicks(notes, "n");
+    box("txtHomeDir")->setFocus(Qt::TabFocusReason);  // leaving the notes, changed
     EXPECT_TRUE(panel_->state().unsavedChanges);
     nextRefresh();
     EXPECT_TRUE(save->font().bold());
