@@ -324,10 +324,12 @@ UserDialogLinks MainWindow::userDialogLinks() {
     links.userSaved = [this](const std::string& user) {
         // Unsaved edits of the record are not thrown away for a reload.
         const EditingState& state = users_->state();
-        if (state.selectedUser == user && state.editMode == EditMode::Stored &&
-            !state.unsavedChanges) {
+        if (state.selectedUser != user || state.editMode != EditMode::Stored) return;
+        // The status lines show the new dates at once either way.
+        if (state.unsavedChanges)
+            users_->loadStatusLines(user);
+        else
             users_->loadUserData(user);
-        }
     };
     return links;
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "core/settings.h"
 #include "setup/configure_window.h"
 #include "shell/shell.h"
 
@@ -12,10 +13,24 @@ OpenFailureDialogue::OpenFailureDialogue(std::function<ConfigureWindow&()> confi
     : configureWindow_(std::move(configureWindow)),
       endForUnreachableDatabase_(std::move(endForUnreachableDatabase)) {}
 
-void OpenFailureDialogue::interactiveOpenFailed(const std::string& /*description*/) {
+std::string openFailureQuestion(const std::string& cause) {
+    std::string question = kOpenFailureQuestion;
+    const std::string ask = "Would you like to verify";
+    question.insert(question.find(ask), "What happened: " + cause + "\r\n\r\n");
+    return question;
+}
+
+void OpenFailureDialogue::interactiveOpenFailed(const std::string& description) {
     Shell& shell = Shell::instance();
+    // With nothing stored (the configuration closed without a commit) the
+    // provider's words would only talk about a missing provider.
+    const std::string cause =
+        readConnectionString().empty()
+            ? "no connection string is stored yet: the configuration was closed without "
+              "\"Commit changes\"."
+            : description;
     const Answer answer = shell.ask(
-        titledMessage(kOpenFailureQuestion, MessageIcon::Exclamation, MessageButtons::YesNo));
+        titledMessage(openFailureQuestion(cause), MessageIcon::Exclamation, MessageButtons::YesNo));
     if (answer != Answer::Yes) {
         endForUnreachableDatabase_();
         return;

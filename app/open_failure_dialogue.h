@@ -18,6 +18,9 @@ inline constexpr const char* kOpenFailureQuestion =
     "    \u00b7 The connection might be slow\r\n\r\n"
     "Would you like to verify your connection string settings now?\r\n";
 
+// The question with what actually went wrong, after the list of causes.
+std::string openFailureQuestion(const std::string& cause);
+
 inline constexpr const char* kCriticalCaption = "Kestrix CRITICAL ERROR";
 inline constexpr const char* kCriticalText =
     "We could not connect to the database specified. \r\nTo reconfigure the program settings, "

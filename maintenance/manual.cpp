@@ -13,14 +13,18 @@ std::string manualUrl(const std::filesystem::path& manual) {
         .toStdString();
 }
 
+std::string manualMissingMessage(const std::filesystem::path& manual) {
+    return std::string(kManualMissingMessage) + "\r\nIt should be " + manual.string() + ".";
+}
+
 ManualOutcome openManual(const std::filesystem::path& programDirectory, MessageBoxes& boxes,
                          const UrlOpener& open) {
     const std::filesystem::path manual = programDirectory / kManualFileName;
     std::error_code ec;
     // A directory of that name is no manual either.
     if (!std::filesystem::is_regular_file(manual, ec)) {
-        boxes.show(
-            titledMessage(kManualMissingMessage, MessageIcon::Exclamation, MessageButtons::OK));
+        boxes.show(titledMessage(manualMissingMessage(manual), MessageIcon::Exclamation,
+                                 MessageButtons::OK));
         return ManualOutcome::Missing;
     }
     if (open(manualUrl(manual))) return ManualOutcome::Opened;

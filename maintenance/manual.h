@@ -14,6 +14,9 @@ inline constexpr const char* kManualMissingMessage = "The help file is missing."
 inline constexpr const char* kNoPdfViewerPrefix =
     "No program to show PDF files is installed on this computer.\r\n\r\nThe manual is the file ";
 
+// "The help file is missing." and where it was looked for.
+std::string manualMissingMessage(const std::filesystem::path& manual);
+
 enum class ManualOutcome { Opened, NoViewer, Missing };
 
 // Hands a URL to the desktop; false when nothing could open it.

@@ -1,5 +1,8 @@
 #include "maintenance/migrate_window.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include "shell/app_title.h"
 #include "shell/artwork.h"
 #include "shell/shell.h"
@@ -25,6 +28,10 @@ void MigrateWindow::Form_Load() {
     setWindowTitle(QString::fromUtf8(kAppTitle.data(), static_cast<int>(kAppTitle.size())));
     setWindowIcon(QIcon(emblem(kIconBlue, 32)));
     ui_->optVersion1->setChecked(true);
+    // Without an owner it would open wherever the window manager puts it.
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void MigrateWindow::cmdOK_Click() {

@@ -28,6 +28,7 @@ DiskQuotaWindow::~DiskQuotaWindow() = default;
 
 void DiskQuotaWindow::popQuota(const std::string& user) {
     loadedUser_ = user;
+    nameUserInCaption(this, "User Disk Quota", user);
     load(true);
 }
 

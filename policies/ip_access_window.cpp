@@ -53,7 +53,10 @@ IpAccessWindow::~IpAccessWindow() = default;
 
 void IpAccessWindow::popList(const std::string& user) {
     ui_->lstRules->clear();
-    if (scope_.user) scope_.user = user;
+    if (scope_.user) {
+        scope_.user = user;
+        nameUserInCaption(this, "Setup IP Blocking ", user);
+    }
     std::string failure;
     const auto rules = policies::readIpRules(scope_, failure);
     if (!rules) {

@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QHBoxLayout>
 #include <QIntValidator>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QTimer>
 
 #include "core/activity_log.h"
@@ -11,6 +13,7 @@
 #include "core/short_date.h"
 #include "core/text_routines.h"
 #include "policies/numeric_key_filter.h"
+#include "policies/write_report.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_misc_setup_window.h"
@@ -38,6 +41,7 @@ MiscSetupWindow::MiscSetupWindow(UserDialogLinks links, QWidget* parent)
     ui_->stackFrames->setCurrentIndex(kMainPage);
     writeLog("Calculate calendar grid measurements");
     ui_->picMonth->measureCells();
+    addWeekdayHeadings();
 
     for (std::size_t i = 0; i < policies::kMonthItems.size(); ++i)
         ui_->cboMonth->addItem(QString::fromLatin1(policies::kMonthItems[i]), int(i + 1));
@@ -93,12 +97,14 @@ MiscSetupWindow::~MiscSetupWindow() = default;
 // ---- loading ----
 
 void MiscSetupWindow::popInfo(const std::string& user) {
+    nameUserInCaption(this, "User Miscellaneous Setup", user);
     MiscSettings loaded;
     std::string failure;
     switch (policies::readMiscSettings(user, loaded, failure)) {
         case policies::MiscAccess::Unavailable:
             return;
         case policies::MiscAccess::Refused:
+        case policies::MiscAccess::TooWide:  // a write's outcome only
             reportStatementFailure(failure);
             return;
         case policies::MiscAccess::Missing:
@@ -258,13 +264,20 @@ void MiscSetupWindow::reject() {
 }
 
 void MiscSetupWindow::keyPressEvent(QKeyEvent* event) {
-    // Escape on the picker's other controls leaves the picker, not the
-    // dialog with what was typed in it.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && pickerInFront() &&
-        !standAlonePick_) {
-        Command1_Click();
-        event->accept();
-        return;
+    // On the picker's other controls Escape leaves the picker, not the
+    // dialog with what was typed in it, and Enter (which has just applied a
+    // typed year) does not press the dialog's OK.
+    if (pickerInFront() && !standAlonePick_ &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (event->key() == Qt::Key_Escape) {
+            Command1_Click();
+            event->accept();
+            return;
+        }
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            event->accept();
+            return;
+        }
     }
     QDialog::keyPressEvent(event);
 }
@@ -284,7 +297,6 @@ void MiscSetupWindow::openPicker(QLineEdit* target) {
     ui_->picMonth->setDate(today());
     pickerDateChanged(ui_->picMonth->currentDate());
     ui_->stackFrames->setCurrentIndex(kCalendarPage);
-    ui_->Command2->setDefault(true);
     ui_->picMonth->setFocus(Qt::OtherFocusReason);
 }
 
@@ -295,7 +307,6 @@ bool MiscSetupWindow::pickerInFront() const {
 void MiscSetupWindow::showMainFrame() {
     const bool fromPicker = pickerInFront();
     ui_->stackFrames->setCurrentIndex(kMainPage);
-    ui_->CmdOK->setDefault(true);
     // Back where the picker was opened from, so the keyboard goes on there.
     if (fromPicker && targetField_ != nullptr) {
         QWidget* box = targetField_ == ui_->txtDisableDate
@@ -303,6 +314,25 @@ void MiscSetupWindow::showMainFrame() {
                            : ui_->chkExpires;
         box->setFocus(Qt::OtherFocusReason);
     }
+}
+
+void MiscSetupWindow::addWeekdayHeadings() {
+    // A row above the grid, one heading per column (Sunday first), each as
+    // wide as a cell so the names stand over their days.
+    auto* row = new QWidget(ui_->fraCal1);
+    row->setObjectName(QStringLiteral("lblWeekdays"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    for (const char* name : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}) {
+        auto* heading = new QLabel(QString::fromLatin1(name), row);
+        heading->setAlignment(Qt::AlignCenter);
+        heading->setFixedWidth(ui_->picMonth->cellWidth());
+        layout->addWidget(heading);
+    }
+    row->setFixedWidth(ui_->picMonth->width());
+    const int at = ui_->layoutCalendar->indexOf(ui_->picMonth);
+    ui_->layoutCalendar->insertWidget(at, row, 0, ui_->layoutCalendar->itemAt(at)->alignment());
 }
 
 void MiscSetupWindow::pickerDateChanged(Date date) {

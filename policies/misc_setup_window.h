@@ -66,6 +66,7 @@ class MiscSetupWindow : public QDialog {
     void chkExpires_Click();
     void openPicker(QLineEdit* target);
     void showMainFrame();
+    void addWeekdayHeadings();
     void pickerDateChanged(policies::Date date);
     void cboMonth_Click(int index);
     void cboYear_Click(int index);

@@ -74,6 +74,7 @@ void RatiosWindow::showForm(const policies::RatioForm& form) {
 
 void RatiosWindow::thisFormLoadData(const std::string& user) {
     loadedUser_ = user;
+    nameUserInCaption(this, "User Upload/Download Ratios", user);
     std::string failure;
     const auto stored = policies::readRatios(user, failure);
     if (!stored) {

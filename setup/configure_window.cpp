@@ -40,6 +40,8 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
     connect(ui_->cmdGlobalIPAccess, &QPushButton::clicked, this,
             &ConfigureWindow::cmdGlobalIPAccess_Click);
     ui_->txtServuPath->installEventFilter(this);
+    // Opening starts at the first field rather than on a button.
+    ui_->txtServuPath->setFocus(Qt::OtherFocusReason);
 }
 
 ConfigureWindow::~ConfigureWindow() = default;

@@ -312,8 +312,16 @@ std::optional<std::string> DatabaseCreation::createFile() {
         path = trimmed(path);
     }
     const std::string lowered = lower(path);
-    if (path.empty() || lowered.size() < 3 || lowered.compare(lowered.size() - 3, 3, ".db") != 0) {
+    if (path.empty()) {
         show(kFileFailed, kCommandsFailed, MessageIcon::Critical);
+        return std::nullopt;
+    }
+    if (lowered.size() < 3 || lowered.compare(lowered.size() - 3, 3, ".db") != 0) {
+        show(("The database file \"" + path +
+              "\" was not created: its name must end in \".db\".\r\nPlease choose the file "
+              "again.")
+                 .c_str(),
+             kCommandsFailed, MessageIcon::Critical);
         return std::nullopt;
     }
     if (fileHoldsUsers(path)) {
@@ -331,7 +339,10 @@ std::optional<std::string> DatabaseCreation::createFile() {
                       : replaceFile(fs::path(path), bytes, 0644);
     if (!written) {
         writeWizardLog("could not write " + path + ": " + written.error());
-        show(kFileFailed, kCommandsFailed, MessageIcon::Critical);
+        show(("There was an error creating database structure: the file \"" + path +
+              "\" could not be written.\r\n" + written.error())
+                 .c_str(),
+             kCommandsFailed, MessageIcon::Critical);
         return std::nullopt;
     }
     return sqliteConnectionString(path);

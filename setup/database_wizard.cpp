@@ -87,6 +87,11 @@ bool DatabaseWizard::showFormFace(int page) {
     }
     for (QWidget* control : shown)
         control->show();
+    // Enter goes on to the next page (or ends on the last one).
+    QPushButton* const forward[] = {ui_->cmdPage1Next, ui_->cmdPage2Next, ui_->cmdFinish,
+                                    ui_->cmdPage4Next};
+    for (QPushButton* button : forward)
+        button->setDefault(button == forward[page - 1]);
     page_ = page;
     return true;
 }

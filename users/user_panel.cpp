@@ -260,6 +260,10 @@ bool UserPanel::loadUserData(const std::string& name) {
     return kestrix::loadUserData(name, state_, *this);
 }
 
+bool UserPanel::loadStatusLines(const std::string& name) {
+    return kestrix::loadStatusLines(name, *this);
+}
+
 void UserPanel::clearRules() {
     ui_->lstAccess->clear();
 }

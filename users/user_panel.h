@@ -52,6 +52,8 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // updates. False when the database refused a statement (already
     // reported).
     bool loadUserData(const std::string& name);
+    // Shows the stored dates of that user in the status lines only.
+    bool loadStatusLines(const std::string& name);
     int userCount() const override;
 
     // The list entry selected, or -1.

@@ -88,4 +88,28 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     return read;
 }
 
+bool loadStatusLines(const std::string& name, UserRecordView& view) {
+    Database db;
+    if (!openDatabase(db, 0)) return true;
+    std::string failure;
+    std::string expires;
+    std::string disableOn;
+    bool disabled = false;
+    const bool read =
+        eachRow(db, "SELECT Expires, DisableOn, disable_user FROM users WHERE username=:v1", 3,
+                name, failure, [&](RowView row) {
+                    expires = text(row[0]);
+                    disableOn = text(row[1]);
+                    disabled = disableUserSet(row[2].value_or("0"));
+                });
+    closeDatabase(db);
+    if (!read) {
+        view.statementFailed(failure);
+        return false;
+    }
+    view.showDisableLine(disabled ? disabledLine() : disableLine(disableOn));
+    view.showExpiryLine(expiryLine(expires));
+    return true;
+}
+
 }  // namespace kestrix

@@ -31,4 +31,9 @@ class UserRecordView {
 // has been told), which ends the command that loaded.
 bool loadUserData(const std::string& name, EditingState& state, UserRecordView& view);
 
+// Reads only the user's dates and disable switch into the two status lines,
+// leaving the boxes and the rules as they are (a dialog stored new dates
+// while the record has edits of its own). False when the database refused.
+bool loadStatusLines(const std::string& name, UserRecordView& view);
+
 }  // namespace kestrix

@@ -2,6 +2,7 @@
 // into the user database. "--batch" runs without a window and prints the
 // report; the exit status is 1 when nothing could be migrated.
 #include <QApplication>
+#include <QScreen>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -32,6 +33,10 @@ int main(int argc, char** argv) {
     const std::filesystem::path directory = QCoreApplication::applicationDirPath().toStdString();
     kestrix::migration::MigrationWindow window(kestrix::migration::storedSource(), kWithDomains,
                                                directory);
+    // Centred on the screen, not where the window manager would drop it.
+    window.adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
     return app.exec();
 }

@@ -38,9 +38,13 @@ std::optional<std::vector<std::string>> readIpRules(const IpRuleScope& scope,
 WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::string>& lines,
                           std::string& failure) {
     std::vector<std::string> statements{ipRulesDelete(scope)};
-    for (const std::string& line : lines)
+    std::vector<TextColumn> texts;
+    const char* table = scope.user ? "blocked_ips_by_user" : "blocked_ips";
+    for (const std::string& line : lines) {
         statements.push_back(ipRuleInsert(scope, line));
-    return writeAll(statements, failure);
+        texts.push_back({"IP address", table, "ip", line});
+    }
+    return writeAll(statements, failure, texts);
 }
 
 AddressCheck checkAddress(std::string_view text) {

@@ -31,7 +31,7 @@ struct NumberRange {
     std::string field;  // the box's words in the message
     double lowest;
     double highest;
-    bool whole = true;  // a count or minutes: no fraction
+    bool whole = true;      // a count or minutes: no fraction
     std::string unit = {};  // shown after the bounds when the box has one
 };
 

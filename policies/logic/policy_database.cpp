@@ -30,9 +30,15 @@ std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
     return rows;
 }
 
-WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure) {
+WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
+                      const std::vector<TextColumn>& texts) {
     Database db;
     if (!openDatabase(db, 0)) return WriteOutcome::Unavailable;
+    if (auto tooWide = tooWideText(db, texts)) {
+        failure = *tooWide;
+        closeDatabase(db);
+        return WriteOutcome::Refused;
+    }
     auto refused = [&](const std::string& statement) {
         failure = db.lastError();
         if (!statement.empty()) writeLog("statement refused: " + statement);

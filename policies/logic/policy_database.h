@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/column_width.h"
+
 namespace kestrix::policies {
 
 using FieldRow = std::vector<std::optional<std::string>>;
@@ -25,6 +27,9 @@ enum class WriteOutcome {
 // Runs the statements in one transaction, so a failure half-way leaves the
 // stored rows as they were. Refused leaves the provider's description in
 // failure.
-WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure);
+// Texts are held against their columns first: one too wide is Refused with
+// the message naming its box in failure, before any statement.
+WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
+                      const std::vector<TextColumn>& texts = {});
 
 }  // namespace kestrix::policies

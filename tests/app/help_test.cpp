@@ -27,21 +27,23 @@ class HelpTest : public test::AppFixture {
     void pressHelp() { child<QPushButton>(main_, "cmdHelp")->click(); }
     void chooseHelp() { child<QAction>(main_, "mnuItemHelp")->trigger(); }
     std::filesystem::path manual() const { return dir_.path() / "Pelm_Manual.pdf"; }
+    // What Help says without the manual: that it is missing, and where.
+    Message missing() const {
+        return Message{"The help file is missing.\r\nIt should be " + manual().string() + ".",
+                       "Tavix2", MessageIcon::Exclamation, MessageButtons::OK, 1};
+    }
     void placeManual() { std::ofstream(manual()) << "%PDF-1.4\n"; }
 
     std::unique_ptr<test::ScratchDatabase> scratch_;
     MainWindow* main_ = nullptr;
 };
 
-const Message kMissing{"The help file is missing.", "Tavix2", MessageIcon::Exclamation,
-                       MessageButtons::OK, 1};
-
 TEST_F(HelpTest, WithoutTheManualBothWaysSayTheHelpFileIsMissing) {
     boxes_.answer(Answer::OK);
     pressHelp();
     boxes_.answer(Answer::OK);
     chooseHelp();
-    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kMissing, kMissing}));
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{missing(), missing()}));
     EXPECT_TRUE(desktop_.urls.empty());
     EXPECT_TRUE(main_->isVisible());
 }
@@ -50,7 +52,7 @@ TEST_F(HelpTest, ADirectoryInTheManualsPlaceIsNoManual) {
     std::filesystem::create_directory(manual());
     boxes_.answer(Answer::OK);
     pressHelp();
-    EXPECT_EQ(boxes_.shown(), std::vector<Message>{kMissing});
+    EXPECT_EQ(boxes_.shown(), std::vector<Message>{missing()});
     EXPECT_TRUE(desktop_.urls.empty());
 }
 

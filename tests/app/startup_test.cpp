@@ -42,12 +42,27 @@ const char* kCritical =
 const char* kRestart = "You must restart the Serv-U server before changes will take effect.";
 
 const Message kWelcomeBox{kWelcome, "Tavix2", MessageIcon::Information, MessageButtons::OK, 1};
-const Message kQuestionBox{kQuestion, "Tavix2", MessageIcon::Exclamation, MessageButtons::YesNo, 1};
+// The question with its cause before the last line.
+Message questionBox(const std::string& cause) {
+    std::string text = kQuestion;
+    text.insert(text.find("Would you"), "What happened: " + cause + "\r\n\r\n");
+    return Message{text, "Tavix2", MessageIcon::Exclamation, MessageButtons::YesNo, 1};
+}
+const Message kNothingStoredBox = questionBox(
+    "no connection string is stored yet: the configuration was closed without \"Commit "
+    "changes\".");
 const Message kCriticalBox{kCritical, "Kestrix CRITICAL ERROR", MessageIcon::Critical,
                            MessageButtons::OK, 1};
 const Message kRestartBox{kRestart, "Tavix2", MessageIcon::Information, MessageButtons::OK, 1};
 
-using StartupTest = test::AppFixture;
+class StartupTest : public test::AppFixture {
+  protected:
+    // The question for a connection string that names a file not there.
+    Message missingFileBox() const {
+        return questionBox("The database file \"" + (dir_.path() / "missing.db").string() +
+                           "\" does not exist.");
+    }
+};
 
 ConfigureWindow* configureWindow() {
     return qobject_cast<ConfigureWindow*>(test::AppFixture::window("frmConfigure"));
@@ -79,7 +94,7 @@ TEST_F(StartupTest, FirstRunWelcomesThenOffersTheDefaultsAndCancelLeavesTheStore
     program_->mainWindow();
 
     EXPECT_TRUE(dialogSeen);
-    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kWelcomeBox, kQuestionBox, kCriticalBox}));
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kWelcomeBox, kNothingStoredBox, kCriticalBox}));
     EXPECT_EQ(openConnectionStringKey(), SettingsStore::kNotFound);
     EXPECT_EQ(end_.ends, 1);
     const std::string log = programLog().text().substr(logStart);
@@ -176,7 +191,7 @@ TEST_F(StartupTest, DecliningTheConnectionCheckShowsRedThenEndsAfterTheCriticalM
 
     MainWindow& main = program_->mainWindow();
 
-    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kQuestionBox, kCriticalBox}));
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{missingFileBox(), kCriticalBox}));
     EXPECT_EQ(pictureDuringMessage, main.picIconRed32());
     EXPECT_TRUE(iconShownDuringMessage);
     EXPECT_FALSE(Shell::instance().tray().shown());
@@ -202,7 +217,7 @@ TEST_F(StartupTest, YesOpensTheCheckedDialogAndACommitEndsTheWaitWithTheListRefi
 
     MainWindow& main = program_->mainWindow();
 
-    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kQuestionBox, kRestartBox}));
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{missingFileBox(), kRestartBox}));
     EXPECT_EQ(configureWindow()->tag(), "");
     EXPECT_FALSE(configureWindow()->enableCommitTimer()->isActive());
     EXPECT_EQ(readConnectionString(), scratch->connectionString());
@@ -225,7 +240,7 @@ TEST_F(StartupTest, CancelWhileCheckingTheConnectionEndsTheProgram) {
 
     MainWindow& main = program_->mainWindow();
 
-    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kQuestionBox, kCriticalBox}));
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kNothingStoredBox, kCriticalBox}));
     EXPECT_EQ(pictureDuringMessage, main.picIconRed32());
     EXPECT_FALSE(Shell::instance().tray().shown());
     EXPECT_EQ(end_.ends, 1);

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,6 +78,31 @@ TEST(ManualPdf, CarriesEveryHeadingOfTheManualAndItsLastLine) {
         EXPECT_TRUE(text.contains(words(heading))) << heading.toStdString();
     // The end of the source reached the last page.
     EXPECT_TRUE(text.contains(QStringLiteral("run it on the VNC platform")));
+}
+
+// Commands are copied from the manual: every line of a code block stands
+// whole on one line of the page, however long (the longest are near 100
+// characters, which a 10 point line would break).
+TEST(ManualPdf, CodeLinesAreNeverBroken) {
+    const QString source = QString::fromStdString(readFile(KESTRIX_MANUAL_SOURCE));
+    const QStringList page =
+        QString::fromStdString(outputOf(QStringLiteral("pdftotext"),
+                                        {QStringLiteral("-layout"),
+                                         QStringLiteral(KESTRIX_MANUAL_PDF), QStringLiteral("-")}))
+            .split(QLatin1Char('\n'));
+    QStringList printed;
+    for (const QString& line : page)
+        printed.push_back(words(line));
+    const QRegularExpression indented(QStringLiteral("^ {4,}(\\S.{50,})$"),
+                                      QRegularExpression::MultilineOption);
+    int checked = 0;
+    for (auto it = indented.globalMatch(source); it.hasNext(); ++checked) {
+        const QString code = words(it.next().captured(1));
+        const bool whole = std::any_of(printed.begin(), printed.end(),
+                                       [&](const QString& line) { return line.contains(code); });
+        EXPECT_TRUE(whole) << code.toStdString();
+    }
+    EXPECT_GE(checked, 5);
 }
 
 class ManualPrinter : public ::testing::Test {

@@ -51,8 +51,9 @@ TEST_F(OpenManual, AMissingDirectoryOrManualIsReportedAndNothingIsOpened) {
     std::ofstream(programDirectory() / "pelm_manual.pdf") << "%PDF-1.4\n";
     boxes_.answer(Answer::OK);
     EXPECT_EQ(help(true), ManualOutcome::Missing);
-    const Message missing{"The help file is missing.", "Tavix2", MessageIcon::Exclamation,
-                          MessageButtons::OK, 1};
+    const Message missing{"The help file is missing.\r\nIt should be " +
+                              (programDirectory() / "Pelm_Manual.pdf").string() + ".",
+                          "Tavix2", MessageIcon::Exclamation, MessageButtons::OK, 1};
     EXPECT_EQ(boxes_.shown(), (std::vector<Message>{missing, missing}));
     EXPECT_TRUE(urls_.empty());
 }

@@ -50,6 +50,7 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
     EXPECT_EQ(dialog.rulesTimer()->interval(), 75);
     dialog.popList("alice");
     dialog.popList("bob");
+    EXPECT_EQ(dialog.windowTitle(), "Setup IP Blocking - bob");
     EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1"}));
     activate(&dialog);
 
@@ -65,11 +66,19 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
     ASSERT_TRUE(enabled(dialog, "cmdAdd"));
 
     // Three parts: refused, the click does not add and the box keeps the focus.
+    boxes_.answer(Answer::OK);
     click(&dialog, "cmdAdd");
     QCoreApplication::processEvents();
     EXPECT_EQ(dialog.lines().size(), 1u);
     EXPECT_TRUE(entry(dialog)->hasFocus());
+    // Beside the beep, a message says what is wrong with it.
+    ASSERT_FALSE(boxes_.shown().empty());
+    EXPECT_EQ(boxes_.shown().back(),
+              test::appMessage("\"192.168.0\" is not an IP address: an entry is four parts "
+                               "separated by three dots, such as 192.168.0.1, 192.168.*.* or "
+                               "10.0.0.0/8."));
     // Four parts that block nobody: refused the same way.
+    boxes_.answer(Answer::OK);
     entry(dialog)->clear();
     add(dialog, "1..2.3");
     QCoreApplication::processEvents();
@@ -145,6 +154,30 @@ TEST_P(IpAccessWindowTest, ServerWideOkIsAllOrNothingThenRefreshesTheLabel) {
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(refreshed, 0);
     EXPECT_EQ(rows("select ip from blocked_ips", {"ip"}), (Rows{{"1.1.1.1"}, {"2.2.2.2"}}));
+
+    // The column's width is read from the database as it is now: narrowed
+    // to 12, it cannot hold the next address, which is named before
+    // anything is written.
+    if (GetParam() == Engine::SQLite) {
+        run("ALTER TABLE blocked_ips RENAME TO wide_ips");
+        run("CREATE TABLE blocked_ips (ip VARCHAR(12) NOT NULL, comments TEXT)");
+        run("INSERT INTO blocked_ips SELECT ip, comments FROM wide_ips");
+    } else {
+        run("ALTER TABLE blocked_ips ALTER COLUMN ip TYPE VARCHAR(12)");
+    }
+    add(dialog, "100.100.100.10");
+    boxes_.answer(Answer::OK);
+    click(&dialog, "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_EQ(boxes_.shown()[1],
+              test::appMessage("The IP address field holds 14 characters, but the database can "
+                               "store only 12 there.\r\nPlease shorten it."));
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(rows("select ip from blocked_ips", {"ip"}), (Rows{{"1.1.1.1"}, {"2.2.2.2"}}));
+    list(dialog)->setCurrentRow(4);
+    nextTick(dialog);
+    click(&dialog, "cmdRemove");
+    entry(dialog)->clear();
 
     list(dialog)->setCurrentRow(2);
     nextTick(dialog);

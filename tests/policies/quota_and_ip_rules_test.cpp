@@ -93,7 +93,11 @@ TEST(IpRulesTest, AddressValidationTable) {
         const AddressCheck check = checkAddress(c.text);
         EXPECT_EQ(check.accepted, c.accepted) << c.text;
         EXPECT_EQ(check.beep, c.beep) << c.text;
+        EXPECT_EQ(check.reason.empty(), c.accepted) << c.text;
     }
+    EXPECT_EQ(checkAddress("300.1.1.1").reason,
+              "\"300.1.1.1\" is not an IP address: each of its four numbers must be from 0 to "
+              "255.");
 }
 
 }  // namespace

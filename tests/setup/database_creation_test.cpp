@@ -209,8 +209,10 @@ TEST_F(DatabaseCreationTest, OtherExtensionIsRefused_SQLite) {
     files_.pick((dir_.path() / "users.sqlite").string());
     boxes_.answer(Answer::OK);
     EXPECT_FALSE(creation().create(false).has_value());
-    EXPECT_EQ(boxes_.shown()[0].text,
-              "There was an error creating database structure.\r\nPlease check and try again.");
+    EXPECT_EQ(boxes_.shown()[0].text, "The database file \"" +
+                                          (dir_.path() / "users.sqlite").string() +
+                                          "\" was not created: its name must end in \".db\"."
+                                          "\r\nPlease choose the file again.");
     EXPECT_FALSE(fs::exists(dir_.path() / "users.sqlite"));
 }
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -71,7 +72,7 @@ class MiscSetupTest : public test::UserWindowTest {
 TEST_P(MiscSetupTest, ControlRulesKeyFilterAndNumbersThatNeverReachTheStatement) {
     MiscSetupWindow* misc = openMisc();
     ASSERT_NE(misc, nullptr);
-    EXPECT_EQ(misc->windowTitle(), "User Miscellaneous Setup");
+    EXPECT_EQ(misc->windowTitle(), "User Miscellaneous Setup - bob");
     EXPECT_EQ(in<QLineEdit>(misc, "txtIdleTimeOut")->text(), "10");
     EXPECT_EQ(in<QLineEdit>(misc, "txtSessionTimeout")->text(), "");  // -1: no value
     EXPECT_TRUE(in<QAbstractButton>(misc, "optMaxLogins")->isChecked());
@@ -162,6 +163,13 @@ TEST_P(MiscSetupTest, PickerGridKeysAndMonthBox) {
 
 // Enter and Escape end the picker, not the dialog: what was typed stays.
 TEST_P(MiscSetupTest, PickerEnterAcceptsAndEscapeReturnsWithoutADate) {
+    // The record has an edit of its own, which the dialog's OK must keep.
+    auto* notes = main_->findChild<QPlainTextEdit*>("txtNotes");
+    notes->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(notes, "kept");
+    const QString typed = notes->toPlainText();
+    main_->findChild<QLineEdit*>("txtHomeDir")->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(main_->users().state().unsavedChanges);
     MiscSetupWindow* misc = openMisc();
     ASSERT_NE(misc, nullptr);
     QSignalSpy closed(misc, &MiscSetupWindow::closedForGood);
@@ -204,6 +212,11 @@ TEST_P(MiscSetupTest, PickerEnterAcceptsAndEscapeReturnsWithoutADate) {
     EXPECT_EQ(
         rows("SELECT timeout, Expires FROM users WHERE username='bob'", {"timeout", "Expires"}),
         (Rows{{"42", formatShortDate(picked)}}));
+    // The status line shows the new date at once; the typed notes stay.
+    EXPECT_EQ(main_->findChild<QLabel*>("lblExpires")->text().toStdString(),
+              "This user's account will expire on " + formatShortDate(picked));
+    EXPECT_EQ(notes->toPlainText(), typed);
+    EXPECT_TRUE(main_->users().state().unsavedChanges);
 }
 
 // OK writes to the user the dialog loaded, even when the main window has

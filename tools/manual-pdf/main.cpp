@@ -3,15 +3,74 @@
 //   manual-pdf MANUAL.md OUTPUT.pdf TITLE
 #include <QFile>
 #include <QFont>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextTable>
 
+#include <algorithm>
 #include <cstdio>
+
+namespace {
+
+// The width a line has on the page: A4 less both margins, in points.
+constexpr double kTextWidthPoints = (210.0 - 2 * 20.0) / 25.4 * 72.0;
+
+// A line of a code block: every piece of it in a fixed-pitch font, outside
+// a table (a cell that holds only a `name` wraps as the table needs).
+bool isCode(const QTextBlock& block) {
+    if (block.text().isEmpty() || QTextCursor(block).currentTable() != nullptr) return false;
+    if (block.blockFormat().hasProperty(QTextFormat::BlockCodeFence)) return true;
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextCharFormat format = it.fragment().charFormat();
+        if (!format.fontFixedPitch() && !QFontInfo(format.font()).fixedPitch()) return false;
+    }
+    return true;
+}
+
+// A command in the manual is copied from it: its lines are never wrapped.
+// A block whose longest line would not fit is set in smaller type, as far
+// as it stays readable; a line longer still runs past the margin whole
+// rather than being broken.
+void keepCodeLinesWhole(QTextDocument& document) {
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (!isCode(block)) continue;
+        QTextCursor cursor(block);
+        QTextBlockFormat blockFormat = block.blockFormat();
+        blockFormat.setNonBreakableLines(true);
+        cursor.setBlockFormat(blockFormat);
+
+        QFont font = block.begin().fragment().charFormat().font();
+        const double room = kTextWidthPoints - blockFormat.leftMargin() - blockFormat.rightMargin();
+        const QStringList lines = block.text().split(QChar::LineSeparator);
+        auto fits = [&](double points) {
+            font.setPointSizeF(points);
+            const QFontMetricsF metrics(font);
+            for (const QString& line : lines) {
+                // Measured at the screen's dots per inch; in points here.
+                if (metrics.horizontalAdvance(line) * 72.0 / metrics.fontDpi() > room) return false;
+            }
+            return true;
+        };
+        double size = std::min(font.pointSizeF() > 0 ? font.pointSizeF() : 9.0, 9.0);
+        while (size > 6.0 && !fits(size))
+            size -= 0.25;
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        QTextCharFormat sized;
+        sized.setFontPointSize(size);
+        cursor.mergeCharFormat(sized);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
@@ -34,6 +93,7 @@ int main(int argc, char** argv) {
     QTextDocument document;
     document.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 10));
     document.setMarkdown(markdown, QTextDocument::MarkdownDialectGitHub);
+    keepCodeLinesWhole(document);
 
     // Written beside the target and renamed over it at the end, so a failed
     // run never leaves half a manual behind.
