@@ -154,6 +154,8 @@ TEST_F(ConfigureWindowTest, ShowsItsFramesCaptionsAndLaterButtonsDisabled) {
 
 TEST_F(ConfigureWindowTest, CommitIsEnabledOnlyWhileAllThreeBoxesHoldText) {
     dialog().show();
+    // It opens on its first field, not on a button.
+    EXPECT_EQ(dialog().focusWidget(), box("txtServuPath"));
     dialog().enableCommitTimer()->start();
     nextEnableCheck();
     EXPECT_TRUE(button("cmdCommitChanges")->isEnabled());
@@ -386,12 +388,17 @@ TEST_F(ConfigureWindowTest, WizardCreatesAFileShowsItsLogAndReopensAtPageOne_SQL
                                                           "cmdPage1Cancel", "cmdPage1Next"}));
         EXPECT_EQ(inWizard<QRadioButton>("optAccess")->text(), "SQLite file");
         EXPECT_EQ(inWizard<QRadioButton>("optSQL")->text(), "PostgreSQL server");
+        // Each page's way forward is its default button: Enter takes it.
+        EXPECT_TRUE(inWizard<QPushButton>("cmdPage1Next")->isDefault());
         inWizard<QRadioButton>("optAccess")->setChecked(true);
         clickInWizard("cmdPage1Next");
         EXPECT_EQ(wizardFace(),
                   (std::vector<std::string>{"lblPage2", "cmdPage2Next", "cmdPage2Cancel"}));
+        EXPECT_TRUE(inWizard<QPushButton>("cmdPage2Next")->isDefault());
+        EXPECT_FALSE(inWizard<QPushButton>("cmdPage1Next")->isDefault());
         clickInWizard("cmdPage2Next");
         EXPECT_EQ(wizardFace(), (std::vector<std::string>{"txtLog", "cmdFinish"}));
+        EXPECT_TRUE(inWizard<QPushButton>("cmdFinish")->isDefault());
         const QString log = inWizard<QPlainTextEdit>("txtLog")->toPlainText();
         EXPECT_TRUE(log.startsWith("Log File"));
         for (const char* step :

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "core/sql_literal.h"
 #include "tests/ui_support/list_entries.h"
 #include "tests/ui_support/shell_fixture.h"
@@ -241,6 +243,34 @@ TEST_P(UserPanelTest, BrowseFillsTheHomeDirectoryUnlessCancelled) {
     EXPECT_EQ(home->text(), "");
     // Choosing another folder is a change of the record like typing it.
     EXPECT_TRUE(panel_->state().unsavedChanges);
+}
+
+// Tab goes through the rules and their buttons before it reaches Save, and
+// every button can be pressed with Alt and its underlined letter.
+TEST_P(UserPanelTest, SaveFollowsTheRuleButtonsAndEveryButtonHasAMnemonic) {
+    std::vector<QString> chain;
+    QWidget* first = panel_->nextInFocusChain();
+    for (QWidget* w = first; w != nullptr; w = w->nextInFocusChain()) {
+        if (auto* button = qobject_cast<QPushButton*>(w)) chain.push_back(button->objectName());
+        if (w->nextInFocusChain() == first) break;
+    }
+    const auto at = [&](const char* name) {
+        return std::find(chain.begin(), chain.end(), QString::fromLatin1(name)) - chain.begin();
+    };
+    EXPECT_EQ(at("cmdStore"), at("cmdDown") + 1);
+    for (const char* rule : {"cmdAdd", "cmdEdit", "cmdDirDelete", "cmdUp"})
+        EXPECT_LT(at(rule), at("cmdStore")) << rule;
+
+    std::vector<QChar> letters;
+    for (QPushButton* button : panel_->findChildren<QPushButton*>()) {
+        const QString text = button->text();
+        if (text == "...") continue;  // a caption with no letter
+        const auto amp = text.indexOf(QLatin1Char('&'));
+        ASSERT_GE(amp, 0) << button->objectName().toStdString();
+        letters.push_back(text.at(amp + 1).toLower());
+    }
+    std::sort(letters.begin(), letters.end());
+    EXPECT_EQ(std::adjacent_find(letters.begin(), letters.end()), letters.end());
 }
 
 TEST_P(UserPanelTest, StatusLinesOpenTheAccountLimitsAsMiscDoes) {

@@ -14,6 +14,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextList>
 #include <QTextTable>
 
 #include <algorithm>
@@ -21,14 +22,18 @@
 
 namespace {
 
-// The width a line has on the page: A4 less both margins, in points.
+// The page's margins are the 2 cm that printing a document keeps on every
+// side; a line has A4's width less those two, in points.
 constexpr double kTextWidthPoints = (210.0 - 2 * 20.0) / 25.4 * 72.0;
 
 // A line of a code block: every piece of it in a fixed-pitch font, outside
 // a table (a cell that holds only a `name` wraps as the table needs).
 bool isCode(const QTextBlock& block) {
     if (block.text().isEmpty() || QTextCursor(block).currentTable() != nullptr) return false;
-    if (block.blockFormat().hasProperty(QTextFormat::BlockCodeFence)) return true;
+    const QTextBlockFormat format = block.blockFormat();
+    if (format.hasProperty(QTextFormat::BlockCodeFence) ||
+        format.hasProperty(QTextFormat::BlockCodeLanguage))
+        return true;
     for (auto it = block.begin(); !it.atEnd(); ++it) {
         const QTextCharFormat format = it.fragment().charFormat();
         if (!format.fontFixedPitch() && !QFontInfo(format.font()).fixedPitch()) return false;
@@ -49,7 +54,12 @@ void keepCodeLinesWhole(QTextDocument& document) {
         cursor.setBlockFormat(blockFormat);
 
         QFont font = block.begin().fragment().charFormat().font();
-        const double room = kTextWidthPoints - blockFormat.leftMargin() - blockFormat.rightMargin();
+        // Less what a list or quote indents it by, and a little to spare.
+        int depth = blockFormat.indent();
+        if (const QTextList* list = block.textList()) depth += list->format().indent();
+        const double room =
+            0.97 * (kTextWidthPoints - blockFormat.leftMargin() - blockFormat.rightMargin() -
+                    blockFormat.textIndent() - depth * document.indentWidth());
         const QStringList lines = block.text().split(QChar::LineSeparator);
         auto fits = [&](double points) {
             font.setPointSizeF(points);
@@ -109,7 +119,7 @@ int main(int argc, char** argv) {
         writer.setCreator(QStringLiteral("Kestrix"));
         writer.setResolution(300);
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                         QMarginsF(20, 18, 20, 18), QPageLayout::Millimeter));
+                                         QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
         document.print(&writer);
     }
     if (!output.commit()) {
