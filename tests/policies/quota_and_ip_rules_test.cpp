@@ -96,8 +96,8 @@ TEST(IpRulesTest, AddressValidationTable) {
         EXPECT_EQ(check.reason.empty(), c.accepted) << c.text;
     }
     EXPECT_EQ(checkAddress("300.1.1.1").reason,
-              "\"300.1.1.1\" is not an IP address: each of its four numbers must be from 0 to "
-              "255.");
+              "\"300.1.1.1\" is not an IP address: each of its four parts must be a number from "
+              "0 to 255, \"*\" or a range such as 10-20, and a block ends in /0 to /32.");
 }
 
 }  // namespace
