@@ -127,6 +127,45 @@ TEST_P(SaveTest, TypedTextsAreStoredAsTyped) {
         (Rows{{"[click here to change]", "  O'Neil said \"hi\" \\o/  "}}));
 }
 
+// Save's own limit for notes is 40000 characters; the server's column holds
+// 256 and the file's any length. A rule directory wider than its column is
+// named the same way. Nothing is written before the check.
+TEST_P(SaveTest, TextsAreHeldAgainstTheOpenDatabasesColumns) {
+    storeBob();
+    const bool server = GetParam() == Engine::PostgreSQL;
+    SaveForm form = bobForm();
+    form.notes = std::string(300, 'n');
+    test::ScriptedPrompts prompts;
+    const SaveOutcome outcome = saveUser(form, bobContext(), prompts);
+    const Rows stored = rows("SELECT comments FROM users WHERE username='bob'", {"comments"});
+    if (server) {
+        EXPECT_EQ(outcome, SaveOutcome::Stopped);
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].text,
+                  "The Notes field holds 300 characters, but the database can store only 256 "
+                  "there.\r\nPlease shorten it.");
+        EXPECT_EQ(stored, (Rows{{"old notes"}}));
+    } else {
+        EXPECT_EQ(outcome, SaveOutcome::Written);
+        EXPECT_TRUE(prompts.shown.empty());
+        EXPECT_EQ(stored, (Rows{{form.notes}}));
+    }
+
+    SaveContext context = bobContext();
+    context.ruleSet.push_back({"/srv/" + std::string(600, 'd'), "RL", "1"});
+    const Rows before = rules("bob");
+    test::ScriptedPrompts more;
+    form.notes = "short";
+    EXPECT_EQ(saveUser(form, context, more), server ? SaveOutcome::Stopped : SaveOutcome::Written);
+    if (server) {
+        ASSERT_EQ(more.shown.size(), 1u);
+        EXPECT_EQ(more.shown[0].text,
+                  "The directory of the access rule field holds 605 characters, but the "
+                  "database can store only 512 there.\r\nPlease shorten it.");
+        EXPECT_EQ(rules("bob"), before);
+    }
+}
+
 TEST_P(SaveTest, NewUserIsInsertedWithItsDefaults) {
     SaveForm form;
     form.username = "o'hara";
