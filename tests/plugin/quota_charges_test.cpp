@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 #include <vector>
 
+#include "plugin/quota_ratio.h"
 #include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
@@ -92,6 +94,66 @@ TEST_P(QuotaCharges, CreditChangesAtOnceAllCount) {
         sendAtOnce(code::kRatioCredit, [](int t) { return t % 2 == 0 ? "2.5" : "-1"; });
     EXPECT_EQ(granted, kThreads * kEventsEach);
     EXPECT_EQ(stored("ratio_current_credit"), 1000 + 4 * kEventsEach * 2.5 - 4 * kEventsEach);
+}
+
+// The statement does what applyQuotaAmount does, for every kind of stored
+// value: empty, the no-value mark, below 0, above the maximum, above 2 GiB.
+TEST_P(QuotaCharges, TheStatementFollowsTheQuotaArithmetic) {
+    const std::vector<std::optional<long long>> currents = {
+        std::nullopt, kNoValue, -5, 0, 200, 950, 5000, 3221225472LL};
+    const std::vector<std::optional<long long>> maximums = {std::nullopt, kNoValue,    -1, 0,
+                                                            1000,         6442450944LL};
+    const std::vector<long long> amounts = {300,
+                                            -100,
+                                            -50,
+                                            1,
+                                            -1073741824LL,
+                                            std::numeric_limits<long long>::max(),
+                                            std::numeric_limits<long long>::min()};
+    auto sqlNumber = [](const std::optional<long long>& value) {
+        return value ? std::to_string(*value) : std::string("null");
+    };
+    struct Case {
+        std::string user;
+        std::optional<long long> current;
+        std::optional<long long> maximum;
+        long long amount;
+    };
+    std::vector<Case> cases;
+    ASSERT_TRUE(db_.begin());
+    for (const auto& current : currents) {
+        for (const auto& maximum : maximums) {
+            for (long long amount : amounts) {
+                Case c{"q" + std::to_string(cases.size()), current, maximum, amount};
+                exec(db_,
+                     "insert into users (username, homedir, max_concurrent, "
+                     "max_logins_per_ip, quota_current, quota_max) values ('" +
+                         c.user + "', '/srv', 1, 1, " + sqlNumber(current) + ", " +
+                         sqlNumber(maximum) + ")");
+                cases.push_back(c);
+            }
+        }
+    }
+    ASSERT_TRUE(db_.commit());
+    for (const Case& c : cases) {
+        const auto noMark = [](const std::optional<long long>& v) {
+            return v == kNoValue ? std::nullopt : v;
+        };
+        const auto maximum = noMark(c.maximum);
+        const QuotaChange expected =
+            maximum ? applyQuotaAmount(noMark(c.current), *maximum, c.amount) : QuotaChange{};
+        const std::string what = sqlNumber(c.current) + " of " + sqlNumber(c.maximum) + " less " +
+                                 std::to_string(c.amount);
+        EXPECT_EQ(send(code::kQuotaCurrent, c.user, std::to_string(c.amount)).flag(),
+                  expected.accepted ? 1 : 0)
+            << what;
+        auto rs = db_.query("select quota_current from users where username='" + c.user + "'");
+        ASSERT_TRUE(rs && !rs->eof()) << db_.lastError();
+        const auto stored = rs->number("quota_current");
+        const auto before = c.current ? std::optional<double>(*c.current) : std::nullopt;
+        EXPECT_EQ(stored, expected.accepted ? std::optional<double>(expected.newValue) : before)
+            << what;
+    }
 }
 
 KESTRIX_ON_BOTH_ENGINES(QuotaCharges);
