@@ -226,7 +226,7 @@ int userSet(const Invocation& in) {
         }
     }
     if (quotaChange.any) {
-        if (const auto refusal = policies::checkQuota(quota.enabled, quota.maximum)) {
+        if (const auto refusal = policies::checkQuota(quota.enabled, quota.maximum, quota.unit)) {
             prompts.show(*refusal);
             return kExitRefused;
         }

@@ -64,7 +64,7 @@ void DiskQuotaWindow::chkEnableQuota_Click() {
 void DiskQuotaWindow::cmdOK_Click() {
     const bool enabled = ui_->chkEnableQuota->isChecked();
     const std::string maximum = fromQt(ui_->txtQuotaMaximum->text());
-    if (const auto refusal = policies::checkQuota(enabled, maximum)) {
+    if (const auto refusal = policies::checkQuota(enabled, maximum, unit_)) {
         Shell::instance().ask(*refusal);
         return;
     }

@@ -35,14 +35,19 @@ struct QuotaView {
 };
 QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit);
 
-// OK's checks on the maximum box; no value when it may be written.
-std::optional<Message> checkQuota(bool enabled, const std::string& maximumText);
+// The largest maximum in bytes: the whole numbers both engines keep exactly
+// (SQLite holds the quota columns as doubles).
+inline constexpr double kLargestQuotaBytes = 9007199254740992.0;  // 2^53
+
+// OK's checks on the maximum box, in the unit shown; no value when it may
+// be written.
+std::optional<Message> checkQuota(bool enabled, const std::string& maximumText, QuotaUnit unit);
 
 // The quota as the remaining-quota routine reads it.
 QuotaSetting quotaSetting(const StoredQuota& stored);
 
-// The UPDATE that OK runs: the switch, the maximum in bytes and, when the
-// switch or the maximum changed, the remaining quota that follows them.
+// The UPDATE that OK runs: the switch, the maximum in whole bytes and, when
+// the switch or the maximum changed, the remaining quota that follows them.
 std::string quotaUpdate(const std::string& user, bool enabled, const std::string& maximumText,
                         QuotaUnit unit, const StoredQuota& stored);
 
