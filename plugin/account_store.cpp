@@ -216,6 +216,7 @@ bool AccountStore::open() {
     close();
     lastAttempt_ = clock_();
     if (!db_.open(connectionString_, kTimeLimits)) return false;
+    sqliteBusy_ = std::chrono::seconds(kTimeLimits.busySeconds);
     statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
     return true;
 }
@@ -259,8 +260,12 @@ AccountStore::Outcome AccountStore::runOnce(Op& op) {
         auto* backend = static_cast<soci::sqlite3_session_backend*>(db_.session().get_backend());
         const auto busy = std::min<std::chrono::milliseconds>(
             *limit, std::chrono::seconds(kTimeLimits.busySeconds));
-        if (backend != nullptr && backend->conn_ != nullptr)
+        // Set only when it changes: most statements of an event start with
+        // more time left than the busy time.
+        if (backend != nullptr && backend->conn_ != nullptr && busy != sqliteBusy_) {
             sqlite_api::sqlite3_busy_timeout(backend->conn_, static_cast<int>(busy.count()));
+            sqliteBusy_ = busy;
+        }
     }
     try {
         op(*statements_);

@@ -174,6 +174,8 @@ class AccountStore {
     std::string connectionString_;
     std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
     std::optional<Deadline> deadline_;
+    // The busy time the SQLite connection has now.
+    std::chrono::milliseconds sqliteBusy_{0};
     Database db_;
     std::unique_ptr<Statements> statements_;
     RuleDirectoryCache ruleDirectories_;
