@@ -65,8 +65,7 @@ TEST_P(FailClosed, RightsWhoseRulesCannotBeReadAreRefused) {
     EXPECT_EQ(directoryFlags(), allowed);
 
     renameTable("file_rights", "file_rights_gone");
-    for (int32_t code :
-         {code::kFileRead, code::kFileWrite, code::kFileWriteOrDelete, code::kFileAppend}) {
+    for (int32_t code : {code::kFileRead, code::kFileWrite, code::kFileDelete, code::kFileAppend}) {
         EXPECT_EQ(send(code, "ann", path("ann/pub/a.txt")).flag(), 0) << code;
         EXPECT_EQ(send(code, "ann", path("ann/other.txt")).flag(), 0) << code;
     }
