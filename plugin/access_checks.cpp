@@ -35,8 +35,9 @@ bool AccessChecks::directoryCheckFrom(const std::string& home, std::string_view 
     const std::string_view covered = isFile ? parentDirectory(*target) : *target;
     RuleDirectoryCache::Check check(store_.ruleDirectories(), form);
     DirectoryRuleWalk walk(answer, covered, letter);
-    // Rules read before a failure still apply, as they were read.
-    (void)store_.visitDirectoryRules(
+    // Rules that cannot all be read refuse: the one left unread may be the
+    // one that takes the right away.
+    const bool complete = store_.visitDirectoryRules(
         user, [&] { walk.restart(); },
         [&](const std::string* directory, const std::string* rights, const std::string* inherit) {
             const std::optional<std::string>* resolved =
@@ -44,7 +45,7 @@ bool AccessChecks::directoryCheckFrom(const std::string& home, std::string_view 
             walk.row(resolved && *resolved ? &**resolved : nullptr, rights, inherit);
         });
     if (trace) trace->directoryRule = walk.decidingRule();
-    return walk.answer();
+    return complete && walk.answer();
 }
 
 bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char letter,
@@ -56,11 +57,13 @@ bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char 
     // Files follow the directory rules as directories do, inside the home
     // as outside; the file rules decide last.
     const bool answer = directoryCheckFrom(*home, user, target, true, letter, trace);
+    const ReadList<FileRuleRow> fileRules = store_.fileRules(user);
+    if (!fileRules.complete) return false;
     // File rules named another way are resolved as rule directories are,
     // and kept as long; an entry is looked at afresh.
     RuleDirectoryCache::Check cached(store_.ruleDirectories(), formForLetter(letter));
     const bool entry = letter == 'M' || letter == 'm';
-    return applyFileRules(answer, path, target, store_.fileRules(user).rows, letter,
+    return applyFileRules(answer, path, target, fileRules.rows, letter,
                           trace ? &trace->fileRule : nullptr,
                           [&](const std::string& filename) -> std::optional<std::string> {
                               return entry ? entryPath(filename) : cached.resolve(filename);

@@ -1,11 +1,14 @@
 #include "plugin/account_store.h"
 
 #include <soci/postgresql/soci-postgresql.h>
+#include <soci/sqlite3/soci-sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "plugin/prepared_query.h"
+#include "plugin/quota_ratio.h"
 
 namespace kestrix::plugin {
 
@@ -135,22 +138,42 @@ struct AccountStore::Statements {
         if (!credit) {
             // The amount goes as decimal text, which both engines take as
             // the number (the driver's own formatting follows the locale).
+            // The sum must stay a finite double; it is compared without being
+            // computed, since PostgreSQL fails on the overflow and SQLite
+            // would store an infinity.
+            // Each placeholder has a name of its own: SQLite takes one name
+            // written twice for one parameter.
+            auto a = [](int n) { return "cast(:a" + std::to_string(n) + " as double precision)"; };
+            const std::string largest = "1.7976931348623157e308";
             credit = std::make_unique<PreparedUpdate>(
                 session, engine,
-                "update users set ratio_current_credit=ratio_current_credit+:amount "
-                "where username=:u",
-                std::vector<PreparedUpdate::Variable>{&amount, &user});
+                "update users set ratio_current_credit=ratio_current_credit+" + a(1) +
+                    " where username=:u and ((" + a(2) +
+                    ">=0 and ratio_current_credit<=" + largest + "-" + a(3) + ") or (" + a(4) +
+                    "<0 and ratio_current_credit>=-" + largest + "-" + a(5) + "))",
+                std::vector<PreparedUpdate::Variable>{&amount, &user, &amount, &amount, &amount,
+                                                      &amount});
         }
         return *credit;
     }
 
-    PreparedUpdate& quotaUpdate() {
+    PreparedUpdate& quotaCharge() {
         if (!quota) {
+            // applyQuotaAmount in one statement: the row is locked from the
+            // read of the old value to the write of the new, so charges at
+            // the same moment each count. An empty remaining quota, or one
+            // above the maximum, counts from the maximum.
+            const std::string none = std::to_string(kNoValue);
+            const std::string start = "(case when quota_current is null or quota_current=" + none +
+                                      " or quota_current>quota_max then quota_max "
+                                      "when quota_current<0 then 0 else quota_current end)";
             quota = std::make_unique<PreparedUpdate>(
                 session, engine,
-                "update users set quota_current=:v where username=:u and "
-                "coalesce(quota_current,-1)=:old",
-                std::vector<PreparedUpdate::Variable>{&quotaValue, &user, &quotaExpected});
+                "update users set quota_current=case when " + start + "-:a1<0 then 0 else " +
+                    start + "-:a2 end where username=:u and quota_max>=0 and quota_max<>" + none +
+                    " and " + start + "-:a3<=quota_max",
+                std::vector<PreparedUpdate::Variable>{&quotaAmount, &quotaAmount, &user,
+                                                      &quotaAmount});
         }
         return *quota;
     }
@@ -161,8 +184,7 @@ struct AccountStore::Statements {
     std::string user;
     std::string newPassword;
     std::string amount;
-    long long quotaValue = 0;
-    long long quotaExpected = 0;
+    long long quotaAmount = 0;
 
     std::array<std::unique_ptr<PreparedQuery>, kUserColumnCount> userColumns;
     std::array<std::unique_ptr<PreparedQuery>, kQueryCount> queries;
@@ -194,6 +216,7 @@ bool AccountStore::open() {
     close();
     lastAttempt_ = clock_();
     if (!db_.open(connectionString_, kTimeLimits)) return false;
+    sqliteBusy_ = std::chrono::seconds(kTimeLimits.busySeconds);
     statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
     return true;
 }
@@ -213,13 +236,36 @@ bool AccountStore::connectionBroken() const {
            PQstatus(backend->conn_) != CONNECTION_OK;
 }
 
+std::optional<std::chrono::milliseconds> AccountStore::roundTripLimit() const {
+    if (!deadline_) return kRoundTripLimit;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds::zero()) return std::nullopt;
+    return std::min(left, kRoundTripLimit);
+}
+
 template <class Op>
 AccountStore::Outcome AccountStore::runOnce(Op& op) {
+    const auto limit = roundTripLimit();
+    // Too late to ask: the event gets the answer of a failed read.
+    if (!limit) return Outcome::Failed;
     std::optional<DeadlineWatch::Armed> watched;
     if (db_.engine() == Engine::PostgreSQL) {
         auto* backend = static_cast<soci::postgresql_session_backend*>(db_.session().get_backend());
         if (backend != nullptr && backend->conn_ != nullptr)
-            watched.emplace(watch_, PQsocket(backend->conn_), kRoundTripLimit);
+            watched.emplace(watch_, PQsocket(backend->conn_), *limit);
+    } else {
+        // A file locked by another process: wait for it no longer than the
+        // event has left, nor longer than the connection's own busy time.
+        auto* backend = static_cast<soci::sqlite3_session_backend*>(db_.session().get_backend());
+        const auto busy = std::min<std::chrono::milliseconds>(
+            *limit, std::chrono::seconds(kTimeLimits.busySeconds));
+        // Set only when it changes: most statements of an event start with
+        // more time left than the busy time.
+        if (backend != nullptr && backend->conn_ != nullptr && busy != sqliteBusy_) {
+            sqlite_api::sqlite3_busy_timeout(backend->conn_, static_cast<int>(busy.count()));
+            sqliteBusy_ = busy;
+        }
     }
     try {
         op(*statements_);
@@ -241,17 +287,22 @@ AccountStore::Outcome AccountStore::runOnce(Op& op) {
 
 template <class Op>
 bool AccountStore::attempt(Op&& op) {
-    if (!ready()) return false;
+    // Past the deadline even a connection is not tried: the retry interval
+    // is left to an event that has the time.
+    if (!roundTripLimit() || !ready()) return false;
     switch (runOnce(op)) {
         case Outcome::Ran:
             return true;
         case Outcome::Failed:
             return false;
         case Outcome::Stalled:
-            // The server stopped answering: no second wait now; the
-            // connection is tried again after the retry interval.
+            // No answer in time: no second wait now. The connection is
+            // replaced at the next use, at once: a healthy server that was
+            // only slow must not cost the retry interval of refusals; a
+            // server that does not answer fails that opening and only then
+            // waits for the interval.
             close();
-            lastAttempt_ = clock_();
+            lastAttempt_.reset();
             return false;
         case Outcome::Broken:
             break;
@@ -262,16 +313,18 @@ bool AccountStore::attempt(Op&& op) {
     return runOnce(op) == Outcome::Ran;
 }
 
-std::optional<std::string> AccountStore::userValue(UserColumn column, std::string_view user) {
+std::optional<std::string> AccountStore::userValue(UserColumn column, std::string_view user,
+                                                   bool* complete) {
     std::optional<std::string> value;
-    attempt([&](Statements& s) {
+    const bool ran = attempt([&](Statements& s) {
         PreparedQuery& query = s.userColumn(column);
         query.run(user, [&] {
             value = query.column(0);
             return false;
         });
     });
-    return value;
+    if (complete) *complete = ran;
+    return ran ? value : std::nullopt;
 }
 
 std::optional<std::string> AccountStore::signFile(bool signOn, std::string_view address) {
@@ -287,9 +340,9 @@ std::optional<std::string> AccountStore::signFile(bool signOn, std::string_view 
 }
 
 template <class Row>
-std::optional<Row> AccountStore::firstRow(int which, std::string_view user) {
+std::optional<Row> AccountStore::firstRow(int which, std::string_view user, bool* complete) {
     std::optional<Row> row;
-    attempt([&](Statements& s) {
+    const bool ran = attempt([&](Statements& s) {
         row.reset();
         PreparedQuery& query = s.query(which);
         query.run(user, [&] {
@@ -297,7 +350,8 @@ std::optional<Row> AccountStore::firstRow(int which, std::string_view user) {
             return false;
         });
     });
-    return row;
+    if (complete) *complete = ran;
+    return ran ? row : std::nullopt;
 }
 
 // Of the rows the column's collation finds, the first by the exact name,
@@ -322,8 +376,9 @@ std::optional<AccountStore::HomeRow> AccountStore::homeRow(std::string_view user
     return firstRow<HomeRow>(kHome, user);
 }
 
-std::optional<AccountStore::QuotaRow> AccountStore::quotaRow(std::string_view user) {
-    return firstRow<QuotaRow>(kQuotaPair, user);
+std::optional<AccountStore::QuotaRow> AccountStore::quotaRow(std::string_view user,
+                                                             bool* complete) {
+    return firstRow<QuotaRow>(kQuotaPair, user, complete);
 }
 
 template <class Row, class MakeRow>
@@ -415,24 +470,24 @@ bool AccountStore::changePassword(std::string_view storedName, std::string_view 
     return changed > 0;
 }
 
-bool AccountStore::addCredit(std::string_view user, double amount) {
-    return attempt([&](Statements& s) {
+std::optional<long long> AccountStore::addCredit(std::string_view user, double amount) {
+    long long changed = 0;
+    const bool ran = attempt([&](Statements& s) {
         PreparedUpdate& update = s.creditUpdate();
         s.user.assign(sendable(s.engine, user));
         s.amount = decimalText(amount);
-        (void)writeOnce(s.session, s.engine, [&] { return update.run(); });
+        changed = writeOnce(s.session, s.engine, [&] { return update.run(); });
     });
+    if (!ran) return std::nullopt;
+    return changed;
 }
 
-bool AccountStore::storeQuota(std::string_view user, std::optional<long long> expected,
-                              long long value) {
+bool AccountStore::chargeQuota(std::string_view user, long long amount) {
     long long changed = 0;
     attempt([&](Statements& s) {
-        PreparedUpdate& update = s.quotaUpdate();
+        PreparedUpdate& update = s.quotaCharge();
         s.user.assign(sendable(s.engine, user));
-        // Matches coalesce(quota_current,-1) of an empty value.
-        s.quotaExpected = expected.value_or(-1);
-        s.quotaValue = value;
+        s.quotaAmount = amount;
         changed = writeOnce(s.session, s.engine, [&] { return update.run(); });
     });
     return changed > 0;

@@ -58,17 +58,20 @@ struct ReadAddresses {
 // Statements are prepared on first use and kept for the connection's life.
 // When a statement fails because the connection broke, the connection is
 // opened again once and the statement repeated. A connection that could not
-// be opened, or whose server stopped answering, is tried again at most once
-// per retry interval. Every wait on the database is limited, so that an
-// event never keeps the FTP server waiting longer than a few seconds. Not
-// thread-safe: one event at a time uses a store.
+// be opened is tried again at most once per retry interval; one whose server
+// did not answer in time is replaced at the next use. Every wait on the
+// database is limited, and an event's waits together stay within its
+// deadline, so that an event never keeps the FTP server waiting longer than
+// a few seconds. Not thread-safe: one event at a time uses a store.
 class AccountStore {
   public:
     static constexpr std::chrono::seconds kRetryInterval{5};
     // Connecting, waiting for a lock, and a statement on the server.
     static constexpr TimeLimits kTimeLimits{3, 3, 3000};
-    // A round trip the server does not answer at all is cut off after this.
+    // A round trip the server does not answer at all is cut off after this;
+    // it is also the whole time an event may wait, its queue included.
     static constexpr std::chrono::milliseconds kRoundTripLimit{4000};
+    using Deadline = std::chrono::steady_clock::time_point;
 
     AccountStore(Clock clock, DeadlineWatch& watch);
     ~AccountStore();
@@ -82,8 +85,15 @@ class AccountStore {
     // it is not and the retry interval has passed since the last attempt.
     [[nodiscard]] bool ready();
 
+    // The time by which the current event must be answered: a statement
+    // waits no longer than what is left of it, and none starts after it.
+    // Without one, each round trip has kRoundTripLimit.
+    void setDeadline(std::optional<Deadline> deadline) { deadline_ = deadline; }
+
     // Reads of one value; no value for a missing row, a NULL, or a failure.
-    [[nodiscard]] std::optional<std::string> userValue(UserColumn column, std::string_view user);
+    // complete, when given, tells a failure from the other two.
+    [[nodiscard]] std::optional<std::string> userValue(UserColumn column, std::string_view user,
+                                                       bool* complete = nullptr);
     [[nodiscard]] std::optional<std::string> signFile(bool signOn, std::string_view address);
 
     // The row a login is checked against: the stored name and password.
@@ -103,7 +113,8 @@ class AccountStore {
         std::optional<std::string> current;
         std::optional<std::string> maximum;
     };
-    [[nodiscard]] std::optional<QuotaRow> quotaRow(std::string_view user);
+    // No value for a missing row or a failure; complete tells them apart.
+    [[nodiscard]] std::optional<QuotaRow> quotaRow(std::string_view user, bool* complete = nullptr);
 
     [[nodiscard]] ReadAddresses blockedAddresses();
     [[nodiscard]] ReadAddresses blockedAddressesOfUser(std::string_view user);
@@ -120,16 +131,17 @@ class AccountStore {
                              const DirRuleVisit& visit);
     [[nodiscard]] ReadList<std::string> ratioFreeFiles(std::string_view user);
 
-    // Writes. True when a row was changed (changePassword, storeQuota) or
-    // the statement ran (addCredit).
+    // Writes, each one statement. True when a row was changed.
     // Changes the password of the rows whose name is exactly storedName
     // (as loginRow gave it), not of every name the collation finds equal.
     [[nodiscard]] bool changePassword(std::string_view storedName, std::string_view password);
-    [[nodiscard]] bool addCredit(std::string_view user, double amount);
-    // Stores the new quota value when the stored one is still `expected`
-    // (no value: still empty).
-    [[nodiscard]] bool storeQuota(std::string_view user, std::optional<long long> expected,
-                                  long long value);
+    // Adds the amount unless the credit would leave the range of a double:
+    // the rows changed, no value when the statement failed.
+    [[nodiscard]] std::optional<long long> addCredit(std::string_view user, double amount);
+    // Takes the amount off the remaining quota (bytes stored; negative for
+    // bytes freed) as applyQuotaAmount does, in the database itself, so
+    // that charges at the same moment all count.
+    [[nodiscard]] bool chargeQuota(std::string_view user, long long amount);
 
     // The rule directories this connection's checks have resolved.
     RuleDirectoryCache& ruleDirectories() { return ruleDirectories_; }
@@ -149,7 +161,10 @@ class AccountStore {
     Outcome runOnce(Op& op);
     // The first row of a two-column read of one user.
     template <class Row>
-    std::optional<Row> firstRow(int query, std::string_view user);
+    std::optional<Row> firstRow(int query, std::string_view user, bool* complete = nullptr);
+    // What is left of the event's deadline for one round trip; none when
+    // it has passed.
+    std::optional<std::chrono::milliseconds> roundTripLimit() const;
     template <class Row, class MakeRow>
     ReadList<Row> readList(int query, std::string_view parameter, MakeRow&& makeRow);
     ReadAddresses readAddresses(int query, std::string_view parameter);
@@ -158,6 +173,9 @@ class AccountStore {
     DeadlineWatch& watch_;
     std::string connectionString_;
     std::optional<std::chrono::steady_clock::time_point> lastAttempt_;
+    std::optional<Deadline> deadline_;
+    // The busy time the SQLite connection has now.
+    std::chrono::milliseconds sqliteBusy_{0};
     Database db_;
     std::unique_ptr<Statements> statements_;
     RuleDirectoryCache ruleDirectories_;

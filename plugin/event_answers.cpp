@@ -161,11 +161,14 @@ void EventAnswers::limitAnswer(EventRecord& record, UserColumn column, long long
     record.setFlag(true);
 }
 
-// Number, -1 for no value; the flag is always 1.
+// Number, -1 for no value; the flag is 1. A limit that cannot be read
+// refuses the login: flag 0, which the server takes as a refusal, with the
+// tightest limit it could honour (1) for a server that reads only the number.
 void EventAnswers::countAnswer(EventRecord& record, UserColumn column) {
-    const auto value = wholeValue(store_.userValue(column, record.userName()));
-    record.setDataNumber(value.value_or(-1));
-    record.setFlag(true);
+    bool complete = false;
+    const auto value = wholeValue(store_.userValue(column, record.userName(), &complete));
+    record.setDataNumber(complete ? value.value_or(-1) : 1);
+    record.setFlag(complete);
 }
 
 void EventAnswers::ratioTypeAnswer(EventRecord& record) {
@@ -249,44 +252,48 @@ void EventAnswers::signFile(EventRecord& record, bool signOn) {
 void EventAnswers::ratioCredit(EventRecord& record) {
     const std::string user = record.userName();
     const std::string data = record.data();
-    bool known = false;
-    double credit = 0;
-    if (const auto stored = store_.userValue(UserColumn::RatioCredit, user)) {
-        if (const auto real = storedReal(*stored)) known = true, credit = *real;
-    }
     if (data == "0") {
+        const auto stored = store_.userValue(UserColumn::RatioCredit, user);
+        const auto credit = stored ? storedReal(*stored) : std::nullopt;
         // The stored marker for none reads as no value.
-        if (!known || credit == kNoCredit) return record.setFlag(false);
-        record.setDataText(formatCredit(credit));
+        if (!credit || *credit == kNoCredit) return record.setFlag(false);
+        record.setDataText(formatCredit(*credit));
         return record.setFlag(true);
     }
-    // A credit that would become infinite (or not a number) could never be
-    // spent or read back.
-    const double amount = leadingReal(data);
-    if (known && !std::isfinite(credit + amount)) return record.setFlag(false);
-    (void)store_.addCredit(user, amount);
-    record.setFlag(true);
+    // A credit that would become infinite could never be spent or read
+    // back: the write refuses it. A refused write answers flag 0; a user
+    // without a row, or without a credit to add to, changes nothing and
+    // answers 1. Only a write that changed nothing is told apart by a read.
+    const auto changed = store_.addCredit(user, leadingReal(data));
+    if (!changed) return record.setFlag(false);
+    if (*changed > 0) return record.setFlag(true);
+    bool complete = false;
+    const auto stored = store_.userValue(UserColumn::RatioCredit, user, &complete);
+    record.setFlag(complete && !stored);
 }
 
 void EventAnswers::quota(EventRecord& record) {
     const std::string user = record.userName();
     const std::string data = record.data();
     record.setFlag(false);
-    const auto row = store_.quotaRow(user);
-    if (!row) return;
-    const auto maximum = quotaValue(row->maximum);
-    const auto current = quotaValue(row->current);
     if (data == "0") {
-        const auto remaining = readableQuota(current, maximum);
+        bool complete = false;
+        const auto row = store_.quotaRow(user, &complete);
+        // A quota that cannot be read has no room: no number would be no
+        // limit at all.
+        if (!complete) {
+            record.setDataNumber(0);
+            return record.setFlag(true);
+        }
+        if (!row) return;
+        const auto remaining = readableQuota(quotaValue(row->current), quotaValue(row->maximum));
         if (!remaining) return;
         record.setDataNumber(*remaining);
         return record.setFlag(true);
     }
     const auto amount = leadingWhole(data);
-    if (!amount || !maximum) return;
-    const QuotaChange change = applyQuotaAmount(current, *maximum, *amount);
-    if (!change.accepted) return;
-    record.setFlag(store_.storeQuota(user, wholeValue(row->current), change.newValue));
+    if (!amount) return;
+    record.setFlag(store_.chargeQuota(user, *amount));
 }
 
 }  // namespace kestrix::plugin

@@ -6,7 +6,7 @@
 namespace kestrix::plugin {
 
 EventDispatcher::EventDispatcher(ConnectionStringSource source, Clock clock)
-    : source_(std::move(source)), pool_(std::move(clock)) {}
+    : source_(std::move(source)), clock_(clock), pool_(std::move(clock)) {}
 
 int EventDispatcher::handle(ClientEvent* event) {
     if (event == nullptr) return 0;
@@ -21,10 +21,21 @@ int EventDispatcher::handle(ClientEvent* event) {
         pool_.start(std::move(connectionString));
     });
     if (!isAnsweredCode(event->code)) return 0;
-    StorePool::Lease lease = pool_.acquire();
+    // The whole wait of the event, its turn for a connection included.
+    const auto deadline = std::chrono::steady_clock::now() + AccountStore::kRoundTripLimit;
+    std::optional<StorePool::Lease> lease = pool_.acquire(deadline);
     EventRecord record(*event);
     try {
-        EventAnswers(lease.store()).answer(record);
+        if (lease) {
+            AccountStore& store = lease->store();
+            store.setDeadline(deadline);
+            EventAnswers(store).answer(record);
+        } else {
+            // No connection free in time: the answer of a database that
+            // cannot be read, from a store that never opens one.
+            AccountStore unavailable(clock_, watch_);
+            EventAnswers(unavailable).answer(record);
+        }
     } catch (const std::exception&) {
         // Nothing escapes into the server; the answer stands as far as it got.
     }

@@ -25,6 +25,10 @@ class EventDispatcher {
   private:
     ConnectionStringSource source_;
     std::once_flag started_;
+    Clock clock_;
+    // Watches nothing: the stores given to events that found no connection
+    // free never open one.
+    DeadlineWatch watch_;
     StorePool pool_;
 };
 

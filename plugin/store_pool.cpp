@@ -1,5 +1,7 @@
 #include "plugin/store_pool.h"
 
+#include <algorithm>
+
 namespace kestrix::plugin {
 
 void StorePool::start(std::string connectionString) {
@@ -9,13 +11,25 @@ void StorePool::start(std::string connectionString) {
     connectionString_ = std::move(connectionString);
 }
 
-StorePool::Lease StorePool::acquire() {
+std::optional<StorePool::Lease> StorePool::acquire(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(mutex_);
-    released_.wait(lock, [this] { return !idle_.empty() || stores_.size() < capacity_; });
+    auto available = [this] { return !idle_.empty() || stores_.size() < capacity_; };
+    if (!waiting_.empty() || !available()) {
+        // In turn: with every event's wait limited, one that kept losing a
+        // store given back to later ones would be refused for nothing.
+        const unsigned long long ticket = nextTicket_++;
+        waiting_.push_back(ticket);
+        const bool served = released_.wait_until(
+            lock, deadline, [&] { return waiting_.front() == ticket && available(); });
+        waiting_.erase(std::find(waiting_.begin(), waiting_.end(), ticket));
+        // The next in line may go now, or no longer waits behind this one.
+        released_.notify_all();
+        if (!served) return std::nullopt;
+    }
     if (!idle_.empty()) {
         AccountStore* store = idle_.back();
         idle_.pop_back();
-        return Lease(*this, *store);
+        return std::optional<Lease>(std::in_place, *this, *store);
     }
     stores_.push_back(std::make_unique<AccountStore>(clock_, watch_));
     AccountStore& store = *stores_.back();
@@ -23,7 +37,7 @@ StorePool::Lease StorePool::acquire() {
     lock.unlock();
     // Connecting may take seconds; other events go on meanwhile.
     store.start(connectionString);
-    return Lease(*this, store);
+    return std::optional<Lease>(std::in_place, *this, store);
 }
 
 void StorePool::release(AccountStore& store) {
@@ -31,7 +45,7 @@ void StorePool::release(AccountStore& store) {
         std::lock_guard<std::mutex> lock(mutex_);
         idle_.push_back(&store);
     }
-    released_.notify_one();
+    released_.notify_all();
 }
 
 }  // namespace kestrix::plugin

@@ -2,8 +2,10 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,8 +44,9 @@ class StorePool {
 
     // The store used last that is free (so a quiet server keeps one
     // connection busy rather than many), a new one while there are fewer
-    // than its capacity, or else the first one given back.
-    [[nodiscard]] Lease acquire();
+    // than its capacity, or else the first one given back; none when no
+    // store is free by the deadline.
+    [[nodiscard]] std::optional<Lease> acquire(std::chrono::steady_clock::time_point deadline);
 
   private:
     void release(AccountStore& store);
@@ -57,6 +60,9 @@ class StorePool {
     std::condition_variable released_;
     std::vector<std::unique_ptr<AccountStore>> stores_;
     std::vector<AccountStore*> idle_;
+    // The events waiting for a store, in their order of arrival.
+    std::deque<unsigned long long> waiting_;
+    unsigned long long nextTicket_ = 0;
 };
 
 }  // namespace kestrix::plugin

@@ -1,5 +1,6 @@
 #include "policies/logic/disk_quota_settings.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/sql_literal.h"
@@ -103,10 +104,13 @@ std::string quotaUpdate(const std::string& user, bool enabled, const std::string
                         QuotaUnit unit, const StoredQuota& stored) {
     const std::string where = " WHERE username=" + sqlText(user);
     if (!enabled) return "update users set use_quota=0, quota_max=0" + where;
-    const double maximum = maximumBytes(maximumText, unit);
-    std::string sql = "update users set use_quota=1, quota_max=" + decimalText(maximum);
+    // Whole bytes: a fraction would be no number to the plug-in on SQLite,
+    // which keeps the value as it is written.
+    const long long maximum =
+        std::llround(std::min(maximumBytes(maximumText, unit), kLargestByteCount));
+    std::string sql = "update users set use_quota=1, quota_max=" + std::to_string(maximum);
     const QuotaSetting before = quotaSetting(stored);
-    const auto remaining = remainingAfterEdit(before, {true, std::llround(maximum), std::nullopt});
+    const auto remaining = remainingAfterEdit(before, {true, maximum, std::nullopt});
     if (remaining && remaining != before.remaining)
         sql += ", quota_current=" + std::to_string(*remaining);
     return sql + where;

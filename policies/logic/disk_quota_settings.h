@@ -35,14 +35,15 @@ struct QuotaView {
 };
 QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit);
 
-// OK's checks on the maximum box; no value when it may be written.
+// OK's checks on the maximum box, in the unit shown; no value when it may
+// be written.
 std::optional<Message> checkQuota(bool enabled, const std::string& maximumText, QuotaUnit unit);
 
 // The quota as the remaining-quota routine reads it.
 QuotaSetting quotaSetting(const StoredQuota& stored);
 
-// The UPDATE that OK runs: the switch, the maximum in bytes and, when the
-// switch or the maximum changed, the remaining quota that follows them.
+// The UPDATE that OK runs: the switch, the maximum in whole bytes and, when
+// the switch or the maximum changed, the remaining quota that follows them.
 std::string quotaUpdate(const std::string& user, bool enabled, const std::string& maximumText,
                         QuotaUnit unit, const StoredQuota& stored);
 

@@ -211,6 +211,37 @@ TEST_P(UserCommands, SetWritesEachDialogsFieldsAndRefusesBeforeWritingAnything) 
     EXPECT_EQ(run.err, "There is no user nobody.\n");
 }
 
+TEST_P(UserCommands, QuotasPastTwoGibibytesAreWholeBytesAndTooLargeOnesAreRefused) {
+    addUser("bob", dir("ftp/bob"));
+    Ran run = runKestrix({"user", "set", "bob", "--quota", "on", "--quota-max", "5120"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto stored = [&] {
+        Rows quota =
+            rows("SELECT quota_max, quota_current FROM users", {"quota_max", "quota_current"});
+        // PostgreSQL's numeric keeps the scale it was written with.
+        for (auto& row : quota)
+            for (auto& column : row)
+                if (column.find('.') != std::string::npos) column.erase(column.find('.'));
+        return quota;
+    };
+    EXPECT_EQ(stored(), (Rows{{"5368709120", "5368709120"}}));
+    run = runKestrix({"user", "show", "bob", "--json"});
+    EXPECT_EQ(jsonOf(run).object()["quota_max_mb"].toString().toStdString(), "5120");
+    EXPECT_EQ(jsonOf(run).object()["quota_current_mb"].toString().toStdString(), "5120");
+
+    // 2^53 bytes and one kilobyte more.
+    run = runKestrix({"user", "set", "bob", "--quota-max", "8796093022209", "--quota-unit", "kb"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(
+        run.err,
+        "The value in the Maximum Quota field must be a number from 0 to 8796093022208 Kb.\n");
+    EXPECT_EQ(stored(), (Rows{{"5368709120", "5368709120"}}));
+    run = runKestrix({"user", "set", "bob", "--quota-max", "0.3", "--quota-unit", "kb"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Nothing counted yet: the remaining quota stays the whole maximum.
+    EXPECT_EQ(stored(), (Rows{{"307", "307"}}));
+}
+
 TEST_P(UserCommands, ExpiredUsersGoWhenTheDatesAreApplied) {
     addUser("old", dir("ftp/old"));
     addUser("young", dir("ftp/young"));

@@ -890,6 +890,46 @@ class AccountSettings(unittest.TestCase):
             refused(self, "550", ftp.nlst, SITE.ftp_root)
 
 
+class UnreadableRows(unittest.TestCase):
+    """Rows the library cannot read refuse what they decide."""
+
+    def renamed(self, table, old, new=None):
+        """Renames a column of a table, or without new the table itself,
+        until the test ends."""
+        if new is None:
+            SITE.sql("ALTER TABLE %s RENAME TO %s" % (table, old))
+            self.addCleanup(SITE.sql, "ALTER TABLE %s RENAME TO %s" % (old, table))
+            return
+        SITE.sql("ALTER TABLE %s RENAME COLUMN %s TO %s" % (table, old, new))
+        self.addCleanup(SITE.sql, "ALTER TABLE %s RENAME COLUMN %s TO %s" % (table, new, old))
+
+    # The stand-in takes a limit answered with flag 0 as a refusal; ProFTPD's
+    # module still reads it as no limit.
+    @unittest.skipUnless(SERVER == "ftphost", "mod_quellin reads flag 0 as no limit")
+    def test_a_login_whose_limit_cannot_be_read_is_refused(self):
+        self.renamed("users", "max_concurrent", "max_concurrent_gone")
+        second = SITE.connect()
+        try:
+            reply = refused(self, "530", second.login, "bob", "Secret")
+            self.assertIn("limits cannot be read", reply)
+        finally:
+            second.close()
+
+    def test_rules_that_cannot_be_read_refuse_inside_the_home(self):
+        with SITE.session("erin", "Secret") as ftp:
+            self.assertIn("readme.txt", ftp.nlst())
+            self.renamed("dir_rights", "dir_rights_gone")
+            refused(self, "550", ftp.nlst)
+            refused(self, "550", ftp.mkd, "new")
+
+    def test_an_upload_against_a_quota_that_cannot_be_read_is_refused(self):
+        # frank has room for the byte while his quota can be read.
+        with SITE.session("frank", "Secret") as ftp:
+            self.renamed("users", "quota_current", "quota_current_gone")
+            refused(self, "552", upload, ftp, "unread.bin", b"u")
+            self.assertFalse(os.path.exists(os.path.join(SITE.dir("frank"), "unread.bin")))
+
+
 def server_processes(pg_env):
     """The private PostgreSQL server's postmaster and its children."""
     with open(os.path.join(read_pg_env(pg_env)["KESTRIX_PG_DIR"], "data", "postmaster.pid")) as f:

@@ -45,6 +45,10 @@ class ReadingAnswers(unittest.TestCase):
         self.assertEqual(q.limit_value(answer(data=b"3")), 3)
         self.assertIsNone(q.limit_value(answer(data=b"-1")))
         self.assertIsNone(q.limit_value(answer(data=b"0")))
+        # Flag 0: the library could not read the limit; no library: none.
+        self.assertTrue(q.limit_unknown(answer(flag=0, data=b"1")))
+        self.assertFalse(q.limit_unknown(answer(data=b"-1")))
+        self.assertFalse(q.limit_unknown(NOT_ANSWERED))
         self.assertEqual(q.minutes_value(answer(data=b"2")), 120)
         self.assertEqual(q.minutes_value(answer(data=b"2"), minute=0.5), 1)
         self.assertIsNone(q.minutes_value(answer(data=b"-1")))

@@ -35,7 +35,10 @@ TEST(NoConnectionString, EveryLoginIsRefusedForTheLifeOfTheLibrary) {
         EXPECT_EQ(send(code::kPasswordCheckToo, "bob", "secret").flag, 0);
         EXPECT_EQ(send(code::kAddressAllowed, "", "127.0.0.1").flag, 0);
         EXPECT_EQ(send(code::kHomeDirectory, "bob", "").flag, 0);
-        EXPECT_EQ(fieldText(send(code::kMaxConcurrent, "bob", "").data), "-1");
+        // A limit that cannot be read refuses too.
+        const ClientEvent limit = send(code::kMaxConcurrent, "bob", "");
+        EXPECT_EQ(limit.flag, 0);
+        EXPECT_EQ(fieldText(limit.data), "1");
         EXPECT_EQ(send(code::kLoginMessageFile, "bob", "").flag, kServerFlag);
         clock.advance(1min);
     }

@@ -144,18 +144,18 @@ TEST_F(ServerRestart, WhileTheServerIsDownLoginsAreRefusedThenItIsTriedEveryFive
     auto limit = [&] {
         ClientEvent event = makeEvent(code::kMaxConcurrent, "bob");
         EXPECT_EQ(dispatcher.handle(&event), 1);
-        return fieldText(event.data);
+        return std::to_string(event.flag) + ":" + fieldText(event.data);
     };
     EXPECT_EQ(login(), 1);
     server_.stop();
-    EXPECT_EQ(login(), 0);     // the read fails, reopening fails
-    EXPECT_EQ(limit(), "-1");  // the no-value answer
+    EXPECT_EQ(login(), 0);      // the read fails, reopening fails
+    EXPECT_EQ(limit(), "0:1");  // unread, the limit refuses
     server_.start();
     clock.advance(4s);
     EXPECT_EQ(login(), 0);  // not yet tried again
     clock.advance(1s);
     EXPECT_EQ(login(), 1);
-    EXPECT_EQ(limit(), "1");
+    EXPECT_EQ(limit(), "1:1");
 }
 
 // The server stops answering at all (its processes stopped): each event
@@ -182,12 +182,13 @@ TEST_F(ServerRestart, AStoppedServerKeepsNoEventWaitingAndLoginsReturnAfterIt) {
         EXPECT_EQ(login(), 0);
         ClientEvent limit = makeEvent(code::kMaxConcurrent, "bob");
         EXPECT_EQ(dispatcher.handle(&limit), 1);
-        return fieldText(limit.data);
+        return std::to_string(limit.flag) + ":" + fieldText(limit.data);
     });
-    // The events end on their own, with the no-value answer; the limit is
-    // far above their time-out and only ends a test they hang.
+    // The events end on their own, refused (a limit that cannot be read
+    // refuses too); the limit is far above their time-out and only ends a
+    // test they hang.
     ASSERT_EQ(answered.wait_for(120s), std::future_status::ready);
-    EXPECT_EQ(answered.get(), "-1");
+    EXPECT_EQ(answered.get(), "0:1");
 
     server_.signalAll(SIGCONT);
     // Logins return after the retry interval; the limit only ends a hung test.

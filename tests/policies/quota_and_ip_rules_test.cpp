@@ -61,6 +61,46 @@ TEST(DiskQuotaSettingsTest, OkChecksTheMaximumBox) {
     }
 }
 
+// Byte counts past 2 GiB are whole 64-bit numbers, up to the 2^53 bytes
+// both engines keep exactly; a fraction of a byte is not stored.
+TEST(DiskQuotaSettingsTest, LargeMaximumsAreWholeBytes) {
+    // 2^53 bytes is 8589934592 Mb and 8796093022208 Kb.
+    EXPECT_FALSE(checkQuota(true, "8589934592", QuotaUnit::Mb));
+    EXPECT_FALSE(checkQuota(true, "8796093022208", QuotaUnit::Kb));
+    for (const auto& [text, unit] :
+         {std::pair{"8589934592.01", QuotaUnit::Mb}, std::pair{"8796093022209", QuotaUnit::Kb},
+          std::pair{"99999999999999", QuotaUnit::Kb}}) {
+        const auto refusal = checkQuota(true, text, unit);
+        ASSERT_TRUE(refusal) << text;
+        EXPECT_EQ(refusal->text,
+                  std::string("The value in the Maximum Quota field must be a number "
+                              "from 0 to ") +
+                      (unit == QuotaUnit::Mb ? "8589934592 Mb." : "8796093022208 Kb."));
+        EXPECT_EQ(refusal->icon, MessageIcon::Exclamation);
+        // Off, the box is not written: nothing to refuse.
+        EXPECT_FALSE(checkQuota(false, text, unit)) << text;
+    }
+    const StoredQuota off{"0", "0", "0"};
+    EXPECT_EQ(quotaUpdate("bob", true, "5120", QuotaUnit::Mb, off),
+              "update users set use_quota=1, quota_max=5368709120, quota_current=5368709120 "
+              "WHERE username='bob'");
+    EXPECT_EQ(quotaUpdate("bob", true, "8589934592", QuotaUnit::Mb, off),
+              "update users set use_quota=1, quota_max=9007199254740992, "
+              "quota_current=9007199254740992 WHERE username='bob'");
+    EXPECT_EQ(quotaUpdate("bob", true, "0.3", QuotaUnit::Kb, off),
+              "update users set use_quota=1, quota_max=307, quota_current=307 WHERE "
+              "username='bob'");
+    // A remaining quota past 2 GiB moves with the maximum.
+    const StoredQuota on{"1", "5368709120", "4294967296"};
+    EXPECT_EQ(quotaSetting(on).remaining, 4294967296LL);
+    EXPECT_EQ(quotaUpdate("bob", true, "6144", QuotaUnit::Mb, on),
+              "update users set use_quota=1, quota_max=6442450944, quota_current=5368709120 "
+              "WHERE username='bob'");
+    const QuotaView view = quotaView(on, QuotaUnit::Kb);
+    EXPECT_EQ(view.maximum, "5242880");
+    EXPECT_EQ(view.current, "4194304");
+}
+
 TEST(IpRulesTest, StatementsOfBothLists) {
     const IpRuleScope bob{"o'neil"};
     const IpRuleScope server{};

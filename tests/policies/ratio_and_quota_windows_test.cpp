@@ -178,6 +178,35 @@ TEST_P(DiskQuotaWindowTest, RepairUnitsChecksAndTheRemainingQuotaOnOk) {
     EXPECT_EQ(wholeQuota(), (Row{"0", "0", "1572864"}));
 }
 
+TEST_P(DiskQuotaWindowTest, MaximumsPastTwoGibibytesAreReadAndWrittenWhole) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, use_quota, "
+        "quota_max, quota_current) VALUES "
+        "('bob', '/srv/bob', 1, 1, 1, 5368709120, 4294967296)");
+    dialog_->show();
+    dialog_->popQuota("bob");
+    EXPECT_EQ(text("txtQuotaMaximum"), "5120");
+    EXPECT_EQ(text("txtQuotaCurrent"), "4096");
+    auto* maximum = childOf<QLineEdit>(dialog_.get(), "txtQuotaMaximum");
+    maximum->setText("9999999999");
+    boxes_.answer(Answer::OK);
+    click(dialog_.get(), "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(
+        boxes_.shown()[0],
+        appMessage(
+            "The value in the Maximum Quota field must be a number from 0 to 8589934592 Mb."));
+    EXPECT_EQ(wholeQuota(), (Row{"1", "5368709120", "4294967296"}));
+
+    maximum->setText("6144");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(wholeQuota(), (Row{"1", "6442450944", "5368709120"}));
+    dialog_->show();
+    dialog_->popQuota("bob");
+    EXPECT_EQ(text("txtQuotaMaximum"), "6144");
+    EXPECT_EQ(text("txtQuotaCurrent"), "5120");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RatiosWindowTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          [](const auto& info) { return test::engineName(info.param); });

@@ -100,6 +100,12 @@ def limit_value(answer):
     return value if value is not None and value > 0 else None
 
 
+def limit_unknown(answer):
+    """A limit answered with flag 0: the library could not read it, and the
+    login is refused rather than let past a limit nobody knows."""
+    return answer.handled and answer.flag != 1
+
+
 def minutes_value(answer, minute=60):
     """A time-out in minutes as seconds (minute seconds to the minute), or
     None when there is none (no value, or a value below 1)."""

@@ -121,9 +121,13 @@ class UserSession:
         if answer.handled and answer.flag != 1:
             raise Refusal("Login refused: your address is not allowed for this account.")
 
+        concurrent = self.ask(q.MAX_CONCURRENT)
+        per_address = self.ask(q.MAX_PER_ADDRESS)
+        if q.limit_unknown(concurrent) or q.limit_unknown(per_address):
+            raise Refusal("Login refused: the account's login limits cannot be read.")
         limits = q.LoginLimits(
-            max_concurrent=q.limit_value(self.ask(q.MAX_CONCURRENT)),
-            max_per_address=q.limit_value(self.ask(q.MAX_PER_ADDRESS)),
+            max_concurrent=q.limit_value(concurrent),
+            max_per_address=q.limit_value(per_address),
             one_per_address=q.switch_on(self.ask(q.ONE_LOGIN_PER_ADDRESS)),
             always_login=q.switch_on(self.ask(q.ALWAYS_LOGIN)))
         self.token = self.registry.admit(self.user, self.address, limits)
