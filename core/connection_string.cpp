@@ -128,6 +128,67 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text) 
     return pairs;
 }
 
+namespace {
+
+bool isPasswordKey(std::string_view key) {
+    const std::string name = lower(trim(key));
+    return name == "password" || name == "pwd";
+}
+
+// The text with the value of every password pair replaced by `value` (as
+// it stands, quotes and all).
+std::string withPasswordText(std::string_view text, std::string_view value) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t eq = text.find('=', pos);
+        const size_t semi = text.find(';', pos);
+        if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+            const size_t end = semi == std::string_view::npos ? text.size() : semi + 1;
+            out += text.substr(pos, end - pos);
+            pos = end;
+            continue;
+        }
+        const std::string_view key = text.substr(pos, eq - pos);
+        size_t after = eq + 1;
+        (void)readValue(text, after);
+        out += text.substr(pos, eq + 1 - pos);
+        out += isPasswordKey(key) ? value : text.substr(eq + 1, after - eq - 1);
+        if (after < text.size()) {
+            out += ';';
+            ++after;
+        }
+        pos = after;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string maskedConnectionString(std::string_view text) {
+    return withPasswordText(text, kMaskedPassword);
+}
+
+std::string unmaskedConnectionString(std::string_view edited, std::string_view original) {
+    const auto pairs = splitConnectionString(edited);
+    std::string password;
+    for (const char* key : {"password", "pwd"}) {
+        if (pairs.contains(key)) password = pairs.at(key);
+    }
+    if (password != kMaskedPassword) return std::string(edited);
+    // The original's password text as written there, quotes included.
+    const auto originalPairs = splitConnectionString(original);
+    std::string value;
+    for (const char* key : {"password", "pwd"}) {
+        if (originalPairs.contains(key)) value = originalPairs.at(key);
+    }
+    std::string quoted = "\"";
+    for (char c : value)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    quoted += '"';
+    return withPasswordText(edited, quoted);
+}
+
 ParsedConnection parseConnectionString(std::string_view text) {
     const auto pairs = splitConnectionString(text);
     const std::string provider = get(pairs, "provider");

@@ -6,7 +6,10 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/private_files.h"
 #include "core/schema.h"
+#include "core/settings.h"
+#include "core/settings_store.h"
 #include "core/stored_password.h"
 
 namespace kestrix {
@@ -43,6 +46,29 @@ std::optional<PasswordToStore> passwordToStore(Database& db, std::string_view pa
     auto stored = passwordToStore(password, width);
     if (stored && !stored->hashed) noteClearTextPasswords();
     return stored;
+}
+
+std::vector<std::string> startupSecurityNotices() {
+    std::vector<std::string> notices;
+    const auto warn = [&notices](const std::string& what, const std::string& path) {
+        notices.push_back(what + " " + path +
+                          " can be read by every user of this computer: make it readable by "
+                          "its owner alone (chmod o-rwx).");
+        writeLog(notices.back());
+    };
+    const SettingsStore store = SettingsStore::fromEnvironment();
+    const auto storeFile = store.valueFile(kConnectionStringKey, {});
+    if (readableByEveryone(storeFile)) warn("The settings store's connection string", storeFile);
+    const ParsedConnection parsed = parseConnectionString(readConnectionString());
+    if (parsed.target && parsed.target->engine == Engine::SQLite &&
+        readableByEveryone(parsed.target->path))
+        warn("The database file", parsed.target->path);
+    Database db;
+    if (openDatabase(db, 1)) {
+        const auto width = passwordColumnWidth(db);
+        if (width && *width < hashedPasswordCharacters()) noteClearTextPasswords();
+    }
+    return notices;
 }
 
 std::size_t passwordColumnTarget() {

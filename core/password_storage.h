@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/password_hash.h"
 
@@ -24,6 +25,12 @@ void setClearTextNoticeHandler(std::function<void(const std::string&)> handler);
 // The stored form of a new password in the open database, noting a column
 // too narrow for a hash. No value when no hash could be made.
 std::optional<PasswordToStore> passwordToStore(Database& db, std::string_view password);
+
+// Start-up's look at what the stored connection string leads to: a line
+// (also in the activity log) for a database file or settings store anyone
+// may read. A password column too narrow for hashes is noted as
+// noteClearTextPasswords does, not returned.
+std::vector<std::string> startupSecurityNotices();
 
 // The width users.password gets in a new database and by an upgrade.
 std::size_t passwordColumnTarget();
