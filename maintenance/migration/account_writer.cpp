@@ -1,8 +1,11 @@
 #include "maintenance/migration/account_writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <unordered_set>
 
 #include "core/database.h"
@@ -311,9 +314,10 @@ class Writer {
         std::vector<Row> rows;
         std::vector<std::string> owners;
         rows.reserve(chosen.size());
-        for (std::size_t i : chosen) {
-            rows.push_back(userRow(plan_.users[i], storedPassword(plan_.users[i])));
-            owners.push_back(plan_.users[i].name);
+        const std::vector<std::optional<std::string>> passwords = storedPasswords(chosen);
+        for (std::size_t k = 0; k < chosen.size(); ++k) {
+            rows.push_back(userRow(plan_.users[chosen[k]], passwords[k]));
+            owners.push_back(plan_.users[chosen[k]].name);
         }
         std::string columnList =
             "username, homedir, login_msg_file, password, hide_hidden_files, rel_path, use_quota, "
@@ -351,6 +355,35 @@ class Writer {
         auto hash = hashPassword(*u.password);
         if (!hash) throw Refused(u.name, "the password could not be hashed");
         return hash;
+    }
+
+    // The stored passwords of the chosen users, in their order. A slow hash
+    // each: they are made on every core at once.
+    std::vector<std::optional<std::string>> storedPasswords(
+        const std::vector<std::size_t>& chosen) const {
+        std::vector<std::optional<std::string>> passwords(chosen.size());
+        std::atomic<std::size_t> next{0};
+        std::mutex failureMutex;
+        std::optional<Refused> failure;
+        const auto work = [&] {
+            for (std::size_t k = next++; k < chosen.size(); k = next++) {
+                try {
+                    passwords[k] = storedPassword(plan_.users[chosen[k]]);
+                } catch (const Refused& e) {
+                    const std::lock_guard lock(failureMutex);
+                    if (!failure) failure.emplace(e);
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        for (unsigned t = 1; t < cores && t < chosen.size(); ++t)
+            helpers.emplace_back(work);
+        work();
+        for (std::thread& helper : helpers)
+            helper.join();
+        if (failure) throw *failure;
+        return passwords;
     }
 
     Row userRow(const MigratedUser& u, const std::optional<std::string>& password) const {
