@@ -95,6 +95,10 @@ TEST(ConnectionStringMask, PasswordsAreMaskedAndComeBackUnderTheMask) {
               "Provider=SQLite;Data Source=/x.db");
     EXPECT_EQ(maskedConnectionString("pwd = abc ;User ID=u"), "pwd =***;User ID=u");
 
+    // Unedited, the text comes back as it was written.
+    EXPECT_EQ(unmaskedConnectionString(masked, text), text);
+    EXPECT_EQ(unmaskedConnectionString("User ID=u;Password=***", "Password=plain ;User ID=u"),
+              "User ID=u;Password=plain ");
     // Edited under the mask: the real password again, the edit kept.
     const std::string edited = unmaskedConnectionString(
         "Provider=PostgreSQL;Data Source=other;Initial Catalog=ftp;User ID=ftp;Password=***", text);
