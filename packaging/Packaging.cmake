@@ -93,6 +93,8 @@ questions from the same database.")
 set(CPACK_STRIP_FILES ON)
 # Libraries the programs link come from dpkg-shlibdeps; the rest is named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# postinst makes the group kestrix with addgroup.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${KESTRIX_PACKAGING_DIR}/postinst ${KESTRIX_PACKAGING_DIR}/prerm ${KESTRIX_PACKAGING_DIR}/postrm)
