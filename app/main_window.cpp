@@ -11,6 +11,7 @@
 #include "app/about_box.h"
 #include "app/leftover_updater.h"
 #include "core/activity_log.h"
+#include "core/password_storage.h"
 #include "policies/disk_quota_window.h"
 #include "policies/ip_access_window.h"
 #include "policies/misc_setup_window.h"
@@ -20,6 +21,7 @@
 #include "setup/wizard_random.h"
 #include "shell/app_title.h"
 #include "shell/artwork.h"
+#include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "shell/status_window.h"
 #include "ui_main_window.h"
@@ -92,6 +94,7 @@ MainWindow::MainWindow(MainWindowLinks links, QWidget* parent)
 
 MainWindow::~MainWindow() {
     Shell::instance().setLeaveGuard(nullptr);
+    setClearTextNoticeHandler(nullptr);
 }
 
 void MainWindow::nameSeparators() {
@@ -123,6 +126,17 @@ QMenu* MainWindow::iconMenu() const {
     return ui_->iconMenu1;
 }
 
+void MainWindow::addSecurityNotice(const std::string& text) {
+    QString shown = ui_->lblSecurityNotice->text();
+    if (!shown.isEmpty()) shown += QLatin1Char('\n');
+    ui_->lblSecurityNotice->setText(shown + toQt(text));
+    ui_->lblSecurityNotice->setVisible(true);
+}
+
+QString MainWindow::securityNotices() const {
+    return ui_->lblSecurityNotice->text();
+}
+
 void MainWindow::formLoad() {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -133,6 +147,11 @@ void MainWindow::formLoad() {
     addTrayIcon(ui_->picIconBlue32, kTip, ui_->iconMenu1);
     loadSettings(links_.configureWindow);
     writeLog("populate data from database into this form");
+    setClearTextNoticeHandler([this](const std::string& text) { addSecurityNotice(text); });
+    if (links_.commands.securityNotices) {
+        for (const std::string& notice : links_.commands.securityNotices())
+            addSecurityNotice(notice);
+    }
     run(links_.commands.addUserNameIndexes);
     run(links_.commands.applyAccountDates);
     // Empty in the program: stored paths keep their case on this platform.

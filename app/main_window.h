@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/program_commands.h"
 #include "policies/user_dialog_links.h"
@@ -60,6 +61,11 @@ class MainWindow : public QMainWindow {
     QMenu* iconMenu() const;
 
     int minuteCounter() const { return minuteCounter_; }
+
+    // A line of the notices about how passwords and settings are kept,
+    // shown above the window's work area.
+    void addSecurityNotice(const std::string& text);
+    QString securityNotices() const;
 
     // The per-user dialogs, made on first use; nullptr before.
     MiscSetupWindow* miscSetupWindow() const { return misc_; }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace kestrix {
 
@@ -8,11 +10,13 @@ namespace kestrix {
 // An empty command does nothing.
 struct ProgramCommands {
     std::function<void()> addUserNameIndexes;  // start-up, for a database made without them
-    std::function<void()> applyAccountDates;   // the daily account rules
-    std::function<void()> lowerCasePaths;      // start-up's path normalisation
-    std::function<void()> openManual;          // Help
-    std::function<void()> migrationUtility;    // Tools, Migration Utility
-    std::function<void()> checkUpdates;        // Help, Check for Updates
+    // Start-up: what is readable by everyone, or kept in clear (noted too).
+    std::function<std::vector<std::string>()> securityNotices;
+    std::function<void()> applyAccountDates;  // the daily account rules
+    std::function<void()> lowerCasePaths;     // start-up's path normalisation
+    std::function<void()> openManual;         // Help
+    std::function<void()> migrationUtility;   // Tools, Migration Utility
+    std::function<void()> checkUpdates;       // Help, Check for Updates
 };
 
 }  // namespace kestrix

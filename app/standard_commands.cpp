@@ -2,6 +2,7 @@
 
 #include "app/version.h"
 #include "core/account_dates.h"
+#include "core/password_storage.h"
 #include "core/settings.h"
 #include "core/user_name_indexes.h"
 #include "generated/update_key.h"
@@ -16,6 +17,7 @@ namespace kestrix {
 ProgramCommands standardCommands(const std::filesystem::path& programDirectory) {
     ProgramCommands commands;
     commands.addUserNameIndexes = [] { addUserNameIndexes(); };
+    commands.securityNotices = [] { return startupSecurityNotices(); };
     commands.applyAccountDates = [] {
         if (applyAccountDates() == AccountDatesRun::TablesFailed) {
             Shell::instance().ask(

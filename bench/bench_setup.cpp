@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "core/database.h"
+#include "core/password_hash.h"
 #include "core/schema.h"
 #include "core/settings_store.h"
 #include "core/sql_literal.h"
@@ -130,6 +131,9 @@ void BenchDatabase::fill() {
     if (engine_ == Engine::PostgreSQL && !createSchema(db))
         throw std::runtime_error(db.lastError());
     if (!db.begin()) throw std::runtime_error(db.lastError());
+    const auto hash = hashPassword(kPassword);
+    if (!hash) throw std::runtime_error("no password hash");
+    passwordHash_ = *hash;
     auto addUser = [&](const std::string& name, const fs::path& home) {
         fs::create_directories(home);
         run(db,
@@ -137,8 +141,8 @@ void BenchDatabase::fill() {
             "quota_current, quota_max, use_quota, timeout, session_timeout, speed_limit_value, "
             "hide_hidden_files, rel_path, ratio_type, ratio_down, ratio_up, ratio_current_credit, "
             "login_msg_file, one_login_per_ip, always_login, disable_user) values (" +
-                sqlText(name) + ", " + sqlText(home.string()) +
-                ", 'secret', 2, 1, 0, 1048576, 1, 10, 60, '0', 1, 1, 'BytesOverall', 1, 3, 100, "
+                sqlText(name) + ", " + sqlText(home.string()) + ", " + sqlText(passwordHash_) +
+                ", 2, 1, 0, 1048576, 1, 10, 60, '0', 1, 1, 'BytesOverall', 1, 3, 100, "
                 "'/msg/welcome.txt', 0, 0, 0)");
     };
     // The neighbours: a database of 100,000 users with three rule rows

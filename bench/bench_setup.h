@@ -32,6 +32,10 @@ class BenchDatabase {
     static std::string neighbourName(int i);
     // The directory that holds the users' own directories.
     const std::filesystem::path& directory() const { return dir_; }
+    // The password of the login user and the users with rules, and its
+    // stored yescrypt hash (as the program stores it).
+    static constexpr const char* kPassword = "secret";
+    const std::string& passwordHash() const { return passwordHash_; }
 
   private:
     void fill();
@@ -40,6 +44,7 @@ class BenchDatabase {
     std::filesystem::path dir_;
     std::string file_;
     std::string database_;
+    std::string passwordHash_;
 };
 
 // The built Quellin.so, loaded from its own copy so that each engine's

@@ -11,6 +11,7 @@ int userList(const Invocation& in);
 int userShow(const Invocation& in);
 int userAdd(const Invocation& in);
 int userCopy(const Invocation& in);
+int userPasswd(const Invocation& in);
 int userDelete(const Invocation& in);
 int userSet(const Invocation& in);
 
@@ -28,6 +29,7 @@ int ipAdd(const Invocation& in);
 int ipRemove(const Invocation& in);
 
 int applyDates(const Invocation& in);
+int dbUpgrade(const Invocation& in);
 int check(const Invocation& in);
 
 }  // namespace kestrix::cli

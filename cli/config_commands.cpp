@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "cli/loaded_user.h"
+#include "core/connection_string.h"
 #include "core/settings.h"
 #include "core/text_routines.h"
 #include "setup/configuration_commit.h"
@@ -13,32 +14,7 @@
 
 namespace kestrix::cli {
 
-namespace {
-
-// The connection string with its password replaced: it is shown on
-// terminals and in scripts' logs.
-std::string maskedConnectionString(const std::string& text) {
-    std::string out;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(';', start);
-        if (end == std::string::npos) end = text.size();
-        std::string part = text.substr(start, end - start);
-        const std::size_t equals = part.find('=');
-        if (equals != std::string::npos) {
-            std::string key = trimmed(part.substr(0, equals));
-            for (char& c : key)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (key == "password" || key == "pwd") part = part.substr(0, equals + 1) + "***";
-        }
-        out += part;
-        if (end < text.size()) out += ';';
-        start = end + 1;
-    }
-    return out;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int configShow(const Invocation& in) {
     const std::string servuPath = getRegSettings(kServuPathValue);

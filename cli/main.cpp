@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/password_storage.h"
 
 namespace {
 
@@ -63,19 +64,26 @@ const std::vector<Command>& commands() {
         {{"user", "list"}, "user list [--json]", {}, {}, 0, 0, userList},
         {{"user", "show"}, "user show NAME [--json]", {}, {}, 1, 1, userShow},
         {{"user", "add"},
-         "user add NAME --password TEXT [--home DIR] [--notes TEXT] [--yes]",
+         "user add NAME [--password-stdin|--password TEXT] [--home DIR] [--notes TEXT] [--yes]",
          {"--password", "--home", "--notes"},
-         {},
+         {"--password-stdin"},
          1,
          1,
          userAdd},
         {{"user", "copy"},
-         "user copy NAME NEWNAME --password TEXT --yes",
+         "user copy NAME NEWNAME [--password-stdin|--password TEXT] --yes",
          {"--password"},
-         {},
+         {"--password-stdin"},
          2,
          2,
          userCopy},
+        {{"user", "passwd"},
+         "user passwd NAME [--password-stdin|--password TEXT]",
+         {"--password"},
+         {"--password-stdin"},
+         1,
+         1,
+         userPasswd},
         {{"user", "delete"}, "user delete NAME --yes", {}, {}, 1, 1, userDelete},
         {{"user", "set"},
          "user set NAME [--password TEXT] [--home DIR] [--notes TEXT] [--disabled on|off]\n"
@@ -115,6 +123,13 @@ const std::vector<Command>& commands() {
         {{"ip", "add"}, "ip add ADDRESS", {}, {}, 1, 1, ipAdd},
         {{"ip", "remove"}, "ip remove ADDRESS", {}, {}, 1, 1, ipRemove},
         {{"apply-dates"}, "apply-dates", {}, {}, 0, 0, applyDates},
+        {{"db", "upgrade"},
+         "db upgrade [--hash-passwords]",
+         {},
+         {"--hash-passwords"},
+         0,
+         0,
+         dbUpgrade},
         {{"check"},
          "check NAME login|list|download|upload|append|delete|rename|mkdir|rmdir [PATH]\n"
          "      [NEWPATH] [--from ADDRESS] [--json]   (NEWPATH: the new name, for rename)",
@@ -133,6 +148,10 @@ void printUsage(std::ostream& out) {
         out << "  kestrix " << command.synopsis << '\n';
     out << "\nEvery command takes --yes (answer Yes to the program's questions), --json\n"
            "(listings as JSON) and --log (the activity log on standard error).\n"
+           "A password is asked twice on the terminal, without echo, or read as one line\n"
+           "of standard input with --password-stdin. --password TEXT is for scripts only:\n"
+           "other users of this computer can see it (ps, /proc) and it stays in the\n"
+           "shell's history.\n"
            "Exit status: 0 done or allowed, 1 refused (the reason on standard error),\n"
            "2 usage error, 3 check: the plug-in would refuse.\n";
 }
@@ -172,6 +191,9 @@ int main(int argc, char** argv) {
         kestrix::programLog().attach(
             [](const std::string& line) { std::cerr << terminalText(line); });
     }
+    // Once per run, on standard error whatever --log says.
+    kestrix::setClearTextNoticeHandler(
+        [](const std::string& notice) { std::cerr << notice << '\n'; });
     CliOpenFailure openFailure;
     kestrix::setOpenFailureHandler(&openFailure);
     const int status = chosen->run(*invocation);

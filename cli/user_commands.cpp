@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "cli/loaded_user.h"
+#include "cli/password_input.h"
 #include "core/settings.h"
 #include "policies/logic/disk_quota_settings.h"
 #include "policies/logic/ip_rules.h"
@@ -143,11 +144,14 @@ int userShow(const Invocation& in) {
 
 int userAdd(const Invocation& in) {
     const std::string& name = in.operands[0];
-    const std::string password = in.value("--password").value_or("");
+    std::string error;
+    const auto given = commandPassword(in, error);
+    if (!given) return refuse(error);
+    const std::string& password = *given;
     CliPrompts prompts(in.yes());
     const users::NewNameVerdict verdict = users::checkNewName(name, password, prompts);
     if (verdict == users::NewNameVerdict::Ignored)
-        return refuse("A new user needs a name and a password (--password).");
+        return refuse("A new user needs a name and a password.");
     if (verdict != users::NewNameVerdict::Accepted) return kExitRefused;
     const users::SaveForm form{
         name,
@@ -163,9 +167,12 @@ int userCopy(const Invocation& in) {
     const std::string& newName = in.operands[1];
     auto user = loadUser(name);
     if (!user) return kExitRefused;
+    std::string error;
+    const auto password = commandPassword(in, error);
+    if (!password) return refuse(error);
     CliPrompts prompts(in.yes());
     prompts.type(newName);
-    prompts.type(in.value("--password").value_or(""));
+    prompts.type(*password);
     const users::CopyResult copy =
         users::runCopyFlow(users::CopyRequest{user->username, user->username}, prompts);
     if (prompts.failed()) return kExitRefused;
@@ -174,6 +181,19 @@ int userCopy(const Invocation& in) {
     const users::SaveContext context{copy.nameBox, EditMode::Copy, user->rules};
     return statusOf(users::saveUser(form, context, prompts) == users::SaveOutcome::Written,
                     prompts);
+}
+
+int userPasswd(const Invocation& in) {
+    const std::string& name = in.operands[0];
+    auto user = loadUser(name);
+    if (!user) return kExitRefused;
+    std::string error;
+    const auto password = commandPassword(in, error);
+    if (!password) return refuse(error);
+    CliPrompts prompts(in.yes());
+    return statusOf(
+        saveStoredUser(*user, user->username, *password, prompts) == users::SaveOutcome::Written,
+        prompts);
 }
 
 int userDelete(const Invocation& in) {

@@ -128,6 +128,73 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text) 
     return pairs;
 }
 
+namespace {
+
+bool isPasswordKey(std::string_view key) {
+    const std::string name = lower(trim(key));
+    return name == "password" || name == "pwd";
+}
+
+// Walks the pairs of a connection string as written: each pair's key and
+// the value's text as it stands (quotes and all).
+template <class OnPair>
+void forEachPairText(std::string_view text, OnPair&& onPair) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t eq = text.find('=', pos);
+        const size_t semi = text.find(';', pos);
+        if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+            const size_t end = semi == std::string_view::npos ? text.size() : semi + 1;
+            onPair(text.substr(pos, end - pos), std::string_view(), false);
+            pos = end;
+            continue;
+        }
+        size_t after = eq + 1;
+        (void)readValue(text, after);
+        onPair(text.substr(pos, eq + 1 - pos), text.substr(eq + 1, after - eq - 1), true);
+        if (after < text.size()) {
+            onPair(";", std::string_view(), false);
+            ++after;
+        }
+        pos = after;
+    }
+}
+
+// The text with the value of every password pair replaced by `value`.
+std::string withPasswordText(std::string_view text, std::string_view value) {
+    std::string out;
+    forEachPairText(text, [&](std::string_view head, std::string_view pairValue, bool isPair) {
+        out += head;
+        if (isPair) out += isPasswordKey(head.substr(0, head.size() - 1)) ? value : pairValue;
+    });
+    return out;
+}
+
+// The password's value as written in the text, quotes and all.
+std::string passwordText(std::string_view text) {
+    std::string found;
+    forEachPairText(text, [&](std::string_view head, std::string_view pairValue, bool isPair) {
+        if (isPair && isPasswordKey(head.substr(0, head.size() - 1))) found = pairValue;
+    });
+    return found;
+}
+
+}  // namespace
+
+std::string maskedConnectionString(std::string_view text) {
+    return withPasswordText(text, kMaskedPassword);
+}
+
+std::string unmaskedConnectionString(std::string_view edited, std::string_view original) {
+    const auto pairs = splitConnectionString(edited);
+    std::string password;
+    for (const char* key : {"password", "pwd"}) {
+        if (pairs.contains(key)) password = pairs.at(key);
+    }
+    if (password != kMaskedPassword) return std::string(edited);
+    return withPasswordText(edited, passwordText(original));
+}
+
 ParsedConnection parseConnectionString(std::string_view text) {
     const auto pairs = splitConnectionString(text);
     const std::string provider = get(pairs, "provider");

@@ -33,6 +33,17 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text);
 
 ParsedConnection parseConnectionString(std::string_view text);
 
+// The text shown in place of a connection string's password.
+inline constexpr std::string_view kMaskedPassword = "***";
+
+// The connection string with its password value (Password=, Pwd=) shown as
+// "***": for the log, error boxes and the screen.
+std::string maskedConnectionString(std::string_view text);
+
+// A connection string edited while shown masked: a password still "***" is
+// the one of `original` again.
+std::string unmaskedConnectionString(std::string_view edited, std::string_view original);
+
 // How long a database may keep its caller waiting. The program waits for
 // its administrator's commands; the plug-in keeps an FTP server waiting and
 // takes short limits.

@@ -344,6 +344,13 @@ bool Database::open(std::string_view connectionString, const TimeLimits& limits)
     } catch (const std::exception& e) {
         impl_->lastError = describe(e);
         impl_->open = false;
+        // The reason goes to the log and to message boxes: never the password.
+        if (!target.password.empty()) {
+            for (std::size_t at = 0;
+                 (at = impl_->lastError.find(target.password, at)) != std::string::npos;
+                 at += kMaskedPassword.size())
+                impl_->lastError.replace(at, target.password.size(), kMaskedPassword);
+        }
     }
     return impl_->open;
 }

@@ -1,10 +1,15 @@
 #include "core/schema.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "core/database.h"
+#include "core/private_files.h"
 
 namespace kestrix {
 
@@ -46,7 +51,7 @@ const std::vector<TableDef>& userTables() {
          {username(),
           {"homedir", K::LongText, 512, true},
           {"login_msg_file", K::LongText, 512, false},
-          {"password", K::Text, 50, false},
+          {"password", K::Text, 255, false},  // room for a hash
           {"hide_hidden_files", K::Integer, 0, false},
           {"rel_path", K::Integer, 0, false},
           {"ratio_type", K::Text, 15, false},
@@ -118,6 +123,19 @@ bool createSqliteDatabaseFile(const std::string& path, std::string* error) {
         if (error) *error = "The file \"" + path + "\" already exists.";
         return false;
     }
+    // Made private before anything is in it; SQLite gives its journal the
+    // mode of the database file.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 || !makePrivate(path)) {
+        const int code = errno;
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(path.c_str());
+        }
+        if (error) *error = "Could not create \"" + path + "\": " + std::strerror(code);
+        return false;
+    }
+    ::close(fd);
     sqlite3* handle = nullptr;
     const int opened =
         sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

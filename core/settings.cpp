@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/activity_log.h"
+#include "core/private_files.h"
 #include "core/settings_store.h"
 
 namespace kestrix {
@@ -24,7 +25,11 @@ WriteResult writeConnectionString(std::string_view text) {
         if (const int created = store.createKey(kConnectionStringKey); created != 0)
             return WriteResult::failed(created);
     }
-    return store.writeValue(kConnectionStringKey, {}, text, 0640);
+    // Its owner alone may read it, and the FTP server through the group
+    // kestrix where the package made one.
+    const PrivateAccess access = privateAccess();
+    return store.writeValue(kConnectionStringKey, {}, text, access.mode,
+                            access.owner ? &*access.owner : nullptr);
 }
 
 std::string getRegSettings(std::string_view name) {

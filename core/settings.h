@@ -22,7 +22,8 @@ inline constexpr std::string_view kUpdateServerValue = "update_server";
 
 // The stored connection string, or the empty text.
 std::string readConnectionString();
-// Stores the connection string (mode 0640: it may carry a password).
+// Stores the connection string, readable by its owner alone (and the group
+// kestrix where there is one): it may carry a password.
 [[nodiscard]] WriteResult writeConnectionString(std::string_view text);
 
 // A named value of the settings key, or the empty text.

@@ -78,8 +78,9 @@ std::string SettingsStore::readValue(std::string_view keyPath, std::string_view 
 }
 
 WriteResult SettingsStore::writeValue(std::string_view keyPath, std::string_view valueName,
-                                      std::string_view value, mode_t mode) const {
-    return replaceFile(valueFile(keyPath, valueName), value, mode);
+                                      std::string_view value, mode_t mode,
+                                      const FileOwner* owner) const {
+    return replaceFile(valueFile(keyPath, valueName), value, mode, owner);
 }
 
 }  // namespace kestrix

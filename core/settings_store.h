@@ -43,7 +43,8 @@ class SettingsStore {
     // reader in another process sees the old or the new text, never a mix.
     // The key must exist.
     [[nodiscard]] WriteResult writeValue(std::string_view keyPath, std::string_view valueName,
-                                         std::string_view value, mode_t mode) const;
+                                         std::string_view value, mode_t mode,
+                                         const FileOwner* owner = nullptr) const;
 
   private:
     std::filesystem::path root_;

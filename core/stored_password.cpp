@@ -1,11 +1,10 @@
 #include "core/stored_password.h"
 
-#include <crypt.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cstring>
-#include <memory>
+
+#include "core/password_hash.h"
 
 namespace kestrix {
 namespace {
@@ -45,17 +44,6 @@ bool saltedMd5Matches(std::string_view hash, std::string_view given) {
     return equalIgnoringCase(saltedMd5(hash.substr(0, 2), given), hash);
 }
 
-bool desCryptMatches(std::string_view hash, std::string_view given) {
-    // crypt_r wants NUL-terminated texts; a password holding a NUL cannot match.
-    if (given.find('\0') != std::string_view::npos) return false;
-    const std::string key(given);
-    const std::string setting(hash);
-    auto data = std::make_unique<crypt_data>();
-    std::memset(data.get(), 0, sizeof(crypt_data));
-    const char* result = crypt_r(key.c_str(), setting.c_str(), data.get());
-    return result && result[0] != '*' && hash == result;
-}
-
 }  // namespace
 
 PasswordForm storedPasswordForm(std::string_view stored) {
@@ -64,6 +52,7 @@ PasswordForm storedPasswordForm(std::string_view stored) {
         return PasswordForm::SaltedMd5;
     if (stored.starts_with(kDesCryptTag) && looksLikeDesCrypt(stored.substr(kDesCryptTag.size())))
         return PasswordForm::DesCrypt;
+    if (slowCryptHash(stored)) return PasswordForm::SlowCrypt;
     return PasswordForm::Plain;
 }
 
@@ -78,11 +67,14 @@ bool passwordMatches(std::string_view stored, std::string_view given) {
         case PasswordForm::SaltedMd5:
             return saltedMd5Matches(stored.substr(kSaltedMd5Tag.size()), given);
         case PasswordForm::DesCrypt:
-            return desCryptMatches(stored.substr(kDesCryptTag.size()), given);
+        case PasswordForm::SlowCrypt:
+            // crypt_r wants NUL-terminated texts: a password holding a NUL
+            // cannot match.
+            return cryptMatches(stored.substr(kDesCryptTag.size()), given);
         case PasswordForm::Plain:
             break;
     }
-    return stored == given;
+    return equalInConstantTime(stored, given);
 }
 
 std::string saltedMd5(std::string_view salt, std::string_view password) {

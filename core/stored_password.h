@@ -11,6 +11,7 @@ enum class PasswordForm {
     Plain,
     SaltedMd5,  // "{SMD5}" + 2 salt letters + 32 hex digits of MD5(salt + password)
     DesCrypt,   // "{CRYPT}" + 13 characters of the C library's DES crypt
+    SlowCrypt,  // "{CRYPT}$" + a crypt hash with its own prefix ($y$ yescrypt, $6$ ...)
 };
 
 inline constexpr std::string_view kSaltedMd5Tag = "{SMD5}";
@@ -23,7 +24,8 @@ PasswordForm storedPasswordForm(std::string_view stored);
 std::string storedFromAccountFile(std::string_view value);
 
 // True when the given password matches the stored text: a tagged hash by
-// hashing the given password, plain text by exact comparison.
+// hashing the given password, plain text by exact comparison in constant
+// time.
 bool passwordMatches(std::string_view stored, std::string_view given);
 
 // Upper-case hex MD5 of salt + password, prefixed by the salt (34 characters

@@ -105,6 +105,8 @@ ProFTPD serve the accounts over FTP, FTPS and SFTP.")
 set(CPACK_STRIP_FILES ON)
 # Libraries the programs link come from dpkg-shlibdeps; the rest is named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# postinst makes the group kestrix with addgroup.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "proftpd-core, proftpd-mod-crypto")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

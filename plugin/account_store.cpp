@@ -7,6 +7,7 @@
 #include <array>
 #include <charconv>
 
+#include "core/password_hash.h"
 #include "plugin/prepared_query.h"
 #include "plugin/quota_ratio.h"
 
@@ -134,6 +135,17 @@ struct AccountStore::Statements {
         return *password;
     }
 
+    PreparedUpdate& passwordReplace() {
+        if (!replace) {
+            replace = std::make_unique<PreparedUpdate>(
+                session, engine,
+                std::string("update users set password=:p where username=:u collate ") +
+                    exactCollation(engine) + " and password=:old",
+                std::vector<PreparedUpdate::Variable>{&newPassword, &user, &oldPassword});
+        }
+        return *replace;
+    }
+
     PreparedUpdate& creditUpdate() {
         if (!credit) {
             // The amount goes as decimal text, which both engines take as
@@ -183,12 +195,15 @@ struct AccountStore::Statements {
     // Bound by reference into the updates.
     std::string user;
     std::string newPassword;
+    std::string oldPassword;
     std::string amount;
+    std::optional<std::size_t> passwordWidth;
     long long quotaAmount = 0;
 
     std::array<std::unique_ptr<PreparedQuery>, kUserColumnCount> userColumns;
     std::array<std::unique_ptr<PreparedQuery>, kQueryCount> queries;
     std::unique_ptr<PreparedUpdate> password;
+    std::unique_ptr<PreparedUpdate> replace;
     std::unique_ptr<PreparedUpdate> credit;
     std::unique_ptr<PreparedUpdate> quota;
 };
@@ -468,6 +483,28 @@ bool AccountStore::changePassword(std::string_view storedName, std::string_view 
         changed = writeOnce(s.session, s.engine, [&] { return update.run(); });
     });
     return changed > 0;
+}
+
+bool AccountStore::replacePassword(std::string_view storedName, std::string_view stored,
+                                   std::string_view replacement) {
+    long long changed = 0;
+    attempt([&](Statements& s) {
+        PreparedUpdate& update = s.passwordReplace();
+        s.user.assign(sendable(s.engine, storedName));
+        s.oldPassword.assign(sendable(s.engine, stored));
+        s.newPassword.assign(sendable(s.engine, replacement));
+        changed = writeOnce(s.session, s.engine, [&] { return update.run(); });
+    });
+    return changed > 0;
+}
+
+std::optional<std::size_t> AccountStore::passwordWidth() {
+    std::optional<std::size_t> width;
+    attempt([&](Statements& s) {
+        if (!s.passwordWidth) s.passwordWidth = passwordColumnWidth(db_);
+        width = s.passwordWidth;
+    });
+    return width;
 }
 
 std::optional<long long> AccountStore::addCredit(std::string_view user, double amount) {

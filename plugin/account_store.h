@@ -135,6 +135,13 @@ class AccountStore {
     // Changes the password of the rows whose name is exactly storedName
     // (as loginRow gave it), not of every name the collation finds equal.
     [[nodiscard]] bool changePassword(std::string_view storedName, std::string_view password);
+    // Replaces the stored password of that row only while it still holds
+    // `stored`: of two logins at once, one writes.
+    [[nodiscard]] bool replacePassword(std::string_view storedName, std::string_view stored,
+                                       std::string_view replacement);
+    // The declared width of users.password, read once per connection; no
+    // value when it could not be read.
+    [[nodiscard]] std::optional<std::size_t> passwordWidth();
     // Adds the amount unless the credit would leave the range of a double:
     // the rows changed, no value when the statement failed.
     [[nodiscard]] std::optional<long long> addCredit(std::string_view user, double amount);

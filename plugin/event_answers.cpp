@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "core/schema.h"
+#include "core/password_hash.h"
 #include "core/stored_password.h"
 #include "core/unicode_text.h"
 #include "plugin/event_record.h"
@@ -44,19 +44,15 @@ std::string lowerCaseAscii(std::string text) {
     return text;
 }
 
-// The characters users.password holds.
-std::size_t passwordColumnCharacters() {
-    static const std::size_t size = [] {
-        for (const TableDef& table : userTables()) {
-            if (std::string_view(table.name) != "users") continue;
-            for (const ColumnDef& column : table.columns) {
-                if (std::string_view(column.name) == "password")
-                    return static_cast<std::size_t>(column.size);
-            }
-        }
-        return std::size_t{0};
-    }();
-    return size;
+// The longest password the password change takes, in characters; only
+// its stored form grows.
+constexpr std::size_t kMaxChangedPassword = 50;
+
+// The width the stored form of a new password may take: a width that could
+// not be read does not hold the hash back (the database still refuses what
+// does not fit).
+std::size_t storableWidth(AccountStore& store) {
+    return store.passwordWidth().value_or(kUnlimitedWidth);
 }
 
 }  // namespace
@@ -204,12 +200,29 @@ void EventAnswers::passwordCheck(EventRecord& record) {
     // Invisible characters make names that look alike and are not.
     if (holdsControlOrFormat(record.userName())) return;
     const auto row = store_.loginRow(record.userName());
-    if (!row || !row->name || !row->password || !passwordMatches(*row->password, given)) return;
+    const bool found = row && row->name && row->password;
+    // A missing account and a stored form cheaper than a hash cost one hash
+    // check too: the time of a refusal tells nothing about the account.
+    const bool weak = !found || isWeakPasswordForm(*row->password);
+    if (weak) spendPasswordCheck(given);
+    if (!found || !passwordMatches(*row->password, given)) return;
     // The server counts sessions by the name it is handed back: every
     // spelling the database takes for this account must come back as one.
     const std::string identity = lowerCaseAscii(*row->name);
     if (holdsControlOrFormat(identity)) return;
-    record.setFlag(record.setUserName(identity));
+    const bool accepted = record.setUserName(identity);
+    if (accepted && weak) upgradeStoredPassword(*row->name, *row->password, given);
+    record.setFlag(accepted);
+}
+
+// The password just proved replaces a weaker stored form by its hash, when
+// the column has room for it. A failed write leaves the old form, which
+// still logs in.
+void EventAnswers::upgradeStoredPassword(const std::string& storedName, const std::string& stored,
+                                         const std::string& given) {
+    if (storableWidth(store_) < hashedPasswordCharacters()) return;
+    const auto hash = hashPassword(given);
+    if (hash) (void)store_.replacePassword(storedName, stored, *hash);
 }
 
 // Changes the account that logged in: the row the password check found,
@@ -218,10 +231,12 @@ void EventAnswers::passwordChange(EventRecord& record) {
     record.setFlag(false);
     const std::string password = record.data();
     const auto length = utf8Length(password);
-    if (!length || *length > passwordColumnCharacters()) return;
+    if (!length || *length > kMaxChangedPassword) return;
     const auto row = store_.loginRow(record.userName());
     if (!row || !row->name) return;
-    record.setFlag(store_.changePassword(*row->name, password));
+    const auto stored = passwordToStore(password, storableWidth(store_));
+    if (!stored) return;
+    record.setFlag(store_.changePassword(*row->name, stored->text));
 }
 
 // Refused when the address matches a blocked entry: the server-wide list

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "plugin/access_checks.h"
 #include "plugin/account_store.h"
 
@@ -24,6 +26,8 @@ class EventAnswers {
     void ratioTypeAnswer(EventRecord& record);
     void maintenanceAnswer(EventRecord& record);
     void passwordCheck(EventRecord& record);
+    void upgradeStoredPassword(const std::string& storedName, const std::string& stored,
+                               const std::string& given);
     void passwordChange(EventRecord& record);
     void addressCheck(EventRecord& record);
     void addressListed(EventRecord& record);

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "core/activity_log.h"
+#include "core/connection_string.h"
 #include "setup/database_wizard.h"
 #include "setup/global_rules_status.h"
 #include "shell/qt_text.h"
@@ -21,7 +22,7 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
     // The designer texts: this platform's defaults.
     ui_->txtServuPath->setText(toQt(defaults.servuPath));
     ui_->txtFTPdirectory->setText(toQt(defaults.ftpDirectory));
-    ui_->txtConnectionString->setPlainText(toQt(defaults.connectionString));
+    setConnectionText(defaults.connectionString);
 
     tmrEnableCommit_ = new QTimer(this);
     tmrEnableCommit_->setObjectName(QStringLiteral("tmrEnableCommit"));
@@ -39,9 +40,31 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
             &ConfigureWindow::cmdConnectionString_Click);
     connect(ui_->cmdGlobalIPAccess, &QPushButton::clicked, this,
             &ConfigureWindow::cmdGlobalIPAccess_Click);
+    connect(ui_->cmdShowPassword, &QPushButton::toggled, this, &ConfigureWindow::showPassword);
     ui_->txtServuPath->installEventFilter(this);
     // Opening starts at the first field rather than on a button.
     ui_->txtServuPath->setFocus(Qt::OtherFocusReason);
+}
+
+// Masked, the box shows "***" for the password; an edit that leaves the
+// "***" keeps the password it stands for.
+void ConfigureWindow::setConnectionText(const std::string& text) {
+    connectionString_ = text;
+    ui_->txtConnectionString->setPlainText(
+        toQt(passwordShown_ ? text : maskedConnectionString(text)));
+}
+
+std::string ConfigureWindow::connectionText() const {
+    const std::string shown = fromQt(ui_->txtConnectionString->toPlainText());
+    return passwordShown_ ? shown : unmaskedConnectionString(shown, connectionString_);
+}
+
+void ConfigureWindow::showPassword(bool shown) {
+    const std::string text = connectionText();
+    passwordShown_ = shown;
+    setConnectionText(text);
+    if (ui_->cmdShowPassword->isChecked() != shown) ui_->cmdShowPassword->setChecked(shown);
+    ui_->cmdShowPassword->setText(shown ? QStringLiteral("Hide") : QStringLiteral("Show"));
 }
 
 ConfigureWindow::~ConfigureWindow() = default;
@@ -57,13 +80,13 @@ void ConfigureWindow::showModally() {
 
 ConfigureFields ConfigureWindow::fields() const {
     return {fromQt(ui_->txtServuPath->text()), fromQt(ui_->txtFTPdirectory->text()),
-            fromQt(ui_->txtConnectionString->toPlainText()), fromQt(ui_->txtUpdateServer->text())};
+            connectionText(), fromQt(ui_->txtUpdateServer->text())};
 }
 
 void ConfigureWindow::setFields(const ConfigureFields& fields) {
     ui_->txtServuPath->setText(toQt(fields.servuPath));
     ui_->txtFTPdirectory->setText(toQt(fields.ftpDirectory));
-    ui_->txtConnectionString->setPlainText(toQt(fields.connectionString));
+    setConnectionText(fields.connectionString);
     ui_->txtUpdateServer->setText(toQt(fields.updateServer));
 }
 
@@ -132,9 +155,7 @@ void ConfigureWindow::cmdGlobalIPAccess_Click() {
 DatabaseWizard& ConfigureWindow::wizard() {
     if (!wizard_) {
         WizardLinks links;
-        links.setConnectionString = [this](const std::string& text) {
-            ui_->txtConnectionString->setPlainText(toQt(text));
-        };
+        links.setConnectionString = [this](const std::string& text) { setConnectionText(text); };
         links.askConnection = links_.askConnection;
         wizard_ = new DatabaseWizard(std::move(links), this);
     }

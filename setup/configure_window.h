@@ -57,8 +57,12 @@ class ConfigureWindow : public QDialog {
     // How every opener shows the dialog: tmrEnableCommit on, then modal.
     void showModally();
 
+    // The connection string is the real one whether its password is shown
+    // or masked.
     ConfigureFields fields() const;
     void setFields(const ConfigureFields& fields);
+    // Shows the connection string's password, or masks it again.
+    void showPassword(bool shown);
 
     QTimer* enableCommitTimer() const { return tmrEnableCommit_; }
     // frmDatabaseWizard1, made once and reused.
@@ -81,10 +85,15 @@ class ConfigureWindow : public QDialog {
 
   private:
     void txtServuPath_Validate();
+    void setConnectionText(const std::string& text);
+    std::string connectionText() const;
 
     std::unique_ptr<Ui::ConfigureWindow> ui_;
     ConfigureLinks links_;
     std::string defaultConnectionString_;
+    // The connection string as last put into the box, with its password.
+    std::string connectionString_;
+    bool passwordShown_ = false;
     QTimer* tmrEnableCommit_ = nullptr;
     QString tag_;
     DatabaseWizard* wizard_ = nullptr;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -35,7 +36,17 @@ ConnectionDialog::ConnectionDialog(QWidget* parent) : QDialog(parent) {
     form->addRow(QStringLiteral("Database:"), database_);
     form->addRow(integrated_);
     form->addRow(QStringLiteral("User name:"), user_);
-    form->addRow(QStringLiteral("Password:"), password_);
+    auto* show = new QPushButton(QStringLiteral("Show"), this);
+    show->setObjectName(QStringLiteral("cmdShowPassword"));
+    show->setCheckable(true);
+    auto* passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(password_);
+    passwordRow->addWidget(show);
+    form->addRow(QStringLiteral("Password:"), passwordRow);
+    connect(show, &QPushButton::toggled, this, [this, show](bool shown) {
+        password_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+        show->setText(shown ? QStringLiteral("Hide") : QStringLiteral("Show"));
+    });
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     QPushButton* test =
         buttons->addButton(QStringLiteral("Test connection"), QDialogButtonBox::ActionRole);

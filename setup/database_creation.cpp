@@ -8,6 +8,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/file_write.h"
+#include "core/private_files.h"
 #include "core/schema.h"
 #include "core/settings.h"
 #include "core/sql_literal.h"
@@ -336,7 +337,7 @@ std::optional<std::string> DatabaseCreation::createFile() {
     const std::string bytes = templateDatabaseBytes();
     const WriteResult written =
         bytes.empty() ? WriteResult::failed("the program carries no database template")
-                      : replaceFile(fs::path(path), bytes, 0644);
+                      : replacePrivateFile(fs::path(path), bytes);
     if (!written) {
         writeWizardLog("could not write " + path + ": " + written.error());
         show(("There was an error creating database structure: the file \"" + path +

@@ -7,6 +7,7 @@
 
 #include "core/activity_log.h"
 #include "core/connection_string.h"
+#include "core/private_files.h"
 
 namespace kestrix {
 
@@ -39,7 +40,7 @@ WriteResult createDatabaseFromTemplate(const std::string& file) {
     const fs::path path(file);
     std::error_code ec;
     if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-    WriteResult written = ec ? WriteResult::failed(ec.value()) : replaceFile(path, bytes, 0644);
+    WriteResult written = ec ? WriteResult::failed(ec.value()) : replacePrivateFile(path, bytes);
     if (!written) writeLog("could not write the database file " + file + ": " + written.error());
     return written;
 }

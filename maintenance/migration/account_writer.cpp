@@ -1,13 +1,18 @@
 #include "maintenance/migration/account_writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <unordered_set>
 
 #include "core/database.h"
+#include "core/password_storage.h"
 #include "core/pg_native.h"
 #include "core/schema.h"
+#include "core/stored_password.h"
 #include "core/unicode_text.h"
 
 namespace kestrix::migration {
@@ -38,8 +43,6 @@ std::string unusableReason(const MigratedUser& u) {
     if (holdsControlOrFormat(u.name)) return "the name holds invisible characters";
     if (!fitsUsers(u.name, "username")) return "the name is too long for the database";
     if (!fitsUsers(u.homedir, "homedir")) return "the home directory is too long for the database";
-    if (u.password && !fitsUsers(*u.password, "password"))
-        return "the password is too long for the database";
     if (u.loginMessageFile && !fitsUsers(*u.loginMessageFile, "login_msg_file"))
         return "the login message file is too long for the database";
     if (u.comments && !fitsUsers(*u.comments, "comments"))
@@ -228,8 +231,13 @@ std::string number(long long value) {
 
 class Writer {
   public:
-    Writer(Database& db, const AccountPlan& plan, bool withDomains, const WriteProgress& progress)
-        : db_(db), plan_(plan), domains_(withDomains), progress_(progress) {}
+    Writer(Database& db, const AccountPlan& plan, bool withDomains, const WriteProgress& progress,
+           std::size_t passwordWidth)
+        : db_(db),
+          plan_(plan),
+          domains_(withDomains),
+          progress_(progress),
+          passwordWidth_(passwordWidth) {}
 
     void write(WriteOutcome& out) {
         const std::vector<std::size_t> chosen = chooseUsers(out);
@@ -271,6 +279,8 @@ class Writer {
         std::vector<std::string> owners;
         for (std::size_t i = 0; i < total; ++i) {
             reasons[i] = unusableReason(plan_.users[i]);
+            if (reasons[i].empty() && !passwordFits(plan_.users[i]))
+                reasons[i] = "the password is too long for the database";
             if (!reasons[i].empty()) continue;
             names.push_back({number(static_cast<long long>(i)), plan_.users[i].name});
             owners.push_back(plan_.users[i].name);
@@ -304,9 +314,10 @@ class Writer {
         std::vector<Row> rows;
         std::vector<std::string> owners;
         rows.reserve(chosen.size());
-        for (std::size_t i : chosen) {
-            rows.push_back(userRow(plan_.users[i]));
-            owners.push_back(plan_.users[i].name);
+        const std::vector<std::optional<std::string>> passwords = storedPasswords(chosen);
+        for (std::size_t k = 0; k < chosen.size(); ++k) {
+            rows.push_back(userRow(plan_.users[chosen[k]], passwords[k]));
+            owners.push_back(plan_.users[chosen[k]].name);
         }
         std::string columnList =
             "username, homedir, login_msg_file, password, hide_hidden_files, rel_path, use_quota, "
@@ -319,7 +330,63 @@ class Writer {
             .write(rows, owners, [&](std::size_t done) { tell(kStep, done, rows.size()); });
     }
 
-    Row userRow(const MigratedUser& u) const {
+    // A plain password from the file is stored as its hash where the
+    // column takes one; the file's own hashes as they are (the plug-in
+    // replaces them at the user's next login).
+    bool hashesPassword(const MigratedUser& u) const {
+        return u.password && !u.password->empty() &&
+               storedPasswordForm(*u.password) == PasswordForm::Plain &&
+               passwordWidth_ >= hashedPasswordCharacters();
+    }
+
+    bool passwordFits(const MigratedUser& u) const {
+        if (!u.password || hashesPassword(u)) return true;
+        const auto length = utf8Length(*u.password);
+        return length && *length <= passwordWidth_;
+    }
+
+    std::optional<std::string> storedPassword(const MigratedUser& u) const {
+        if (!hashesPassword(u)) {
+            if (u.password && !u.password->empty() &&
+                storedPasswordForm(*u.password) == PasswordForm::Plain)
+                noteClearTextPasswords();
+            return u.password;
+        }
+        auto hash = hashPassword(*u.password);
+        if (!hash) throw Refused(u.name, "the password could not be hashed");
+        return hash;
+    }
+
+    // The stored passwords of the chosen users, in their order. A slow hash
+    // each: they are made on every core at once.
+    std::vector<std::optional<std::string>> storedPasswords(
+        const std::vector<std::size_t>& chosen) const {
+        std::vector<std::optional<std::string>> passwords(chosen.size());
+        std::atomic<std::size_t> next{0};
+        std::mutex failureMutex;
+        std::optional<Refused> failure;
+        const auto work = [&] {
+            for (std::size_t k = next++; k < chosen.size(); k = next++) {
+                try {
+                    passwords[k] = storedPassword(plan_.users[chosen[k]]);
+                } catch (const Refused& e) {
+                    const std::lock_guard lock(failureMutex);
+                    if (!failure) failure.emplace(e);
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        for (unsigned t = 1; t < cores && t < chosen.size(); ++t)
+            helpers.emplace_back(work);
+        work();
+        for (std::thread& helper : helpers)
+            helper.join();
+        if (failure) throw *failure;
+        return passwords;
+    }
+
+    Row userRow(const MigratedUser& u, const std::optional<std::string>& password) const {
         const auto optionalNumber = [](const std::optional<double>& value) {
             return value ? std::optional<std::string>(number(static_cast<long long>(*value)))
                          : std::nullopt;
@@ -327,7 +394,7 @@ class Writer {
         Row row{u.name,
                 u.homedir,
                 u.loginMessageFile,
-                u.password,
+                password,
                 number(u.hideHiddenFiles),
                 number(u.relPath),
                 number(u.useQuota),
@@ -440,6 +507,7 @@ class Writer {
     const AccountPlan& plan_;
     bool domains_;
     const WriteProgress& progress_;
+    std::size_t passwordWidth_;
 };
 
 }  // namespace
@@ -455,6 +523,8 @@ WriteOutcome writeAccounts(Database& db, const AccountPlan& plan, bool withDomai
         withDomains = false;
         out.domainTablesMissing = true;
     }
+    const std::size_t passwordWidth =
+        passwordColumnWidth(db).value_or(columnCharacters("users", "password"));
     if (!db.begin()) {
         out.failure = db.lastError();
         return out;
@@ -468,7 +538,7 @@ WriteOutcome writeAccounts(Database& db, const AccountPlan& plan, bool withDomai
         out.domainsSkipped.clear();
         return out;
     };
-    Writer writer(db, plan, withDomains, progress);
+    Writer writer(db, plan, withDomains, progress, passwordWidth);
     try {
         writer.write(out);
         writer.tell("Committing", 0, 1);

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -22,6 +24,9 @@
 #include "app/leftover_updater.h"
 #include "app/main_window.h"
 #include "core/activity_log.h"
+#include "core/connection_string.h"
+#include "core/password_storage.h"
+#include "core/schema.h"
 #include "maintenance/program_swap.h"
 #include "setup/configure_window.h"
 #include "shell/shell.h"
@@ -372,6 +377,54 @@ TEST_F(MainWindowTest, WebsiteItemOpensTheProductPage) {
     MainWindow& main = start();
     child<QAction>(&main, "help_web")->trigger();
     EXPECT_EQ(desktop_.urls, std::vector<std::string>{kProductWebPage});
+}
+
+}  // namespace
+}  // namespace kestrix
+
+namespace kestrix {
+namespace {
+
+TEST_F(MainWindowTest, StartUpNamesAReadableDatabaseAndPasswordsKeptInClear) {
+    // An older database: its password column cannot hold a hash.
+    for (std::string statement : dialectFor(Engine::SQLite).schemaStatements()) {
+        const auto at = statement.find("password VARCHAR(255)");
+        if (at == std::string::npos) continue;
+        statement.replace(at, 21, "password VARCHAR(50)");
+        test::executeOn(scratch_->connectionString(), "DROP TABLE users");
+        test::executeOn(scratch_->connectionString(), statement);
+    }
+    const std::string file = parseConnectionString(scratch_->connectionString()).target->path;
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+
+    ProgramCommands commands;
+    commands.securityNotices = [] { return startupSecurityNotices(); };
+    program_ = makeProgram(commands);
+    MainWindow& main = program_->mainWindow();
+    showWindow(&main, 0);
+    auto* line = child<QLabel>(&main, "lblSecurityNotice");
+    ASSERT_NE(line, nullptr);
+    EXPECT_TRUE(line->isVisible());
+    const std::string shown = main.securityNotices().toStdString();
+    EXPECT_NE(shown.find("The database file " + file + " can be read by every user"),
+              std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("Passwords are stored in clear text in this database: run kestrix db "
+                         "upgrade --hash-passwords"),
+              std::string::npos)
+        << shown;
+    EXPECT_NE(programLog().text().find("Passwords are stored in clear text in this database"),
+              std::string::npos);
+}
+
+TEST_F(MainWindowTest, APrivateDatabaseWithRoomForHashesGivesNoNotice) {
+    ProgramCommands commands;
+    commands.securityNotices = [] { return startupSecurityNotices(); };
+    program_ = makeProgram(commands);
+    MainWindow& main = program_->mainWindow();
+    showWindow(&main, 0);
+    EXPECT_EQ(main.securityNotices(), "");
+    EXPECT_FALSE(child<QLabel>(&main, "lblSecurityNotice")->isVisible());
 }
 
 }  // namespace

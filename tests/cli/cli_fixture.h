@@ -5,7 +5,9 @@
 #include <QJsonDocument>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/connection_string.h"
@@ -24,7 +26,15 @@ struct Ran {
 
 // Runs the built kestrix program with the arguments, in this process's
 // environment (its KESTRIX_REGISTRY), and waits for it.
-Ran runKestrix(const std::vector<std::string>& arguments);
+// Without a controlling terminal; standard input is `input`, or empty.
+Ran runKestrix(const std::vector<std::string>& arguments,
+               const std::optional<std::string>& input = std::nullopt);
+
+// Runs it on a pseudo-terminal of its own: each time the terminal shows
+// the next prompt, the answer is typed (a line). `out` is everything the
+// terminal showed, standard error included.
+Ran runKestrixOnTerminal(const std::vector<std::string>& arguments,
+                         const std::vector<std::pair<std::string, std::string>>& prompts);
 
 // Standard output parsed as JSON; fails the test when it does not parse.
 QJsonDocument jsonOf(const Ran& run);

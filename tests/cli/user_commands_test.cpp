@@ -2,7 +2,9 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include "core/schema.h"
 #include "core/short_date.h"
+#include "core/stored_password.h"
 #include "tests/cli/cli_fixture.h"
 
 namespace kestrix::cli::test {
@@ -12,6 +14,11 @@ using Rows = std::vector<std::vector<std::string>>;
 
 class UserCommands : public CliTest {
   protected:
+    std::string passwordOf(const std::string& name) {
+        const auto found =
+            rows("SELECT password FROM users WHERE username='" + name + "'", {"password"});
+        return found.size() == 1 ? found[0][0] : std::string("<no single row>");
+    }
     Rows rulesOf(const std::string& name) {
         return rows(
             "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
@@ -32,9 +39,11 @@ class UserCommands : public CliTest {
 TEST_P(UserCommands, AddListShowAndDeleteWithTheWindowsRefusals) {
     const std::string home = dir("ftp/bob");
     addUser("bob", home);
-    EXPECT_EQ(rows("SELECT username, homedir, password, max_concurrent FROM users",
-                   {"username", "homedir", "password", "max_concurrent"}),
-              (Rows{{"bob", home, "pw-bob", "1"}}));
+    EXPECT_EQ(rows("SELECT username, homedir, max_concurrent FROM users",
+                   {"username", "homedir", "max_concurrent"}),
+              (Rows{{"bob", home, "1"}}));
+    EXPECT_TRUE(passwordMatches(passwordOf("bob"), "pw-bob"));
+    EXPECT_TRUE(passwordOf("bob").starts_with("{CRYPT}$y$"));
 
     Ran run = runKestrix({"user", "add", "bob", "--password", "x", "--home", home});
     EXPECT_EQ(run.status, 1);
@@ -121,7 +130,11 @@ TEST_P(UserCommands, ACopyTakesHomeNotesAndRulesAndNeedsANewPassword) {
     ASSERT_EQ(runKestrix({"user", "set", "bob", "--notes", "the first"}).status, 0);
     ASSERT_EQ(runKestrix({"user", "rule", "add", "bob", dir("ftp/pub"), "--rights", "RL"}).status,
               0);
+    // No terminal to ask on, nothing on standard input.
     Ran run = runKestrix({"user", "copy", "bob", "ann", "--yes"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "No terminal to ask for the password: give --password-stdin.\n");
+    run = runKestrix({"user", "copy", "bob", "ann", "--password-stdin", "--yes"}, " \n");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("The Password field must contain at least an alphanumeric character"),
               std::string::npos)
@@ -131,9 +144,11 @@ TEST_P(UserCommands, ACopyTakesHomeNotesAndRulesAndNeedsANewPassword) {
     EXPECT_NE(run.err.find("Do you want to continue"), std::string::npos);
     run = runKestrix({"user", "copy", "bob", "eve", "--password", "new", "--yes"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(rows("SELECT homedir, password, comments FROM users WHERE username='eve'",
-                   {"homedir", "password", "comments"}),
-              (Rows{{home, "new", "the first"}}));
+    EXPECT_EQ(
+        rows("SELECT homedir, comments FROM users WHERE username='eve'", {"homedir", "comments"}),
+        (Rows{{home, "the first"}}));
+    EXPECT_TRUE(passwordMatches(passwordOf("eve"), "new"));
+    EXPECT_NE(passwordOf("eve"), "new");
     EXPECT_EQ(rulesOf("eve"), rulesOf("bob"));
     run = runKestrix({"user", "copy", "bob", "eve", "--password", "new", "--yes"});
     EXPECT_EQ(run.status, 1);
@@ -256,6 +271,96 @@ TEST_P(UserCommands, ExpiredUsersGoWhenTheDatesAreApplied) {
 }
 
 KESTRIX_CLI_ON_BOTH_ENGINES(UserCommands);
+
+}  // namespace
+}  // namespace kestrix::cli::test
+
+namespace kestrix::cli::test {
+namespace {
+
+class PasswordCommands : public CliTest {
+  protected:
+    std::string passwordOf(const std::string& name) {
+        const auto found =
+            rows("SELECT password FROM users WHERE username='" + name + "'", {"password"});
+        return found.size() == 1 ? found[0][0] : std::string("<no single row>");
+    }
+};
+
+TEST_P(PasswordCommands, PasswordsComeFromStandardInputOrTheTerminalAndAreStoredHashed) {
+    const std::string home = dir("ftp/bob");
+    Ran run = runKestrix({"user", "add", "bob", "--password-stdin", "--home", home},
+                         "from stdin\nnot this\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(passwordOf("bob").starts_with("{CRYPT}$y$"));
+    EXPECT_TRUE(passwordMatches(passwordOf("bob"), "from stdin"));
+    run = runKestrix({"user", "add", "ann", "--password-stdin", "--password", "x"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Give --password or --password-stdin, not both.\n");
+
+    // Asked twice without echo; the typed password is never shown.
+    run = runKestrixOnTerminal({"user", "passwd", "bob"}, {{"Password: ", "typed s3cret"},
+                                                           {"Password again: ", "typed s3cret"}});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("s3cret"), std::string::npos) << run.out;
+    EXPECT_TRUE(passwordMatches(passwordOf("bob"), "typed s3cret"));
+
+    // Two different answers change nothing.
+    const std::string before = passwordOf("bob");
+    run = runKestrixOnTerminal({"user", "passwd", "bob"},
+                               {{"Password: ", "one"}, {"Password again: ", "two"}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("The two passwords differ: nothing was changed."), std::string::npos)
+        << run.out;
+    EXPECT_EQ(passwordOf("bob"), before);
+
+    run = runKestrixOnTerminal({"user", "copy", "bob", "carl", "--yes"},
+                               {{"Password: ", "carls"}, {"Password again: ", "carls"}});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(passwordMatches(passwordOf("carl"), "carls"));
+    run = runKestrix({"user", "passwd", "nobody", "--password-stdin"}, "x\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_P(PasswordCommands, ANarrowColumnStoresPlainTextSaysSoAndDbUpgradeEndsIt) {
+    // The users table as older databases have it.
+    for (std::string statement : dialectFor(GetParam()).schemaStatements()) {
+        const auto at = statement.find("password VARCHAR(255)");
+        if (at == std::string::npos) continue;
+        statement.replace(at, 21, "password VARCHAR(50)");
+        sql("drop table users");
+        sql(statement);
+    }
+    const std::string notice =
+        "Passwords are stored in clear text in this database: run kestrix db upgrade "
+        "--hash-passwords\n";
+    Ran run = runKestrix({"user", "add", "bob", "--password", "plain one", "--home", dir("b")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, notice);
+    EXPECT_EQ(passwordOf("bob"), "plain one");
+    run = runKestrix({"user", "add", "ann", "--password", "plain two", "--home", dir("a")});
+    EXPECT_EQ(run.err, notice);
+
+    run = runKestrix({"db", "upgrade", "--hash-passwords"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "users.password widened from 50 to 255 characters.\n"
+              "Passwords hashed: 2\n"
+              "Already hashed: 0\n"
+              "Older hashes, replaced at their next login: 0\n"
+              "Empty, nothing to hash: 0\n");
+    EXPECT_TRUE(passwordMatches(passwordOf("bob"), "plain one"));
+    EXPECT_TRUE(passwordMatches(passwordOf("ann"), "plain two"));
+    EXPECT_NE(passwordOf("ann"), "plain two");
+
+    run = runKestrix({"user", "add", "cy", "--password", "third", "--home", dir("c")});
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(passwordOf("cy").starts_with("{CRYPT}$y$"));
+    run = runKestrix({"db", "upgrade"});
+    EXPECT_EQ(run.out, "users.password already holds 255 characters.\n");
+}
+
+KESTRIX_CLI_ON_BOTH_ENGINES(PasswordCommands);
 
 }  // namespace
 }  // namespace kestrix::cli::test

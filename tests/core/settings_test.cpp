@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/activity_log.h"
+#include "core/private_files.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "tests/support/scratch.h"
@@ -76,7 +77,9 @@ TEST(SettingsTest, WritingConnectionStringCreatesKeyThenReusesIt) {
     EXPECT_EQ(fileBytes(file), "Provider=SQLite;Data Source=/tmp/b.db");
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    // Its owner's alone, or its owner's and the group kestrix's.
+    EXPECT_EQ(info.st_mode & 0777, privateAccess().mode);
+    EXPECT_EQ(info.st_mode & 0007, 0u);
 }
 
 TEST(SettingsTest, WritingSettingCreatesKeyAndLogsItsReturnCode) {

@@ -524,6 +524,23 @@ class Logins(unittest.TestCase):
         refused(self, "530", ftp.login, "emma", "")
         ftp.close()
 
+    def test_a_password_kept_in_clear_becomes_a_hash_at_the_first_login(self):
+        SITE.add_user("pia", "Clear!1")
+        ftp = SITE.connect()
+        refused(self, "530", ftp.login, "pia", "clear!1")
+        ftp.close()
+        self.assertEqual(SITE.value("SELECT password FROM users WHERE username='pia'"), "Clear!1")
+        with SITE.session("pia", "Clear!1") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("pia"))
+        stored = SITE.value("SELECT password FROM users WHERE username='pia'")
+        self.assertTrue(stored.startswith("{CRYPT}$y$"), stored)
+        with SITE.session("pia", "Clear!1") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("pia"))
+        self.assertEqual(SITE.value("SELECT password FROM users WHERE username='pia'"), stored)
+        ftp = SITE.connect()
+        refused(self, "530", ftp.login, "pia", "Clear!2")
+        ftp.close()
+
     def test_an_unknown_user_is_refused(self):
         ftp = SITE.connect()
         refused(self, "530", ftp.login, "nobody", "Secret")

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/database.h"
+#include "core/schema.h"
 #include "core/stored_password.h"
 #include "maintenance/migration/account_writer.h"
 #include "maintenance/migration/migration_run.h"
@@ -210,6 +211,45 @@ TEST_P(AccountWriting, DomainsWhereTheDatabaseHasThem) {
         EXPECT_TRUE(out.domainTablesMissing);
         EXPECT_NE(report.find("no domain tables"), std::string::npos) << report;
     }
+}
+
+TEST_P(AccountWriting, PlainPasswordsBecomeHashesWhereTheColumnHoldsThem) {
+    auto user = [](const std::string& name, const std::string& password) {
+        MigratedUser u;
+        u.name = name;
+        u.homedir = "/srv/ftp/" + name;
+        u.password = password;
+        return u;
+    };
+    AccountPlan plan;
+    plan.users = {user("plain", "in clear"),
+                  user("md5", "{SMD5}cb8EA58F0751BAA5AF391253F7DADD3D46")};
+    WriteOutcome out = writeAccounts(db_, plan, false);
+    ASSERT_TRUE(out.committed) << out.failure;
+    auto stored = [&](const std::string& name) {
+        auto rows = db_.queryBound("select password from users where username=:v1", {name});
+        return rows && !rows->eof() ? rows->text("password") : std::string("<none>");
+    };
+    EXPECT_TRUE(stored("plain").starts_with("{CRYPT}$y$")) << stored("plain");
+    EXPECT_TRUE(passwordMatches(stored("plain"), "in clear"));
+    EXPECT_EQ(stored("md5"), "{SMD5}cb8EA58F0751BAA5AF391253F7DADD3D46");
+
+    // A database whose column is still 50 wide keeps plain text, and a
+    // password longer than that leaves its user out, not the run.
+    for (std::string statement : dialectFor(GetParam()).schemaStatements()) {
+        const auto at = statement.find("password VARCHAR(255)");
+        if (at == std::string::npos) continue;
+        statement.replace(at, 21, "password VARCHAR(50)");
+        exec("drop table users");
+        exec(statement);
+    }
+    plan.users = {user("narrow", "in clear"), user("long", std::string(51, 'l'))};
+    out = writeAccounts(db_, plan, false);
+    ASSERT_TRUE(out.committed) << out.failure;
+    EXPECT_EQ(stored("narrow"), "in clear");
+    EXPECT_EQ(out.written, (std::vector<std::string>{"narrow"}));
+    ASSERT_EQ(out.skipped.size(), 1u);
+    EXPECT_EQ(out.skipped[0].second, "the password is too long for the database");
 }
 
 TEST(AccountReport, FileWithoutUsersIsNoSuccess) {

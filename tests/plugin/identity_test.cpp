@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/sql_literal.h"
+#include "core/stored_password.h"
 #include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
@@ -73,9 +74,9 @@ TEST_P(Identity, PasswordChangeRefusesWhatTheColumnCannotHoldAndChangesOneAccoun
     EXPECT_EQ(send(code::kPasswordChange, "dup", fifty + "q").flag(), 0);
     EXPECT_EQ(send(code::kPasswordChange, "dup", "caf\xe9").flag(), 0);  // Latin-1
     EXPECT_EQ(send(code::kPasswordChange, "dup", "\xc3\xa9" + std::string(49, 'x')).flag(), 1);
-    EXPECT_EQ(password(who.c_str()), "\xc3\xa9" + std::string(49, 'x'));
+    EXPECT_TRUE(passwordMatches(password(who.c_str()), "\xc3\xa9" + std::string(49, 'x')));
     EXPECT_EQ(send(code::kPasswordChange, "dup", fifty).flag(), 1);
-    EXPECT_EQ(password(who.c_str()), fifty);
+    EXPECT_TRUE(passwordMatches(password(who.c_str()), fifty));
     EXPECT_EQ(password(other.c_str()), otherPassword);
     EXPECT_EQ(send(code::kPasswordChange, "nobody", "x").flag(), 0);
 }

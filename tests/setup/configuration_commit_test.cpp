@@ -7,6 +7,7 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/private_files.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "setup/configuration_commit.h"
@@ -188,6 +189,10 @@ TEST_F(ConfigurationCommitTest, AMissingSqliteFileIsMadeFromTheTemplateOnlyAfter
     EXPECT_EQ(commit(), CommitResult::Committed);
     EXPECT_EQ(boxes_.shown(), std::vector<Message>{newDatabaseQuestion(file)});
     ASSERT_TRUE(fs::is_regular_file(file));
+    // Made readable by its owner alone (and the group kestrix where there
+    // is one), whatever the umask.
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              static_cast<fs::perms>(privateAccess().mode));
     EXPECT_EQ(readConnectionString(), fields_.connectionString);
     EXPECT_NE(programLog().text().find("create it from the template: " + file.string(), logStart),
               std::string::npos);

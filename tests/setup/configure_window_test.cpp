@@ -15,8 +15,10 @@
 #include <fstream>
 
 #include "core/activity_log.h"
+#include "core/connection_string.h"
 #include "core/settings.h"
 #include "setup/configure_window.h"
+#include "setup/connection_dialog.h"
 #include "setup/database_wizard.h"
 #include "setup/load_settings.h"
 #include "shell/shell.h"
@@ -506,6 +508,58 @@ TEST_F(ConfigureWindowTest, WizardCreatesAServerDatabaseWhileTheWindowKeepsAnswe
     test::executeOn("Provider=PostgreSQL;Data Source=" + server +
                         ";Initial Catalog=postgres;User ID=postgres;Password=unused",
                     "DROP DATABASE kxwizardwindow WITH (FORCE)");
+}
+
+}  // namespace
+}  // namespace kestrix
+
+namespace kestrix {
+namespace {
+
+TEST_F(ConfigureWindowTest, TheConnectionStringsPasswordIsMaskedUntilShown) {
+    const std::string stored =
+        "Provider=PostgreSQL;Data Source=db.example:5432;Initial Catalog=ftp;User ID=ftp;"
+        "Password=\"p;w\"";
+    dialog().setFields({"/opt/Serv-U/", "/srv/ftp/", stored});
+    EXPECT_EQ(connectionBox(),
+              "Provider=PostgreSQL;Data Source=db.example:5432;Initial Catalog=ftp;User ID=ftp;"
+              "Password=***");
+    EXPECT_EQ(dialog().fields().connectionString, stored);
+    QPushButton* show = button("cmdShowPassword");
+    EXPECT_EQ(show->text(), "Show");
+
+    // Edited under the mask: the password stays the stored one.
+    child<QPlainTextEdit>("txtConnectionString")
+        ->setPlainText(
+            "Provider=PostgreSQL;Data Source=other:5432;Initial Catalog=ftp;User ID=ftp;"
+            "Password=***");
+    const auto edited = parseConnectionString(dialog().fields().connectionString).target;
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(edited->host, "other");
+    EXPECT_EQ(edited->password, "p;w");
+
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(show->text(), "Hide");
+    EXPECT_NE(connectionBox().find("Data Source=other:5432"), std::string::npos);
+    EXPECT_NE(connectionBox().find("p;w"), std::string::npos) << connectionBox();
+    // Typed while shown: the new password.
+    child<QPlainTextEdit>("txtConnectionString")->setPlainText("Provider=PostgreSQL;Password=new");
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(connectionBox(), "Provider=PostgreSQL;Password=***");
+    EXPECT_EQ(dialog().fields().connectionString, "Provider=PostgreSQL;Password=new");
+}
+
+TEST_F(ConfigureWindowTest, TheServerConnectionsPasswordIsHiddenUntilShown) {
+    ConnectionDialog connection;
+    auto* password = connection.findChild<QLineEdit*>("txtPassword");
+    auto* show = connection.findChild<QPushButton*>("cmdShowPassword");
+    ASSERT_TRUE(password && show);
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(show->text(), "Hide");
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/activity_log.h"
+#include "core/private_files.h"
 #include "core/settings.h"
 #include "setup/connection_dialog.h"
 #include "setup/database_creation.h"
@@ -185,6 +186,9 @@ TEST_F(DatabaseCreationTest, NewFileIsTheTemplateAndIsStored_SQLite) {
               "Provider=SQLite;Data Source=" + file.string() + ";Persist Security Info=False");
     EXPECT_EQ(readConnectionString(), *stored);
     EXPECT_EQ(readAll(file), templateDatabaseBytes());
+    // Its owner's alone (with the group kestrix where there is one).
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              static_cast<fs::perms>(privateAccess().mode));
     ASSERT_EQ(files_.requests().size(), 1u);
     EXPECT_TRUE(files_.saving()[0]);
     EXPECT_EQ(files_.requests()[0], (FileRequest{"Save SQLite Database", "SQLite DB (*.db)",

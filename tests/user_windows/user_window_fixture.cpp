@@ -11,6 +11,7 @@
 
 #include "core/database.h"
 #include "core/sql_literal.h"
+#include "core/stored_password.h"
 #include "tests/ui_support/list_entries.h"
 
 namespace kestrix::test {
@@ -85,6 +86,16 @@ Rows UserWindowTest::userRows(const std::string& name) {
             sqlText(name),
         {"username", "homedir", "password", "comments", "max_concurrent", "max_logins_per_ip",
          "quota_current"});
+}
+
+Rows UserWindowTest::userRowsHashing(const std::string& name, const std::string& password) {
+    Rows found = userRows(name);
+    for (auto& row : found) {
+        if (!row[2]) continue;
+        const bool hashed = row[2]->starts_with("{CRYPT}$y$") && passwordMatches(*row[2], password);
+        row[2] = hashed ? password : std::string("<clear text>");
+    }
+    return found;
 }
 
 QWidget* UserWindowTest::window(const char* name) {

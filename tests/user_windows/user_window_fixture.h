@@ -39,6 +39,10 @@ class UserWindowTest : public ShellFixture, public ::testing::WithParamInterface
     // username, homedir, password, comments, max_concurrent,
     // max_logins_per_ip, quota_current.
     Rows userRows(const std::string& name);
+    // userRows with the stored password shown as the password it is the
+    // hash of, when it is a fresh hash of that password; plain text shows as
+    // "<clear text>".
+    Rows userRowsHashing(const std::string& name, const std::string& password);
 
     template <typename T>
     T* child(const char* name) {

@@ -3,6 +3,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/settings.h"
+#include "core/stored_password.h"
 #include "tests/support/scratch.h"
 #include "tests/users_editing/scripted_prompts.h"
 #include "users/editing/password_placeholder.h"
@@ -122,9 +123,13 @@ TEST_P(SaveTest, TypedTextsAreStoredAsTyped) {
     form.notes = "  O'Neil said \"hi\" \\o/  ";
     test::ScriptedPrompts prompts;
     ASSERT_EQ(saveUser(form, bobContext(), prompts), SaveOutcome::Written);
-    EXPECT_EQ(
-        rows("SELECT password, comments FROM users WHERE username='bob'", {"password", "comments"}),
-        (Rows{{"[click here to change]", "  O'Neil said \"hi\" \\o/  "}}));
+    const Rows stored =
+        rows("SELECT password, comments FROM users WHERE username='bob'", {"password", "comments"});
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0][1], "  O'Neil said \"hi\" \\o/  ");
+    // The password as its hash, never as typed.
+    EXPECT_TRUE(stored[0][0]->starts_with("{CRYPT}$y$")) << *stored[0][0];
+    EXPECT_TRUE(passwordMatches(*stored[0][0], "[click here to change]"));
 }
 
 // Save's own limit for notes is 40000 characters; the server's column holds
@@ -174,12 +179,15 @@ TEST_P(SaveTest, NewUserIsInsertedWithItsDefaults) {
     SaveContext context{"", EditMode::NewUser, {}};
     test::ScriptedPrompts prompts;
     ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
-    EXPECT_EQ(
-        rows("SELECT username, homedir, password, comments, max_concurrent, max_logins_per_ip, "
-             "quota_current, disable_user, Expires FROM users",
-             {"username", "homedir", "password", "comments", "max_concurrent", "max_logins_per_ip",
-              "quota_current", "disable_user", "Expires"}),
-        (Rows{{"o'hara", home_, "pw", std::nullopt, "1", "1", "0", std::nullopt, std::nullopt}}));
+    EXPECT_EQ(rows("SELECT username, homedir, comments, max_concurrent, max_logins_per_ip, "
+                   "quota_current, disable_user, Expires FROM users",
+                   {"username", "homedir", "comments", "max_concurrent", "max_logins_per_ip",
+                    "quota_current", "disable_user", "Expires"}),
+              (Rows{{"o'hara", home_, std::nullopt, "1", "1", "0", std::nullopt, std::nullopt}}));
+    const Rows password = rows("SELECT password FROM users", {"password"});
+    ASSERT_EQ(password.size(), 1u);
+    EXPECT_TRUE(password[0][0]->starts_with("{CRYPT}$y$"));
+    EXPECT_TRUE(passwordMatches(*password[0][0], "pw"));
     EXPECT_TRUE(rules("o''hara").empty());
 }
 
@@ -224,11 +232,14 @@ TEST_P(SaveTest, CopyOfAUserWithThreeRules) {
     context.editMode = EditMode::Copy;
     ASSERT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
 
-    EXPECT_EQ(rows("SELECT homedir, password, comments, max_concurrent, max_logins_per_ip, "
+    EXPECT_EQ(rows("SELECT homedir, comments, max_concurrent, max_logins_per_ip, "
                    "quota_current FROM users WHERE username='carol'",
-                   {"homedir", "password", "comments", "max_concurrent", "max_logins_per_ip",
-                    "quota_current"}),
-              (Rows{{home_, "carols-pw", "shared notes", "1", "1", "0"}}));
+                   {"homedir", "comments", "max_concurrent", "max_logins_per_ip", "quota_current"}),
+              (Rows{{home_, "shared notes", "1", "1", "0"}}));
+    const Rows carols = rows("SELECT password FROM users WHERE username='carol'", {"password"});
+    ASSERT_EQ(carols.size(), 1u);
+    EXPECT_TRUE(passwordMatches(*carols[0][0], "carols-pw"));
+    EXPECT_NE(*carols[0][0], "carols-pw");
     EXPECT_EQ(rules("carol"), (Rows{{"carol", home_, "RL", "1"},
                                     {"carol", home_ + "/in", "RL", "0"},
                                     {"carol", "/srv/ftp/pub", "RWAMELCD", "1"}}));

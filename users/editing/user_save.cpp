@@ -5,6 +5,7 @@
 #include "core/activity_log.h"
 #include "core/column_width.h"
 #include "core/database.h"
+#include "core/password_storage.h"
 #include "core/path_tests.h"
 #include "users/editing/password_placeholder.h"
 #include "users/editing/statement_text.h"
@@ -236,7 +237,20 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
         prompts.show(refusal(*tooWide));
         return SaveOutcome::Stopped;
     }
-    const auto failure = runInTransaction(db, saveSteps(*user, context));
+    // The password is stored as its hash, never as typed, where the column
+    // has room for one.
+    CheckedUser stored = *user;
+    if (context.editMode != EditMode::Stored || user->passwordChanged) {
+        const auto password = passwordToStore(db, user->password);
+        if (!password) {
+            closeDatabase(db);
+            prompts.show(failureMessage("Saving user " + user->username,
+                                        "the password could not be hashed"));
+            return SaveOutcome::Failed;
+        }
+        stored.password = password->text;
+    }
+    const auto failure = runInTransaction(db, saveSteps(stored, context));
     writeLog("close database");
     closeDatabase(db);
     if (!failure) return SaveOutcome::Written;

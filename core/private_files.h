@@ -1,0 +1,38 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/file_write.h"
+
+namespace kestrix {
+
+// The group the package creates for the FTP server: files that carry
+// passwords or a connection string are readable by it and nobody else.
+inline constexpr const char* kPrivateGroup = "kestrix";
+
+// How a file holding secrets is made: its owner alone (0600), or its owner
+// and the group kestrix (0640) when that group exists and this process may
+// give a file to it (root, or a member).
+struct PrivateAccess {
+    mode_t mode = 0600;
+    std::optional<FileOwner> owner;  // set for the group kestrix
+};
+PrivateAccess privateAccess();
+
+// Gives an existing file the private mode (and group). False with errno set
+// when the system refused.
+bool makePrivate(const std::filesystem::path& file);
+
+// Replaces the file's bytes atomically, the new file made private.
+[[nodiscard]] WriteResult replacePrivateFile(const std::filesystem::path& file,
+                                             std::string_view bytes);
+
+// True when everyone may read the file (or, for a folder, list it and read
+// what is in it).
+bool readableByEveryone(const std::filesystem::path& file);
+
+}  // namespace kestrix
