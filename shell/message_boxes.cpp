@@ -1,5 +1,6 @@
 #include "shell/message_boxes.h"
 
+#include "core/write_lock.h"
 #include "shell/app_title.h"
 
 namespace kestrix {
@@ -7,6 +8,12 @@ namespace kestrix {
 Message titledMessage(std::string text, MessageIcon icon, MessageButtons buttons,
                       int defaultButton) {
     return Message{std::move(text), std::string(kAppTitle), icon, buttons, defaultButton};
+}
+
+Message changedElsewhereQuestion(const std::string& user) {
+    return titledMessage(changedBySomeoneElse(user) + "\r\n\r\nReload shows what is stored now; " +
+                             "Overwrite stores your changes over it.",
+                         MessageIcon::Exclamation, MessageButtons::ReloadOverwriteCancel);
 }
 
 Answer answerOfButton(MessageButtons buttons, int n) {
@@ -19,6 +26,8 @@ Answer answerOfButton(MessageButtons buttons, int n) {
             return n == 2 ? Answer::No : Answer::Yes;
         case MessageButtons::YesNoCancel:
             return n == 3 ? Answer::Cancel : n == 2 ? Answer::No : Answer::Yes;
+        case MessageButtons::ReloadOverwriteCancel:
+            return n == 3 ? Answer::Cancel : n == 2 ? Answer::Overwrite : Answer::Reload;
     }
     return Answer::OK;
 }
