@@ -318,7 +318,8 @@ TEST_P(UserPanelTest, TheSecondOfTwoWindowsSavingOneUserIsToldAndLosesNothingOfT
         return row;
     };
 
-    static_cast<QLineEdit*>(field(*panel_, "txtHomeDir"))->setText(QString::fromStdString(firstHome));
+    static_cast<QLineEdit*>(field(*panel_, "txtHomeDir"))
+        ->setText(QString::fromStdString(firstHome));
     save(*panel_);
     EXPECT_TRUE(boxes_.shown().empty());
     ASSERT_EQ(stored(), (std::vector<std::string>{firstHome, "notes of bob"}));
