@@ -14,6 +14,7 @@
 #include "policies/logic/misc_settings.h"
 #include "policies/logic/policy_database.h"
 #include "policies/logic/ratio_settings.h"
+#include "shell/message_boxes.h"
 #include "users/editing/password_placeholder.h"
 #include "users/editing/user_save.h"
 

@@ -92,8 +92,4 @@ GuardResult holdGuard(Database& db, const WriteGuard& guard) {
     return GuardResult::Changed;
 }
 
-std::string changedBySomeoneElse(const std::string& user) {
-    return "User " + user + " was changed by someone else since you opened it";
-}
-
 }  // namespace kestrix

@@ -59,7 +59,4 @@ enum class GuardResult {
 // Begins the transaction under the guard's lock and compares the version.
 [[nodiscard]] GuardResult holdGuard(Database& db, const WriteGuard& guard);
 
-// The refusal a writer shows when its user changed under it.
-std::string changedBySomeoneElse(const std::string& user);
-
 }  // namespace kestrix

@@ -1,6 +1,5 @@
 #include "shell/message_boxes.h"
 
-#include "core/write_lock.h"
 #include "shell/app_title.h"
 
 namespace kestrix {
@@ -8,6 +7,10 @@ namespace kestrix {
 Message titledMessage(std::string text, MessageIcon icon, MessageButtons buttons,
                       int defaultButton) {
     return Message{std::move(text), std::string(kAppTitle), icon, buttons, defaultButton};
+}
+
+std::string changedBySomeoneElse(const std::string& user) {
+    return "User " + user + " was changed by someone else since you opened it";
 }
 
 Message changedElsewhereQuestion(const std::string& user) {

@@ -32,6 +32,9 @@ class MessageBoxes {
 Message titledMessage(std::string text, MessageIcon icon, MessageButtons buttons,
                       int defaultButton = 1);
 
+// What a writer says when its user changed under it.
+std::string changedBySomeoneElse(const std::string& user);
+
 // The question put when what a window is about to write was changed by
 // someone else since it was loaded: Reload, Overwrite or Cancel.
 Message changedElsewhereQuestion(const std::string& user);

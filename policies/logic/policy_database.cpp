@@ -2,6 +2,7 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "shell/message_boxes.h"
 
 namespace kestrix::policies {
 

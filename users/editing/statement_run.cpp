@@ -27,9 +27,16 @@ std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<Wri
         switch (holdGuard(db, guard)) {
             case GuardResult::Held:
                 break;
-            case GuardResult::Changed:
-                writeLog(changedBySomeoneElse(guard.user));
-                return WriteFailure{{}, false, true};
+            case GuardResult::Changed: {
+                // A user removed meanwhile is told as such, not as changed.
+                bool stored = false;
+                if (!db.readColumn("select username from users where username=:v1", {guard.user},
+                                   [&](Database::ValueView) { stored = true; }))
+                    return refused(db, "");
+                writeLog(stored ? changedBySomeoneElse(guard.user)
+                                : "the user " + guard.user + " is no longer stored");
+                return WriteFailure{{}, !stored, stored};
+            }
             case GuardResult::Failed:
                 // Nothing is open any more: a rollback would only hide the reason.
                 writeLog("the database said: " + db.lastError());
