@@ -45,11 +45,8 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
 
     // Read before the record: a change made while it loads then refuses
     // the next Save instead of being overwritten by it.
+    // A refused read leaves none; the statements below then say why.
     state.loadedVersion = readUserVersion(a, user, savedParts());
-    if (!state.loadedVersion) {
-        failure = a.lastError();
-        return fail();
-    }
 
     if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", 3, user,
                  failure,
