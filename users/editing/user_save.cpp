@@ -260,7 +260,6 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
         prompts.show(refusal(*tooWide));
         return SaveOutcome::Stopped;
     }
-    const auto failure = runInTransaction(db, saveSteps(*user, context));
     auto failure = runSave(db, *user, context);
     if (failure && failure->changed && context.onChange == OnChange::Ask) {
         switch (prompts.show(changedElsewhereQuestion(context.selectedUser))) {
