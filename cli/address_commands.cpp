@@ -1,6 +1,7 @@
 // user block list|add|remove and ip list|add|remove: the per-user IP
 // blocking dialog and the server-wide IP list.
 #include <algorithm>
+#include <functional>
 #include <iostream>
 
 #include "cli/commands.h"
@@ -59,13 +60,17 @@ int list(const Invocation& in, const IpRuleScope& scope) {
     return kExitDone;
 }
 
-int write(const IpRuleScope& scope, const std::vector<std::string>& lines) {
+// Reads and rewrites the list under its lock, so that two commands at once
+// each see the other's entry.
+int change(const IpRuleScope& scope, const std::function<bool(std::vector<std::string>&)>& edit) {
     std::string failure;
-    switch (policies::writeIpRules(scope, lines, failure)) {
+    switch (policies::changeIpRules(scope, edit, failure)) {
         case policies::WriteOutcome::Written:
             return kExitDone;
         case policies::WriteOutcome::Refused:
             return refuse(terminalText(failure));
+        case policies::WriteOutcome::Declined:
+        case policies::WriteOutcome::Changed:
         case policies::WriteOutcome::Unavailable:
             break;
     }
@@ -84,22 +89,27 @@ int add(const Invocation& in, const IpRuleScope& scope, const std::string& addre
                       std::to_string(policies::addressRuleCharacters()) +
                       " characters an address rule can hold.");
     if (!userStored(in, scope)) return kExitRefused;
-    auto lines = readList(scope);
-    if (!lines) return kExitRefused;
-    if (std::find(lines->begin(), lines->end(), address) != lines->end())
-        return refuse(address + " is already in the list.");
-    lines->push_back(address);
-    return write(scope, *lines);
+    return change(scope, [&](std::vector<std::string>& lines) {
+        if (std::find(lines.begin(), lines.end(), address) != lines.end()) {
+            refuse(address + " is already in the list.");
+            return false;
+        }
+        lines.push_back(address);
+        return true;
+    });
 }
 
 int remove(const Invocation& in, const IpRuleScope& scope, const std::string& address) {
     if (!userStored(in, scope)) return kExitRefused;
-    auto lines = readList(scope);
-    if (!lines) return kExitRefused;
-    const auto end = std::remove(lines->begin(), lines->end(), address);
-    if (end == lines->end()) return refuse(address + " is not in the list.");
-    lines->erase(end, lines->end());
-    return write(scope, *lines);
+    return change(scope, [&](std::vector<std::string>& lines) {
+        const auto end = std::remove(lines.begin(), lines.end(), address);
+        if (end == lines.end()) {
+            refuse(address + " is not in the list.");
+            return false;
+        }
+        lines.erase(end, lines.end());
+        return true;
+    });
 }
 
 }  // namespace

@@ -13,6 +13,8 @@ bool isQuestion(MessageButtons buttons) {
 }
 
 Answer yesOf(MessageButtons buttons) {
+    // --yes never overwrites another administrator's change.
+    if (buttons == MessageButtons::ReloadOverwriteCancel) return Answer::Cancel;
     return buttons == MessageButtons::OKCancel ? Answer::OK : Answer::Yes;
 }
 

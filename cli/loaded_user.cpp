@@ -55,14 +55,16 @@ std::optional<LoadedUser> loadUser(const std::string& name) {
         return std::nullopt;
     }
     view.user.rules = state.ruleSet;
+    view.user.version = state.loadedVersion;
     return view.user;
 }
 
 users::SaveOutcome saveStoredUser(const LoadedUser& user, const std::string& name,
-                                  const std::optional<std::string>& password, CliPrompts& prompts) {
+                                  const std::optional<std::string>& password, CliPrompts& prompts,
+                                  users::OnChange onChange) {
     users::SaveForm form{user.username, user.homedir,
                          password.value_or(std::string(kPasswordPlaceholder)), user.comments};
-    const users::SaveContext context{name, EditMode::Stored, user.rules};
+    const users::SaveContext context{name, EditMode::Stored, user.rules, user.version, onChange};
     return users::saveUser(form, context, prompts);
 }
 

@@ -18,6 +18,8 @@ struct LoadedUser {
     std::vector<DirRule> rules;
     std::string expiryLine;
     std::string disableLine;
+    // The record and rules as loaded, which Save compares before writing.
+    std::optional<std::string> version;
 };
 
 // Loads the user; no value (and the reason on standard error) when there is
@@ -27,7 +29,8 @@ std::optional<LoadedUser> loadUser(const std::string& name);
 // Save of the main window for a stored user as loaded, with the changes
 // made to it; the password stays unless one is given.
 users::SaveOutcome saveStoredUser(const LoadedUser& user, const std::string& name,
-                                  const std::optional<std::string>& password, CliPrompts& prompts);
+                                  const std::optional<std::string>& password, CliPrompts& prompts,
+                                  users::OnChange onChange = users::OnChange::Tell);
 
 // Prints the text on standard error; the refused exit status.
 int refuse(const std::string& text);

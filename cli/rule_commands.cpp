@@ -1,6 +1,7 @@
 // user rule list|add|edit|remove|move: the rule list of the main window
 // and its add/edit dialog, then Save.
 #include <charconv>
+#include <functional>
 #include <iostream>
 
 #include "cli/commands.h"
@@ -61,28 +62,43 @@ bool applyRightsFlags(const Invocation& in, users::RuleList& rules) {
     return rules.setSelectedRights(rights, inherit);
 }
 
-// The user NAME with the rule at PLACE selected, as the first two operands
-// name them; none (and the reason told) when there is no such user or rule.
-struct ChosenRule {
-    LoadedUser user;
-    users::RuleList rules;
-};
+// An edit of the loaded rules: no value to save them, or the exit status
+// of a refusal.
+using RuleEdit = std::function<std::optional<int>(LoadedUser&, users::RuleList&, CliPrompts&)>;
 
-std::optional<ChosenRule> chosenRule(const Invocation& in) {
-    auto user = loadUser(in.operands[0]);
-    if (!user) return std::nullopt;
-    users::RuleList rules = ruleListOf(*user);
-    const auto place = placeOf(in.operands[1], rules);
-    if (!place) return std::nullopt;
-    rules.select(*place);
-    return ChosenRule{std::move(*user), std::move(rules)};
+// How often a command reads the user again after others changed it in
+// between; each turn one of the writers gets through.
+constexpr int kRuleAttempts = 200;
+
+// Loads the user, edits its rules and saves them. Save writes only while
+// the user is as loaded; when another command came first, the user is read
+// again and the edit made again, so no command loses another's work.
+int editRules(const Invocation& in, const RuleEdit& edit) {
+    CliPrompts prompts(in.yes());
+    for (int attempt = 1;; ++attempt) {
+        auto user = loadUser(in.operands[0]);
+        if (!user) return kExitRefused;
+        users::RuleList rules = ruleListOf(*user);
+        if (const auto stopped = edit(*user, rules, prompts)) return *stopped;
+        user->rules = rules.rules();
+        const auto onChange =
+            attempt < kRuleAttempts ? users::OnChange::Quiet : users::OnChange::Tell;
+        const auto outcome = saveStoredUser(*user, user->username, std::nullopt, prompts, onChange);
+        if (outcome != users::SaveOutcome::Changed || onChange == users::OnChange::Tell)
+            return statusOf(outcome == users::SaveOutcome::Written, prompts);
+    }
 }
 
-int saveRules(LoadedUser& user, const users::RuleList& rules, CliPrompts& prompts) {
-    user.rules = rules.rules();
-    return statusOf(
-        saveStoredUser(user, user.username, std::nullopt, prompts) == users::SaveOutcome::Written,
-        prompts);
+// The same for the rule at PLACE, the second operand, selected.
+int editChosenRule(const Invocation& in, const RuleEdit& edit) {
+    return editRules(
+        in,
+        [&](LoadedUser& user, users::RuleList& rules, CliPrompts& prompts) -> std::optional<int> {
+            const auto place = placeOf(in.operands[1], rules);
+            if (!place) return kExitRefused;
+            rules.select(*place);
+            return edit(user, rules, prompts);
+        });
 }
 
 }  // namespace
@@ -111,40 +127,39 @@ int ruleList(const Invocation& in) {
 }
 
 int ruleAdd(const Invocation& in) {
-    auto user = loadUser(in.operands[0]);
-    if (!user) return kExitRefused;
     CliPrompts prompts(in.yes());
     const users::DirectoryEntryResult entry =
         users::acceptDirectoryEntry(in.operands[1], "", prompts);
     if (!entry.path) return kExitRefused;
-    users::RuleList rules = ruleListOf(*user);
-    rules.add(*entry.path);
-    rules.select(static_cast<int>(rules.rules().size()) - 1);
-    if (!applyRightsFlags(in, rules)) return kExitRefused;
-    return saveRules(*user, rules, prompts);
+    return editRules(in,
+                     [&](LoadedUser&, users::RuleList& rules, CliPrompts&) -> std::optional<int> {
+                         rules.add(*entry.path);
+                         rules.select(static_cast<int>(rules.rules().size()) - 1);
+                         if (!applyRightsFlags(in, rules)) return kExitRefused;
+                         return std::nullopt;
+                     });
 }
 
 int ruleEdit(const Invocation& in) {
-    auto chosen = chosenRule(in);
-    if (!chosen) return kExitRefused;
-    CliPrompts prompts(in.yes());
-    users::RuleList& rules = chosen->rules;
-    if (const auto directory = in.value("--dir")) {
-        const users::DirectoryEntryResult entry =
-            users::acceptDirectoryEntry(*directory, *rules.selectedText(), prompts);
-        if (!entry.path) return kExitRefused;
-        rules.renameSelected(*entry.path);
-    }
-    if (!applyRightsFlags(in, rules)) return kExitRefused;
-    return saveRules(chosen->user, rules, prompts);
+    return editChosenRule(
+        in, [&](LoadedUser&, users::RuleList& rules, CliPrompts& prompts) -> std::optional<int> {
+            if (const auto directory = in.value("--dir")) {
+                const users::DirectoryEntryResult entry =
+                    users::acceptDirectoryEntry(*directory, *rules.selectedText(), prompts);
+                if (!entry.path) return kExitRefused;
+                rules.renameSelected(*entry.path);
+            }
+            if (!applyRightsFlags(in, rules)) return kExitRefused;
+            return std::nullopt;
+        });
 }
 
 int ruleRemove(const Invocation& in) {
-    auto chosen = chosenRule(in);
-    if (!chosen) return kExitRefused;
-    CliPrompts prompts(in.yes());
-    chosen->rules.removeSelected();
-    return saveRules(chosen->user, chosen->rules, prompts);
+    return editChosenRule(
+        in, [](LoadedUser&, users::RuleList& rules, CliPrompts&) -> std::optional<int> {
+            rules.removeSelected();
+            return std::nullopt;
+        });
 }
 
 int ruleMove(const Invocation& in) {
@@ -153,12 +168,12 @@ int ruleMove(const Invocation& in) {
         std::cerr << "A rule moves up or down.\n";
         return kExitUsage;
     }
-    auto chosen = chosenRule(in);
-    if (!chosen) return kExitRefused;
-    CliPrompts prompts(in.yes());
-    const bool moved = direction == "up" ? chosen->rules.moveUp() : chosen->rules.moveDown();
-    if (!moved) return refuse("Rule " + in.operands[1] + " cannot move " + direction + ".");
-    return saveRules(chosen->user, chosen->rules, prompts);
+    return editChosenRule(
+        in, [&](LoadedUser&, users::RuleList& rules, CliPrompts&) -> std::optional<int> {
+            const bool moved = direction == "up" ? rules.moveUp() : rules.moveDown();
+            if (!moved) return refuse("Rule " + in.operands[1] + " cannot move " + direction + ".");
+            return std::nullopt;
+        });
 }
 
 }  // namespace kestrix::cli

@@ -6,6 +6,7 @@
 #include "cli/json_text.h"
 #include "cli/loaded_user.h"
 #include "cli/password_input.h"
+#include "core/database.h"
 #include "core/settings.h"
 #include "policies/logic/disk_quota_settings.h"
 #include "policies/logic/ip_rules.h"
@@ -65,9 +66,32 @@ class Fields {
 
 }  // namespace
 
+// Names stored more than once, in the column's own comparison: every
+// spelling of each, so that all but one can be renamed or deleted before
+// the name index is made unique.
+std::optional<std::vector<std::string>> duplicateNames() {
+    Database db;
+    if (!openDatabase(db, 0)) return std::nullopt;
+    std::vector<std::string> names;
+    if (!db.readColumn("select username from users where username in (select username from "
+                       "users group by username having count(*) > 1) order by username",
+                       {},
+                       [&](Database::ValueView name) { names.emplace_back(name.value_or("")); })) {
+        refuse(terminalText(db.lastError()));
+        return std::nullopt;
+    }
+    return names;
+}
+
 int userList(const Invocation& in) {
     NameCollector names;
-    fillUserList(names);
+    if (in.switches.contains("--duplicates")) {
+        auto found = duplicateNames();
+        if (!found) return kExitRefused;
+        names.names = std::move(*found);
+    } else {
+        fillUserList(names);
+    }
     if (!names.failure.empty()) return refuse(terminalText(names.failure));
     if (databaseUnavailable()) return kExitRefused;
     if (in.json()) {

@@ -5,11 +5,18 @@
 
 #include "cli/commands.h"
 #include "cli/loaded_user.h"
+#include "core/activity_log.h"
+#include "core/database.h"
+#include "core/schema.h"
 #include "core/short_date.h"
+#include "core/write_lock.h"
 #include "policies/logic/disk_quota_settings.h"
 #include "policies/logic/misc_settings.h"
+#include "policies/logic/policy_database.h"
 #include "policies/logic/ratio_settings.h"
+#include "shell/message_boxes.h"
 #include "users/editing/password_placeholder.h"
+#include "users/editing/user_save.h"
 
 namespace kestrix::cli {
 
@@ -158,14 +165,41 @@ Change quotaChanges(const Invocation& in, QuotaForm& form) {
     return change;
 }
 
+// Every column of the user's row and its rules: the command reads them all
+// before it writes some, so any change made meanwhile refuses the write.
+UserParts everyPart() {
+    UserParts parts;
+    for (const TableDef& table : userTables()) {
+        if (std::string_view(table.name) != "users") continue;
+        for (const ColumnDef& column : table.columns) {
+            // The counters the plug-in moves with every transfer.
+            const std::string_view name = column.name;
+            if (name != "quota_current" && name != "ratio_current_credit")
+                parts.columns.emplace_back(name);
+        }
+    }
+    parts.rules = true;
+    return parts;
+}
+
 }  // namespace
 
 int userSet(const Invocation& in) {
     const std::string& name = in.operands[0];
+    std::string failure;
+    // Reading the quota may repair the row; done first, so that the version
+    // read next is of the repaired row.
+    if (!policies::readQuota(name, failure) && !failure.empty())
+        return refuse(terminalText(failure));
+    // Before anything is read, so that what follows is no older than it.
+    const auto version = policies::loadedVersion(name, everyPart(), failure);
+    if (!version) {
+        if (!failure.empty()) return refuse(terminalText(failure));
+        return kExitRefused;
+    }
     auto user = loadUser(name);
     if (!user) return kExitRefused;
     CliPrompts prompts(in.yes());
-    std::string failure;
 
     bool recordChanged = false;
     for (const auto& [flag, field] :
@@ -207,11 +241,13 @@ int userSet(const Invocation& in) {
         return refuse("Nothing to change: give the fields to set.");
 
     // The checks of every window first, so that a refusal writes nothing.
+    std::optional<users::CheckedUser> checked;
     if (recordChanged) {
         const users::SaveForm form{user->username, user->homedir,
                                    password.value_or(std::string(kPasswordPlaceholder)),
                                    user->comments};
-        if (!users::checkForSave(form, prompts)) return kExitRefused;
+        checked = users::checkForSave(form, prompts);
+        if (!checked) return kExitRefused;
     }
     if (miscChange.any) {
         if (const auto refusal = policies::checkMiscSettings(misc)) {
@@ -232,24 +268,33 @@ int userSet(const Invocation& in) {
         }
     }
 
-    if (recordChanged &&
-        saveStoredUser(*user, user->username, password, prompts) != users::SaveOutcome::Written)
-        return kExitRefused;
+    // One transaction for every group: a refusal leaves all of it as it was.
+    std::vector<users::WriteStep> steps;
+    if (checked)
+        steps = users::saveSteps(*checked, {user->username, EditMode::Stored, user->rules});
     if (miscChange.any) {
-        const auto outcome = policies::writeMiscSettings(misc, user->username, failure);
-        if (outcome == policies::MiscAccess::Unavailable) return kExitRefused;
-        if (outcome != policies::MiscAccess::Done) {
-            prompts.show(policies::miscWriteRefusal(outcome, user->username, failure));
-            return kExitRefused;
-        }
+        writeLog("save data");
+        steps.push_back({"", policies::miscUpdate(misc, user->username), "", true});
     }
-    if (ratioChange.any && policies::writeAll({policies::ratioUpdate(ratios, user->username)},
-                                              failure) != policies::WriteOutcome::Written)
-        return refuse(terminalText(failure));
-    if (quotaChange.any &&
-        policies::writeQuota(user->username, quota.enabled, quota.maximum, quota.unit, failure) !=
-            policies::WriteOutcome::Written)
-        return refuse(terminalText(failure));
+    if (ratioChange.any)
+        steps.push_back({"", policies::ratioUpdate(ratios, user->username), "", true});
+    if (quotaChange.any)
+        steps.push_back({"",
+                         policies::quotaUpdate(user->username, quota.enabled, quota.maximum,
+                                               quota.unit, *storedQuota),
+                         "", true});
+    Database db;
+    if (!openDatabase(db, 0)) return kExitRefused;
+    const WriteGuard guard{WriteLock::user(user->username), user->username, everyPart(), version};
+    const auto written = users::runInTransaction(db, steps, guard);
+    closeDatabase(db);
+    if (written) {
+        if (written->changed) return refuse(changedBySomeoneElse(user->username));
+        if (written->rowMissing)
+            return refuse("The user " + user->username +
+                          " no longer exists in the database. Nothing was saved.");
+        return refuse(terminalText(written->description));
+    }
     return statusOf(true, prompts);
 }
 

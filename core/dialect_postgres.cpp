@@ -59,7 +59,8 @@ class PostgresDialect final : public Dialect {
             }
             statements.push_back(sql + ")");
         }
-        for (std::string& index : indexStatements())
+        // A new database holds each name once.
+        for (std::string& index : userNameIndexStatements(kNoCaseCollation, true))
             statements.push_back(std::move(index));
         return statements;
     }

@@ -53,7 +53,8 @@ class SqliteDialect final : public Dialect {
             "CREATE TABLE domainDetails (rid INTEGER PRIMARY KEY AUTOINCREMENT, "
             "DOMAINIDENTITY VARCHAR(50), USERIDENTITY VARCHAR(50), USERNAME VARCHAR(50), "
             "DOMAINID INTEGER, NUSQUAM VARCHAR(50))");
-        for (std::string& index : indexStatements())
+        // A new database holds each name once.
+        for (std::string& index : userNameIndexStatements("NOCASE", true))
             statements.push_back(std::move(index));
         return statements;
     }

@@ -100,11 +100,13 @@ std::vector<std::string> userNameTables() {
     return names;
 }
 
-std::vector<std::string> userNameIndexStatements(std::string_view collation) {
-    // Not unique: the tables have always allowed a name twice.
+std::vector<std::string> userNameIndexStatements(std::string_view collation, bool uniqueUsers) {
+    // Not unique unless asked: older databases may hold a name twice.
     std::vector<std::string> statements;
     for (const std::string& table : userNameTables()) {
-        statements.push_back("CREATE INDEX IF NOT EXISTS " + table + "_username_idx ON " + table +
+        const bool unique = uniqueUsers && table == "users";
+        statements.push_back(std::string(unique ? "CREATE UNIQUE INDEX" : "CREATE INDEX") +
+                             " IF NOT EXISTS " + table + "_username_idx ON " + table +
                              " (username COLLATE " + std::string(collation) + ")");
     }
     return statements;

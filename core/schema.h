@@ -63,7 +63,10 @@ const Dialect& dialectFor(Engine engine);
 std::vector<std::string> userNameTables();
 
 // The statements that index every username column in the collation named.
-std::vector<std::string> userNameIndexStatements(std::string_view collation);
+// With uniqueUsers (new databases), the users table's index also refuses a
+// name stored a second time in any spelling the collation takes as equal.
+std::vector<std::string> userNameIndexStatements(std::string_view collation,
+                                                 bool uniqueUsers = false);
 
 // Runs the schema statements of the database's engine; false (with the
 // database's lastError) at the first that fails.

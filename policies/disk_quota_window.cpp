@@ -43,6 +43,12 @@ void DiskQuotaWindow::load(bool withSwitch) {
         if (!failure.empty()) reportStatementFailure(failure);
         return;
     }
+    // After the read, which may have repaired the row itself.
+    loaded_ = policies::loadedVersion(loadedUser_, policies::quotaParts(), failure);
+    if (!loaded_) {
+        if (!failure.empty()) reportStatementFailure(failure);
+        return;
+    }
     const policies::QuotaView view = policies::quotaView(*stored, unit_);
     if (withSwitch) ui_->chkEnableQuota->setChecked(view.enabled);
     ui_->txtQuotaCurrent->setText(toQt(view.current));
@@ -70,7 +76,12 @@ void DiskQuotaWindow::cmdOK_Click() {
         return;
     }
     std::string failure;
-    const auto outcome = policies::writeQuota(loadedUser_, enabled, maximum, unit_, failure);
+    const auto outcome = writeOrAsk(
+        loadedUser_, loaded_,
+        [&](const std::optional<std::string>& loaded) {
+            return policies::writeQuota(loadedUser_, enabled, maximum, unit_, failure, loaded);
+        },
+        [&] { load(true); });
     if (writeWentThrough(outcome, failure)) hideWindow(this);
 }
 

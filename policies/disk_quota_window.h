@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "policies/logic/disk_quota_settings.h"
@@ -43,6 +44,8 @@ class DiskQuotaWindow : public QDialog {
     NumericKeyFilter* keyFilter_ = nullptr;
     policies::QuotaUnit unit_ = policies::QuotaUnit::Mb;
     std::string loadedUser_;
+    // The settings as loaded, so that OK notices another writer's change.
+    std::optional<std::string> loaded_;
 };
 
 }  // namespace kestrix

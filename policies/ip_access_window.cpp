@@ -58,6 +58,14 @@ void IpAccessWindow::popList(const std::string& user) {
         nameUserInCaption(this, "Setup IP Blocking ", user);
     }
     std::string failure;
+    loaded_.reset();
+    if (scope_.user) {
+        loaded_ = policies::loadedVersion(*scope_.user, policies::ipRulesParts(), failure);
+        if (!loaded_) {
+            if (!failure.empty()) reportStatementFailure(failure);
+            return;
+        }
+    }
     const auto rules = policies::readIpRules(scope_, failure);
     if (!rules) {
         if (!failure.empty()) reportStatementFailure(failure);
@@ -118,7 +126,13 @@ void IpAccessWindow::cmdDown_Click() {
 
 void IpAccessWindow::cmdOK_Click() {
     std::string failure;
-    if (!writeWentThrough(policies::writeIpRules(scope_, lines(), failure), failure)) return;
+    const auto outcome = writeOrAsk(
+        scope_.user.value_or(""), loaded_,
+        [&](const std::optional<std::string>& loaded) {
+            return policies::writeIpRules(scope_, lines(), failure, loaded);
+        },
+        [&] { popList(*scope_.user); });
+    if (!writeWentThrough(outcome, failure)) return;
     hideWindow(this);
     if (afterSave_) afterSave_();
 }

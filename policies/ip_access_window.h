@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ class IpAccessWindow : public QDialog {
 
     std::unique_ptr<Ui::IpAccessWindow> ui_;
     policies::IpRuleScope scope_;
+    // A user's list as loaded, so that OK notices another writer's change.
+    std::optional<std::string> loaded_;
     std::function<void()> afterSave_;
     NumericKeyFilter* keyFilter_ = nullptr;
     QTimer* tmrRules_ = nullptr;

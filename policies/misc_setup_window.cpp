@@ -100,8 +100,14 @@ void MiscSetupWindow::popInfo(const std::string& user) {
     nameUserInCaption(this, "User Miscellaneous Setup", user);
     MiscSettings loaded;
     std::string failure;
+    loaded_ = policies::loadedVersion(user, policies::miscParts(), failure);
+    if (!loaded_) {
+        if (!failure.empty()) reportStatementFailure(failure);
+        return;
+    }
     switch (policies::readMiscSettings(user, loaded, failure)) {
         case policies::MiscAccess::Unavailable:
+        case policies::MiscAccess::Changed:
             return;
         case policies::MiscAccess::Refused:
         case policies::MiscAccess::TooWide:  // a write's outcome only
@@ -244,7 +250,19 @@ void MiscSetupWindow::CmdOK_Click() {
         return;
     }
     std::string failure;
-    const policies::MiscAccess outcome = policies::writeMiscSettings(s, loadedUser_, failure);
+    policies::MiscAccess outcome = policies::writeMiscSettings(s, loadedUser_, failure, loaded_);
+    if (outcome == policies::MiscAccess::Changed) {
+        switch (Shell::instance().ask(changedElsewhereQuestion(loadedUser_))) {
+            case Answer::Overwrite:
+                outcome = policies::writeMiscSettings(s, loadedUser_, failure);
+                break;
+            case Answer::Reload:
+                popInfo(loadedUser_);
+                return;
+            default:
+                return;
+        }
+    }
     if (outcome == policies::MiscAccess::Unavailable) return;
     if (outcome != policies::MiscAccess::Done) {
         warn(policies::miscWriteRefusal(outcome, loadedUser_, failure));

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "policies/logic/misc_settings.h"
@@ -78,6 +79,8 @@ class MiscSetupWindow : public QDialog {
     UserDialogLinks links_;
     NumericKeyFilter* keyFilter_ = nullptr;
     std::string loadedUser_;
+    // The settings as loaded, so that OK notices another writer's change.
+    std::optional<std::string> loaded_;
     // Where a chosen date goes: txtDisableDate, txtExpDate, or nowhere.
     QLineEdit* targetField_ = nullptr;
     bool dateChosen_ = false;

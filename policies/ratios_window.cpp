@@ -76,6 +76,11 @@ void RatiosWindow::thisFormLoadData(const std::string& user) {
     loadedUser_ = user;
     nameUserInCaption(this, "User Upload/Download Ratios", user);
     std::string failure;
+    loaded_ = policies::loadedVersion(user, policies::ratioParts(), failure);
+    if (!loaded_) {
+        if (!failure.empty()) reportStatementFailure(failure);
+        return;
+    }
     const auto stored = policies::readRatios(user, failure);
     if (!stored) {
         if (!failure.empty()) reportStatementFailure(failure);
@@ -89,7 +94,14 @@ void RatiosWindow::thisFormLoadData(const std::string& user) {
 
 bool RatiosWindow::thisFormSaveData() {
     std::string failure;
-    const auto outcome = policies::writeAll({policies::ratioUpdate(form(), loadedUser_)}, failure);
+    const auto outcome = writeOrAsk(
+        loadedUser_, loaded_,
+        [&](const std::optional<std::string>& loaded) {
+            return policies::writeAll({policies::ratioUpdate(form(), loadedUser_)}, failure, {},
+                                      WriteGuard{WriteLock::user(loadedUser_), loadedUser_,
+                                                 policies::ratioParts(), loaded});
+        },
+        [&] { thisFormLoadData(loadedUser_); });
     // A failed opening hides the dialog all the same; a refusal keeps it.
     return writeWentThrough(outcome, failure) || outcome == policies::WriteOutcome::Unavailable;
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "policies/logic/ratio_settings.h"
@@ -45,6 +46,8 @@ class RatiosWindow : public QDialog {
     std::unique_ptr<Ui::RatiosWindow> ui_;
     NumericKeyFilter* keyFilter_ = nullptr;
     std::string loadedUser_;
+    // The settings as loaded, so that OK notices another writer's change.
+    std::optional<std::string> loaded_;
 };
 
 }  // namespace kestrix

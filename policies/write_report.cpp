@@ -18,4 +18,20 @@ void nameUserInCaption(QWidget* dialog, const char* caption, const std::string& 
     dialog->setWindowTitle(title);
 }
 
+policies::WriteOutcome writeOrAsk(const std::string& user, const std::optional<std::string>& loaded,
+                                  const GuardedWrite& write, const std::function<void()>& reload) {
+    const policies::WriteOutcome outcome = write(loaded);
+    if (outcome != policies::WriteOutcome::Changed) return outcome;
+    switch (Shell::instance().ask(changedElsewhereQuestion(user))) {
+        case Answer::Overwrite:
+            return write(std::nullopt);
+        case Answer::Reload:
+            reload();
+            break;
+        default:
+            break;
+    }
+    return outcome;
+}
+
 }  // namespace kestrix

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 
 class QWidget;
@@ -14,5 +16,13 @@ bool writeWentThrough(policies::WriteOutcome outcome, const std::string& failure
 
 // A per-user dialog's caption with the user it edits: "User Disk Quota - bob".
 void nameUserInCaption(QWidget* dialog, const char* caption, const std::string& user);
+
+// A dialog's write of one user's settings, given the version it loaded.
+// When someone else changed them meanwhile, the administrator chooses:
+// Reload (reload is called), Overwrite (written without comparing) or
+// Cancel; both of the former leave the dialog open with Changed.
+using GuardedWrite = std::function<policies::WriteOutcome(const std::optional<std::string>&)>;
+policies::WriteOutcome writeOrAsk(const std::string& user, const std::optional<std::string>& loaded,
+                                  const GuardedWrite& write, const std::function<void()>& reload);
 
 }  // namespace kestrix

@@ -9,6 +9,16 @@ Message titledMessage(std::string text, MessageIcon icon, MessageButtons buttons
     return Message{std::move(text), std::string(kAppTitle), icon, buttons, defaultButton};
 }
 
+std::string changedBySomeoneElse(const std::string& user) {
+    return "User " + user + " was changed by someone else since you opened it";
+}
+
+Message changedElsewhereQuestion(const std::string& user) {
+    return titledMessage(changedBySomeoneElse(user) + "\r\n\r\nReload shows what is stored now; " +
+                             "Overwrite stores your changes over it.",
+                         MessageIcon::Exclamation, MessageButtons::ReloadOverwriteCancel);
+}
+
 Answer answerOfButton(MessageButtons buttons, int n) {
     switch (buttons) {
         case MessageButtons::OK:
@@ -19,6 +29,8 @@ Answer answerOfButton(MessageButtons buttons, int n) {
             return n == 2 ? Answer::No : Answer::Yes;
         case MessageButtons::YesNoCancel:
             return n == 3 ? Answer::Cancel : n == 2 ? Answer::No : Answer::Yes;
+        case MessageButtons::ReloadOverwriteCancel:
+            return n == 3 ? Answer::Cancel : n == 2 ? Answer::Overwrite : Answer::Reload;
     }
     return Answer::OK;
 }

@@ -7,8 +7,8 @@ namespace kestrix {
 // A message box as the program asks for it. Texts keep their CR LF line
 // breaks; the box shows each as a line break.
 enum class MessageIcon { None, Information, Exclamation, Question, Critical };
-enum class MessageButtons { OK, OKCancel, YesNo, YesNoCancel };
-enum class Answer { OK, Cancel, Yes, No };
+enum class MessageButtons { OK, OKCancel, YesNo, YesNoCancel, ReloadOverwriteCancel };
+enum class Answer { OK, Cancel, Yes, No, Reload, Overwrite };
 
 struct Message {
     std::string text;
@@ -31,6 +31,13 @@ class MessageBoxes {
 // Message with the application title as caption.
 Message titledMessage(std::string text, MessageIcon icon, MessageButtons buttons,
                       int defaultButton = 1);
+
+// What a writer says when its user changed under it.
+std::string changedBySomeoneElse(const std::string& user);
+
+// The question put when what a window is about to write was changed by
+// someone else since it was loaded: Reload, Overwrite or Cancel.
+Message changedElsewhereQuestion(const std::string& user);
 
 // The answer a box gives for its n-th button (1-based).
 Answer answerOfButton(MessageButtons buttons, int n);

@@ -42,6 +42,9 @@ ButtonSet buttonsOf(MessageButtons buttons) {
             return {{QMessageBox::Yes, QMessageBox::No}, 2};
         case MessageButtons::YesNoCancel:
             return {{QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}, 3};
+        case MessageButtons::ReloadOverwriteCancel:
+            // Shown as "Reload" and "Overwrite" below.
+            return {{QMessageBox::Reset, QMessageBox::Save, QMessageBox::Cancel}, 3};
     }
     return {{QMessageBox::Ok}, 1};
 }
@@ -65,6 +68,10 @@ Answer QtMessageBoxes::show(const Message& message) {
     const ButtonSet set = buttonsOf(message.buttons);
     for (int i = 0; i < set.count; ++i)
         box.addButton(set.buttons[i]);
+    if (message.buttons == MessageButtons::ReloadOverwriteCancel) {
+        box.button(QMessageBox::Reset)->setText(QObject::tr("Reload"));
+        box.button(QMessageBox::Save)->setText(QObject::tr("Overwrite"));
+    }
     const int index = message.defaultButton >= 1 && message.defaultButton <= set.count
                           ? message.defaultButton - 1
                           : 0;
@@ -82,6 +89,10 @@ Answer QtMessageBoxes::show(const Message& message) {
             return Answer::Cancel;
         case QMessageBox::Ok:
             return Answer::OK;
+        case QMessageBox::Reset:
+            return Answer::Reload;
+        case QMessageBox::Save:
+            return Answer::Overwrite;
         default:
             break;
     }

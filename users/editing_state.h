@@ -1,12 +1,19 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/rights.h"
+#include "core/write_lock.h"
 #include "users/editing/edit_mode.h"
 
 namespace kestrix {
+
+// What Save replaces of a stored user: its record and its rules.
+inline UserParts savedParts() {
+    return UserParts{{"username", "homedir", "password", "comments"}, true, false};
+}
 
 // The editing state of the user in the main window. It lives as long as the
 // program; every per-user dialog acts on selectedUser.
@@ -22,6 +29,9 @@ class EditingState {
     // Set when the focus leaves an editable box or a rule box, or a rule is
     // added, edited or deleted; cleared when Save starts. Save is bold while set.
     bool unsavedChanges = false;
+    // The stored user's record and rules as loaded, which Save compares
+    // with what is stored before it replaces them.
+    std::optional<std::string> loadedVersion;
 };
 
 }  // namespace kestrix

@@ -380,11 +380,15 @@ users::SaveOutcome UserPanel::saveEditedUser() {
     form.homeDir = fromQt(ui_->txtHomeDir->text());
     form.password = fromQt(ui_->txtPassword->text());
     form.notes = fromQt(ui_->txtNotes->toPlainText());
-    const users::SaveContext context{state_.selectedUser, state_.editMode, state_.ruleSet};
+    const users::SaveContext context{state_.selectedUser, state_.editMode, state_.ruleSet,
+                                     state_.loadedVersion};
     ShellPrompts prompts;
     const users::SaveOutcome outcome = users::saveUser(form, context, prompts);
     if (outcome == users::SaveOutcome::Written) {
         state_.editMode = EditMode::Stored;
+    } else if (outcome == users::SaveOutcome::Reload) {
+        // What is stored now replaces what was typed, as asked.
+        loadUserData(state_.selectedUser);
     } else if (outcome != users::SaveOutcome::Vanished) {
         // What was not written is still to be saved.
         state_.unsavedChanges = true;

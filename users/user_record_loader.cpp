@@ -2,6 +2,7 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/write_lock.h"
 
 namespace kestrix {
 
@@ -29,6 +30,7 @@ bool eachRow(Database& db, const char* sql, std::size_t columns, const std::stri
 
 bool loadUserData(const std::string& name, EditingState& state, UserRecordView& view) {
     state.ruleSet.clear();
+    state.loadedVersion.reset();
     view.clearRules();
 
     Database a;
@@ -40,6 +42,11 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
         return false;
     };
     const std::string& user = name;
+
+    // Read before the record: a change made while it loads then refuses
+    // the next Save instead of being overwritten by it.
+    // A refused read leaves none; the statements below then say why.
+    state.loadedVersion = readUserVersion(a, user, savedParts());
 
     if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", 3, user,
                  failure,

@@ -116,11 +116,19 @@ std::string quotaUpdate(const std::string& user, bool enabled, const std::string
     return sql + where;
 }
 
+UserParts quotaParts() {
+    // Not the remaining quota: the plug-in moves it with every upload, and
+    // the write reads it again anyway.
+    return UserParts{{"use_quota", "quota_max"}};
+}
+
 WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string& maximumText,
-                        QuotaUnit unit, std::string& failure) {
+                        QuotaUnit unit, std::string& failure,
+                        const std::optional<std::string>& loaded) {
     const auto stored = storedQuota(user, failure);
     if (!stored) return failure.empty() ? WriteOutcome::Unavailable : WriteOutcome::Refused;
-    return writeAll({quotaUpdate(user, enabled, maximumText, unit, *stored)}, failure);
+    return writeAll({quotaUpdate(user, enabled, maximumText, unit, *stored)}, failure, {},
+                    WriteGuard{WriteLock::user(user), user, quotaParts(), loaded});
 }
 
 }  // namespace kestrix::policies

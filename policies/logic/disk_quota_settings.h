@@ -49,7 +49,10 @@ std::string quotaUpdate(const std::string& user, bool enabled, const std::string
 
 // OK's write for the user the dialog loaded: reads what is stored now (the
 // plug-in moves the remaining quota meanwhile), then updates it.
+// What an administrator may have changed meanwhile: the switch and the maximum.
+UserParts quotaParts();
 WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string& maximumText,
-                        QuotaUnit unit, std::string& failure);
+                        QuotaUnit unit, std::string& failure,
+                        const std::optional<std::string>& loaded = std::nullopt);
 
 }  // namespace kestrix::policies

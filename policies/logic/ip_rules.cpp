@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "core/activity_log.h"
 #include "core/address_pattern.h"
+#include "core/database.h"
 #include "core/schema.h"
 #include "core/sql_literal.h"
 #include "core/text_routines.h"
@@ -35,16 +37,67 @@ std::optional<std::vector<std::string>> readIpRules(const IpRuleScope& scope,
     return lines;
 }
 
-WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::string>& lines,
-                          std::string& failure) {
+WriteLock ipRulesLock(const IpRuleScope& scope) {
+    return scope.user ? WriteLock::user(*scope.user) : WriteLock::table("blocked_ips");
+}
+
+UserParts ipRulesParts() {
+    return UserParts{{}, false, true};
+}
+
+namespace {
+
+std::vector<std::string> rewriteStatements(const IpRuleScope& scope,
+                                           const std::vector<std::string>& lines,
+                                           std::vector<TextColumn>& texts) {
     std::vector<std::string> statements{ipRulesDelete(scope)};
-    std::vector<TextColumn> texts;
     const char* table = scope.user ? "blocked_ips_by_user" : "blocked_ips";
     for (const std::string& line : lines) {
         statements.push_back(ipRuleInsert(scope, line));
         texts.push_back({"IP address", table, "ip", line});
     }
-    return writeAll(statements, failure, texts);
+    return statements;
+}
+
+}  // namespace
+
+WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::string>& lines,
+                          std::string& failure, const std::optional<std::string>& loaded) {
+    const WriteGuard guard{ipRulesLock(scope), scope.user.value_or(""), ipRulesParts(),
+                           scope.user ? loaded : std::nullopt};
+    std::vector<TextColumn> texts;
+    return writeAll(rewriteStatements(scope, lines, texts), failure, texts, guard);
+}
+WriteOutcome changeIpRules(const IpRuleScope& scope,
+                           const std::function<bool(std::vector<std::string>&)>& change,
+                           std::string& failure) {
+    Database db;
+    if (!openDatabase(db, 0)) return WriteOutcome::Unavailable;
+    auto refused = [&] {
+        failure = db.lastError();
+        writeLog("the database said: " + failure);
+        db.rollback();
+        return WriteOutcome::Refused;
+    };
+    if (!beginLocked(db, ipRulesLock(scope))) {
+        failure = db.lastError();
+        writeLog("the database said: " + failure);
+        return WriteOutcome::Refused;
+    }
+    std::vector<std::string> lines;
+    if (!db.readColumn(ipRulesSelect(scope), {},
+                       [&](Database::ValueView ip) { lines.emplace_back(ip.value_or("")); }))
+        return refused();
+    if (!change(lines)) {
+        db.rollback();
+        return WriteOutcome::Declined;
+    }
+    std::vector<TextColumn> texts;
+    for (const std::string& statement : rewriteStatements(scope, lines, texts)) {
+        if (!db.execute(statement)) return refused();
+    }
+    if (!db.commit()) return refused();
+    return WriteOutcome::Written;
 }
 
 AddressCheck checkAddress(std::string_view text) {

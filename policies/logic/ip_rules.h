@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,9 +23,23 @@ std::string ipRuleInsert(const IpRuleScope& scope, const std::string& line);
 // The stored list in the order the database returns it. No value when the
 // database could not be opened or refused the query (failure set).
 std::optional<std::vector<std::string>> readIpRules(const IpRuleScope& scope, std::string& failure);
-// Replaces the stored list with these lines, all or nothing.
+// What a rewrite of the list holds: the server-wide list's table, or the
+// user's row.
+WriteLock ipRulesLock(const IpRuleScope& scope);
+// What a rewrite of a user's list replaces.
+UserParts ipRulesParts();
+// Replaces the stored list with these lines, all or nothing, under the
+// list's lock. With a loaded version (a user's list), only while the list
+// is still as loaded; Changed otherwise.
 WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::string>& lines,
-                          std::string& failure);
+                          std::string& failure,
+                          const std::optional<std::string>& loaded = std::nullopt);
+// Reads the stored list and writes it as `change` leaves it, in one
+// transaction under the list's lock, so that no other writer comes between.
+// A change that returns false writes nothing (Declined).
+WriteOutcome changeIpRules(const IpRuleScope& scope,
+                           const std::function<bool(std::vector<std::string>&)>& change,
+                           std::string& failure);
 
 // The check of the entry box when it loses the focus: an empty box, or an
 // entry the plug-in matches (an address, a pattern with "*" or "a-b" for a

@@ -244,8 +244,15 @@ MiscAccess readMiscSettings(const std::string& user, MiscSettings& settings, std
     return outcome;
 }
 
+UserParts miscParts() {
+    return UserParts{{"disable_user", "rel_path", "hide_hidden_files", "always_login",
+                      "one_login_per_ip", "max_logins_per_ip", "speed_limit_value", "timeout",
+                      "session_timeout", "max_concurrent", "login_msg_file", "Expires",
+                      "DisableOn"}};
+}
+
 MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& user,
-                             std::string& failure) {
+                             std::string& failure, const std::optional<std::string>& loaded) {
     writeLog("save data");
     Database db;
     if (!openDatabase(db, 0)) return MiscAccess::Unavailable;
@@ -262,9 +269,19 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
         closeDatabase(db);
         return MiscAccess::TooWide;
     }
+    switch (holdGuard(db, WriteGuard{WriteLock::user(user), user, miscParts(), loaded})) {
+        case GuardResult::Held:
+            break;
+        case GuardResult::Changed:
+            return MiscAccess::Changed;
+        case GuardResult::Failed:
+            failure = db.lastError();
+            return MiscAccess::Refused;
+    }
     long long changed = 0;
-    const bool written = db.execute(miscUpdate(settings, user), &changed);
+    const bool written = db.execute(miscUpdate(settings, user), &changed) && db.commit();
     failure = db.lastError();
+    if (!written) db.rollback();
     closeDatabase(db);
     if (!written) return MiscAccess::Refused;
     return changed == 0 ? MiscAccess::Missing : MiscAccess::Done;
@@ -272,6 +289,7 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
 
 Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure) {
     if (outcome == MiscAccess::TooWide) return exclamation(failure);
+    if (outcome == MiscAccess::Changed) return exclamation(changedBySomeoneElse(user));
     if (outcome == MiscAccess::Missing) {
         return exclamation("The user " + user +
                            " no longer exists in the database. Nothing was saved.");

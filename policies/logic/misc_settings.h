@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "policies/logic/policy_database.h"
 #include "shell/message_boxes.h"
 
 namespace kestrix {
@@ -70,14 +71,19 @@ enum class MiscAccess {
     Refused,      // the database refused the statement (failure set)
     Missing,      // no such user: nothing read or written
     TooWide,      // a text is wider than its column (failure holds the message)
+    Changed,      // someone else changed the settings since they were loaded
     Done,
 };
 
 // The load of the dialog: settings is filled from the user's row.
 MiscAccess readMiscSettings(const std::string& user, MiscSettings& settings, std::string& failure);
 // OK's write, after the checks passed.
+// What the dialog's write replaces.
+UserParts miscParts();
+// With a loaded version, written only while the settings are as loaded.
 MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& user,
-                             std::string& failure);
+                             std::string& failure,
+                             const std::optional<std::string>& loaded = std::nullopt);
 // The refusal shown for a write that was Refused or found the user Missing.
 Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure);
 

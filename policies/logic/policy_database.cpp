@@ -2,6 +2,7 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "shell/message_boxes.h"
 
 namespace kestrix::policies {
 
@@ -31,7 +32,7 @@ std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
 }
 
 WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
-                      const std::vector<TextColumn>& texts) {
+                      const std::vector<TextColumn>& texts, const WriteGuard& guard) {
     Database db;
     if (!openDatabase(db, 0)) return WriteOutcome::Unavailable;
     if (auto tooWide = tooWideText(db, texts)) {
@@ -46,13 +47,34 @@ WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& f
         db.rollback();
         return WriteOutcome::Refused;
     };
-    if (!db.begin()) return refused({});
+    if (guard.lock.name.empty()) {
+        if (!db.begin()) return refused({});
+    } else {
+        switch (holdGuard(db, guard)) {
+            case GuardResult::Held:
+                break;
+            case GuardResult::Changed:
+                writeLog(changedBySomeoneElse(guard.user));
+                return WriteOutcome::Changed;
+            case GuardResult::Failed:
+                return refused({});
+        }
+    }
     for (const std::string& statement : statements) {
         if (!db.execute(statement)) return refused(statement);
     }
     if (!db.commit()) return refused({});
     closeDatabase(db);
     return WriteOutcome::Written;
+}
+
+std::optional<std::string> loadedVersion(const std::string& user, const UserParts& parts,
+                                         std::string& failure) {
+    Database db;
+    if (!openDatabase(db, 0)) return std::nullopt;
+    auto version = readUserVersion(db, user, parts);
+    if (!version) failure = db.lastError();
+    return version;
 }
 
 }  // namespace kestrix::policies

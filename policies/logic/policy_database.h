@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/column_width.h"
+#include "core/write_lock.h"
 
 namespace kestrix::policies {
 
@@ -21,6 +22,8 @@ std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
 enum class WriteOutcome {
     Unavailable,  // not opened; the opening routine has reported it
     Refused,      // a statement was refused; nothing of them stays
+    Declined,     // the change itself refused; nothing written
+    Changed,      // someone else changed what the write replaces; nothing written
     Written,
 };
 
@@ -28,8 +31,16 @@ enum class WriteOutcome {
 // stored rows as they were. Refused leaves the provider's description in
 // failure.
 // Texts are held against their columns first: one too wide is Refused with
-// the message naming its box in failure, before any statement.
+// the message naming its box in failure, before any statement. With a
+// guard, the transaction holds its lock and writes only while the guarded
+// parts are as they were loaded.
 WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
-                      const std::vector<TextColumn>& texts = {});
+                      const std::vector<TextColumn>& texts = {}, const WriteGuard& guard = {});
+
+// The version of the user's parts as stored now, read before a dialog loads
+// them: a change made in between then refuses the write, never loses it.
+// No value when the database could not be opened or refused (failure set).
+std::optional<std::string> loadedVersion(const std::string& user, const UserParts& parts,
+                                         std::string& failure);
 
 }  // namespace kestrix::policies

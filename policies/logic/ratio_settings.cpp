@@ -72,6 +72,11 @@ std::string ratioSelect(const std::string& user) {
            sqlText(user);
 }
 
+UserParts ratioParts() {
+    // Not the credit: the plug-in moves it with every transfer.
+    return UserParts{{"ratio_type", "ratio_down", "ratio_up"}};
+}
+
 std::optional<StoredRatios> readRatios(const std::string& user, std::string& failure) {
     const auto rows =
         readRows(ratioSelect(user),

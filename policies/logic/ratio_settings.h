@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "policies/logic/policy_database.h"
 #include "shell/message_boxes.h"
 
 namespace kestrix::policies {
@@ -56,5 +57,7 @@ void chooseUnit(RatioForm& form, bool kilobytes);
 std::optional<Message> checkRatios(const RatioForm& form);
 // The UPDATE that OK runs for the user the dialog loaded.
 std::string ratioUpdate(const RatioForm& form, const std::string& user);
+// What an administrator may have changed meanwhile: the kind and the ratio.
+UserParts ratioParts();
 
 }  // namespace kestrix::policies

@@ -84,8 +84,9 @@ TEST(SchemaTest, PostgresServerFormKeepsTheNullRulesAndHasNoKeys) {
     ASSERT_TRUE(db.execute(
         "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
         "('bob', '/h', 1, 1)"));
-    // No unique key: the database does not stop a second bob.
-    EXPECT_TRUE(db.execute(
+    // No key constraints; the unique name index alone stops a second bob in
+    // another spelling.
+    EXPECT_FALSE(db.execute(
         "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
         "('BOB', '/h', 1, 1)"));
     auto keys = db.query(

@@ -202,6 +202,37 @@ TEST_P(IpAccessWindowTest, ServerWideOkIsAllOrNothingThenRefreshesTheLabel) {
     EXPECT_TRUE(rows("select ip from blocked_ips", {"ip"}).empty());
 }
 
+// Two dialogs on one user's list: the second OK is told and writes nothing;
+// Reload shows the first one's entry, and the next OK keeps both.
+TEST_P(IpAccessWindowTest, TheSecondOfTwoDialogsOnOneListIsToldAndLosesNothing) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('bob', '/srv/ftp/bob', 1, 1)");
+    run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.1')");
+    IpAccessWindow first(IpListOwner::User);
+    IpAccessWindow second(IpListOwner::User);
+    first.popList("bob");
+    second.popList("bob");
+    activate(&first);
+    add(first, "10.0.0.2");
+    click(&first, "cmdOK");
+    EXPECT_TRUE(boxes_.shown().empty());
+
+    activate(&second);
+    add(second, "10.0.0.3");
+    boxes_.answer(Answer::Reload);
+    click(&second, "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_TRUE(boxes_.shown()[0].text.starts_with(
+        "User bob was changed by someone else since you opened it"));
+    EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.1"}, {"10.0.0.2"}}));
+    EXPECT_EQ(second.lines(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+
+    add(second, "10.0.0.3");
+    click(&second, "cmdOK");
+    EXPECT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.1"}, {"10.0.0.2"}, {"10.0.0.3"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, IpAccessWindowTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          [](const auto& info) { return test::engineName(info.param); });

@@ -11,7 +11,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 
+#include "core/database.h"
 #include "core/sql_literal.h"
 #include "tests/ui_support/list_entries.h"
 #include "tests/ui_support/shell_fixture.h"
@@ -281,6 +283,62 @@ TEST_P(UserPanelTest, StatusLinesOpenTheAccountLimitsAsMiscDoes) {
     QTest::mouseClick(child<QLabel>("lblDisabled"), Qt::LeftButton);
     QTest::mouseClick(child<QPushButton>("cmdMisc"), Qt::LeftButton);
     EXPECT_EQ(misc.count(), 3);
+}
+
+// Two main windows on one user: the second Save is told and writes
+// nothing; after Reload it shows the first one's change, and its own Save
+// then keeps both.
+TEST_P(UserPanelTest, TheSecondOfTwoWindowsSavingOneUserIsToldAndLosesNothingOfTheFirst) {
+    test::TempDir home;
+    const std::string firstHome = (home.path() / "first").string();
+    std::filesystem::create_directories(firstHome);
+    addUser("bob");
+    run("UPDATE users SET homedir=" + sqlText(home.path().string()));
+    UserPanel other;
+    for (UserPanel* window : {panel_.get(), &other}) {
+        window->popMain();
+        window->selectUserRow(0);
+    }
+    auto field = [](UserPanel& window, const char* name) {
+        return window.findChild<QWidget*>(QString::fromLatin1(name));
+    };
+    auto save = [&](UserPanel& window) {
+        static_cast<QPushButton*>(field(window, "cmdStore"))->click();
+    };
+    auto stored = [&] {
+        Database db;
+        EXPECT_TRUE(db.open(scratch_->connectionString())) << db.lastError();
+        std::vector<std::string> row;
+        EXPECT_TRUE(db.readViews("SELECT homedir, comments FROM users", {}, 2,
+                                 [&](Database::RowView values) {
+                                     for (const auto& value : values)
+                                         row.emplace_back(value.value_or("<null>"));
+                                 }))
+            << db.lastError();
+        return row;
+    };
+
+    static_cast<QLineEdit*>(field(*panel_, "txtHomeDir"))
+        ->setText(QString::fromStdString(firstHome));
+    save(*panel_);
+    EXPECT_TRUE(boxes_.shown().empty());
+    ASSERT_EQ(stored(), (std::vector<std::string>{firstHome, "notes of bob"}));
+
+    auto* notes = static_cast<QPlainTextEdit*>(field(other, "txtNotes"));
+    notes->setPlainText("second");
+    boxes_.answer(Answer::Reload);
+    save(other);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_TRUE(boxes_.shown()[0].text.starts_with(
+        "User bob was changed by someone else since you opened it"));
+    EXPECT_EQ(boxes_.shown()[0].buttons, MessageButtons::ReloadOverwriteCancel);
+    EXPECT_EQ(stored(), (std::vector<std::string>{firstHome, "notes of bob"}));
+    EXPECT_EQ(static_cast<QLineEdit*>(field(other, "txtHomeDir"))->text().toStdString(), firstHome);
+
+    notes->setPlainText("second");
+    save(other);
+    EXPECT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(stored(), (std::vector<std::string>{firstHome, "second"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, UserPanelTest,

@@ -4,6 +4,7 @@
 #include "core/database.h"
 #include "core/settings.h"
 #include "core/stored_password.h"
+#include "core/write_lock.h"
 #include "tests/support/scratch.h"
 #include "tests/users_editing/scripted_prompts.h"
 #include "users/editing/password_placeholder.h"
@@ -415,6 +416,64 @@ TEST_P(SaveTest, RenamedUserTakesItsRowsAlongAndMayNotTakeAnotherName) {
     EXPECT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
     EXPECT_EQ(rows("SELECT username FROM users WHERE username='Robert'", {"username"}),
               Rows{{std::string("Robert")}});
+}
+
+// Two administrators on one user: the second Save finds the record and
+// rules no longer as it loaded them, writes nothing and says so; Overwrite
+// then writes, Reload asks for the stored user.
+TEST_P(SaveTest, ASaveAgainstAChangedUserWritesNothingUntilOverwriteIsChosen) {
+    storeBob();
+    const auto loaded = readUserVersion(db_, "bob", savedParts());
+    ASSERT_TRUE(loaded) << db_.lastError();
+    // A version that is not the stored one when only the rules changed, nor
+    // when only a column changed.
+    exec("UPDATE dir_rights SET dir_rights='RWL' WHERE directory='" + home_ + "'");
+    const auto rulesChanged = readUserVersion(db_, "bob", savedParts());
+    ASSERT_TRUE(rulesChanged);
+    EXPECT_NE(*rulesChanged, *loaded);
+    exec("UPDATE users SET comments='their notes' WHERE username='bob'");
+    const Rows theirs = rules("bob");
+
+    SaveForm mine = bobForm();
+    mine.notes = "my notes";
+    SaveContext context = bobContext();
+    context.loadedVersion = loaded;
+    context.ruleSet.push_back({home_ + "/mine", "RL", "0"});
+
+    context.onChange = OnChange::Tell;
+    test::ScriptedPrompts told;
+    EXPECT_EQ(saveUser(mine, context, told), SaveOutcome::Changed);
+    EXPECT_EQ(
+        told.texts(),
+        (std::vector<std::string>{"User bob was changed by someone else since you opened it"}));
+    EXPECT_EQ(rules("bob"), theirs);
+    EXPECT_EQ(rows("SELECT comments FROM users", {"comments"}), (Rows{{"their notes"}}));
+
+    context.onChange = OnChange::Ask;
+    test::ScriptedPrompts reload;
+    reload.answer(Answer::Reload);
+    EXPECT_EQ(saveUser(mine, context, reload), SaveOutcome::Reload);
+    ASSERT_EQ(reload.shown.size(), 1u);
+    EXPECT_EQ(reload.shown[0].buttons, MessageButtons::ReloadOverwriteCancel);
+    EXPECT_EQ(rules("bob"), theirs);
+
+    test::ScriptedPrompts cancel;
+    cancel.answer(Answer::Cancel);
+    EXPECT_EQ(saveUser(mine, context, cancel), SaveOutcome::Stopped);
+    EXPECT_EQ(rows("SELECT comments FROM users", {"comments"}), (Rows{{"their notes"}}));
+
+    test::ScriptedPrompts overwrite;
+    overwrite.answer(Answer::Overwrite);
+    EXPECT_EQ(saveUser(mine, context, overwrite), SaveOutcome::Written);
+    EXPECT_EQ(rows("SELECT comments FROM users", {"comments"}), (Rows{{"my notes"}}));
+    EXPECT_EQ(rules("bob").size(), 3u);
+
+    // Loaded afresh, the next Save goes through without a question.
+    context.loadedVersion = readUserVersion(db_, "bob", savedParts());
+    mine.notes = "again";
+    test::ScriptedPrompts quiet;
+    EXPECT_EQ(saveUser(mine, context, quiet), SaveOutcome::Written);
+    EXPECT_TRUE(quiet.shown.empty());
 }
 
 TEST_P(SaveTest, DeleteRemovesEveryTraceOfTheUserOnly) {

@@ -18,8 +18,48 @@ std::optional<WriteFailure> refused(Database& db, const std::string& statement) 
 
 }  // namespace
 
-std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<WriteStep>& steps) {
-    if (!db.begin()) return refused(db, "");
+std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<WriteStep>& steps,
+                                             const WriteGuard& guard,
+                                             const std::optional<FreeName>& free) {
+    if (guard.lock.name.empty()) {
+        if (!db.begin()) return refused(db, "");
+    } else {
+        switch (holdGuard(db, guard)) {
+            case GuardResult::Held:
+                break;
+            case GuardResult::Changed: {
+                // A user removed meanwhile is told as such, not as changed.
+                bool stored = false;
+                if (!db.readColumn("select username from users where username=:v1", {guard.user},
+                                   [&](Database::ValueView) { stored = true; }))
+                    return refused(db, "");
+                writeLog(stored ? changedBySomeoneElse(guard.user)
+                                : "the user " + guard.user + " is no longer stored");
+                return WriteFailure{{}, !stored, stored};
+            }
+            case GuardResult::Failed:
+                // Nothing is open any more: a rollback would only hide the reason.
+                writeLog("the database said: " + db.lastError());
+                return WriteFailure{db.lastError(), false};
+        }
+    }
+    if (free) {
+        // Under the lock no one else can give the name meanwhile.
+        bool taken = false;
+        std::string sql = "select username from users where username=:v1";
+        Database::BoundValues values{free->name};
+        if (!free->besides.empty()) {
+            sql += " and not username=:v2";
+            values.push_back(free->besides);
+        }
+        if (!db.readColumn(sql, values, [&](Database::ValueView) { taken = true; }))
+            return refused(db, "");
+        if (taken) {
+            writeLog("the username " + free->name + " is in use");
+            db.rollback();
+            return WriteFailure{{}, false, false, true};
+        }
+    }
     for (const WriteStep& step : steps) {
         if (!step.log.empty()) writeLog(step.log);
         if (step.sql.empty()) continue;

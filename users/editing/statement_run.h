@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/write_lock.h"
 #include "users/editing/prompts.h"
 
 namespace kestrix {
@@ -34,12 +35,24 @@ struct WriteStep {
 struct WriteFailure {
     std::string description;  // the provider's, without the statement
     bool rowMissing = false;  // a one-row statement matched no row (or several)
+    bool changed = false;     // the guarded parts are not as loaded
+    bool nameTaken = false;   // the name to be free is stored already
+};
+
+// A name a write is about to give a user, which must still be free once
+// the write holds its lock (besides: the user being renamed).
+struct FreeName {
+    std::string name;
+    std::string besides;
 };
 
 // Runs the steps in one transaction: all of them take effect or none. A
 // refused statement is logged (as loggedSql) with the provider's description.
-[[nodiscard]] std::optional<WriteFailure> runInTransaction(Database& db,
-                                                           const std::vector<WriteStep>& steps);
+// With a guard, the transaction holds its lock and runs only while the
+// guarded parts are as loaded and the free name is free.
+[[nodiscard]] std::optional<WriteFailure> runInTransaction(
+    Database& db, const std::vector<WriteStep>& steps, const WriteGuard& guard = {},
+    const std::optional<FreeName>& free = {});
 
 // Whether a user of that name is stored (the database's own comparison of
 // names), other than the user named `besides` when that is given. No value

@@ -213,6 +213,30 @@ std::vector<TextColumn> widthChecks(const CheckedUser& user, const SaveContext& 
 
 }  // namespace
 
+std::optional<WriteFailure> runSave(Database& db, const CheckedUser& user,
+                                    const SaveContext& context,
+                                    const std::vector<WriteStep>& more) {
+    std::vector<WriteStep> steps = saveSteps(user, context);
+    steps.insert(steps.end(), more.begin(), more.end());
+    WriteGuard guard;
+    std::optional<FreeName> free;
+    if (context.editMode != EditMode::Stored) {
+        // A new name: no other writer of names may come between the check
+        // and the insert.
+        guard.lock = WriteLock::table("users");
+        free = FreeName{user.username, {}};
+    } else {
+        guard.lock = user.username != context.selectedUser ? WriteLock::table("users")
+                                                           : WriteLock::user(context.selectedUser);
+        if (user.username != context.selectedUser)
+            free = FreeName{user.username, context.selectedUser};
+        guard.user = context.selectedUser;
+        guard.parts = kestrix::savedParts();
+        guard.loaded = context.loadedVersion;
+    }
+    return runInTransaction(db, steps, guard, free);
+}
+
 SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPrompts& prompts) {
     writeLog("rootdir = getRegSettings(ftp_directory)");
     writeLog("check for duplicate username");
@@ -250,10 +274,35 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
         }
         stored.password = password->text;
     }
-    const auto failure = runInTransaction(db, saveSteps(stored, context));
+    auto failure = runSave(db, stored, context);
+    if (failure && failure->changed && context.onChange == OnChange::Ask) {
+        switch (prompts.show(changedElsewhereQuestion(context.selectedUser))) {
+            case Answer::Overwrite: {
+                SaveContext over = context;
+                over.loadedVersion.reset();
+                failure = runSave(db, stored, over);
+                break;
+            }
+            case Answer::Reload:
+                closeDatabase(db);
+                return SaveOutcome::Reload;
+            default:
+                closeDatabase(db);
+                return SaveOutcome::Stopped;
+        }
+    }
     writeLog("close database");
     closeDatabase(db);
     if (!failure) return SaveOutcome::Written;
+    if (failure->changed) {
+        if (context.onChange == OnChange::Tell)
+            prompts.show(refusal(changedBySomeoneElse(context.selectedUser)));
+        return SaveOutcome::Changed;
+    }
+    if (failure->nameTaken) {
+        prompts.show(nameTakenMessage());
+        return SaveOutcome::Stopped;
+    }
     if (failure->rowMissing) {
         prompts.show(refusal("The user " + context.selectedUser +
                              " no longer exists in the database. Nothing was saved." + kCrLf +

@@ -8,6 +8,7 @@
 #include "users/editing/edit_mode.h"
 #include "users/editing/prompts.h"
 #include "users/editing/statement_run.h"
+#include "users/editing_state.h"
 
 namespace kestrix::users {
 
@@ -19,12 +20,23 @@ struct SaveForm {
     std::string notes;
 };
 
+// What Save does when the stored user was changed by someone else since
+// it was loaded.
+enum class OnChange {
+    Ask,    // Reload, Overwrite or Cancel (the window)
+    Tell,   // say so and write nothing
+    Quiet,  // write nothing and say nothing: the caller reads again and retries
+};
+
 // What Save writes besides the boxes: every rule carries its own rights,
 // which the rule boxes write into it as they change.
 struct SaveContext {
     std::string selectedUser;
     EditMode editMode = EditMode::Stored;
     std::vector<DirRule> ruleSet;
+    // The stored user's version as loaded (savedParts); none: not compared.
+    std::optional<std::string> loadedVersion = std::nullopt;
+    OnChange onChange = OnChange::Ask;
 };
 
 // The boxes once they passed every check.
@@ -52,6 +64,8 @@ enum class SaveOutcome {
     DatabaseUnavailable,  // the opening routine has spoken
     Failed,               // the database refused; nothing was written
     Vanished,             // the stored user is no longer there; nothing was written
+    Changed,              // changed by someone else; nothing was written
+    Reload,               // changed by someone else, and Reload was chosen
     Written,
 };
 
@@ -59,5 +73,12 @@ enum class SaveOutcome {
 // caller returns the edit mode to 0 and refills the user list; on Vanished
 // it refills the list too.
 SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPrompts& prompts);
+
+// The statements and the guard of a Save in one transaction on an open
+// connection, with further statements of the same user after them (the
+// command line's settings), so that they are written together or not at all.
+std::optional<WriteFailure> runSave(Database& db, const CheckedUser& user,
+                                    const SaveContext& context,
+                                    const std::vector<WriteStep>& more = {});
 
 }  // namespace kestrix::users

@@ -1,0 +1,95 @@
+#include "core/write_lock.h"
+
+#include "core/database.h"
+
+namespace kestrix {
+
+bool beginLocked(Database& db, const WriteLock& lock) {
+    if (db.engine() == Engine::SQLite) return db.execute("BEGIN IMMEDIATE");
+    if (!db.begin()) return false;
+    bool held = false;
+    // Every lock on one user first takes the users table in a mode that
+    // admits other users' writers but waits for a writer of names (which
+    // holds the table): both kinds then lock in the same order.
+    if (lock.kind == WriteLock::Kind::Table) {
+        // Share row exclusive conflicts with itself and with every write, yet
+        // lets readers (the plug-in) go on.
+        held = db.execute("LOCK TABLE " + lock.name + " IN SHARE ROW EXCLUSIVE MODE");
+    } else {
+        held = db.execute("LOCK TABLE users IN ROW EXCLUSIVE MODE") &&
+               db.readColumn("SELECT username FROM users WHERE username=:v1 FOR UPDATE",
+                             {lock.name}, [](Database::ValueView) {});
+    }
+    if (!held) {
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Each value with its length, so that no two different sets of values
+// read as the same text; NULL apart from every text.
+void append(std::string& out, Database::ValueView value) {
+    if (!value) {
+        out += "N;";
+        return;
+    }
+    out += std::to_string(value->size());
+    out += ':';
+    out += *value;
+    out += ';';
+}
+
+}  // namespace
+
+std::optional<std::string> readUserVersion(Database& db, const std::string& user,
+                                           const UserParts& parts) {
+    std::string version;
+    const auto onRow = [&](Database::RowView row) {
+        for (const Database::ValueView& value : row)
+            append(version, value);
+        version += '\n';
+    };
+    if (!parts.columns.empty()) {
+        std::string columns;
+        for (const std::string& column : parts.columns)
+            columns += (columns.empty() ? "" : ", ") + column;
+        version += "users\n";
+        if (!db.readViews("select " + columns + " from users where username=:v1 order by username",
+                          {user}, parts.columns.size(), onRow))
+            return std::nullopt;
+    }
+    if (parts.rules) {
+        // Every column, in the order the rows are stored, which is the
+        // order the plug-in weighs them in.
+        version += "rules\n";
+        if (!db.readViews("select directory, dir_rights, inherit_subdirs, comments from "
+                          "dir_rights where username=:v1",
+                          {user}, 4, onRow))
+            return std::nullopt;
+    }
+    if (parts.blockedAddresses) {
+        version += "blocked\n";
+        if (!db.readViews("select ip from blocked_ips_by_user where username=:v1 order by ip",
+                          {user}, 1, onRow))
+            return std::nullopt;
+    }
+    return version;
+}
+
+GuardResult holdGuard(Database& db, const WriteGuard& guard) {
+    if (!beginLocked(db, guard.lock)) return GuardResult::Failed;
+    if (!guard.loaded) return GuardResult::Held;
+    const auto now = readUserVersion(db, guard.user, guard.parts);
+    if (!now) {
+        db.rollback();
+        return GuardResult::Failed;
+    }
+    if (*now == *guard.loaded) return GuardResult::Held;
+    db.rollback();
+    return GuardResult::Changed;
+}
+
+}  // namespace kestrix
