@@ -15,7 +15,7 @@ inline constexpr const char* kAccountTablesMessage =
 
 // The daily account rules: users whose expiry date has come are deleted with
 // their rows in every per-user table; users whose disable date has come are
-// disabled and their date cleared. A hundred users share a transaction, each
+// disabled and their date cleared. Up to 500 users share a transaction, each
 // user whole or not at all, and each change re-checks that the stored date
 // is still the one that was due, so an account extended meanwhile stays.
 // Dates are compared as calendar dates; a stored text that is not a date is

@@ -125,7 +125,7 @@ TEST_P(AccountDatesTest, DatesChangedWhileTheRunWorksAreKept) {
     addUser("due", "NULL", literal(yesterday));
     // More than a transaction's share, so that several batches commit.
     ASSERT_TRUE(db_.begin());
-    for (int i = 0; i < 230; ++i)
+    for (int i = 0; i < 1030; ++i)
         addUser("many" + std::to_string(i), sqlText(formatIsoDate(yesterday)));
     ASSERT_TRUE(db_.commit());
 
@@ -144,7 +144,7 @@ TEST_P(AccountDatesTest, DatesChangedWhileTheRunWorksAreKept) {
     const int listener = programLog().attach([&](const std::string& line) {
         std::lock_guard lock(mutex);
         log += line;
-        if (line.find("235 users have a date that came") != std::string::npos) read = true;
+        if (line.find("1035 users have a date that came") != std::string::npos) read = true;
         changed.notify_all();
     });
     std::optional<AccountDatesRun> outcome;
@@ -172,7 +172,7 @@ TEST_P(AccountDatesTest, DatesChangedWhileTheRunWorksAreKept) {
               std::string::npos)
         << log;
     EXPECT_EQ(log.find("User 'extended' is expired"), std::string::npos) << log;
-    EXPECT_NE(log.find("User 'many229' is expired"), std::string::npos) << log;
+    EXPECT_NE(log.find("User 'many1029' is expired"), std::string::npos) << log;
 }
 
 // A name stored twice goes only when both rows are due on the same date: the
