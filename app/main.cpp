@@ -1,13 +1,12 @@
 // Tavix: the Kestrix administration program.
 #include <QApplication>
 
-#include <clocale>
-
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/standard_commands.h"
 #include "app/termination_signal.h"
 #include "core/activity_log.h"
+#include "core/short_date.h"
 #include "shell/shell.h"
 
 int main(int argc, char** argv) {
@@ -15,9 +14,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tavix"));
     // The program lives in the notification area while its window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
-    // Dates and times in the machine's short forms; numbers stay C.
-    std::setlocale(LC_ALL, "");
-    std::setlocale(LC_NUMERIC, "C");
+    // Dates and times in the machine's short forms, read as kestrix reads them.
+    kestrix::takeLocaleFromEnvironment();
 
     kestrix::ProgramOptions options;
     options.programDirectory = QCoreApplication::applicationDirPath().toStdString();

@@ -2,6 +2,7 @@
 
 #include "app/version.h"
 #include "core/account_dates.h"
+#include "core/database.h"
 #include "core/password_storage.h"
 #include "core/settings.h"
 #include "core/user_name_indexes.h"
@@ -19,9 +20,11 @@ ProgramCommands standardCommands(const std::filesystem::path& programDirectory) 
     commands.addUserNameIndexes = [] { addUserNameIndexes(); };
     commands.securityNotices = [] { return startupSecurityNotices(); };
     commands.applyAccountDates = [] {
-        if (applyAccountDates() == AccountDatesRun::TablesFailed) {
-            Shell::instance().ask(
-                titledMessage(kAccountTablesMessage, MessageIcon::Exclamation, MessageButtons::OK));
+        const AccountDatesRun run = applyAccountDates();
+        if (run == AccountDatesRun::TablesFailed || run == AccountDatesRun::Busy) {
+            Shell::instance().ask(titledMessage(
+                run == AccountDatesRun::Busy ? kDatabaseBusyMessage : kAccountTablesMessage,
+                MessageIcon::Exclamation, MessageButtons::OK));
         }
     };
     commands.checkUpdates = [programDirectory] {

@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,8 +18,10 @@
 #include "bench/bench_report.h"
 #include "bench/bench_setup.h"
 #include "bench/native_floor.h"
+#include "core/account_dates.h"
 #include "core/database.h"
 #include "core/settings.h"
+#include "core/short_date.h"
 #include "shell/shell.h"
 #include "users/editing/password_placeholder.h"
 #include "users/editing/user_save.h"
@@ -225,6 +228,140 @@ void registerLoad(EngineRun& run) {
         });
 }
 
+// The date run: users whose expiry date has come and users whose disable
+// date has come, among the 100,004, each made afresh (with a directory
+// rule, a file rule and a blocked address) before every iteration.
+void addDatedUsers(const EngineRun& run, int expired, int disabled) {
+    Database db;
+    if (!db.open(run.database->connectionString()) || !db.begin())
+        throw std::runtime_error("dated users: " + db.lastError());
+    const std::string yesterday = "'" +
+                                  formatShortDate(std::chrono::year_month_day{
+                                      std::chrono::sys_days{today()} - std::chrono::days{1}}) +
+                                  "'";
+    const auto run500 = [&db](const std::string& head, std::vector<std::string>& rows) {
+        if (rows.empty()) return;
+        std::string sql = head;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            sql += (i ? "," : "") + rows[i];
+        rows.clear();
+        if (!db.execute(sql)) throw std::runtime_error("dated users: " + db.lastError());
+    };
+    std::vector<std::string> users, dirs, files, ips;
+    for (int i = 0; i < expired + disabled; ++i) {
+        const std::string name = "'dated" + std::to_string(100000 + i) + "'";
+        const bool expires = i < expired;
+        users.push_back("(" + name + ", '/srv/ftp/dated', 1, 1, 0, " +
+                        (expires ? yesterday : "NULL") + ", " + (expires ? "NULL" : yesterday) +
+                        ")");
+        dirs.push_back("(" + name + ", '/srv/ftp/dated', 'RL', 1)");
+        files.push_back("(" + name + ", '/srv/ftp/dated/a', 'RWMDA')");
+        ips.push_back("(" + name + ", '10.0.0.1')");
+        if (users.size() == 500 || i + 1 == expired + disabled) {
+            run500(
+                "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, "
+                "disable_user, Expires, DisableOn) VALUES ",
+                users);
+            run500(
+                "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                "VALUES ",
+                dirs);
+            run500("INSERT INTO file_rights (username, filename, file_rights) VALUES ", files);
+            run500("INSERT INTO blocked_ips_by_user (username, ip) VALUES ", ips);
+        }
+    }
+    if (!db.commit()) throw std::runtime_error("dated users: " + db.lastError());
+}
+
+// What an iteration left: the disabled users and anything of the deleted.
+void removeDatedUsers(const EngineRun& run) {
+    Database db;
+    if (!db.open(run.database->connectionString()))
+        throw std::runtime_error("dated users: " + db.lastError());
+    for (const char* table : {"users", "dir_rights", "file_rights", "blocked_ips_by_user"}) {
+        if (!db.execute(std::string("DELETE FROM ") + table +
+                        " WHERE username >= 'dated' AND username < 'datee'"))
+            throw std::runtime_error("dated users: " + db.lastError());
+    }
+}
+
+int datedUsersLeft(const EngineRun& run) {
+    Database db;
+    int left = -1;
+    if (db.open(run.database->connectionString()))
+        (void)db.readColumn(
+            "SELECT COUNT(*) FROM users WHERE username >= 'dated' AND username < 'datee' AND "
+            "disable_user = 0",
+            {}, [&](Database::ValueView n) { left = n ? std::stoi(std::string(*n)) : -1; });
+    return left;
+}
+
+void registerDateRun(EngineRun& run, int expired, int disabled) {
+    const std::string label = "date run, " + std::to_string(expired) + " expired and " +
+                              std::to_string(disabled) + " to disable among 100,004";
+    registerPair(
+        run, label,
+        [&run, expired, disabled](benchmark::State& state) {
+            for (auto _ : state) {
+                state.PauseTiming();
+                removeDatedUsers(run);
+                addDatedUsers(run, expired, disabled);
+                state.ResumeTiming();
+                if (applyAccountDates() != AccountDatesRun::Done) {
+                    state.SkipWithError("the date run failed");
+                    break;
+                }
+            }
+            if (datedUsersLeft(run) != 0) state.SkipWithError("due users left");
+            removeDatedUsers(run);
+        },
+        [&run, expired, disabled](benchmark::State& state) {
+            for (auto _ : state) {
+                state.PauseTiming();
+                removeDatedUsers(run);
+                addDatedUsers(run, expired, disabled);
+                state.ResumeTiming();
+                auto floor = openFloor(run);
+                // The same reading and the same statements, prepared, one
+                // transaction per 100 users.
+                std::vector<std::string> due;
+                const int dated = floor->prepare(
+                    "SELECT username, Expires, DisableOn FROM users WHERE (Expires IS NOT NULL "
+                    "AND Expires <> '') OR (DisableOn IS NOT NULL AND DisableOn <> '')");
+                floor->run(dated, std::vector<std::string>{});
+                const int deleteUser = floor->prepare(
+                    "DELETE FROM users WHERE username=:v1 AND Expires=:v2 AND NOT EXISTS "
+                    "(SELECT 1 FROM users other WHERE other.username=:v3 AND (other.Expires IS "
+                    "NULL OR other.Expires<>:v4))");
+                std::vector<int> deleteRows;
+                for (const char* table :
+                     {"blocked_ips_by_user", "dir_rights", "file_rights", "ratio_free_files"})
+                    deleteRows.push_back(floor->prepare(std::string("DELETE FROM ") + table +
+                                                        " WHERE username=:v1"));
+                const int disable = floor->prepare(
+                    "UPDATE users SET disable_user=1, disableon='' WHERE username=:v1 AND "
+                    "DisableOn=:v2");
+                const std::string yesterday = formatShortDate(std::chrono::year_month_day{
+                    std::chrono::sys_days{today()} - std::chrono::days{1}});
+                const char* begin = run.engine == Engine::SQLite ? "BEGIN IMMEDIATE" : "BEGIN";
+                for (int i = 0; i < expired + disabled; ++i) {
+                    if (i % 100 == 0) floor->execute(begin);
+                    const std::string name = "dated" + std::to_string(100000 + i);
+                    if (i < expired) {
+                        floor->run(deleteUser, {name, yesterday, name, yesterday});
+                        for (int statement : deleteRows)
+                            floor->run(statement, {name});
+                    } else {
+                        floor->run(disable, {name, yesterday});
+                    }
+                    if (i % 100 == 99 || i + 1 == expired + disabled) floor->execute("COMMIT");
+                }
+            }
+            if (datedUsersLeft(run) != 0) state.SkipWithError("due users left");
+            removeDatedUsers(run);
+        });
+}
+
 }  // namespace
 }  // namespace kestrix::bench
 
@@ -251,6 +388,8 @@ int main(int argc, char** argv) {
                 registerUserList(*run);
                 registerSave(*run);
                 registerLoad(*run);
+                registerDateRun(*run, 1000, 1000);
+                registerDateRun(*run, 10000, 0);
                 runs->push_back(std::move(run));
             }
             return std::shared_ptr<void>(runs);

@@ -6,6 +6,7 @@
 #include "cli/json_text.h"
 #include "cli/loaded_user.h"
 #include "core/account_dates.h"
+#include "core/database.h"
 #include "core/settings.h"
 #include "users/access/access_explainer.h"
 
@@ -17,6 +18,8 @@ int applyDates(const Invocation& /*in*/) {
             return kExitDone;
         case AccountDatesRun::TablesFailed:
             return refuse(terminalText(kAccountTablesMessage));
+        case AccountDatesRun::Busy:
+            return refuse(kDatabaseBusyMessage);
         case AccountDatesRun::DatabaseUnavailable:
             break;
     }

@@ -10,6 +10,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/password_storage.h"
+#include "core/short_date.h"
 
 namespace {
 
@@ -165,6 +166,7 @@ void printUsage(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kestrix::takeLocaleFromEnvironment();
     const std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         printUsage(words.empty() ? std::cerr : std::cout);

@@ -56,9 +56,10 @@ void setText(const Invocation& in, const char* flag, std::string& target, Change
     target = *text;
 }
 
-// A date flag: a date in the short form or YYYY-MM-DD, stored in the short
-// form as the picker stores it; "never" clears it. A text that is not a
-// date is left for the dialog's check to refuse.
+// A date flag: a date in the short form or YYYY-MM-DD, stored as
+// YYYY-MM-DD, which every program reads alike whatever its locale; "never"
+// clears it. A text that is not a date is left for the dialog's check to
+// refuse.
 void setDate(const Invocation& in, const char* flag, bool& ticked, std::string& box,
              Change& change) {
     const auto text = in.value(flag);
@@ -71,7 +72,7 @@ void setDate(const Invocation& in, const char* flag, bool& ticked, std::string& 
     }
     ticked = true;
     const auto date = parseShortDate(*text);
-    box = date ? formatShortDate(*date) : *text;
+    box = date ? formatIsoDate(*date) : *text;
 }
 
 Change miscChanges(const Invocation& in, MiscSettings& s) {

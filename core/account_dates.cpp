@@ -1,21 +1,26 @@
 #include "core/account_dates.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/short_date.h"
-#include "core/sql_literal.h"
 
 namespace kestrix {
 
 namespace {
 
-struct DatedUser {
+// Users per transaction: few enough that another program waiting for the
+// SQLite file waits some tens of milliseconds, many enough that the flushes
+// to disk at each commit do not dominate the run.
+constexpr std::size_t kUsersPerTransaction = 500;
+
+struct DueUser {
     std::string name;
-    std::string expires;
-    std::string disableOn;
+    std::string date;  // the stored text that was due, as read
+    bool expired;      // deleted; otherwise disabled
 };
 
 // True when the text holds a date that has come; a text that is not a date
@@ -31,26 +36,81 @@ bool dueBy(const std::string& text, std::chrono::year_month_day today, const std
     return *date <= today;
 }
 
-bool deleteWhole(Database& db, const std::string& name) {
-    const std::string literal = sqlText(name);
-    const char* statements[] = {
-        "DELETE FROM blocked_ips_by_user WHERE blocked_ips_by_user.username=",
-        "DELETE FROM dir_rights WHERE dir_rights.username=",
-        "DELETE FROM file_rights WHERE file_rights.username=",
-        "DELETE FROM ratio_free_files WHERE ratio_free_files.username=",
-        "DELETE FROM users WHERE users.username=",
-    };
-    // All of the user goes, or none: a user left without its rules could
-    // still log in.
-    if (!db.begin()) return false;
-    for (const char* statement : statements) {
-        if (!db.execute(statement + literal)) {
-            writeLog("the database said: " + db.lastError());
-            db.rollback();
-            return false;
+// Each statement checks, as it runs, that the stored date is still the one
+// that was due, so an account extended or cleared since the run read it is
+// left alone. The user's row goes first: only when it went do its rows in
+// the other tables follow. A name stored twice goes only when every row of
+// it is due on that date.
+constexpr const char* kDeleteDueUser =
+    "DELETE FROM users WHERE username=:v1 AND Expires=:v2 AND NOT EXISTS (SELECT 1 FROM users "
+    "other WHERE other.username=:v3 AND (other.Expires IS NULL OR other.Expires<>:v4))";
+constexpr const char* kDeleteRows[] = {
+    "DELETE FROM blocked_ips_by_user WHERE username=:v1",
+    "DELETE FROM dir_rights WHERE username=:v1",
+    "DELETE FROM file_rights WHERE username=:v1",
+    "DELETE FROM ratio_free_files WHERE username=:v1",
+};
+constexpr const char* kDisableDueUser =
+    "UPDATE users SET disable_user=1, disableon='' WHERE username=:v1 AND DisableOn=:v2";
+
+// A transaction that writes from its start: SQLite then takes the file's
+// write lock at once (waiting while another program writes) rather than
+// failing when a reader turns writer.
+bool beginWriting(Database& db) {
+    if (db.engine() == Engine::SQLite) return db.execute("BEGIN IMMEDIATE");
+    return db.begin();
+}
+
+enum class Applied { Done, Changed, Failed };
+
+Applied applyOne(Database& db, const DueUser& user) {
+    if (!user.expired) {
+        long long changed = 0;
+        if (!db.executeBound(kDisableDueUser, {user.name, user.date}, &changed))
+            return Applied::Failed;
+        return changed > 0 ? Applied::Done : Applied::Changed;
+    }
+    long long deleted = 0;
+    if (!db.executeBound(kDeleteDueUser, {user.name, user.date, user.name, user.date}, &deleted))
+        return Applied::Failed;
+    if (deleted == 0) return Applied::Changed;
+    for (const char* statement : kDeleteRows) {
+        if (!db.executeBound(statement, {user.name})) return Applied::Failed;
+    }
+    return Applied::Done;
+}
+
+// One transaction for a batch of users: each user whole or not at all, and
+// a refused statement undoes the batch.
+bool applyBatch(Database& db, const DueUser* first, const DueUser* last) {
+    if (!beginWriting(db)) {
+        writeLog("the database said: " + db.lastError());
+        return false;
+    }
+    std::vector<std::string> lines;
+    for (const DueUser* user = first; user != last; ++user) {
+        switch (applyOne(db, *user)) {
+            case Applied::Done:
+                if (user->expired) lines.push_back("User '" + user->name + "' is expired");
+                break;
+            case Applied::Changed:
+                lines.push_back("User '" + user->name +
+                                "' was changed since its date came; left as it is");
+                break;
+            case Applied::Failed:
+                writeLog("the database said: " + db.lastError());
+                db.rollback();
+                return false;
         }
     }
-    return db.commit();
+    if (!db.commit()) {
+        writeLog("the database said: " + db.lastError());
+        db.rollback();
+        return false;
+    }
+    for (const std::string& line : lines)
+        writeLog(line);
+    return true;
 }
 
 }  // namespace
@@ -60,36 +120,35 @@ AccountDatesRun applyAccountDates() {
     if (!openDatabase(db, 0)) return AccountDatesRun::DatabaseUnavailable;
     // The dated users are read whole before anything changes: a statement
     // still reading would hold the SQLite file against the writes.
-    std::vector<DatedUser> dated;
-    {
-        auto rows = db.query(
-            "SELECT username, Expires, DisableOn FROM users WHERE (Expires IS NOT NULL AND "
-            "Expires <> '') OR (DisableOn IS NOT NULL AND DisableOn <> '')");
-        if (!rows) {
-            writeLog("the database said: " + db.lastError());
-            return AccountDatesRun::TablesFailed;
-        }
-        for (; !rows->eof(); rows->moveNext())
-            dated.push_back(
-                {rows->text("username"), rows->text("Expires"), rows->text("DisableOn")});
-        if (!rows->error().empty()) return AccountDatesRun::TablesFailed;
-    }
+    std::vector<DueUser> expired;
+    std::vector<DueUser> disabled;
     const auto now = today();
-    std::vector<const DatedUser*> toDisable;
-    for (const DatedUser& user : dated) {
-        if (dueBy(user.expires, now, user.name, "an expiry date")) {
-            if (!deleteWhole(db, user.name)) return AccountDatesRun::TablesFailed;
-            writeLog("User '" + user.name + "' is expired");
-        } else if (dueBy(user.disableOn, now, user.name, "a disable date")) {
-            toDisable.push_back(&user);
-        }
+    const bool read = db.readText(
+        "SELECT username, Expires, DisableOn FROM users WHERE (Expires IS NOT NULL AND "
+        "Expires <> '') OR (DisableOn IS NOT NULL AND DisableOn <> '')",
+        {}, 3, [&](const Database::TextRow& row) {
+            const std::string name = row[0].value_or("");
+            const std::string expires = row[1].value_or("");
+            const std::string disableOn = row[2].value_or("");
+            if (dueBy(expires, now, name, "an expiry date"))
+                expired.push_back({name, expires, true});
+            else if (dueBy(disableOn, now, name, "a disable date"))
+                disabled.push_back({name, disableOn, false});
+        });
+    if (!read) {
+        writeLog("the database said: " + db.lastError());
+        return db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
+                                                      : AccountDatesRun::TablesFailed;
     }
-    for (const DatedUser* user : toDisable) {
-        if (!db.execute("UPDATE users SET disable_user=1, disableon='' WHERE username=" +
-                        sqlText(user->name))) {
-            writeLog("the database said: " + db.lastError());
-            return AccountDatesRun::TablesFailed;
-        }
+    writeLog(std::to_string(expired.size() + disabled.size()) + " users have a date that came");
+    // Deletions first, as a deleted user is not disabled after.
+    std::vector<DueUser> due = std::move(expired);
+    due.insert(due.end(), disabled.begin(), disabled.end());
+    for (std::size_t at = 0; at < due.size(); at += kUsersPerTransaction) {
+        const std::size_t end = std::min(due.size(), at + kUsersPerTransaction);
+        if (!applyBatch(db, due.data() + at, due.data() + end))
+            return db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
+                                                          : AccountDatesRun::TablesFailed;
     }
     closeDatabase(db);
     return AccountDatesRun::Done;

@@ -6,6 +6,7 @@ enum class AccountDatesRun {
     Done,
     DatabaseUnavailable,  // the opening routine has spoken
     TablesFailed,         // a statement was refused; the run stopped there
+    Busy,                 // another program kept the SQLite file; the run stopped there
 };
 
 inline constexpr const char* kAccountTablesMessage =
@@ -13,10 +14,12 @@ inline constexpr const char* kAccountTablesMessage =
     "database and your connection string.";
 
 // The daily account rules: users whose expiry date has come are deleted with
-// their rows in every per-user table, each user in one transaction; users
-// whose disable date has come are disabled and their date cleared. Dates
-// are compared as calendar dates; a stored text that is not a date is never
-// acted on, and is logged.
+// their rows in every per-user table; users whose disable date has come are
+// disabled and their date cleared. Up to 500 users share a transaction, each
+// user whole or not at all, and each change re-checks that the stored date
+// is still the one that was due, so an account extended meanwhile stays.
+// Dates are compared as calendar dates; a stored text that is not a date is
+// never acted on, and is logged. Batches committed before a failure stay.
 AccountDatesRun applyAccountDates();
 
 }  // namespace kestrix

@@ -68,11 +68,21 @@ std::optional<std::string> cellText(const soci::row& row, std::size_t i) {
 
 OpenFailureHandler* gOpenFailureHandler = nullptr;
 
+// SQLite's "database is locked" after its busy wait means that another
+// program held the file for writing all that time; the administrator is
+// told so, not the engine's code.
+std::string inPlainWords(std::string message) {
+    for (const char* busy : {"database is locked", "database is busy", "database table is locked"})
+        if (message.find(busy) != std::string::npos) return kDatabaseBusyMessage;
+    return message;
+}
+
 // The provider's own words. SOCI adds the statement it was running, and
 // PostgreSQL quotes it too; whoever ran it decides what of it to log.
 std::string describe(const std::exception& e) {
     const auto* error = dynamic_cast<const soci::soci_error*>(&e);
-    return pg::withoutQuotedValues(error != nullptr ? error->get_error_message() : e.what());
+    return inPlainWords(
+        pg::withoutQuotedValues(error != nullptr ? error->get_error_message() : e.what()));
 }
 
 }  // namespace
@@ -631,7 +641,7 @@ bool Database::forEachRowView(std::string_view sql, const BoundValues& values, s
         std::string failure;
         if (stepSqliteRows(impl_->session, sql, values, columns, handOn, failure) >= 0) {
             if (failure.empty()) return true;
-            impl_->lastError = failure;
+            impl_->lastError = inPlainWords(failure);
             return false;
         }
     }

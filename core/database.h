@@ -120,6 +120,12 @@ class Database {
     std::unique_ptr<Impl> impl_;
 };
 
+// What a failure says when an SQLite file stayed busy for the whole of the
+// connection's wait (TimeLimits::busySeconds): another program is writing.
+inline constexpr const char* kDatabaseBusyMessage =
+    "Another program is writing the database and did not finish within a few seconds. Please "
+    "try again in a moment.";
+
 // The provider's description of a failure thrown by the underlying session,
 // without the statement or the values it quoted.
 std::string describeFailure(const std::exception& e);

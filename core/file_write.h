@@ -37,7 +37,17 @@ struct FileOwner {
 [[nodiscard]] WriteResult replaceFile(const std::filesystem::path& target, std::string_view bytes,
                                       mode_t mode, const FileOwner* owner = nullptr);
 
-// The same for a file that exists, keeping its permissions and owner.
+// The same for a file that exists, keeping its permissions and owner. When
+// the system does not let this user give a new file that owner or group,
+// the file is written in place instead (see rewriteInPlace), which keeps
+// them too.
 [[nodiscard]] WriteResult rewriteFile(const std::filesystem::path& target, std::string_view bytes);
+
+// Writes the file's new content into the file itself, after a copy of its
+// old content beside it (backupFileOf, with backupMode). A write that fails
+// half-way puts the old content back.
+[[nodiscard]] WriteResult rewriteInPlace(const std::filesystem::path& target,
+                                         std::string_view bytes, mode_t backupMode);
+std::filesystem::path backupFileOf(const std::filesystem::path& target);
 
 }  // namespace kestrix

@@ -83,4 +83,24 @@ WriteResult SettingsStore::writeValue(std::string_view keyPath, std::string_view
     return replaceFile(valueFile(keyPath, valueName), value, mode, owner);
 }
 
+std::size_t SettingsStore::removeLeftoverWrites(std::chrono::seconds minimumAge) const {
+    // replaceFile's temporary files: "." + the value's name + "." + six
+    // characters. Value files never begin with a dot.
+    std::size_t removed = 0;
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (auto it = fs::recursive_directory_iterator(root_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code entryError;
+        if (name.size() < 9 || name[0] != '.' || name[name.size() - 7] != '.' ||
+            !it->is_regular_file(entryError))
+            continue;
+        const auto written = fs::last_write_time(it->path(), entryError);
+        if (entryError || now - written < minimumAge) continue;
+        if (fs::remove(it->path(), entryError)) ++removed;
+    }
+    return removed;
+}
+
 }  // namespace kestrix

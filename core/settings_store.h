@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -45,6 +46,11 @@ class SettingsStore {
     [[nodiscard]] WriteResult writeValue(std::string_view keyPath, std::string_view valueName,
                                          std::string_view value, mode_t mode,
                                          const FileOwner* owner = nullptr) const;
+
+    // Removes the temporary files that a write killed before its rename
+    // left in the store, when older than minimumAge (a younger one may be
+    // another program's write under way). Returns how many went.
+    std::size_t removeLeftoverWrites(std::chrono::seconds minimumAge) const;
 
   private:
     std::filesystem::path root_;

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cctype>
+#include <clocale>
 #include <cstring>
 
 namespace kestrix {
@@ -39,6 +40,9 @@ std::optional<std::chrono::year_month_day> parseWith(const std::string& text,
     tm.tm_mday = 0;
     const char* end = strptime(text.c_str(), pattern.c_str(), &tm);
     if (end == nullptr || !onlyBlanksFrom(end)) return std::nullopt;
+    // A year of the first centuries is a two-digit year read as written;
+    // no account date lies there, so it is not taken as one.
+    if (tm.tm_year + 1900 < 100) return std::nullopt;
     const std::chrono::year_month_day date{std::chrono::year{tm.tm_year + 1900},
                                            std::chrono::month{static_cast<unsigned>(tm.tm_mon + 1)},
                                            std::chrono::day{static_cast<unsigned>(tm.tm_mday)}};
@@ -75,6 +79,18 @@ std::string widenYear(std::string_view datePattern) {
     return out;
 }
 
+std::string narrowYear(std::string_view datePattern) {
+    std::string out;
+    for (size_t i = 0; i < datePattern.size(); ++i) {
+        const char c = datePattern[i];
+        out.push_back(c);
+        if (c != '%' || i + 1 == datePattern.size()) continue;
+        const char conversion = datePattern[++i];
+        out.push_back(conversion == 'Y' ? 'y' : conversion);
+    }
+    return out;
+}
+
 std::string shortDateFormat() {
     return widenYear(nl_langinfo(D_FMT));
 }
@@ -94,8 +110,26 @@ std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text)
 std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text,
                                                           std::string_view pattern) {
     const std::string owned(text);
-    if (auto date = parseWith(owned, std::string(pattern))) return date;
+    // A two-digit year first: the C library's %y reads it with the POSIX
+    // pivot (69-99 the 1900s, 00-68 the 2000s), and it never matches a
+    // four-digit year, which the widened form then reads.
+    const std::string widened = widenYear(pattern);
+    const std::string narrowed = narrowYear(widened);
+    if (narrowed != widened) {
+        if (auto date = parseWith(owned, narrowed)) return date;
+    }
+    if (auto date = parseWith(owned, widened)) return date;
     return parseWith(owned, "%Y-%m-%d");
+}
+
+std::string formatIsoDate(std::chrono::year_month_day date) {
+    return formatShortDate(date, "%Y-%m-%d");
+}
+
+void takeLocaleFromEnvironment() {
+    std::setlocale(LC_ALL, "");
+    // Numbers are written and read as SQL and the settings store write them.
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 std::chrono::year_month_day localDate(std::chrono::system_clock::time_point when) {

@@ -1,7 +1,14 @@
 #include "setup/configuration_commit.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <vector>
 
 #include "core/activity_log.h"
 #include "core/database.h"
@@ -20,6 +27,80 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kMaxPathCharacters = 32000;
+
+std::optional<std::string> fileBytes(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+// What the commit changes, as it was before, so that a commit that stops
+// half-way can put it back: the program, the plug-in and the FTP server
+// then go on agreeing about the database.
+class CommitUndo {
+  public:
+    // A stored value's file: its bytes and mode, or that it was not there.
+    void keepValue(const fs::path& file) {
+        std::error_code ec;
+        // Anything else in a value's place is not the commit's to touch.
+        if (fs::exists(fs::symlink_status(file, ec)) && !fs::is_regular_file(file, ec)) return;
+        Kept kept{file, fileBytes(file), 0644};
+        struct stat info {};
+        if (kept.bytes && ::stat(file.c_str(), &info) == 0) kept.mode = info.st_mode & 07777;
+        values_.push_back(std::move(kept));
+    }
+    void keepDirectory(const fs::path& directory) {
+        std::error_code ec;
+        if (!fs::exists(directory, ec)) madeDirectories_.push_back(directory);
+    }
+    void madeFile(const fs::path& file) { madeFiles_.push_back(file); }
+    void keepIni(const fs::path& file, std::string bytes) {
+        ini_ = file;
+        iniBytes_ = std::move(bytes);
+    }
+
+    void undo() {
+        writeLog("the commit stopped: what it stored is put back");
+        for (const Kept& kept : values_) {
+            if (fileBytes(kept.file) == kept.bytes) continue;
+            std::error_code ec;
+            if (!kept.bytes) {
+                fs::remove(kept.file, ec);
+            } else if (WriteResult put = replaceFile(kept.file, *kept.bytes, kept.mode); !put) {
+                writeLog("could not put back " + kept.file.string() + ": " + put.error());
+            }
+        }
+        if (iniBytes_ && fileBytes(ini_) != iniBytes_) {
+            if (WriteResult put = rewriteFile(ini_, *iniBytes_); !put)
+                writeLog("could not put back " + ini_.string() + ": " + put.error());
+        }
+        for (const fs::path& file : madeFiles_) {
+            std::error_code ec;
+            fs::remove(file, ec);
+        }
+        // Only while empty: the connection-string key is the first-run mark.
+        for (auto dir = madeDirectories_.rbegin(); dir != madeDirectories_.rend(); ++dir) {
+            std::error_code ec;
+            fs::remove(*dir, ec);
+        }
+    }
+
+  private:
+    struct Kept {
+        fs::path file;
+        std::optional<std::string> bytes;
+        mode_t mode;
+    };
+    std::vector<Kept> values_;
+    std::vector<fs::path> madeDirectories_;
+    std::vector<fs::path> madeFiles_;
+    fs::path ini_;
+    std::optional<std::string> iniBytes_;
+};
 
 }  // namespace
 
@@ -156,12 +237,11 @@ bool ConfigurationCommit::settingStored(const std::string& what, std::string_vie
     return written(what + " could not be stored in the settings store (" + file + ")", result);
 }
 
-std::string ConfigurationCommit::chosenServerIni() {
+std::string ConfigurationCommit::chosenServerIni(const std::string& programPath) {
     writeLog("open ini file");
-    const std::string programPath = trimmed(getRegSettings(kServuPathValue));
-    if (programPath.empty()) return {};
+    if (trimmed(programPath).empty()) return {};
     writeLog("get all ini files");
-    const ServerIniFiles found = findServerIniFiles(programPath);
+    const ServerIniFiles found = findServerIniFiles(trimmed(programPath));
     if (found.daemonIni.empty() || found.servuIni.empty())
         return found.daemonIni.empty() ? found.servuIni : found.daemonIni;
     const Answer answer = boxes_.show(
@@ -169,28 +249,6 @@ std::string ConfigurationCommit::chosenServerIni() {
                       "\"Serv-u.INI\"?\r\nPress \"No\" to use \"Servudaemon.ini\"",
                       MessageIcon::Question, MessageButtons::YesNo));
     return answer == Answer::Yes ? found.servuIni : found.daemonIni;
-}
-
-CommitResult ConfigurationCommit::installPlugin(const std::string& programPath) {
-    writeLog("If the dll does not exist make it");
-    if (!written("The plug-in could not be written into " + programPath,
-                 installPluginFile(programPath, embeddedPluginBytes())))
-        return CommitResult::NotStored;
-    const std::string ini = chosenServerIni();
-    std::error_code ec;
-    if (ini.empty() || !fs::is_regular_file(ini, ec)) {
-        const Answer answer = boxes_.show(titledMessage(
-            "The Serv-u.ini file was not found in the path specified.\r\n\r\nWould you like "
-            "to try a different program path?",
-            MessageIcon::Exclamation, MessageButtons::YesNoCancel));
-        return answer == Answer::Yes ? CommitResult::OtherProgramPath : CommitResult::Stopped;
-    }
-    if (!settingStored("The path of the FTP server's configuration file", kSettingsKey,
-                       kIniPathValue, writeSetting(kIniPathValue, ini)) ||
-        !written("The FTP server's configuration file " + ini + " could not be changed",
-                 enterPlugin(ini)))
-        return CommitResult::NotStored;
-    return CommitResult::Committed;
 }
 
 CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
@@ -212,6 +270,41 @@ CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
     fields.servuPath = withTrailingSlash(fields.servuPath);
     fields.ftpDirectory = withTrailingSlash(fields.ftpDirectory);
 
+    // Everything that can be checked is checked before anything is stored:
+    // the server's configuration file, and room for the plug-in.
+    const std::string ini = chosenServerIni(fields.servuPath);
+    std::error_code ec;
+    if (ini.empty() || !fs::is_regular_file(ini, ec)) {
+        const Answer answer = boxes_.show(titledMessage(
+            "The Serv-u.ini file was not found in the path specified.\r\n\r\nWould you like "
+            "to try a different program path?",
+            MessageIcon::Exclamation, MessageButtons::YesNoCancel));
+        return answer == Answer::Yes ? CommitResult::OtherProgramPath : CommitResult::Stopped;
+    }
+    const std::optional<std::string> iniBytes = fileBytes(ini);
+    if (!iniBytes && !written("The FTP server's configuration file " + ini + " could not be read",
+                              WriteResult::failed(errno != 0 ? errno : EIO)))
+        return CommitResult::NotStored;
+    const fs::path plugin = fs::path(fields.servuPath) / kPluginFileName;
+    const bool pluginMissing = !fs::exists(fs::symlink_status(plugin, ec));
+    if (pluginMissing && ::access(fields.servuPath.c_str(), W_OK | X_OK) != 0 &&
+        !written("The plug-in could not be written into " + fields.servuPath,
+                 WriteResult::failed(errno)))
+        return CommitResult::NotStored;
+
+    const SettingsStore store = SettingsStore::fromEnvironment();
+    CommitUndo undo;
+    undo.keepDirectory(store.keyDirectory(kSettingsKey));
+    undo.keepDirectory(store.keyDirectory(kConnectionStringKey));
+    for (std::string_view name :
+         {kServuPathValue, kFtpDirectoryValue, kIniPathValue, kUpdateServerValue})
+        undo.keepValue(store.valueFile(kSettingsKey, name));
+    undo.keepValue(store.valueFile(kConnectionStringKey, ""));
+    const auto stopped = [&undo] {
+        undo.undo();
+        return CommitResult::NotStored;
+    };
+
     writeLog("Save settings into registry");
     if (!settingStored("The Serv-U program path", kSettingsKey, kServuPathValue,
                        writeSetting(kServuPathValue, fields.servuPath)) ||
@@ -219,22 +312,34 @@ CommitResult ConfigurationCommit::run(ConfigureFields& fields) {
                        writeSetting(kFtpDirectoryValue, fields.ftpDirectory)) ||
         !settingStored("The update server", kSettingsKey, kUpdateServerValue,
                        writeSetting(kUpdateServerValue, fields.updateServer)))
-        return CommitResult::NotStored;
+        return stopped();
 
-    if (const CommitResult installed = installPlugin(fields.servuPath);
-        installed != CommitResult::Committed)
-        return installed;
+    writeLog("If the dll does not exist make it");
+    if (!written("The plug-in could not be written into " + fields.servuPath,
+                 installPluginFile(fields.servuPath, embeddedPluginBytes())))
+        return stopped();
+    if (pluginMissing) undo.madeFile(plugin);
+
+    undo.keepIni(ini, *iniBytes);
+    if (!settingStored("The path of the FTP server's configuration file", kSettingsKey,
+                       kIniPathValue, writeSetting(kIniPathValue, ini)) ||
+        !written("The FTP server's configuration file " + ini + " could not be changed",
+                 enterPlugin(ini)))
+        return stopped();
 
     // Made before the connection string is stored, so that a file that
     // cannot be made leaves the stored string naming the old database.
-    if (newDatabase && !written("The database file " + *newDatabase + " could not be created",
-                                createDatabaseFromTemplate(*newDatabase)))
-        return CommitResult::NotStored;
+    if (newDatabase) {
+        if (!written("The database file " + *newDatabase + " could not be created",
+                     createDatabaseFromTemplate(*newDatabase)))
+            return stopped();
+        undo.madeFile(*newDatabase);
+    }
 
     writeLog("save connection string");
     if (!settingStored("The connection string", kConnectionStringKey, "",
                        writeConnectionString(fields.connectionString)))
-        return CommitResult::NotStored;
+        return stopped();
 
     Database db;
     if (!openDatabase(db, 1)) {

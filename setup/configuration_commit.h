@@ -29,7 +29,11 @@ enum class CommitResult {
 // (its file and its line in the server's configuration file), stores the
 // connection string, and proves the database. A missing SQLite file is made from the template,
 // after a question unless it is the default database of a first run. Questions and refusals go
-// through the message boxes; the fields get the stored forms of the paths.
+// through the message boxes; the fields get the stored forms of the paths. What can be checked
+// (the paths, the configuration file, room for the plug-in) is checked before anything is
+// stored; a later step that fails puts back the settings, the plug-in file, the configuration
+// file and the database file as they were. Only a database that does not open leaves the
+// values stored, for the dialog to correct.
 class ConfigurationCommit {
   public:
     // defaultConnectionString: the one the dialog offers on a first run.
@@ -48,10 +52,9 @@ class ConfigurationCommit {
     [[nodiscard]] bool settingStored(const std::string& what, std::string_view key,
                                      std::string_view name, const WriteResult& result);
     [[nodiscard]] bool written(const std::string& failure, const WriteResult& result);
-    // The server's configuration file of the stored program path, asking
-    // which one when both are there; empty when there is none.
-    [[nodiscard]] std::string chosenServerIni();
-    [[nodiscard]] CommitResult installPlugin(const std::string& programPath);
+    // The server's configuration file in the program path, asking which one
+    // when both are there; empty when there is none.
+    [[nodiscard]] std::string chosenServerIni(const std::string& programPath);
     void warn(const std::string& text);
 
     MessageBoxes& boxes_;

@@ -173,20 +173,13 @@ CopyResult copyUsers(std::string_view from, std::string_view to) {
     return result;
 }
 
-bool storeWizardConnectionString(const std::string& connectionString) {
-    writeWizardLog("save the connection string");
-    if (writeConnectionString(connectionString)) return true;
-    show("There was an error saving the database information.\r\nPlease check and try again.",
-         kCommandsFailed, MessageIcon::Critical);
-    return false;
-}
-
 std::optional<std::string> DatabaseCreation::create(bool onServer) {
     const std::string previous = readConnectionString();
     const auto created = onServer ? createOnServer() : createFile();
     if (!created) return std::nullopt;
     offerUserCopy(previous, *created);
-    if (!storeWizardConnectionString(*created)) return std::nullopt;
+    // The configuration dialog's commit stores it; until then the program
+    // and the plug-in keep working on the current database.
     writeWizardLog("Finish database creation");
     return created;
 }
@@ -365,9 +358,7 @@ std::optional<std::string> DatabaseCreation::selectExistingFile() {
              kCommandsFailed, MessageIcon::Exclamation);
         return std::nullopt;
     }
-    const std::string connection = sqliteConnectionString(path);
-    if (!storeWizardConnectionString(connection)) return std::nullopt;
-    return connection;
+    return sqliteConnectionString(path);
 }
 
 void DatabaseCreation::offerUserCopy(const std::string& previous, const std::string& created) {

@@ -57,12 +57,9 @@ struct CopyResult {
 // one transaction on the target; the source is only read.
 [[nodiscard]] CopyResult copyUsers(std::string_view from, std::string_view to);
 
-// Stores a connection string the wizard produced; false after telling why.
-bool storeWizardConnectionString(const std::string& connectionString);
-
 // The wizard's create and select steps, with the messages they show. Each
-// returns the stored connection string, or nothing when the run ended
-// early (its message shown, nothing stored).
+// returns the connection string for the configuration dialog's field (the
+// commit stores it), or nothing when the run ended early (its message shown).
 class DatabaseCreation {
   public:
     explicit DatabaseCreation(CreationLinks links) : links_(std::move(links)) {}

@@ -135,7 +135,6 @@ void DatabaseWizard::cmdPage4Next_Click() {
                  "Error: No Connection string", MessageIcon::Exclamation, MessageButtons::OK});
             return;
         }
-        if (!storeWizardConnectionString(*chosen)) return;
     } else {
         CreationLinks links;
         links.owner = this;

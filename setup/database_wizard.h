@@ -15,7 +15,8 @@ namespace kestrix {
 
 // What the wizard needs of the configuration dialog and the platform.
 struct WizardLinks {
-    // Puts the connection string the wizard stored into the dialog's box.
+    // Puts the connection string the wizard made or chose into the dialog's
+    // box; the dialog's commit stores it.
     std::function<void(const std::string&)> setConnectionString;
     // The PostgreSQL connection dialog, filled with a server (may be empty):
     // a complete connection string, or nothing. Unset: the program's own.

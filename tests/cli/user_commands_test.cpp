@@ -1,6 +1,8 @@
 // Users, their rules and their settings through the kestrix program.
 #include <QJsonArray>
 #include <QJsonObject>
+#include <cstdlib>
+#include <optional>
 
 #include "core/schema.h"
 #include "core/short_date.h"
@@ -185,8 +187,8 @@ TEST_P(UserCommands, SetWritesEachDialogsFieldsAndRefusesBeforeWritingAnything) 
                           "--quota-unit",
                           "kb"});
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::string expires = formatShortDate(std::chrono::year_month_day{
-        std::chrono::year(2031), std::chrono::month(2), std::chrono::day(3)});
+    // Stored as YYYY-MM-DD, which every program reads alike in any locale.
+    const std::string expires = "2031-02-03";
     EXPECT_EQ(rows("SELECT Expires, max_concurrent, timeout, hide_hidden_files, ratio_type, "
                    "ratio_down, ratio_current_credit, use_quota, quota_max FROM users",
                    {"Expires", "max_concurrent", "timeout", "hide_hidden_files", "ratio_type",
@@ -268,6 +270,50 @@ TEST_P(UserCommands, ExpiredUsersGoWhenTheDatesAreApplied) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(rows("SELECT username, disable_user FROM users", {"username", "disable_user"}),
               (Rows{{"young", "1"}}));
+}
+
+// The daily timer runs kestrix with the machine's locale: it reads the dates
+// the window stored in that locale's short form, a two-digit year with the
+// POSIX pivot, and writes YYYY-MM-DD whatever the locale.
+TEST_P(UserCommands, DatesAreReadInTheLocaleOfTheEnvironment) {
+    using namespace std::chrono;
+    const year_month_day now = today();
+    // The 13th of last month: read month-first it is no date at all.
+    const year_month_day thirteenth{sys_days{year_month_day{now.year(), now.month(), day{1}}} -
+                                    days{1}};
+    const year_month_day past{thirteenth.year(), thirteenth.month(), day{13}};
+    const year_month_day nextYear{now.year() + years{1}, January, day{15}};
+    const char* saved = std::getenv("LC_ALL");
+    const std::optional<std::string> before =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
+    struct Case {
+        const char* locale;
+        const char* pattern;  // the locale's own short form
+    };
+    for (const Case& c : {Case{"en_GB.UTF-8", "%d/%m/%Y"}, Case{"de_DE.UTF-8", "%d.%m.%Y"},
+                          Case{"C", "%m/%d/%y"}}) {
+        SCOPED_TRACE(c.locale);
+        sql("DELETE FROM users");
+        addUser("past", dir("ftp/past"));
+        addUser("later", dir("ftp/later"));
+        addUser("set", dir("ftp/set"));
+        sql("UPDATE users SET Expires='" + formatShortDate(past, c.pattern) +
+            "' WHERE username='past'");
+        sql("UPDATE users SET Expires='" + formatShortDate(nextYear, c.pattern) +
+            "' WHERE username='later'");
+        ::setenv("LC_ALL", c.locale, 1);
+        const Ran set =
+            runKestrix({"user", "set", "set", "--expires", formatShortDate(nextYear, c.pattern)});
+        const Ran run = runKestrix({"apply-dates"});
+        ::unsetenv("LC_ALL");
+        ASSERT_EQ(set.status, 0) << set.err;
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(
+            rows("SELECT username, Expires FROM users ORDER BY username", {"username", "Expires"}),
+            (Rows{{"later", formatShortDate(nextYear, c.pattern)},
+                  {"set", formatIsoDate(nextYear)}}));
+    }
+    if (before) ::setenv("LC_ALL", before->c_str(), 1);
 }
 
 KESTRIX_CLI_ON_BOTH_ENGINES(UserCommands);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "core/account_dates.h"
 #include "core/activity_log.h"
@@ -106,8 +110,107 @@ TEST_P(AccountDatesTest, AUserIsDeletedWholeOrNotAtAll) {
     EXPECT_EQ(names("SELECT username FROM blocked_ips_by_user"), "gone ");
 }
 
+// Another administrator extends, clears and moves dates in a transaction of
+// their own while the run works: the run has read the old dates as due, and
+// its changes must find the stored dates no longer due. On SQLite the run
+// also waits for that writer instead of failing with a locked file.
+TEST_P(AccountDatesTest, DatesChangedWhileTheRunWorksAreKept) {
+    const year_month_day yesterday{sys_days{today()} - days{1}};
+    addUser("extended", literal(yesterday));
+    addTraces("extended");
+    addUser("cleared", literal(yesterday));
+    addUser("moved", "NULL", literal(yesterday));
+    addUser("gone", literal(yesterday));
+    addTraces("gone");
+    addUser("due", "NULL", literal(yesterday));
+    // More than a transaction's share, so that several batches commit.
+    ASSERT_TRUE(db_.begin());
+    for (int i = 0; i < 1030; ++i)
+        addUser("many" + std::to_string(i), sqlText(formatIsoDate(yesterday)));
+    ASSERT_TRUE(db_.commit());
+
+    Database other;
+    ASSERT_TRUE(other.open(scratch_->connectionString())) << other.lastError();
+    ASSERT_TRUE(GetParam() == Engine::SQLite ? other.execute("BEGIN IMMEDIATE") : other.begin())
+        << other.lastError();
+    ASSERT_TRUE(other.execute("UPDATE users SET Expires='2099-12-31' WHERE username='extended'"));
+    ASSERT_TRUE(other.execute("UPDATE users SET Expires=NULL WHERE username='cleared'"));
+    ASSERT_TRUE(other.execute("UPDATE users SET DisableOn='' WHERE username='moved'"));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool read = false;
+    std::string log;
+    const int listener = programLog().attach([&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        log += line;
+        if (line.find("1035 users have a date that came") != std::string::npos) read = true;
+        changed.notify_all();
+    });
+    std::optional<AccountDatesRun> outcome;
+    std::thread run([&] {
+        const AccountDatesRun result = applyAccountDates();
+        std::lock_guard lock(mutex);
+        outcome = result;
+        changed.notify_all();
+    });
+    {
+        std::unique_lock lock(mutex);
+        const bool seen = changed.wait_for(lock, std::chrono::seconds(60),
+                                           [&] { return read || outcome.has_value(); });
+        EXPECT_TRUE(seen && read) << log;
+    }
+    EXPECT_TRUE(other.commit()) << other.lastError();
+    run.join();
+    programLog().detach(listener);
+
+    EXPECT_EQ(outcome, AccountDatesRun::Done) << log;
+    EXPECT_EQ(names("SELECT username FROM users ORDER BY username"), "cleared due extended moved ");
+    EXPECT_EQ(names("SELECT username FROM users WHERE disable_user=1"), "due ");
+    EXPECT_EQ(names("SELECT username FROM dir_rights"), "extended ");
+    EXPECT_NE(log.find("User 'extended' was changed since its date came; left as it is"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("User 'extended' is expired"), std::string::npos) << log;
+    EXPECT_NE(log.find("User 'many1029' is expired"), std::string::npos) << log;
+}
+
+// A name stored twice goes only when both rows are due on the same date: the
+// other account keeps its rules.
+TEST_P(AccountDatesTest, ANameStoredTwiceGoesOnlyWhenBothRowsAreDue) {
+    addUser("twin", literal(today()));
+    addUser("TWIN", "'2099-01-01'");
+    addTraces("twin");
+    EXPECT_EQ(applyAccountDates(), AccountDatesRun::Done);
+    EXPECT_EQ(names("SELECT username FROM users ORDER BY Expires"), "twin TWIN ");
+    EXPECT_EQ(names("SELECT username FROM dir_rights"), "twin ");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, AccountDatesTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return test::engineName(info.param); });
+
+// The run waits a few seconds for a program that writes the SQLite file;
+// one that keeps writing is named in plain words, and nothing is half done.
+class BusyFileTest : public AccountDatesTest {};
+
+TEST_P(BusyFileTest, AFileKeptBusyIsReportedInPlainWords) {
+    addUser("gone", literal(today()));
+    addTraces("gone");
+    Database other;
+    ASSERT_TRUE(other.open(scratch_->connectionString())) << other.lastError();
+    ASSERT_TRUE(other.execute("BEGIN IMMEDIATE")) << other.lastError();
+    std::string log;
+    const int listener = programLog().attach([&](const std::string& line) { log += line; });
+    EXPECT_EQ(applyAccountDates(), AccountDatesRun::Busy);
+    programLog().detach(listener);
+    EXPECT_NE(log.find(kDatabaseBusyMessage), std::string::npos) << log;
+    ASSERT_TRUE(other.rollback());
+    EXPECT_EQ(names("SELECT username FROM users"), "gone ");
+    EXPECT_EQ(names("SELECT username FROM dir_rights"), "gone ");
+}
+
+INSTANTIATE_TEST_SUITE_P(File, BusyFileTest, ::testing::Values(Engine::SQLite),
                          [](const auto& info) { return test::engineName(info.param); });
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 #include <clocale>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "core/short_date.h"
 
@@ -61,6 +65,62 @@ TEST(ShortDateTest, DatesCompareAsCalendarDatesNotAsTexts) {
     ASSERT_TRUE(december && january);
     EXPECT_GT(sys_days{*january}, sys_days{*december});
     EXPECT_LT(std::string("01/15/2027"), std::string("12/06/2026"));  // why texts won't do
+}
+
+// The C locale's own short form writes two-digit years; they are read with
+// the POSIX pivot, never as the first century, in every form.
+TEST(ShortDateTest, TwoDigitYearsTakeThePosixPivot) {
+    EXPECT_EQ(narrowYear("%d.%m.%Y"), "%d.%m.%y");
+    const auto ymd = [](int y, unsigned m, unsigned d) {
+        return year_month_day{year{y}, month{m}, day{d}};
+    };
+    EXPECT_EQ(parseShortDate("12/31/26", "%m/%d/%Y"), ymd(2026, 12, 31));
+    EXPECT_EQ(parseShortDate("12/31/26", "%m/%d/%y"), ymd(2026, 12, 31));
+    EXPECT_EQ(parseShortDate("01/01/68", "%m/%d/%Y"), ymd(2068, 1, 1));
+    EXPECT_EQ(parseShortDate("01/01/69", "%m/%d/%Y"), ymd(1969, 1, 1));
+    EXPECT_EQ(parseShortDate("02/03/99", "%m/%d/%Y"), ymd(1999, 2, 3));
+    EXPECT_EQ(parseShortDate("31.12.00", "%d.%m.%Y"), ymd(2000, 12, 31));
+    // Four digits stay as written, also where the year comes first.
+    EXPECT_EQ(parseShortDate("12/31/2026", "%m/%d/%y"), ymd(2026, 12, 31));
+    EXPECT_EQ(parseShortDate("2026/12/31", "%Y/%m/%d"), ymd(2026, 12, 31));
+    EXPECT_EQ(parseShortDate("26/12/31", "%Y/%m/%d"), ymd(2026, 12, 31));
+    // A year of the first century written out is not a date anyone meant.
+    for (const char* text : {"12/31/0026", "12/31/026", "0026-12-31", "26-12-31"})
+        EXPECT_FALSE(parseShortDate(text, "%m/%d/%Y")) << text;
+    EXPECT_FALSE(parseShortDate("02/29/23", "%m/%d/%Y"));
+    EXPECT_TRUE(parseShortDate("02/29/24", "%m/%d/%Y"));
+}
+
+// Every program takes the locale as the environment names it: LC_ALL over
+// LC_TIME over LANG, as the C library orders them; numbers stay C.
+TEST(ShortDateTest, TheLocaleComesFromTheEnvironment) {
+    const char* saved[] = {"LC_ALL", "LC_TIME", "LANG"};
+    std::vector<std::optional<std::string>> before;
+    for (const char* name : saved)
+        before.push_back(std::getenv(name) ? std::optional<std::string>(std::getenv(name))
+                                           : std::nullopt);
+    ::unsetenv("LC_ALL");
+    ::setenv("LANG", "en_GB.UTF-8", 1);
+    ::setenv("LC_TIME", "de_DE.UTF-8", 1);
+    takeLocaleFromEnvironment();
+    EXPECT_EQ(shortDateFormat(), "%d.%m.%Y");
+    EXPECT_EQ(parseShortDate("08.12.2026"), (year_month_day{year{2026}, month{12}, day{8}}));
+    EXPECT_EQ(std::string(std::localeconv()->decimal_point), ".");
+    ::unsetenv("LC_TIME");
+    takeLocaleFromEnvironment();
+    EXPECT_EQ(shortDateFormat(), "%d/%m/%Y");
+    EXPECT_EQ(parseShortDate("08/12/2026"), (year_month_day{year{2026}, month{12}, day{8}}));
+    EXPECT_EQ(formatIsoDate(year_month_day{year{2026}, month{12}, day{8}}), "2026-12-08");
+    ::setenv("LC_ALL", "C", 1);
+    takeLocaleFromEnvironment();
+    EXPECT_EQ(parseShortDate("08/12/2026"), (year_month_day{year{2026}, month{8}, day{12}}));
+    for (size_t i = 0; i < std::size(saved); ++i) {
+        if (before[i])
+            ::setenv(saved[i], before[i]->c_str(), 1);
+        else
+            ::unsetenv(saved[i]);
+    }
+    std::setlocale(LC_ALL, "C");
 }
 
 TEST(ShortDateTest, ShortTimeIsHoursAndMinutes) {

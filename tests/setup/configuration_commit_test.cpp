@@ -2,8 +2,10 @@
 // a real settings store, real databases.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "core/activity_log.h"
 #include "core/database.h"
@@ -245,9 +247,67 @@ TEST_F(ConfigurationCommitTest, NoServerConfigurationFileAsksForAnotherProgramPa
     boxes_.answer(Answer::Yes);
     EXPECT_EQ(commit(), CommitResult::OtherProgramPath);
     EXPECT_EQ(boxes_.shown(), (std::vector<Message>{question, question}));
-    EXPECT_EQ(getRegSettings("servu_path"), servu.string() + "/");
-    EXPECT_TRUE(fs::exists(servu / "Quellin.so"));
-    EXPECT_EQ(openConnectionStringKey(), SettingsStore::kNotFound);
+    EXPECT_TRUE(nothingStored());
+    EXPECT_FALSE(fs::exists(servu / "Quellin.so"));
+}
+
+// A step that fails after others were done puts back what they stored: the
+// paths, the configuration file's path and text, the plug-in file and the
+// new database file. Then the commit's leftovers in the store are cleaned.
+TEST_F(ConfigurationCommitTest, ACommitStoppedHalfWayLeavesEverythingAsItWas) {
+    ASSERT_EQ(commit(), CommitResult::Committed);
+    const std::string oldIni = getRegSettings("ini_path");
+    const std::string oldServu = getRegSettings("servu_path");
+    const fs::path other = dir_.path() / "Other";
+    fs::create_directories(other);
+    const std::string iniText = "[GLOBAL]\r\nVersion=6\r\n";
+    std::ofstream(other / "serv-u.ini", std::ios::binary) << iniText;
+    const fs::path newDatabase = dir_.path() / "new" / "servu.db";
+    fields_ = {other.string(), (dir_.path() / "ftp").string(),
+               "Provider=SQLite;Data Source=" + newDatabase.string()};
+    // The connection string cannot be stored: its value's file is a folder.
+    const SettingsStore store = SettingsStore::fromEnvironment();
+    const fs::path value = store.valueFile(kConnectionStringKey, "");
+    const std::string connection = readConnectionString();
+    fs::remove(value);
+    fs::create_directories(value / "in-the-way");
+    boxes_.answer(Answer::Yes);  // create the new database file
+    boxes_.answer(Answer::OK);   // the reason it was not stored
+
+    EXPECT_EQ(commit(), CommitResult::NotStored);
+    ASSERT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_NE(boxes_.shown()[1].text.find("The connection string could not be stored"),
+              std::string::npos)
+        << boxes_.shown()[1].text;
+    EXPECT_EQ(getRegSettings("servu_path"), oldServu);
+    EXPECT_EQ(getRegSettings("ftp_directory"), (dir_.path() / "ftp").string() + "/");
+    EXPECT_EQ(getRegSettings("ini_path"), oldIni);
+    EXPECT_FALSE(fs::exists(other / "Quellin.so"));
+    std::ifstream in(other / "serv-u.ini", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), iniText);
+    EXPECT_FALSE(fs::exists(newDatabase));
+    EXPECT_TRUE(fs::exists(dir_.path() / "Serv-U" / "Quellin.so"));
+
+    // The commit works again once the way is clear, and patches the file.
+    fs::remove_all(value);
+    boxes_.answer(Answer::Yes);
+    EXPECT_EQ(commit(), CommitResult::Committed);
+    EXPECT_TRUE(fs::exists(newDatabase));
+    EXPECT_EQ(getRegSettings("ini_path"), (other / "serv-u.ini").string());
+    EXPECT_TRUE(fs::exists(other / "Quellin.so"));
+    EXPECT_NE(readConnectionString(), connection);
+
+    // A write killed before its rename left a temporary file; start-up
+    // removes it once it is no longer young, and nothing else.
+    const fs::path leftover = value.parent_path() / ".@.Ab12Cd";
+    const fs::path young = store.valueFile(kSettingsKey, "").parent_path() / ".servu_path.Xy34Zw";
+    std::ofstream(leftover).flush();
+    std::ofstream(young).flush();
+    fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    EXPECT_EQ(store.removeLeftoverWrites(std::chrono::minutes(1)), 1u);
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(young));
+    EXPECT_EQ(getRegSettings("ini_path"), (other / "serv-u.ini").string());
 }
 
 // With both files the administrator chooses; only that one is changed.

@@ -1,7 +1,10 @@
 // Entering the plug-in in the FTP server's configuration file and writing
 // the plug-in file, on real files.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -64,6 +67,56 @@ TEST(ServerIniTest, FilesAreFoundByNameInAnyCaseAndRewrittenKeepingTheirMode) {
     EXPECT_EQ(readBytes(daemon), once);
     ASSERT_TRUE(enterPlugin(servu.string()));
     EXPECT_EQ(readBytes(servu), "[EXTERNAL]\r\nClientCheckDLL1=quellin.so\r\n");
+}
+
+// The file's owner may write it, but a new file cannot be given its group
+// (the owner is not in it): the file is patched in place after a copy, and
+// keeps owner, group and mode. Run as another user than root, in a child.
+TEST(ServerIniTest, AFileInAGroupTheUserIsNotInIsPatchedInPlace) {
+    ASSERT_EQ(::geteuid(), 0u) << "the test takes another user's identity";
+    const uid_t nobody = 65534;
+    const gid_t otherGroup = 0;  // root's group: nobody is not in it
+    test::TempDir dir;
+    const fs::path server = dir.path() / "server";
+    fs::create_directory(server);
+    ASSERT_EQ(::chown(server.c_str(), nobody, nobody), 0);
+    const fs::path ini = server / "ServUDaemon.ini";
+    const std::string before = "[GLOBAL]\r\nVersion=6\r\n";
+    writeBytes(ini, before);
+    ASSERT_EQ(::chown(ini.c_str(), nobody, otherGroup), 0);
+    ASSERT_EQ(::chmod(ini.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(3);
+        const WriteResult written = enterPlugin(ini.string());
+        ::_exit(written ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    EXPECT_EQ(readBytes(ini), "[EXTERNAL]\r\nClientCheckDLL1=Quellin.so\r\n\r\n" + before + "\r\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(ini.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, nobody);
+    EXPECT_EQ(info.st_gid, otherGroup);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(readBytes(backupFileOf(ini)), before);
+
+    // The atomic replacement stays the way wherever the system allows it:
+    // root may give any group, and leaves no copy behind.
+    const fs::path other = server / "serv-u.ini";
+    writeBytes(other, before);
+    ASSERT_EQ(::chown(other.c_str(), nobody, otherGroup), 0);
+    ASSERT_TRUE(enterPlugin(other.string()));
+    ASSERT_EQ(::stat(other.c_str(), &info), 0);
+    EXPECT_EQ(info.st_gid, otherGroup);
+    EXPECT_FALSE(fs::exists(backupFileOf(other)));
 }
 
 TEST(ServerIniTest, ThePlugInFileIsWrittenOnceAndNeverReplaced) {
