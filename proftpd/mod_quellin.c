@@ -185,9 +185,26 @@ static int number_value(int code, const char* data, long* out) {
     return TRUE;
 }
 
-static long limit_value(int code) {
+/* A login limit: 0 for none. FALSE when the library answered that it could
+ * not read the limit (flag 0): the login is refused rather than let past a
+ * limit nobody knows. */
+static int login_limit(int code, long* out) {
+    quellin_event ev;
+    char* end = NULL;
     long value;
-    return number_value(code, "", &value) && value > 0 ? value : 0;
+
+    *out = 0;
+    if (ask(code, user_name, "", &ev) != 1) {
+        return TRUE;
+    }
+    if (ev.flag != 1) {
+        return FALSE;
+    }
+    value = strtol(ev.data, &end, 10);
+    if (end != ev.data && value > 0) {
+        *out = value;
+    }
+    return TRUE;
 }
 
 /* --- finding the libraries ---------------------------------------------- */
@@ -800,8 +817,12 @@ MODRET quellin_pre_pass(cmd_rec* cmd) {
         return refuse(cmd, R_530, "Login refused: your address is not allowed for this account.");
     }
     {
-        long max_concurrent = limit_value(Q_MAX_CONCURRENT);
-        long max_per_address = limit_value(Q_MAX_PER_ADDRESS);
+        long max_concurrent = 0;
+        long max_per_address = 0;
+        if (!login_limit(Q_MAX_CONCURRENT, &max_concurrent) ||
+            !login_limit(Q_MAX_PER_ADDRESS, &max_per_address)) {
+            return refuse(cmd, R_530, "Login refused: the account's login limits cannot be read.");
+        }
         if (switch_on(Q_ONE_PER_ADDRESS)) {
             max_per_address = 1;
         }

@@ -110,8 +110,10 @@ TEST_F(MainWindowTest, MenusHoldEveryItemInOrderWithTheirStartStates) {
     EXPECT_EQ(shell().tray().menu(), menu("iconMenu1"));
     EXPECT_EQ(shell().tray().tip(), "Kestrix");
 
-    const std::pair<const char*, const char*> buttons[] = {
-        {"cmdOK", "Minimize"}, {"cmdRestore", "Restore"}, {"cmdExit", "Exit"}, {"cmdHelp", "Help"}};
+    const std::pair<const char*, const char*> buttons[] = {{"cmdOK", "Minimi&ze"},
+                                                           {"cmdRestore", "Rest&ore"},
+                                                           {"cmdExit", "E&xit"},
+                                                           {"cmdHelp", "Hel&p"}};
     for (const auto& [name, caption] : buttons)
         EXPECT_EQ(child<QPushButton>(&main, name)->text(), caption) << name;
 }

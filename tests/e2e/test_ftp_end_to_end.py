@@ -920,9 +920,7 @@ class UnreadableRows(unittest.TestCase):
         SITE.sql("ALTER TABLE %s RENAME COLUMN %s TO %s" % (table, old, new))
         self.addCleanup(SITE.sql, "ALTER TABLE %s RENAME COLUMN %s TO %s" % (table, new, old))
 
-    # The stand-in takes a limit answered with flag 0 as a refusal; ProFTPD's
-    # module still reads it as no limit.
-    @unittest.skipUnless(SERVER == "ftphost", "mod_quellin reads flag 0 as no limit")
+    # A limit answered with flag 0 refuses the login on both servers.
     def test_a_login_whose_limit_cannot_be_read_is_refused(self):
         self.renamed("users", "max_concurrent", "max_concurrent_gone")
         second = SITE.connect()

@@ -99,6 +99,9 @@ TEST_P(Fuzz, RandomRecordsStayInsideTheirFieldsAndTheStoredLimits) {
     fs::create_directories(files.path() / "elsewhere");
     fs::create_directory_symlink(files.path() / "elsewhere", home / "out");
     fs::create_symlink(files.path() / "missing", home / "dangling");
+    // "bob" and "Bob" both stored, as a database made before names were
+    // unique may hold them.
+    exec(db, "drop index users_username_idx");
     for (const char* name : {"bob", "Bob", "quinn"}) {
         insertUser(db, name, home.string(), "secret");
         insertDirRule(db, name, (home / "sub").string(), "RL", 1);
