@@ -26,14 +26,18 @@ std::optional<long long> bytesOf(const std::optional<std::string>& column) {
 
 const std::vector<std::string> kQuotaColumns{"use_quota", "quota_max", "quota_current"};
 
-// The user's quota columns as stored (the last row, should there be several).
+// The user's quota columns as read (the last row, should there be several).
+StoredQuota lastQuotaOf(const std::vector<FieldRow>& rows) {
+    StoredQuota stored;
+    for (const FieldRow& row : rows)
+        stored = {row[0], row[1], row[2]};
+    return stored;
+}
+
 std::optional<StoredQuota> storedQuota(const std::string& user, std::string& failure) {
     const auto rows = readRows(quotaSelect(user), kQuotaColumns, failure);
     if (!rows) return std::nullopt;
-    StoredQuota stored;
-    for (const FieldRow& row : *rows)
-        stored = {row[0], row[1], row[2]};
-    return stored;
+    return lastQuotaOf(*rows);
 }
 
 double maximumBytes(const std::string& maximumText, QuotaUnit unit) {
@@ -125,10 +129,16 @@ UserParts quotaParts() {
 WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string& maximumText,
                         QuotaUnit unit, std::string& failure,
                         const std::optional<std::string>& loaded) {
-    const auto stored = storedQuota(user, failure);
-    if (!stored) return failure.empty() ? WriteOutcome::Unavailable : WriteOutcome::Refused;
-    return writeAll({quotaUpdate(user, enabled, maximumText, unit, *stored)}, failure, {},
-                    WriteGuard{WriteLock::user(user), user, quotaParts(), loaded});
+    // The remaining quota is read under the user's lock, so an upload the
+    // plug-in counts meanwhile waits for this write instead of being undone.
+    return writeBuiltAll(
+        [&](Database& db, std::string& why) -> std::optional<std::vector<std::string>> {
+            const auto rows = readRowsOn(db, quotaSelect(user), kQuotaColumns, why);
+            if (!rows) return std::nullopt;
+            return std::vector<std::string>{
+                quotaUpdate(user, enabled, maximumText, unit, lastQuotaOf(*rows))};
+        },
+        failure, WriteGuard{WriteLock::user(user), user, quotaParts(), loaded});
 }
 
 }  // namespace kestrix::policies

@@ -6,11 +6,9 @@
 
 namespace kestrix::policies {
 
-std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
-                                              const std::vector<std::string>& columns,
-                                              std::string& failure) {
-    Database db;
-    if (!openDatabase(db, 0)) return std::nullopt;
+std::optional<std::vector<FieldRow>> readRowsOn(Database& db, const std::string& sql,
+                                                const std::vector<std::string>& columns,
+                                                std::string& failure) {
     auto records = db.query(sql);
     if (!records) {
         failure = db.lastError();
@@ -27,12 +25,23 @@ std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
         failure = records->error();
         return std::nullopt;
     }
-    closeDatabase(db);
     return rows;
 }
 
-WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
-                      const std::vector<TextColumn>& texts, const WriteGuard& guard) {
+std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
+                                              const std::vector<std::string>& columns,
+                                              std::string& failure) {
+    Database db;
+    if (!openDatabase(db, 0)) return std::nullopt;
+    auto rows = readRowsOn(db, sql, columns, failure);
+    if (rows) closeDatabase(db);
+    return rows;
+}
+
+namespace {
+
+WriteOutcome writeInOneTransaction(const StatementsFromStore& build, std::string& failure,
+                                   const std::vector<TextColumn>& texts, const WriteGuard& guard) {
     Database db;
     if (!openDatabase(db, 0)) return WriteOutcome::Unavailable;
     if (auto tooWide = tooWideText(db, texts)) {
@@ -60,12 +69,33 @@ WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& f
                 return refused({});
         }
     }
-    for (const std::string& statement : statements) {
+    std::string readFailure;
+    const auto statements = build(db, readFailure);
+    if (!statements) {
+        failure = readFailure.empty() ? db.lastError() : readFailure;
+        writeLog("the database said: " + failure);
+        db.rollback();
+        return WriteOutcome::Refused;
+    }
+    for (const std::string& statement : *statements) {
         if (!db.execute(statement)) return refused(statement);
     }
     if (!db.commit()) return refused({});
     closeDatabase(db);
     return WriteOutcome::Written;
+}
+
+}  // namespace
+
+WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
+                      const std::vector<TextColumn>& texts, const WriteGuard& guard) {
+    return writeInOneTransaction([&](Database&, std::string&) { return statements; }, failure,
+                                 texts, guard);
+}
+
+WriteOutcome writeBuiltAll(const StatementsFromStore& build, std::string& failure,
+                           const WriteGuard& guard) {
+    return writeInOneTransaction(build, failure, {}, guard);
 }
 
 std::optional<std::string> loadedVersion(const std::string& user, const UserParts& parts,

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/column_width.h"
 #include "core/write_lock.h"
+
+namespace kestrix {
+class Database;
+}
 
 namespace kestrix::policies {
 
@@ -36,6 +41,22 @@ enum class WriteOutcome {
 // parts are as they were loaded.
 WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
                       const std::vector<TextColumn>& texts = {}, const WriteGuard& guard = {});
+
+// Works out the statements from the rows as they are inside the write's
+// transaction, under its lock; no value when a read was refused.
+using StatementsFromStore =
+    std::function<std::optional<std::vector<std::string>>(Database&, std::string&)>;
+
+// writeAll with statements made under the lock, for a write that builds on
+// values someone else may move meanwhile (the plug-in counts the remaining
+// quota with every upload).
+WriteOutcome writeBuiltAll(const StatementsFromStore& build, std::string& failure,
+                           const WriteGuard& guard);
+
+// readRows on a database already open.
+std::optional<std::vector<FieldRow>> readRowsOn(Database& db, const std::string& sql,
+                                                const std::vector<std::string>& columns,
+                                                std::string& failure);
 
 // The version of the user's parts as stored now, read before a dialog loads
 // them: a change made in between then refuses the write, never loses it.

@@ -6,8 +6,13 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
+#include "core/database.h"
 #include "core/sql_literal.h"
 #include "policies/disk_quota_window.h"
+#include "policies/logic/disk_quota_settings.h"
 #include "policies/ratios_window.h"
 #include "tests/policies/policy_window_fixture.h"
 
@@ -205,6 +210,33 @@ TEST_P(DiskQuotaWindowTest, MaximumsPastTwoGibibytesAreReadAndWrittenWhole) {
     dialog_->popQuota("bob");
     EXPECT_EQ(text("txtQuotaMaximum"), "6144");
     EXPECT_EQ(text("txtQuotaCurrent"), "5120");
+}
+
+// The plug-in counts uploads while an administrator moves the maximum up
+// and down again: every byte it counted stays counted.
+TEST_P(DiskQuotaWindowTest, UploadsCountedDuringEditsOfTheMaximumStayCounted) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, use_quota, "
+        "quota_max, quota_current) VALUES ('bob', '/srv/bob', 1, 1, 1, 10485760, 10485760)");
+    std::atomic<bool> edited{false};
+    std::atomic<long long> counted{0};
+    std::thread uploads([&] {
+        Database db;
+        ASSERT_TRUE(db.open(scratch_->connectionString())) << db.lastError();
+        while (!edited || counted == 0) {
+            if (db.execute("UPDATE users SET quota_current=quota_current-1 WHERE username='bob'"))
+                ++counted;
+        }
+    });
+    std::string failure;
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(policies::writeQuota("bob", true, i % 2 == 0 ? "11" : "10",
+                                       policies::QuotaUnit::Mb, failure, std::nullopt),
+                  policies::WriteOutcome::Written)
+            << failure;
+    }
+    edited = true;
+    uploads.join();
+    EXPECT_EQ(wholeQuota(), (Row{"1", "10485760", std::to_string(10485760 - counted)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RatiosWindowTest,
