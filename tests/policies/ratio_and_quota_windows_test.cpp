@@ -101,6 +101,41 @@ TEST_P(RatiosWindowTest, OptionRulesUnitsAndOkOnTheLoadedUser) {
     EXPECT_EQ(text("txtUDCrd"), "");
 }
 
+// Another administrator changed bob's ratio while the dialog was open: OK
+// asks; Cancel writes nothing and keeps the dialog, Overwrite stores the
+// dialog's values, Reload shows the stored ones.
+TEST_P(RatiosWindowTest, AChangeMadeElsewhereIsAskedAboutBeforeItIsOverwritten) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, ratio_type, "
+        "ratio_down, ratio_up, ratio_current_credit) VALUES ('bob', '/srv/bob', 1, 1, "
+        "'FilesOverall', 2, 1, 10)");
+    dialog_->show();
+    dialog_->thisFormLoadData("bob");
+    run("UPDATE users SET ratio_down=5 WHERE username='bob'");
+    childOf<QLineEdit>(dialog_.get(), "txtUpload")->setText("3");
+
+    boxes_.answer(Answer::Cancel);
+    click(dialog_.get(), "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_TRUE(boxes_.shown()[0].text.starts_with(
+        "User bob was changed by someone else since you opened it"));
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(ratios("bob"), (Rows{{"FilesOverall", "5", "1", "10"}}));
+
+    boxes_.answer(Answer::Overwrite);
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_EQ(ratios("bob"), (Rows{{"FilesOverall", "2", "3", "10"}}));
+
+    dialog_->show();
+    dialog_->thisFormLoadData("bob");
+    run("UPDATE users SET ratio_down=7 WHERE username='bob'");
+    boxes_.answer(Answer::Reload);
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(boxes_.shown().size(), 3u);
+    EXPECT_EQ(text("txtDownload"), "7");
+    EXPECT_EQ(ratios("bob"), (Rows{{"FilesOverall", "7", "3", "10"}}));
+}
+
 class DiskQuotaWindowTest : public test::PolicyWindowTest {
   protected:
     QString text(const char* name) { return childOf<QLineEdit>(dialog_.get(), name)->text(); }
