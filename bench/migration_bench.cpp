@@ -22,6 +22,7 @@
 #include "bench/bench_report.h"
 #include "bench/bench_setup.h"
 #include "core/database.h"
+#include "core/pg_native.h"
 #include "core/schema.h"
 #include "maintenance/migration/account_writer.h"
 #include "maintenance/migration/migration_run.h"
@@ -169,32 +170,6 @@ void sqliteFloor(const std::string& path, const std::vector<Table>& tables) {
     sqlite3_close(db);
 }
 
-// A value in COPY's text format.
-void appendCopyValue(std::string& out, const std::optional<std::string>& value) {
-    if (!value) {
-        out += "\\N";
-        return;
-    }
-    for (char c : *value) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 void postgresFloor(const std::string& conninfo, const std::vector<Table>& tables) {
     PGconn* conn = PQconnectdb(conninfo.c_str());
     if (PQstatus(conn) != CONNECTION_OK) {
@@ -218,7 +193,7 @@ void postgresFloor(const std::string& conninfo, const std::vector<Table>& tables
         for (const Row& row : table.rows) {
             for (std::size_t c = 0; c < row.size(); ++c) {
                 if (c) buffer += '\t';
-                appendCopyValue(buffer, row[c]);
+                pg::appendCopyValue(buffer, row[c]);
             }
             buffer += '\n';
             if (buffer.size() > 65536) {

@@ -188,4 +188,29 @@ std::optional<std::string_view> value(const PGresult* result, int row, int colum
                             static_cast<std::size_t>(PQgetlength(result, row, column)));
 }
 
+void appendCopyValue(std::string& out, const std::optional<std::string>& value) {
+    if (!value) {
+        out += "\\N";
+        return;
+    }
+    for (char c : *value) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
 }  // namespace kestrix::pg

@@ -93,4 +93,8 @@ std::optional<std::string_view> value(const PGresult* result, int row, int colum
 Result runQuery(PGconn* conn, std::string_view sql, const Texts& values, std::size_t columns,
                 std::string& failure);
 
+// Appends a value in the text form of COPY FROM STDIN (no value is NULL);
+// NUL never reaches here.
+void appendCopyValue(std::string& out, const std::optional<std::string>& value);
+
 }  // namespace kestrix::pg

@@ -71,32 +71,6 @@ struct Refused : std::runtime_error {
 
 using Row = Database::BoundValues;
 
-// A value in the text form of PostgreSQL's COPY; NUL never reaches here.
-void appendCopyValue(std::string& out, const std::optional<std::string>& value) {
-    if (!value) {
-        out += "\\N";
-        return;
-    }
-    for (char c : *value) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 // Rows of one table written many at a time: on PostgreSQL through COPY, on
 // SQLite many rows to an INSERT. A batch the database refuses is undone to
 // its savepoint and written again row by row, so the failure can name the
@@ -196,7 +170,7 @@ class BulkInsert {
         for (std::size_t r = start; r < start + count && sent; ++r) {
             for (std::size_t c = 0; c < rows[r].size(); ++c) {
                 if (c > 0) data += '\t';
-                appendCopyValue(data, rows[r][c]);
+                pg::appendCopyValue(data, rows[r][c]);
             }
             data += '\n';
             if (data.size() >= 65536) {
