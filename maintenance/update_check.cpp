@@ -111,7 +111,7 @@ UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes
         tell(boxes, kNoKeyMessage, MessageIcon::Exclamation);
         return UpdateOutcome::NoKey;
     }
-    if (::access(setup.programDirectory.c_str(), W_OK) != 0) {
+    if (setup.packaged || ::access(setup.programDirectory.c_str(), W_OK) != 0) {
         tell(boxes,
              kNotWritablePrefix + setup.programDirectory.string() +
                  ".\r\nPlease update Kestrix through your system's package manager.",

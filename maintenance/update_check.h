@@ -43,6 +43,8 @@ struct UpdateCheckSetup {
     Version own;
     std::string publicKeyHex;  // empty: this build cannot verify updates
     std::filesystem::path programDirectory;
+    // Installed by the system's package manager, which owns its files.
+    bool packaged = false;
     int timeoutMs = 30000;  // per reply: nothing arriving for this long fails it
     std::int64_t maxPackageBytes = kMaxPackageBytes;
 };

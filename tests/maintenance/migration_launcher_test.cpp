@@ -54,13 +54,17 @@ class MigrationLauncherTest : public test::ShellFixture {
             return mayLeave_;
         };
         handOver.leave = [] { exitProgram(1); };
-        window_ = std::make_unique<MigrateWindow>(dir_.path(), handOver);
+        window_ = std::make_unique<MigrateWindow>(MigrationPlaces{cache(), program()}, handOver);
         test::whenWindowShown("frmMigrate", [this, step] { step(*window_); });
         showWindow(window_.get(), 1);
         EXPECT_FALSE(window_->isVisible());
     }
 
-    std::filesystem::path utility() const { return dir_.path() / "migration"; }
+    // The utility goes to a cache directory that does not exist yet, apart
+    // from the program's own.
+    std::filesystem::path cache() const { return dir_.path() / "cache" / "kestrix"; }
+    std::filesystem::path program() const { return dir_.path() / "program"; }
+    std::filesystem::path utility() const { return cache() / "migration"; }
 
     TempDir dir_;
     std::unique_ptr<MigrateWindow> window_;
@@ -104,13 +108,16 @@ TEST_F(MigrationLauncherTest, OkWithoutTouchingTheOptionsStartsTheNewerBuildAndE
     EXPECT_EQ(end_.ends, 1);
     EXPECT_TRUE(boxes_.shown().empty());
 
-    // Started from the program directory, without arguments.
+    // Started in its own directory, told which program to start again.
     const std::string proc = "/proc/" + std::to_string(window_->startedPid());
-    EXPECT_EQ(std::filesystem::read_symlink(proc + "/cwd"), dir_.path());
-    EXPECT_EQ(fileBytes(proc + "/cmdline"), utility().string() + '\0');
+    EXPECT_EQ(std::filesystem::read_symlink(proc + "/cwd"), cache());
+    EXPECT_EQ(fileBytes(proc + "/cmdline"),
+              utility().string() + '\0' + "--program-directory" + '\0' + program().string() + '\0');
+    EXPECT_FALSE(std::filesystem::exists(program()));
 }
 
 TEST_F(MigrationLauncherTest, OlderBuildReplacesAnEarlierUtility) {
+    std::filesystem::create_directories(cache());
     std::ofstream(utility(), std::ios::binary) << resourceBytes(MigrationBuild::Server4Up);
     runDialog([](MigrateWindow& w) {
         w.findChild<QRadioButton*>("optVersion0")->click();
@@ -130,12 +137,12 @@ TEST_F(MigrationLauncherTest, CancelAndTheUnsavedChangesQuestionWriteNothing) {
     EXPECT_EQ(window_->lastLaunch(), MigrationLaunch::Stayed);
     EXPECT_EQ(leaveQuestions_, 1);
 
-    EXPECT_FALSE(std::filesystem::exists(utility()));
+    EXPECT_FALSE(std::filesystem::exists(cache()));
     EXPECT_EQ(end_.ends, 0);
     EXPECT_TRUE(boxes_.shown().empty());
 }
 
-TEST_F(MigrationLauncherTest, UnwritableProgramDirectoryIsReportedAndKestrixStays) {
+TEST_F(MigrationLauncherTest, UnwritableCacheDirectoryIsReportedAndKestrixStays) {
     const std::string outcome = test::inReadOnlyDirectory(dir_.path(), [this] {
         runDialog([this](MigrateWindow& w) {
             boxes_.answer(Answer::OK);
