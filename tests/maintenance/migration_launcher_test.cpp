@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -156,6 +157,26 @@ TEST_F(MigrationLauncherTest, UnwritableCacheDirectoryIsReportedAndKestrixStays)
                            utility().string() + ": " + test::readOnlyReason() +
                            ".\r\nKestrix keeps running.");
     EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+}
+
+// The user's own cache: XDG's when it is an absolute path (the
+// base directory rules ignore a relative one), else ~/.cache.
+TEST(MigrationCacheDirectoryTest, FollowsXdgCacheHomeElseTheHomeDirectory) {
+    const char* savedCache = std::getenv("XDG_CACHE_HOME");
+    const std::string cache = savedCache ? savedCache : "";
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", "/home/ann", 1);
+    ::setenv("XDG_CACHE_HOME", "/var/cache/ann", 1);
+    const std::filesystem::path fromXdg = migrationCacheDirectory();
+    ::setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    const std::filesystem::path fromRelative = migrationCacheDirectory();
+    ::unsetenv("XDG_CACHE_HOME");
+    const std::filesystem::path fromHome = migrationCacheDirectory();
+    if (savedCache) ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    ::setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(fromXdg, "/var/cache/ann/kestrix");
+    EXPECT_EQ(fromRelative, "/home/ann/.cache/kestrix");
+    EXPECT_EQ(fromHome, "/home/ann/.cache/kestrix");
 }
 
 }  // namespace
