@@ -58,7 +58,17 @@ else()
   message(WARNING "mod_quellin is not built (no proftpd-dev): the package goes without it")
 endif()
 
-# Completions of the command line, when the build makes them.
+# The command line's generated manual page and completions, when its
+# directory defines them (there or in this scope).
+foreach(var KESTRIX_CLI_MANPAGE KESTRIX_CLI_COMPLETION_BASH KESTRIX_CLI_COMPLETION_ZSH
+            KESTRIX_CLI_COMPLETION_FISH)
+  if(NOT DEFINED ${var})
+    get_directory_property(_cli_value DIRECTORY ${PROJECT_SOURCE_DIR}/cli DEFINITION ${var})
+    if(_cli_value)
+      set(${var} ${_cli_value})
+    endif()
+  endif()
+endforeach()
 if(DEFINED KESTRIX_CLI_COMPLETION_BASH)
   install(FILES ${KESTRIX_CLI_COMPLETION_BASH} DESTINATION usr/share/bash-completion/completions
           RENAME kestrix COMPONENT server)
