@@ -12,15 +12,28 @@ InstallLayout configuredLayout() {
 #endif
 }
 
-ProgramPlaces programPlaces(const std::filesystem::path& programDirectory,
-                            const InstallLayout& layout) {
-    std::error_code ec;
+namespace {
+
+bool sameDirectory(const std::filesystem::path& a, const std::filesystem::path& b) {
     // equivalent() sees through links (/bin on a merged /usr) and trailing
     // slashes; a missing directory is no installation.
-    if (!layout.programDirectory.empty() && !programDirectory.empty() &&
-        std::filesystem::equivalent(programDirectory, layout.programDirectory, ec) && !ec)
+    std::error_code ec;
+    return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+ProgramPlaces programPlaces(const std::filesystem::path& programDirectory,
+                            const InstallLayout& layout) {
+    if (sameDirectory(programDirectory, layout.programDirectory))
         return {programDirectory, layout.libraryDirectory, layout.dataDirectory, true};
     return {programDirectory, programDirectory, programDirectory, false};
+}
+
+std::filesystem::path programDirectoryOf(const std::filesystem::path& privateDirectory,
+                                         const InstallLayout& layout) {
+    return sameDirectory(privateDirectory, layout.libraryDirectory) ? layout.programDirectory
+                                                                    : privateDirectory;
 }
 
 }  // namespace kestrix

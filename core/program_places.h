@@ -31,4 +31,10 @@ struct ProgramPlaces {
 ProgramPlaces programPlaces(const std::filesystem::path& programDirectory,
                             const InstallLayout& layout = configuredLayout());
 
+// The directory of the program that a private program (the migration
+// utility) started from privateDirectory belongs to: the installed program
+// directory for the installed library directory, else the same directory.
+std::filesystem::path programDirectoryOf(const std::filesystem::path& privateDirectory,
+                                         const InstallLayout& layout = configuredLayout());
+
 }  // namespace kestrix

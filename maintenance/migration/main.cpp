@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/program_places.h"
 #include "maintenance/migration/migration_run.h"
 #include "maintenance/migration/migration_window.h"
 
@@ -22,8 +23,9 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--batch") == 0) return kestrix::migration::runBatch(kWithDomains);
     QApplication app(argc, argv);
     // Kestrix names its own directory when it writes the utility elsewhere;
-    // started by hand, the program is the one beside the utility.
-    std::filesystem::path directory = QCoreApplication::applicationDirPath().toStdString();
+    // started by hand, the program is the installed one or the one beside it.
+    std::filesystem::path directory =
+        kestrix::programDirectoryOf(QCoreApplication::applicationDirPath().toStdString());
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--program-directory") == 0) directory = argv[i + 1];
     kestrix::migration::MigrationWindow window(kestrix::migration::storedSource(), kWithDomains,

@@ -43,6 +43,20 @@ TEST(ProgramPlacesTest, TheInstalledDirectoryUnderAnyNameUsesTheLayoutElseBeside
     }
 }
 
+TEST(ProgramPlacesTest, APrivateProgramBelongsToTheInstalledProgramOnlyFromTheLibraryDirectory) {
+    test::TempDir dir;
+    const fs::path lib = dir.path() / "usr/lib/kestrix";
+    const fs::path build = dir.path() / "build/maintenance";
+    fs::create_directories(lib);
+    fs::create_directories(build);
+    fs::create_directory_symlink(lib, dir.path() / "kestrix-lib");
+    const InstallLayout layout{dir.path() / "usr/bin", lib, dir.path() / "usr/share/kestrix"};
+    EXPECT_EQ(programDirectoryOf(lib, layout), layout.programDirectory);
+    EXPECT_EQ(programDirectoryOf(dir.path() / "kestrix-lib", layout), layout.programDirectory);
+    EXPECT_EQ(programDirectoryOf(build, layout), build);
+    EXPECT_EQ(programDirectoryOf(lib, InstallLayout{}), lib);
+}
+
 TEST(ProgramPlacesTest, TheBuildsOwnLayoutIsTheConfiguredOneAndLeavesTheBuildTreeAlone) {
     const InstallLayout layout = configuredLayout();
     EXPECT_EQ(layout.programDirectory, fs::path(KESTRIX_INSTALL_BIN_DIR));
