@@ -107,11 +107,20 @@ UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes
         tell(boxes, kLaterMessage, MessageIcon::Information);
         return UpdateOutcome::Declined;
     }
+    // The package manager owns an installed program's files, even where this
+    // user (root) could write them.
+    if (setup.packaged) {
+        tell(boxes,
+             kPackagedPrefix + setup.programDirectory.string() +
+                 ".\r\nPlease update Kestrix through your system's package manager.",
+             MessageIcon::Exclamation);
+        return UpdateOutcome::NotWritable;
+    }
     if (setup.publicKeyHex.empty()) {
         tell(boxes, kNoKeyMessage, MessageIcon::Exclamation);
         return UpdateOutcome::NoKey;
     }
-    if (setup.packaged || ::access(setup.programDirectory.c_str(), W_OK) != 0) {
+    if (::access(setup.programDirectory.c_str(), W_OK) != 0) {
         tell(boxes,
              kNotWritablePrefix + setup.programDirectory.string() +
                  ".\r\nPlease update Kestrix through your system's package manager.",

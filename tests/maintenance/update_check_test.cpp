@@ -287,11 +287,12 @@ TEST_F(UpdateCheckTest, UnwritableProgramDirectoryDownloadsNothing) {
         return std::to_string(static_cast<int>(result)) + "|" + boxes_.shown().back().text;
     });
     // A packaged program's directory is the package manager's even when this
-    // user could write it (root).
+    // user could write it (root), and whether or not the build has a key.
     const fs::path packaged = dir_.path() / "packaged";
     fs::create_directory(packaged);
     setup_.programDirectory = packaged;
     setup_.packaged = true;
+    setup_.publicKeyHex.clear();
     boxes_.answer(Answer::Yes);
     boxes_.answer(Answer::OK);
     const UpdateOutcome packagedOutcome = run();
@@ -302,7 +303,7 @@ TEST_F(UpdateCheckTest, UnwritableProgramDirectoryDownloadsNothing) {
                            kNotWritablePrefix + program.string() +
                            ".\r\nPlease update Kestrix through your system's package manager.");
     EXPECT_EQ(packagedOutcome, UpdateOutcome::NotWritable);
-    EXPECT_EQ(packagedMessage, kNotWritablePrefix + packaged.string() +
+    EXPECT_EQ(packagedMessage, kPackagedPrefix + packaged.string() +
                                    ".\r\nPlease update Kestrix through your system's package "
                                    "manager.");
     const QByteArray requests = QByteArray::fromStdString(readFile(log));
