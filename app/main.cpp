@@ -18,8 +18,12 @@ int main(int argc, char** argv) {
     kestrix::takeLocaleFromEnvironment();
 
     kestrix::ProgramOptions options;
-    options.programDirectory = QCoreApplication::applicationDirPath().toStdString();
-    options.commands = kestrix::standardCommands(options.programDirectory);
+    const kestrix::ProgramPlaces places =
+        kestrix::programPlaces(QCoreApplication::applicationDirPath().toStdString());
+    // An installed program never runs an updater of its own, so there is
+    // none to wait for or to remove in its directory.
+    if (!places.installed) options.programDirectory = places.programDirectory;
+    options.commands = kestrix::standardCommands(places);
     kestrix::Program program(options);
     kestrix::onTerminationSignal(&app, [&program] {
         if (kestrix::MainWindow* main = program.loadedMainWindow())

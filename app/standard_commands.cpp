@@ -15,7 +15,7 @@
 
 namespace kestrix {
 
-ProgramCommands standardCommands(const std::filesystem::path& programDirectory) {
+ProgramCommands standardCommands(const ProgramPlaces& places) {
     ProgramCommands commands;
     commands.addUserNameIndexes = [] { addUserNameIndexes(); };
     commands.securityNotices = [] { return startupSecurityNotices(); };
@@ -27,12 +27,13 @@ ProgramCommands standardCommands(const std::filesystem::path& programDirectory) 
                 MessageIcon::Exclamation, MessageButtons::OK));
         }
     };
-    commands.checkUpdates = [programDirectory] {
+    commands.checkUpdates = [places] {
         UpdateCheckSetup setup;
         setup.serverBase = getRegSettings(kUpdateServerValue);
         setup.own = {kVersionMajor, kVersionMinor, kVersionRevision};
         setup.publicKeyHex = KESTRIX_UPDATE_PUBLIC_KEY;
-        setup.programDirectory = programDirectory;
+        setup.programDirectory = places.programDirectory;
+        setup.packaged = places.installed;
         std::unique_ptr<DownloadDialog> download;
         UpdateHandOver handOver;
         // Shown from the start of the download, so that Cancel is there
@@ -47,21 +48,22 @@ ProgramCommands standardCommands(const std::filesystem::path& programDirectory) 
         ShellMessageBoxes boxes;
         checkForUpdates(setup, boxes, handOver);
     };
-    commands.openManual = [programDirectory] {
+    commands.openManual = [places] {
         ShellMessageBoxes boxes;
-        openManual(programDirectory, boxes,
+        openManual(places.dataDirectory, boxes,
                    [](const std::string& url) { return Shell::instance().openUrl(url); });
     };
     // Made on first use, afterwards only hidden: it keeps the chosen build.
     auto migrateWindow = std::make_shared<std::unique_ptr<MigrateWindow>>();
-    commands.migrationUtility = [programDirectory, migrateWindow] {
+    commands.migrationUtility = [places, migrateWindow] {
         ShellMessageBoxes boxes;
         if (!askToRunMigration(boxes)) return;
         if (!*migrateWindow) {
             MigrationHandOver handOver;
             handOver.mayLeave = [] { return Shell::instance().mayLeave(); };
             handOver.leave = [] { exitProgram(1); };
-            *migrateWindow = std::make_unique<MigrateWindow>(programDirectory, handOver);
+            *migrateWindow = std::make_unique<MigrateWindow>(
+                MigrationPlaces{migrationCacheDirectory(), places.programDirectory}, handOver);
         }
         showWindow(migrateWindow->get(), 1);
     };

@@ -3,10 +3,14 @@
 #include <filesystem>
 
 #include "app/program_commands.h"
+#include "core/program_places.h"
 
 namespace kestrix {
 
 // The commands of the program as it runs for real (tests leave them out).
-ProgramCommands standardCommands(const std::filesystem::path& programDirectory);
+// The manual is read from the data directory; the migration utility is
+// written to the user's cache and returns to the program directory; an
+// installed program leaves updates to the package manager.
+ProgramCommands standardCommands(const ProgramPlaces& places);
 
 }  // namespace kestrix

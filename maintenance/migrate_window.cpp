@@ -10,11 +10,10 @@
 
 namespace kestrix {
 
-MigrateWindow::MigrateWindow(std::filesystem::path programDirectory, MigrationHandOver handOver,
-                             QWidget* parent)
+MigrateWindow::MigrateWindow(MigrationPlaces places, MigrationHandOver handOver, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::MigrateWindow>()),
-      programDirectory_(std::move(programDirectory)),
+      places_(std::move(places)),
       handOver_(std::move(handOver)) {
     ui_->setupUi(this);
     connect(ui_->cmdOK, &QPushButton::clicked, this, &MigrateWindow::cmdOK_Click);
@@ -42,7 +41,7 @@ void MigrateWindow::cmdOK_Click() {
     // closed.
     hideWindow(this);
     startedPid_ = 0;
-    lastLaunch_ = launchMigration(programDirectory_, build, boxes, handOver_, &startedPid_);
+    lastLaunch_ = launchMigration(places_, build, boxes, handOver_, &startedPid_);
 }
 
 void MigrateWindow::cmdCancel_Click() {

@@ -17,8 +17,7 @@ namespace kestrix {
 class MigrateWindow : public QDialog {
     Q_OBJECT
   public:
-    MigrateWindow(std::filesystem::path programDirectory, MigrationHandOver handOver,
-                  QWidget* parent = nullptr);
+    MigrateWindow(MigrationPlaces places, MigrationHandOver handOver, QWidget* parent = nullptr);
     ~MigrateWindow() override;
 
     // How the last OK ended; no value before the first.
@@ -35,7 +34,7 @@ class MigrateWindow : public QDialog {
     void Form_Load();
 
     std::unique_ptr<Ui::MigrateWindow> ui_;
-    std::filesystem::path programDirectory_;
+    MigrationPlaces places_;
     MigrationHandOver handOver_;
     std::optional<MigrationLaunch> lastLaunch_;
     long long startedPid_ = 0;

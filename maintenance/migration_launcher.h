@@ -34,11 +34,27 @@ struct MigrationHandOver {
 
 enum class MigrationLaunch { HandedOver, Stayed, Failed };
 
-// Writes the build as "migration" into the program directory, starts it
-// there without arguments and leaves. A file that cannot be written or a
-// program that cannot be started is reported, and the program stays.
-// startedPid, when given, receives the utility's process id.
-MigrationLaunch launchMigration(const std::filesystem::path& programDirectory, MigrationBuild build,
+// The argument naming the directory of the program that the utility starts
+// again when it is done.
+inline constexpr const char* kProgramDirectoryOption = "--program-directory";
+
+// Where the chosen build is written, and which program it returns to. The
+// program directory of an installed program is not the user's to write.
+struct MigrationPlaces {
+    std::filesystem::path utilityDirectory;
+    std::filesystem::path programDirectory;
+};
+
+// The user's own place for the written utility: $XDG_CACHE_HOME/kestrix, or
+// ~/.cache/kestrix.
+std::filesystem::path migrationCacheDirectory();
+
+// Writes the build as "migration" into the utility directory (made when
+// missing), starts it there with the program directory as its argument and
+// leaves. A file that cannot be written or a program that cannot be started
+// is reported, and the program stays. startedPid, when given, receives the
+// utility's process id.
+MigrationLaunch launchMigration(const MigrationPlaces& places, MigrationBuild build,
                                 MessageBoxes& boxes, const MigrationHandOver& handOver,
                                 long long* startedPid = nullptr);
 

@@ -107,6 +107,15 @@ UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes
         tell(boxes, kLaterMessage, MessageIcon::Information);
         return UpdateOutcome::Declined;
     }
+    // The package manager owns an installed program's files, even where this
+    // user (root) could write them.
+    if (setup.packaged) {
+        tell(boxes,
+             kPackagedPrefix + setup.programDirectory.string() +
+                 ".\r\nPlease update Kestrix through your system's package manager.",
+             MessageIcon::Exclamation);
+        return UpdateOutcome::NotWritable;
+    }
     if (setup.publicKeyHex.empty()) {
         tell(boxes, kNoKeyMessage, MessageIcon::Exclamation);
         return UpdateOutcome::NoKey;

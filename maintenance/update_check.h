@@ -26,6 +26,8 @@ inline constexpr const char* kNoKeyMessage =
     "This build of Kestrix has no key to verify updates with, so it cannot install them.\r\n"
     "Please install the new version by hand.";
 inline constexpr const char* kNotWritablePrefix = "Kestrix cannot write its program directory ";
+inline constexpr const char* kPackagedPrefix =
+    "Kestrix was installed by the system's package manager in ";
 inline constexpr const char* kRejectedPrefix = "The update was not installed: ";
 
 // The paths of the version query and of the package on the update server.
@@ -43,6 +45,8 @@ struct UpdateCheckSetup {
     Version own;
     std::string publicKeyHex;  // empty: this build cannot verify updates
     std::filesystem::path programDirectory;
+    // Installed by the system's package manager, which owns its files.
+    bool packaged = false;
     int timeoutMs = 30000;  // per reply: nothing arriving for this long fails it
     std::int64_t maxPackageBytes = kMaxPackageBytes;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/program_places.h"
 #include "maintenance/migration/migration_run.h"
 #include "maintenance/migration/migration_window.h"
 
@@ -15,22 +16,18 @@ namespace {
 // This build's server generation: the domain form fills the domain tables.
 constexpr bool kWithDomains = KESTRIX_MIGRATION_DOMAINS != 0;
 
-int runBatch() {
-    using namespace kestrix::migration;
-    const MigrationSource source = storedSource();
-    const MigrationResult result =
-        writePlan(source, loadAccounts(source.accountFilePath), kWithDomains);
-    std::fputs(reportText(result).c_str(), stdout);
-    return result.migratedAny() ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--batch") == 0) return runBatch();
+        if (std::strcmp(argv[i], "--batch") == 0) return kestrix::migration::runBatch(kWithDomains);
     QApplication app(argc, argv);
-    const std::filesystem::path directory = QCoreApplication::applicationDirPath().toStdString();
+    // Kestrix names its own directory when it writes the utility elsewhere;
+    // started by hand, the program is the installed one or the one beside it.
+    std::filesystem::path directory =
+        kestrix::programDirectoryOf(QCoreApplication::applicationDirPath().toStdString());
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--program-directory") == 0) directory = argv[i + 1];
     kestrix::migration::MigrationWindow window(kestrix::migration::storedSource(), kWithDomains,
                                                directory);
     // Centred on the screen, not where the window manager would drop it.

@@ -1,5 +1,7 @@
 #include "maintenance/migration/migration_run.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -169,6 +171,18 @@ std::string reportText(const MigrationResult& r) {
     for (const auto& [name, reason] : o.domainsSkipped)
         text += "  domain " + name + " not migrated: " + reason + kEol;
     return text;
+}
+
+int runBatch(bool withDomains) {
+    const MigrationSource source = storedSource();
+    const MigrationResult result =
+        writePlan(source, loadAccounts(source.accountFilePath), withDomains);
+    const std::string report = reportText(result);
+    // A report that did not reach its reader is a failure too.
+    if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() ||
+        std::fflush(stdout) != 0)
+        return 1;
+    return result.migratedAny() ? 0 : 1;
 }
 
 }  // namespace kestrix::migration

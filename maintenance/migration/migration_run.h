@@ -45,4 +45,8 @@ std::string findingsText(const std::string& accountFilePath, const AccountPlan& 
 // The report after the run.
 std::string reportText(const MigrationResult& result);
 
+// migration --batch: migrates without a window and prints the report on
+// standard output; the exit status is 1 when nothing could be migrated.
+int runBatch(bool withDomains);
+
 }  // namespace kestrix::migration

@@ -20,7 +20,7 @@ class HelpTest : public test::AppFixture {
         test::AppFixture::SetUp();
         scratch_ = test::makeScratchDatabase(Engine::SQLite);
         configureStore(scratch_->connectionString(), servuPath(), ftpRoot());
-        program_ = makeProgram(standardCommands(dir_.path()));
+        program_ = makeProgram(standardCommands(programPlaces(dir_.path())));
         main_ = &program_->mainWindow();
         showWindow(main_, 0);
     }

@@ -24,7 +24,7 @@ using MigrationCommandTest = test::ShellFixture;
 
 TEST_F(MigrationCommandTest, NoLeavesEverythingYesOffersTheBuildsKeptBetweenOpenings) {
     test::TempDir dir;
-    const ProgramCommands commands = standardCommands(dir.path());
+    const ProgramCommands commands = standardCommands(programPlaces(dir.path()));
     boxes_.answer(Answer::No);
     commands.migrationUtility();
     EXPECT_EQ(topLevel("frmMigrate"), nullptr);

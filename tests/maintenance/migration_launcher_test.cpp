@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -54,13 +55,17 @@ class MigrationLauncherTest : public test::ShellFixture {
             return mayLeave_;
         };
         handOver.leave = [] { exitProgram(1); };
-        window_ = std::make_unique<MigrateWindow>(dir_.path(), handOver);
+        window_ = std::make_unique<MigrateWindow>(MigrationPlaces{cache(), program()}, handOver);
         test::whenWindowShown("frmMigrate", [this, step] { step(*window_); });
         showWindow(window_.get(), 1);
         EXPECT_FALSE(window_->isVisible());
     }
 
-    std::filesystem::path utility() const { return dir_.path() / "migration"; }
+    // The utility goes to a cache directory that does not exist yet, apart
+    // from the program's own.
+    std::filesystem::path cache() const { return dir_.path() / "cache" / "kestrix"; }
+    std::filesystem::path program() const { return dir_.path() / "program"; }
+    std::filesystem::path utility() const { return cache() / "migration"; }
 
     TempDir dir_;
     std::unique_ptr<MigrateWindow> window_;
@@ -104,13 +109,16 @@ TEST_F(MigrationLauncherTest, OkWithoutTouchingTheOptionsStartsTheNewerBuildAndE
     EXPECT_EQ(end_.ends, 1);
     EXPECT_TRUE(boxes_.shown().empty());
 
-    // Started from the program directory, without arguments.
+    // Started in its own directory, told which program to start again.
     const std::string proc = "/proc/" + std::to_string(window_->startedPid());
-    EXPECT_EQ(std::filesystem::read_symlink(proc + "/cwd"), dir_.path());
-    EXPECT_EQ(fileBytes(proc + "/cmdline"), utility().string() + '\0');
+    EXPECT_EQ(std::filesystem::read_symlink(proc + "/cwd"), cache());
+    EXPECT_EQ(fileBytes(proc + "/cmdline"),
+              utility().string() + '\0' + "--program-directory" + '\0' + program().string() + '\0');
+    EXPECT_FALSE(std::filesystem::exists(program()));
 }
 
 TEST_F(MigrationLauncherTest, OlderBuildReplacesAnEarlierUtility) {
+    std::filesystem::create_directories(cache());
     std::ofstream(utility(), std::ios::binary) << resourceBytes(MigrationBuild::Server4Up);
     runDialog([](MigrateWindow& w) {
         w.findChild<QRadioButton*>("optVersion0")->click();
@@ -130,12 +138,12 @@ TEST_F(MigrationLauncherTest, CancelAndTheUnsavedChangesQuestionWriteNothing) {
     EXPECT_EQ(window_->lastLaunch(), MigrationLaunch::Stayed);
     EXPECT_EQ(leaveQuestions_, 1);
 
-    EXPECT_FALSE(std::filesystem::exists(utility()));
+    EXPECT_FALSE(std::filesystem::exists(cache()));
     EXPECT_EQ(end_.ends, 0);
     EXPECT_TRUE(boxes_.shown().empty());
 }
 
-TEST_F(MigrationLauncherTest, UnwritableProgramDirectoryIsReportedAndKestrixStays) {
+TEST_F(MigrationLauncherTest, UnwritableCacheDirectoryIsReportedAndKestrixStays) {
     const std::string outcome = test::inReadOnlyDirectory(dir_.path(), [this] {
         runDialog([this](MigrateWindow& w) {
             boxes_.answer(Answer::OK);
@@ -149,6 +157,26 @@ TEST_F(MigrationLauncherTest, UnwritableProgramDirectoryIsReportedAndKestrixStay
                            utility().string() + ": " + test::readOnlyReason() +
                            ".\r\nKestrix keeps running.");
     EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+}
+
+// The user's own cache: XDG's when it is an absolute path (the
+// base directory rules ignore a relative one), else ~/.cache.
+TEST(MigrationCacheDirectoryTest, FollowsXdgCacheHomeElseTheHomeDirectory) {
+    const char* savedCache = std::getenv("XDG_CACHE_HOME");
+    const std::string cache = savedCache ? savedCache : "";
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", "/home/ann", 1);
+    ::setenv("XDG_CACHE_HOME", "/var/cache/ann", 1);
+    const std::filesystem::path fromXdg = migrationCacheDirectory();
+    ::setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    const std::filesystem::path fromRelative = migrationCacheDirectory();
+    ::unsetenv("XDG_CACHE_HOME");
+    const std::filesystem::path fromHome = migrationCacheDirectory();
+    if (savedCache) ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    ::setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(fromXdg, "/var/cache/ann/kestrix");
+    EXPECT_EQ(fromRelative, "/home/ann/.cache/kestrix");
+    EXPECT_EQ(fromHome, "/home/ann/.cache/kestrix");
 }
 
 }  // namespace

@@ -286,16 +286,32 @@ TEST_F(UpdateCheckTest, UnwritableProgramDirectoryDownloadsNothing) {
         const UpdateOutcome result = run();
         return std::to_string(static_cast<int>(result)) + "|" + boxes_.shown().back().text;
     });
+    // A packaged program's directory is the package manager's even when this
+    // user could write it (root), and whether or not the build has a key.
+    const fs::path packaged = dir_.path() / "packaged";
+    fs::create_directory(packaged);
+    setup_.programDirectory = packaged;
+    setup_.packaged = true;
+    setup_.publicKeyHex.clear();
+    boxes_.answer(Answer::Yes);
+    boxes_.answer(Answer::OK);
+    const UpdateOutcome packagedOutcome = run();
+    const std::string packagedMessage = boxes_.shown().back().text;
     server.kill();
     server.waitForFinished();
     EXPECT_EQ(outcome, std::to_string(static_cast<int>(UpdateOutcome::NotWritable)) + "|" +
                            kNotWritablePrefix + program.string() +
                            ".\r\nPlease update Kestrix through your system's package manager.");
+    EXPECT_EQ(packagedOutcome, UpdateOutcome::NotWritable);
+    EXPECT_EQ(packagedMessage, kPackagedPrefix + packaged.string() +
+                                   ".\r\nPlease update Kestrix through your system's package "
+                                   "manager.");
     const QByteArray requests = QByteArray::fromStdString(readFile(log));
-    EXPECT_EQ(requests.count("GET /OrvaneUpdateServer/version.asp?app=Tavix "), 1)
+    EXPECT_EQ(requests.count("GET /OrvaneUpdateServer/version.asp?app=Tavix "), 2)
         << outcome << requests.toStdString();
     EXPECT_EQ(requests.count("GET /orvaneupdateserver/"), 0);
     EXPECT_TRUE(fs::is_empty(program));
+    EXPECT_TRUE(fs::is_empty(packaged));
 }
 
 // Only a newer version is offered: an older one would undo the fixes since.
