@@ -652,9 +652,10 @@ void printCommandHelp(std::ostream& out, const CommandSpec& command) {
 }
 
 std::string manPage(std::string_view pageTemplate, std::string_view version) {
-    std::string synopsis;
+    std::string synopsis = ".ad l\n";
     for (const CommandSpec& command : commandTable())
         synopsis += ".PP\n" + roffSynopsis(command) + "\n";
+    synopsis += ".ad\n";
     std::string entries;
     for (const std::string& section : sections()) {
         entries += ".SS " + roff(section) + "\n";

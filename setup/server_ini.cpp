@@ -97,14 +97,14 @@ std::optional<std::string> withPluginEntered(std::string_view content) {
     bool hasSection = false;
     bool inExternal = false;
     std::set<int> usedNumbers;
-    std::vector<std::size_t> otherCase;
+    bool otherCase = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
         // Named as the file is written, anywhere: the plug-in is entered already.
         if (line.find(kPluginFileName) != std::string_view::npos) return std::nullopt;
         // Named in another case: a server on a case-sensitive file system
         // would load nothing.
-        if (lowerAscii(line).find(lowerName) != std::string::npos) otherCase.push_back(i);
+        if (lowerAscii(line).find(lowerName) != std::string::npos) otherCase = true;
         const std::string_view bare = trimmedBlanks(line);
         if (isSectionLabel(line)) {
             hasSection = inExternal = true;
@@ -114,24 +114,20 @@ std::optional<std::string> withPluginEntered(std::string_view content) {
             if (const auto number = clientCheckNumber(bare)) usedNumbers.insert(*number);
         }
     }
-    std::string patched;
-    if (!otherCase.empty()) {
+    if (otherCase) {
         writeLog("the plug-in is named in another case: write its name as the file has it");
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::string line(lines[i]);
-            if (std::find(otherCase.begin(), otherCase.end(), i) != otherCase.end()) {
-                for (std::size_t at = lowerAscii(line).find(lowerName); at != std::string::npos;
-                     at = lowerAscii(line).find(lowerName, at + lowerName.size()))
-                    line.replace(at, lowerName.size(), kPluginFileName);
-            }
-            patched += line + "\r\n";
-        }
-        return patched + "\r\n";
+        std::string patched(content);
+        const std::string lower = lowerAscii(patched);
+        for (std::size_t at = lower.find(lowerName); at != std::string::npos;
+             at = lower.find(lowerName, at + lowerName.size()))
+            patched.replace(at, lowerName.size(), kPluginFileName);
+        return patched;
     }
     // The first number no other library holds.
     int number = 1;
     while (usedNumbers.contains(number))
         ++number;
+    std::string patched;
     const std::string pluginLine =
         "ClientCheckDLL" + std::to_string(number) + "=" + std::string(kPluginFileName);
     if (!hasSection) {
