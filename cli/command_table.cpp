@@ -721,7 +721,7 @@ std::string bashCompletion() {
     for (const CommandSpec* command : longestFirst)
         out += "        \"" + commandName(*command) + "\"|\"" + commandName(*command) +
                " \"*) candidates=" + shellQuoted(joinedWords(allOptionNames(*command))) + ";;\n";
-    std::vector<std::vector<std::string>> groups = {{}};
+    std::vector<std::vector<std::string>> groups;
     for (const CommandSpec& command : commandTable())
         for (std::size_t n = 1; n < command.words.size(); ++n) {
             std::vector<std::string> leading(command.words.begin(),
@@ -793,7 +793,7 @@ std::string zshCompletion() {
         }
         out += ")\n            _describe option candidates; _files; return;;\n";
     }
-    std::vector<std::vector<std::string>> groups = {};
+    std::vector<std::vector<std::string>> groups;
     for (const CommandSpec& command : commandTable())
         for (std::size_t n = 1; n < command.words.size(); ++n) {
             std::vector<std::string> leading(command.words.begin(),
