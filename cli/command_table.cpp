@@ -506,6 +506,8 @@ std::string roff(std::string_view text) {
             out += "\\e";
         else if (c == '-')
             out += "\\-";
+        else if (c == '|')
+            out += "|\\:";  // a long list of choices may break after a bar
         else
             out += c;
     }
@@ -652,10 +654,9 @@ void printCommandHelp(std::ostream& out, const CommandSpec& command) {
 }
 
 std::string manPage(std::string_view pageTemplate, std::string_view version) {
-    std::string synopsis = ".ad l\n";
+    std::string synopsis;
     for (const CommandSpec& command : commandTable())
         synopsis += ".PP\n" + roffSynopsis(command) + "\n";
-    synopsis += ".ad\n";
     std::string entries;
     for (const std::string& section : sections()) {
         entries += ".SS " + roff(section) + "\n";

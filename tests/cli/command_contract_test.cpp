@@ -37,6 +37,7 @@ std::string oneLine(const std::string& text) {
 std::string plainRoff(const std::string& page) {
     std::string text = std::regex_replace(page, std::regex("\\\\f[BIR]"), "");
     text = std::regex_replace(text, std::regex("\\\\-"), "-");
+    text = std::regex_replace(text, std::regex("\\\\:"), "");
     return oneLine(text);
 }
 
