@@ -848,11 +848,12 @@ std::string fishCompletion() {
                 "complete -c kestrix -n " + shellQuoted(condition) + " -l " + option.name.substr(2);
             if (!option.isSwitch()) {
                 const auto choices = choicesOf(option);
-                out += " -r";
-                if (!choices.empty())
-                    out += " -a " + shellQuoted(joinedWords(choices));
-                else if (option.value == "DIR" || option.value == "FILE")
-                    out += " -F";
+                // Files only where the value names one.
+                if (option.value == "DIR" || option.value == "FILE")
+                    out += " -r -F";
+                else
+                    out += " -x";
+                if (!choices.empty()) out += " -a " + shellQuoted(joinedWords(choices));
             }
             out += " -d " + shellQuoted(option.help.substr(0, 60)) + "\n";
         }

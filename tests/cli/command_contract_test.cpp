@@ -306,34 +306,53 @@ TEST(CommandTable, HelpTheManualPageAndTheCompletionsShowTheSameCommands) {
     }
 }
 
-// The bash completion, sourced and asked as bash asks it.
-std::string completed(const std::vector<std::string>& line) {
-    std::string words;
-    for (const std::string& word : line)
-        words += "'" + word + "' ";
-    const std::string script =
-        "source '" + std::string(KESTRIX_CLI_COMPLETIONS) + "/kestrix'; COMP_WORDS=(" + words +
-        "); COMP_CWORD=" + std::to_string(line.size() - 1) + "; _kestrix; echo \"${COMPREPLY[*]}\"";
+// What a shell prints running the script, which must succeed.
+std::string shellOutput(const std::string& shell, const std::string& script) {
     kestrix::test::TempDir dir;
-    const std::string file = (dir.path() / "complete.sh").string();
+    const std::string file = (dir.path() / "script").string();
     std::ofstream(file) << script << '\n';
-    const std::string command = "bash " + file;
+    const std::string command = shell + " " + file;
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[512];
     while (pipe && std::fgets(buffer, sizeof buffer, pipe))
         out += buffer;
-    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << script;
+    EXPECT_EQ(pipe ? ::pclose(pipe) : -1, 0) << shell << ": " << script;
     return out;
 }
 
-TEST(CommandTable, TheBashCompletionOffersTheWordsTheProgramTakes) {
-    EXPECT_EQ(completed({"kestrix", "user", "rule", ""}), "list add edit remove move --help\n");
-    EXPECT_EQ(completed({"kestrix", "user", "f"}), "file-rule\n");
-    EXPECT_EQ(completed({"kestrix", "user", "set", "bob", "--quota", ""}), "on off\n");
-    EXPECT_EQ(completed({"kestrix", "user", "rule", "add", "bob", "/srv", "--no"}),
+// The bash completion, sourced and asked as bash asks it.
+std::string bashCompleted(const std::vector<std::string>& line) {
+    std::string words;
+    for (const std::string& word : line)
+        words += "'" + word + "' ";
+    return shellOutput("bash", "source '" + std::string(KESTRIX_CLI_COMPLETIONS) +
+                                   "/kestrix'; COMP_WORDS=(" + words +
+                                   "); COMP_CWORD=" + std::to_string(line.size() - 1) +
+                                   "; _kestrix; echo \"${COMPREPLY[*]}\"");
+}
+
+// The fish completion's candidates for a command line, without descriptions
+// (string join answers 1 for a single word).
+std::string fishCompleted(const std::string& line) {
+    return shellOutput("fish", "source '" + std::string(KESTRIX_CLI_COMPLETIONS) +
+                                   "/kestrix.fish'; complete -C '" + line +
+                                   "' | string replace -r '\\t.*' '' | string join ' '; true");
+}
+
+TEST(CommandTable, TheShellCompletionsOfferTheWordsTheProgramTakes) {
+    EXPECT_EQ(bashCompleted({"kestrix", "user", "rule", ""}), "list add edit remove move --help\n");
+    EXPECT_EQ(bashCompleted({"kestrix", "user", "f"}), "file-rule\n");
+    EXPECT_EQ(bashCompleted({"kestrix", "user", "set", "bob", "--quota", ""}), "on off\n");
+    EXPECT_EQ(bashCompleted({"kestrix", "user", "rule", "add", "bob", "/srv", "--no"}),
               "--no-inherit\n");
-    EXPECT_EQ(completed({"kestrix", "--v"}), "--version\n");
+    EXPECT_EQ(bashCompleted({"kestrix", "--v"}), "--version\n");
+
+    EXPECT_EQ(fishCompleted("kestrix user ratio-free "), "add list remove\n");
+    EXPECT_EQ(fishCompleted("kestrix user set bob --quota "), "off on\n");
+    EXPECT_EQ(fishCompleted("kestrix user file-rule add bob /f --ri"), "--rights\n");
+    // zsh reads its script without a syntax error.
+    shellOutput("zsh", "zsh -n '" + std::string(KESTRIX_CLI_COMPLETIONS) + "/_kestrix'");
 }
 
 }  // namespace
