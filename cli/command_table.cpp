@@ -639,6 +639,19 @@ void printUsage(std::ostream& out) {
            "2 usage error, 3 check: the plug-in would refuse.\n";
 }
 
+bool printGroupUsage(std::ostream& out, const std::vector<std::string>& leading) {
+    bool any = false;
+    for (const CommandSpec& command : commandTable()) {
+        if (command.words.size() < leading.size() ||
+            !std::equal(leading.begin(), leading.end(), command.words.begin()))
+            continue;
+        if (!any) out << "Usage:\n";
+        any = true;
+        out << "  " << wrapped(synopsisOf(command), 6) << '\n';
+    }
+    return any;
+}
+
 void printCommandHelp(std::ostream& out, const CommandSpec& command) {
     out << "Usage: " << wrapped(synopsisOf(command), 7) << "\n\n"
         << wrapped(command.summary, 0) << "\n\nOptions:\n";

@@ -49,6 +49,9 @@ std::string commandName(const CommandSpec& command);  // "user add"
 
 std::string versionText();
 void printUsage(std::ostream& out);
+// The usage of the commands that begin with the words ("user rule"); false
+// when none does.
+bool printGroupUsage(std::ostream& out, const std::vector<std::string>& leading);
 void printCommandHelp(std::ostream& out, const CommandSpec& command);
 
 // The manual page: the template with @SYNOPSIS@ and @COMMANDS@ replaced.

@@ -53,6 +53,9 @@ int main(int argc, char** argv) {
         return finished(kExitDone);
     }
     const CommandSpec* chosen = findCommand(words);
+    if (!chosen && words.size() >= 2 && words.back() == "--help" &&
+        printGroupUsage(std::cout, std::vector<std::string>(words.begin(), words.end() - 1)))
+        return finished(kExitDone);
     if (!chosen) {
         std::cerr << "Unknown command.\n\n";
         printUsage(std::cerr);

@@ -83,6 +83,8 @@ TEST_P(CommandContract, EveryCommandAnswersWithItsStatusAndARefusalWritesNothing
         {{"user"}, 2, "Unknown command."},
         {{"--version"}, 0, ""},
         {{"--help"}, 0, ""},
+        {{"user", "rule", "--help"}, 0, ""},
+        {{"user", "rul", "--help"}, 2, "Unknown command."},
         {{"user", "show", "bob", "--json"}, 0, ""},
         {{"user", "show", "nobody"}, 1, "There is no user nobody."},
         {{"user", "list", "--json"}, 0, ""},
@@ -138,6 +140,11 @@ TEST_P(CommandContract, EveryCommandAnswersWithItsStatusAndARefusalWritesNothing
     run = runKestrix({"user", "list", "--json"});
     EXPECT_EQ(jsonOf(run).array(), (QJsonArray{"--dash", "bob"}));
     EXPECT_EQ(runKestrix({"--version"}).out, "kestrix " + std::string(KESTRIX_VERSION) + "\n");
+    // A group's help lists its commands and no other.
+    run = runKestrix({"user", "block", "--help"});
+    EXPECT_EQ(run.out,
+              "Usage:\n  kestrix user block list NAME [--json]\n  kestrix user block add NAME "
+              "ADDRESS\n  kestrix user block remove NAME ADDRESS\n");
 }
 
 TEST_P(CommandContract, ShowReadsWithoutWritingAndGivesNumbersAndSwitchesTheirJsonTypes) {
