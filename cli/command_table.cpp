@@ -19,17 +19,17 @@ const char* const kSectionAddresses = "Blocked addresses";
 const char* const kSectionDates = "Account dates";
 const char* const kSectionCheck = "Asking what the FTP server would answer";
 
-OptionSpec yesToDelete() {
+OptionEntry yesToDelete() {
     return {"--yes", "", "answer Yes to the question; without it nothing is deleted"};
 }
 
-std::vector<OptionSpec> passwordOptions() {
+std::vector<OptionEntry> passwordOptions() {
     return {{"--password-stdin", "", "read the password as one line of standard input"},
             {"--password", "TEXT",
              "the password, for scripts only: other users of this computer can see it"}};
 }
 
-std::vector<OptionSpec> userSetOptions() {
+std::vector<OptionEntry> userSetOptions() {
     const char* onOff = "on|off";
     return {
         {"--password", "TEXT", "a new password"},
@@ -61,12 +61,12 @@ std::vector<OptionSpec> userSetOptions() {
     };
 }
 
-std::vector<OptionSpec> inheritOptions() {
+std::vector<OptionEntry> inheritOptions() {
     return {{"--inherit", "", "the rule applies to sub-directories too"},
             {"--no-inherit", "", "the rule applies to the directory alone"}};
 }
 
-std::vector<OptionSpec> joined(std::vector<OptionSpec> a, const std::vector<OptionSpec>& b) {
+std::vector<OptionEntry> joined(std::vector<OptionEntry> a, const std::vector<OptionEntry>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -77,8 +77,8 @@ const char* const kRightsHelp =
 
 }  // namespace
 
-const std::vector<OptionSpec>& commonOptions() {
-    static const std::vector<OptionSpec> options = {
+const std::vector<OptionEntry>& commonOptions() {
+    static const std::vector<OptionEntry> options = {
         {"--json", "", "listings as JSON"},
         {"--log", "", "the activity log on standard error"},
         {"--yes", "", "answer Yes to the program's questions"},
@@ -87,8 +87,8 @@ const std::vector<OptionSpec>& commonOptions() {
     return options;
 }
 
-const std::vector<CommandSpec>& commandTable() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<CommandEntry>& commandTable() {
+    static const std::vector<CommandEntry> table = {
         {{"config", "show"},
          "",
          0,
@@ -417,9 +417,9 @@ const std::vector<CommandSpec>& commandTable() {
     return table;
 }
 
-const CommandSpec* findCommand(const std::vector<std::string>& words) {
-    const CommandSpec* chosen = nullptr;
-    for (const CommandSpec& command : commandTable()) {
+const CommandEntry* findCommand(const std::vector<std::string>& words) {
+    const CommandEntry* chosen = nullptr;
+    for (const CommandEntry& command : commandTable()) {
         if (words.size() >= command.words.size() &&
             std::equal(command.words.begin(), command.words.end(), words.begin()) &&
             (!chosen || command.words.size() > chosen->words.size()))
@@ -428,7 +428,7 @@ const CommandSpec* findCommand(const std::vector<std::string>& words) {
     return chosen;
 }
 
-std::string commandName(const CommandSpec& command) {
+std::string commandName(const CommandEntry& command) {
     std::string name;
     for (const std::string& word : command.words)
         name += (name.empty() ? "" : " ") + word;
@@ -438,10 +438,10 @@ std::string commandName(const CommandSpec& command) {
 namespace {
 
 // The options in synopsis order, each exclusive pair once: "[--a|--b VALUE]".
-std::vector<std::string> optionTerms(const CommandSpec& command) {
+std::vector<std::string> optionTerms(const CommandEntry& command) {
     std::vector<std::string> terms;
     std::set<std::string> done;
-    for (const OptionSpec& option : command.options) {
+    for (const OptionEntry& option : command.options) {
         if (done.contains(option.name)) continue;
         std::string term = option.name;
         std::string value = option.value;
@@ -449,7 +449,7 @@ std::vector<std::string> optionTerms(const CommandSpec& command) {
             const std::string* other = option.name == a ? &b : option.name == b ? &a : nullptr;
             if (!other) continue;
             const auto found = std::find_if(command.options.begin(), command.options.end(),
-                                            [&](const OptionSpec& o) { return o.name == *other; });
+                                            [&](const OptionEntry& o) { return o.name == *other; });
             if (found == command.options.end()) continue;
             done.insert(*other);
             // A switch first, then the option with its value.
@@ -538,7 +538,7 @@ std::string roffTerm(const std::string& term) {
     return optional ? "[" + out + "]" : out;
 }
 
-std::string roffSynopsis(const CommandSpec& command) {
+std::string roffSynopsis(const CommandEntry& command) {
     std::string line =
         "\\fBkestrix " + roff(commandName(command)) + "\\fR" + roffOperands(command.operands);
     for (const std::string& term : optionTerms(command))
@@ -554,7 +554,7 @@ void replaceAll(std::string& text, std::string_view from, const std::string& to)
 
 std::vector<std::string> sections() {
     std::vector<std::string> names;
-    for (const CommandSpec& command : commandTable())
+    for (const CommandEntry& command : commandTable())
         if (std::find(names.begin(), names.end(), command.section) == names.end())
             names.push_back(command.section);
     return names;
@@ -563,7 +563,7 @@ std::vector<std::string> sections() {
 // The words that may follow the given leading command words.
 std::vector<std::string> nextWords(const std::vector<std::string>& leading) {
     std::vector<std::string> next;
-    for (const CommandSpec& command : commandTable()) {
+    for (const CommandEntry& command : commandTable()) {
         if (command.words.size() <= leading.size() ||
             !std::equal(leading.begin(), leading.end(), command.words.begin()))
             continue;
@@ -573,11 +573,11 @@ std::vector<std::string> nextWords(const std::vector<std::string>& leading) {
     return next;
 }
 
-std::vector<std::string> allOptionNames(const CommandSpec& command) {
+std::vector<std::string> allOptionNames(const CommandEntry& command) {
     std::vector<std::string> names;
-    for (const OptionSpec& option : command.options)
+    for (const OptionEntry& option : command.options)
         names.push_back(option.name);
-    for (const OptionSpec& option : commonOptions())
+    for (const OptionEntry& option : commonOptions())
         if (std::find(names.begin(), names.end(), option.name) == names.end())
             names.push_back(option.name);
     return names;
@@ -591,7 +591,7 @@ std::string joinedWords(const std::vector<std::string>& words) {
 }
 
 // The fixed choices of an option's value ("on|off"), or none.
-std::vector<std::string> choicesOf(const OptionSpec& option) {
+std::vector<std::string> choicesOf(const OptionEntry& option) {
     std::vector<std::string> choices;
     if (option.value.find('|') == std::string::npos) return choices;
     std::string part;
@@ -612,7 +612,7 @@ std::string shellQuoted(const std::string& text) {
 
 }  // namespace
 
-std::string synopsisOf(const CommandSpec& command) {
+std::string synopsisOf(const CommandEntry& command) {
     std::string line = "kestrix " + commandName(command);
     if (!command.operands.empty()) line += " " + command.operands;
     for (const std::string& term : optionTerms(command))
@@ -627,7 +627,7 @@ std::string versionText() {
 void printUsage(std::ostream& out) {
     out << "Usage: kestrix COMMAND ...\n       kestrix COMMAND --help\n       kestrix "
            "--version\n\n";
-    for (const CommandSpec& command : commandTable())
+    for (const CommandEntry& command : commandTable())
         out << "  " << wrapped(synopsisOf(command), 6) << '\n';
     out << "\nEvery command takes --yes (answer Yes to the program's questions), --json\n"
            "(listings as JSON), --log (the activity log on standard error) and --help.\n"
@@ -641,7 +641,7 @@ void printUsage(std::ostream& out) {
 
 bool printGroupUsage(std::ostream& out, const std::vector<std::string>& leading) {
     bool any = false;
-    for (const CommandSpec& command : commandTable()) {
+    for (const CommandEntry& command : commandTable()) {
         if (command.words.size() < leading.size() ||
             !std::equal(leading.begin(), leading.end(), command.words.begin()))
             continue;
@@ -652,15 +652,15 @@ bool printGroupUsage(std::ostream& out, const std::vector<std::string>& leading)
     return any;
 }
 
-void printCommandHelp(std::ostream& out, const CommandSpec& command) {
+void printCommandHelp(std::ostream& out, const CommandEntry& command) {
     out << "Usage: " << wrapped(synopsisOf(command), 7) << "\n\n"
         << wrapped(command.summary, 0) << "\n\nOptions:\n";
-    std::vector<OptionSpec> options = command.options;
-    for (const OptionSpec& option : commonOptions())
+    std::vector<OptionEntry> options = command.options;
+    for (const OptionEntry& option : commonOptions())
         if (std::none_of(options.begin(), options.end(),
-                         [&](const OptionSpec& o) { return o.name == option.name; }))
+                         [&](const OptionEntry& o) { return o.name == option.name; }))
             options.push_back(option);
-    for (const OptionSpec& option : options) {
+    for (const OptionEntry& option : options) {
         const std::string head = "  " + option.name + (option.isSwitch() ? "" : " " + option.value);
         out << head << "\n      " << wrapped(option.help, 6) << '\n';
     }
@@ -668,16 +668,16 @@ void printCommandHelp(std::ostream& out, const CommandSpec& command) {
 
 std::string manPage(std::string_view pageTemplate, std::string_view version) {
     std::string synopsis;
-    for (const CommandSpec& command : commandTable())
+    for (const CommandEntry& command : commandTable())
         synopsis += ".PP\n" + roffSynopsis(command) + "\n";
     std::string entries;
     for (const std::string& section : sections()) {
         entries += ".SS " + roff(section) + "\n";
-        for (const CommandSpec& command : commandTable()) {
+        for (const CommandEntry& command : commandTable()) {
             if (command.section != section) continue;
             entries += ".TP\n" + roffSynopsis(command) + "\n" + roff(command.summary) + "\n";
             bool any = false;
-            for (const OptionSpec& option : command.options) {
+            for (const OptionEntry& option : command.options) {
                 if (!any) entries += ".RS\n";
                 any = true;
                 entries += ".TP\n\\fB" + roff(option.name) + "\\fR" +
@@ -703,8 +703,8 @@ std::string bashCompletion() {
         "    case \"$prev\" in\n";
     // Values with fixed choices, and the options that take a file or directory.
     std::set<std::string> done;
-    for (const CommandSpec& command : commandTable()) {
-        for (const OptionSpec& option : command.options) {
+    for (const CommandEntry& command : commandTable()) {
+        for (const OptionEntry& option : command.options) {
             if (option.isSwitch() || done.contains(option.name)) continue;
             done.insert(option.name);
             const auto choices = choicesOf(option);
@@ -725,18 +725,18 @@ std::string bashCompletion() {
     }
     out += "    esac\n    case \"$words\" in\n";
     // The longest command words first, so that each pattern meets its own.
-    std::vector<const CommandSpec*> longestFirst;
-    for (const CommandSpec& command : commandTable())
+    std::vector<const CommandEntry*> longestFirst;
+    for (const CommandEntry& command : commandTable())
         longestFirst.push_back(&command);
     std::stable_sort(longestFirst.begin(), longestFirst.end(),
-                     [](const CommandSpec* a, const CommandSpec* b) {
+                     [](const CommandEntry* a, const CommandEntry* b) {
                          return a->words.size() > b->words.size();
                      });
-    for (const CommandSpec* command : longestFirst)
+    for (const CommandEntry* command : longestFirst)
         out += "        \"" + commandName(*command) + "\"|\"" + commandName(*command) +
                " \"*) candidates=" + shellQuoted(joinedWords(allOptionNames(*command))) + ";;\n";
     std::vector<std::vector<std::string>> groups;
-    for (const CommandSpec& command : commandTable())
+    for (const CommandEntry& command : commandTable())
         for (std::size_t n = 1; n < command.words.size(); ++n) {
             std::vector<std::string> leading(command.words.begin(),
                                              command.words.begin() + static_cast<long>(n));
@@ -768,8 +768,8 @@ std::string zshCompletion() {
         "    local words_before=\"${(j: :)words[2,CURRENT-1]}\"\n"
         "    case \"$words[CURRENT-1]\" in\n";
     std::set<std::string> done;
-    for (const CommandSpec& command : commandTable()) {
-        for (const OptionSpec& option : command.options) {
+    for (const CommandEntry& command : commandTable()) {
+        for (const OptionEntry& option : command.options) {
             if (option.isSwitch() || done.contains(option.name)) continue;
             done.insert(option.name);
             const auto choices = choicesOf(option);
@@ -785,22 +785,22 @@ std::string zshCompletion() {
         }
     }
     out += "    esac\n    case \"$words_before\" in\n";
-    std::vector<const CommandSpec*> longestFirst;
-    for (const CommandSpec& command : commandTable())
+    std::vector<const CommandEntry*> longestFirst;
+    for (const CommandEntry& command : commandTable())
         longestFirst.push_back(&command);
     std::stable_sort(longestFirst.begin(), longestFirst.end(),
-                     [](const CommandSpec* a, const CommandSpec* b) {
+                     [](const CommandEntry* a, const CommandEntry* b) {
                          return a->words.size() > b->words.size();
                      });
-    for (const CommandSpec* command : longestFirst) {
+    for (const CommandEntry* command : longestFirst) {
         out += "        \"" + commandName(*command) + "\"|\"" + commandName(*command) +
                " \"*)\n            candidates=(";
-        std::vector<OptionSpec> options = command->options;
-        for (const OptionSpec& option : commonOptions())
+        std::vector<OptionEntry> options = command->options;
+        for (const OptionEntry& option : commonOptions())
             if (std::none_of(options.begin(), options.end(),
-                             [&](const OptionSpec& o) { return o.name == option.name; }))
+                             [&](const OptionEntry& o) { return o.name == option.name; }))
                 options.push_back(option);
-        for (const OptionSpec& option : options) {
+        for (const OptionEntry& option : options) {
             std::string help = option.help;
             replaceAll(help, ":", "\\:");
             out += "\n                " + shellQuoted(option.name + ":" + help);
@@ -808,7 +808,7 @@ std::string zshCompletion() {
         out += ")\n            _describe option candidates; _files; return;;\n";
     }
     std::vector<std::vector<std::string>> groups;
-    for (const CommandSpec& command : commandTable())
+    for (const CommandEntry& command : commandTable())
         for (std::size_t n = 1; n < command.words.size(); ++n) {
             std::vector<std::string> leading(command.words.begin(),
                                              command.words.begin() + static_cast<long>(n));
@@ -834,7 +834,7 @@ std::string fishCompletion() {
     out += "complete -c kestrix -l help -d 'usage'\n";
     // The command words: each offered after exactly the words before it.
     std::vector<std::vector<std::string>> groups = {{}};
-    for (const CommandSpec& command : commandTable())
+    for (const CommandEntry& command : commandTable())
         for (std::size_t n = 1; n < command.words.size(); ++n) {
             std::vector<std::string> leading(command.words.begin(),
                                              command.words.begin() + static_cast<long>(n));
@@ -852,11 +852,11 @@ std::string fishCompletion() {
         out += "complete -c kestrix -n " + shellQuoted(condition) + " -a " +
                shellQuoted(joinedWords(nextWords(leading))) + "\n";
     }
-    for (const CommandSpec& command : commandTable()) {
+    for (const CommandEntry& command : commandTable()) {
         const std::string condition = "string match -q -- " +
                                       shellQuoted("kestrix " + commandName(command) + "*") +
                                       " (commandline -opc | string join ' ')";
-        for (const OptionSpec& option : command.options) {
+        for (const OptionEntry& option : command.options) {
             out +=
                 "complete -c kestrix -n " + shellQuoted(condition) + " -l " + option.name.substr(2);
             if (!option.isSwitch()) {

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
         std::cout << versionText();
         return finished(kExitDone);
     }
-    const CommandSpec* chosen = findCommand(words);
+    const CommandEntry* chosen = findCommand(words);
     if (!chosen && words.size() >= 2 && words.back() == "--help" &&
         printGroupUsage(std::cout, std::vector<std::string>(words.begin(), words.end() - 1)))
         return finished(kExitDone);
@@ -69,14 +69,14 @@ int main(int argc, char** argv) {
     }
     std::set<std::string> valueFlags;
     std::set<std::string> switches;
-    for (const OptionSpec& option : chosen->options)
+    for (const OptionEntry& option : chosen->options)
         (option.isSwitch() ? switches : valueFlags).insert(option.name);
-    for (const OptionSpec& option : commonOptions())
+    for (const OptionEntry& option : commonOptions())
         switches.insert(option.name);
     std::string error;
     auto invocation = parseInvocation(rest, valueFlags, switches, chosen->minOperands,
                                       chosen->maxOperands, error, chosen->exclusive);
-    for (const OptionSpec& option : chosen->options) {
+    for (const OptionEntry& option : chosen->options) {
         if (invocation && option.required && !invocation->has(option.name)) {
             error = "The option " + option.name + " is needed.";
             invocation.reset();

@@ -293,7 +293,7 @@ TEST(CommandTable, HelpTheManualPageAndTheCompletionsShowTheSameCommands) {
     const std::string bash = fileText(std::string(KESTRIX_CLI_COMPLETIONS) + "/kestrix");
     const std::string zsh = fileText(std::string(KESTRIX_CLI_COMPLETIONS) + "/_kestrix");
     const std::string fish = fileText(std::string(KESTRIX_CLI_COMPLETIONS) + "/kestrix.fish");
-    for (const CommandSpec& command : commandTable()) {
+    for (const CommandEntry& command : commandTable()) {
         std::vector<std::string> words = command.words;
         words.push_back("--help");
         const Ran help = runKestrix(words);
@@ -304,7 +304,7 @@ TEST(CommandTable, HelpTheManualPageAndTheCompletionsShowTheSameCommands) {
         EXPECT_NE(usage.find(" " + synopsis + " "), std::string::npos) << synopsis;
         EXPECT_NE(plainPage.find(" " + synopsis + " "), std::string::npos) << synopsis;
         EXPECT_NE(help.out.find(oneLine(command.summary).substr(0, 30)), std::string::npos);
-        for (const OptionSpec& option : command.options) {
+        for (const OptionEntry& option : command.options) {
             EXPECT_NE(help.out.find("  " + option.name), std::string::npos) << option.name;
             EXPECT_NE(bash.find(option.name), std::string::npos) << option.name;
             EXPECT_NE(zsh.find("'" + option.name + ":"), std::string::npos) << option.name;
