@@ -1,5 +1,7 @@
 // check: the plug-in's answer to one question, and why; apply-dates: the
 // daily account rules.
+#include <arpa/inet.h>
+
 #include <iostream>
 
 #include "cli/commands.h"
@@ -11,6 +13,17 @@
 #include "users/access/access_explainer.h"
 
 namespace kestrix::cli {
+
+namespace {
+
+// An address as a client connects from: IPv4, or IPv6 (such as ::ffff:10.0.0.1).
+bool isIpAddress(const std::string& text) {
+    in6_addr address{};
+    return ::inet_pton(AF_INET, text.c_str(), &address) == 1 ||
+           ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
+}  // namespace
 
 int applyDates(const Invocation& /*in*/) {
     switch (applyAccountDates()) {
@@ -51,11 +64,19 @@ int check(const Invocation& in) {
         std::cerr << "Only check rename takes a NEWPATH.\n";
         return kExitUsage;
     }
+    if ((!path.empty() && !path.starts_with('/')) || (renaming && !newPath.starts_with('/'))) {
+        std::cerr << "check takes full paths, starting with /.\n";
+        return kExitUsage;
+    }
+    const std::string from = in.value("--from").value_or("");
+    if (!from.empty() && !isIpAddress(from)) {
+        std::cerr << "--from takes an IP address, not " << from << ".\n";
+        return kExitUsage;
+    }
     const std::string connection = readConnectionString();
     if (connection.empty()) return refuse("No connection string is stored (kestrix config set).");
     users::AccessExplainer explainer(connection);
-    const users::AccessAnswer answer =
-        explainer.explain(user, *action, path, in.value("--from").value_or(""), newPath);
+    const users::AccessAnswer answer = explainer.explain(user, *action, path, from, newPath);
     if (answer.decider == users::Decider::DatabaseUnavailable) return refuse(answer.explanation);
     if (in.json()) {
         JsonObject json;

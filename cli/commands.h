@@ -21,6 +21,13 @@ int ruleEdit(const Invocation& in);
 int ruleRemove(const Invocation& in);
 int ruleMove(const Invocation& in);
 
+int fileRuleList(const Invocation& in);
+int fileRuleAdd(const Invocation& in);
+int fileRuleRemove(const Invocation& in);
+int ratioFreeList(const Invocation& in);
+int ratioFreeAdd(const Invocation& in);
+int ratioFreeRemove(const Invocation& in);
+
 int blockList(const Invocation& in);
 int blockAdd(const Invocation& in);
 int blockRemove(const Invocation& in);
@@ -29,6 +36,7 @@ int ipAdd(const Invocation& in);
 int ipRemove(const Invocation& in);
 
 int applyDates(const Invocation& in);
+int dbInit(const Invocation& in);
 int dbUpgrade(const Invocation& in);
 int check(const Invocation& in);
 

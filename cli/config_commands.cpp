@@ -7,6 +7,7 @@
 #include "cli/json_text.h"
 #include "cli/loaded_user.h"
 #include "core/connection_string.h"
+#include "core/database.h"
 #include "core/settings.h"
 #include "core/text_routines.h"
 #include "setup/configuration_commit.h"
@@ -14,7 +15,17 @@
 
 namespace kestrix::cli {
 
-namespace {}  // namespace
+namespace {
+
+// Whether the database of the stored connection string holds the users
+// table; no value when it could not be asked.
+std::optional<bool> holdsUserTables() {
+    Database db;
+    if (!openDatabase(db, 1)) return std::nullopt;
+    return static_cast<bool>(db.query("select username from users where 1=0"));
+}
+
+}  // namespace
 
 int configShow(const Invocation& in) {
     const std::string servuPath = getRegSettings(kServuPathValue);
@@ -52,6 +63,11 @@ int configSet(const Invocation& in) {
         std::cerr << "--ini takes servudaemon or serv-u.\n";
         return kExitUsage;
     }
+    // Refused before anything is stored: every later command would fail.
+    if (!trimmed(fields.connectionString).empty()) {
+        const std::string problem = connectionStringProblem(fields.connectionString);
+        if (!problem.empty()) return refuse(terminalText(problem));
+    }
     CliPrompts prompts(in.yes());
     // Both of the server's files there: the dialog asks which one, here the
     // flag says it. Asked before anything is stored.
@@ -68,6 +84,9 @@ int configSet(const Invocation& in) {
     const CommitResult result = ConfigurationCommit(prompts, {}).run(fields);
     switch (result) {
         case CommitResult::Committed:
+            if (holdsUserTables() == false)
+                std::cerr << "The database holds no user tables yet: create them with kestrix "
+                             "db init.\n";
             return kExitDone;
         case CommitResult::OtherProgramPath:
             return refuse("Give another program path with --servu-path.");

@@ -1,11 +1,16 @@
 // db upgrade: makes an existing database hold password hashes.
+#include <filesystem>
 #include <iostream>
 
 #include "cli/cli_prompts.h"
 #include "cli/commands.h"
 #include "cli/loaded_user.h"
+#include "core/activity_log.h"
+#include "core/connection_string.h"
 #include "core/database.h"
 #include "core/password_storage.h"
+#include "core/schema.h"
+#include "core/settings.h"
 
 namespace kestrix::cli {
 
@@ -16,6 +21,37 @@ std::string widthText(std::size_t width) {
 }
 
 }  // namespace
+
+int dbInit(const Invocation& /*in*/) {
+    const std::string connection = readConnectionString();
+    if (connection.empty()) return refuse("No connection string is stored (kestrix config set).");
+    const std::string problem = connectionStringProblem(connection);
+    if (!problem.empty()) return refuse(terminalText(problem));
+    const ParsedConnection parsed = parseConnectionString(connection);
+    if (parsed.target->engine == Engine::SQLite && !std::filesystem::exists(parsed.target->path)) {
+        std::string error;
+        if (!createSqliteDatabaseFile(parsed.target->path, &error))
+            return refuse(terminalText(error));
+        writeLog("create tables");
+        return kExitDone;
+    }
+    Database db;
+    if (!openDatabase(db, 0)) return kExitRefused;
+    for (const TableDef& table : userTables()) {
+        if (db.query(std::string("select * from ") + table.name + " where 1=0"))
+            return refuse("The database holds the table " + std::string(table.name) +
+                          " already: nothing was created.");
+    }
+    writeLog("create tables");
+    // One transaction: a table that fails leaves none of the others.
+    if (!db.begin() || !createSchema(db) || !db.commit()) {
+        const std::string failure = db.lastError();
+        db.rollback();
+        return refuse(terminalText(failure));
+    }
+    closeDatabase(db);
+    return kExitDone;
+}
 
 int dbUpgrade(const Invocation& in) {
     Database db;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrix::cli {
@@ -30,12 +31,13 @@ struct Invocation {
 };
 
 // Reads the words after the command words. A flag takes its value from the
-// next word or after '='; "--" ends the flags. An unknown flag, a missing
-// value or a wrong number of operands is a usage error (message set).
-std::optional<Invocation> parseInvocation(const std::vector<std::string>& words,
-                                          const std::set<std::string>& valueFlags,
-                                          const std::set<std::string>& switches,
-                                          std::size_t minOperands, std::size_t maxOperands,
-                                          std::string& error);
+// next word (unless that is another flag) or after '='; "--" ends the
+// flags. An unknown flag, a missing value, a switch given a value, two
+// flags that exclude each other or a wrong number of operands is a usage
+// error (message set).
+std::optional<Invocation> parseInvocation(
+    const std::vector<std::string>& words, const std::set<std::string>& valueFlags,
+    const std::set<std::string>& switches, std::size_t minOperands, std::size_t maxOperands,
+    std::string& error, const std::vector<std::pair<std::string, std::string>>& exclusive = {});
 
 }  // namespace kestrix::cli

@@ -85,6 +85,36 @@ JsonObject& JsonObject::text(std::string_view name, std::string_view value) {
     return add(name, jsonString(value));
 }
 
+std::string jsonNumber(std::string_view text) {
+    std::string_view rest = text;
+    auto digits = [&rest] {
+        std::size_t n = 0;
+        while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9')
+            ++n;
+        rest.remove_prefix(n);
+        return n;
+    };
+    if (!rest.empty() && rest.front() == '-') rest.remove_prefix(1);
+    const bool leadingZero = !rest.empty() && rest.front() == '0';
+    const std::size_t whole = digits();
+    bool number = whole > 0 && !(leadingZero && whole > 1);
+    if (number && !rest.empty() && rest.front() == '.') {
+        rest.remove_prefix(1);
+        number = digits() > 0;
+    }
+    if (number && !rest.empty() && (rest.front() == 'e' || rest.front() == 'E')) {
+        rest.remove_prefix(1);
+        if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
+        number = digits() > 0;
+    }
+    if (number && rest.empty()) return std::string(text);
+    return text.empty() ? std::string("null") : jsonString(text);
+}
+
+JsonObject& JsonObject::number(std::string_view name, std::string_view value) {
+    return add(name, jsonNumber(value));
+}
+
 JsonObject& JsonObject::flag(std::string_view name, bool value) {
     return add(name, value ? "true" : "false");
 }

@@ -21,20 +21,6 @@ namespace kestrix::cli {
 
 namespace {
 
-class NameCollector final : public UserListView {
-  public:
-    std::vector<std::string> names;
-    std::string failure;
-
-    void clearUsers() override { names.clear(); }
-    void addUsers(std::vector<std::string> more) override {
-        names.insert(names.end(), more.begin(), more.end());
-    }
-    void selectFirstUser() override {}
-    int userCount() const override { return static_cast<int>(names.size()); }
-    void statementFailed(const std::string& description) override { failure = description; }
-};
-
 std::string onOff(bool on) {
     return on ? "on" : "off";
 }
@@ -45,6 +31,10 @@ class Fields {
     void text(const std::string& name, const std::string& value) {
         lines_ += name + ": " + value + "\n";
         json_.text(name, value);
+    }
+    void number(const std::string& name, const std::string& value) {
+        lines_ += name + ": " + value + "\n";
+        json_.number(name, value);
     }
     void flag(const std::string& name, bool value) {
         lines_ += name + ": " + onOff(value) + "\n";
@@ -66,43 +56,64 @@ class Fields {
 
 }  // namespace
 
-// Names stored more than once, in the column's own comparison: every
-// spelling of each, so that all but one can be renamed or deleted before
-// the name index is made unique.
-std::optional<std::vector<std::string>> duplicateNames() {
-    Database db;
-    if (!openDatabase(db, 0)) return std::nullopt;
-    std::vector<std::string> names;
-    if (!db.readColumn("select username from users where username in (select username from "
-                       "users group by username having count(*) > 1) order by username",
-                       {},
-                       [&](Database::ValueView name) { names.emplace_back(name.value_or("")); })) {
-        refuse(terminalText(db.lastError()));
-        return std::nullopt;
+namespace {
+
+// Output gathered into large writes, each checked, so that a listing of
+// many names is neither slow nor held whole in memory.
+class ChunkedOutput {
+  public:
+    ~ChunkedOutput() { flush(); }
+    std::string& buffer() { return buffer_; }
+    void maybeFlush() {
+        if (buffer_.size() >= kChunk) flush();
     }
-    return names;
-}
+    void flush() {
+        if (!buffer_.empty() && std::cout) std::cout.write(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+  private:
+    static constexpr std::size_t kChunk = 1 << 16;
+    std::string buffer_;
+};
+
+}  // namespace
 
 int userList(const Invocation& in) {
-    NameCollector names;
-    if (in.switches.contains("--duplicates")) {
-        auto found = duplicateNames();
-        if (!found) return kExitRefused;
-        names.names = std::move(*found);
-    } else {
-        fillUserList(names);
+    // Names stored more than once, in the column's own comparison: every
+    // spelling of each, so that all but one can be renamed or deleted
+    // before the name index is made unique.
+    const char* const query =
+        in.switches.contains("--duplicates")
+            ? "select username from users where username in (select username from users "
+              "group by username having count(*) > 1) order by username"
+            : "select username from users order by username";
+    Database db;
+    if (!openDatabase(db, 0)) return kExitRefused;
+    const bool json = in.json();
+    ChunkedOutput out;
+    std::string& text = out.buffer();
+    if (json) text += '[';
+    bool first = true;
+    const bool read = db.readColumn(query, {}, [&](Database::ValueView name) {
+        const std::string_view value = name.value_or(std::string_view());
+        if (json) {
+            if (!first) text += ',';
+            text += jsonString(value);
+        } else {
+            text.append(value);
+            text += '\n';
+        }
+        first = false;
+        out.maybeFlush();
+    });
+    if (!read) {
+        // The names read before the failure are out; the listing is not whole.
+        out.flush();
+        return refuse(terminalText(db.lastError()));
     }
-    if (!names.failure.empty()) return refuse(terminalText(names.failure));
-    if (databaseUnavailable()) return kExitRefused;
-    if (in.json()) {
-        std::vector<std::string> quoted;
-        for (const std::string& name : names.names)
-            quoted.push_back(jsonString(name));
-        std::cout << jsonArray(quoted) << '\n';
-    } else {
-        for (const std::string& name : names.names)
-            std::cout << name << '\n';
-    }
+    if (json) text += "]\n";
+    out.flush();
     return kExitDone;
 }
 
@@ -115,7 +126,7 @@ int userShow(const Invocation& in) {
     if (policies::readMiscSettings(name, misc, failure) != policies::MiscAccess::Done)
         return refuse(terminalText(failure));
     const auto ratios = policies::readRatios(name, failure);
-    const auto quota = policies::readQuota(name, failure);
+    const auto quota = policies::readStoredQuota(name, failure);
     const auto blocked = policies::readIpRules(policies::IpRuleScope{name}, failure);
     if (!ratios || !quota || !blocked) return refuse(terminalText(failure));
 
@@ -130,20 +141,20 @@ int userShow(const Invocation& in) {
     f.flag("hide_hidden", misc.hideHidden);
     f.flag("always_login", misc.alwaysLogin);
     f.flag("one_login_per_ip", misc.oneLogin);
-    f.text("max_logins_per_ip", misc.maxLogins ? misc.allowOnly : "");
-    f.text("max_speed", misc.maxSpeed);
-    f.text("idle_timeout", misc.idleTimeout);
-    f.text("session_timeout", misc.sessionTimeout);
-    f.text("max_users", misc.maxUsers);
+    f.number("max_logins_per_ip", misc.maxLogins ? misc.allowOnly : "");
+    f.number("max_speed", misc.maxSpeed);
+    f.number("idle_timeout", misc.idleTimeout);
+    f.number("session_timeout", misc.sessionTimeout);
+    f.number("max_users", misc.maxUsers);
     f.text("login_message_file", misc.loginMessageFile);
     f.text("ratio_type", ratios->type);
-    f.text("ratio_upload", ratios->up);
-    f.text("ratio_download", ratios->down);
-    f.text("ratio_credit", ratios->credit);
+    f.number("ratio_upload", ratios->up);
+    f.number("ratio_download", ratios->down);
+    f.number("ratio_credit", ratios->credit);
     const policies::QuotaView view = policies::quotaView(*quota, policies::QuotaUnit::Mb);
     f.flag("quota", view.enabled);
-    f.text("quota_max_mb", view.maximum);
-    f.text("quota_current_mb", view.current);
+    f.number("quota_max_mb", view.maximum);
+    f.number("quota_current_mb", view.current);
     std::vector<std::string> jsonBlocked;
     for (const std::string& address : *blocked)
         jsonBlocked.push_back(jsonString(address));

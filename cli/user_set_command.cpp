@@ -9,6 +9,7 @@
 #include "core/database.h"
 #include "core/schema.h"
 #include "core/short_date.h"
+#include "core/text_routines.h"
 #include "core/write_lock.h"
 #include "policies/logic/disk_quota_settings.h"
 #include "policies/logic/misc_settings.h"
@@ -188,10 +189,6 @@ UserParts everyPart() {
 int userSet(const Invocation& in) {
     const std::string& name = in.operands[0];
     std::string failure;
-    // Reading the quota may repair the row; done first, so that the version
-    // read next is of the repaired row.
-    if (!policies::readQuota(name, failure) && !failure.empty())
-        return refuse(terminalText(failure));
     // Before anything is read, so that what follows is no older than it.
     const auto version = policies::loadedVersion(name, everyPart(), failure);
     if (!version) {
@@ -221,7 +218,7 @@ int userSet(const Invocation& in) {
     policies::showStored(ratios, *stored);
     const Change ratioChange = ratioChanges(in, ratios);
 
-    const auto storedQuota = policies::readQuota(user->username, failure);
+    const auto storedQuota = policies::readStoredQuota(user->username, failure);
     if (!storedQuota) return refuse(terminalText(failure));
     QuotaForm quota;
     const policies::QuotaView view = policies::quotaView(*storedQuota, quota.unit);
@@ -261,6 +258,11 @@ int userSet(const Invocation& in) {
             prompts.show(*refusal);
             return kExitRefused;
         }
+    }
+    if (quotaChange.any && quota.enabled && !in.has("--quota-max") &&
+        (!storedQuota->maximum || leadingNumber(*storedQuota->maximum) <= 0)) {
+        // A quota of nothing would refuse every upload.
+        return refuse("The disk quota needs a maximum: give --quota-max with --quota on.");
     }
     if (quotaChange.any) {
         if (const auto refusal = policies::checkQuota(quota.enabled, quota.maximum, quota.unit)) {

@@ -221,6 +221,16 @@ ParsedConnection parseConnectionString(std::string_view text) {
     return {target, {}};
 }
 
+std::string connectionStringProblem(std::string_view text) {
+    const ParsedConnection parsed = parseConnectionString(text);
+    if (!parsed.target) return parsed.error;
+    if (parsed.target->engine == Engine::SQLite && !parsed.target->path.starts_with('/'))
+        return "The database file \"" + parsed.target->path +
+               "\" is not a full path: give it from the root (Data Source=/...), so that "
+               "every program finds the same file.";
+    return {};
+}
+
 std::string sociConnectString(const ConnectionTarget& target, const TimeLimits& limits) {
     if (target.engine == Engine::SQLite) {
         // SOCI reads a double-quoted value up to the next double quote.

@@ -33,6 +33,11 @@ std::map<std::string, std::string> splitConnectionString(std::string_view text);
 
 ParsedConnection parseConnectionString(std::string_view text);
 
+// Why a connection string cannot serve every program that reads it: no
+// known provider, or a SQLite file named by a relative path (which each
+// program would look for in its own working directory). Empty when usable.
+std::string connectionStringProblem(std::string_view text);
+
 // The text shown in place of a connection string's password.
 inline constexpr std::string_view kMaskedPassword = "***";
 

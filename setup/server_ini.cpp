@@ -1,9 +1,11 @@
 #include "setup/server_ini.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <vector>
 
 #include "core/activity_log.h"
@@ -59,6 +61,22 @@ std::vector<std::string_view> crlfLines(std::string_view content) {
     }
 }
 
+// The number of a "ClientCheckDLLn=" line, the key in any case.
+std::optional<int> clientCheckNumber(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string key = lowerAscii(trimmedBlanks(line.substr(0, equals)));
+    constexpr std::string_view kKey = "clientcheckdll";
+    if (!key.starts_with(kKey) || key.size() == kKey.size() || key.size() > kKey.size() + 6)
+        return std::nullopt;
+    int number = 0;
+    for (char c : std::string_view(key).substr(kKey.size())) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
 }  // namespace
 
 ServerIniFiles findServerIniFiles(const std::string& programDirectory) {
@@ -75,23 +93,52 @@ ServerIniFiles findServerIniFiles(const std::string& programDirectory) {
 
 std::optional<std::string> withPluginEntered(std::string_view content) {
     const std::vector<std::string_view> lines = crlfLines(content);
+    const std::string lowerName = lowerAscii(kPluginFileName);
     bool hasSection = false;
-    for (std::string_view line : lines) {
-        if (isSectionLabel(line)) hasSection = true;
-        // Anywhere in the file, in any case: the plug-in is entered already.
-        if (lowerAscii(line).find(lowerAscii(kPluginFileName)) != std::string::npos)
-            return std::nullopt;
+    bool inExternal = false;
+    std::set<int> usedNumbers;
+    bool otherCase = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        // Named as the file is written, anywhere: the plug-in is entered already.
+        if (line.find(kPluginFileName) != std::string_view::npos) return std::nullopt;
+        // Named in another case: a server on a case-sensitive file system
+        // would load nothing.
+        if (lowerAscii(line).find(lowerName) != std::string::npos) otherCase = true;
+        const std::string_view bare = trimmedBlanks(line);
+        if (isSectionLabel(line)) {
+            hasSection = inExternal = true;
+        } else if (bare.starts_with('[')) {
+            inExternal = false;
+        } else if (inExternal) {
+            if (const auto number = clientCheckNumber(bare)) usedNumbers.insert(*number);
+        }
     }
+    if (otherCase) {
+        writeLog("the plug-in is named in another case: write its name as the file has it");
+        std::string patched(content);
+        const std::string lower = lowerAscii(patched);
+        for (std::size_t at = lower.find(lowerName); at != std::string::npos;
+             at = lower.find(lowerName, at + lowerName.size()))
+            patched.replace(at, lowerName.size(), kPluginFileName);
+        return patched;
+    }
+    // The first number no other library holds.
+    int number = 1;
+    while (usedNumbers.contains(number))
+        ++number;
     std::string patched;
+    const std::string pluginLine =
+        "ClientCheckDLL" + std::to_string(number) + "=" + std::string(kPluginFileName);
     if (!hasSection) {
         writeLog("if it does not have the external section label we must add it");
-        patched = "[EXTERNAL]\r\n" + std::string(kPluginLine) + "\r\n\r\n" + std::string(content);
+        patched = "[EXTERNAL]\r\n" + pluginLine + "\r\n\r\n" + std::string(content);
     } else {
         writeLog("if the line is already there then do not write it");
         for (std::string_view line : lines) {
             patched.append(line);
             patched += "\r\n";
-            if (isSectionLabel(line)) patched += std::string(kPluginLine) + "\r\n";
+            if (isSectionLabel(line)) patched += pluginLine + "\r\n";
         }
     }
     return patched + "\r\n";

@@ -10,7 +10,6 @@ namespace kestrix {
 
 // The plug-in as the FTP server's configuration file names it.
 inline constexpr std::string_view kPluginFileName = "Quellin.so";
-inline constexpr std::string_view kPluginLine = "ClientCheckDLL1=Quellin.so";
 
 // The FTP server's configuration files found in its program directory, by
 // name without regard to case; each the full path as the directory has it,
@@ -21,10 +20,13 @@ struct ServerIniFiles {
 };
 ServerIniFiles findServerIniFiles(const std::string& programDirectory);
 
-// The configuration file's bytes with the plug-in entered: the line after
-// every "[EXTERNAL]" label, or a new section at the top. None when a line
-// already mentions the plug-in (the file then stays as it is). Lines are
-// CR LF separated; every other byte is carried over unchanged.
+// The configuration file's bytes with the plug-in entered: the line
+// "ClientCheckDLLn=Quellin.so", n the first number no other library holds
+// there, after every "[EXTERNAL]" label, or a new section at the top. None
+// when a line already names the plug-in as its file is written (the file
+// then stays as it is); a name in another letter case is written as the
+// file is. Lines are CR LF separated; every other byte is carried over
+// unchanged.
 std::optional<std::string> withPluginEntered(std::string_view content);
 
 // Reads the file, enters the plug-in and replaces the file atomically with

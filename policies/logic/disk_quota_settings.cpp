@@ -72,6 +72,10 @@ std::optional<StoredQuota> readQuota(const std::string& user, std::string& failu
     return stored;
 }
 
+std::optional<StoredQuota> readStoredQuota(const std::string& user, std::string& failure) {
+    return storedQuota(user, failure);
+}
+
 QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit) {
     const double factor = quotaFactor(unit);
     return {numberOf(stored.useQuota) != 0,

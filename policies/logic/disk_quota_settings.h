@@ -26,6 +26,9 @@ std::string quotaRepair(const std::string& user);  // a NULL use_quota becomes 0
 // The load, with the repair of a NULL use_quota. No value when the database
 // could not be opened or refused a statement (failure set).
 std::optional<StoredQuota> readQuota(const std::string& user, std::string& failure);
+// The same without the repair, for a reader that must not write: a NULL
+// use_quota reads as off.
+std::optional<StoredQuota> readStoredQuota(const std::string& user, std::string& failure);
 
 // What the dialog shows of a stored quota in a unit.
 struct QuotaView {

@@ -30,9 +30,10 @@ std::string contentOf(const std::filesystem::path& file) {
 
 }  // namespace
 
-Ran runKestrix(const std::vector<std::string>& arguments, const std::optional<std::string>& input) {
+Ran runKestrix(const std::vector<std::string>& arguments, const std::optional<std::string>& input,
+               const std::optional<std::string>& output) {
     TempDir outputs;
-    const std::string out = (outputs.path() / "out").string();
+    const std::string out = output.value_or((outputs.path() / "out").string());
     const std::string err = (outputs.path() / "err").string();
     const std::string in = (outputs.path() / "in").string();
     {
@@ -69,7 +70,7 @@ Ran runKestrix(const std::vector<std::string>& arguments, const std::optional<st
     int status = 0;
     ::waitpid(child, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = contentOf(out);
+    if (!output) run.out = contentOf(out);
     run.err = contentOf(err);
     return run;
 }

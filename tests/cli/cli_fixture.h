@@ -27,8 +27,11 @@ struct Ran {
 // Runs the built kestrix program with the arguments, in this process's
 // environment (its KESTRIX_REGISTRY), and waits for it.
 // Without a controlling terminal; standard input is `input`, or empty.
+// With `output`, standard output goes to that file (such as /dev/full)
+// and `out` stays empty.
 Ran runKestrix(const std::vector<std::string>& arguments,
-               const std::optional<std::string>& input = std::nullopt);
+               const std::optional<std::string>& input = std::nullopt,
+               const std::optional<std::string>& output = std::nullopt);
 
 // Runs it on a pseudo-terminal of its own: each time the terminal shows
 // the next prompt, the answer is typed (a line). `out` is everything the

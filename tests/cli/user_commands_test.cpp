@@ -243,8 +243,8 @@ TEST_P(UserCommands, QuotasPastTwoGibibytesAreWholeBytesAndTooLargeOnesAreRefuse
     };
     EXPECT_EQ(stored(), (Rows{{"5368709120", "5368709120"}}));
     run = runKestrix({"user", "show", "bob", "--json"});
-    EXPECT_EQ(jsonOf(run).object()["quota_max_mb"].toString().toStdString(), "5120");
-    EXPECT_EQ(jsonOf(run).object()["quota_current_mb"].toString().toStdString(), "5120");
+    EXPECT_EQ(jsonOf(run).object()["quota_max_mb"].toDouble(), 5120);
+    EXPECT_EQ(jsonOf(run).object()["quota_current_mb"].toDouble(), 5120);
 
     // 2^53 bytes and one kilobyte more.
     run = runKestrix({"user", "set", "bob", "--quota-max", "8796093022209", "--quota-unit", "kb"});

@@ -38,9 +38,26 @@ TEST(ServerIniTest, ThePlugInLineGoesAfterEverySectionLabelOrIntoANewSectionOnTo
                                 "[External]"),
               "  [external] \r\nClientCheckDLL1=Quellin.so\r\nClientCheckDLL2=Other.so\r\n"
               "Name=Caf\xe9\r\n[External]\r\nClientCheckDLL1=Quellin.so\r\n\r\n");
-    // Named anywhere, in any case: nothing to do.
-    EXPECT_FALSE(withPluginEntered("[EXTERNAL]\r\n[OTHER]\r\nPlugin=/opt/QUELLIN.SO\r\n"));
+    // Named anywhere as the file is written: nothing to do.
+    EXPECT_FALSE(withPluginEntered("[EXTERNAL]\r\n[OTHER]\r\nPlugin=/opt/Quellin.so\r\n"));
     EXPECT_FALSE(withPluginEntered("ClientCheckDLL1=Quellin.so"));
+}
+
+TEST(ServerIniTest, ThePlugInTakesTheFirstFreeNumberAndItsNameAsTheFileIsWritten) {
+    // Numbers held in the section (any key case, any order) are skipped;
+    // numbers in other sections and other keys do not count.
+    EXPECT_EQ(
+        withPluginEntered("[EXTERNAL]\r\nclientcheckdll1=Other.so\r\nClientCheckDLL3=B.so\r\n"
+                          "[USER=a|1]\r\nClientCheckDLL2=x\r\nClientCheckDLLx=y"),
+        "[EXTERNAL]\r\nClientCheckDLL2=Quellin.so\r\nclientcheckdll1=Other.so\r\n"
+        "ClientCheckDLL3=B.so\r\n[USER=a|1]\r\nClientCheckDLL2=x\r\nClientCheckDLLx=y\r\n\r\n");
+    EXPECT_EQ(withPluginEntered(" [External]\r\nClientCheckDLL2=A.so\r\nClientCheckDLL1=B.so"),
+              " [External]\r\nClientCheckDLL3=Quellin.so\r\nClientCheckDLL2=A.so\r\n"
+              "ClientCheckDLL1=B.so\r\n\r\n");
+    // Another letter case names no file the server could load: the name is
+    // written as the plug-in's file has it, in place, and no second line.
+    EXPECT_EQ(withPluginEntered("[EXTERNAL]\r\nClientCheckDLL1=/opt/QUELLIN.SO\r\nNote=quellin.so"),
+              "[EXTERNAL]\r\nClientCheckDLL1=/opt/Quellin.so\r\nNote=Quellin.so");
 }
 
 TEST(ServerIniTest, FilesAreFoundByNameInAnyCaseAndRewrittenKeepingTheirMode) {
@@ -66,7 +83,10 @@ TEST(ServerIniTest, FilesAreFoundByNameInAnyCaseAndRewrittenKeepingTheirMode) {
     ASSERT_TRUE(enterPlugin(daemon.string()));
     EXPECT_EQ(readBytes(daemon), once);
     ASSERT_TRUE(enterPlugin(servu.string()));
-    EXPECT_EQ(readBytes(servu), "[EXTERNAL]\r\nClientCheckDLL1=quellin.so\r\n");
+    EXPECT_EQ(readBytes(servu), "[EXTERNAL]\r\nClientCheckDLL1=Quellin.so\r\n");
+    const std::string corrected = readBytes(servu);
+    ASSERT_TRUE(enterPlugin(servu.string()));
+    EXPECT_EQ(readBytes(servu), corrected);
 }
 
 // The file's owner may write it, but a new file cannot be given its group
