@@ -105,6 +105,24 @@ std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts,
     return !found.empty();
 }
 
+Answer RefusalCopy::show(const Message& message) {
+    if (message.buttons == MessageButtons::OK) {
+        // Line breaks become one blank: a reason is one line.
+        refusal_.clear();
+        bool brk = false;
+        for (char c : message.text) {
+            if (c == '\r' || c == '\n') {
+                brk = !refusal_.empty();
+                continue;
+            }
+            if (brk) refusal_ += ' ';
+            brk = false;
+            refusal_ += c;
+        }
+    }
+    return target_.show(message);
+}
+
 Message failureMessage(const std::string& what, const std::string& description) {
     return refusal(what + " failed:" + kCrLf + kCrLf + description);
 }
