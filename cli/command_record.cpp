@@ -124,8 +124,8 @@ std::string trimmedLines(const std::string& text) {
 
 int runRecorded(const std::vector<std::string>& commandWords, const Invocation& in,
                 int (*run)(const Invocation&)) {
-    if (!changesSomething(commandWords, in)) return run(in);
     audit::setProgram(audit::Program::CommandLine);
+    if (!changesSomething(commandWords, in)) return run(in);
     ErrorCopy copy(std::cerr.rdbuf());
     std::streambuf* const original = std::cerr.rdbuf(&copy);
     // Lines of --log are the activity log, not the command's answer: the

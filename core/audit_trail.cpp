@@ -58,6 +58,22 @@ void appendHex(std::string& out, const char* prefix, unsigned value, int digits)
     out += buffer;
 }
 
+// A reason is read as a sentence: its line breaks become blanks.
+std::string oneLine(std::string_view text) {
+    std::string out;
+    bool broken = false;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            broken = !out.empty();
+            continue;
+        }
+        if (broken) out += ' ';
+        broken = false;
+        out += c;
+    }
+    return out;
+}
+
 const char* outcomeWord(Result result) {
     switch (result) {
         case Result::Done:
@@ -194,7 +210,8 @@ std::string auditLine(const Change& change, const Actor& actor) {
     if (!change.ftpUser.empty()) line += " ftp_user=" + quoted(change.ftpUser);
     if (!change.what.empty()) line += " change=" + quoted(change.what);
     std::string outcome = outcomeWord(change.result);
-    if (change.result != Result::Done && !change.reason.empty()) outcome += ": " + change.reason;
+    if (change.result != Result::Done && !change.reason.empty())
+        outcome += ": " + oneLine(change.reason);
     line += " outcome=" + quoted(outcome);
     return line;
 }

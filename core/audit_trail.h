@@ -22,7 +22,7 @@ struct Change {
     std::string ftpUser;  // empty: the change is not one user's
     std::string what;     // the change in one line; empty: the origin says it
     Result result = Result::Done;
-    std::string reason;  // why it was refused or failed
+    std::string reason;  // why it was refused or failed; line breaks become blanks
 };
 
 // The Unix user making the change, and the one who called sudo, if any.

@@ -106,20 +106,7 @@ std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts,
 }
 
 Answer RefusalCopy::show(const Message& message) {
-    if (message.buttons == MessageButtons::OK) {
-        // Line breaks become one blank: a reason is one line.
-        refusal_.clear();
-        bool brk = false;
-        for (char c : message.text) {
-            if (c == '\r' || c == '\n') {
-                brk = !refusal_.empty();
-                continue;
-            }
-            if (brk) refusal_ += ' ';
-            brk = false;
-            refusal_ += c;
-        }
-    }
+    if (message.buttons == MessageButtons::OK) refusal_ = message.text;
     return target_.show(message);
 }
 

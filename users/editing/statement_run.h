@@ -65,8 +65,8 @@ struct FreeName {
 Message failureMessage(const std::string& what, const std::string& description);
 
 // Passes every box on to the prompts it wraps and keeps the text of the
-// last refusal shown (a box with OK alone), on one line: the reason the
-// audit trail gives for a write that did not happen.
+// last refusal shown (a box with OK alone): the reason the audit trail
+// gives for a write that did not happen.
 class RefusalCopy final : public UserPrompts {
   public:
     explicit RefusalCopy(UserPrompts& target) : target_(target) {}
