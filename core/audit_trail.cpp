@@ -151,7 +151,7 @@ Actor currentActor() {
     return actor;
 }
 
-std::string quoted(std::string_view value) {
+std::string quotedValue(std::string_view value) {
     std::string out = "\"";
     const std::size_t end = std::min(value.size(), kMaxValueBytes);
     std::size_t at = 0;
@@ -185,7 +185,8 @@ std::string quoted(std::string_view value) {
         }
         char32_t code = 0;
         const std::size_t length = decodeUtf8(value, at, code);
-        if (length == 0 || at + length > end) {
+        if (length != 0 && at + length > end) break;  // a cut never splits a character
+        if (length == 0) {
             appendHex(out, "\\x", c, 2);
             ++at;
             continue;
@@ -198,21 +199,21 @@ std::string quoted(std::string_view value) {
             out.append(value.substr(at, length));
         at += length;
     }
-    if (value.size() > end) out += "...(" + std::to_string(value.size() - at) + " more bytes)";
+    if (at < value.size()) out += "...(" + std::to_string(value.size() - at) + " more bytes)";
     out += '"';
     return out;
 }
 
 std::string auditLine(const Change& change, const Actor& actor) {
-    std::string line = "by=" + quoted(actor.user);
-    if (!actor.sudoUser.empty()) line += " sudo_user=" + quoted(actor.sudoUser);
-    line += " origin=" + quoted(change.origin);
-    if (!change.ftpUser.empty()) line += " ftp_user=" + quoted(change.ftpUser);
-    if (!change.what.empty()) line += " change=" + quoted(change.what);
+    std::string line = "by=" + quotedValue(actor.user);
+    if (!actor.sudoUser.empty()) line += " sudo_user=" + quotedValue(actor.sudoUser);
+    line += " origin=" + quotedValue(change.origin);
+    if (!change.ftpUser.empty()) line += " ftp_user=" + quotedValue(change.ftpUser);
+    if (!change.what.empty()) line += " change=" + quotedValue(change.what);
     std::string outcome = outcomeWord(change.result);
     if (change.result != Result::Done && !change.reason.empty())
         outcome += ": " + oneLine(change.reason);
-    line += " outcome=" + quoted(outcome);
+    line += " outcome=" + quotedValue(outcome);
     return line;
 }
 

@@ -36,7 +36,7 @@ Actor currentActor();
 // double quote, control characters, line separators and bytes that are no
 // UTF-8 escaped, so that a value can neither end the line nor forge a field.
 // Very long values are cut.
-std::string quoted(std::string_view value);
+std::string quotedValue(std::string_view value);
 
 // The line of one change, without the syslog header:
 // by="root" sudo_user="ann" origin="kestrix user set" ftp_user="bob"
