@@ -109,7 +109,7 @@ audit::Change describe(const std::vector<std::string>& words, const Invocation& 
     for (const std::string& flag : in.switches)
         if (!isPasswordFlag(flag) && flag != "--yes" && flag != "--json" && flag != "--log")
             add(flag);
-    if (setsPassword(words, in)) add(what.empty() ? "password changed" : "; password changed");
+    if (setsPassword(words, in)) what += what.empty() ? "password changed" : "; password changed";
     change.what = what;
     return change;
 }
