@@ -6,6 +6,7 @@
 #include "app/standard_commands.h"
 #include "app/termination_signal.h"
 #include "core/activity_log.h"
+#include "core/audit_trail.h"
 #include "core/short_date.h"
 #include "shell/shell.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Dates and times in the machine's short forms, read as kestrix reads them.
     kestrix::takeLocaleFromEnvironment();
+    kestrix::audit::setProgram(kestrix::audit::Program::Window);
 
     kestrix::ProgramOptions options;
     const kestrix::ProgramPlaces places =

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_prompts.h"
+#include "cli/command_record.h"
 #include "cli/command_table.h"
 #include "core/activity_log.h"
 #include "core/database.h"
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
         [](const std::string& notice) { std::cerr << notice << '\n'; });
     CliOpenFailure openFailure;
     kestrix::setOpenFailureHandler(&openFailure);
-    const int status = chosen->run(*invocation);
+    const int status = runRecorded(chosen->words, *invocation, chosen->run);
     kestrix::setOpenFailureHandler(nullptr);
     return finished(status);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/activity_log.h"
+#include "core/audit_trail.h"
 #include "core/database.h"
 #include "core/short_date.h"
 
@@ -63,6 +64,40 @@ bool beginWriting(Database& db) {
 
 enum class Applied { Done, Changed, Failed };
 
+constexpr const char* kAuditOrigin = "apply-dates";
+
+void recordAccount(const DueUser& user) {
+    audit::Change change;
+    change.origin = kAuditOrigin;
+    change.ftpUser = user.name;
+    change.what =
+        user.expired ? "deleted: expired on " + user.date : "disabled: disable date " + user.date;
+    audit::record(change);
+}
+
+// What the run did, whether it ran to its end or not.
+struct RunCount {
+    std::size_t due = 0;
+    std::size_t deleted = 0;
+    std::size_t disabled = 0;
+    std::size_t leftAlone = 0;
+};
+
+AccountDatesRun recordSummary(const RunCount& count, AccountDatesRun run,
+                              const std::string& reason = {}) {
+    audit::Change change;
+    change.origin = kAuditOrigin;
+    change.what = std::to_string(count.due) + " accounts due: " + std::to_string(count.deleted) +
+                  " deleted, " + std::to_string(count.disabled) + " disabled, " +
+                  std::to_string(count.leftAlone) + " changed meanwhile and left alone";
+    if (run != AccountDatesRun::Done) {
+        change.result = audit::Result::Failed;
+        change.reason = reason;
+    }
+    audit::record(change);
+    return run;
+}
+
 Applied applyOne(Database& db, const DueUser& user) {
     if (!user.expired) {
         long long changed = 0;
@@ -82,20 +117,24 @@ Applied applyOne(Database& db, const DueUser& user) {
 
 // One transaction for a batch of users: each user whole or not at all, and
 // a refused statement undoes the batch.
-bool applyBatch(Database& db, const DueUser* first, const DueUser* last) {
+bool applyBatch(Database& db, const DueUser* first, const DueUser* last, RunCount& count) {
     if (!beginWriting(db)) {
         writeLog("the database said: " + db.lastError());
         return false;
     }
     std::vector<std::string> lines;
+    std::vector<const DueUser*> applied;
+    std::size_t leftAlone = 0;
     for (const DueUser* user = first; user != last; ++user) {
         switch (applyOne(db, *user)) {
             case Applied::Done:
                 if (user->expired) lines.push_back("User '" + user->name + "' is expired");
+                applied.push_back(user);
                 break;
             case Applied::Changed:
                 lines.push_back("User '" + user->name +
                                 "' was changed since its date came; left as it is");
+                ++leftAlone;
                 break;
             case Applied::Failed:
                 writeLog("the database said: " + db.lastError());
@@ -110,6 +149,12 @@ bool applyBatch(Database& db, const DueUser* first, const DueUser* last) {
     }
     for (const std::string& line : lines)
         writeLog(line);
+    // Only what the commit made lasting goes into the audit trail.
+    for (const DueUser* user : applied) {
+        recordAccount(*user);
+        ++(user->expired ? count.deleted : count.disabled);
+    }
+    count.leftAlone += leftAlone;
     return true;
 }
 
@@ -117,7 +162,10 @@ bool applyBatch(Database& db, const DueUser* first, const DueUser* last) {
 
 AccountDatesRun applyAccountDates() {
     Database db;
-    if (!openDatabase(db, 0)) return AccountDatesRun::DatabaseUnavailable;
+    RunCount count;
+    if (!openDatabase(db, 0))
+        return recordSummary(count, AccountDatesRun::DatabaseUnavailable,
+                             "the database could not be opened");
     // The dated users are read whole before anything changes: a statement
     // still reading would hold the SQLite file against the writes.
     std::vector<DueUser> expired;
@@ -137,21 +185,27 @@ AccountDatesRun applyAccountDates() {
         });
     if (!read) {
         writeLog("the database said: " + db.lastError());
-        return db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
-                                                      : AccountDatesRun::TablesFailed;
+        return recordSummary(count,
+                             db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
+                                                                    : AccountDatesRun::TablesFailed,
+                             db.lastError());
     }
     writeLog(std::to_string(expired.size() + disabled.size()) + " users have a date that came");
     // Deletions first, as a deleted user is not disabled after.
     std::vector<DueUser> due = std::move(expired);
     due.insert(due.end(), disabled.begin(), disabled.end());
+    count.due = due.size();
     for (std::size_t at = 0; at < due.size(); at += kUsersPerTransaction) {
         const std::size_t end = std::min(due.size(), at + kUsersPerTransaction);
-        if (!applyBatch(db, due.data() + at, due.data() + end))
-            return db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
-                                                          : AccountDatesRun::TablesFailed;
+        if (!applyBatch(db, due.data() + at, due.data() + end, count))
+            return recordSummary(count,
+                                 db.lastError() == kDatabaseBusyMessage
+                                     ? AccountDatesRun::Busy
+                                     : AccountDatesRun::TablesFailed,
+                                 db.lastError());
     }
     closeDatabase(db);
-    return AccountDatesRun::Done;
+    return recordSummary(count, AccountDatesRun::Done);
 }
 
 }  // namespace kestrix

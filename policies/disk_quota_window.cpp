@@ -71,7 +71,12 @@ void DiskQuotaWindow::chkEnableQuota_Click() {
 void DiskQuotaWindow::cmdOK_Click() {
     const bool enabled = ui_->chkEnableQuota->isChecked();
     const std::string maximum = fromQt(ui_->txtQuotaMaximum->text());
+    const DialogWrite write{"User Disk Quota", loadedUser_,
+                            enabled ? "quota on, maximum " + maximum + " " +
+                                          std::string(policies::quotaUnitCaption(unit_))
+                                    : std::string("quota off")};
     if (const auto refusal = policies::checkQuota(enabled, maximum, unit_)) {
+        recordDialogWrite(write, audit::Result::Refused, refusal->text);
         Shell::instance().ask(*refusal);
         return;
     }
@@ -82,7 +87,7 @@ void DiskQuotaWindow::cmdOK_Click() {
             return policies::writeQuota(loadedUser_, enabled, maximum, unit_, failure, loaded);
         },
         [&] { load(true); });
-    if (writeWentThrough(outcome, failure)) hideWindow(this);
+    if (writeWentThrough(outcome, failure, write)) hideWindow(this);
 }
 
 void DiskQuotaWindow::cmdCancel_Click() {

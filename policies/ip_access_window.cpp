@@ -53,6 +53,7 @@ IpAccessWindow::~IpAccessWindow() = default;
 
 void IpAccessWindow::popList(const std::string& user) {
     ui_->lstRules->clear();
+    loadedRules_.clear();
     if (scope_.user) {
         scope_.user = user;
         nameUserInCaption(this, "Setup IP Blocking ", user);
@@ -71,6 +72,7 @@ void IpAccessWindow::popList(const std::string& user) {
         if (!failure.empty()) reportStatementFailure(failure);
         return;
     }
+    loadedRules_ = *rules;
     for (const std::string& line : *rules)
         ui_->lstRules->addItem(toQt(line));
 }
@@ -125,6 +127,10 @@ void IpAccessWindow::cmdDown_Click() {
 }
 
 void IpAccessWindow::cmdOK_Click() {
+    // Described before the write: a Reload replaces the list.
+    const DialogWrite write{scope_.user ? "Setup IP Blocking" : "Global IP Blocking",
+                            scope_.user.value_or(""),
+                            policies::describeListChange(loadedRules_, lines())};
     std::string failure;
     const auto outcome = writeOrAsk(
         scope_.user.value_or(""), loaded_,
@@ -132,7 +138,7 @@ void IpAccessWindow::cmdOK_Click() {
             return policies::writeIpRules(scope_, lines(), failure, loaded);
         },
         [&] { popList(*scope_.user); });
-    if (!writeWentThrough(outcome, failure)) return;
+    if (!writeWentThrough(outcome, failure, write)) return;
     hideWindow(this);
     if (afterSave_) afterSave_();
 }

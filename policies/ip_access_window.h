@@ -62,6 +62,7 @@ class IpAccessWindow : public QDialog {
     policies::IpRuleScope scope_;
     // A user's list as loaded, so that OK notices another writer's change.
     std::optional<std::string> loaded_;
+    std::vector<std::string> loadedRules_;  // the list as read, for the audit trail
     std::function<void()> afterSave_;
     NumericKeyFilter* keyFilter_ = nullptr;
     QTimer* tmrRules_ = nullptr;

@@ -115,9 +115,11 @@ void MiscSetupWindow::popInfo(const std::string& user) {
             return;
         case policies::MiscAccess::Missing:
             loadedUser_ = user;
+            loadedSettings_ = {};
             return;
         case policies::MiscAccess::Done:
             loadedUser_ = user;
+            loadedSettings_ = loaded;
             show(loaded);
             return;
     }
@@ -244,7 +246,10 @@ QWidget* MiscSetupWindow::fieldWidget(MiscField field) const {
 
 void MiscSetupWindow::CmdOK_Click() {
     const MiscSettings s = settings();
+    const DialogWrite write{"User Miscellaneous Setup", loadedUser_,
+                            policies::describeMiscChange(loadedSettings_, s)};
     if (const auto refusal = policies::checkMiscSettings(s)) {
+        recordDialogWrite(write, audit::Result::Refused, refusal->message.text);
         warn(refusal->message);
         if (QWidget* field = fieldWidget(refusal->focus)) field->setFocus(Qt::OtherFocusReason);
         return;
@@ -257,17 +262,28 @@ void MiscSetupWindow::CmdOK_Click() {
                 outcome = policies::writeMiscSettings(s, loadedUser_, failure);
                 break;
             case Answer::Reload:
+                recordDialogWrite(write, audit::Result::Refused, changedBySomeoneElse(loadedUser_));
                 popInfo(loadedUser_);
                 return;
             default:
+                recordDialogWrite(write, audit::Result::Refused, changedBySomeoneElse(loadedUser_));
                 return;
         }
     }
-    if (outcome == policies::MiscAccess::Unavailable) return;
-    if (outcome != policies::MiscAccess::Done) {
-        warn(policies::miscWriteRefusal(outcome, loadedUser_, failure));
+    if (outcome == policies::MiscAccess::Unavailable) {
+        recordDialogWrite(write, audit::Result::Failed, "the database could not be opened");
         return;
     }
+    if (outcome != policies::MiscAccess::Done) {
+        const Message refusal = policies::miscWriteRefusal(outcome, loadedUser_, failure);
+        recordDialogWrite(write,
+                          outcome == policies::MiscAccess::Refused ? audit::Result::Failed
+                                                                   : audit::Result::Refused,
+                          refusal.text);
+        warn(refusal);
+        return;
+    }
+    recordDialogWrite(write, audit::Result::Done);
     targetField_ = nullptr;
     hideWindow(this);
     if (links_.userSaved) links_.userSaved(loadedUser_);

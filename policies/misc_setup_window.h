@@ -81,6 +81,7 @@ class MiscSetupWindow : public QDialog {
     std::string loadedUser_;
     // The settings as loaded, so that OK notices another writer's change.
     std::optional<std::string> loaded_;
+    policies::MiscSettings loadedSettings_;  // as read, for the audit trail
     // Where a chosen date goes: txtDisableDate, txtExpDate, or nowhere.
     QLineEdit* targetField_ = nullptr;
     bool dateChosen_ = false;

@@ -93,6 +93,9 @@ void RatiosWindow::thisFormLoadData(const std::string& user) {
 }
 
 bool RatiosWindow::thisFormSaveData() {
+    // Described before the write: a Reload replaces the form.
+    const DialogWrite write{"User Upload/Download Ratios", loadedUser_,
+                            policies::describeRatios(form())};
     std::string failure;
     const auto outcome = writeOrAsk(
         loadedUser_, loaded_,
@@ -103,7 +106,8 @@ bool RatiosWindow::thisFormSaveData() {
         },
         [&] { thisFormLoadData(loadedUser_); });
     // A failed opening hides the dialog all the same; a refusal keeps it.
-    return writeWentThrough(outcome, failure) || outcome == policies::WriteOutcome::Unavailable;
+    return writeWentThrough(outcome, failure, write) ||
+           outcome == policies::WriteOutcome::Unavailable;
 }
 
 void RatiosWindow::checkEnabled() {

@@ -7,8 +7,35 @@
 
 namespace kestrix {
 
-bool writeWentThrough(policies::WriteOutcome outcome, const std::string& failure) {
-    if (outcome == policies::WriteOutcome::Refused) reportStatementFailure(failure);
+void recordDialogWrite(const DialogWrite& write, audit::Result result, const std::string& reason) {
+    audit::Change change;
+    change.origin = "Tavix " + write.dialog;
+    change.ftpUser = write.user;
+    change.what = write.change;
+    change.result = result;
+    change.reason = reason;
+    audit::recordWindowChange(change);
+}
+
+bool writeWentThrough(policies::WriteOutcome outcome, const std::string& failure,
+                      const DialogWrite& write) {
+    switch (outcome) {
+        case policies::WriteOutcome::Written:
+            recordDialogWrite(write, audit::Result::Done);
+            break;
+        case policies::WriteOutcome::Refused:
+            recordDialogWrite(write, audit::Result::Failed, failure);
+            reportStatementFailure(failure);
+            break;
+        case policies::WriteOutcome::Unavailable:
+            recordDialogWrite(write, audit::Result::Failed, "the database could not be opened");
+            break;
+        case policies::WriteOutcome::Changed:
+            recordDialogWrite(write, audit::Result::Refused, changedBySomeoneElse(write.user));
+            break;
+        case policies::WriteOutcome::Declined:
+            break;
+    }
     return outcome == policies::WriteOutcome::Written;
 }
 

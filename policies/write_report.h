@@ -6,13 +6,27 @@
 
 class QWidget;
 
+#include "core/audit_trail.h"
 #include "policies/logic/policy_database.h"
 
 namespace kestrix {
 
+// A dialog's write as the audit trail names it: the dialog's caption, the
+// user (none for the global lists) and the change in one line.
+struct DialogWrite {
+    std::string dialog;
+    std::string user;
+    std::string change;
+};
+
+void recordDialogWrite(const DialogWrite& write, audit::Result result,
+                       const std::string& reason = {});
+
 // After a dialog's write: true when it went through; a refused statement is
 // shown to the administrator (a failed opening has been reported already).
-bool writeWentThrough(policies::WriteOutcome outcome, const std::string& failure);
+// The write's end is recorded in the audit trail.
+bool writeWentThrough(policies::WriteOutcome outcome, const std::string& failure,
+                      const DialogWrite& write);
 
 // A per-user dialog's caption with the user it edits: "User Disk Quota - bob".
 void nameUserInCaption(QWidget* dialog, const char* caption, const std::string& user);

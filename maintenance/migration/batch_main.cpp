@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/audit_trail.h"
 #include "maintenance/migration/migration_run.h"
 
 int main(int argc, char** argv) {
+    kestrix::audit::setProgram(kestrix::audit::Program::Migration);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--batch") != 0) {
             std::fprintf(stderr, "usage: %s [--batch]\n", argv[0]);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/audit_trail.h"
 #include "core/program_places.h"
 #include "maintenance/migration/migration_run.h"
 #include "maintenance/migration/migration_window.h"
@@ -19,6 +20,7 @@ constexpr bool kWithDomains = KESTRIX_MIGRATION_DOMAINS != 0;
 }  // namespace
 
 int main(int argc, char** argv) {
+    kestrix::audit::setProgram(kestrix::audit::Program::Migration);
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--batch") == 0) return kestrix::migration::runBatch(kWithDomains);
     QApplication app(argc, argv);

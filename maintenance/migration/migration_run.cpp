@@ -9,6 +9,7 @@
 #include <sstream>
 #include <unordered_set>
 
+#include "core/audit_trail.h"
 #include "core/database.h"
 #include "core/settings.h"
 
@@ -97,8 +98,53 @@ LoadedAccounts loadAccounts(const std::string& accountFilePath) {
     return loaded;
 }
 
-MigrationResult writePlan(const MigrationSource& source, LoadedAccounts loaded, bool withDomains,
-                          const WriteProgress& progress) {
+namespace {
+
+// One line per account and a summary in the audit trail.
+void recordRun(const MigrationResult& r) {
+    audit::Change summary;
+    summary.origin = "migration";
+    const WriteOutcome& o = r.outcome;
+    if (r.problem.empty() && o.committed) {
+        for (const std::string& name : o.written) {
+            audit::Change change;
+            change.origin = summary.origin;
+            change.ftpUser = name;
+            change.what = "migrated from " + r.accountFilePath;
+            audit::record(change);
+        }
+        for (const auto& [name, reason] : o.skipped) {
+            audit::Change change;
+            change.origin = summary.origin;
+            change.ftpUser = name;
+            change.what = "not migrated from " + r.accountFilePath;
+            change.result = audit::Result::Refused;
+            change.reason = reason;
+            audit::record(change);
+        }
+    }
+    summary.what = std::to_string(r.plan.users.size()) + " users in " + r.accountFilePath;
+    if (r.problem.empty() && o.committed) {
+        summary.what += ": " + std::to_string(o.written.size()) + " migrated, " +
+                        std::to_string(o.skipped.size()) + " skipped";
+        if (r.domainsAsked)
+            summary.what += "; " + std::to_string(o.domainsWritten.size()) + " domains migrated, " +
+                            std::to_string(o.domainsSkipped.size()) + " skipped";
+    } else if (!r.problem.empty()) {
+        summary.result = audit::Result::Failed;
+        summary.reason = r.problem;
+    } else if (o.cancelled) {
+        summary.result = audit::Result::Refused;
+        summary.reason = "cancelled; the database is as it was";
+    } else if (!r.plan.users.empty()) {
+        summary.result = audit::Result::Failed;
+        summary.reason = o.failure;
+    }
+    audit::record(summary);
+}
+
+MigrationResult writeUnrecorded(const MigrationSource& source, LoadedAccounts loaded,
+                                bool withDomains, const WriteProgress& progress) {
     MigrationResult result;
     result.accountFilePath = source.accountFilePath;
     result.plan = std::move(loaded.plan);
@@ -112,6 +158,15 @@ MigrationResult writePlan(const MigrationSource& source, LoadedAccounts loaded, 
     }
     result.outcome = writeAccounts(db, result.plan, withDomains, progress);
     db.close();
+    return result;
+}
+
+}  // namespace
+
+MigrationResult writePlan(const MigrationSource& source, LoadedAccounts loaded, bool withDomains,
+                          const WriteProgress& progress) {
+    MigrationResult result = writeUnrecorded(source, std::move(loaded), withDomains, progress);
+    recordRun(result);
     return result;
 }
 

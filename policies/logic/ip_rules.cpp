@@ -129,4 +129,40 @@ std::size_t addressRuleCharacters() {
                     columnCharacters("blocked_ips_by_user", "ip"));
 }
 
+namespace {
+
+// The entries of `from` that `other` lacks, each as often as it lacks it.
+std::vector<std::string> missingFrom(std::vector<std::string> from,
+                                     std::vector<std::string> other) {
+    std::vector<std::string> missing;
+    for (const std::string& entry : from) {
+        const auto found = std::find(other.begin(), other.end(), entry);
+        if (found == other.end())
+            missing.push_back(entry);
+        else
+            other.erase(found);
+    }
+    return missing;
+}
+
+std::string joined(const std::vector<std::string>& entries) {
+    std::string text;
+    for (const std::string& entry : entries)
+        text += (text.empty() ? "" : ", ") + entry;
+    return text;
+}
+
+}  // namespace
+
+std::string describeListChange(const std::vector<std::string>& before,
+                               const std::vector<std::string>& after) {
+    const auto added = missingFrom(after, before);
+    const auto removed = missingFrom(before, after);
+    std::string line;
+    if (!added.empty()) line = "added " + joined(added);
+    if (!removed.empty()) line += (line.empty() ? "removed " : "; removed ") + joined(removed);
+    if (line.empty()) line = before == after ? "nothing changed" : "order changed";
+    return line;
+}
+
 }  // namespace kestrix::policies

@@ -55,4 +55,9 @@ AddressCheck checkAddress(std::string_view text);
 // The longest entry the lists can store.
 std::size_t addressRuleCharacters();
 
+// A list's change in one line, for the audit trail: the entries added and
+// removed, or that only their order changed.
+std::string describeListChange(const std::vector<std::string>& before,
+                               const std::vector<std::string>& after);
+
 }  // namespace kestrix::policies

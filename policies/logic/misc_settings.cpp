@@ -297,4 +297,35 @@ Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std:
     return exclamation("Saving the settings of user " + user + " failed:\r\n\r\n" + failure);
 }
 
+std::string describeMiscChange(const MiscSettings& before, const MiscSettings& after) {
+    std::string line;
+    const auto add = [&line](const char* name, const std::string& value) {
+        line += (line.empty() ? "" : "; ") + std::string(name) + " " + value;
+    };
+    const auto onOff = [](bool on) { return std::string(on ? "on" : "off"); };
+    const auto text = [](const std::string& value) { return value.empty() ? "none" : value; };
+    if (before.disableAccount != after.disableAccount) add("disabled", onOff(after.disableAccount));
+    if (before.relativePaths != after.relativePaths)
+        add("relative paths", onOff(after.relativePaths));
+    if (before.hideHidden != after.hideHidden) add("hide hidden files", onOff(after.hideHidden));
+    if (before.alwaysLogin != after.alwaysLogin) add("always login", onOff(after.alwaysLogin));
+    if (before.oneLogin != after.oneLogin) add("one login per address", onOff(after.oneLogin));
+    if (before.maxLogins != after.maxLogins ||
+        (after.maxLogins && before.allowOnly != after.allowOnly))
+        add("logins per address", after.maxLogins ? text(after.allowOnly) : "off");
+    if (before.maxSpeed != after.maxSpeed) add("maximum speed", text(after.maxSpeed));
+    if (before.idleTimeout != after.idleTimeout) add("idle timeout", text(after.idleTimeout));
+    if (before.sessionTimeout != after.sessionTimeout)
+        add("session timeout", text(after.sessionTimeout));
+    if (before.maxUsers != after.maxUsers) add("maximum users", text(after.maxUsers));
+    if (before.loginMessageFile != after.loginMessageFile)
+        add("login message file", text(after.loginMessageFile));
+    if (before.expires != after.expires || (after.expires && before.expiryDate != after.expiryDate))
+        add("expires", after.expires ? text(after.expiryDate) : "never");
+    if (before.disableOn != after.disableOn ||
+        (after.disableOn && before.disableDate != after.disableDate))
+        add("disable on", after.disableOn ? text(after.disableDate) : "never");
+    return line.empty() ? "nothing changed" : line;
+}
+
 }  // namespace kestrix::policies

@@ -87,4 +87,8 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
 // The refusal shown for a write that was Refused or found the user Missing.
 Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure);
 
+// The settings that differ, with their new values, in one line for the
+// audit trail.
+std::string describeMiscChange(const MiscSettings& before, const MiscSettings& after);
+
 }  // namespace kestrix::policies

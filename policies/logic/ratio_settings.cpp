@@ -184,4 +184,11 @@ std::string ratioUpdate(const RatioForm& form, const std::string& user) {
            ", ratio_current_credit=" + decimalText(credit) + " WHERE username=" + sqlText(user);
 }
 
+std::string describeRatios(const RatioForm& form) {
+    if (!form.enabled || !form.kind) return "ratios off";
+    return "ratio " + std::string(ratioTypeName(*form.kind)) + ", upload " + trimmed(form.upload) +
+           ", download " + trimmed(form.download) + ", credit " + trimmed(form.credit) + " " +
+           std::string(unitCaption(form.unit));
+}
+
 }  // namespace kestrix::policies

@@ -60,4 +60,7 @@ std::string ratioUpdate(const RatioForm& form, const std::string& user);
 // What an administrator may have changed meanwhile: the kind and the ratio.
 UserParts ratioParts();
 
+// The ratio the form saves, in one line for the audit trail.
+std::string describeRatios(const RatioForm& form);
+
 }  // namespace kestrix::policies

@@ -105,6 +105,11 @@ std::optional<bool> userNameInUse(const std::string& name, UserPrompts& prompts,
     return !found.empty();
 }
 
+Answer RefusalCopy::show(const Message& message) {
+    if (message.buttons == MessageButtons::OK) refusal_ = message.text;
+    return target_.show(message);
+}
+
 Message failureMessage(const std::string& what, const std::string& description) {
     return refusal(what + " failed:" + kCrLf + kCrLf + description);
 }

@@ -64,4 +64,23 @@ struct FreeName {
 // "<what> failed:" and the provider's description, as a refusal.
 Message failureMessage(const std::string& what, const std::string& description);
 
+// Passes every box on to the prompts it wraps and keeps the text of the
+// last refusal shown (a box with OK alone): the reason the audit trail
+// gives for a write that did not happen.
+class RefusalCopy final : public UserPrompts {
+  public:
+    explicit RefusalCopy(UserPrompts& target) : target_(target) {}
+
+    Answer show(const Message& message) override;
+    std::optional<std::string> show(const InputRequest& request) override {
+        return target_.show(request);
+    }
+
+    const std::string& refusal() const { return refusal_; }
+
+  private:
+    UserPrompts& target_;
+    std::string refusal_;
+};
+
 }  // namespace kestrix::users

@@ -1,6 +1,7 @@
 #include "users/editing/user_lifecycle.h"
 
 #include "core/activity_log.h"
+#include "core/audit_trail.h"
 #include "core/database.h"
 #include "core/sql_literal.h"
 #include "core/unicode_text.h"
@@ -111,7 +112,9 @@ CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
     return result;
 }
 
-DeleteOutcome deleteUser(const std::string& selectedUser, UserPrompts& prompts) {
+namespace {
+
+DeleteOutcome deleteStoredUser(const std::string& selectedUser, UserPrompts& prompts) {
     // Modal to the whole program: Qt has no system-modal box.
     const Message warning{std::string("Warning: You cannot undo or restore from this action.") +
                               kCrLf + "Are you sure you want to delete " + selectedUser + "?" +
@@ -138,6 +141,27 @@ DeleteOutcome deleteUser(const std::string& selectedUser, UserPrompts& prompts) 
         return DeleteOutcome::Failed;
     }
     return DeleteOutcome::Deleted;
+}
+
+}  // namespace
+
+DeleteOutcome deleteUser(const std::string& selectedUser, UserPrompts& prompts) {
+    RefusalCopy shown(prompts);
+    const DeleteOutcome outcome = deleteStoredUser(selectedUser, shown);
+    if (outcome == DeleteOutcome::Declined) return outcome;
+    audit::Change entry;
+    entry.origin = "Tavix main window";
+    entry.ftpUser = selectedUser;
+    entry.what = "user deleted";
+    if (outcome == DeleteOutcome::DatabaseUnavailable) {
+        entry.result = audit::Result::Failed;
+        entry.reason = "the database could not be opened";
+    } else if (outcome == DeleteOutcome::Failed) {
+        entry.result = audit::Result::Failed;
+        entry.reason = shown.refusal();
+    }
+    audit::recordWindowChange(entry);
+    return outcome;
 }
 
 }  // namespace kestrix::users

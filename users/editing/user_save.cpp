@@ -1,8 +1,11 @@
 #include "users/editing/user_save.h"
 
 #include <charconv>
+#include <map>
+#include <utility>
 
 #include "core/activity_log.h"
+#include "core/audit_trail.h"
 #include "core/column_width.h"
 #include "core/database.h"
 #include "core/password_storage.h"
@@ -237,7 +240,93 @@ std::optional<WriteFailure> runSave(Database& db, const CheckedUser& user,
     return runInTransaction(db, steps, guard, free);
 }
 
-SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPrompts& prompts) {
+namespace {
+
+std::string ruleText(const std::string& directory, const std::string& rights,
+                     const std::string& inherit) {
+    return directory + " (" + (rights.empty() ? "no rights" : rights) +
+           (inherit == "0" ? ")" : ", subdirectories)");
+}
+
+void addPart(std::string& line, const std::string& part) {
+    if (!line.empty()) line += "; ";
+    line += part;
+}
+
+// The rules as Save writes them: directory, rights and inherit number.
+using RuleMap = std::map<std::string, std::pair<std::string, std::string>>;
+
+RuleMap rulesOf(const std::vector<DirRule>& ruleSet) {
+    RuleMap rules;
+    for (const DirRule& rule : ruleSet)
+        if (!rule.directory.empty())
+            rules[rule.directory] = {rule.rights, inheritNumber(rule.inherit)};
+    return rules;
+}
+
+void describeRules(std::string& line, const RuleMap& before, const RuleMap& after) {
+    for (const auto& [directory, rule] : after) {
+        const auto old = before.find(directory);
+        if (old == before.end()) {
+            addPart(line, "rule added " + ruleText(directory, rule.first, rule.second));
+        } else if (old->second != rule) {
+            addPart(line, "rule changed " +
+                              ruleText(directory, old->second.first, old->second.second) + " -> " +
+                              ruleText(directory, rule.first, rule.second));
+        }
+    }
+    for (const auto& [directory, rule] : before)
+        if (!after.contains(directory)) addPart(line, "rule removed " + directory);
+}
+
+// What a Save changes, in one line for the audit trail: the stored user is
+// read on the write's own connection just before the write.
+std::string describeSave(Database& db, const CheckedUser& user, const SaveContext& context) {
+    std::string line;
+    if (context.editMode != EditMode::Stored) {
+        line = context.editMode == EditMode::Copy ? "new user, copy of " + context.selectedUser
+                                                  : std::string("new user");
+        addPart(line, "home " + user.homeDir);
+        if (user.notes) addPart(line, "notes set");
+        addPart(line, "password changed");
+        describeRules(line, {}, rulesOf(context.ruleSet));
+        return line;
+    }
+    std::optional<std::string> homeDir;
+    std::optional<std::string> notes;
+    RuleMap stored;
+    const bool read = db.readText("select homedir, comments from users where username=:v1",
+                                  {context.selectedUser}, 2,
+                                  [&](const Database::TextRow& row) {
+                                      homeDir = row[0].value_or("");
+                                      notes = row[1];
+                                  }) &&
+                      db.readText(
+                          "select directory, dir_rights, inherit_subdirs from dir_rights where "
+                          "username=:v1",
+                          {context.selectedUser}, 3, [&](const Database::TextRow& row) {
+                              stored[row[0].value_or("")] = {row[1].value_or(""),
+                                                             inheritNumber(row[2].value_or(""))};
+                          });
+    if (user.username != context.selectedUser)
+        addPart(line, "renamed from " + context.selectedUser);
+    if (!read) {
+        // The write itself will tell whether the database is usable.
+        addPart(line, "home " + user.homeDir);
+        if (user.passwordChanged) addPart(line, "password changed");
+        return line;
+    }
+    if (homeDir != user.homeDir)
+        addPart(line, "home " + homeDir.value_or("") + " -> " + user.homeDir);
+    if (notes.value_or("") != user.notes.value_or("")) addPart(line, "notes changed");
+    if (user.passwordChanged) addPart(line, "password changed");
+    describeRules(line, stored, rulesOf(context.ruleSet));
+    if (line.empty()) line = "nothing changed";
+    return line;
+}
+
+SaveOutcome saveAndDescribe(const SaveForm& form, const SaveContext& context, UserPrompts& prompts,
+                            std::string& change) {
     writeLog("rootdir = getRegSettings(ftp_directory)");
     writeLog("check for duplicate username");
     writeLog("get the basic data from the main page");
@@ -261,6 +350,7 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
         prompts.show(refusal(*tooWide));
         return SaveOutcome::Stopped;
     }
+    if (audit::program() == audit::Program::Window) change = describeSave(db, *user, context);
     // The password is stored as its hash, never as typed, where the column
     // has room for one.
     CheckedUser stored = *user;
@@ -311,6 +401,47 @@ SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPromp
     }
     prompts.show(failureMessage("Saving user " + user->username, failure->description));
     return SaveOutcome::Failed;
+}
+
+}  // namespace
+
+SaveOutcome saveUser(const SaveForm& form, const SaveContext& context, UserPrompts& prompts) {
+    RefusalCopy shown(prompts);
+    std::string change;
+    const SaveOutcome outcome = saveAndDescribe(form, context, shown, change);
+    audit::Change entry;
+    entry.origin = "Tavix main window";
+    entry.ftpUser = form.username.empty() ? context.selectedUser : form.username;
+    entry.what = change;
+    switch (outcome) {
+        case SaveOutcome::Written:
+            break;
+        case SaveOutcome::Stopped:
+            // A question the administrator declined is no attempt.
+            if (shown.refusal().empty()) return outcome;
+            entry.result = audit::Result::Refused;
+            entry.reason = shown.refusal();
+            break;
+        case SaveOutcome::Vanished:
+            entry.result = audit::Result::Refused;
+            entry.reason = shown.refusal();
+            break;
+        case SaveOutcome::Changed:
+        case SaveOutcome::Reload:
+            entry.result = audit::Result::Refused;
+            entry.reason = changedBySomeoneElse(context.selectedUser);
+            break;
+        case SaveOutcome::DatabaseUnavailable:
+            entry.result = audit::Result::Failed;
+            entry.reason = "the database could not be opened";
+            break;
+        case SaveOutcome::Failed:
+            entry.result = audit::Result::Failed;
+            entry.reason = shown.refusal();
+            break;
+    }
+    audit::recordWindowChange(entry);
+    return outcome;
 }
 
 }  // namespace kestrix::users
