@@ -281,11 +281,18 @@ int userSet(const Invocation& in) {
     }
     if (ratioChange.any)
         steps.push_back({"", policies::ratioUpdate(ratios, user->username), "", true});
-    if (quotaChange.any)
-        steps.push_back({"",
-                         policies::quotaUpdate(user->username, quota.enabled, quota.maximum,
-                                               quota.unit, *storedQuota),
-                         "", true});
+    if (quotaChange.any) {
+        // The remaining quota as stored under the lock: the plug-in may count
+        // an upload between the read above and this write.
+        users::WriteStep step{"", "", "", true};
+        step.madeUnderLock = [&](Database& db) {
+            // A refused read is told through the database's own last error.
+            std::string refusal;
+            return policies::quotaUpdateAsStored(db, user->username, quota.enabled, quota.maximum,
+                                                 quota.unit, refusal);
+        };
+        steps.push_back(std::move(step));
+    }
     Database db;
     if (!openDatabase(db, 0)) return kExitRefused;
     const WriteGuard guard{WriteLock::user(user->username), user->username, everyPart(), version};

@@ -130,6 +130,14 @@ UserParts quotaParts() {
     return UserParts{{"use_quota", "quota_max"}};
 }
 
+std::optional<std::string> quotaUpdateAsStored(Database& db, const std::string& user, bool enabled,
+                                               const std::string& maximumText, QuotaUnit unit,
+                                               std::string& failure) {
+    const auto rows = readRowsOn(db, quotaSelect(user), kQuotaColumns, failure);
+    if (!rows) return std::nullopt;
+    return quotaUpdate(user, enabled, maximumText, unit, lastQuotaOf(*rows));
+}
+
 WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string& maximumText,
                         QuotaUnit unit, std::string& failure,
                         const std::optional<std::string>& loaded) {
@@ -137,10 +145,9 @@ WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string
     // plug-in counts meanwhile waits for this write instead of being undone.
     return writeBuiltAll(
         [&](Database& db, std::string& why) -> std::optional<std::vector<std::string>> {
-            const auto rows = readRowsOn(db, quotaSelect(user), kQuotaColumns, why);
-            if (!rows) return std::nullopt;
-            return std::vector<std::string>{
-                quotaUpdate(user, enabled, maximumText, unit, lastQuotaOf(*rows))};
+            auto statement = quotaUpdateAsStored(db, user, enabled, maximumText, unit, why);
+            if (!statement) return std::nullopt;
+            return std::vector<std::string>{std::move(*statement)};
         },
         failure, WriteGuard{WriteLock::user(user), user, quotaParts(), loaded});
 }

@@ -50,6 +50,12 @@ QuotaSetting quotaSetting(const StoredQuota& stored);
 std::string quotaUpdate(const std::string& user, bool enabled, const std::string& maximumText,
                         QuotaUnit unit, const StoredQuota& stored);
 
+// quotaUpdate from the quota as stored now, read on an open database; no
+// value when the read was refused (failure set).
+std::optional<std::string> quotaUpdateAsStored(Database& db, const std::string& user, bool enabled,
+                                               const std::string& maximumText, QuotaUnit unit,
+                                               std::string& failure);
+
 // OK's write for the user the dialog loaded: reads what is stored now (the
 // plug-in moves the remaining quota meanwhile), then updates it.
 // What an administrator may have changed meanwhile: the switch and the maximum.

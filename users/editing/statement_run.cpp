@@ -62,12 +62,19 @@ std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<Wri
     }
     for (const WriteStep& step : steps) {
         if (!step.log.empty()) writeLog(step.log);
-        if (step.sql.empty()) continue;
-        const std::string& logged = step.loggedSql.empty() ? step.sql : step.loggedSql;
+        std::string made;
+        if (step.madeUnderLock) {
+            auto statement = step.madeUnderLock(db);
+            if (!statement) return refused(db, "");
+            made = std::move(*statement);
+        }
+        const std::string& sql = step.madeUnderLock ? made : step.sql;
+        if (sql.empty()) continue;
+        const std::string& logged = step.loggedSql.empty() ? sql : step.loggedSql;
         long long changed = 0;
         long long* counted = step.changesOneRow ? &changed : nullptr;
         const bool ran = step.boundSql.empty()
-                             ? db.execute(step.sql, counted)
+                             ? db.execute(sql, counted)
                              : db.executeBound(step.boundSql, step.values, counted);
         if (!ran) return refused(db, logged);
         if (step.changesOneRow && changed != 1) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ struct WriteStep {
     // connection and bound; sql stays the statement the log shows.
     std::string boundSql = {};
     std::vector<std::optional<std::string>> values = {};
+    // When set, the statement is made inside the transaction, under its
+    // lock, from what is stored then (no value: the read was refused), in
+    // place of sql: for values that someone else may move meanwhile.
+    std::function<std::optional<std::string>(Database&)> madeUnderLock = {};
 };
 
 // Why a write was undone.
