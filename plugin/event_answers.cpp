@@ -246,14 +246,15 @@ void EventAnswers::addressCheck(EventRecord& record) {
     record.setFlag(false);
     if (!store_.ready()) return;
     const std::string user = record.userName();
-    const ReadAddresses blocked =
-        user.empty() ? store_.blockedAddresses() : store_.blockedAddressesOfUser(user);
-    if (!blocked.complete) return;
-    record.setFlag(!blocked.list.matches(record.data()));
+    const auto refuses = [&](const ReadAddresses& blocked) {
+        return !blocked.complete || blocked.list.matches(record.data());
+    };
+    record.setFlag(!(user.empty() ? refuses(store_.blockedAddresses())
+                                  : refuses(store_.blockedAddressesOfUser(user))));
 }
 
 void EventAnswers::addressListed(EventRecord& record) {
-    const ReadAddresses listed = store_.listedAddresses();
+    const ReadAddresses& listed = store_.listedAddresses();
     record.setFlag(listed.list.matches(record.data()));
 }
 
