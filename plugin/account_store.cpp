@@ -37,14 +37,13 @@ std::string wholeRowSql() {
 constexpr std::size_t kWholeRowColumns = 3 + kUserColumnCount;
 
 // The home row and the directory rules in one statement: a first column of
-// 0 marks the home row. Both halves take the one parameter.
+// 0 marks the home row (home, -, disabled), whose columns line up by type
+// with the rules' (directory, rights, inheritance). Both halves take the
+// one parameter.
 std::string homeAndRulesSql(Engine engine) {
     const std::string u = engine == Engine::PostgreSQL ? "$1" : ":u";
-    return "select 0,homedir,cast(disable_user as text),cast(null as text) from users where "
-           "username=" +
-           u +
-           " union all select 1,directory,dir_rights,cast(inherit_subdirs as text) from dir_rights "
-           "where "
+    return "select 0,homedir,null,disable_user from users where username=" + u +
+           " union all select 1,directory,dir_rights,inherit_subdirs from dir_rights where "
            "username=" +
            u;
 }
@@ -481,16 +480,23 @@ std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view us
     });
     std::string key(user);
     rows_.erase(key);
+    lastLogin_.reset();
     // A column the whole row names may be missing from a table made
     // elsewhere: the password is still checked, each other column read
     // alone. Not after a stall, which leaves the connection to the next use.
     if (!ran && db_.isOpen()) return passwordRow(user);
     if (!row) return std::nullopt;
+    const LoginRow login{row->name, row->columns[static_cast<std::size_t>(UserColumn::Password)]};
+    lastLogin_.emplace(std::move(key), KeptRow{std::move(*row), readAt});
+    return login;
+}
+
+void AccountStore::keepLoginRow() {
+    if (!lastLogin_) return;
     // Many users logging in within the lifetime: the oldest go with the rest.
     if (rows_.size() >= kMaxKeptRows) rows_.clear();
-    const LoginRow login{row->name, row->columns[static_cast<std::size_t>(UserColumn::Password)]};
-    rows_.insert_or_assign(std::move(key), KeptRow{std::move(*row), readAt});
-    return login;
+    rows_.insert_or_assign(std::move(lastLogin_->first), std::move(lastLogin_->second));
+    lastLogin_.reset();
 }
 
 std::optional<AccountStore::HomeRow> AccountStore::keptHomeRow(std::string_view user) {
@@ -543,6 +549,11 @@ ReadAddresses AccountStore::readAddresses(int which, std::string_view parameter)
         });
     });
     return read;
+}
+
+void AccountStore::forgetRows() {
+    rows_.clear();
+    lastLogin_.reset();
 }
 
 void AccountStore::forgetLists() {
@@ -658,7 +669,7 @@ bool AccountStore::visitHomeAndDirectoryRules(std::string_view user,
         query.run(user, [&] {
             const std::string* kind = query.text(0);
             if (kind != nullptr && *kind == "0") {
-                if (!homeSeen) home(HomeRow{query.column(1), query.column(2)});
+                if (!homeSeen) home(HomeRow{query.column(1), query.column(3)});
                 homeSeen = true;
             } else {
                 visit(query.text(1), query.text(2), query.text(3));

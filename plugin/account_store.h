@@ -126,9 +126,12 @@ class AccountStore {
         std::optional<std::string> name;
         std::optional<std::string> password;
     };
-    // Reads the whole row, which then answers the reads of that user's
-    // single values and home for kRowLifetime: a login's later events.
+    // Reads the whole row; once keepLoginRow is called it answers the reads
+    // of that user's single values and home for kRowLifetime: the login's
+    // later events.
     [[nodiscard]] std::optional<LoginRow> loginRow(std::string_view user);
+    // The row loginRow read last belongs to a login that passed.
+    void keepLoginRow();
 
     struct HomeRow {
         std::optional<std::string> homedir;
@@ -217,7 +220,7 @@ class AccountStore {
     // The row a login read, while it may still answer; nullptr otherwise.
     const UserRow* keptRow(std::string_view user);
     // Forgets the kept rows: this connection changed one.
-    void forgetRows() { rows_.clear(); }
+    void forgetRows();
     // Drops the kept lists when they may have changed since they were read.
     void checkLists();
     void forgetLists();
@@ -249,6 +252,8 @@ class AccountStore {
     std::unique_ptr<Statements> statements_;
     RuleDirectoryCache ruleDirectories_;
     std::unordered_map<std::string, KeptRow> rows_;
+    // The row of the password check under way, by the name it was read by.
+    std::optional<std::pair<std::string, KeptRow>> lastLogin_;
     Lists lists_;
     // LISTEN has been sent on this connection.
     bool listening_ = false;

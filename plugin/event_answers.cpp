@@ -212,6 +212,9 @@ void EventAnswers::passwordCheck(EventRecord& record) {
     if (holdsControlOrFormat(identity)) return;
     const bool accepted = record.setUserName(identity);
     if (accepted && weak) upgradeStoredPassword(*row->name, *row->password, given);
+    // The login's later events answer from the row just read (an upgrade
+    // above has dropped it).
+    if (accepted) store_.keepLoginRow();
     record.setFlag(accepted);
 }
 
