@@ -153,7 +153,8 @@ void MainWindow::formLoad() {
             addSecurityNotice(notice);
     }
     run(links_.commands.addUserNameIndexes);
-    run(links_.commands.applyAccountDates);
+    // After the window is shown: a long run must not keep it from appearing.
+    QTimer::singleShot(0, this, [this] { run(links_.commands.applyAccountDates); });
     // Empty in the program: stored paths keep their case on this platform.
     run(links_.commands.lowerCasePaths);
     users_->popMain();

@@ -1,6 +1,12 @@
 #include "app/standard_commands.h"
 
 #include "app/version.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <memory>
+
 #include "core/account_dates.h"
 #include "core/database.h"
 #include "core/password_storage.h"
@@ -15,18 +21,34 @@
 
 namespace kestrix {
 
+namespace {
+
+// One batch per turn of the event loop: the windows stay live through a
+// run of thousands of users.
+void nextAccountDatesStep(std::shared_ptr<AccountDatesSteps> steps) {
+    if (steps->next()) {
+        QTimer::singleShot(0, qApp, [steps] { nextAccountDatesStep(steps); });
+        return;
+    }
+    const auto run = steps->outcome();
+    if (run == AccountDatesRun::TablesFailed || run == AccountDatesRun::Busy) {
+        Shell::instance().ask(titledMessage(
+            run == AccountDatesRun::Busy ? kDatabaseBusyMessage : kAccountTablesMessage,
+            MessageIcon::Exclamation, MessageButtons::OK));
+    }
+}
+
+}  // namespace
+
+void applyAccountDatesInSteps() {
+    nextAccountDatesStep(std::make_shared<AccountDatesSteps>());
+}
+
 ProgramCommands standardCommands(const ProgramPlaces& places) {
     ProgramCommands commands;
     commands.addUserNameIndexes = [] { addUserNameIndexes(); };
     commands.securityNotices = [] { return startupSecurityNotices(); };
-    commands.applyAccountDates = [] {
-        const AccountDatesRun run = applyAccountDates();
-        if (run == AccountDatesRun::TablesFailed || run == AccountDatesRun::Busy) {
-            Shell::instance().ask(titledMessage(
-                run == AccountDatesRun::Busy ? kDatabaseBusyMessage : kAccountTablesMessage,
-                MessageIcon::Exclamation, MessageButtons::OK));
-        }
-    };
+    commands.applyAccountDates = [] { applyAccountDatesInSteps(); };
     commands.checkUpdates = [places] {
         UpdateCheckSetup setup;
         setup.serverBase = getRegSettings(kUpdateServerValue);

@@ -13,4 +13,8 @@ namespace kestrix {
 // installed program leaves updates to the package manager.
 ProgramCommands standardCommands(const ProgramPlaces& places);
 
+// The daily account rules, a batch of users at a time with the event loop
+// running between batches; a run that fails is reported at its end.
+void applyAccountDatesInSteps();
+
 }  // namespace kestrix

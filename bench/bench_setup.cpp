@@ -1,5 +1,7 @@
 #include "bench/bench_setup.h"
 
+#include <crypt.h>
+
 #include <dlfcn.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
@@ -134,14 +136,20 @@ void BenchDatabase::fill() {
     const auto hash = hashPassword(kPassword);
     if (!hash) throw std::runtime_error("no password hash");
     passwordHash_ = *hash;
-    auto addUser = [&](const std::string& name, const fs::path& home) {
+    {
+        crypt_data data{};
+        const char* cheap = crypt_r(kPassword, "$1$benchslt$", &data);
+        if (cheap == nullptr || cheap[0] != '$') throw std::runtime_error("no MD5-crypt hash");
+        cheapPasswordHash_ = std::string("{CRYPT}") + cheap;
+    }
+    auto addUser = [&](const std::string& name, const fs::path& home, const std::string& password) {
         fs::create_directories(home);
         run(db,
             "insert into users (username, homedir, password, max_concurrent, max_logins_per_ip, "
             "quota_current, quota_max, use_quota, timeout, session_timeout, speed_limit_value, "
             "hide_hidden_files, rel_path, ratio_type, ratio_down, ratio_up, ratio_current_credit, "
             "login_msg_file, one_login_per_ip, always_login, disable_user) values (" +
-                sqlText(name) + ", " + sqlText(home.string()) + ", " + sqlText(passwordHash_) +
+                sqlText(name) + ", " + sqlText(home.string()) + ", " + sqlText(password) +
                 ", 2, 1, 0, 1048576, 1, 10, 60, '0', 1, 1, 'BytesOverall', 1, 3, 100, "
                 "'/msg/welcome.txt', 0, 0, 0)");
     };
@@ -170,7 +178,8 @@ void BenchDatabase::fill() {
     dirRules.flush();
     fileRules.flush();
     blocked.flush();
-    addUser("benchuser", dir_ / "benchuser");
+    addUser("benchuser", dir_ / "benchuser", passwordHash_);
+    addUser(kCheapUser, dir_ / kCheapUser, cheapPasswordHash_);
     for (int i = 0; i < 20; ++i)
         run(db, "insert into blocked_ips (ip) values ('10.9.0." + std::to_string(i) + "')");
     run(db, "insert into blocked_ips_by_user (username, ip) values ('*', '10.8.0.1')");
@@ -178,7 +187,7 @@ void BenchDatabase::fill() {
     for (int count : ruleCounts()) {
         const std::string name = "rules" + std::to_string(count);
         const fs::path home = dir_ / name;
-        addUser(name, home);
+        addUser(name, home, passwordHash_);
         for (int i = 0; i < count; ++i) {
             const fs::path ruleDir = home / ("d" + std::to_string(i));
             fs::create_directories(ruleDir);

@@ -36,6 +36,10 @@ class BenchDatabase {
     // stored yescrypt hash (as the program stores it).
     static constexpr const char* kPassword = "secret";
     const std::string& passwordHash() const { return passwordHash_; }
+    // The user whose password is stored in a cheap form (MD5-crypt), for
+    // measuring a login apart from the cost of a slow hash, and that form.
+    static constexpr const char* kCheapUser = "cheapuser";
+    const std::string& cheapPasswordHash() const { return cheapPasswordHash_; }
 
   private:
     void fill();
@@ -45,6 +49,7 @@ class BenchDatabase {
     std::string file_;
     std::string database_;
     std::string passwordHash_;
+    std::string cheapPasswordHash_;
 };
 
 // The built Quellin.so, loaded from its own copy so that each engine's

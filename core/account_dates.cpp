@@ -160,12 +160,19 @@ bool applyBatch(Database& db, const DueUser* first, const DueUser* last, RunCoun
 
 }  // namespace
 
-AccountDatesRun applyAccountDates() {
+struct AccountDatesSteps::Work {
     Database db;
     RunCount count;
-    if (!openDatabase(db, 0))
-        return recordSummary(count, AccountDatesRun::DatabaseUnavailable,
-                             "the database could not be opened");
+    std::vector<DueUser> due;
+    std::size_t next = 0;
+};
+
+AccountDatesSteps::AccountDatesSteps() : work_(std::make_unique<Work>()) {
+    Database& db = work_->db;
+    if (!openDatabase(db, 0)) {
+        finish(AccountDatesRun::DatabaseUnavailable, "the database could not be opened");
+        return;
+    }
     // The dated users are read whole before anything changes: a statement
     // still reading would hold the SQLite file against the writes.
     std::vector<DueUser> expired;
@@ -185,27 +192,48 @@ AccountDatesRun applyAccountDates() {
         });
     if (!read) {
         writeLog("the database said: " + db.lastError());
-        return recordSummary(count,
-                             db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
-                                                                    : AccountDatesRun::TablesFailed,
-                             db.lastError());
+        finish(db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
+                                                      : AccountDatesRun::TablesFailed,
+               db.lastError());
+        return;
     }
     writeLog(std::to_string(expired.size() + disabled.size()) + " users have a date that came");
     // Deletions first, as a deleted user is not disabled after.
-    std::vector<DueUser> due = std::move(expired);
-    due.insert(due.end(), disabled.begin(), disabled.end());
-    count.due = due.size();
-    for (std::size_t at = 0; at < due.size(); at += kUsersPerTransaction) {
-        const std::size_t end = std::min(due.size(), at + kUsersPerTransaction);
-        if (!applyBatch(db, due.data() + at, due.data() + end, count))
-            return recordSummary(count,
-                                 db.lastError() == kDatabaseBusyMessage
-                                     ? AccountDatesRun::Busy
-                                     : AccountDatesRun::TablesFailed,
-                                 db.lastError());
+    work_->due = std::move(expired);
+    work_->due.insert(work_->due.end(), disabled.begin(), disabled.end());
+    work_->count.due = work_->due.size();
+    if (work_->due.empty()) finish(AccountDatesRun::Done);
+}
+
+AccountDatesSteps::~AccountDatesSteps() = default;
+
+bool AccountDatesSteps::next() {
+    if (outcome_) return false;
+    Database& db = work_->db;
+    const std::size_t at = work_->next;
+    const std::size_t end = std::min(work_->due.size(), at + kUsersPerTransaction);
+    if (!applyBatch(db, work_->due.data() + at, work_->due.data() + end, work_->count)) {
+        finish(db.lastError() == kDatabaseBusyMessage ? AccountDatesRun::Busy
+                                                      : AccountDatesRun::TablesFailed,
+               db.lastError());
+        return false;
     }
-    closeDatabase(db);
-    return recordSummary(count, AccountDatesRun::Done);
+    work_->next = end;
+    if (end < work_->due.size()) return true;
+    finish(AccountDatesRun::Done);
+    return false;
+}
+
+void AccountDatesSteps::finish(AccountDatesRun outcome, const std::string& reason) {
+    if (outcome == AccountDatesRun::Done) closeDatabase(work_->db);
+    outcome_ = recordSummary(work_->count, outcome, reason);
+}
+
+AccountDatesRun applyAccountDates() {
+    AccountDatesSteps steps;
+    while (steps.next()) {
+    }
+    return *steps.outcome();
 }
 
 }  // namespace kestrix

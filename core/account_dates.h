@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+#include <optional>
+#include <string>
+
 namespace kestrix {
 
 enum class AccountDatesRun {
@@ -21,5 +25,31 @@ inline constexpr const char* kAccountTablesMessage =
 // Dates are compared as calendar dates; a stored text that is not a date is
 // never acted on, and is logged. Batches committed before a failure stay.
 AccountDatesRun applyAccountDates();
+
+// The same rules a batch at a time, for a program that lets other work run
+// between batches: each step is one transaction.
+class AccountDatesSteps {
+  public:
+    // Opens the database and reads the users whose date came; nothing is
+    // changed yet.
+    AccountDatesSteps();
+    ~AccountDatesSteps();
+    AccountDatesSteps(const AccountDatesSteps&) = delete;
+    AccountDatesSteps& operator=(const AccountDatesSteps&) = delete;
+
+    // Applies the next batch; false when the run has ended (outcome says
+    // how), true while batches remain.
+    bool next();
+    // No value while the run goes on.
+    [[nodiscard]] std::optional<AccountDatesRun> outcome() const { return outcome_; }
+
+  private:
+    struct Work;
+    // Ends the run and records its summary.
+    void finish(AccountDatesRun outcome, const std::string& reason = {});
+
+    std::unique_ptr<Work> work_;
+    std::optional<AccountDatesRun> outcome_;
+};
 
 }  // namespace kestrix

@@ -35,10 +35,11 @@ class AccessChecks {
 
   private:
     // The home directory's answer for the normalised target, overwritten by
-    // every directory rule that covers it (a file: its directory).
-    bool directoryCheckFrom(const std::string& home, std::string_view user,
-                            const std::optional<std::string>& target, bool isFile, char letter,
-                            AccessTrace* trace);
+    // every directory rule that covers it (a file: its directory); no value
+    // when the user has no home to answer from.
+    std::optional<bool> directoryCheckFrom(std::string_view user,
+                                           const std::optional<std::string>& target, bool isFile,
+                                           char letter, AccessTrace* trace);
 
     AccountStore& store_;
 };

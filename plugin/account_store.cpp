@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <stdexcept>
 
+#include "core/list_changes.h"
 #include "core/password_hash.h"
+#include "plugin/number_text.h"
 #include "plugin/prepared_query.h"
 #include "plugin/quota_ratio.h"
 
@@ -23,13 +26,35 @@ constexpr std::array<const char*, kUserColumnCount> kUserColumnNames = {
     "maintenance", "session_timeout", "max_concurrent",       "max_logins_per_ip",
 };
 
+// The whole row a login reads: name, home, disabled, then the columns in
+// UserColumn order.
+std::string wholeRowSql() {
+    std::string sql = "select username,homedir,disable_user";
+    for (const char* column : kUserColumnNames)
+        sql += std::string(",") + column;
+    return sql + " from users where username=:u";
+}
+constexpr std::size_t kWholeRowColumns = 3 + kUserColumnCount;
+
+// The home row and the directory rules in one statement: a first column of
+// 0 marks the home row (home, -, disabled), whose columns line up by type
+// with the rules' (directory, rights, inheritance). Both halves take the
+// one parameter.
+std::string homeAndRulesSql(Engine engine) {
+    const std::string u = engine == Engine::PostgreSQL ? "$1" : ":u";
+    return "select 0,homedir,null,disable_user from users where username=" + u +
+           " union all select 1,directory,dir_rights,inherit_subdirs from dir_rights where "
+           "username=" +
+           u;
+}
+
 enum Query {
     kLogin,
     kBlockedIps,
     kBlockedIpsByUser,
     kLogIps,
-    kSignOn,
-    kSignOff,
+    kSignFiles,
+    kDataVersion,
     kHome,
     kQuotaPair,
     kDirRules,
@@ -52,8 +77,8 @@ constexpr std::array<QueryDefinition, kQueryCount> kQueries = {{
     {"select ip from blocked_ips", 1, false},
     {"select ip from blocked_ips_by_user where username=:u or username='*'", 1, true},
     {"select ip from log_ips", 1, false},
-    {"select signon_msg_file from sign_files where ip=:ip", 1, true},
-    {"select signoff_msg_file from sign_files where ip=:ip", 1, true},
+    {"select ip,signon_msg_file,signoff_msg_file from sign_files", 3, false},
+    {"pragma data_version", 1, false},
     {"select homedir,disable_user from users where username=:u", 2, true},
     {"select quota_current,quota_max from users where username=:u", 2, true},
     {"select directory,dir_rights,inherit_subdirs from dir_rights where username=:u", 3, true},
@@ -111,6 +136,20 @@ struct AccountStore::Statements {
             slot = std::make_unique<PreparedQuery>(session, engine, sql, 1, true);
         }
         return *slot;
+    }
+
+    PreparedQuery& wholeRow() {
+        if (!whole)
+            whole = std::make_unique<PreparedQuery>(session, engine, wholeRowSql(),
+                                                    kWholeRowColumns, true);
+        return *whole;
+    }
+
+    PreparedQuery& homeAndRules() {
+        if (!homeRules)
+            homeRules =
+                std::make_unique<PreparedQuery>(session, engine, homeAndRulesSql(engine), 4, true);
+        return *homeRules;
     }
 
     PreparedQuery& query(int which) {
@@ -202,6 +241,8 @@ struct AccountStore::Statements {
 
     std::array<std::unique_ptr<PreparedQuery>, kUserColumnCount> userColumns;
     std::array<std::unique_ptr<PreparedQuery>, kQueryCount> queries;
+    std::unique_ptr<PreparedQuery> whole;
+    std::unique_ptr<PreparedQuery> homeRules;
     std::unique_ptr<PreparedUpdate> password;
     std::unique_ptr<PreparedUpdate> replace;
     std::unique_ptr<PreparedUpdate> credit;
@@ -233,6 +274,10 @@ bool AccountStore::open() {
     if (!db_.open(connectionString_, kTimeLimits)) return false;
     sqliteBusy_ = std::chrono::seconds(kTimeLimits.busySeconds);
     statements_ = std::make_unique<Statements>(db_.session(), db_.engine());
+    // Whatever changed while there was no connection is unknown.
+    forgetLists();
+    forgetRows();
+    listening_ = false;
     return true;
 }
 
@@ -328,8 +373,22 @@ bool AccountStore::attempt(Op&& op) {
     return runOnce(op) == Outcome::Ran;
 }
 
+const UserRow* AccountStore::keptRow(std::string_view user) {
+    const auto kept = rows_.find(std::string(user));
+    if (kept == rows_.end()) return nullptr;
+    if (clock_() - kept->second.readAt >= kRowLifetime) {
+        rows_.erase(kept);
+        return nullptr;
+    }
+    return &kept->second.row;
+}
+
 std::optional<std::string> AccountStore::userValue(UserColumn column, std::string_view user,
                                                    bool* complete) {
+    if (const UserRow* row = keptRow(user)) {
+        if (complete) *complete = true;
+        return row->columns[static_cast<std::size_t>(column)];
+    }
     std::optional<std::string> value;
     const bool ran = attempt([&](Statements& s) {
         PreparedQuery& query = s.userColumn(column);
@@ -342,16 +401,28 @@ std::optional<std::string> AccountStore::userValue(UserColumn column, std::strin
     return ran ? value : std::nullopt;
 }
 
+// Of the rows of one address, the first as read answers, as a read of
+// that address alone would.
 std::optional<std::string> AccountStore::signFile(bool signOn, std::string_view address) {
-    std::optional<std::string> value;
-    attempt([&](Statements& s) {
-        PreparedQuery& query = s.query(signOn ? kSignOn : kSignOff);
-        query.run(address, [&] {
-            value = query.column(0);
-            return false;
+    checkLists();
+    if (!lists_.signFiles) {
+        std::unordered_map<std::string, SignFiles> files;
+        const bool complete = attempt([&](Statements& s) {
+            files.clear();
+            PreparedQuery& query = s.query(kSignFiles);
+            query.run({}, [&] {
+                if (const std::string* ip = query.text(0))
+                    files.try_emplace(*ip, SignFiles{query.column(1), query.column(2)});
+                return true;
+            });
         });
-    });
-    return value;
+        if (!complete) return std::nullopt;
+        listsRead();
+        lists_.signFiles = std::move(files);
+    }
+    const auto found = lists_.signFiles->find(std::string(address));
+    if (found == lists_.signFiles->end()) return std::nullopt;
+    return signOn ? found->second.signOn : found->second.signOff;
 }
 
 template <class Row>
@@ -372,7 +443,7 @@ std::optional<Row> AccountStore::firstRow(int which, std::string_view user, bool
 // Of the rows the column's collation finds, the first by the exact name,
 // byte for byte, whatever order they lie in. Chosen here rather than by an
 // ORDER BY in another collation than the index's: that sorts even one row.
-std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view user) {
+std::optional<AccountStore::LoginRow> AccountStore::passwordRow(std::string_view user) {
     std::optional<LoginRow> row;
     attempt([&](Statements& s) {
         row.reset();
@@ -387,7 +458,55 @@ std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view us
     return row;
 }
 
+// The row read here is the one the login's later events see.
+std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view user) {
+    std::optional<UserRow> row;
+    const auto readAt = clock_();
+    const bool ran = attempt([&](Statements& s) {
+        row.reset();
+        PreparedQuery& query = s.wholeRow();
+        query.run(user, [&] {
+            const std::string* name = query.text(0);
+            if (!row || (name != nullptr && (!row->name || *name < *row->name))) {
+                row.emplace();
+                row->name = query.column(0);
+                row->homedir = query.column(1);
+                row->disabled = query.column(2);
+                for (std::size_t i = 0; i < kUserColumnCount; ++i)
+                    row->columns[i] = query.column(3 + i);
+            }
+            return true;
+        });
+    });
+    std::string key(user);
+    rows_.erase(key);
+    lastLogin_.reset();
+    // A column the whole row names may be missing from a table made
+    // elsewhere: the password is still checked, each other column read
+    // alone. Not after a stall, which leaves the connection to the next use.
+    if (!ran && db_.isOpen()) return passwordRow(user);
+    if (!row) return std::nullopt;
+    const LoginRow login{row->name, row->columns[static_cast<std::size_t>(UserColumn::Password)]};
+    lastLogin_.emplace(std::move(key), KeptRow{std::move(*row), readAt});
+    return login;
+}
+
+void AccountStore::keepLoginRow() {
+    if (!lastLogin_) return;
+    // Many users logging in within the lifetime: the oldest go with the rest.
+    if (rows_.size() >= kMaxKeptRows) rows_.clear();
+    rows_.insert_or_assign(std::move(lastLogin_->first), std::move(lastLogin_->second));
+    lastLogin_.reset();
+}
+
+std::optional<AccountStore::HomeRow> AccountStore::keptHomeRow(std::string_view user) {
+    const UserRow* row = keptRow(user);
+    if (!row) return std::nullopt;
+    return HomeRow{row->homedir, row->disabled};
+}
+
 std::optional<AccountStore::HomeRow> AccountStore::homeRow(std::string_view user) {
+    if (auto kept = keptHomeRow(user)) return kept;
     return firstRow<HomeRow>(kHome, user);
 }
 
@@ -432,16 +551,86 @@ ReadAddresses AccountStore::readAddresses(int which, std::string_view parameter)
     return read;
 }
 
-ReadAddresses AccountStore::blockedAddresses() {
-    return readAddresses(kBlockedIps, {});
+void AccountStore::forgetRows() {
+    rows_.clear();
+    lastLogin_.reset();
+}
+
+void AccountStore::forgetLists() {
+    lists_.blocked.reset();
+    lists_.listed.reset();
+    lists_.signFiles.reset();
+    lists_.readAt.reset();
+}
+
+void AccountStore::listsRead() {
+    if (!lists_.readAt) lists_.readAt = clock_();
+}
+
+void AccountStore::checkLists() {
+    // A list that could not be read whole is read again.
+    if (lists_.blocked && !lists_.blocked->complete) lists_.blocked.reset();
+    if (lists_.listed && !lists_.listed->complete) lists_.listed.reset();
+    if (!ready()) return forgetLists();
+    if (db_.engine() == Engine::SQLite) {
+        // Moves when another connection commits a change to the file (this
+        // one never writes the lists).
+        std::optional<long long> version;
+        attempt([&](Statements& s) {
+            version.reset();
+            PreparedQuery& query = s.query(kDataVersion);
+            query.run({}, [&] {
+                if (const std::string* text = query.text(0)) version = storedWhole(*text);
+                return false;
+            });
+        });
+        if (!version || version != lists_.dataVersion) forgetLists();
+        lists_.dataVersion = version;
+        return;
+    }
+    if (!listening_) {
+        forgetLists();
+        listening_ = attempt([&](Statements& s) {
+            const pg::Result result(PQexec(pg::connection(s.session),
+                                           (std::string("listen ") + kListsChannel).c_str()));
+            if (!pg::succeeded(result.get()))
+                throw std::runtime_error(
+                    pg::failureText("listen", pg::connection(s.session), result.get()));
+        });
+    }
+    // Notifications wait in the socket until the connection reads: take in
+    // what has arrived, without a round trip.
+    bool notified = false;
+    if (PGconn* conn = db_.isOpen() ? pg::connection(db_.session()) : nullptr) {
+        PQconsumeInput(conn);
+        while (PGnotify* notice = PQnotifies(conn)) {
+            notified = true;
+            PQfreemem(notice);
+        }
+    }
+    if (notified || (lists_.readAt && clock_() - *lists_.readAt >= kListLifetime)) forgetLists();
+}
+
+const ReadAddresses& AccountStore::blockedAddresses() {
+    checkLists();
+    if (!lists_.blocked) {
+        lists_.blocked = readAddresses(kBlockedIps, {});
+        if (lists_.blocked->complete) listsRead();
+    }
+    return *lists_.blocked;
 }
 
 ReadAddresses AccountStore::blockedAddressesOfUser(std::string_view user) {
     return readAddresses(kBlockedIpsByUser, user);
 }
 
-ReadAddresses AccountStore::listedAddresses() {
-    return readAddresses(kLogIps, {});
+const ReadAddresses& AccountStore::listedAddresses() {
+    checkLists();
+    if (!lists_.listed) {
+        lists_.listed = readAddresses(kLogIps, {});
+        if (lists_.listed->complete) listsRead();
+    }
+    return *lists_.listed;
 }
 
 ReadList<std::string> AccountStore::ratioFreeFiles(std::string_view user) {
@@ -468,6 +657,28 @@ bool AccountStore::visitDirectoryRules(std::string_view user, const std::functio
     });
 }
 
+bool AccountStore::visitHomeAndDirectoryRules(std::string_view user,
+                                              const std::function<void()>& restart,
+                                              const HomeVisit& home, const DirRuleVisit& visit) {
+    bool first = true;
+    return attempt([&](Statements& s) {
+        if (!first) restart();
+        first = false;
+        bool homeSeen = false;
+        PreparedQuery& query = s.homeAndRules();
+        query.run(user, [&] {
+            const std::string* kind = query.text(0);
+            if (kind != nullptr && *kind == "0") {
+                if (!homeSeen) home(HomeRow{query.column(1), query.column(3)});
+                homeSeen = true;
+            } else {
+                visit(query.text(1), query.text(2), query.text(3));
+            }
+            return true;
+        });
+    });
+}
+
 ReadList<FileRuleRow> AccountStore::fileRules(std::string_view user) {
     return readList<FileRuleRow>(kFileRules, user, [](const PreparedQuery& q) {
         return std::optional<FileRuleRow>(FileRuleRow{q.column(0), q.column(1)});
@@ -475,6 +686,7 @@ ReadList<FileRuleRow> AccountStore::fileRules(std::string_view user) {
 }
 
 bool AccountStore::changePassword(std::string_view storedName, std::string_view password) {
+    forgetRows();
     long long changed = 0;
     attempt([&](Statements& s) {
         PreparedUpdate& update = s.passwordUpdate();
@@ -487,6 +699,7 @@ bool AccountStore::changePassword(std::string_view storedName, std::string_view 
 
 bool AccountStore::replacePassword(std::string_view storedName, std::string_view stored,
                                    std::string_view replacement) {
+    forgetRows();
     long long changed = 0;
     attempt([&](Statements& s) {
         PreparedUpdate& update = s.passwordReplace();
@@ -508,6 +721,7 @@ std::optional<std::size_t> AccountStore::passwordWidth() {
 }
 
 std::optional<long long> AccountStore::addCredit(std::string_view user, double amount) {
+    forgetRows();
     long long changed = 0;
     const bool ran = attempt([&](Statements& s) {
         PreparedUpdate& update = s.creditUpdate();
@@ -520,6 +734,7 @@ std::optional<long long> AccountStore::addCredit(std::string_view user, double a
 }
 
 bool AccountStore::chargeQuota(std::string_view user, long long amount) {
+    forgetRows();
     long long changed = 0;
     attempt([&](Statements& s) {
         PreparedUpdate& update = s.quotaCharge();

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/address_pattern.h"
@@ -54,6 +56,21 @@ struct ReadAddresses {
     bool complete = true;
 };
 
+// The users row as a login reads it, whole: every column a later event of
+// the same login asks about.
+struct UserRow {
+    std::optional<std::string> name;
+    std::optional<std::string> homedir;
+    std::optional<std::string> disabled;
+    std::array<std::optional<std::string>, kUserColumnCount> columns;
+};
+
+// One sign_files row.
+struct SignFiles {
+    std::optional<std::string> signOn;
+    std::optional<std::string> signOff;
+};
+
 // One database connection of the plug-in and every statement it runs.
 // Statements are prepared on first use and kept for the connection's life.
 // When a statement fails because the connection broke, the connection is
@@ -72,6 +89,13 @@ class AccountStore {
     // it is also the whole time an event may wait, its queue included.
     static constexpr std::chrono::milliseconds kRoundTripLimit{4000};
     using Deadline = std::chrono::steady_clock::time_point;
+    // How long the row a login read answers the login's later events.
+    static constexpr std::chrono::milliseconds kRowLifetime{1000};
+    // How long the server-wide lists are kept on PostgreSQL without a
+    // notification: an edit by other SQL sends none.
+    static constexpr std::chrono::milliseconds kListLifetime{1000};
+    // Beyond this many kept rows the store starts again with none.
+    static constexpr std::size_t kMaxKeptRows = 1000;
 
     AccountStore(Clock clock, DeadlineWatch& watch);
     ~AccountStore();
@@ -94,6 +118,7 @@ class AccountStore {
     // complete, when given, tells a failure from the other two.
     [[nodiscard]] std::optional<std::string> userValue(UserColumn column, std::string_view user,
                                                        bool* complete = nullptr);
+    // The sign-on or sign-off file of the address, from the kept list.
     [[nodiscard]] std::optional<std::string> signFile(bool signOn, std::string_view address);
 
     // The row a login is checked against: the stored name and password.
@@ -101,7 +126,12 @@ class AccountStore {
         std::optional<std::string> name;
         std::optional<std::string> password;
     };
+    // Reads the whole row; once keepLoginRow is called it answers the reads
+    // of that user's single values and home for kRowLifetime: the login's
+    // later events.
     [[nodiscard]] std::optional<LoginRow> loginRow(std::string_view user);
+    // The row loginRow read last belongs to a login that passed.
+    void keepLoginRow();
 
     struct HomeRow {
         std::optional<std::string> homedir;
@@ -116,9 +146,12 @@ class AccountStore {
     // No value for a missing row or a failure; complete tells them apart.
     [[nodiscard]] std::optional<QuotaRow> quotaRow(std::string_view user, bool* complete = nullptr);
 
-    [[nodiscard]] ReadAddresses blockedAddresses();
+    // The server-wide lists are read once and kept while they are
+    // unchanged: on SQLite while the file's data version stays, on
+    // PostgreSQL until a notification on kListsChannel or kListLifetime.
+    [[nodiscard]] const ReadAddresses& blockedAddresses();
     [[nodiscard]] ReadAddresses blockedAddressesOfUser(std::string_view user);
-    [[nodiscard]] ReadAddresses listedAddresses();
+    [[nodiscard]] const ReadAddresses& listedAddresses();
     [[nodiscard]] ReadList<DirRuleRow> directoryRules(std::string_view user);
     [[nodiscard]] ReadList<FileRuleRow> fileRules(std::string_view user);
     // The directory rules as they are read, without keeping them: each row's
@@ -129,6 +162,13 @@ class AccountStore {
                                             const std::string* inherit)>;
     bool visitDirectoryRules(std::string_view user, const std::function<void()>& restart,
                              const DirRuleVisit& visit);
+    // The same, with the user's home row read in the same statement: home
+    // is called with the first home row, in whatever place it comes.
+    using HomeVisit = std::function<void(const HomeRow& row)>;
+    bool visitHomeAndDirectoryRules(std::string_view user, const std::function<void()>& restart,
+                                    const HomeVisit& home, const DirRuleVisit& visit);
+    // The home row a login read within kRowLifetime; no value otherwise.
+    [[nodiscard]] std::optional<HomeRow> keptHomeRow(std::string_view user);
     [[nodiscard]] ReadList<std::string> ratioFreeFiles(std::string_view user);
 
     // Writes, each one statement. True when a row was changed.
@@ -175,6 +215,31 @@ class AccountStore {
     template <class Row, class MakeRow>
     ReadList<Row> readList(int query, std::string_view parameter, MakeRow&& makeRow);
     ReadAddresses readAddresses(int query, std::string_view parameter);
+    // The stored name and password alone.
+    std::optional<LoginRow> passwordRow(std::string_view user);
+    // The row a login read, while it may still answer; nullptr otherwise.
+    const UserRow* keptRow(std::string_view user);
+    // Forgets the kept rows: this connection changed one.
+    void forgetRows();
+    // Drops the kept lists when they may have changed since they were read.
+    void checkLists();
+    void forgetLists();
+    // Starts the lists' lifetime at the first list read after they were
+    // forgotten.
+    void listsRead();
+
+    // The server-wide lists as last read, with when they were read.
+    struct Lists {
+        std::optional<ReadAddresses> blocked;
+        std::optional<ReadAddresses> listed;
+        std::optional<std::unordered_map<std::string, SignFiles>> signFiles;
+        std::optional<std::chrono::steady_clock::time_point> readAt;
+        std::optional<long long> dataVersion;
+    };
+    struct KeptRow {
+        UserRow row;
+        std::chrono::steady_clock::time_point readAt;
+    };
 
     Clock clock_;
     DeadlineWatch& watch_;
@@ -186,6 +251,12 @@ class AccountStore {
     Database db_;
     std::unique_ptr<Statements> statements_;
     RuleDirectoryCache ruleDirectories_;
+    std::unordered_map<std::string, KeptRow> rows_;
+    // The row of the password check under way, by the name it was read by.
+    std::optional<std::pair<std::string, KeptRow>> lastLogin_;
+    Lists lists_;
+    // LISTEN has been sent on this connection.
+    bool listening_ = false;
 };
 
 }  // namespace kestrix::plugin

@@ -212,6 +212,9 @@ void EventAnswers::passwordCheck(EventRecord& record) {
     if (holdsControlOrFormat(identity)) return;
     const bool accepted = record.setUserName(identity);
     if (accepted && weak) upgradeStoredPassword(*row->name, *row->password, given);
+    // The login's later events answer from the row just read (an upgrade
+    // above has dropped it).
+    if (accepted) store_.keepLoginRow();
     record.setFlag(accepted);
 }
 
@@ -246,14 +249,15 @@ void EventAnswers::addressCheck(EventRecord& record) {
     record.setFlag(false);
     if (!store_.ready()) return;
     const std::string user = record.userName();
-    const ReadAddresses blocked =
-        user.empty() ? store_.blockedAddresses() : store_.blockedAddressesOfUser(user);
-    if (!blocked.complete) return;
-    record.setFlag(!blocked.list.matches(record.data()));
+    const auto refuses = [&](const ReadAddresses& blocked) {
+        return !blocked.complete || blocked.list.matches(record.data());
+    };
+    record.setFlag(!(user.empty() ? refuses(store_.blockedAddresses())
+                                  : refuses(store_.blockedAddressesOfUser(user))));
 }
 
 void EventAnswers::addressListed(EventRecord& record) {
-    const ReadAddresses listed = store_.listedAddresses();
+    const ReadAddresses& listed = store_.listedAddresses();
     record.setFlag(listed.list.matches(record.data()));
 }
 

@@ -5,6 +5,7 @@
 #include "core/activity_log.h"
 #include "core/address_pattern.h"
 #include "core/database.h"
+#include "core/list_changes.h"
 #include "core/schema.h"
 #include "core/sql_literal.h"
 #include "core/text_routines.h"
@@ -66,7 +67,7 @@ WriteOutcome writeIpRules(const IpRuleScope& scope, const std::vector<std::strin
     const WriteGuard guard{ipRulesLock(scope), scope.user.value_or(""), ipRulesParts(),
                            scope.user ? loaded : std::nullopt};
     std::vector<TextColumn> texts;
-    return writeAll(rewriteStatements(scope, lines, texts), failure, texts, guard);
+    return writeAll(rewriteStatements(scope, lines, texts), failure, texts, guard, !scope.user);
 }
 WriteOutcome changeIpRules(const IpRuleScope& scope,
                            const std::function<bool(std::vector<std::string>&)>& change,
@@ -96,6 +97,7 @@ WriteOutcome changeIpRules(const IpRuleScope& scope,
     for (const std::string& statement : rewriteStatements(scope, lines, texts)) {
         if (!db.execute(statement)) return refused();
     }
+    if (!scope.user && !announceListChange(db)) return refused();
     if (!db.commit()) return refused();
     return WriteOutcome::Written;
 }

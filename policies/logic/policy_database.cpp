@@ -2,6 +2,7 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/list_changes.h"
 #include "shell/message_boxes.h"
 
 namespace kestrix::policies {
@@ -41,7 +42,8 @@ std::optional<std::vector<FieldRow>> readRows(const std::string& sql,
 namespace {
 
 WriteOutcome writeInOneTransaction(const StatementsFromStore& build, std::string& failure,
-                                   const std::vector<TextColumn>& texts, const WriteGuard& guard) {
+                                   const std::vector<TextColumn>& texts, const WriteGuard& guard,
+                                   bool listChange = false) {
     Database db;
     if (!openDatabase(db, 0)) return WriteOutcome::Unavailable;
     if (auto tooWide = tooWideText(db, texts)) {
@@ -80,6 +82,7 @@ WriteOutcome writeInOneTransaction(const StatementsFromStore& build, std::string
     for (const std::string& statement : *statements) {
         if (!db.execute(statement)) return refused(statement);
     }
+    if (listChange && !announceListChange(db)) return refused({});
     if (!db.commit()) return refused({});
     closeDatabase(db);
     return WriteOutcome::Written;
@@ -88,9 +91,10 @@ WriteOutcome writeInOneTransaction(const StatementsFromStore& build, std::string
 }  // namespace
 
 WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
-                      const std::vector<TextColumn>& texts, const WriteGuard& guard) {
+                      const std::vector<TextColumn>& texts, const WriteGuard& guard,
+                      bool listChange) {
     return writeInOneTransaction([&](Database&, std::string&) { return statements; }, failure,
-                                 texts, guard);
+                                 texts, guard, listChange);
 }
 
 WriteOutcome writeBuiltAll(const StatementsFromStore& build, std::string& failure,

@@ -38,9 +38,11 @@ enum class WriteOutcome {
 // Texts are held against their columns first: one too wide is Refused with
 // the message naming its box in failure, before any statement. With a
 // guard, the transaction holds its lock and writes only while the guarded
-// parts are as they were loaded.
+// parts are as they were loaded. listChange: the statements change a
+// server-wide list, which the plug-in is told of in the same transaction.
 WriteOutcome writeAll(const std::vector<std::string>& statements, std::string& failure,
-                      const std::vector<TextColumn>& texts = {}, const WriteGuard& guard = {});
+                      const std::vector<TextColumn>& texts = {}, const WriteGuard& guard = {},
+                      bool listChange = false);
 
 // Works out the statements from the rows as they are inside the write's
 // transaction, under its lock; no value when a read was refused.

@@ -1,5 +1,7 @@
 #include "tests/app/app_fixture.h"
 
+#include "app/main_window.h"
+
 #include <filesystem>
 #include <fstream>
 
@@ -30,7 +32,13 @@ std::unique_ptr<Program> AppFixture::makeProgram(ProgramCommands commands) {
     options.defaults = defaults();
     options.lockPath = (dir_.path() / "tavix.lock").string();
     options.programDirectory = dir_.path();
-    options.commands.applyAccountDates = [this] { ++accountRuleRuns_; };
+    options.commands.applyAccountDates = [this] {
+        ++accountRuleRuns_;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (dynamic_cast<MainWindow*>(widget) != nullptr)
+                mainShownAtAccountRules_ = widget->isVisible();
+        }
+    };
     return std::make_unique<Program>(options);
 }
 

@@ -46,6 +46,8 @@ class AppFixture : public ShellFixture {
 
     TempDir dir_;
     int accountRuleRuns_ = 0;
+    // Whether the main window was shown when the rules last ran.
+    bool mainShownAtAccountRules_ = false;
     std::unique_ptr<Program> program_;
 };
 

@@ -23,8 +23,10 @@
 #include "app/about_box.h"
 #include "app/leftover_updater.h"
 #include "app/main_window.h"
+#include "app/standard_commands.h"
 #include "core/activity_log.h"
 #include "core/connection_string.h"
+#include "core/database.h"
 #include "core/password_storage.h"
 #include "core/schema.h"
 #include "maintenance/program_swap.h"
@@ -233,7 +235,11 @@ TEST_F(MainWindowTest, MinuteTimerRunsTheAccountRulesAtItsTick1440) {
     EXPECT_EQ(cleanup->interval(), 10000);
     EXPECT_TRUE(cleanup->isSingleShot());
     EXPECT_EQ(child<QTimer>(&main, "tmrRules")->interval(), 75);
-    EXPECT_EQ(accountRuleRuns_, 1);  // at start-up
+    // At start-up, once the window is up.
+    EXPECT_EQ(accountRuleRuns_, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(accountRuleRuns_, 1);
+    EXPECT_TRUE(mainShownAtAccountRules_);
 
     for (int tick = 1; tick <= 1439; ++tick)
         main.tmrTime_Timer();
@@ -245,6 +251,33 @@ TEST_F(MainWindowTest, MinuteTimerRunsTheAccountRulesAtItsTick1440) {
     for (int tick = 1; tick <= 1439; ++tick)
         main.tmrTime_Timer();
     EXPECT_EQ(accountRuleRuns_, 2);
+}
+
+// A run over many users goes a batch at a time: the command returns to the
+// event loop with users still due, and the loop finishes them.
+TEST_F(MainWindowTest, TheDailyRulesRunBetweenTurnsOfTheEventLoop) {
+    const std::string db = scratch_->connectionString();
+    test::executeOn(
+        db,
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1200) "
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, Expires) "
+        "SELECT 'gone'||i, '/srv/ftp', 1, 1, '2001-01-01' FROM n");
+    auto dueLeft = [&] {
+        Database reader;
+        EXPECT_TRUE(reader.open(db)) << reader.lastError();
+        auto rows = reader.query("select count(*) as n from users where username like 'gone%'");
+        return rows && !rows->eof() ? rows->integer("n").value_or(-1) : -1;
+    };
+    ASSERT_EQ(dueLeft(), 1200);
+    applyAccountDatesInSteps();
+    const auto left = dueLeft();
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, 1200);
+    // Each turn of the loop takes one batch (the limit only ends a test that fails).
+    for (int turn = 0; turn < 1000 && dueLeft() > 0; ++turn)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(dueLeft(), 0);
+    EXPECT_TRUE(boxes_.shown().empty());
 }
 
 TEST_F(MainWindowTest, TheTenSecondTimerRemovesALeftOverUpdater) {

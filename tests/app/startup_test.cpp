@@ -169,6 +169,7 @@ TEST_P(ConfiguredStartTest, SelectsAndLoadsTheFirstUser) {
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->fields().connectionString, db);
     EXPECT_EQ(dialog->fields().servuPath, servuPath());
+    QCoreApplication::processEvents();
     EXPECT_EQ(accountRuleRuns_, 1);
 }
 

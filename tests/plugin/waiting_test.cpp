@@ -101,11 +101,11 @@ TEST_F(PostgresWaiting, AConnectionThatMissedItsDeadlineIsReplacedAtOnce) {
     Database locker;
     ASSERT_TRUE(locker.open(scratch_->connectionString())) << locker.lastError();
     ASSERT_TRUE(locker.begin());
-    exec(locker, "lock table dir_rights, file_rights in access exclusive mode");
-    // A write outside the home asks the directory rules, which wait out the
-    // statement's own time limit, then the file rules, which the rest of
+    exec(locker, "lock table users in access exclusive mode");
+    // The password check's read of the whole row waits out the statement's
+    // own time limit, then its read of the password alone, which the rest of
     // the event's time cuts off.
-    EXPECT_EQ(send(code::kFileWrite, "/elsewhere/file.txt"), 0);
+    EXPECT_EQ(send(code::kPasswordCheck, "secret"), 0);
     ASSERT_TRUE(locker.rollback());
 
     EXPECT_EQ(send(code::kPasswordCheck, "secret"), 1);
