@@ -7,6 +7,7 @@ lists the home directory and quits, one after the other.
 Run through bench/proftpd-logins, which sets the environment the end-to-end
 site needs (tests/e2e/test_ftp_end_to_end.py)."""
 
+import ctypes
 import ftplib
 import os
 import subprocess
@@ -48,13 +49,28 @@ def sql_config(site, port, sftp_port):
   SQLBackend {1}
   SQLEngine on
   SQLConnectInfo {2}
-  SQLAuthTypes Plaintext
+  SQLAuthTypes Crypt
   SQLAuthenticate users
   SQLUserInfo sqlusers userid passwd uid gid homedir shell
   SQLMinUserUID 1
   SQLMinUserGID 1
   SQLLogFile none""".format(*backend))
     return config + "\n"
+
+
+def yescrypt(password):
+    """The password hashed as Kestrix stores it, through the system's
+    libcrypt: both servers then check the same hash with the same code."""
+    libcrypt = ctypes.CDLL("libcrypt.so.1")
+    libcrypt.crypt_gensalt.restype = ctypes.c_char_p
+    libcrypt.crypt_gensalt.argtypes = [ctypes.c_char_p, ctypes.c_ulong, ctypes.c_char_p,
+                                       ctypes.c_int]
+    libcrypt.crypt.restype = ctypes.c_char_p
+    libcrypt.crypt.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+    setting = libcrypt.crypt_gensalt(b"$y$", 0, None, 0)
+    if not setting:
+        raise RuntimeError("libcrypt makes no yescrypt setting")
+    return libcrypt.crypt(password.encode(), setting).decode()
 
 
 def login_once(port, home):
@@ -73,13 +89,16 @@ def main():
     try:
         home = site.dir("benchuser")
         site.file(os.path.join(home, "file.txt"))
-        site.add_user("benchuser", "Secret", home=home)
+        # The same stored form for both: a yescrypt hash, as Kestrix keeps
+        # passwords (a plain-text one the plug-in would hash at login).
+        hashed = yescrypt("Secret")
+        site.add_user("benchuser", "{CRYPT}" + hashed, home=home)
         uid = int(subprocess.check_output(["id", "-u", e2e.SESSION_USER]))
         gid = int(subprocess.check_output(["getent", "group", e2e.SESSION_GROUP]).split(b":")[2])
-        site.sql("CREATE TABLE sqlusers (userid VARCHAR(64) PRIMARY KEY, passwd VARCHAR(64), "
+        site.sql("CREATE TABLE sqlusers (userid VARCHAR(64) PRIMARY KEY, passwd VARCHAR(255), "
                  "uid INTEGER, gid INTEGER, homedir VARCHAR(255), shell VARCHAR(64))",
-                 "INSERT INTO sqlusers VALUES ('benchuser', 'Secret', %d, %d, %s, '/bin/sh')"
-                 % (uid, gid, e2e.lit(home)))
+                 "INSERT INTO sqlusers VALUES ('benchuser', %s, %d, %d, %s, '/bin/sh')"
+                 % (e2e.lit(hashed), uid, gid, e2e.lit(home)))
         for name in ("mod_sql.so", "mod_sql_sqlite.so", "mod_sql_postgres.so"):
             os.symlink(os.path.join("/usr/lib/proftpd", name),
                        os.path.join(site.root, "modules", name))
