@@ -154,7 +154,7 @@ void MainWindow::formLoad() {
     }
     run(links_.commands.addUserNameIndexes);
     // After the window is shown: a long run must not keep it from appearing.
-    QTimer::singleShot(0, this, [this] { run(links_.commands.applyAccountDates); });
+    QTimer::singleShot(0, this, [this] { applyAccountDates(); });
     // Empty in the program: stored paths keep their case on this platform.
     run(links_.commands.lowerCasePaths);
     users_->popMain();
@@ -403,8 +403,13 @@ void MainWindow::tmrTime_Timer() {
     ++minuteCounter_;
     if (minuteCounter_ > 1439) {
         minuteCounter_ = 0;
-        run(links_.commands.applyAccountDates);
+        applyAccountDates();
     }
+}
+
+void MainWindow::applyAccountDates() {
+    if (!links_.commands.applyAccountDates) return;
+    links_.commands.applyAccountDates([this] { users_->refreshAfterAccountRules(); });
 }
 
 void MainWindow::Timer1_Timer() {

@@ -113,6 +113,8 @@ class MainWindow : public QMainWindow {
 
   private:
     void nameSeparators();
+    // The daily account rules, the list read again when they changed it.
+    void applyAccountDates();
     // Into the notification area (or, without one, onto the task bar).
     void hideToTray();
     void sendKeystroke(Qt::Key key);

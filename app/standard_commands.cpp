@@ -25,11 +25,14 @@ namespace {
 
 // One batch per turn of the event loop: the windows stay live through a
 // run of thousands of users.
-void nextAccountDatesStep(std::shared_ptr<AccountDatesSteps> steps) {
+void nextAccountDatesStep(std::shared_ptr<AccountDatesSteps> steps,
+                          std::function<void()> accountsChanged) {
     if (steps->next()) {
-        QTimer::singleShot(0, qApp, [steps] { nextAccountDatesStep(steps); });
+        QTimer::singleShot(
+            0, qApp, [steps, accountsChanged] { nextAccountDatesStep(steps, accountsChanged); });
         return;
     }
+    if (steps->changedAccounts() && accountsChanged) accountsChanged();
     const auto run = steps->outcome();
     if (run == AccountDatesRun::TablesFailed || run == AccountDatesRun::Busy) {
         Shell::instance().ask(titledMessage(
@@ -40,15 +43,17 @@ void nextAccountDatesStep(std::shared_ptr<AccountDatesSteps> steps) {
 
 }  // namespace
 
-void applyAccountDatesInSteps() {
-    nextAccountDatesStep(std::make_shared<AccountDatesSteps>());
+void applyAccountDatesInSteps(const std::function<void()>& accountsChanged) {
+    nextAccountDatesStep(std::make_shared<AccountDatesSteps>(), accountsChanged);
 }
 
 ProgramCommands standardCommands(const ProgramPlaces& places) {
     ProgramCommands commands;
     commands.addUserNameIndexes = [] { addUserNameIndexes(); };
     commands.securityNotices = [] { return startupSecurityNotices(); };
-    commands.applyAccountDates = [] { applyAccountDatesInSteps(); };
+    commands.applyAccountDates = [](const std::function<void()>& accountsChanged) {
+        applyAccountDatesInSteps(accountsChanged);
+    };
     commands.checkUpdates = [places] {
         UpdateCheckSetup setup;
         setup.serverBase = getRegSettings(kUpdateServerValue);

@@ -14,7 +14,8 @@ namespace kestrix {
 ProgramCommands standardCommands(const ProgramPlaces& places);
 
 // The daily account rules, a batch of users at a time with the event loop
-// running between batches; a run that fails is reported at its end.
-void applyAccountDatesInSteps();
+// running between batches; a run that fails is reported at its end, one
+// that deleted or disabled an account calls accountsChanged.
+void applyAccountDatesInSteps(const std::function<void()>& accountsChanged = {});
 
 }  // namespace kestrix

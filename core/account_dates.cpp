@@ -224,6 +224,10 @@ bool AccountDatesSteps::next() {
     return false;
 }
 
+bool AccountDatesSteps::changedAccounts() const {
+    return work_->count.deleted + work_->count.disabled > 0;
+}
+
 void AccountDatesSteps::finish(AccountDatesRun outcome, const std::string& reason) {
     if (outcome == AccountDatesRun::Done) closeDatabase(work_->db);
     outcome_ = recordSummary(work_->count, outcome, reason);

@@ -42,6 +42,8 @@ class AccountDatesSteps {
     bool next();
     // No value while the run goes on.
     [[nodiscard]] std::optional<AccountDatesRun> outcome() const { return outcome_; }
+    // Whether a batch so far deleted or disabled an account.
+    [[nodiscard]] bool changedAccounts() const;
 
   private:
     struct Work;

@@ -120,6 +120,11 @@ bool UserPanel::popMain() {
     return true;
 }
 
+void UserPanel::refreshAfterAccountRules() {
+    if (state_.unsavedChanges) return;
+    refill(state_.selectedUser);
+}
+
 void UserPanel::refill(const std::string& keep) {
     preferredUser_ = keep;
     fillUserList(*this);

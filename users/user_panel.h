@@ -43,6 +43,10 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // loads) the first user. False when the administrator chose to stay
     // with unsaved changes; nothing changed then.
     bool popMain();
+    // After the daily account rules deleted or disabled accounts: the list
+    // is read again, keeping the selected user where it is still stored.
+    // Left as it is while the administrator has unsaved changes.
+    void refreshAfterAccountRules();
     // Before the user being edited is left (another user, New User, Delete,
     // the end of the program): with unsaved changes, asks whether to save
     // them. False when the administrator stays (Cancel, or a failed save).

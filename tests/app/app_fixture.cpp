@@ -32,7 +32,7 @@ std::unique_ptr<Program> AppFixture::makeProgram(ProgramCommands commands) {
     options.defaults = defaults();
     options.lockPath = (dir_.path() / "tavix.lock").string();
     options.programDirectory = dir_.path();
-    options.commands.applyAccountDates = [this] {
+    options.commands.applyAccountDates = [this](const std::function<void()>&) {
         ++accountRuleRuns_;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (dynamic_cast<MainWindow*>(widget) != nullptr)

@@ -198,6 +198,33 @@ TEST_P(UserPanelTest, EmptyUserTableDisablesThePerUserControlsAtTheNextRefresh) 
         EXPECT_TRUE(child<QPushButton>(name)->isEnabled()) << name;
 }
 
+// Accounts the daily rules removed leave the list; the user being looked
+// at stays selected; unsaved changes keep the list as it is.
+TEST_P(UserPanelTest, TheListFollowsTheDailyRulesUnlessChangesAreUnsaved) {
+    for (const char* name : {"ann", "bob", "gone"})
+        addUser(name);
+    panel_->popMain();
+    activate(panel_.get());
+    panel_->selectUserRow(1);
+    run("DELETE FROM users WHERE username='gone'");
+    panel_->refreshAfterAccountRules();
+    auto* list = child<QAbstractItemView>("lstUsers");
+    EXPECT_EQ(test::listEntries(list), (std::vector<std::string>{"ann", "bob"}));
+    EXPECT_EQ(panel_->selectedUserRow(), 1);
+    EXPECT_EQ(box("txtUsername")->text(), "bob");
+
+    auto* notes = child<QPlainTextEdit>("txtNotes");
+    notes->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(notes, "n");
+    box("txtHomeDir")->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(panel_->state().unsavedChanges);
+    run("DELETE FROM users WHERE username='ann'");
+    panel_->refreshAfterAccountRules();
+    EXPECT_EQ(test::listEntries(list), (std::vector<std::string>{"ann", "bob"}));
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_NE(notes->toPlainText(), "notes of bob");
+}
+
 TEST_P(UserPanelTest, StatusLinesShowTextsInTheirColours) {
     addUser("bob", ", Expires, DisableOn, disable_user", ", '12/31/2030', '01/15/2031', 1");
     addUser("carol");
