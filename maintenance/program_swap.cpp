@@ -4,7 +4,11 @@
 #include <QDir>
 #include <QLockFile>
 #include <QProcess>
+#include <QSysInfo>
 
+#include <signal.h>
+
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -52,14 +56,17 @@ QString updaterLockPath(const std::filesystem::path& programDirectory) {
 
 bool updaterRunning(const std::filesystem::path& programDirectory) {
     if (programDirectory.empty()) return false;
+    // The holder is read, the lock never taken: an updater starting while a
+    // probe held it for a moment could take the probe for a stale holder,
+    // and the probe's unlock would then remove the updater's lock.
     QLockFile probe(updaterLockPath(programDirectory));
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!probe.getLockInfo(&pid, &host, &application)) return false;
+    if (!host.isEmpty() && host != QSysInfo::machineHostName()) return true;
     // Only a live holder counts; the lock of an updater that died is stale.
-    probe.setStaleLockTime(0);
-    if (probe.tryLock(0)) {
-        probe.unlock();
-        return false;
-    }
-    return probe.error() == QLockFile::LockFailedError;
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
 SwapReport swapProgram(const std::filesystem::path& directory, const QString& lockPath,
