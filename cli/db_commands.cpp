@@ -37,18 +37,36 @@ int dbInit(const Invocation& /*in*/) {
     }
     Database db;
     if (!openDatabase(db, 0)) return kExitRefused;
-    for (const TableDef& table : userTables()) {
-        if (db.query(std::string("select * from ") + table.name + " where 1=0"))
-            return refuse("The database holds the table " + std::string(table.name) +
-                          " already: nothing was created.");
-    }
-    writeLog("create tables");
-    // One transaction: a table that fails leaves none of the others.
-    if (!db.begin() || !createSchema(db) || !db.commit()) {
+    const auto failed = [&] {
         const std::string failure = db.lastError();
         db.rollback();
         return refuse(terminalText(failure));
+    };
+    // One transaction that holds the database against another db init from
+    // the start: the tables are looked for and made under it, and a table
+    // that fails leaves none of the others.
+    const bool sqlite = db.engine() == Engine::SQLite;
+    const bool held =
+        sqlite ? db.execute("BEGIN IMMEDIATE")
+               : db.begin() && db.readColumn("select pg_advisory_xact_lock(hashtext(:v1))",
+                                             {"kestrix db init"}, [](Database::ValueView) {});
+    if (!held) return failed();
+    const char* lookup = sqlite ? "select name from sqlite_master where type='table' and "
+                                  "lower(name)=lower(:v1)"
+                                : "select to_regclass(:v1)::text";
+    for (const TableDef& table : userTables()) {
+        bool found = false;
+        if (!db.readColumn(lookup, {table.name},
+                           [&](Database::ValueView name) { found = found || name.has_value(); }))
+            return failed();
+        if (found) {
+            db.rollback();
+            return refuse("The database holds the table " + std::string(table.name) +
+                          " already: nothing was created.");
+        }
     }
+    writeLog("create tables");
+    if (!createSchema(db) || !db.commit()) return failed();
     closeDatabase(db);
     return kExitDone;
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "cli/command_table.h"
 #include "core/database.h"
@@ -269,9 +270,16 @@ TEST_P(CommandContract, ConfigSetNamesAnEmptyDatabaseAndDbInitMakesItsTables) {
     EXPECT_EQ(fileText(servu + "/ServUDaemon.ini"),
               "[EXTERNAL]\r\nClientCheckDLL2=Quellin.so\r\nClientCheckDLL1=Other.so\r\n\r\n\r\n");
     EXPECT_EQ(runKestrix({"user", "list"}).status, 1);
-    run = runKestrix({"db", "init"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(runKestrix({"db", "init"}).status, 1);
+    // Two administrators at once: one makes the tables, the other is told
+    // they are there.
+    Ran inits[2];
+    std::thread second([&] { inits[1] = runKestrix({"db", "init"}); });
+    inits[0] = runKestrix({"db", "init"});
+    second.join();
+    ASSERT_EQ(inits[0].status + inits[1].status, 1) << inits[0].err << inits[1].err;
+    EXPECT_NE((inits[0].err + inits[1].err).find("already: nothing was created."),
+              std::string::npos)
+        << inits[0].err << inits[1].err;
     addUser("dora", dir("ftp/dora"));
     EXPECT_EQ(runKestrix({"user", "list"}).out, "dora\n");
     run = runKestrix({"config", "set", "--connection-string", empty->connectionString()});
