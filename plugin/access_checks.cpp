@@ -47,11 +47,12 @@ std::optional<bool> AccessChecks::directoryCheckFrom(std::string_view user,
     // The home's answer holds where no rule applies; the walk starts from
     // no, since the home row may come after the rules.
     DirectoryRuleWalk walk(false, covered, letter);
-    const auto rule = [&](const std::string* directory, const std::string* rights,
-                          const std::string* inherit) {
+    const auto rule = [&](const AccountStore::DirRuleColumns& row) {
+        const auto directory = row.directory();
         const std::optional<std::string>* resolved =
             directory ? &check.resolve(*directory) : nullptr;
-        walk.row(resolved && *resolved ? &**resolved : nullptr, rights, inherit);
+        if (walk.covers(resolved && *resolved ? &**resolved : nullptr))
+            walk.apply(row.rights(), row.inherit());
     };
     std::optional<std::string> home;
     bool complete = false;

@@ -36,14 +36,15 @@ std::string wholeRowSql() {
 }
 constexpr std::size_t kWholeRowColumns = 3 + kUserColumnCount;
 
-// The home row and the directory rules in one statement: a first column of
-// 0 marks the home row (home, -, disabled), whose columns line up by type
-// with the rules' (directory, rights, inheritance). Both halves take the
-// one parameter.
+// The home row and the directory rules in one statement: a first column
+// that is not NULL marks the home row (home, -, disabled), whose columns
+// line up by type with the rules' (directory, rights, inheritance). The
+// rules' first column is NULL, which the server sends without writing out
+// a value for every rule. Both halves take the one parameter.
 std::string homeAndRulesSql(Engine engine) {
     const std::string u = engine == Engine::PostgreSQL ? "$1" : ":u";
-    return "select 0,homedir,null,disable_user from users where username=" + u +
-           " union all select 1,directory,dir_rights,inherit_subdirs from dir_rights where "
+    return "select 'home',homedir,null,disable_user from users where username=" + u +
+           " union all select null,directory,dir_rights,inherit_subdirs from dir_rights where "
            "username=" +
            u;
 }
@@ -650,8 +651,9 @@ bool AccountStore::visitDirectoryRules(std::string_view user, const std::functio
         if (!first) restart();
         first = false;
         PreparedQuery& query = s.query(kDirRules);
+        const DirRuleColumns row(query, 0);
         query.run(user, [&] {
-            visit(query.text(0), query.text(1), query.text(2));
+            visit(row);
             return true;
         });
     });
@@ -666,17 +668,29 @@ bool AccountStore::visitHomeAndDirectoryRules(std::string_view user,
         first = false;
         bool homeSeen = false;
         PreparedQuery& query = s.homeAndRules();
+        const DirRuleColumns rule(query, 1);
         query.run(user, [&] {
-            const std::string* kind = query.text(0);
-            if (kind != nullptr && *kind == "0") {
+            if (query.view(0)) {
                 if (!homeSeen) home(HomeRow{query.column(1), query.column(3)});
                 homeSeen = true;
             } else {
-                visit(query.text(1), query.text(2), query.text(3));
+                visit(rule);
             }
             return true;
         });
     });
+}
+
+std::optional<std::string_view> AccountStore::DirRuleColumns::directory() const {
+    return query_.view(first_);
+}
+
+const std::string* AccountStore::DirRuleColumns::rights() const {
+    return query_.text(first_ + 1);
+}
+
+const std::string* AccountStore::DirRuleColumns::inherit() const {
+    return query_.text(first_ + 2);
 }
 
 ReadList<FileRuleRow> AccountStore::fileRules(std::string_view user) {

@@ -80,6 +80,8 @@ struct SignFiles {
 // database is limited, and an event's waits together stay within its
 // deadline, so that an event never keeps the FTP server waiting longer than
 // a few seconds. Not thread-safe: one event at a time uses a store.
+class PreparedQuery;
+
 class AccountStore {
   public:
     static constexpr std::chrono::seconds kRetryInterval{5};
@@ -154,12 +156,25 @@ class AccountStore {
     [[nodiscard]] const ReadAddresses& listedAddresses();
     [[nodiscard]] ReadList<DirRuleRow> directoryRules(std::string_view user);
     [[nodiscard]] ReadList<FileRuleRow> fileRules(std::string_view user);
-    // The directory rules as they are read, without keeping them: each row's
-    // directory, rights and inheritance (nullptr for a NULL), valid during
-    // the call. A read repeated on a fresh connection calls restart first.
-    // False when the read failed part way.
-    using DirRuleVisit = std::function<void(const std::string* directory, const std::string* rights,
-                                            const std::string* inherit)>;
+    // A dir_rights row while it is read: each column (nullptr for a NULL)
+    // is read when first asked for and stays valid during the visit, so a
+    // rule whose directory does not cover the path costs one column.
+    class DirRuleColumns {
+      public:
+        DirRuleColumns(const PreparedQuery& query, std::size_t first)
+            : query_(query), first_(first) {}
+        [[nodiscard]] std::optional<std::string_view> directory() const;
+        [[nodiscard]] const std::string* rights() const;
+        [[nodiscard]] const std::string* inherit() const;
+
+      private:
+        const PreparedQuery& query_;
+        std::size_t first_;
+    };
+    // The directory rules as they are read, without keeping them. A read
+    // repeated on a fresh connection calls restart first. False when the
+    // read failed part way.
+    using DirRuleVisit = std::function<void(const DirRuleColumns& row)>;
     bool visitDirectoryRules(std::string_view user, const std::function<void()>& restart,
                              const DirRuleVisit& visit);
     // The same, with the user's home row read in the same statement: home

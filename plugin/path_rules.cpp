@@ -1,9 +1,12 @@
 #include "plugin/path_rules.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -29,10 +32,53 @@ bool isAbsolute(std::string_view path) {
     return !path.empty() && path.front() == '/';
 }
 
+// An absolute path with no empty, "." or ".." component and no trailing
+// '/': if none of its components is a link, it is its own resolved form.
+bool isPlain(std::string_view path) {
+    if (path.size() < 2 || path.front() != '/' || path.back() == '/') return false;
+    std::size_t at = 1;
+    while (at <= path.size()) {
+        std::size_t end = path.find('/', at);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view name = path.substr(at, end - at);
+        if (name.empty() || name == "." || name == "..") return false;
+        at = end + 1;
+    }
+    return true;
+}
+
+std::atomic<bool> gWithoutLinksUnsupported{false};
+
+// Whether the kernel finds a plain path without following any link: then
+// resolving it changes nothing, and one lookup replaces a look at every
+// component. No answer where the kernel cannot say (before Linux 5.6, or a
+// filter that refuses the call); the caller then resolves the path itself.
+std::optional<bool> existsWithoutLinks(const std::string& path) {
+    if (gWithoutLinksUnsupported.load(std::memory_order_relaxed)) return std::nullopt;
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (fd >= 0) {
+        ::close(static_cast<int>(fd));
+        return true;
+    }
+    if (errno == ENOSYS || errno == EPERM) {
+        gWithoutLinksUnsupported.store(true, std::memory_order_relaxed);
+        return std::nullopt;
+    }
+    return false;
+}
+
+bool isPlainAndFound(const std::string& path) {
+    return isPlain(path) && existsWithoutLinks(path).value_or(false);
+}
+
 std::optional<std::string> longName(const std::string& path) {
     // A relative path would be resolved against the server's working
     // directory, which says nothing about where the user is.
     if (!isAbsolute(path)) return std::nullopt;
+    if (isPlainAndFound(path)) return fitting(path);
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                          &std::free);
     if (!resolved) return std::nullopt;
@@ -49,6 +95,7 @@ std::optional<std::string> longName(const std::string& path) {
 // link points.
 std::optional<std::string> fullPath(const std::string& path) {
     if (!isAbsolute(path)) return std::nullopt;
+    if (isPlainAndFound(path)) return fitting(path);
     std::string resolved;  // "" stands for the root
     bool isDirectory = true;
     bool missing = false;
@@ -232,14 +279,17 @@ bool applyDirectoryRules(bool answer, std::string_view normalizedPath,
     return walk.answer();
 }
 
-void DirectoryRuleWalk::row(const std::string* resolvedDirectory, const std::string* rights,
-                            const std::string* inherit) {
-    const int place = place_++;
-    if (resolvedDirectory == nullptr || !atOrBelow(path_, *resolvedDirectory)) return;
-    const bool exact = !strictlyBelow(path_, *resolvedDirectory);
-    if (exact || (inherit && decodeInherit(*inherit))) {
+bool DirectoryRuleWalk::covers(const std::string* resolvedDirectory) {
+    ++place_;
+    if (resolvedDirectory == nullptr || !atOrBelow(path_, *resolvedDirectory)) return false;
+    exact_ = !strictlyBelow(path_, *resolvedDirectory);
+    return true;
+}
+
+void DirectoryRuleWalk::apply(const std::string* rights, const std::string* inherit) {
+    if (exact_ || (inherit && decodeInherit(*inherit))) {
         answer_ = rights && hasRight(*rights, letter_);
-        decidingRule_ = place;
+        decidingRule_ = place_ - 1;
     }
 }
 

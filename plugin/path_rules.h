@@ -104,7 +104,15 @@ class DirectoryRuleWalk {
         : start_(answer), answer_(answer), path_(normalizedPath), letter_(letter) {}
 
     void row(const std::string* resolvedDirectory, const std::string* rights,
-             const std::string* inherit);
+             const std::string* inherit) {
+        if (covers(resolvedDirectory)) apply(rights, inherit);
+    }
+    // The same in two steps, for a caller that reads a row's rights and
+    // inheritance only when they matter: covers takes every row in order
+    // and says whether its directory is the path or above it; apply then
+    // takes the rights and inheritance of that row.
+    bool covers(const std::string* resolvedDirectory);
+    void apply(const std::string* rights, const std::string* inherit);
     // Back to the start answer, for rows that are read again from the first.
     void restart();
 
@@ -119,6 +127,7 @@ class DirectoryRuleWalk {
     char letter_;
     int place_ = 0;
     int decidingRule_ = -1;
+    bool exact_ = false;  // the row covers exactly the path
 };
 
 // Resolves a file rule's filename as fileTarget does for the letter; a

@@ -2,6 +2,9 @@
 
 #include <soci/sqlite3/soci-sqlite3.h>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <stdexcept>
 
 #include "core/sqlite_text.h"
@@ -30,7 +33,11 @@ std::string_view sendable(Engine engine, std::string_view text) {
 
 PreparedQuery::PreparedQuery(soci::session& session, Engine engine, const std::string& sql,
                              std::size_t columns, bool hasParameter)
-    : engine_(engine), hasParameter_(hasParameter), values_(columns), nulls_(columns, true) {
+    : engine_(engine),
+      hasParameter_(hasParameter),
+      views_(columns),
+      values_(columns),
+      columns_(columns, Column::Unread) {
     if (engine == Engine::SQLite) {
         sqlite_ = prepareSqlite(session, sql);
         return;
@@ -63,11 +70,13 @@ void PreparedQuery::start() {
     const char* parameter = parameter_.c_str();
     result_ = named_->run(&parameter);
     nextRow_ = 0;
-    if (PQnfields(result_.get()) < static_cast<int>(values_.size()))
+    if (PQnfields(result_.get()) < static_cast<int>(columns_.size()))
         throw std::runtime_error("The query returns fewer columns than it is read for.");
 }
 
 bool PreparedQuery::step() {
+    onRow_ = false;
+    std::fill(columns_.begin(), columns_.end(), Column::Unread);
     if (sqlite_ != nullptr) {
         auto* statement = static_cast<sqlite_api::sqlite3_stmt*>(sqlite_);
         const int stepped = sqlite_api::sqlite3_step(statement);
@@ -75,32 +84,70 @@ bool PreparedQuery::step() {
         if (stepped != SQLITE_ROW)
             throw std::runtime_error(
                 sqlite_api::sqlite3_errmsg(sqlite_api::sqlite3_db_handle(statement)));
-        for (std::size_t i = 0; i < values_.size(); ++i) {
-            const SqliteText text = sqliteColumnText(statement, static_cast<int>(i));
-            nulls_[i] = text.null;
-            values_[i].assign(text.text);
-        }
-        return true;
+    } else {
+        if (nextRow_ >= PQntuples(result_.get())) return false;
+        ++nextRow_;
     }
-    PGresult* result = result_.get();
-    if (nextRow_ >= PQntuples(result)) return false;
-    for (std::size_t i = 0; i < values_.size(); ++i) {
-        const auto text = pg::value(result, nextRow_, static_cast<int>(i));
-        nulls_[i] = !text;
-        if (text) values_[i].assign(*text);
-    }
-    ++nextRow_;
+    onRow_ = true;
     return true;
 }
 
+void PreparedQuery::read(std::size_t i) const {
+    const int column = static_cast<int>(i);
+    if (sqlite_ != nullptr) {
+        auto* statement = static_cast<sqlite_api::sqlite3_stmt*>(sqlite_);
+        sqlite_api::sqlite3_value* value = sqlite_api::sqlite3_column_value(statement, column);
+        const int type = value != nullptr ? sqlite_api::sqlite3_value_type(value) : SQLITE_NULL;
+        if (type == SQLITE_NULL) {
+            columns_[i] = Column::Null;
+            return;
+        }
+        // SQLite writes an integer as text in memory it allocates for the
+        // value; written here it costs no allocation, and reads the same.
+        if (type == SQLITE_INTEGER) {
+            std::array<char, 24> digits{};
+            const auto written = std::to_chars(digits.data(), digits.data() + digits.size(),
+                                               sqlite_api::sqlite3_value_int64(value));
+            values_[i].assign(digits.data(), written.ptr);
+            views_[i] = values_[i];
+            columns_[i] = Column::Kept;
+            return;
+        }
+        const auto* text = sqlite_api::sqlite3_value_text(value);
+        const int bytes = sqlite_api::sqlite3_value_bytes(value);
+        views_[i] = text != nullptr ? std::string_view(reinterpret_cast<const char*>(text),
+                                                       static_cast<std::size_t>(bytes))
+                                    : std::string_view();
+        columns_[i] = Column::View;
+        return;
+    }
+    const auto text = pg::value(result_.get(), nextRow_ - 1, column);
+    if (text) views_[i] = *text;
+    columns_[i] = text ? Column::View : Column::Null;
+}
+
 std::optional<std::string> PreparedQuery::column(std::size_t i) const {
-    const std::string* value = text(i);
-    if (value == nullptr) return std::nullopt;
-    return *value;
+    const auto value = view(i);
+    if (!value) return std::nullopt;
+    return std::string(*value);
+}
+
+std::optional<std::string_view> PreparedQuery::view(std::size_t i) const {
+    if (i >= columns_.size()) return std::nullopt;
+    if (columns_[i] == Column::Unread) {
+        if (!onRow_) return std::nullopt;
+        read(i);
+    }
+    if (columns_[i] == Column::Null) return std::nullopt;
+    return views_[i];
 }
 
 const std::string* PreparedQuery::text(std::size_t i) const {
-    if (i >= values_.size() || nulls_[i]) return nullptr;
+    if (!view(i)) return nullptr;
+    if (columns_[i] == Column::View) {
+        values_[i].assign(views_[i]);
+        columns_[i] = Column::Kept;
+    }
     return &values_[i];
 }
 
@@ -108,6 +155,7 @@ void PreparedQuery::finish() noexcept {
     // SQLite holds its read lock while a statement has rows left to step;
     // a single-row read stops after the first row, so reset it now rather
     // than at its next use, or a writer in another process waits on us.
+    onRow_ = false;
     if (sqlite_ != nullptr)
         sqlite_api::sqlite3_reset(static_cast<sqlite_api::sqlite3_stmt*>(sqlite_));
     result_.reset();

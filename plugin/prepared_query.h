@@ -28,7 +28,9 @@ struct UnsendableText : std::runtime_error {
 std::string_view sendable(Engine engine, std::string_view text);
 
 // A SELECT prepared once on a connection, with at most one text parameter
-// and a fixed number of columns, every column read as text. The parameter
+// and a fixed number of columns, every column read as text when it is first
+// asked for on a row: a caller that looks at one column of most rows does
+// not pay for the others. The parameter
 // is bound, never spliced: the database compares it exactly as it would
 // compare the same value written as an SQL text literal. Both engines are
 // read through their own interfaces: the library's type conversions for
@@ -41,10 +43,14 @@ class PreparedQuery {
     PreparedQuery(const PreparedQuery&) = delete;
     PreparedQuery& operator=(const PreparedQuery&) = delete;
 
-    // The current row's column; no value for a database NULL.
+    // The current row's column; no value for a database NULL. Asked for
+    // while the row is being read (inside run's onRow).
     [[nodiscard]] std::optional<std::string> column(std::size_t i) const;
-    // The same without a copy: valid until the next row; nullptr for NULL.
+    // The same kept here: valid until the next row; nullptr for NULL.
     [[nodiscard]] const std::string* text(std::size_t i) const;
+    // The same in the engine's own memory, without a copy: valid until the
+    // next row; no value for NULL.
+    [[nodiscard]] std::optional<std::string_view> view(std::size_t i) const;
 
     // Runs the query and calls onRow for each row until it returns false.
     // Throws what the database reports, in its words.
@@ -68,16 +74,22 @@ class PreparedQuery {
     // The SQLite connection, held for a whole run; nullptr on PostgreSQL.
     sqlite_api::sqlite3* sqliteConnection() const;
     void start();
-    // Moves to the next row and keeps its columns; false at the end.
+    // Moves to the next row; false at the end.
     bool step();
+    // Reads column i of the current row into views_ (and values_ for a
+    // number SQLite would otherwise write out in memory of its own).
+    void read(std::size_t i) const;
     void finish() noexcept;
 
     Engine engine_;
     bool hasParameter_;
     std::string parameter_;
-    // The current row.
-    std::vector<std::string> values_;
-    std::vector<bool> nulls_;
+    // The columns of the current row read so far.
+    enum class Column : char { Unread, View, Kept, Null };
+    mutable std::vector<std::string_view> views_;
+    mutable std::vector<std::string> values_;  // of the Kept columns
+    mutable std::vector<Column> columns_;
+    bool onRow_ = false;
     void* sqlite_ = nullptr;  // the SQLite statement, on SQLite
     // On PostgreSQL: the statement, and the rows of the current run.
     std::unique_ptr<pg::NamedStatement> named_;

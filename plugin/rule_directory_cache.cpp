@@ -5,24 +5,38 @@ namespace kestrix::plugin {
 RuleDirectoryCache::Check::Check(RuleDirectoryCache& cache, PathForm form)
     : cache_(cache), form_(form), now_(cache.clock_()) {}
 
-const std::optional<std::string>& RuleDirectoryCache::Check::resolve(const std::string& directory) {
-    Entries& entries = cache_.entries(form_);
+const std::optional<std::string>& RuleDirectoryCache::Check::resolve(std::string_view directory) {
+    Table& table = cache_.table(form_);
+    const std::size_t place = place_++;
+    if (place < table.lastOrder.size()) {
+        Entries::value_type* same = table.lastOrder[place];
+        if (same->first == directory && now_ - same->second.at < kLifetime)
+            return same->second.resolved;
+    }
+    Entries& entries = table.entries;
     auto found = entries.find(directory);
-    if (found != entries.end() && now_ - found->second.at < kLifetime)
-        return found->second.resolved;
-    std::optional<std::string> resolved;
-    if (form_ == PathForm::LongName) {
-        if (!fresh_) fresh_.emplace();
-        resolved = fresh_->resolve(directory);
-    } else {
-        resolved = normalizePath(directory, form_);
+    if (found == entries.end() || now_ - found->second.at >= kLifetime) {
+        std::optional<std::string> resolved;
+        if (form_ == PathForm::LongName) {
+            if (!fresh_) fresh_.emplace();
+            resolved = fresh_->resolve(directory);
+        } else {
+            resolved = normalizePath(directory, form_);
+        }
+        if (found != entries.end()) {
+            found->second = {std::move(resolved), now_};
+        } else {
+            if (entries.size() >= kMaxEntries) {
+                entries.clear();
+                table.lastOrder.clear();
+            }
+            found = entries.emplace(std::string(directory), Entry{std::move(resolved), now_}).first;
+        }
     }
-    if (found != entries.end()) {
-        found->second = {std::move(resolved), now_};
-    } else {
-        if (entries.size() >= kMaxEntries) entries.clear();
-        found = entries.emplace(directory, Entry{std::move(resolved), now_}).first;
-    }
+    if (place < table.lastOrder.size())
+        table.lastOrder[place] = &*found;
+    else if (place == table.lastOrder.size())
+        table.lastOrder.push_back(&*found);
     return found->second.resolved;
 }
 

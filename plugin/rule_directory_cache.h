@@ -5,7 +5,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "plugin/path_rules.h"
 
@@ -32,12 +34,13 @@ class RuleDirectoryCache {
         Check(RuleDirectoryCache& cache, PathForm form);
         // The normalised directory, kept in the cache: valid until the next
         // resolve.
-        const std::optional<std::string>& resolve(const std::string& directory);
+        const std::optional<std::string>& resolve(std::string_view directory);
 
       private:
         RuleDirectoryCache& cache_;
         PathForm form_;
         std::chrono::steady_clock::time_point now_;
+        std::size_t place_ = 0;                  // of the next directory asked for
         std::optional<LongNameResolver> fresh_;  // made at the first miss
     };
 
@@ -46,12 +49,28 @@ class RuleDirectoryCache {
         std::optional<std::string> resolved;
         std::chrono::steady_clock::time_point at;
     };
-    using Entries = std::unordered_map<std::string, Entry>;
-    Entries& entries(PathForm form) { return form == PathForm::LongName ? longName_ : fullPath_; }
+    // Looked up by a view of the row's text, without a copy.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+    using Entries = std::unordered_map<std::string, Entry, NameHash, std::equal_to<>>;
+    struct Table {
+        Entries entries;
+        // The entries in the order the last check asked for them: a user's
+        // rules come in the same order check after check, so the entry at
+        // the same place is compared first and the name is hashed only when
+        // it differs. Elements of the map stay where they are until it is
+        // cleared, and this with it.
+        std::vector<Entries::value_type*> lastOrder;
+    };
+    Table& table(PathForm form) { return form == PathForm::LongName ? longName_ : fullPath_; }
 
     Clock clock_;
-    Entries longName_;
-    Entries fullPath_;
+    Table longName_;
+    Table fullPath_;
 };
 
 }  // namespace kestrix::plugin

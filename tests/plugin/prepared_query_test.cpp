@@ -65,6 +65,24 @@ TEST_P(PreparedQueryTest, ReadsEveryRowAsStored) {
     PreparedQuery all(db_.session(), GetParam(), "select max_concurrent from users order by 1", 1,
                       false);
     EXPECT_EQ(read(all, "", 1), (Rows{{"2"}, {"3"}}));
+
+    // Columns are read when asked for, in any order and more than once,
+    // whole numbers written as the engine writes them; after the run
+    // nothing is left to read.
+    PreparedQuery numbers(db_.session(), GetParam(),
+                          "select -9223372036854775807 - 1, max_concurrent * 1000000007000, "
+                          "homedir from users where username = :u",
+                          3, true);
+    std::vector<std::optional<std::string>> columns;
+    numbers.run("c", [&] {
+        columns = {numbers.column(2), numbers.column(1), numbers.column(0)};
+        EXPECT_EQ(numbers.column(1), columns[1]);
+        EXPECT_EQ(numbers.view(2), "");
+        return true;
+    });
+    EXPECT_EQ(columns,
+              (std::vector<std::optional<std::string>>{"", "3000000021000", "-9223372036854775808"}));
+    EXPECT_EQ(numbers.text(0), nullptr);
 }
 
 // Text PostgreSQL cannot take is refused before it is sent; SQLite reads it.

@@ -48,6 +48,8 @@ TEST(PathForms, BothFormsFollowLinksOnlyTheLongNameNeedsThePath) {
     EXPECT_EQ(normalizePath("/does/not/exist", PathForm::FullPath), "/does/not/exist");
     EXPECT_EQ(normalizePath("/does/not/exist", PathForm::LongName), std::nullopt);
     EXPECT_EQ(normalizePath(root + "/link/", PathForm::LongName), root + "/real");
+    EXPECT_EQ(normalizePath(root + "/link", PathForm::LongName), root + "/real");
+    EXPECT_EQ(normalizePath(root + "/real", PathForm::LongName), root + "/real");
     // The deepest existing ancestor is resolved, the rest appended.
     EXPECT_EQ(normalizePath(root + "/link", PathForm::FullPath), root + "/real");
     EXPECT_EQ(normalizePath(root + "/link/new/file", PathForm::FullPath), root + "/real/new/file");
