@@ -2,74 +2,34 @@
 
 #include <cstdio>
 
+#include "core/text_routines.h"
+#include "core/unicode_text.h"
+
 namespace kestrix::cli {
-
-namespace {
-
-// The length of the valid UTF-8 sequence starting at i, or 0.
-std::size_t sequenceLength(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        length = 4;
-    if (length == 0 || i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    }
-    // Overlong forms, surrogates and code points past U+10FFFF.
-    if (lead == 0xE0 && byte(i + 1) < 0xA0) return 0;
-    if (lead == 0xED && byte(i + 1) >= 0xA0) return 0;
-    if (lead == 0xF0 && byte(i + 1) < 0x90) return 0;
-    if (lead == 0xF4 && byte(i + 1) >= 0x90) return 0;
-    return length;
-}
-
-}  // namespace
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            const std::size_t length = sequenceLength(text, i);
-            if (length == 0) {
+            std::size_t next = i;
+            if (!decodeUtf8(text, next)) {
                 out += "\\ufffd";
                 ++i;
             } else {
-                out.append(text.substr(i, length));
-                i += length;
+                out.append(text.substr(i, next - i));
+                i = next;
             }
             continue;
         }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
+        if (!appendBackslashEscape(out, static_cast<char>(c), true)) {
+            if (c < 0x20 || c == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
         }
         ++i;
     }

@@ -13,6 +13,9 @@
 #include <ctime>
 #include <mutex>
 
+#include "core/text_routines.h"
+#include "core/unicode_text.h"
+
 namespace kestrix::audit {
 
 namespace {
@@ -26,31 +29,6 @@ constexpr const char* kIdentifier = "kestrix";
 // authpriv: these lines say who changed whose login, which is for the
 // administrators' eyes (auth.log, not the world-readable syslog).
 constexpr int kFacility = LOG_AUTHPRIV;
-
-// The length of the UTF-8 sequence starting at `at` and its code point;
-// 0 when the bytes there are no well-formed sequence.
-std::size_t decodeUtf8(std::string_view text, std::size_t at, char32_t& code) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char first = byte(at);
-    std::size_t length = 0;
-    char32_t least = 0;
-    if (first >= 0xC2 && first <= 0xDF) {
-        length = 2, code = first & 0x1F, least = 0x80;
-    } else if (first >= 0xE0 && first <= 0xEF) {
-        length = 3, code = first & 0x0F, least = 0x800;
-    } else if (first >= 0xF0 && first <= 0xF4) {
-        length = 4, code = first & 0x07, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
 
 void appendHex(std::string& out, const char* prefix, unsigned value, int digits) {
     char buffer[16];
@@ -158,46 +136,30 @@ std::string quotedValue(std::string_view value) {
     while (at < end) {
         const unsigned char c = static_cast<unsigned char>(value[at]);
         if (c < 0x80) {
-            switch (c) {
-                case '\\':
-                    out += "\\\\";
-                    break;
-                case '"':
-                    out += "\\\"";
-                    break;
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                default:
-                    if (c < 0x20 || c == 0x7F)
-                        appendHex(out, "\\x", c, 2);
-                    else
-                        out += static_cast<char>(c);
+            if (!appendBackslashEscape(out, static_cast<char>(c), true)) {
+                if (c < 0x20 || c == 0x7F)
+                    appendHex(out, "\\x", c, 2);
+                else
+                    out += static_cast<char>(c);
             }
             ++at;
             continue;
         }
-        char32_t code = 0;
-        const std::size_t length = decodeUtf8(value, at, code);
-        if (length != 0 && at + length > end) break;  // a cut never splits a character
-        if (length == 0) {
+        std::size_t next = at;
+        const auto code = decodeUtf8(value, next);
+        if (!code) {
             appendHex(out, "\\x", c, 2);
             ++at;
             continue;
         }
+        if (next > end) break;  // a cut never splits a character
         // C1 controls (NEL among them) and the line and paragraph separators
         // end a line for some readers.
-        if (code <= 0x9F || code == 0x2028 || code == 0x2029)
-            appendHex(out, "\\u", static_cast<unsigned>(code), 4);
+        if (*code <= 0x9F || *code == 0x2028 || *code == 0x2029)
+            appendHex(out, "\\u", static_cast<unsigned>(*code), 4);
         else
-            out.append(value.substr(at, length));
-        at += length;
+            out.append(value.substr(at, next - at));
+        at = next;
     }
     if (at < value.size()) out += "...(" + std::to_string(value.size() - at) + " more bytes)";
     out += '"';

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "core/text_routines.h"
+
 namespace kestrix::pg {
 
 PGconn* connection(soci::session& session) {
@@ -194,22 +196,7 @@ void appendCopyValue(std::string& out, const std::optional<std::string>& value) 
         return;
     }
     for (char c : *value) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
+        if (!appendBackslashEscape(out, c, false)) out += c;
     }
 }
 

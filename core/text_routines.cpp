@@ -71,6 +71,29 @@ double leadingNumber(std::string_view text) {
     return value;
 }
 
+bool appendBackslashEscape(std::string& out, char c, bool quote) {
+    switch (c) {
+        case '\\':
+            out += "\\\\";
+            return true;
+        case '\n':
+            out += "\\n";
+            return true;
+        case '\r':
+            out += "\\r";
+            return true;
+        case '\t':
+            out += "\\t";
+            return true;
+        case '"':
+            if (!quote) return false;
+            out += "\\\"";
+            return true;
+        default:
+            return false;
+    }
+}
+
 double clockSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();

@@ -23,6 +23,12 @@ std::size_t countChar(std::string_view text, char ch);
 // text that does not start with a number is 0.
 double leadingNumber(std::string_view text);
 
+// Appends the backslash form of a backslash, line feed, carriage return or
+// tab, and of '"' when quote is set: the escapes that JSON, the audit
+// line's quoted values and PostgreSQL's COPY text share. False, appending
+// nothing, for any other character.
+bool appendBackslashEscape(std::string& out, char c, bool quote);
+
 // The current time in seconds with fractions. It only ever increases, also
 // across midnight, year ends and changes of the wall clock, so differences
 // between two readings measure elapsed time.

@@ -23,8 +23,9 @@ constexpr std::array<Range, 23> kControlOrFormat = {{
     {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
 }};
 
-// Decodes the character at text[i], advancing i; no value for a malformed one.
-std::optional<char32_t> decode(std::string_view text, std::size_t& i) {
+}  // namespace
+
+std::optional<char32_t> decodeUtf8(std::string_view text, std::size_t& i) {
     const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
     const std::uint8_t lead = byte(i);
     std::size_t length = 0;
@@ -53,12 +54,10 @@ std::optional<char32_t> decode(std::string_view text, std::size_t& i) {
     return value;
 }
 
-}  // namespace
-
 std::optional<std::size_t> utf8Length(std::string_view text) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < text.size(); ++count) {
-        if (!decode(text, i)) return std::nullopt;
+        if (!decodeUtf8(text, i)) return std::nullopt;
     }
     return count;
 }
@@ -75,7 +74,7 @@ bool holdsControlOrFormat(std::string_view text) {
             ++i;
             continue;
         }
-        const auto c = decode(text, i);
+        const auto c = decodeUtf8(text, i);
         if (!c) return true;
         const bool listed =
             std::any_of(kControlOrFormat.begin(), kControlOrFormat.end(),

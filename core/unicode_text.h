@@ -6,6 +6,10 @@
 
 namespace kestrix {
 
+// The well-formed UTF-8 character at text[i], moving i past it; no value,
+// and i where it was, for a malformed one.
+[[nodiscard]] std::optional<char32_t> decodeUtf8(std::string_view text, std::size_t& i);
+
 // True when the bytes are well-formed UTF-8 (no overlong forms, no
 // surrogates, nothing above U+10FFFF).
 [[nodiscard]] bool isValidUtf8(std::string_view text);
