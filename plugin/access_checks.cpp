@@ -93,7 +93,8 @@ bool AccessChecks::fileCheck(std::string_view user, std::string_view path, char 
     if (!fileRules.complete) return false;
     // File rules named another way are resolved as rule directories are,
     // and kept as long; an entry is looked at afresh.
-    RuleDirectoryCache::Check cached(store_.ruleDirectories(), formForLetter(letter));
+    RuleDirectoryCache::Check cached(store_.ruleDirectories(), formForLetter(letter),
+                                     RuleDirectoryCache::Rows::Files);
     const bool entry = letter == 'M' || letter == 'm';
     return applyFileRules(*answer, path, target, fileRules.rows, letter,
                           trace ? &trace->fileRule : nullptr,

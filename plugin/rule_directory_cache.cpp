@@ -2,14 +2,15 @@
 
 namespace kestrix::plugin {
 
-RuleDirectoryCache::Check::Check(RuleDirectoryCache& cache, PathForm form)
-    : cache_(cache), form_(form), now_(cache.clock_()) {}
+RuleDirectoryCache::Check::Check(RuleDirectoryCache& cache, PathForm form, Rows rows)
+    : cache_(cache), form_(form), rows_(rows), now_(cache.clock_()) {}
 
 const std::optional<std::string>& RuleDirectoryCache::Check::resolve(std::string_view directory) {
     Table& table = cache_.table(form_);
+    auto& lastOrder = table.lastOrders[rows_ == Rows::Directories ? 0 : 1];
     const std::size_t place = place_++;
-    if (place < table.lastOrder.size()) {
-        Entries::value_type* same = table.lastOrder[place];
+    if (place < lastOrder.size()) {
+        Entries::value_type* same = lastOrder[place];
         if (same->first == directory && now_ - same->second.at < kLifetime)
             return same->second.resolved;
     }
@@ -28,15 +29,16 @@ const std::optional<std::string>& RuleDirectoryCache::Check::resolve(std::string
         } else {
             if (entries.size() >= kMaxEntries) {
                 entries.clear();
-                table.lastOrder.clear();
+                for (auto& order : table.lastOrders)
+                    order.clear();
             }
             found = entries.emplace(std::string(directory), Entry{std::move(resolved), now_}).first;
         }
     }
-    if (place < table.lastOrder.size())
-        table.lastOrder[place] = &*found;
-    else if (place == table.lastOrder.size())
-        table.lastOrder.push_back(&*found);
+    if (place < lastOrder.size())
+        lastOrder[place] = &*found;
+    else if (place == lastOrder.size())
+        lastOrder.push_back(&*found);
     return found->second.resolved;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -28,10 +29,14 @@ class RuleDirectoryCache {
 
     explicit RuleDirectoryCache(Clock clock) : clock_(std::move(clock)) {}
 
+    // What a check resolves: the directory rules' directories, or the file
+    // rules' names. Each comes in its own order.
+    enum class Rows { Directories, Files };
+
     // Resolves the rule directories of one check in the letter's form.
     class Check {
       public:
-        Check(RuleDirectoryCache& cache, PathForm form);
+        Check(RuleDirectoryCache& cache, PathForm form, Rows rows = Rows::Directories);
         // The normalised directory, kept in the cache: valid until the next
         // resolve.
         const std::optional<std::string>& resolve(std::string_view directory);
@@ -39,6 +44,7 @@ class RuleDirectoryCache {
       private:
         RuleDirectoryCache& cache_;
         PathForm form_;
+        Rows rows_;
         std::chrono::steady_clock::time_point now_;
         std::size_t place_ = 0;                  // of the next directory asked for
         std::optional<LongNameResolver> fresh_;  // made at the first miss
@@ -63,8 +69,8 @@ class RuleDirectoryCache {
         // rules come in the same order check after check, so the entry at
         // the same place is compared first and the name is hashed only when
         // it differs. Elements of the map stay where they are until it is
-        // cleared, and this with it.
-        std::vector<Entries::value_type*> lastOrder;
+        // cleared, and these with it. One order for each kind of rows.
+        std::array<std::vector<Entries::value_type*>, 2> lastOrders;
     };
     Table& table(PathForm form) { return form == PathForm::LongName ? longName_ : fullPath_; }
 
