@@ -1,0 +1,112 @@
+/* mod_quellin: what the module's files share. */
+#ifndef MOD_QUELLIN_H
+#define MOD_QUELLIN_H
+
+#include "conf.h"
+#include "privs.h"
+
+#include "ask.h"
+
+#define MOD_QUELLIN_VERSION "mod_quellin/1.0"
+#define QUELLIN_MESSAGE_LIMIT (64 * 1024)
+
+extern module quellin_module;
+
+/* One session's state (each session is a process of its own). */
+struct quellin_session {
+    int engine;  /* QuellinEngine on for this server */
+    int watched; /* the address is listed: commands are logged */
+    int lock_fd; /* serialises the login limits' count and registration */
+
+    char sent_name[256]; /* the name as the client sent it */
+    char user[40];       /* the name the library left in the record */
+    char home[PR_TUNABLE_PATH_MAX + 1];
+    int logged_in;
+    int relative_paths;
+    int quota_on;
+    int minute_seconds;
+    int session_seconds;
+    char login_message[512];
+    struct passwd account;
+
+    /* Ratio: the kind, and the session's own credit for per-session kinds. */
+    int ratio_on, ratio_files, ratio_per_session;
+    long ratio_up, ratio_down;
+    double session_credit;
+};
+
+extern struct quellin_session quellin;
+
+/* mod_quellin.c */
+int quellin_logged_in(void);
+void quellin_end_session(const char* why);
+void quellin_send_message(pool* p, const char* code, const char* file);
+
+/* replies.c: refusals, and what trouble in asking turns into. */
+modret_t* quellin_refuse(cmd_rec* cmd, const char* code, const char* text);
+modret_t* quellin_permission_denied(cmd_rec* cmd);
+/* The reply for a right that was not granted (550), or for the trouble
+ * that kept it from an answer: 451 (421 at login) and the cause logged,
+ * or 421 and the end of the session. */
+modret_t* quellin_not_granted(cmd_rec* cmd, quellin_verdict verdict);
+modret_t* quellin_login_trouble(cmd_rec* cmd, quellin_result trouble);
+/* Trouble after the reply is decided (charges, credits): logged, and the
+ * session ended when it must. */
+void quellin_note_trouble(const char* what, quellin_result trouble);
+
+/* sftp.c */
+int quellin_is_sftp(void);
+int quellin_sftp_server(void);
+
+/* paths.c */
+char* quellin_normalise(pool* p, const char* base, const char* path);
+const char* quellin_client_view(pool* p, const char* real);
+char* quellin_real_path(pool* p, const char* arg);
+char* quellin_parent_of(pool* p, const char* path);
+int quellin_is_dir(const char* path);
+int quellin_has_glob(const char* text);
+void quellin_rewrite(cmd_rec* cmd, const char* prefix, const char* path);
+/* The real path arg names, asked about with code: NULL when granted (and
+ * *path set when path is not NULL), else the refusal. */
+modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* prefix, char** path);
+
+/* login.c */
+int quellin_connect(void);
+config_rec* quellin_session_param(const char* name, int argc);
+unsigned int* quellin_top_precedence(void);
+modret_t* quellin_pre_user(cmd_rec* cmd);
+modret_t* quellin_pre_pass(cmd_rec* cmd);
+modret_t* quellin_post_pass(cmd_rec* cmd);
+modret_t* quellin_auth_getpwnam(cmd_rec* cmd);
+modret_t* quellin_auth_authenticate(cmd_rec* cmd);
+modret_t* quellin_auth_check(cmd_rec* cmd);
+modret_t* quellin_auth_getgroups(cmd_rec* cmd);
+
+/* rights.c */
+modret_t* quellin_pre_list(cmd_rec* cmd);
+modret_t* quellin_pre_info(cmd_rec* cmd);
+modret_t* quellin_pre_path(cmd_rec* cmd);
+modret_t* quellin_pre_mfmt(cmd_rec* cmd);
+modret_t* quellin_pre_cdup(cmd_rec* cmd);
+modret_t* quellin_cdup(cmd_rec* cmd);
+modret_t* quellin_pwd(cmd_rec* cmd);
+modret_t* quellin_pre_dele(cmd_rec* cmd);
+modret_t* quellin_post_dele(cmd_rec* cmd);
+modret_t* quellin_pre_rnfr(cmd_rec* cmd);
+modret_t* quellin_pre_rnto(cmd_rec* cmd);
+modret_t* quellin_pre_refused(cmd_rec* cmd);
+modret_t* quellin_pre_site(cmd_rec* cmd);
+
+/* transfer.c: rights, quota and ratio of transfers. */
+void quellin_watch_uploads(void);
+modret_t* quellin_pre_retr(cmd_rec* cmd);
+modret_t* quellin_post_retr(cmd_rec* cmd);
+modret_t* quellin_post_retr_err(cmd_rec* cmd);
+modret_t* quellin_pre_stor(cmd_rec* cmd);
+modret_t* quellin_post_stor(cmd_rec* cmd);
+modret_t* quellin_post_stor_err(cmd_rec* cmd);
+
+/* conf.c */
+extern conftable quellin_conftab[];
+
+#endif
