@@ -82,6 +82,7 @@ static modret_t* check_password(cmd_rec* cmd) {
 }
 
 static modret_t* find_home(cmd_rec* cmd) {
+    const char* resolved;
     quellin_event ev;
     struct stat st;
     quellin_result answer = quellin_ask(Q_HOME, quellin.user, "", &ev);
@@ -100,6 +101,11 @@ static modret_t* find_home(cmd_rec* cmd) {
         return quellin_refuse(cmd, R_530,
                               pstrcat(cmd->tmp_pool, "Login refused: the home directory ",
                                       quellin.home, " does not exist.", NULL));
+    }
+    /* Paths are asked about as the kernel resolves them: so is the home. */
+    resolved = quellin_resolve(cmd->tmp_pool, quellin.home, "/");
+    if (resolved != NULL) {
+        sstrncpy(quellin.home, resolved, sizeof(quellin.home));
     }
     return NULL;
 }
@@ -330,6 +336,7 @@ static modret_t* apply_settings(cmd_rec* cmd) {
     if (is_trouble(trouble)) {
         return quellin_login_trouble(cmd, trouble);
     }
+    quellin_fs_register();
     if (quellin.quota_on) {
         quellin_watch_uploads();
     }

@@ -61,6 +61,7 @@ int quellin_sftp_server(void);
 /* paths.c */
 char* quellin_normalise(pool* p, const char* base, const char* path);
 const char* quellin_client_view(pool* p, const char* real);
+char* quellin_resolve(pool* p, const char* path, const char* floor);
 char* quellin_real_path(pool* p, const char* arg);
 char* quellin_parent_of(pool* p, const char* path);
 int quellin_is_dir(const char* path);
@@ -69,6 +70,15 @@ void quellin_rewrite(cmd_rec* cmd, const char* prefix, const char* path);
 /* The real path arg names, asked about with code: NULL when granted (and
  * *path set when path is not NULL), else the refusal. */
 modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* prefix, char** path);
+
+/* fs.c: the file-system layer through which every use of a path goes
+ * once the session is logged in. */
+void quellin_fs_register(void);
+/* A path judged in this session: changes to the file system are made on
+ * judged paths only. */
+void quellin_fs_judged(const char* path);
+void quellin_fs_watch_quota(int (*write)(pr_fh_t*, int, const char*, size_t),
+                            int (*close)(pr_fh_t*, int));
 
 /* login.c */
 int quellin_connect(void);

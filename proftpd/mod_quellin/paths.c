@@ -47,12 +47,94 @@ const char* quellin_client_view(pool* p, const char* real) {
     return "/";
 }
 
-/* The real absolute path a client's path names, or NULL when it names
- * nothing this module will ask about. */
+/* Appends "/name" to the path in out (len bytes used); FALSE when it does
+ * not fit. */
+static int append(char* out, size_t* len, const char* name, size_t n) {
+    if (*len + 1 + n >= PR_TUNABLE_PATH_MAX) {
+        return FALSE;
+    }
+    out[(*len)++] = '/';
+    memcpy(out + *len, name, n);
+    *len += n;
+    out[*len] = '\0';
+    return TRUE;
+}
+
+/* The absolute path as the kernel resolves it: every link followed where
+ * it stands, so ".." after a link climbs from the link's target. Names
+ * below the first one that does not exist are kept as written. ".." at
+ * floor stays there. NULL for a loop of links or a path too long. */
+char* quellin_resolve(pool* p, const char* path, const char* floor) {
+    char out[PR_TUNABLE_PATH_MAX + 1] = "";
+    char* todo = pstrdup(p, path);
+    size_t len = 0;
+    int links = 0, missing = FALSE;
+
+    while (*todo != '\0') {
+        const char* name;
+        size_t n;
+        struct stat st;
+
+        while (*todo == '/') {
+            todo++;
+        }
+        name = todo;
+        n = strcspn(todo, "/");
+        todo += n;
+        if (n == 0 || (n == 1 && name[0] == '.')) {
+            continue;
+        }
+        if (n == 2 && name[0] == '.' && name[1] == '.') {
+            if (strcmp(out[0] != '\0' ? out : "/", floor) == 0) {
+                continue;
+            }
+            while (len > 0 && out[len - 1] != '/') {
+                len--;
+            }
+            if (len > 0) {
+                len--;
+            }
+            out[len] = '\0';
+            continue;
+        }
+        if (!append(out, &len, name, n)) {
+            return NULL;
+        }
+        if (missing) {
+            continue;
+        }
+        if (lstat(out, &st) < 0) {
+            missing = TRUE;
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            char target[PR_TUNABLE_PATH_MAX + 1];
+            ssize_t got = readlink(out, target, sizeof(target) - 1);
+
+            if (++links > 40 || got <= 0) {
+                return NULL;
+            }
+            target[got] = '\0';
+            /* The link is replaced by its target, read from where it stands. */
+            len -= n + 1;
+            out[len] = '\0';
+            if (target[0] == '/') {
+                len = 0;
+                out[0] = '\0';
+            }
+            todo = pstrcat(p, target, "/", todo, NULL);
+        }
+    }
+    return pstrdup(p, len == 0 ? "/" : out);
+}
+
+/* The real absolute path a client's path names, every link resolved, or
+ * NULL when it names nothing this module will ask about. In a session kept
+ * in its home, "/" is the home and ".." stops there. */
 char* quellin_real_path(pool* p, const char* arg) {
     const char* cwd = pr_fs_getcwd();
-    const char* view = quellin.relative_paths ? quellin_client_view(p, cwd) : cwd;
-    char* path;
+    const char* floor = quellin.relative_paths ? quellin.home : "/";
+    const char* start;
 
     if (arg == NULL || *arg == '\0') {
         arg = ".";
@@ -62,14 +144,10 @@ char* quellin_real_path(pool* p, const char* arg) {
         if (arg[1] != '\0' && arg[1] != '/') {
             return NULL;
         }
-        arg = pstrcat(p, quellin.relative_paths ? "/" : quellin.home, "/", arg + 1, NULL);
+        return quellin_resolve(p, pstrcat(p, quellin.home, "/", arg + 1, NULL), floor);
     }
-    path = quellin_normalise(p, view, arg);
-    if (quellin.relative_paths && strcmp(quellin.home, "/") != 0) {
-        path = strcmp(path, "/") == 0 ? pstrdup(p, quellin.home)
-                                      : pstrcat(p, quellin.home, path, NULL);
-    }
-    return path;
+    start = *arg == '/' ? (quellin.relative_paths ? quellin.home : "") : cwd;
+    return quellin_resolve(p, pstrcat(p, start, "/", arg, NULL), floor);
 }
 
 char* quellin_parent_of(pool* p, const char* path) {
@@ -114,9 +192,9 @@ modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* pre
     if (verdict != QUELLIN_YES) {
         return quellin_not_granted(cmd, verdict);
     }
-    if (quellin.relative_paths && !quellin_is_sftp()) {
-        quellin_rewrite(cmd, prefix, path);
-    }
+    /* ProFTPD and mod_sftp act on exactly the path that was judged. */
+    quellin_rewrite(cmd, prefix, path);
+    quellin_fs_judged(path);
     if (path_out != NULL) {
         *path_out = path;
     }

@@ -94,7 +94,7 @@ modret_t* quellin_pre_list(cmd_rec* cmd) {
     if (refusal != NULL) {
         return refusal;
     }
-    if (!quellin_is_sftp() && quellin.relative_paths && *arg != '\0') {
+    if (*arg != '\0' || quellin_is_sftp()) {
         quellin_rewrite(cmd, options, path);
     }
     return PR_DECLINED(cmd);
@@ -115,7 +115,7 @@ modret_t* quellin_pre_info(cmd_rec* cmd) {
     if (refusal != NULL) {
         return refusal;
     }
-    if (quellin.relative_paths && !quellin_is_sftp() && cmd->arg != NULL && *cmd->arg != '\0') {
+    if ((cmd->arg != NULL && *cmd->arg != '\0') || quellin_is_sftp()) {
         quellin_rewrite(cmd, NULL, path);
     }
     return PR_DECLINED(cmd);

@@ -175,9 +175,9 @@ modret_t* quellin_pre_stor(cmd_rec* cmd) {
  * length. */
 static void roll_back(void) {
     if (xfer_existed) {
-        (void)truncate(xfer_path, xfer_old_size);
+        (void)pr_fsio_truncate(xfer_path, xfer_old_size);
     } else {
-        (void)unlink(xfer_path);
+        (void)pr_fsio_unlink(xfer_path);
     }
 }
 
@@ -196,7 +196,7 @@ static int quota_write(pr_fh_t* fh, int fd, const char* buf, size_t n) {
             return -1;
         }
     }
-    return write(fd, buf, n);
+    return (int)write(fd, buf, n);
 }
 
 static int quota_close(pr_fh_t* fh, int fd) {
@@ -208,14 +208,7 @@ static int quota_close(pr_fh_t* fh, int fd) {
 }
 
 void quellin_watch_uploads(void) {
-    pr_fs_t* fs = pr_register_fs(session.pool, "quellin", "/");
-    if (fs != NULL) {
-        fs->write = quota_write;
-        fs->close = quota_close;
-    } else {
-        pr_log_pri(PR_LOG_WARNING, MOD_QUELLIN_VERSION ": cannot watch uploads for the quota: %s",
-                   strerror(errno));
-    }
+    quellin_fs_watch_quota(quota_write, quota_close);
 }
 
 /* After an upload, done or not: a file the quota cannot take goes back
