@@ -13,13 +13,27 @@
 
 #define JUDGED_KEPT 8
 
+/* What each use needs to have been granted. */
+static const int reading[] = {Q_FILE_READ, 0};
+static const int writing[] = {Q_FILE_WRITE, Q_FILE_APPEND, 0};
+static const int creating_dirs[] = {Q_DIR_CREATE, 0};
+static const int removing_dirs[] = {Q_DIR_REMOVE, 0};
+static const int removing_files[] = {Q_FILE_REMOVE, 0};
+static const int renaming_from[] = {Q_FILE_REMOVE, Q_DIR_REMOVE, 0};
+static const int renaming_to[] = {Q_FILE_WRITE, Q_DIR_CREATE, 0};
+
 static pr_fs_t* fs = NULL;
-/* The last paths judged (RNFR and RNTO are two commands). */
-static char judged[JUDGED_KEPT][PR_TUNABLE_PATH_MAX + 1];
+/* The last paths judged and the question each was granted (RNFR and RNTO
+ * are two commands). */
+static struct {
+    char path[PR_TUNABLE_PATH_MAX + 1];
+    int code;
+} judged[JUDGED_KEPT];
 static unsigned int judged_next = 0;
 
-void quellin_fs_judged(const char* path) {
-    sstrncpy(judged[judged_next], path, sizeof(judged[0]));
+void quellin_fs_judged(const char* path, int code) {
+    sstrncpy(judged[judged_next].path, path, sizeof(judged[0].path));
+    judged[judged_next].code = code;
     judged_next = (judged_next + 1) % JUDGED_KEPT;
 }
 
@@ -28,11 +42,18 @@ static char* absolute(pool* p, const char* path) {
     return quellin_normalise(p, *path == '/' ? "/" : pr_fs_getcwd(), path);
 }
 
-static int was_judged(const char* path) {
+/* TRUE when path was granted one of the questions (codes ends with 0). */
+static int granted_as(const char* path, const int* codes) {
     unsigned int i;
+    const int* c;
     for (i = 0; i < JUDGED_KEPT; i++) {
-        if (judged[i][0] != '\0' && strcmp(judged[i], path) == 0) {
-            return TRUE;
+        if (strcmp(judged[i].path, path) != 0) {
+            continue;
+        }
+        for (c = codes; *c != 0; c++) {
+            if (judged[i].code == *c) {
+                return TRUE;
+            }
         }
     }
     pr_log_debug(DEBUG3, MOD_QUELLIN_VERSION ": %s was not judged: refused", path);
@@ -62,22 +83,22 @@ static int open_parent(pool* p, const char* path, const char** name) {
 }
 
 /* Runs one change on a judged path through its directory's handle. */
-#define WITH_PARENT(fs_, path_, body)                                       \
-    do {                                                                    \
-        pool* tmp = make_sub_pool(fs_->fs_pool);                            \
-        const char* abs = absolute(tmp, path_);                             \
-        const char* name;                                                   \
-        int dfd, res = -1, xerrno;                                          \
-        if (was_judged(abs) && (dfd = open_parent(tmp, abs, &name)) >= 0) { \
-            res = (body);                                                   \
-            xerrno = errno;                                                 \
-            close(dfd);                                                     \
-            errno = xerrno;                                                 \
-        }                                                                   \
-        xerrno = errno;                                                     \
-        destroy_pool(tmp);                                                  \
-        errno = xerrno;                                                     \
-        return res;                                                         \
+#define WITH_PARENT(fs_, path_, codes_, body)                                       \
+    do {                                                                            \
+        pool* tmp = make_sub_pool(fs_->fs_pool);                                    \
+        const char* abs = absolute(tmp, path_);                                     \
+        const char* name;                                                           \
+        int dfd, res = -1, xerrno;                                                  \
+        if (granted_as(abs, codes_) && (dfd = open_parent(tmp, abs, &name)) >= 0) { \
+            res = (body);                                                           \
+            xerrno = errno;                                                         \
+            close(dfd);                                                             \
+            errno = xerrno;                                                         \
+        }                                                                           \
+        xerrno = errno;                                                             \
+        destroy_pool(tmp);                                                          \
+        errno = xerrno;                                                             \
+        return res;                                                                 \
     } while (0)
 
 static int stat_path(pr_fs_t* f, const char* path, struct stat* st, int follow) {
@@ -110,7 +131,9 @@ static int fs_open(pr_fh_t* fh, const char* path, int flags) {
     const char* abs = absolute(tmp, path);
     int res = -1, xerrno;
 
-    if (was_judged(abs)) {
+    if (granted_as(abs, (flags & O_ACCMODE) == O_RDONLY && (flags & (O_CREAT | O_TRUNC)) == 0
+                            ? reading
+                            : writing)) {
         res = open_unlinked(abs, flags, PR_OPEN_MODE);
     }
     xerrno = errno;
@@ -120,15 +143,15 @@ static int fs_open(pr_fh_t* fh, const char* path, int flags) {
 }
 
 static int fs_mkdir(pr_fs_t* f, const char* path, mode_t mode) {
-    WITH_PARENT(f, path, mkdirat(dfd, name, mode));
+    WITH_PARENT(f, path, creating_dirs, mkdirat(dfd, name, mode));
 }
 
 static int fs_rmdir(pr_fs_t* f, const char* path) {
-    WITH_PARENT(f, path, unlinkat(dfd, name, AT_REMOVEDIR));
+    WITH_PARENT(f, path, removing_dirs, unlinkat(dfd, name, AT_REMOVEDIR));
 }
 
 static int fs_unlink(pr_fs_t* f, const char* path) {
-    WITH_PARENT(f, path, unlinkat(dfd, name, 0));
+    WITH_PARENT(f, path, removing_files, unlinkat(dfd, name, 0));
 }
 
 static int fs_readlink(pr_fs_t* f, const char* path, char* buf, size_t size) {
@@ -150,14 +173,14 @@ static int fs_readlink(pr_fs_t* f, const char* path, char* buf, size_t size) {
 }
 
 /* Both names judged, both directories opened without links. */
-static int two_paths(pr_fs_t* f, const char* from, const char* to, int rename_them) {
+static int fs_rename(pr_fs_t* f, const char* from, const char* to) {
     pool* tmp = make_sub_pool(f->fs_pool);
     const char *a = absolute(tmp, from), *b = absolute(tmp, to), *na, *nb;
     int da = -1, db = -1, res = -1, xerrno;
 
-    if (was_judged(a) && was_judged(b) && (da = open_parent(tmp, a, &na)) >= 0 &&
-        (db = open_parent(tmp, b, &nb)) >= 0) {
-        res = rename_them ? renameat(da, na, db, nb) : linkat(da, na, db, nb, 0);
+    if (granted_as(a, renaming_from) && granted_as(b, renaming_to) &&
+        (da = open_parent(tmp, a, &na)) >= 0 && (db = open_parent(tmp, b, &nb)) >= 0) {
+        res = renameat(da, na, db, nb);
     }
     xerrno = errno;
     if (da >= 0) {
@@ -171,46 +194,45 @@ static int two_paths(pr_fs_t* f, const char* from, const char* to, int rename_th
     return res;
 }
 
-static int fs_rename(pr_fs_t* f, const char* from, const char* to) {
-    return two_paths(f, from, to, TRUE);
-}
-
-static int fs_link(pr_fs_t* f, const char* from, const char* to) {
-    return two_paths(f, from, to, FALSE);
-}
-
-/* A session never makes links: no question covers where one would lead. */
+/* A session never makes links, nor changes a file's mode or owner: no
+ * question covers where a link would lead or who may read the file. */
 static int fs_symlink(pr_fs_t* f, const char* target, const char* path) {
     errno = EACCES;
     return -1;
 }
 
-/* Changes to a judged file's data or attributes, through a handle. */
-static int with_file(pr_fs_t* f, const char* path, int flags, off_t size, mode_t mode, uid_t uid,
-                     gid_t gid, struct timeval* tvs, int what) {
+static int fs_link(pr_fs_t* f, const char* from, const char* to) {
+    errno = EACCES;
+    return -1;
+}
+
+static int fs_chmod(pr_fs_t* f, const char* path, mode_t mode) {
+    errno = EACCES;
+    return -1;
+}
+
+static int fs_chown(pr_fs_t* f, const char* path, uid_t uid, gid_t gid) {
+    errno = EACCES;
+    return -1;
+}
+
+/* Changes to a judged file's length or times, through a handle. */
+static int with_file(pr_fs_t* f, const char* path, off_t size, struct timeval* tvs) {
     pool* tmp = make_sub_pool(f->fs_pool);
     const char* abs = absolute(tmp, path);
     int fd = -1, res = -1, xerrno;
 
-    if (was_judged(abs) && (fd = open_unlinked(abs, flags, 0)) >= 0) {
-        switch (what) {
-            case 0:
-                res = ftruncate(fd, size);
-                break;
-            case 1:
-                res = fchmod(fd, mode);
-                break;
-            case 2:
-                res = fchown(fd, uid, gid);
-                break;
-            default: {
-                struct timespec ts[2];
-                ts[0].tv_sec = tvs[0].tv_sec;
-                ts[0].tv_nsec = tvs[0].tv_usec * 1000;
-                ts[1].tv_sec = tvs[1].tv_sec;
-                ts[1].tv_nsec = tvs[1].tv_usec * 1000;
-                res = futimens(fd, ts);
-            }
+    if (granted_as(abs, writing) &&
+        (fd = open_unlinked(abs, tvs == NULL ? O_WRONLY : O_RDONLY | O_NONBLOCK, 0)) >= 0) {
+        if (tvs == NULL) {
+            res = ftruncate(fd, size);
+        } else {
+            struct timespec ts[2];
+            ts[0].tv_sec = tvs[0].tv_sec;
+            ts[0].tv_nsec = tvs[0].tv_usec * 1000;
+            ts[1].tv_sec = tvs[1].tv_sec;
+            ts[1].tv_nsec = tvs[1].tv_usec * 1000;
+            res = futimens(fd, ts);
         }
     }
     xerrno = errno;
@@ -223,23 +245,11 @@ static int with_file(pr_fs_t* f, const char* path, int flags, off_t size, mode_t
 }
 
 static int fs_truncate(pr_fs_t* f, const char* path, off_t size) {
-    return with_file(f, path, O_WRONLY, size, 0, 0, 0, NULL, 0);
-}
-
-static int fs_chmod(pr_fs_t* f, const char* path, mode_t mode) {
-    return with_file(f, path, O_RDONLY | O_NONBLOCK, 0, mode, 0, 0, NULL, 1);
-}
-
-static int fs_chown(pr_fs_t* f, const char* path, uid_t uid, gid_t gid) {
-    return with_file(f, path, O_RDONLY | O_NONBLOCK, 0, 0, uid, gid, NULL, 2);
-}
-
-static int fs_lchown(pr_fs_t* f, const char* path, uid_t uid, gid_t gid) {
-    return with_file(f, path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW, 0, 0, uid, gid, NULL, 2);
+    return with_file(f, path, size, NULL);
 }
 
 static int fs_utimes(pr_fs_t* f, const char* path, struct timeval* tvs) {
-    return with_file(f, path, O_RDONLY | O_NONBLOCK, 0, 0, 0, 0, tvs, 3);
+    return with_file(f, path, 0, tvs);
 }
 
 static int fs_chdir(pr_fs_t* f, const char* path) {
@@ -287,6 +297,24 @@ static void* fs_opendir(pr_fs_t* f, const char* path) {
     return dir;
 }
 
+void quellin_fs_take_back(const char* path, off_t old_size) {
+    pool* tmp = make_sub_pool(session.pool);
+    const char* name;
+    int fd;
+
+    if (old_size >= 0) {
+        fd = open_unlinked(path, O_WRONLY, 0);
+        if (fd >= 0) {
+            (void)ftruncate(fd, old_size);
+            close(fd);
+        }
+    } else if ((fd = open_parent(tmp, path, &name)) >= 0) {
+        (void)unlinkat(fd, name, 0);
+        close(fd);
+    }
+    destroy_pool(tmp);
+}
+
 void quellin_fs_register(void) {
     if (fs != NULL) {
         return;
@@ -310,18 +338,20 @@ void quellin_fs_register(void) {
     fs->truncate = fs_truncate;
     fs->chmod = fs_chmod;
     fs->chown = fs_chown;
-    fs->lchown = fs_lchown;
+    fs->lchown = fs_chown;
     fs->utimes = fs_utimes;
     fs->chdir = fs_chdir;
     fs->opendir = fs_opendir;
 }
 
 void quellin_fs_watch_quota(int (*write)(pr_fh_t*, int, const char*, size_t),
+                            ssize_t (*pwrite)(pr_fh_t*, int, const void*, size_t, off_t),
                             int (*close)(pr_fh_t*, int)) {
     if (fs == NULL) {
         pr_log_pri(PR_LOG_WARNING, MOD_QUELLIN_VERSION ": cannot watch uploads for the quota");
         return;
     }
     fs->write = write;
+    fs->pwrite = pwrite;
     fs->close = close;
 }

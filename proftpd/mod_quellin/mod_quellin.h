@@ -57,6 +57,7 @@ void quellin_note_trouble(const char* what, quellin_result trouble);
 /* sftp.c */
 int quellin_is_sftp(void);
 int quellin_sftp_server(void);
+modret_t* quellin_pre_realpath(cmd_rec* cmd);
 
 /* paths.c */
 char* quellin_normalise(pool* p, const char* base, const char* path);
@@ -76,8 +77,12 @@ modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* pre
 void quellin_fs_register(void);
 /* A path judged in this session: changes to the file system are made on
  * judged paths only. */
-void quellin_fs_judged(const char* path);
+void quellin_fs_judged(const char* path, int code);
+/* An upload the quota cannot take goes back: cut to old_size, or removed
+ * when old_size is -1. */
+void quellin_fs_take_back(const char* path, off_t old_size);
 void quellin_fs_watch_quota(int (*write)(pr_fh_t*, int, const char*, size_t),
+                            ssize_t (*pwrite)(pr_fh_t*, int, const void*, size_t, off_t),
                             int (*close)(pr_fh_t*, int));
 
 /* login.c */

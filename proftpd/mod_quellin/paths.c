@@ -194,7 +194,7 @@ modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* pre
     }
     /* ProFTPD and mod_sftp act on exactly the path that was judged. */
     quellin_rewrite(cmd, prefix, path);
-    quellin_fs_judged(path);
+    quellin_fs_judged(path, code);
     if (path_out != NULL) {
         *path_out = path;
     }

@@ -144,7 +144,6 @@ modret_t* quellin_pre_stor(cmd_rec* cmd) {
     }
     if (have_remaining) {
         off_t budget = remaining > 0 ? remaining : 0;
-        config_rec* c;
 
         if (!append && !resuming) {
             budget += xfer_old_size;
@@ -159,14 +158,6 @@ modret_t* quellin_pre_stor(cmd_rec* cmd) {
         xfer_limit = (append || resuming ? xfer_old_size : 0) + budget;
         xfer_appending = append;
         over_quota = FALSE;
-        if (quellin_is_sftp()) {
-            /* mod_sftp stops writing once the file is past MaxStoreFileSize;
-             * what passed it goes back when the file is closed. */
-            c = quellin_session_param("MaxStoreFileSize", 2);
-            c->argv[0] = palloc(session.pool, sizeof(off_t));
-            *((off_t*)c->argv[0]) = xfer_limit > 0 ? xfer_limit : 1;
-            c->argv[1] = quellin_top_precedence();
-        }
     }
     return PR_DECLINED(cmd);
 }
@@ -174,11 +165,7 @@ modret_t* quellin_pre_stor(cmd_rec* cmd) {
 /* A file the quota cannot take goes back: removed, or cut to its old
  * length. */
 static void roll_back(void) {
-    if (xfer_existed) {
-        (void)pr_fsio_truncate(xfer_path, xfer_old_size);
-    } else {
-        (void)pr_fsio_unlink(xfer_path);
-    }
+    quellin_fs_take_back(xfer_path, xfer_existed ? xfer_old_size : -1);
 }
 
 /* FTP uploads write through these: a write that would take the file past
@@ -199,6 +186,17 @@ static int quota_write(pr_fh_t* fh, int fd, const char* buf, size_t n) {
     return (int)write(fd, buf, n);
 }
 
+/* SFTP writes at offsets: a write that would take the file past the limit
+ * fails, and the file goes back when the client closes it. */
+static ssize_t quota_pwrite(pr_fh_t* fh, int fd, const void* buf, size_t n, off_t offset) {
+    if (xfer_limit >= 0 && offset + (off_t)n > xfer_limit) {
+        over_quota = TRUE;
+        errno = EDQUOT;
+        return -1;
+    }
+    return pwrite(fd, buf, n, offset);
+}
+
 static int quota_close(pr_fh_t* fh, int fd) {
     int res = close(fd);
     if (over_quota && xfer_path[0] != '\0') {
@@ -208,7 +206,7 @@ static int quota_close(pr_fh_t* fh, int fd) {
 }
 
 void quellin_watch_uploads(void) {
-    quellin_fs_watch_quota(quota_write, quota_close);
+    quellin_fs_watch_quota(quota_write, quota_pwrite, quota_close);
 }
 
 /* After an upload, done or not: a file the quota cannot take goes back
@@ -224,7 +222,7 @@ static void uploaded(int complete, int stopped) {
         return;
     }
     new_size = pr_fsio_lstat(xfer_path, &st) == 0 ? st.st_size : 0;
-    if (xfer_limit >= 0 && (stopped || new_size > xfer_limit)) {
+    if (xfer_limit >= 0 && (stopped || over_quota || new_size > xfer_limit)) {
         roll_back();
         new_size = xfer_existed ? xfer_old_size : 0;
         complete = FALSE;
