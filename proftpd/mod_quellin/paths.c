@@ -146,6 +146,16 @@ char* quellin_real_path(pool* p, const char* arg) {
         }
         return quellin_resolve(p, pstrcat(p, quellin.home, "/", arg + 1, NULL), floor);
     }
+    /* mod_sftp's REALPATH answers real paths until sessions are chrooted:
+     * an SFTP client kept in its home then names it by its real path. */
+    if (quellin.relative_paths && quellin_is_sftp() && *arg == '/' &&
+        strncmp(arg, quellin.home, strlen(quellin.home)) == 0 &&
+        (arg[strlen(quellin.home)] == '/' || arg[strlen(quellin.home)] == '\0')) {
+        arg += strlen(quellin.home);
+        if (*arg == '\0') {
+            arg = "/";
+        }
+    }
     start = *arg == '/' ? (quellin.relative_paths ? quellin.home : "") : cwd;
     return quellin_resolve(p, pstrcat(p, start, "/", arg, NULL), floor);
 }
