@@ -334,7 +334,6 @@ LoadModule mod_sftp.c
   # The plug-in is asked with root's rights (a root-only SQLite database).
   RootRevoke off
   CapabilitiesEngine off
-  MultilineRFC2228 on
   AllowOverwrite on
   AllowStoreRestart on
   DelayEngine off
