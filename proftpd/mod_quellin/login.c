@@ -337,6 +337,9 @@ static modret_t* apply_settings(cmd_rec* cmd) {
         return quellin_login_trouble(cmd, trouble);
     }
     quellin_fs_register();
+    if (quellin.relative_paths) {
+        pr_response_register_handler(quellin_reply_filter);
+    }
     if (quellin.quota_on) {
         quellin_watch_uploads();
     }

@@ -68,6 +68,7 @@ char* quellin_parent_of(pool* p, const char* path);
 int quellin_is_dir(const char* path);
 int quellin_has_glob(const char* text);
 void quellin_rewrite(cmd_rec* cmd, const char* prefix, const char* path);
+char* quellin_reply_filter(pool* p, const char* fmt, ...);
 /* The real path arg names, asked about with code: NULL when granted (and
  * *path set when path is not NULL), else the refusal. */
 modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* prefix, char** path);

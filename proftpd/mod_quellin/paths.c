@@ -34,6 +34,40 @@ char* quellin_normalise(pool* p, const char* base, const char* path) {
     return out;
 }
 
+/* Replies of a session kept in its home name its paths as the client sees
+ * them: the home is "/". */
+char* quellin_reply_filter(pool* p, const char* fmt, ...) {
+    char line[PR_RESPONSE_BUFFER_SIZE];
+    const char* home = quellin.home;
+    size_t n = strlen(home);
+    char *out, *at, *from;
+    va_list ap;
+
+    va_start(ap, fmt);
+    pr_vsnprintf(line, sizeof(line), fmt, ap);
+    va_end(ap);
+    if (!quellin.relative_paths || n <= 1) {
+        return pstrdup(p, line);
+    }
+    out = pstrdup(p, "");
+    from = line;
+    while ((at = strstr(from, home)) != NULL) {
+        char after = at[n];
+        *at = '\0';
+        out = pstrcat(p, out, from, NULL);
+        if (after == '/') {
+            from = at + n;
+        } else if (after == '\0' || strchr(" \"':\r\n", after) != NULL) {
+            out = pstrcat(p, out, "/", NULL);
+            from = at + n;
+        } else {
+            out = pstrcat(p, out, pstrndup(p, home, n), NULL);
+            from = at + n;
+        }
+    }
+    return pstrcat(p, out, from, NULL);
+}
+
 /* The client's view of a real path in a session confined to its home. */
 const char* quellin_client_view(pool* p, const char* real) {
     const char* home = quellin.home;
@@ -63,7 +97,8 @@ static int append(char* out, size_t* len, const char* name, size_t n) {
 /* The absolute path as the kernel resolves it: every link followed where
  * it stands, so ".." after a link climbs from the link's target. Names
  * below the first one that does not exist are kept as written. ".." at
- * floor stays there. NULL for a loop of links or a path too long. */
+ * floor stays there. NULL for a loop of links, a path too long, or ".."
+ * below a name that does not exist. */
 char* quellin_resolve(pool* p, const char* path, const char* floor) {
     char out[PR_TUNABLE_PATH_MAX + 1] = "";
     char* todo = pstrdup(p, path);
@@ -85,6 +120,10 @@ char* quellin_resolve(pool* p, const char* path, const char* floor) {
             continue;
         }
         if (n == 2 && name[0] == '.' && name[1] == '.') {
+            /* Below a name that does not exist, ".." names nothing either. */
+            if (missing) {
+                return NULL;
+            }
             if (strcmp(out[0] != '\0' ? out : "/", floor) == 0) {
                 continue;
             }
@@ -179,9 +218,45 @@ int quellin_has_glob(const char* text) {
     return strpbrk(text, "*?[") != NULL;
 }
 
+static int is_under(const char* path, const char* dir) {
+    size_t n = strlen(dir);
+    if (strcmp(dir, "/") == 0) {
+        return TRUE;
+    }
+    return strncmp(path, dir, n) == 0 && (path[n] == '\0' || path[n] == '/');
+}
+
+/* path named from dir with "../" where needed; both are absolute and
+ * without links, so the kernel reads it as the same path. */
+static char* relative_to(pool* p, const char* dir, const char* path) {
+    char* up = pstrdup(p, "");
+    const char* common = dir;
+    char* rest;
+
+    while (!is_under(path, common)) {
+        up = pstrcat(p, up, "../", NULL);
+        common = quellin_parent_of(p, common);
+    }
+    rest = pstrdup(p, path + (strcmp(common, "/") == 0 ? 1 : strlen(common)));
+    if (*rest == '/') {
+        rest++;
+    }
+    if (*rest == '\0') {
+        size_t n = strlen(up);
+        return n == 0 ? pstrdup(p, ".") : pstrndup(p, up, n - 1);
+    }
+    return pstrcat(p, up, rest, NULL);
+}
+
 /* Puts the real path into the command, so that ProFTPD works on the path
- * that was asked about. */
+ * that was asked about. A session kept in its home gets it named from its
+ * working directory, so that what ProFTPD prints of it (listings of a
+ * pattern, replies) does not name the home. */
 void quellin_rewrite(cmd_rec* cmd, const char* prefix, const char* path) {
+    if (quellin.relative_paths && is_under(path, quellin.home) &&
+        is_under(pr_fs_getcwd(), quellin.home)) {
+        path = relative_to(cmd->pool, pr_fs_getcwd(), path);
+    }
     char* arg = prefix != NULL && *prefix != '\0' ? pstrcat(cmd->pool, prefix, " ", path, NULL)
                                                   : pstrdup(cmd->pool, path);
     cmd->arg = arg;

@@ -257,6 +257,32 @@ class Listings(unittest.TestCase):
                 ftp.close()
 
 
+class Replies(unittest.TestCase):
+    def test_a_session_kept_in_its_home_never_sees_the_real_home(self):
+        home = SITE.dir("carol").encode()
+        ftp = ftp_session("carol", False)
+        try:
+            seen = []
+            for action in (lambda: ftp.sendcmd("CWD open"), lambda: ftp.sendcmd("PWD"),
+                           lambda: e2e.download(ftp, "missing.txt"),
+                           lambda: e2e.download(ftp, "../priv"),
+                           lambda: ftp.retrlines("LIST ../*", seen.append),
+                           lambda: ftp.retrlines("NLST ../o*", seen.append),
+                           lambda: ftp.sendcmd("MDTM ../own.txt"),
+                           lambda: ftp.sendcmd("RNFR ../missing"),
+                           lambda: ftp.sendcmd("MKD made"), lambda: ftp.sendcmd("RMD made")):
+                try:
+                    seen.append(str(action()))
+                except ftplib.Error as e:
+                    seen.append(str(e))
+            text = "\n".join(seen).encode()
+            self.assertIn(b"own.txt", text)
+            self.assertIn(b"../priv", text)
+            self.assertNotIn(home, text)
+        finally:
+            ftp.close()
+
+
 class Race(unittest.TestCase):
     def test_a_folder_swapped_for_a_link_during_uploads_never_writes_outside(self):
         rick = SITE.dir("rick")
