@@ -64,8 +64,8 @@ class AccessCheck : public CliTest {
              inherit ? "--inherit" : "--no-inherit"});
     }
 
-    // The plug-in asked as the FTP server stand-in asks for the command:
-    // the path lexically normalised, a file listed through its directory,
+    // The plug-in asked as the FTP server asks for the command: the path
+    // resolved as the kernel resolves it, a file listed through its directory,
     // a rename asked about both names and never onto an existing one.
     bool serverAllows(const std::string& user, CheckAction action, const std::string& given,
                       const std::string& givenNew, const std::string& address) {
@@ -105,10 +105,11 @@ class AccessCheck : public CliTest {
         return false;
     }
 
-    // The path as the stand-in presents it: no ".", "..", doubled or
-    // trailing "/".
+    // The path as the server presents it: resolved as the kernel resolves
+    // it, links followed where they stand; no doubled or trailing "/".
     static std::string plain(const std::string& given) {
-        std::string path = fs::path(given).lexically_normal().string();
+        std::error_code ec;
+        std::string path = fs::weakly_canonical(given, ec).string();
         while (path.size() > 1 && path.back() == '/')
             path.pop_back();
         return path;
@@ -300,12 +301,12 @@ TEST_P(AccessCheck, CheckAsksWhatTheServerAsksForTheCommand) {
     EXPECT_EQ(checked({"upload", home + "/a/b/c/g.txt"}), "1 file-rule 0");
     EXPECT_EQ(checked({"upload", home + "/f.txt"}), "1 home 0");
 
-    // ".." is taken by its text, as the server presents the path: through
-    // home/lnk (a link to pub/x) the file is still home/f.txt.
-    EXPECT_EQ(checked({"upload", home + "/lnk/../f.txt"}), "1 home 0");
-    EXPECT_EQ(checked({"upload", home + "/a/out/../b/./new.txt"}), "1 rule 2");
-    // A server that passes the text unchanged gets the kernel's file,
-    // pub/f.txt, which rule 3 keeps read-only.
+    // ".." after a link climbs from the link's target, as the kernel and the
+    // server take it: through home/lnk (a link to pub/x) the file is
+    // pub/f.txt, which rule 3 keeps read-only, never home/f.txt.
+    EXPECT_EQ(checked({"upload", home + "/lnk/../f.txt"}), "0 rule 3");
+    EXPECT_EQ(checked({"upload", home + "/a/out/../b/./new.txt"}), "0 no-rule 0");
+    EXPECT_EQ(checked({"upload", home + "/a/out/../f.txt"}), checked({"upload", root_ + "/f.txt"}));
     EXPECT_FALSE(ask(code::kFileWrite, "kim", home + "/lnk/../f.txt"));
 
     // A rename asks about both names and never lands on an existing one.

@@ -120,9 +120,30 @@ class RightsOfCommands(unittest.TestCase):
         self.assertEqual(self.codes("RNTO", "/a/e", is_dir=True), [(q.DIR_CREATE, "/a/e")])
 
     def test_paths_are_absolute_and_plain(self):
-        self.assertEqual(q.plain_path("//srv/./ftp//bob/../alice/"), "/srv/ftp/alice")
+        # ".." is never removed by its text: a link before it would make
+        # the text lie.
+        self.assertEqual(q.plain_path("//srv/./ftp//bob/../alice/"), "/srv/ftp/bob/../alice")
         self.assertEqual(q.plain_path("/"), "/")
         self.assertEqual(self.codes("LIST", "/f.txt"), [(q.DIR_LIST, "/")])
+
+    def test_paths_resolve_as_the_kernel_resolves_them(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            top = os.path.realpath(tmp)
+            os.makedirs(os.path.join(top, "home", "bob"))
+            os.makedirs(os.path.join(top, "other", "deep"))
+            os.symlink(os.path.join(top, "other", "deep"), os.path.join(top, "home", "bob", "ln"))
+            os.symlink("../bob", os.path.join(top, "home", "bob", "rel"))
+            bob = os.path.join(top, "home", "bob")
+            # ".." after a link climbs from the link's target.
+            self.assertEqual(q.resolved_path(bob + "/ln/../x.txt"), top + "/other/x.txt")
+            self.assertEqual(q.resolved_path(bob + "/rel/./ln/f"), top + "/other/deep/f")
+            self.assertEqual(q.resolved_path(bob + "/missing/new"), bob + "/missing/new")
+            # Below a name that is not there, ".." names nothing.
+            self.assertEqual(q.resolved_path(bob + "/missing/../x"), bob + "/missing/../x")
+            # At the floor (the home of a session kept in it) ".." stays.
+            self.assertEqual(q.resolved_path(bob + "/../../x", bob), bob + "/x")
+            os.symlink("loop", os.path.join(bob, "loop"))
+            self.assertEqual(q.resolved_path(bob + "/loop/x"), bob + "/loop/x")
 
     def test_a_command_without_a_question_is_an_error(self):
         with self.assertRaises(ValueError):

@@ -43,8 +43,17 @@ class PluginAuthorizer:
 
 
 class SessionFS(AbstractedFS):
-    """Leaves names starting with a dot out of listings when the account
+    """Paths are resolved as the kernel resolves them before they are asked
+    about and used, so that ".." after a link names what the kernel would
+    reach. Leaves names starting with a dot out of listings when the account
     hides hidden files."""
+
+    def ftp2fs(self, ftppath):
+        raw = ftppath if ftppath.startswith("/") else self.cwd.rstrip("/") + "/" + ftppath
+        root = os.path.normpath(self.root)
+        if root == "/":
+            return q.resolved_path(raw)
+        return q.resolved_path(root + "/" + raw.lstrip("/"), root)
 
     def listdir(self, path):
         names = super().listdir(path)

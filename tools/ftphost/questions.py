@@ -160,12 +160,48 @@ def limit_refusal(limits, counts, server_max_users=None):
 
 
 def plain_path(path):
-    """The absolute, lexically normalised form of a path, without a trailing
-    slash (the root keeps its slash)."""
-    path = os.path.normpath(path)
-    if path.startswith("//"):
-        path = "/" + path.lstrip("/")
-    return path
+    """A path without ".", doubled or trailing slashes (the root keeps its
+    slash). ".." is left alone: paths arrive resolved (resolved_path), and
+    one that still holds ".." names nothing, which the plug-in refuses."""
+    names = [n for n in path.split("/") if n not in ("", ".")]
+    return "/" + "/".join(names)
+
+
+def resolved_path(path, floor="/"):
+    """The absolute path as the kernel resolves it: every link followed
+    where it stands, so ".." after a link climbs from the link's target.
+    Names below the first one that does not exist are kept as written; ".."
+    at floor stays there. A loop of links, or ".." below a name that does
+    not exist, leaves the path as written: it names nothing."""
+    done = ""
+    todo = path.split("/")
+    links = 0
+    missing = False
+    while todo:
+        name = todo.pop(0)
+        if name in ("", "."):
+            continue
+        if name == "..":
+            if missing:
+                return path
+            if (done or "/") != floor:
+                done = done[:done.rfind("/")] if done else ""
+            continue
+        candidate = done + "/" + name
+        done = candidate
+        if missing:
+            continue
+        if not os.path.lexists(candidate):
+            missing = True
+            continue
+        if os.path.islink(candidate):
+            links += 1
+            if links > 40:
+                return path
+            target = os.readlink(candidate)
+            done = "" if target.startswith("/") else done[:done.rfind("/")]
+            todo = target.split("/") + todo
+    return done or "/"
 
 
 LIST_COMMANDS = ("LIST", "NLST", "MLSD", "STAT")

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "core/address_pattern.h"
 #include "core/database.h"
 #include "plugin/access_checks.h"
@@ -99,24 +101,45 @@ std::string parentOf(const std::string& presented) {
 }  // namespace
 
 std::string presentedPath(std::string_view path) {
-    std::vector<std::string_view> names;
+    std::string resolved;  // "" stands for the root
+    std::string todo(path);
+    int links = 0;
+    bool missing = false;
     std::size_t at = 0;
-    while (at <= path.size()) {
-        std::size_t end = path.find('/', at);
-        if (end == std::string_view::npos) end = path.size();
-        const std::string_view name = path.substr(at, end - at);
+    while (at < todo.size()) {
+        std::size_t end = todo.find('/', at);
+        if (end == std::string::npos) end = todo.size();
+        const std::string name = todo.substr(at, end - at);
         at = end + 1;
         if (name.empty() || name == ".") continue;
-        if (name == "..") {
-            if (!names.empty()) names.pop_back();
+        if (missing) {
+            resolved.append("/").append(name);
             continue;
         }
-        names.push_back(name);
+        if (name == "..") {
+            resolved.erase(resolved.empty() ? 0 : resolved.rfind('/'));
+            continue;
+        }
+        const std::string candidate = resolved + "/" + name;
+        struct stat info {};
+        if (::lstat(candidate.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            missing = ::lstat(candidate.c_str(), &info) != 0;
+            resolved = candidate;
+            continue;
+        }
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(candidate, ec).string();
+        if (ec || target.empty() || ++links > 40) {
+            // A link that cannot be followed: the rest is kept as written.
+            resolved = candidate;
+            missing = true;
+            continue;
+        }
+        if (target.front() == '/') resolved.clear();
+        todo = target + "/" + (at < todo.size() ? todo.substr(at) : std::string());
+        at = 0;
     }
-    std::string presented;
-    for (std::string_view name : names)
-        presented.append("/").append(name);
-    return presented.empty() ? std::string("/") : presented;
+    return resolved.empty() ? std::string("/") : resolved;
 }
 
 const std::vector<std::string_view>& checkActionNames() {

@@ -15,8 +15,11 @@ namespace kestrix::users {
 // making and removing directories.
 enum class CheckAction { Login, List, Download, Upload, Append, Delete, Rename, Mkdir, Rmdir };
 
-// The path as the FTP server presents it to the plug-in: absolute, with
-// "." and ".." taken by their text and no doubled or trailing "/".
+// The path as the FTP server presents it to the plug-in: resolved as the
+// kernel resolves it (every link followed where it stands, so ".." after a
+// link climbs from the link's target), with no doubled or trailing "/".
+// Names below the first one that does not exist are kept as written; a ".."
+// among them is kept too, as such a path names nothing the server serves.
 std::string presentedPath(std::string_view path);
 
 // The actions by their command-line names, in menu order.
