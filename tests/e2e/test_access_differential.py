@@ -10,7 +10,9 @@ granted command cannot fail in the file system (no listing of missing
 paths, uploads and new directories only where the parent exists, removing
 only empty directories, no rename onto an existing name, no quota or
 ratio), so any other failure is a case the harness drew wrongly and fails
-the test as well.
+the test as well. A download must serve the bytes of the file the kernel
+reaches by the path as written: homes hold links whose ".." leads to another
+file of the same name than the text says.
 
 Run by hand, for chosen seeds (ranges allowed):
   KESTRIX_DIFF_SEEDS=7,9-11 ctest --test-dir build -R AccessDifferential.SQLite \
@@ -148,6 +150,18 @@ class World:
                 else:
                     text = self.path(target)
                 self.entries[link] = ("link", text)
+        # Links in the homes beside files, to a folder elsewhere whose own
+        # folder holds a file of the same name: "up0/../f0.txt" reaches
+        # another file than its text says.
+        for home in homes:
+            own = [f for f in files if f.startswith(home + "/")]
+            for n in range(2 if own else 0):
+                name = rng.choice(own)
+                leads = [d for d in dirs if not d.startswith(home + "/") and d != home
+                         and os.path.dirname(d) + "/" + os.path.basename(name) in files]
+                if leads:
+                    self.entries["%s/up%d" % (os.path.dirname(name), n)] = (
+                        "link", self.path(rng.choice(leads)))
         # A link outside every home that leads into one.
         self.entries["pub/tohome"] = ("link", "../" + rng.choice(homes))
         self.restore()
@@ -258,19 +272,31 @@ class World:
 
     # --- cases ---
 
-    def spelled(self, relative):
+    def spelled(self, relative, elsewhere=False):
         """The absolute path of relative, sometimes spelled through a link
-        and '..' (which the server removes as text before it asks)."""
+        and '..', which the kernel (and so the server) takes from the link's
+        target. Such a spelling may name another existing entry of the same
+        kind only when elsewhere is set (reading and listing); otherwise it
+        is kept only when it names the same entry, so that a granted
+        command cannot fail in the file system."""
         full = self.path(relative)
-        if self.rng.random() >= 0.15:
+        if self.rng.random() >= (0.5 if elsewhere else 0.15):
             return full
         parent = os.path.dirname(relative)
         beside = [p for p in self.entries if os.path.dirname(p) == parent and p != relative
                   and os.path.isdir(self.path(p))]
         if not beside:
             return full
-        return "%s/../%s" % (self.path(self.rng.choice(sorted(beside))),
-                             os.path.basename(relative))
+        meant = os.path.realpath(full)
+        spellings = ["%s/../%s" % (self.path(p), os.path.basename(relative))
+                     for p in sorted(beside)]
+        same = [p for p in spellings if os.path.realpath(p) == meant]
+        other = [p for p in spellings if os.path.realpath(p) != meant
+                 and os.path.exists(os.path.realpath(p))
+                 and os.path.isdir(os.path.realpath(p)) == os.path.isdir(meant)]
+        if elsewhere and other and self.rng.random() < 0.7:
+            return self.rng.choice(other)
+        return self.rng.choice(same) if same else full
 
     @staticmethod
     def _at_or_below(path, directory):
@@ -313,16 +339,16 @@ class World:
                                "STOR", "STOR new", "APPE", "APPE new", "DELE", "RNFR/RNTO",
                                "RNFR/RNTO", "MKD", "RMD"))
 
-            def own(pool):
-                return self.spelled(self.mostly_own(user, pool))
+            def own(pool, elsewhere=False):
+                return self.spelled(self.mostly_own(user, pool), elsewhere)
 
             new_path = ""
             if kind in ("NLST", "LIST", "CWD"):
-                action, path = "list", own(dirs + dir_links)
+                action, path = "list", own(dirs + dir_links, kind != "CWD")
             elif kind in ("NLST file", "LIST file"):
-                action, path = "list", own(files + file_links)
+                action, path = "list", own(files + file_links, True)
             elif kind == "RETR":
-                action, path = "download", own(files + file_links)
+                action, path = "download", own(files + file_links, True)
             elif kind in ("STOR", "APPE"):
                 action = "upload" if kind == "STOR" else "append"
                 path = own(files + file_links)
@@ -393,7 +419,14 @@ def server_answer(ftp, case):
         elif verb == "CWD":
             ftp.cwd(path)
         elif verb == "RETR":
-            ftp.retrbinary("RETR " + path, lambda chunk: None)
+            served = io.BytesIO()
+            ftp.retrbinary("RETR " + path, served.write)
+            # The bytes of the file the kernel reaches by the path, as asked.
+            with open(os.path.realpath(path), "rb") as f:
+                expected = f.read()
+            if served.getvalue() != expected:
+                return None, "served %r, not the bytes of %s" % (served.getvalue(),
+                                                                 os.path.realpath(path))
         elif verb in ("STOR", "APPE"):
             ftp.storbinary("%s %s" % (verb, path), io.BytesIO(b"differential\n"))
         elif verb == "DELE":
