@@ -89,6 +89,13 @@ std::string RunningService::log() {
     return log_;
 }
 
+bool RunningService::logs(const std::string& text) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(30), [&] {
+        return ended_ || log_.find(text) != std::string::npos;
+    }) && log_.find(text) != std::string::npos;
+}
+
 void RunningService::readLog(int fd) {
     char buffer[4096];
     for (;;) {

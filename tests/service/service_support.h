@@ -42,6 +42,8 @@ class RunningService {
     void kill();
     // Everything it has logged so far.
     std::string log();
+    // Whether it logs the text (within a limit that only ends a failing test).
+    bool logs(const std::string& text);
 
   private:
     void readLog(int fd);
