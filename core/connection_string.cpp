@@ -1,6 +1,7 @@
 #include "core/connection_string.h"
 
 #include <cctype>
+#include <vector>
 
 namespace kestrix {
 
@@ -73,33 +74,122 @@ std::string libpqValue(const std::string& value) {
     return out;
 }
 
+std::vector<std::string> splitList(std::string_view text) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        items.push_back(trim(text.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
+        if (comma == std::string_view::npos) return items;
+        start = comma + 1;
+    }
+}
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "" : ",") + items[i];
+    return out;
+}
+
+struct Server {
+    std::string host;
+    std::string port;
+};
+
+// "host", "host:port", "[v6 address]" or "[v6 address]:port".
+Server serverOf(const std::string& item) {
+    if (item.starts_with('[')) {
+        const std::size_t close = item.find(']');
+        if (close != std::string::npos) {
+            const std::string rest = trim(std::string_view(item).substr(close + 1));
+            return {item.substr(1, close - 1),
+                    rest.starts_with(':') ? trim(std::string_view(rest).substr(1)) : rest};
+        }
+    }
+    const std::size_t colon = item.find(':');
+    // A bare IPv6 address has several colons and no port.
+    if (colon == std::string::npos || item.find(':', colon + 1) != std::string::npos)
+        return {item, {}};
+    return {trim(std::string_view(item).substr(0, colon)),
+            trim(std::string_view(item).substr(colon + 1))};
+}
+
+// The servers named in the keyed form or in libpq's; an error text when
+// they cannot be read.
+std::string readServers(const std::map<std::string, std::string>& pairs,
+                        std::vector<Server>& servers) {
+    std::string source = get(pairs, "data source");
+    if (source.empty()) source = get(pairs, "server");
+    const std::string host = get(pairs, "host");
+    const std::string port = get(pairs, "port");
+    if (!source.empty() && (!host.empty() || !port.empty()))
+        return "The connection string names its servers twice: give either Data Source (or "
+               "Server) with host:port, or Host and Port.";
+    if (host.empty() && port.empty()) {
+        for (const std::string& item : splitList(source))
+            servers.push_back(serverOf(item));
+    } else {
+        const std::vector<std::string> hosts = splitList(host);
+        const std::vector<std::string> ports = splitList(port);
+        if (ports.size() != 1 && ports.size() != hosts.size())
+            return "The connection string names " + std::to_string(hosts.size()) + " hosts and " +
+                   std::to_string(ports.size()) +
+                   " ports: give one port for all of them, or one for each.";
+        for (std::size_t i = 0; i < hosts.size(); ++i)
+            servers.push_back({hosts[i], ports.size() == 1 ? ports[0] : ports[i]});
+    }
+    for (const Server& server : servers) {
+        if (servers.size() > 1 && server.host.empty())
+            return "The connection string names several servers, one of them empty.";
+        for (char c : server.port) {
+            if (!std::isdigit(static_cast<unsigned char>(c)))
+                return "The port \"" + server.port + "\" of the server \"" + server.host +
+                       "\" is not a number.";
+        }
+    }
+    return {};
+}
+
 std::string parsePostgres(const std::map<std::string, std::string>& pairs,
                           ConnectionTarget& target) {
     target.engine = Engine::PostgreSQL;
-    std::string source = get(pairs, "data source");
-    if (source.empty()) source = get(pairs, "server");
     target.database = get(pairs, "initial catalog");
     if (target.database.empty()) target.database = get(pairs, "database");
+    if (target.database.empty()) target.database = get(pairs, "dbname");
     target.integratedSecurity = isTrue(get(pairs, "integrated security"));
     target.user = get(pairs, "user id");
+    if (target.user.empty()) target.user = get(pairs, "user");
     target.password = get(pairs, "password");
 
-    const size_t colon = source.rfind(':');
-    if (colon != std::string::npos && source.find(']') == std::string::npos) {
-        target.port = trim(std::string_view(source).substr(colon + 1));
-        source = trim(std::string_view(source).substr(0, colon));
-    }
-    target.host = source;
-    for (char c : target.port) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) {
-            return "The port \"" + target.port + "\" in Data Source is not a number.";
-        }
-    }
+    std::vector<Server> servers;
+    if (std::string error = readServers(pairs, servers); !error.empty()) return error;
     if (target.integratedSecurity) {
         target.user.clear();
         target.password.clear();
-        if (lower(target.host) == "localhost") target.host.clear();
+        if (servers.size() == 1 && lower(servers[0].host) == "localhost") servers[0].host.clear();
     }
+    std::vector<std::string> hosts;
+    std::vector<std::string> ports;
+    bool anyPort = false;
+    for (const Server& server : servers) {
+        hosts.push_back(server.host);
+        ports.push_back(server.port);
+        anyPort = anyPort || !server.port.empty();
+    }
+    target.host = joined(hosts);
+    if (anyPort) target.port = joined(ports);
+
+    // Kestrix writes: of several servers, only the primary will do.
+    std::string attributes = lower(get(pairs, "target_session_attrs"));
+    if (attributes.empty()) attributes = lower(get(pairs, "target session attrs"));
+    if (attributes.empty() && servers.size() > 1) attributes = "read-write";
+    if (!attributes.empty() && attributes != "read-write" && attributes != "primary")
+        return "target_session_attrs=" + attributes +
+               " would let Kestrix use a server that cannot take its writes: give read-write "
+               "(or primary).";
+    target.sessionAttributes = attributes;
     if (target.database.empty())
         return "The connection string names no Initial Catalog (database).";
     return {};
@@ -231,6 +321,20 @@ std::string connectionStringProblem(std::string_view text) {
     return {};
 }
 
+std::string dataSource(const ConnectionTarget& target) {
+    const std::vector<std::string> hosts = splitList(target.host);
+    const std::vector<std::string> ports = splitList(target.port);
+    std::string out;
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        const std::string& port = ports.size() == hosts.size() ? ports[i] : ports[0];
+        const std::string& host = hosts[i];
+        out += (i == 0 ? "" : ",") +
+               (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
+               (port.empty() ? "" : ":" + port);
+    }
+    return out;
+}
+
 std::string sociConnectString(const ConnectionTarget& target, const TimeLimits& limits) {
     if (target.engine == Engine::SQLite) {
         // SOCI reads a double-quoted value up to the next double quote.
@@ -247,6 +351,7 @@ std::string sociConnectString(const ConnectionTarget& target, const TimeLimits& 
     };
     add("host", target.host);
     add("port", target.port);
+    add("target_session_attrs", target.sessionAttributes);
     add("dbname", target.database);
     add("user", target.user);
     add("password", target.password);

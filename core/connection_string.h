@@ -13,8 +13,15 @@ enum class Engine { SQLite, PostgreSQL };
 struct ConnectionTarget {
     Engine engine = Engine::SQLite;
     std::string path;  // SQLite: the database file
-    std::string host;  // PostgreSQL: empty means the local socket
+    // PostgreSQL: the servers' hosts and ports, in libpq's form: several
+    // servers (a replicated cluster) as comma-separated lists of the same
+    // length. An empty host means the local socket, an empty port the
+    // default one.
+    std::string host;
     std::string port;
+    // libpq's target_session_attrs: "read-write" when several servers are
+    // named, so that only the one that accepts writes (the primary) is used.
+    std::string sessionAttributes;
     std::string database;
     std::string user;
     std::string password;
@@ -31,7 +38,14 @@ struct ParsedConnection {
 // (and "" stands for one double quote inside it).
 std::map<std::string, std::string> splitConnectionString(std::string_view text);
 
+// PostgreSQL's servers may be named in the keyed form (Data Source= or
+// Server=, "host[:port]" each, comma-separated) or in libpq's (Host=a,b and
+// Port=p or Port=p,q; Database=, User=, target_session_attrs=).
 ParsedConnection parseConnectionString(std::string_view text);
+
+// The servers of a PostgreSQL target as Data Source names them:
+// "host:port", comma-separated.
+std::string dataSource(const ConnectionTarget& target);
 
 // Why a connection string cannot serve every program that reads it: no
 // known provider, or a SQLite file named by a relative path (which each

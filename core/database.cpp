@@ -1,5 +1,6 @@
 #include "core/database.h"
 
+#include <poll.h>
 #include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>
@@ -84,6 +85,22 @@ std::string describe(const std::exception& e) {
     return inPlainWords(
         pg::withoutQuotedValues(error != nullptr ? error->get_error_message() : e.what()));
 }
+
+// A PostgreSQL server list of which none gave a connection that writes.
+std::string noPrimaryMessage(const ConnectionTarget& target, const std::string& reasons) {
+    const bool standbysAnswered = reasons.find("read-only") != std::string::npos ||
+                                  reasons.find("hot standby") != std::string::npos;
+    return "No database server accepts writes at " + dataSource(target) +
+           (standbysAnswered
+                ? ": those that answer are read-only standbys. The primary is down and no "
+                  "standby has been promoted yet, or the connection string names no primary."
+                : ": none could be reached or let Kestrix log in.") +
+           "\n" + reasons;
+}
+
+constexpr const char* kLostTransactionMessage =
+    "The connection to the database server broke during the changes, so none of them was "
+    "stored. Please try again.";
 
 }  // namespace
 
@@ -306,6 +323,13 @@ struct Database::Impl {
     bool open = false;
     std::string lastError;
     std::vector<RecordSet::Impl*> openSets;  // sets still reading this session
+    // What it was opened with, to connect again after a break.
+    std::string connectionString;
+    TimeLimits limits;
+    bool reconnects = false;
+    bool broken = false;           // connect again before the next statement
+    bool lostTransaction = false;  // a transaction broke: refuse until its end
+    bool idleBefore = true;        // no transaction was open when the statement began
 };
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
@@ -326,6 +350,8 @@ Database::~Database() {
 bool Database::open(std::string_view connectionString, const TimeLimits& limits) {
     close();
     impl_->lastError.clear();
+    impl_->connectionString = std::string(connectionString);
+    impl_->limits = limits;
     const ParsedConnection parsed = parseConnectionString(connectionString);
     if (!parsed.target) {
         impl_->lastError = parsed.error;
@@ -354,6 +380,8 @@ bool Database::open(std::string_view connectionString, const TimeLimits& limits)
     } catch (const std::exception& e) {
         impl_->lastError = describe(e);
         impl_->open = false;
+        if (!target.sessionAttributes.empty())
+            impl_->lastError = noPrimaryMessage(target, impl_->lastError);
         // The reason goes to the log and to message boxes: never the password.
         if (!target.password.empty()) {
             for (std::size_t at = 0;
@@ -379,6 +407,8 @@ void Database::close() {
         if (statement) statement->leaveToConnection();
     }
     impl_->pgWrites.clear();
+    impl_->broken = false;
+    impl_->lostTransaction = false;
     if (!impl_->open) return;
     try {
         impl_->session.close();
@@ -397,10 +427,7 @@ Engine Database::engine() const {
 }
 
 bool Database::execute(std::string_view sql, long long* affectedRows) {
-    if (!impl_->open) {
-        impl_->lastError = "The database is not open.";
-        return false;
-    }
+    if (!beforeStatement()) return false;
     try {
         if (affectedRows == nullptr) {
             impl_->session << std::string(sql);
@@ -412,6 +439,7 @@ bool Database::execute(std::string_view sql, long long* affectedRows) {
         return true;
     } catch (const std::exception& e) {
         impl_->lastError = describe(e);
+        afterFailure(true);
         return false;
     }
 }
@@ -422,10 +450,7 @@ std::optional<RecordSet> Database::query(std::string_view sql) {
 
 bool Database::executeBound(std::string_view sql, const BoundValues& values,
                             long long* affectedRows) {
-    if (!impl_->open) {
-        impl_->lastError = "The database is not open.";
-        return false;
-    }
+    if (!beforeStatement()) return false;
     const WriteKeyView key{sql, values.size()};
     if (impl_->engine == Engine::SQLite) {
         auto direct = impl_->sqliteWrites.find(key);
@@ -454,6 +479,7 @@ bool Database::executeBound(std::string_view sql, const BoundValues& values,
             impl_->lastError = e.what();
             // A statement that failed is prepared again at its next run.
             impl_->pgWrites.erase(found);
+            afterFailure(true);
             return false;
         }
     }
@@ -478,10 +504,16 @@ bool Database::executeBound(std::string_view sql, const BoundValues& values,
 }
 
 std::optional<RecordSet> Database::queryBound(std::string_view sql, const BoundValues& values) {
-    if (!impl_->open) {
-        impl_->lastError = "The database is not open.";
-        return std::nullopt;
+    if (!beforeStatement()) return std::nullopt;
+    // A read that found the connection broken outside a transaction is
+    // asked again on the new one.
+    for (int attempt = 0;; ++attempt) {
+        if (auto set = runQueryOnce(sql, values)) return set;
+        if (attempt > 0 || !afterFailure(false)) return std::nullopt;
     }
+}
+
+std::optional<RecordSet> Database::runQueryOnce(std::string_view sql, const BoundValues& values) {
     try {
         RecordSet set;
         auto& bound = set.impl_->bound;
@@ -626,10 +658,7 @@ bool Database::readThroughSoci(std::string_view sql, const BoundValues& values, 
 template <class OnRow>
 bool Database::forEachRowView(std::string_view sql, const BoundValues& values, std::size_t columns,
                               OnRow&& onRow) {
-    if (!impl_->open) {
-        impl_->lastError = "The database is not open.";
-        return false;
-    }
+    if (!beforeStatement()) return false;
     std::vector<ValueView> row(columns);
     if (impl_->engine == Engine::SQLite) {
         std::vector<std::string> numbers(columns);
@@ -646,8 +675,14 @@ bool Database::forEachRowView(std::string_view sql, const BoundValues& values, s
         }
     }
     if (impl_->engine == Engine::PostgreSQL) {
-        if (PGconn* conn = pg::connection(impl_->session)) {
-            const pg::Result result = pg::runQuery(conn, sql, values, columns, impl_->lastError);
+        if (pg::connection(impl_->session) != nullptr) {
+            pg::Result result = pg::runQuery(pg::connection(impl_->session), sql, values, columns,
+                                             impl_->lastError);
+            // Nothing was handed on yet: a read outside a transaction that
+            // found the connection broken is asked again on the new one.
+            if (!result && afterFailure(false))
+                result = pg::runQuery(pg::connection(impl_->session), sql, values, columns,
+                                      impl_->lastError);
             if (!result) return false;
             const int rows = PQntuples(result.get());
             for (int r = 0; r < rows; ++r) {
@@ -676,26 +711,51 @@ bool Database::readColumn(std::string_view sql, const BoundValues& values,
 }
 
 bool Database::begin() {
-    try {
-        impl_->session.begin();
-        return true;
-    } catch (const std::exception& e) {
-        impl_->lastError = describe(e);
-        return false;
+    if (!beforeStatement()) return false;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            impl_->session.begin();
+            return true;
+        } catch (const std::exception& e) {
+            impl_->lastError = describe(e);
+            // Nothing had begun: it begins on the new connection.
+            if (attempt > 0 || !afterFailure(false)) return false;
+        }
     }
 }
 
 bool Database::commit() {
+    if (!beforeStatement()) {
+        // The transaction is over either way.
+        if (impl_->lostTransaction) {
+            impl_->lostTransaction = false;
+            impl_->broken = true;
+        }
+        return false;
+    }
     try {
         impl_->session.commit();
         return true;
     } catch (const std::exception& e) {
         impl_->lastError = describe(e);
+        if (connectionBroke()) {
+            impl_->lastError =
+                "The connection to the database server broke while the changes were being "
+                "committed: they may or may not have been stored. Look before repeating them. (" +
+                impl_->lastError + ")";
+            impl_->broken = true;
+        }
         return false;
     }
 }
 
 bool Database::rollback() {
+    if (impl_->lostTransaction) {
+        // Nothing of it was stored; the next statement connects again.
+        impl_->lostTransaction = false;
+        impl_->broken = true;
+        return true;
+    }
     try {
         impl_->session.rollback();
         return true;
@@ -713,6 +773,81 @@ soci::session& Database::session() {
     return impl_->session;
 }
 
+void Database::reconnectAfterBreak(bool on) {
+    impl_->reconnects = on;
+}
+
+bool Database::beforeStatement() {
+    if (impl_->lostTransaction) {
+        impl_->lastError = kLostTransactionMessage;
+        return false;
+    }
+    if (impl_->broken && !reconnect()) return false;
+    if (!impl_->open) {
+        impl_->lastError = "The database is not open.";
+        return false;
+    }
+    PGconn* conn = impl_->engine == Engine::PostgreSQL ? pg::connection(impl_->session) : nullptr;
+    impl_->idleBefore = conn == nullptr || PQtransactionStatus(conn) == PQTRANS_IDLE;
+    if (conn == nullptr || !impl_->reconnects) return true;
+    // A server that went away while the session waited has closed the
+    // socket (or said why): noticed now, the statement runs on a new
+    // connection, or a transaction under way ends here.
+    // (A last message, then the end: each takes a read.)
+    for (int read = 0; read < 4 && PQstatus(conn) == CONNECTION_OK; ++read) {
+        pollfd waiting{PQsocket(conn), POLLIN, 0};
+        if (::poll(&waiting, 1, 0) <= 0 || PQconsumeInput(conn) == 0) break;
+    }
+    if (PQstatus(conn) == CONNECTION_OK) return true;
+    const std::string cause = pg::withoutQuotedValues(PQerrorMessage(conn));
+    if (!impl_->idleBefore) {
+        impl_->lostTransaction = true;
+        impl_->lastError = std::string(kLostTransactionMessage) + " (" + cause + ")";
+        return false;
+    }
+    if (reconnect()) return true;
+    impl_->lastError =
+        "The connection to the database server broke (" + cause + ").\n" + impl_->lastError;
+    return false;
+}
+
+bool Database::connectionBroke() {
+    if (!impl_->reconnects || impl_->engine != Engine::PostgreSQL || !impl_->open) return false;
+    PGconn* conn = pg::connection(impl_->session);
+    return conn == nullptr || PQstatus(conn) != CONNECTION_OK;
+}
+
+bool Database::afterFailure(bool changes) {
+    if (!connectionBroke()) return false;
+    const std::string cause = impl_->lastError;
+    if (!impl_->idleBefore) {
+        impl_->lostTransaction = true;
+        impl_->lastError = std::string(kLostTransactionMessage) + " (" + cause + ")";
+        return false;
+    }
+    const std::string broke =
+        std::string("The connection to the database server broke") +
+        (changes ? ": what the statement would have changed may or may not be stored. Look "
+                   "before repeating it."
+                 : ".") +
+        " (" + cause + ")";
+    const bool again = reconnect();
+    impl_->lastError = again ? broke : broke + "\n" + impl_->lastError;
+    return again;
+}
+
+bool Database::reconnect() {
+    // A set still reading the old connection ends, and says why.
+    for (RecordSet::Impl* set : impl_->openSets)
+        set->error = "The connection to the database server broke while the rows were read.";
+    const std::string connectionString = impl_->connectionString;
+    const TimeLimits limits = impl_->limits;
+    if (open(connectionString, limits)) return true;
+    // Tried again at the next statement.
+    impl_->broken = true;
+    return false;
+}
+
 // ---- the session routines ----
 
 void setOpenFailureHandler(OpenFailureHandler* handler) {
@@ -722,6 +857,7 @@ void setOpenFailureHandler(OpenFailureHandler* handler) {
 bool openDatabase(Database& db, int mode) {
     writeLog("attempt to open database");
     db = Database();
+    db.reconnectAfterBreak(true);
     const bool usable = db.open(readConnectionString());
     if (usable || mode == 1) return usable;
     if (gOpenFailureHandler != nullptr) gOpenFailureHandler->interactiveOpenFailed(db.lastError());

@@ -109,7 +109,26 @@ class Database {
     // The underlying session, for prepared statements. Valid while open.
     soci::session& session();
 
+    // A PostgreSQL session that finds its connection broken (the server
+    // stopped, a standby promoted in its place) connects again, to whichever
+    // server of the connection string accepts writes, so that the next
+    // statement runs there. The statement that found the break fails unless
+    // it only reads outside a transaction; a transaction that broke fails
+    // to its end (rollback or commit), nothing of it stored.
+    void reconnectAfterBreak(bool on);
+
   private:
+    std::optional<RecordSet> runQueryOnce(std::string_view sql, const BoundValues& values);
+    // Whether a statement may run; connects again first after a break.
+    bool beforeStatement();
+    // After a failed statement: whether the connection broke.
+    bool connectionBroke();
+    // Tells a break in the last error (for a statement that `changes`, that
+    // it may have taken effect) and connects again; true when a statement
+    // that changed nothing may be repeated on the new connection.
+    bool afterFailure(bool changes);
+    bool reconnect();
+
     bool readThroughSoci(std::string_view sql, const BoundValues& values, std::size_t columns,
                          const std::function<void(const TextRow&)>& onRow);
     template <class OnRow>
@@ -142,7 +161,7 @@ void setOpenFailureHandler(OpenFailureHandler* handler);
 
 // Opens the database named by the stored connection string. Mode 1 is
 // silent; any other mode hands a failure to the OpenFailureHandler. True
-// when the connection is usable.
+// when the connection is usable. The session reconnects after a break.
 [[nodiscard]] bool openDatabase(Database& db, int mode);
 void closeDatabase(Database& db);
 

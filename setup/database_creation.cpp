@@ -196,8 +196,7 @@ bool DatabaseCreation::openServer(Database& db, std::string& connecting) {
         writeWizardLog(description);
         if (loginRefused(description) && links_.askLogin) {
             const auto target = parseConnectionString(withInitialCatalog(connecting, "x")).target;
-            std::string server = target ? target->host : std::string();
-            if (target && !target->port.empty()) server += ":" + target->port;
+            const std::string server = target ? dataSource(*target) : std::string();
             if (auto other = links_.askLogin(server)) {
                 writeWizardLog("connect with another login");
                 connecting = *other;

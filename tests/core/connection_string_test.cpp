@@ -69,6 +69,45 @@ TEST(ConnectionStringTest, IntegratedSecurityOnLocalhostUsesTheSocket) {
     EXPECT_EQ(remote.target->host, "db.local");
 }
 
+TEST(ConnectionStringTest, SeveralServersInEitherFormConnectOnlyToTheOneThatWrites) {
+    const char* forms[] = {
+        "Provider=PostgreSQL;Data Source=db1:5433, [2001:db8::7]:5434 ,db3;Initial "
+        "Catalog=servu;User ID=ftp",
+        "Provider=PostgreSQL;Server=db1:5433,[2001:db8::7]:5434,db3;Database=servu;User ID=ftp;"
+        "target_session_attrs=read-write",
+        "Provider=PostgreSQL;host=db1,2001:db8::7,db3;port=5433,5434,;dbname=servu;user=ftp;"
+        "target_session_attrs=read-write"};
+    for (const char* text : forms) {
+        const auto parsed = parseConnectionString(text);
+        ASSERT_TRUE(parsed.target) << text << ": " << parsed.error;
+        EXPECT_EQ(dataSource(*parsed.target), "db1:5433,[2001:db8::7]:5434,db3") << text;
+        EXPECT_EQ(sociConnectString(*parsed.target),
+                  "connect_timeout=5 keepalives=1 keepalives_idle=5 keepalives_interval=2 "
+                  "keepalives_count=3 host='db1,2001:db8::7,db3' port='5433,5434,' "
+                  "target_session_attrs='read-write' dbname='servu' user='ftp'")
+            << text;
+    }
+    // One port for every host.
+    const auto shared = parseConnectionString(
+        "Provider=PostgreSQL;Host=a,b;Port=6000;Initial Catalog=d;Target Session Attrs=primary");
+    ASSERT_TRUE(shared.target) << shared.error;
+    EXPECT_EQ(dataSource(*shared.target), "a:6000,b:6000");
+    EXPECT_EQ(shared.target->sessionAttributes, "primary");
+
+    // Kestrix writes: a standby is never a server it may settle on.
+    for (const char* refused :
+         {"Provider=PostgreSQL;Host=a,b;Port=1,2,3;Initial Catalog=d",
+          "Provider=PostgreSQL;Data Source=a,b;Host=a;Initial Catalog=d",
+          "Provider=PostgreSQL;Data Source=a,,b;Initial Catalog=d",
+          "Provider=PostgreSQL;Data Source=a,b:x;Initial Catalog=d",
+          "Provider=PostgreSQL;Data Source=a,b;Initial Catalog=d;target_session_attrs=any",
+          "Provider=PostgreSQL;Data Source=a;Initial Catalog=d;target_session_attrs=standby"}) {
+        const auto parsed = parseConnectionString(refused);
+        EXPECT_FALSE(parsed.target) << refused;
+        EXPECT_FALSE(parsed.error.empty()) << refused;
+    }
+}
+
 TEST(ConnectionStringTest, PostgresNeedsADatabaseAndANumericPort) {
     EXPECT_FALSE(parseConnectionString("Provider=PostgreSQL;Data Source=localhost").target);
     const auto parsed =

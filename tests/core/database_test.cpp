@@ -299,6 +299,56 @@ INSTANTIATE_TEST_SUITE_P(Engines, DatabaseTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          [](const auto& info) { return test::engineName(info.param); });
 
+// The server ends a session's connection, as a primary that stops does:
+// the session carries on on a new connection, but a transaction under way
+// ends there, none of it stored. A session not opened from the stored
+// connection string (the plug-in's) is left to its owner.
+TEST(DatabaseReconnectTest, EndedConnectionIsOpenedAgainButNoTransactionGoesOnOnTheNewOne) {
+    const auto scratch = test::makeScratchDatabase(Engine::PostgreSQL);
+    test::ScopedRegistry registry;
+    ASSERT_TRUE(writeConnectionString(scratch->connectionString()));
+    Database admin;
+    ASSERT_TRUE(admin.open(scratch->connectionString())) << admin.lastError();
+    const auto endConnection = [&](Database& db) {
+        std::optional<std::string> pid;
+        ASSERT_TRUE(db.readColumn("select pg_backend_pid()::text", {},
+                                  [&](Database::ValueView v) { pid = std::string(*v); }));
+        // Waits until the server process is gone.
+        ASSERT_TRUE(admin.readColumn("select pg_terminate_backend(:v1::int, 10000)::text", {pid},
+                                     [](Database::ValueView) {}))
+            << admin.lastError();
+    };
+    const auto insert = [](Database& db, const std::string& name) {
+        return db.execute(
+            "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES (" +
+            sqlText(name) + ", '/srv/ftp/x', 1, 1)");
+    };
+    Database idle;
+    Database writing;
+    Database plain;
+    ASSERT_TRUE(openDatabase(idle, 1)) << idle.lastError();
+    ASSERT_TRUE(openDatabase(writing, 1)) << writing.lastError();
+    ASSERT_TRUE(plain.open(scratch->connectionString())) << plain.lastError();
+    ASSERT_TRUE(writing.begin());
+    ASSERT_TRUE(insert(writing, "lost"));
+    endConnection(idle);
+    endConnection(writing);
+    endConnection(plain);
+
+    EXPECT_TRUE(insert(idle, "kept")) << idle.lastError();
+    EXPECT_FALSE(insert(writing, "lost too"));
+    EXPECT_NE(writing.lastError().find("none of them was stored"), std::string::npos)
+        << writing.lastError();
+    EXPECT_FALSE(writing.commit());
+    EXPECT_FALSE(insert(plain, "plain"));
+
+    std::vector<std::string> names;
+    ASSERT_TRUE(writing.readColumn("select username from users order by username", {},
+                                   [&](Database::ValueView v) { names.emplace_back(*v); }))
+        << writing.lastError();
+    EXPECT_EQ(names, std::vector<std::string>{"kept"});
+}
+
 // Records what the interactive seam was told.
 class RecordingHandler : public OpenFailureHandler {
   public:
