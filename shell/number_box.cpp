@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QToolTip>
 #include <algorithm>
 
 #include "core/activity_log.h"
+#include "shell/box_note.h"
 #include "shell/qt_text.h"
 
 namespace kestrix {
@@ -44,7 +44,7 @@ QValidator::State NumberValidator::validate(QString& input, int&) const {
     const QString note = toQt(*why);
     box_->setProperty(kNoteProperty, note);
     QApplication::beep();
-    QToolTip::showText(box_->mapToGlobal(QPoint(0, box_->height())), note, box_);
+    showBoxNote(box_, note);
     return Invalid;
 }
 

@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QToolTip>
 
+#include "shell/box_note.h"
 #include "shell/qt_text.h"
 
 namespace kestrix {
@@ -25,7 +25,7 @@ QValidator::State LineBreakValidator::validate(QString& input, int&) const {
                               "path alone and paste it again.");
     box_->setProperty(kNoteProperty, note);
     QApplication::beep();
-    QToolTip::showText(box_->mapToGlobal(QPoint(0, box_->height())), note, box_);
+    showBoxNote(box_, note);
     return Invalid;
 }
 

@@ -254,6 +254,11 @@ TEST_P(DiskQuotaWindowTest, TheMaximumKeepsWhatWasTypedAndCurrentOnlyShows) {
     QTest::keyClicks(maximum, "1.5e");
     EXPECT_EQ(maximum->text(), "1.5");
     EXPECT_TRUE(lastNumberBoxNote(maximum).contains("Maximum Quota"));
+    // The note stays in view after the key is released, until the next edit.
+    auto* note = maximum->findChild<QLabel*>("boxNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(), lastNumberBoxNote(maximum));
     QTest::keyClicks(maximum, "37");
     EXPECT_EQ(maximum->text(), "1.53");  // the third decimal is refused
     maximum->clear();
