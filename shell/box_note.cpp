@@ -11,7 +11,8 @@ namespace kestrix {
 
 namespace {
 
-// Hides the note with the window of its box.
+// Hides the note with the window of its box, and when another window
+// comes to the front.
 class HideWithWindow final : public QObject {
   public:
     HideWithWindow(QLabel* note, QObject* window) : QObject(note), note_(note) {
@@ -20,7 +21,9 @@ class HideWithWindow final : public QObject {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Hide || event->type() == QEvent::Move) note_->hide();
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Hide || type == QEvent::Move || type == QEvent::WindowDeactivate)
+            note_->hide();
         return QObject::eventFilter(watched, event);
     }
 
