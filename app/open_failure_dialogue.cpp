@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "setup/configure_window.h"
 #include "shell/shell.h"
@@ -21,6 +22,21 @@ std::string openFailureQuestion(const std::string& cause) {
 }
 
 void OpenFailureDialogue::interactiveOpenFailed(const std::string& description) {
+    // A command that runs while the question or the configuration dialog is
+    // up (a timer's, inside their wait) stops without a second question: a
+    // second one would outlive the commit that answers the first and ask
+    // about a connection string that is stored by then.
+    if (active_) {
+        writeLog(
+            "a database opening failed while the connection check was open: "
+            "that command stops");
+        return;
+    }
+    active_ = true;
+    struct Done {
+        bool& active;
+        ~Done() { active = false; }
+    } done{active_};
     Shell& shell = Shell::instance();
     // With nothing stored (the configuration closed without a commit) the
     // provider's words would only talk about a missing provider.

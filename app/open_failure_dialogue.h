@@ -39,6 +39,8 @@ class OpenFailureDialogue final : public OpenFailureHandler {
   private:
     std::function<ConfigureWindow&()> configureWindow_;
     std::function<void()> endForUnreachableDatabase_;
+    // The question or the dialog it opens is showing.
+    bool active_ = false;
 };
 
 }  // namespace kestrix

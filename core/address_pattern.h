@@ -36,6 +36,19 @@ class AddressPattern {
         return true;
     }
 
+    // Whether two entries match the same addresses, whatever their form
+    // (010.000.000.007 and 10.0.0.7; 10.0.0.0/8 and 10.*.*.*).
+    [[nodiscard]] bool sameAddressesAs(const AddressPattern& other) const {
+        return low_ == other.low_ && high_ == other.high_;
+    }
+    // Whether the entry matches every address (0.0.0.0/0, *.*.*.*).
+    [[nodiscard]] bool matchesEveryAddress() const {
+        for (int part = 0; part < 4; ++part) {
+            if (low_[part] != 0 || high_[part] != 255) return false;
+        }
+        return true;
+    }
+
   private:
     // Each form is a range per part: a block's prefix fixes whole parts,
     // narrows at most one and leaves the rest open.

@@ -1,9 +1,10 @@
 #include "policies/disk_quota_window.h"
 
 #include "core/activity_log.h"
-#include "policies/numeric_key_filter.h"
 #include "policies/write_report.h"
+#include "shell/number_box.h"
 #include "shell/qt_text.h"
+#include "shell/read_only_look.h"
 #include "shell/shell.h"
 #include "ui_disk_quota_window.h"
 
@@ -12,8 +13,11 @@ namespace kestrix {
 DiskQuotaWindow::DiskQuotaWindow(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::DiskQuotaWindow>()) {
     ui_->setupUi(this);
-    keyFilter_ = new NumericKeyFilter(this);
-    ui_->txtQuotaMaximum->installEventFilter(keyFilter_);
+    makeNumberBox(ui_->txtQuotaMaximum, [this] { return policies::quotaRange(unit_); });
+    showAsReadOnly(ui_->txtQuotaCurrent);
+    ui_->txtQuotaCurrent->setToolTip(
+        QStringLiteral("Kept by the FTP server as the user uploads and deletes files; "
+                       "it is shown here, not edited."));
     connect(ui_->chkEnableQuota, &QCheckBox::clicked, this, &DiskQuotaWindow::chkEnableQuota_Click);
     connect(ui_->optM, &QRadioButton::clicked, this, &DiskQuotaWindow::changeUnits);
     connect(ui_->opK, &QRadioButton::clicked, this, &DiskQuotaWindow::changeUnits);

@@ -14,8 +14,6 @@ class DiskQuotaWindow;
 
 namespace kestrix {
 
-class NumericKeyFilter;
-
 // frmDiskQuota: one user's disk quota switch and maximum, with the remaining
 // quota shown. It writes to the user it loaded.
 class DiskQuotaWindow : public QDialog {
@@ -41,7 +39,6 @@ class DiskQuotaWindow : public QDialog {
     void load(bool withSwitch);
 
     std::unique_ptr<Ui::DiskQuotaWindow> ui_;
-    NumericKeyFilter* keyFilter_ = nullptr;
     policies::QuotaUnit unit_ = policies::QuotaUnit::Mb;
     std::string loadedUser_;
     // The settings as loaded, so that OK notices another writer's change.

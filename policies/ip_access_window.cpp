@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "core/activity_log.h"
@@ -90,23 +91,43 @@ int IpAccessWindow::selectedRow() const {
 }
 
 void IpAccessWindow::cmdAdd_Click() {
-    // Add can come before the box has been left (a key, a stale enable):
-    // only an entry the plug-in can match goes into the list.
+    addTypedEntry();
+}
+
+bool IpAccessWindow::addTypedEntry() {
+    // Add can come before the box has been left (Enter, Alt+A): only an
+    // entry the plug-in can match goes into the list, and a refusal says why.
     const QString text = ui_->txtIPaddress->text();
-    if (text.isEmpty() || !policies::checkAddress(fromQt(text)).accepted) {
+    const auto refuse = [this](const Message& message) {
         QApplication::beep();
+        Shell::instance().ask(message);
         ui_->txtIPaddress->setFocus(Qt::OtherFocusReason);
-        return;
+        return false;
+    };
+    if (text.isEmpty()) return false;
+    const std::string entry = fromQt(text);
+    const policies::AddressCheck check = policies::checkAddress(entry);
+    if (!check.accepted)
+        return refuse(titledMessage(check.reason, MessageIcon::Exclamation, MessageButtons::OK));
+    if (const auto existing = policies::sameEntryIn(lines(), entry))
+        return refuse(policies::duplicateEntryMessage(entry, *existing));
+    if (const auto question = policies::everyAddressQuestion(scope_, entry)) {
+        if (Shell::instance().ask(*question) != Answer::Yes) {
+            ui_->txtIPaddress->setFocus(Qt::OtherFocusReason);
+            return false;
+        }
     }
     writeLog("code to add entry");
     ui_->lstRules->addItem(text);
     ui_->txtIPaddress->clear();
+    return true;
 }
 
 void IpAccessWindow::cmdRemove_Click() {
     const int row = selectedRow();
     if (row < 0) return;
     ui_->txtIPaddress->setText(ui_->lstRules->item(row)->text());
+    removedEntry_ = ui_->txtIPaddress->text();
     delete ui_->lstRules->takeItem(row);
 }
 
@@ -127,6 +148,19 @@ void IpAccessWindow::cmdDown_Click() {
 }
 
 void IpAccessWindow::cmdOK_Click() {
+    // An address typed but not added is not dropped without a word (one
+    // that Remove put back into the box was removed on purpose).
+    const QString pending = ui_->txtIPaddress->text();
+    if (!pending.isEmpty() && pending != removedEntry_) {
+        const Answer answer = Shell::instance().ask(titledMessage(
+            "The address \"" + fromQt(ui_->txtIPaddress->text()) +
+                "\" in the IP Address box is not in the list yet.\r\n\r\nAdd it before "
+                "saving?",
+            MessageIcon::Question, MessageButtons::YesNoCancel));
+        if (answer == Answer::Cancel) return;
+        if (answer == Answer::Yes && !addTypedEntry()) return;
+        if (answer == Answer::No) ui_->txtIPaddress->clear();
+    }
     // Described before the write: a Reload replaces the list.
     const DialogWrite write{scope_.user ? "Setup IP Blocking" : "Global IP Blocking",
                             scope_.user.value_or(""),
@@ -167,6 +201,14 @@ bool IpAccessWindow::txtIPaddress_Validate() {
 
 bool IpAccessWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui_->txtIPaddress) {
+        if (event->type() == QEvent::KeyPress && !ui_->txtIPaddress->text().isEmpty()) {
+            // Enter in the box adds the address rather than pressing OK.
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                addTypedEntry();
+                return true;
+            }
+        }
         if (event->type() == QEvent::MouseButtonPress) {
             ui_->lstRules->setCurrentItem(nullptr);
             ui_->lstRules->clearSelection();

@@ -55,6 +55,9 @@ class IpAccessWindow : public QDialog {
   private:
     int selectedRow() const;
     void moveSelected(int step);
+    // Adds the typed entry after its checks; false (with a message) when
+    // it is refused or not wanted, the focus back in the box.
+    bool addTypedEntry();
     // False when the address is refused: the focus goes back to the box.
     bool txtIPaddress_Validate();
 
@@ -66,6 +69,8 @@ class IpAccessWindow : public QDialog {
     std::function<void()> afterSave_;
     NumericKeyFilter* keyFilter_ = nullptr;
     QTimer* tmrRules_ = nullptr;
+    // The entry Remove last put back into the box.
+    QString removedEntry_;
     // A refused address swallows the click that tried to leave the box.
     bool swallowClick_ = false;
 };

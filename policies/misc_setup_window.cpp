@@ -12,8 +12,9 @@
 #include "core/database.h"
 #include "core/short_date.h"
 #include "core/text_routines.h"
-#include "policies/numeric_key_filter.h"
 #include "policies/write_report.h"
+#include "shell/number_box.h"
+#include "shell/path_box.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_misc_setup_window.h"
@@ -53,10 +54,15 @@ MiscSetupWindow::MiscSetupWindow(UserDialogLinks links, QWidget* parent)
     ui_->cboYear->setInsertPolicy(QComboBox::NoInsert);
     ui_->cboYear->setValidator(new QIntValidator(1, 9999, ui_->cboYear));
 
-    keyFilter_ = new NumericKeyFilter(this);
-    for (QLineEdit* box :
-         {ui_->TxtAllowOnly, ui_->txtMaxSpeed, ui_->txtIdleTimeOut, ui_->txtMaxUSer})
-        box->installEventFilter(keyFilter_);
+    const std::pair<QLineEdit*, policies::MiscField> numberBoxes[] = {
+        {ui_->TxtAllowOnly, policies::MiscField::AllowOnly},
+        {ui_->txtMaxSpeed, policies::MiscField::MaxSpeed},
+        {ui_->txtIdleTimeOut, policies::MiscField::IdleTimeout},
+        {ui_->txtSessionTimeout, policies::MiscField::SessionTimeout},
+        {ui_->txtMaxUSer, policies::MiscField::MaxUsers}};
+    for (const auto& [box, field] : numberBoxes)
+        makeNumberBox(box, policies::miscNumberRange(field));
+    refuseLineBreaks(ui_->txtLoginMessageFile, "login message file");
     ui_->txtDisableDate->installEventFilter(this);
     ui_->txtExpDate->installEventFilter(this);
 

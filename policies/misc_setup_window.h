@@ -18,8 +18,6 @@ class MiscSetupWindow;
 
 namespace kestrix {
 
-class NumericKeyFilter;
-
 // frmMiscSetup: one user's account limits and schedule, with the date
 // picker (fraCal1) lying over the settings (fraMain). Made on first use and
 // then only hidden, except that Enter or Escape in the grid of the
@@ -77,7 +75,6 @@ class MiscSetupWindow : public QDialog {
 
     std::unique_ptr<Ui::MiscSetupWindow> ui_;
     UserDialogLinks links_;
-    NumericKeyFilter* keyFilter_ = nullptr;
     std::string loadedUser_;
     // The settings as loaded, so that OK notices another writer's change.
     std::optional<std::string> loaded_;

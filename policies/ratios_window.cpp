@@ -1,8 +1,8 @@
 #include "policies/ratios_window.h"
 
 #include "policies/logic/policy_database.h"
-#include "policies/numeric_key_filter.h"
 #include "policies/write_report.h"
+#include "shell/number_box.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_ratios_window.h"
@@ -21,9 +21,9 @@ constexpr int kKilobytesItem = 1;
 RatiosWindow::RatiosWindow(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::RatiosWindow>()) {
     ui_->setupUi(this);
-    keyFilter_ = new NumericKeyFilter(this);
-    for (QLineEdit* box : {ui_->txtUpload, ui_->txtDownload, ui_->txtUDCrd})
-        box->installEventFilter(keyFilter_);
+    QLineEdit* const boxes[] = {ui_->txtUpload, ui_->txtDownload, ui_->txtUDCrd};
+    for (std::size_t i = 0; i < std::size(boxes); ++i)
+        makeNumberBox(boxes[i], [this, i] { return policies::ratioRanges(form())[i]; });
     connect(ui_->chkEnableUD, &QCheckBox::clicked, this, &RatiosWindow::chkEnableUD_Click);
     const QRadioButton* options[] = {ui_->optFPS, ui_->optBPS, ui_->optFAS, ui_->optBAS};
     for (int i = 0; i < 4; ++i) {

@@ -14,8 +14,6 @@ class RatiosWindow;
 
 namespace kestrix {
 
-class NumericKeyFilter;
-
 // frmUDRatios: one user's upload/download ratio and credit. It writes to
 // the user it loaded, whoever the main window shows by then.
 class RatiosWindow : public QDialog {
@@ -44,7 +42,6 @@ class RatiosWindow : public QDialog {
     void showForm(const policies::RatioForm& form);
 
     std::unique_ptr<Ui::RatiosWindow> ui_;
-    NumericKeyFilter* keyFilter_ = nullptr;
     std::string loadedUser_;
     // The settings as loaded, so that OK notices another writer's change.
     std::optional<std::string> loaded_;

@@ -7,6 +7,7 @@
 #include "core/connection_string.h"
 #include "setup/database_wizard.h"
 #include "setup/global_rules_status.h"
+#include "shell/path_box.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_configure_window.h"
@@ -42,6 +43,8 @@ ConfigureWindow::ConfigureWindow(DesignerDefaults defaults, ConfigureLinks links
             &ConfigureWindow::cmdGlobalIPAccess_Click);
     connect(ui_->cmdShowPassword, &QPushButton::toggled, this, &ConfigureWindow::showPassword);
     ui_->txtServuPath->installEventFilter(this);
+    refuseLineBreaks(ui_->txtServuPath, "Serv-U program path");
+    refuseLineBreaks(ui_->txtFTPdirectory, "FTP directory path");
     // Opening starts at the first field rather than on a button.
     ui_->txtServuPath->setFocus(Qt::OtherFocusReason);
 }
@@ -157,18 +160,17 @@ DatabaseWizard& ConfigureWindow::wizard() {
         WizardLinks links;
         links.setConnectionString = [this](const std::string& text) { setConnectionText(text); };
         links.askConnection = links_.askConnection;
+        if (const auto target = parseConnectionString(defaultConnectionString_).target)
+            links.defaultDatabaseFile = target->path;
         wizard_ = new DatabaseWizard(std::move(links), this);
     }
     return *wizard_;
 }
 
 void ConfigureWindow::cmdConnectionString_Click() {
-    const Answer answer = Shell::instance().ask(titledMessage(
-        "\r\nTo create a new database select Yes.\r\nTo select an existing database select "
-        "No.\r\n",
-        MessageIcon::Exclamation, MessageButtons::YesNoCancel));
-    if (answer == Answer::Cancel) return;
-    wizard().showFormFace(answer == Answer::Yes ? 1 : 4);
+    // The wizard's first page asks whether to create or to pick, with Back
+    // from the pages after it.
+    wizard().showFormFace(0);
     showWindow(&wizard(), 1);
 }
 

@@ -2,8 +2,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QRadioButton>
 #include <QScrollBar>
+#include <QStandardPaths>
 
 #include <thread>
 
@@ -48,10 +52,14 @@ DatabaseWizard::DatabaseWizard(WizardLinks links, QWidget* parent)
     connect(ui_->cmdPage1Next, &QPushButton::clicked, this, &DatabaseWizard::cmdPage1Next_Click);
     connect(ui_->cmdPage2Next, &QPushButton::clicked, this, &DatabaseWizard::cmdPage2Next_Click);
     connect(ui_->cmdPage4Next, &QPushButton::clicked, this, &DatabaseWizard::cmdPage4Next_Click);
-    for (QPushButton* exit :
-         {ui_->cmdPage1Cancel, ui_->cmdPage2Cancel, ui_->cmdPage4Cancel, ui_->cmdFinish})
+    connect(ui_->cmdPage0Next, &QPushButton::clicked, this, &DatabaseWizard::cmdPage0Next_Click);
+    connect(ui_->cmdBack, &QPushButton::clicked, this, &DatabaseWizard::cmdBack_Click);
+    for (QRadioButton* engine : {ui_->optAccess, ui_->optSQL})
+        connect(engine, &QRadioButton::toggled, this, &DatabaseWizard::engineChosen);
+    for (QPushButton* exit : {ui_->cmdPage0Cancel, ui_->cmdPage1Cancel, ui_->cmdPage2Cancel,
+                              ui_->cmdPage4Cancel, ui_->cmdFinish})
         connect(exit, &QPushButton::clicked, this, &DatabaseWizard::leave);
-    showFormFace(1);  // Form_Load
+    showFormFace(0);  // Form_Load
 }
 
 DatabaseWizard::~DatabaseWizard() {
@@ -60,40 +68,60 @@ DatabaseWizard::~DatabaseWizard() {
 
 bool DatabaseWizard::showFormFace(int page) {
     writeLog("Hide All Other Pages");
-    QWidget* const all[] = {ui_->lblPage1,       ui_->optAccess,      ui_->optSQL,
-                            ui_->cmdPage1Cancel, ui_->cmdPage1Next,   ui_->lblPage2,
-                            ui_->cmdPage2Next,   ui_->cmdPage2Cancel, ui_->txtLog,
-                            ui_->cmdFinish,      ui_->lblPage4,       ui_->cmdPage4Next,
-                            ui_->cmdPage4Cancel};
+    QWidget* const all[] = {ui_->lblPage0,     ui_->fraChoice,      ui_->cmdPage0Cancel,
+                            ui_->cmdPage0Next, ui_->lblPage1,       ui_->optAccess,
+                            ui_->optSQL,       ui_->cmdPage1Cancel, ui_->cmdPage1Next,
+                            ui_->lblPage2,     ui_->cmdPage2Next,   ui_->cmdPage2Cancel,
+                            ui_->txtLog,       ui_->cmdFinish,      ui_->lblPage4,
+                            ui_->cmdPage4Next, ui_->cmdPage4Cancel, ui_->cmdBack};
     for (QWidget* control : all)
         control->hide();
     std::vector<QWidget*> shown;
     switch (page) {
+        case 0:
+            shown = {ui_->lblPage0, ui_->fraChoice, ui_->cmdPage0Cancel, ui_->cmdPage0Next};
+            break;
         case 1:
-            shown = {ui_->lblPage1, ui_->optAccess, ui_->optSQL, ui_->cmdPage1Cancel,
-                     ui_->cmdPage1Next};
+            shown = {ui_->lblPage1,       ui_->optAccess,    ui_->optSQL,
+                     ui_->cmdPage1Cancel, ui_->cmdPage1Next, ui_->cmdBack};
             break;
         case 2:
-            shown = {ui_->lblPage2, ui_->cmdPage2Cancel, ui_->cmdPage2Next};
+            shown = {ui_->lblPage2, ui_->cmdPage2Cancel, ui_->cmdPage2Next, ui_->cmdBack};
             break;
         case 3:
             shown = {ui_->txtLog, ui_->cmdFinish};
             break;
         default:
-            shown = {ui_->lblPage4, ui_->optAccess, ui_->optSQL, ui_->cmdPage4Cancel,
-                     ui_->cmdPage4Next};
+            shown = {ui_->lblPage4,       ui_->optAccess,    ui_->optSQL,
+                     ui_->cmdPage4Cancel, ui_->cmdPage4Next, ui_->cmdBack};
             page = 4;
             break;
     }
     for (QWidget* control : shown)
         control->show();
     // Enter goes on to the next page (or ends on the last one).
-    QPushButton* const forward[] = {ui_->cmdPage1Next, ui_->cmdPage2Next, ui_->cmdFinish,
-                                    ui_->cmdPage4Next};
+    QPushButton* const forward[] = {ui_->cmdPage0Next, ui_->cmdPage1Next, ui_->cmdPage2Next,
+                                    ui_->cmdFinish, ui_->cmdPage4Next};
     for (QPushButton* button : forward)
-        button->setDefault(button == forward[page - 1]);
+        button->setDefault(button == forward[page]);
     page_ = page;
+    engineChosen();
     return true;
+}
+
+void DatabaseWizard::engineChosen() {
+    // Which engine is a choice to make, not a default to fall into.
+    const bool chosen = ui_->optAccess->isChecked() || ui_->optSQL->isChecked();
+    ui_->cmdPage1Next->setEnabled(chosen);
+    ui_->cmdPage4Next->setEnabled(chosen);
+}
+
+void DatabaseWizard::cmdPage0Next_Click() {
+    showFormFace(ui_->optExisting->isChecked() ? 4 : 1);
+}
+
+void DatabaseWizard::cmdBack_Click() {
+    showFormFace(page_ == 2 ? 1 : 0);
 }
 
 void DatabaseWizard::cmdPage1Next_Click() {
@@ -113,7 +141,7 @@ void DatabaseWizard::cmdPage2Next_Click() {
     CreationLinks links;
     links.owner = this;
     links.askLogin = [this](const std::string& server) { return askConnection(server); };
-    links.startDirectory = fromQt(QCoreApplication::applicationDirPath());
+    links.startDirectory = fileStartDirectory();
     links.wait = [this](const std::string& step, const std::function<void()>& work) {
         waitFor(step, work);
     };
@@ -138,7 +166,7 @@ void DatabaseWizard::cmdPage4Next_Click() {
     } else {
         CreationLinks links;
         links.owner = this;
-        links.startDirectory = fromQt(QCoreApplication::applicationDirPath());
+        links.startDirectory = fileStartDirectory();
         chosen = DatabaseCreation(links).selectExistingFile();
         if (!chosen) return;
     }
@@ -170,8 +198,28 @@ void DatabaseWizard::waitFor(const std::string& step, const std::function<void()
 }
 
 void DatabaseWizard::leave() {
-    showFormFace(1);
+    // The next run starts with the choice, and with no engine chosen yet.
+    for (QRadioButton* engine : {ui_->optAccess, ui_->optSQL}) {
+        engine->setAutoExclusive(false);
+        engine->setChecked(false);
+        engine->setAutoExclusive(true);
+    }
+    ui_->optCreate->setChecked(true);
+    showFormFace(0);
     hideWindow(this);
+}
+
+std::string DatabaseWizard::fileStartDirectory() const {
+    // Where the default database lives, when that folder is there to write
+    // in; else the user's documents. Never the program's own directory,
+    // which an installed program cannot write.
+    if (!links_.defaultDatabaseFile.empty()) {
+        const QFileInfo folder(QFileInfo(toQt(links_.defaultDatabaseFile)).absolutePath());
+        if (folder.isDir() && folder.isWritable()) return fromQt(folder.absoluteFilePath());
+    }
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty() || !QFileInfo(documents).isDir()) documents = QDir::homePath();
+    return fromQt(documents);
 }
 
 void DatabaseWizard::reject() {

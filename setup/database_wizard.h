@@ -21,10 +21,14 @@ struct WizardLinks {
     // The PostgreSQL connection dialog, filled with a server (may be empty):
     // a complete connection string, or nothing. Unset: the program's own.
     std::function<std::optional<std::string>(const std::string& server)> askConnection;
+    // The default database's file (may be empty): its folder is where the
+    // file dialogs open.
+    std::string defaultDatabaseFile;
 };
 
 // frmDatabaseWizard1: creates a new user database or selects an existing
-// one. One window for four pages; every exit returns it to page 1.
+// one. Page 0 chooses which; pages 1 and 2 create, 3 shows the log, 4
+// selects. Every exit returns it to page 0 with no engine chosen.
 class DatabaseWizard : public QDialog {
     Q_OBJECT
   public:
@@ -35,6 +39,8 @@ class DatabaseWizard : public QDialog {
     int page() const { return page_; }
 
   public slots:
+    void cmdPage0Next_Click();
+    void cmdBack_Click();
     void cmdPage1Next_Click();
     void cmdPage2Next_Click();
     void cmdPage4Next_Click();
@@ -50,6 +56,9 @@ class DatabaseWizard : public QDialog {
     // shows the step with a busy bar until it is done.
     void waitFor(const std::string& step, const std::function<void()>& work);
     std::optional<std::string> askConnection(const std::string& server);
+    // Next on the engine pages waits for an engine.
+    void engineChosen();
+    std::string fileStartDirectory() const;
     void stored(const std::string& connectionString);
 
     std::unique_ptr<Ui::DatabaseWizard> ui_;

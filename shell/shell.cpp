@@ -205,7 +205,10 @@ void exitProgram(int mode) {
     if (shell.ending()) return;
     if (mode != 1) {
         const Answer answer = shell.ask(titledMessage(
-            "Closing Kestrix will disable your users from\r\nlogging onto your ftp system.\r\n\r\n"
+            "Your users can still log onto your ftp system while Kestrix is closed.\r\n"
+            "Only the daily run that disables and deletes accounts whose dates\r\n"
+            "have come stops until Kestrix runs again, unless the\r\n"
+            "kestrix-apply-dates timer does that job on this computer.\r\n\r\n"
             "Are you sure you want to exit Kestrix?",
             MessageIcon::Exclamation, MessageButtons::YesNoCancel, 2));
         if (answer != Answer::Yes || !shell.mayLeave()) return;

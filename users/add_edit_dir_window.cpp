@@ -1,5 +1,6 @@
 #include "users/add_edit_dir_window.h"
 
+#include "shell/path_box.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_add_edit_dir_window.h"
@@ -19,6 +20,7 @@ AddEditDirWindow::AddEditDirWindow(AddEditDirLinks links, QWidget* parent)
     ui_->setupUi(this);
     // Before the first Edit the old path is empty.
     ui_->txtPath->setProperty(kTag, QString());
+    refuseLineBreaks(ui_->txtPath, "directory path");
     connect(ui_->cmdOK, &QPushButton::clicked, this, &AddEditDirWindow::cmdOK_Click);
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &AddEditDirWindow::cmdCancel_Click);
     connect(ui_->cmdBrowse, &QPushButton::clicked, this, &AddEditDirWindow::cmdBrowse_Click);

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "core/settings.h"
+#include "shell/path_box.h"
 #include "shell/qt_text.h"
 #include "shell/shell.h"
 #include "ui_user_panel.h"
@@ -70,6 +71,7 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
         box->installEventFilter(this);
     }
     ui_->txtNotes->viewport()->installEventFilter(this);
+    refuseLineBreaks(ui_->txtHomeDir, "Home Directory");
     for (QCheckBox* box : boxes_) {
         box->installEventFilter(this);
         connect(box, &QCheckBox::clicked, this, &UserPanel::ruleBox_Click);

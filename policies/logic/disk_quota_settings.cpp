@@ -40,8 +40,68 @@ std::optional<StoredQuota> storedQuota(const std::string& user, std::string& fai
     return lastQuotaOf(*rows);
 }
 
-double maximumBytes(const std::string& maximumText, QuotaUnit unit) {
-    return leadingNumber(maximumText) * quotaFactor(unit);
+long long wholeFactor(QuotaUnit unit) {
+    return unit == QuotaUnit::Kb ? 1024 : 1048576;
+}
+
+// The text read as hundredths of the unit, without a float in between; no
+// value for anything but digits with at most two decimals.
+std::optional<long long> hundredthsOf(std::string_view text) {
+    if (!isDecimalNumber(text)) return std::nullopt;
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    if (fraction.size() > 2 || whole.size() > 15) return std::nullopt;
+    long long value = 0;
+    for (const char digit : whole)
+        value = value * 10 + (digit - '0');
+    for (std::size_t i = 0; i < 2; ++i)
+        value = value * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    return value;
+}
+
+}  // namespace
+
+std::string quotaText(long long bytes, QuotaUnit unit) {
+    const long long factor = wholeFactor(unit);
+    // Rounded to the nearest hundredth, a half up.
+    const long long hundredths = (std::max(bytes, 0LL) * 100 + factor / 2) / factor;
+    std::string text = std::to_string(hundredths / 100);
+    const long long cents = hundredths % 100;
+    if (cents != 0) {
+        text += '.';
+        text += static_cast<char>('0' + cents / 10);
+        if (cents % 10 != 0) text += static_cast<char>('0' + cents % 10);
+    }
+    return text;
+}
+
+std::optional<long long> quotaBytes(std::string_view text, QuotaUnit unit) {
+    const auto hundredths = hundredthsOf(text);
+    if (!hundredths) return std::nullopt;
+    return (*hundredths * wholeFactor(unit) + 50) / 100;
+}
+
+NumberRange quotaRange(QuotaUnit unit) {
+    return {"Maximum Quota",
+            0,
+            std::floor(kLargestByteCount / quotaFactor(unit)),
+            false,
+            std::string(quotaUnitCaption(unit)),
+            2};
+}
+
+namespace {
+
+// What OK writes for the maximum box: the stored bytes while the box still
+// shows them, else the typed value in whole bytes.
+long long maximumBytes(const std::string& maximumText, QuotaUnit unit, const StoredQuota& stored) {
+    if (const auto before = bytesOf(stored.maximum);
+        before && quotaText(*before, unit) == maximumText)
+        return *before;
+    const auto bytes = quotaBytes(maximumText, unit);
+    return std::min(bytes.value_or(0), static_cast<long long>(kLargestByteCount));
 }
 
 }  // namespace
@@ -80,7 +140,7 @@ QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit) {
     const double factor = quotaFactor(unit);
     return {numberOf(stored.useQuota) != 0,
             decimalText(roundTo3(numberOf(stored.current) / factor)),
-            decimalText(numberOf(stored.maximum) / factor)};
+            quotaText(bytesOf(stored.maximum).value_or(0), unit)};
 }
 
 std::optional<Message> checkQuota(bool enabled, const std::string& maximumText, QuotaUnit unit) {
@@ -96,9 +156,14 @@ std::optional<Message> checkQuota(bool enabled, const std::string& maximumText, 
     if (!enabled) return std::nullopt;
     if (!isDecimalNumber(maximumText)) return notANumber("Maximum Quota");
     // Beyond this a byte count is no longer kept exactly by every engine.
-    return outOfRange(maximumText,
-                      {"Maximum Quota", 0, std::floor(kLargestByteCount / quotaFactor(unit)), false,
-                       std::string(quotaUnitCaption(unit))});
+    const NumberRange range = quotaRange(unit);
+    if (auto refusal = outOfRange(maximumText, range)) return refusal;
+    // The box shows two decimals: a third would not come back as typed.
+    if (!hundredthsOf(maximumText))
+        return titledMessage(
+            "The value in the Maximum Quota field must be " + describeRange(range) + ".",
+            MessageIcon::Exclamation, MessageButtons::OK);
+    return std::nullopt;
 }
 
 QuotaSetting quotaSetting(const StoredQuota& stored) {
@@ -114,8 +179,7 @@ std::string quotaUpdate(const std::string& user, bool enabled, const std::string
     if (!enabled) return "update users set use_quota=0, quota_max=0" + where;
     // Whole bytes: a fraction would be no number to the plug-in on SQLite,
     // which keeps the value as it is written.
-    const long long maximum =
-        std::llround(std::min(maximumBytes(maximumText, unit), kLargestByteCount));
+    const long long maximum = maximumBytes(maximumText, unit, stored);
     std::string sql = "update users set use_quota=1, quota_max=" + std::to_string(maximum);
     const QuotaSetting before = quotaSetting(stored);
     const auto remaining = remainingAfterEdit(before, {true, maximum, std::nullopt});

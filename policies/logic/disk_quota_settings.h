@@ -7,12 +7,22 @@
 #include "core/quota_remaining.h"
 #include "policies/logic/policy_database.h"
 #include "shell/message_boxes.h"
+#include "shell/number_rules.h"
 
 namespace kestrix::policies {
 
 enum class QuotaUnit { Kb, Mb };
 double quotaFactor(QuotaUnit unit);                 // 1024 or 1048576
 std::string_view quotaUnitCaption(QuotaUnit unit);  // "Kb" or "Mb"
+
+// A byte count in the unit as the box shows it: at most two decimals, no
+// float's digits ("1.53" for 1604321 bytes in Mb).
+std::string quotaText(long long bytes, QuotaUnit unit);
+// The box's text in whole bytes; no value unless digits with at most two
+// decimals.
+std::optional<long long> quotaBytes(std::string_view text, QuotaUnit unit);
+// What the maximum box takes in a unit.
+NumberRange quotaRange(QuotaUnit unit);
 
 // use_quota, quota_max and quota_current of one user, as stored.
 struct StoredQuota {
@@ -34,7 +44,7 @@ std::optional<StoredQuota> readStoredQuota(const std::string& user, std::string&
 struct QuotaView {
     bool enabled = false;
     std::string current;  // rounded to 3 decimals
-    std::string maximum;  // not rounded
+    std::string maximum;  // as quotaText: what OK writes back unchanged
 };
 QuotaView quotaView(const StoredQuota& stored, QuotaUnit unit);
 

@@ -126,6 +126,37 @@ AddressCheck checkAddress(std::string_view text) {
     return {true, true};
 }
 
+std::optional<std::string> sameEntryIn(const std::vector<std::string>& lines,
+                                       std::string_view text) {
+    const auto entry = AddressPattern::parse(text);
+    if (!entry) return std::nullopt;
+    for (const std::string& line : lines) {
+        const auto other = AddressPattern::parse(line);
+        if (other ? other->sameAddressesAs(*entry) : line == text) return line;
+    }
+    return std::nullopt;
+}
+
+Message duplicateEntryMessage(std::string_view text, const std::string& existing) {
+    const std::string quoted = "\"" + std::string(text) + "\"";
+    return titledMessage(text == existing ? quoted + " is already in the list."
+                                          : quoted + " is already in the list as \"" + existing +
+                                                "\": both match the same addresses.",
+                         MessageIcon::Exclamation, MessageButtons::OK);
+}
+
+std::optional<Message> everyAddressQuestion(const IpRuleScope& scope, std::string_view text) {
+    const auto entry = AddressPattern::parse(text);
+    if (!entry || !entry->matchesEveryAddress()) return std::nullopt;
+    const std::string quoted = "\"" + std::string(text) + "\"";
+    const std::string effect =
+        scope.user ? "user \"" + *scope.user + "\" would be refused from every address."
+                   : "every client would be locked out of the FTP server, whoever logs in.";
+    return titledMessage(
+        quoted + " matches every address: " + effect + "\r\n\r\nAdd it to the list anyway?",
+        MessageIcon::Exclamation, MessageButtons::YesNo, 2);
+}
+
 std::size_t addressRuleCharacters() {
     return std::min(columnCharacters("blocked_ips", "ip"),
                     columnCharacters("blocked_ips_by_user", "ip"));

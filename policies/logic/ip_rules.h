@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "policies/logic/policy_database.h"
+#include "shell/message_boxes.h"
 
 namespace kestrix::policies {
 
@@ -54,6 +55,17 @@ struct AddressCheck {
 AddressCheck checkAddress(std::string_view text);
 // The longest entry the lists can store.
 std::size_t addressRuleCharacters();
+
+// The entry of the list that matches the same addresses as the text (read
+// as numbers: 010.000.000.007 is 10.0.0.7), if any.
+std::optional<std::string> sameEntryIn(const std::vector<std::string>& lines,
+                                       std::string_view text);
+// The refusal of a text the list already holds as `existing`.
+Message duplicateEntryMessage(std::string_view text, const std::string& existing);
+// The question before an entry that matches every address: server-wide it
+// locks every client out, for a user it refuses the account everywhere.
+// No value when the entry matches fewer addresses.
+std::optional<Message> everyAddressQuestion(const IpRuleScope& scope, std::string_view text);
 
 // A list's change in one line, for the audit trail: the entries added and
 // removed, or that only their order changed.

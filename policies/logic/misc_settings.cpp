@@ -55,6 +55,21 @@ Message exclamation(std::string text) {
     return titledMessage(std::move(text), MessageIcon::Exclamation, MessageButtons::OK);
 }
 
+bool isNumberField(MiscField field) {
+    return field == MiscField::IdleTimeout || field == MiscField::SessionTimeout ||
+           field == MiscField::AllowOnly || field == MiscField::MaxUsers ||
+           field == MiscField::MaxSpeed;
+}
+
+// A number box's text that is not a number, or not in its range.
+std::optional<MiscRefusal> numberFieldRefusal(MiscField field, const std::string& text) {
+    const NumberRange range = miscNumberRange(field);
+    if (range.whole ? !isWholeNumber(text) : !isDecimalNumber(text))
+        return MiscRefusal{notANumber(range.field), field};
+    if (auto refusal = outOfRange(text, range)) return MiscRefusal{*refusal, field};
+    return std::nullopt;
+}
+
 std::optional<MiscRefusal> lengthRefusal(const MiscSettings& s) {
     struct Limit {
         const std::string* text;
@@ -74,6 +89,13 @@ std::optional<MiscRefusal> lengthRefusal(const MiscSettings& s) {
     };
     for (const Limit& limit : limits) {
         if (characterCount(*limit.text) > limit.limit) {
+            // Too many digits for a number box is a value out of its range.
+            if (isNumberField(limit.field)) {
+                if (trimmed(*limit.text).empty() && limit.field != MiscField::MaxSpeed) continue;
+                if (auto refusal = numberFieldRefusal(limit.field, trimmed(*limit.text)))
+                    return refusal;
+                continue;
+            }
             return MiscRefusal{exclamation(std::string("The number of characters in the ") +
                                            limit.words + " field " + kCrLf +
                                            "exceeds the maximum number of characters allowed."),
@@ -86,29 +108,19 @@ std::optional<MiscRefusal> lengthRefusal(const MiscSettings& s) {
 // The values that stand unquoted in the UPDATE must be whole numbers (or
 // empty, which means no value); anything else would be written as SQL.
 std::optional<MiscRefusal> numberRefusal(const MiscSettings& s) {
-    struct Number {
-        std::string text;
-        NumberRange range;
-        MiscField field;
-    };
     // An empty time-out or maximum means none (-1 is written); "allow only"
     // counts logins, so 0 would lock the user out from every address.
-    const Number numbers[] = {
-        {trimmed(s.idleTimeout), {"idle timeout", 0, 99999999}, MiscField::IdleTimeout},
-        {trimmed(s.sessionTimeout), {"session timeout", 0, 99999999}, MiscField::SessionTimeout},
-        {s.maxLogins ? trimmed(s.allowOnly) : "", {"allow only", 1, 999}, MiscField::AllowOnly},
-        {trimmed(s.maxUsers), {"maximum users", 0, 9999}, MiscField::MaxUsers},
+    const std::pair<MiscField, std::string> numbers[] = {
+        {MiscField::IdleTimeout, trimmed(s.idleTimeout)},
+        {MiscField::SessionTimeout, trimmed(s.sessionTimeout)},
+        {MiscField::AllowOnly, s.maxLogins ? trimmed(s.allowOnly) : ""},
+        {MiscField::MaxUsers, trimmed(s.maxUsers)},
     };
-    for (const Number& n : numbers) {
-        if (n.text.empty()) continue;
-        if (!isWholeNumber(n.text)) return MiscRefusal{notANumber(n.range.field), n.field};
-        if (auto refusal = outOfRange(n.text, n.range)) return MiscRefusal{*refusal, n.field};
+    for (const auto& [field, text] : numbers) {
+        if (text.empty()) continue;
+        if (auto refusal = numberFieldRefusal(field, text)) return refusal;
     }
-    if (!isDecimalNumber(s.maxSpeed))
-        return MiscRefusal{notANumber("maximum speed"), MiscField::MaxSpeed};
-    if (auto refusal = outOfRange(s.maxSpeed, {"maximum speed", 0, 2147483647, false, "KBps"}))
-        return MiscRefusal{*refusal, MiscField::MaxSpeed};
-    return std::nullopt;
+    return numberFieldRefusal(MiscField::MaxSpeed, s.maxSpeed);
 }
 
 std::optional<MiscRefusal> dateOrderRefusal(const MiscSettings& s) {
@@ -148,6 +160,21 @@ std::optional<MiscRefusal> dateOrderRefusal(const MiscSettings& s) {
 }
 
 }  // namespace
+
+NumberRange miscNumberRange(MiscField field) {
+    switch (field) {
+        case MiscField::IdleTimeout:
+            return {"idle timeout", 0, 99999999};
+        case MiscField::SessionTimeout:
+            return {"session timeout", 0, 99999999};
+        case MiscField::AllowOnly:
+            return {"allow only", 1, 999};
+        case MiscField::MaxUsers:
+            return {"maximum users", 0, 9999};
+        default:
+            return {"maximum speed", 0, 2147483647, false, "KBps"};
+    }
+}
 
 std::string miscSelect(const std::string& user) {
     return "SELECT disable_user, rel_path, hide_hidden_files, always_login, one_login_per_ip, "

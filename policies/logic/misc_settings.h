@@ -5,6 +5,7 @@
 
 #include "policies/logic/policy_database.h"
 #include "shell/message_boxes.h"
+#include "shell/number_rules.h"
 
 namespace kestrix {
 class RecordSet;
@@ -61,6 +62,9 @@ struct MiscRefusal {
 };
 
 // OK's checks in their order; none when the settings may be written.
+// What a number box of the dialog takes (idle and session time-outs, allow
+// only, maximum users; anything else: the maximum speed).
+NumberRange miscNumberRange(MiscField field);
 std::optional<MiscRefusal> checkMiscSettings(const MiscSettings& settings);
 
 // The UPDATE of OK for the user the dialog loaded.

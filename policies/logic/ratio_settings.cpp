@@ -1,5 +1,7 @@
 #include "policies/logic/ratio_settings.h"
 
+#include <array>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -141,6 +143,20 @@ void chooseUnit(RatioForm& form, bool kilobytes) {
     }
 }
 
+std::array<NumberRange, 3> ratioRanges(const RatioForm& form) {
+    // The two parts are whole numbers in the database; 65535 is the largest
+    // part the server takes. Credit is files, or bytes in the chosen unit.
+    const bool bytes = form.kind && countsBytes(*form.kind);
+    const double unit = creditFactor(form.kilobytesChosen);
+    return {
+        NumberRange{"Uploads", 1, 65535},
+        NumberRange{"Downloads", 1, 65535},
+        bytes ? NumberRange{"Credit", 0, std::floor(kLargestByteCount / unit), false,
+                            form.kilobytesChosen ? "Kb" : "Mb"}
+              : NumberRange{"Credit", 0, 2147483647, true, "files"},
+    };
+}
+
 std::optional<Message> checkRatios(const RatioForm& form) {
     if (!form.enabled) return std::nullopt;
     const std::pair<const std::string*, const char*> fields[] = {
@@ -153,17 +169,7 @@ std::optional<Message> checkRatios(const RatioForm& form) {
     for (const auto& [text, name] : fields) {
         if (!isDecimalNumber(trimmed(*text))) return notANumber(name);
     }
-    // The two parts are whole numbers in the database; 65535 is the largest
-    // part the server takes. Credit is files, or bytes in the chosen unit.
-    const bool bytes = form.kind && countsBytes(*form.kind);
-    const double unit = creditFactor(form.kilobytesChosen);
-    const NumberRange ranges[] = {
-        {"Uploads", 1, 65535},
-        {"Downloads", 1, 65535},
-        bytes ? NumberRange{"Credit", 0, std::floor(kLargestByteCount / unit), false,
-                            form.kilobytesChosen ? "Kb" : "Mb"}
-              : NumberRange{"Credit", 0, 2147483647, true, "files"},
-    };
+    const std::array<NumberRange, 3> ranges = ratioRanges(form);
     for (std::size_t i = 0; i < std::size(ranges); ++i) {
         if (auto refusal = outOfRange(trimmed(*fields[i].first), ranges[i])) return refusal;
     }

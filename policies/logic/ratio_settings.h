@@ -1,5 +1,9 @@
 #pragma once
 
+#include <array>
+
+#include "shell/number_rules.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +58,9 @@ void selectKind(RatioForm& form, RatioKind kind);
 void chooseUnit(RatioForm& form, bool kilobytes);
 
 // OK's checks; no value when the form may be written.
+// What the Uploads, Downloads and Credit boxes take for the form's kind
+// and unit.
+std::array<NumberRange, 3> ratioRanges(const RatioForm& form);
 std::optional<Message> checkRatios(const RatioForm& form);
 // The UPDATE that OK runs for the user the dialog loaded.
 std::string ratioUpdate(const RatioForm& form, const std::string& user);

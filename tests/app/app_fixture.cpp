@@ -34,6 +34,7 @@ std::unique_ptr<Program> AppFixture::makeProgram(ProgramCommands commands) {
     options.programDirectory = dir_.path();
     options.commands.applyAccountDates = [this](const std::function<void()>&) {
         ++accountRuleRuns_;
+        if (duringAccountRules_) duringAccountRules_();
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (dynamic_cast<MainWindow*>(widget) != nullptr)
                 mainShownAtAccountRules_ = widget->isVisible();

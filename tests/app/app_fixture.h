@@ -4,6 +4,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,8 @@ class AppFixture : public ShellFixture {
 
     TempDir dir_;
     int accountRuleRuns_ = 0;
+    // Runs inside the counted daily account rules (what the real run does).
+    std::function<void()> duringAccountRules_;
     // Whether the main window was shown when the rules last ran.
     bool mainShownAtAccountRules_ = false;
     std::unique_ptr<Program> program_;

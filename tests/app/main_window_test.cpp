@@ -1,5 +1,6 @@
 // The main window's frame: menus, window buttons, the notification-area
 // icon, the exit question, the timers and the about box.
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
 #include <QClipboard>
@@ -41,7 +42,10 @@ namespace kestrix {
 namespace {
 
 const Message kExitQuestion{
-    "Closing Kestrix will disable your users from\r\nlogging onto your ftp system.\r\n\r\n"
+    "Your users can still log onto your ftp system while Kestrix is closed.\r\n"
+    "Only the daily run that disables and deletes accounts whose dates\r\n"
+    "have come stops until Kestrix runs again, unless the\r\n"
+    "kestrix-apply-dates timer does that job on this computer.\r\n\r\n"
     "Are you sure you want to exit Kestrix?",
     "Tavix2", MessageIcon::Exclamation, MessageButtons::YesNoCancel, 2};
 
@@ -118,6 +122,37 @@ TEST_F(MainWindowTest, MenusHoldEveryItemInOrderWithTheirStartStates) {
                                                            {"cmdHelp", "Hel&p"}};
     for (const auto& [name, caption] : buttons)
         EXPECT_EQ(child<QPushButton>(&main, name)->text(), caption) << name;
+}
+
+// However small it is dragged, the window keeps a size at which every
+// control shows whole: no two of them overlap, none leaves the window.
+TEST_F(MainWindowTest, AtItsMinimumSizeNoControlsOverlap) {
+    MainWindow& main = start();
+    main.resize(320, 240);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(main.size(), main.minimumSize());
+    std::vector<std::pair<QWidget*, QRect>> controls;
+    for (QWidget* widget : main.findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(widget) ||
+                             qobject_cast<QLineEdit*>(widget) ||
+                             qobject_cast<QAbstractItemView*>(widget) ||
+                             qobject_cast<QPlainTextEdit*>(widget);
+        if (!control || !widget->isVisibleTo(&main) || widget->window() != &main) continue;
+        controls.emplace_back(widget,
+                              QRect(widget->mapTo(&main, QPoint(0, 0)), widget->size()));
+    }
+    ASSERT_GT(controls.size(), 20u);
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        const auto& [widget, rect] = controls[i];
+        EXPECT_TRUE(main.rect().contains(rect)) << widget->objectName().toStdString();
+        for (std::size_t j = i + 1; j < controls.size(); ++j) {
+            const auto& [other, otherRect] = controls[j];
+            if (widget->isAncestorOf(other) || other->isAncestorOf(widget)) continue;
+            EXPECT_FALSE(rect.intersects(otherRect))
+                << widget->objectName().toStdString() << " and "
+                << other->objectName().toStdString();
+        }
+    }
 }
 
 TEST_F(MainWindowTest, ExitQuestionAnsweredNoOrCancelKeepsRunning) {

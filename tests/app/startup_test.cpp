@@ -16,6 +16,7 @@
 #include "app/main_window.h"
 #include "app/splash_window.h"
 #include "core/activity_log.h"
+#include "core/database.h"
 #include "core/settings.h"
 #include "core/settings_store.h"
 #include "maintenance/program_swap.h"
@@ -128,6 +129,41 @@ TEST_F(StartupTest, FirstRunCommitWithTheDefaultsGivesAnEmptyWorkingMainWindow) 
     const std::string log = programLog().text().substr(logStart);
     EXPECT_NE(log.find("create it from the template"), std::string::npos);
     // The new database really holds the user tables.
+    addUser(defaults().connectionString, "first");
+    main.cmdRestore_Click();
+    EXPECT_EQ(test::listEntries(child<QAbstractItemView>(&main, "lstUsers")).size(), 1u);
+}
+
+// The daily date run, started by a timer, opens the database while the
+// question about the first failed opening is still up; one commit answers
+// both, and nothing asks again about a connection string stored by then.
+TEST_F(StartupTest, FirstRunClosedWithoutCommitNeedsOneCommitWhenATimerOpensMeanwhile) {
+    program_ = makeProgram();
+    duringAccountRules_ = [] {
+        Database db;
+        if (openDatabase(db, 0)) closeDatabase(db);
+    };
+    boxes_.answer(Answer::OK);  // welcome
+    test::whenWindowShown("frmConfigure", [&] {
+        QTest::keyClick(configureWindow(), Qt::Key_Escape);
+        test::whenWindowShown("frmConfigure", [&] {
+            QTest::mouseClick(child<QPushButton>(configureWindow(), "cmdCommitChanges"),
+                              Qt::LeftButton);
+        });
+    });
+    // The question's own wait lets the pending timer run.
+    boxes_.answer(Answer::Yes, [](const Message&) { QCoreApplication::processEvents(); });
+    boxes_.answer(Answer::OK);  // restart the server
+
+    MainWindow& main = program_->mainWindow();
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{kWelcomeBox, kNothingStoredBox, kRestartBox}));
+    EXPECT_EQ(accountRuleRuns_, 1);
+    EXPECT_EQ(end_.ends, 0);
+    EXPECT_EQ(readConnectionString(), defaults().connectionString);
+    EXPECT_EQ(configureWindow()->tag(), "");
+    EXPECT_FALSE(configureWindow()->isVisible());
     addUser(defaults().connectionString, "first");
     main.cmdRestore_Click();
     EXPECT_EQ(test::listEntries(child<QAbstractItemView>(&main, "lstUsers")).size(), 1u);

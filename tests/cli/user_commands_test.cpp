@@ -93,7 +93,8 @@ TEST_P(UserCommands, RulesAreAddedEditedMovedAndRemovedByTheirPlace) {
     addUser("bob", home);
     Ran run = runKestrix({"user", "rule", "add", "bob", home + "/missing"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("The path specified is not valid."), std::string::npos);
+    EXPECT_NE(run.err.find("The folder \"" + home + "/missing\" does not exist."),
+              std::string::npos);
     ASSERT_EQ(runKestrix({"user", "rule", "add", "bob", pub + "/"}).status, 0);
     ASSERT_EQ(
         runKestrix({"user", "rule", "add", "bob", in, "--rights", "rwa", "--no-inherit"}).status,

@@ -87,6 +87,8 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
     EXPECT_EQ(entry(dialog)->text(), "1..2.3");
     entry(dialog)->clear();
     // Add before the box was left takes no entry the plug-in cannot match.
+    boxes_.answer(Answer::OK);
+    boxes_.answer(Answer::OK);
     for (const char* refused : {"1.2.3.4'--", "300.1.1.1", ""}) {
         entry(dialog)->setText(QString::fromLatin1(refused));
         dialog.cmdAdd_Click();
@@ -102,9 +104,9 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
               (std::vector<std::string>{"10.0.0.1", "127.0.0.*", "192.168.1.0/24"}));
     delete list(dialog)->takeItem(2);
     add(dialog, "10.0.0.1-5");
-    add(dialog, "10.0.0.1-5");  // no duplicate check
+    add(dialog, "10.0.0.6");
     delete list(dialog)->takeItem(1);
-    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "10.0.0.1-5", "10.0.0.1-5"}));
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "10.0.0.1-5", "10.0.0.6"}));
     EXPECT_TRUE(entry(dialog)->text().isEmpty());
 
     // Up on the first line and Down on the last change nothing.
@@ -113,10 +115,10 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
     click(&dialog, "cmdUp");
     list(dialog)->setCurrentRow(2);
     click(&dialog, "cmdDown");
-    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "10.0.0.1-5", "10.0.0.1-5"}));
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1", "10.0.0.1-5", "10.0.0.6"}));
     list(dialog)->setCurrentRow(0);
     click(&dialog, "cmdDown");
-    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1-5", "10.0.0.1", "10.0.0.1-5"}));
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.1-5", "10.0.0.1", "10.0.0.6"}));
     EXPECT_EQ(list(dialog)->currentRow(), 1);
 
     // Remove puts the line back into the box; a click there unselects.
@@ -128,10 +130,67 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
     EXPECT_FALSE(enabled(dialog, "cmdRemove"));
     EXPECT_FALSE(enabled(dialog, "cmdUp"));
 
+    // What Remove put back into the box was removed on purpose: OK asks
+    // nothing about it.
     click(&dialog, "cmdOK");
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.1-5"}, {"10.0.0.1-5"}}));
+    EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.1-5"}, {"10.0.0.6"}}));
     EXPECT_EQ(userRules("alice"), (Rows{{"10.9.9.9"}}));
+}
+
+// Enter in the box and Alt+A add the address or say why not, like the
+// mouse; an entry already there (read as numbers) is refused by name, one
+// that matches every address is asked about first.
+TEST_P(IpAccessWindowTest, EnterAndAltAAddOrSayWhyAndNoEntryGoesInTwice) {
+    run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.7')");
+    IpAccessWindow dialog(IpListOwner::User);
+    dialog.popList("bob");
+    activate(&dialog);
+    entry(dialog)->setFocus();
+    QTest::keyClicks(entry(dialog), "10.0.0.8");
+    QTest::keyClick(entry(dialog), Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.lines(), (std::vector<std::string>{"10.0.0.7", "10.0.0.8"}));
+    EXPECT_TRUE(entry(dialog)->text().isEmpty());
+
+    QTest::keyClicks(entry(dialog), "300.1.1.1");
+    nextTick(dialog);  // Add is enabled
+    boxes_.answer(Answer::OK);
+    QSignalSpy added(childOf<QPushButton>(&dialog, "cmdAdd"), &QPushButton::clicked);
+    QTest::keyClick(entry(dialog), Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(added.wait(5000));  // a mnemonic presses the button for a moment
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_TRUE(boxes_.shown()[0].text.starts_with("\"300.1.1.1\" is not an IP address"));
+    EXPECT_EQ(dialog.lines().size(), 2u);
+
+    entry(dialog)->clear();
+    QTest::keyClicks(entry(dialog), "010.000.000.007");
+    boxes_.answer(Answer::OK);
+    QTest::keyClick(entry(dialog), Qt::Key_Return);
+    ASSERT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_EQ(boxes_.shown()[1],
+              test::appMessage("\"010.000.000.007\" is already in the list as \"10.0.0.7\": "
+                               "both match the same addresses."));
+    EXPECT_EQ(dialog.lines().size(), 2u);
+
+    entry(dialog)->clear();
+    QTest::keyClicks(entry(dialog), "*.*.*.*");
+    boxes_.answer(Answer::No);
+    QTest::keyClick(entry(dialog), Qt::Key_Return);
+    ASSERT_EQ(boxes_.shown().size(), 3u);
+    EXPECT_EQ(boxes_.shown()[2].text,
+              "\"*.*.*.*\" matches every address: user \"bob\" would be refused from every "
+              "address.\r\n\r\nAdd it to the list anyway?");
+    EXPECT_EQ(boxes_.shown()[2].defaultButton, 2);
+    EXPECT_EQ(dialog.lines().size(), 2u);
+
+    // Typed and never added: OK offers it, and Yes stores it with the rest.
+    entry(dialog)->clear();
+    QTest::keyClicks(entry(dialog), "10.0.0.9");
+    boxes_.answer(Answer::Yes);
+    click(&dialog, "cmdOK");
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.7"}, {"10.0.0.8"}, {"10.0.0.9"}}));
 }
 
 TEST_P(IpAccessWindowTest, ServerWideOkIsAllOrNothingThenRefreshesTheLabel) {

@@ -120,11 +120,11 @@ TEST(MiscChecksTest, RefusalsComeInTheirOrder) {
     EXPECT_EQ(refusal(s), "passes");
 
     // Lengths first, in the table's order: the first offending field wins.
+    // A number box's extra digits are a value out of its range, said so.
     s.maxUsers = "12345";
     s.idleTimeout = "123456789";
     EXPECT_EQ(refusal(s),
-              "The number of characters in the idle timeout field \r\nexceeds the maximum "
-              "number of characters allowed.");
+              "The value in the idle timeout field must be a whole number from 0 to 99999999.");
     s.idleTimeout = "5";
     EXPECT_EQ(checkMiscSettings(s)->focus, MiscField::MaxUsers);
 

@@ -32,5 +32,26 @@ TEST(NumberChecksTest, OnlyPlainNumbersPass) {
               "The value in the idle timeout field must be a number.");
 }
 
+// What a number box takes while it is typed into: digits, one point where
+// fractions belong, no more decimals or whole digits than the range has.
+TEST(NumberChecksTest, TypingTakesOnlyWhatTheBoxCanKeep) {
+    const NumberRange minutes{"idle timeout", 0, 99999999};
+    const NumberRange megabytes{"Maximum Quota", 0, 8589934592, false, "Mb", 2};
+    for (const char* text : {"", "0", "99999999", "000000001"})
+        EXPECT_FALSE(untypableNumber(text, minutes)) << text;
+    for (const char* text : {"-5", "5a", "1.5", "1e3", "123456789", " 5"})
+        EXPECT_TRUE(untypableNumber(text, minutes)) << text;
+    for (const char* text : {"1.53", ".5", "5.", "8589934592.99"})
+        EXPECT_FALSE(untypableNumber(text, megabytes)) << text;
+    for (const char* text : {"1.537", "1.5e3", "1..5", "1.5.3", "+1", "85899345920"})
+        EXPECT_TRUE(untypableNumber(text, megabytes)) << text;
+    EXPECT_EQ(*untypableNumber("-5", minutes),
+              "The idle timeout field takes a whole number from 0 to 99999999: \"-5\" cannot "
+              "stand there.");
+    EXPECT_EQ(*untypableNumber("1.537", megabytes),
+              "The Maximum Quota field takes a number from 0 to 8589934592 Mb, with at most 2 "
+              "decimals: \"1.537\" cannot stand there.");
+}
+
 }  // namespace
 }  // namespace kestrix::policies

@@ -53,13 +53,13 @@ TEST_P(NumberLimitsTest, AccountLimitsRefuseWhatTheServerCannotUseAndStoreTheirB
         const char* message;
     };
     const Case cases[] = {
-        {&MiscSettings::idleTimeout, "-5", nullptr, "99999999", "timeout",
+        {&MiscSettings::idleTimeout, "-5", "100000000", "99999999", "timeout",
          "The value in the idle timeout field must be a whole number from 0 to 99999999."},
-        {&MiscSettings::sessionTimeout, "-5", nullptr, "99999999", "session_timeout",
+        {&MiscSettings::sessionTimeout, "-5", "100000000", "99999999", "session_timeout",
          "The value in the session timeout field must be a whole number from 0 to 99999999."},
-        {&MiscSettings::allowOnly, "0", nullptr, "999", "max_logins_per_ip",
+        {&MiscSettings::allowOnly, "0", "1000", "999", "max_logins_per_ip",
          "The value in the allow only field must be a whole number from 1 to 999."},
-        {&MiscSettings::maxUsers, "-2", nullptr, "9999", "max_concurrent",
+        {&MiscSettings::maxUsers, "-2", "10000", "9999", "max_concurrent",
          "The value in the maximum users field must be a whole number from 0 to 9999."},
         {&MiscSettings::maxSpeed, nullptr, "2147483648", "2147483647", "speed_limit_value",
          "The value in the maximum speed field must be a number from 0 to 2147483647 KBps."},

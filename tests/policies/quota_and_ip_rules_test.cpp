@@ -48,7 +48,12 @@ TEST(DiskQuotaSettingsTest, OkChecksTheMaximumBox) {
               "You must enter a value for Maximum Quota when \r\nthe enable disk quota is "
               "checked.");
     EXPECT_FALSE(checkQuota(false, "", QuotaUnit::Mb));
-    EXPECT_FALSE(checkQuota(true, "1234567890.123", QuotaUnit::Mb));
+    EXPECT_FALSE(checkQuota(true, "1234567890.12", QuotaUnit::Mb));
+    // The box shows two decimals: a third would not come back as typed.
+    ASSERT_TRUE(checkQuota(true, "1.234", QuotaUnit::Mb));
+    EXPECT_EQ(checkQuota(true, "1.234", QuotaUnit::Mb)->text,
+              "The value in the Maximum Quota field must be a number from 0 to 8589934592 Mb, "
+              "with at most 2 decimals.");
     ASSERT_TRUE(checkQuota(false, "123456789012345", QuotaUnit::Mb));
     EXPECT_EQ(checkQuota(false, "123456789012345", QuotaUnit::Mb)->text,
               "The number of characters in the Maximum Quota field \r\nexceeds the maximum "
@@ -99,6 +104,22 @@ TEST(DiskQuotaSettingsTest, LargeMaximumsAreWholeBytes) {
     const QuotaView view = quotaView(on, QuotaUnit::Kb);
     EXPECT_EQ(view.maximum, "5242880");
     EXPECT_EQ(view.current, "4194304");
+}
+
+TEST(IpRulesTest, SameAddressesAndEveryAddress) {
+    const std::vector<std::string> list{"10.0.0.7", "10.*.*.*", "not an entry"};
+    EXPECT_EQ(sameEntryIn(list, "010.000.000.007"), "10.0.0.7");
+    EXPECT_EQ(sameEntryIn(list, "10.0.0.0/8"), "10.*.*.*");
+    EXPECT_EQ(sameEntryIn(list, "10.0.0.8"), std::nullopt);
+    EXPECT_EQ(sameEntryIn(list, "10.0.0.0/9"), std::nullopt);
+    for (const char* every : {"0.0.0.0/0", "*.*.*.*", "0-255.*.0-255.*"}) {
+        const auto question = everyAddressQuestion({}, every);
+        ASSERT_TRUE(question) << every;
+        EXPECT_NE(question->text.find("every client would be locked out"), std::string::npos);
+        EXPECT_EQ(question->buttons, MessageButtons::YesNo);
+    }
+    EXPECT_FALSE(everyAddressQuestion({}, "1.0.0.0/1"));
+    EXPECT_FALSE(everyAddressQuestion({}, "*.*.*.1-255"));
 }
 
 TEST(IpRulesTest, StatementsOfBothLists) {

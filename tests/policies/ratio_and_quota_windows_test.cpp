@@ -14,6 +14,7 @@
 #include "policies/disk_quota_window.h"
 #include "policies/logic/disk_quota_settings.h"
 #include "policies/ratios_window.h"
+#include "shell/number_box.h"
 #include "tests/policies/policy_window_fixture.h"
 
 namespace kestrix {
@@ -216,6 +217,62 @@ TEST_P(DiskQuotaWindowTest, RepairUnitsChecksAndTheRemainingQuotaOnOk) {
     maximum->setText("");
     click(dialog_.get(), "cmdOK");
     EXPECT_EQ(wholeQuota(), (Row{"0", "0", "1572864"}));
+}
+
+// A maximum comes back as it was typed, and OK on the unchanged dialog
+// writes the same bytes; the box takes no sign, letter or third decimal,
+// and says so; the remaining quota is shown, not offered for typing.
+TEST_P(DiskQuotaWindowTest, TheMaximumKeepsWhatWasTypedAndCurrentOnlyShows) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, use_quota, "
+        "quota_max, quota_current) VALUES ('bob', '/srv/bob', 1, 1, 1, 1048576, 1048576)");
+    dialog_->show();
+    dialog_->popQuota("bob");
+    auto* maximum = childOf<QLineEdit>(dialog_.get(), "txtQuotaMaximum");
+    maximum->clear();
+    QTest::keyClicks(maximum, "1.53");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(wholeQuota(), (Row{"1", "1604321", "1604321"}));
+    dialog_->show();
+    dialog_->popQuota("bob");
+    EXPECT_EQ(text("txtQuotaMaximum"), "1.53");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(wholeQuota(), (Row{"1", "1604321", "1604321"}));
+
+    // A count another program stored is kept while the box is unchanged.
+    run("UPDATE users SET quota_max=1604000 WHERE username='bob'");
+    dialog_->show();
+    dialog_->popQuota("bob");
+    EXPECT_EQ(text("txtQuotaMaximum"), "1.53");
+    click(dialog_.get(), "cmdOK");
+    EXPECT_EQ(wholeQuota().at(1), "1604000");
+
+    dialog_->show();
+    dialog_->popQuota("bob");
+    maximum->clear();
+    QTest::keyClicks(maximum, "1.5e");
+    EXPECT_EQ(maximum->text(), "1.5");
+    EXPECT_TRUE(lastNumberBoxNote(maximum).contains("Maximum Quota"));
+    // The note stays in view after the key is released, until the next edit.
+    auto* note = maximum->findChild<QLabel*>("boxNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(), lastNumberBoxNote(maximum));
+    QTest::keyClicks(maximum, "37");
+    EXPECT_EQ(maximum->text(), "1.53");  // the third decimal is refused
+    maximum->clear();
+    maximum->insert("-5abc");  // what a paste does
+    EXPECT_EQ(maximum->text(), "");
+
+    auto* current = childOf<QLineEdit>(dialog_.get(), "txtQuotaCurrent");
+    EXPECT_TRUE(current->isReadOnly());
+    EXPECT_EQ(current->focusPolicy(), Qt::NoFocus);
+    EXPECT_FALSE(current->hasFrame());
+    EXPECT_EQ(current->palette().color(QPalette::Base), dialog_->palette().color(QPalette::Window));
+    const QString shown = current->text();
+    QTest::keyClicks(current, "0");
+    EXPECT_EQ(current->text(), shown);
 }
 
 TEST_P(DiskQuotaWindowTest, MaximumsPastTwoGibibytesAreReadAndWrittenWhole) {

@@ -112,11 +112,15 @@ class ConfigureWindowTest : public test::ShellFixture {
         }
         return names;
     }
-    // Answers the wizard question with Yes or No; the action runs while the
-    // wizard is open.
+    // Opens the wizard and makes its first page's choice (Yes: create, No:
+    // use an existing one); the action runs while the wizard is open.
     void openWizard(Answer answer, std::function<void()> action) {
-        boxes_.answer(answer);
-        test::whenWindowShown("frmDatabaseWizard1", std::move(action));
+        test::whenWindowShown("frmDatabaseWizard1", [this, answer, action] {
+            inWizard<QRadioButton>(answer == Answer::Yes ? "optCreate" : "optExisting")
+                ->setChecked(true);
+            clickInWizard("cmdPage0Next");
+            action();
+        });
         QTest::mouseClick(button("cmdConnectionString"), Qt::LeftButton);
     }
     std::string connectionBox() {
@@ -417,9 +421,9 @@ TEST_F(ConfigureWindowTest, WizardCreatesAFileShowsItsLogAndReopensAtPageOne_SQL
     EXPECT_EQ(readConnectionString(), storedBefore);  // until the commit
     EXPECT_TRUE(fs::exists(file));
     EXPECT_FALSE(dialog().wizard().isVisible());
-    EXPECT_EQ(dialog().wizard().page(), 1);
+    EXPECT_EQ(dialog().wizard().page(), 0);
 
-    // Opened again after a run that ended on page 3: page 1.
+    // Opened again after a run that ended on page 3: the choice, then page 1.
     openWizard(Answer::Yes, [&] {
         EXPECT_EQ(dialog().wizard().page(), 1);
         ++facesSeen;
@@ -445,7 +449,7 @@ TEST_F(ConfigureWindowTest, WizardSelectsAnExistingFileOnPageFour_SQLite) {
     EXPECT_EQ(connectionBox(), expected);
     EXPECT_EQ(readConnectionString(), storedBefore);  // until the commit
     EXPECT_FALSE(dialog().wizard().isVisible());
-    EXPECT_EQ(dialog().wizard().page(), 1);
+    EXPECT_EQ(dialog().wizard().page(), 0);
     EXPECT_FALSE(files_.saving().back());
 }
 
@@ -463,18 +467,52 @@ TEST_F(ConfigureWindowTest, WizardServerRouteWithoutAConnectionStaysOnPageFour) 
         boxes_.shown().back(),
         (Message{"There was an error creating your connection string.\r\nPlease try again.",
                  "Error: No Connection string", MessageIcon::Exclamation, MessageButtons::OK, 1}));
-    EXPECT_EQ(dialog().wizard().page(), 1);
+    EXPECT_EQ(dialog().wizard().page(), 0);
     EXPECT_EQ(readConnectionString(), "");
 }
 
-TEST_F(ConfigureWindowTest, WizardQuestionCancelledOpensNothing) {
-    boxes_.answer(Answer::Cancel);
+// The wizard's own first page chooses between creating and picking, each
+// later page has Back, Next waits for an engine, and the file dialog opens
+// where the default database lives, never in the program's directory.
+TEST_F(ConfigureWindowTest, WizardChoosesOnItsFirstPageWithBackAndNeedsAnEngine) {
+    std::filesystem::create_directories(dir_.path() / "data");
+    defaults_.connectionString =
+        "Provider=SQLite;Data Source=" + (dir_.path() / "data" / "servu.db").string();
+    files_.pick(std::nullopt);
+    test::whenWindowShown("frmDatabaseWizard1", [&] {
+        EXPECT_TRUE(boxes_.shown().empty());
+        EXPECT_EQ(dialog().wizard().page(), 0);
+        EXPECT_TRUE(inWizard<QPushButton>("cmdPage0Next")->isDefault());
+        EXPECT_TRUE(inWizard<QPushButton>("cmdBack")->isHidden());
+        inWizard<QRadioButton>("optExisting")->setChecked(true);
+        clickInWizard("cmdPage0Next");
+        EXPECT_EQ(dialog().wizard().page(), 4);
+        EXPECT_FALSE(inWizard<QPushButton>("cmdPage4Next")->isEnabled());
+        clickInWizard("cmdBack");
+        EXPECT_EQ(dialog().wizard().page(), 0);
+        inWizard<QRadioButton>("optCreate")->setChecked(true);
+        clickInWizard("cmdPage0Next");
+        EXPECT_EQ(dialog().wizard().page(), 1);
+        EXPECT_FALSE(inWizard<QPushButton>("cmdPage1Next")->isEnabled());
+        inWizard<QRadioButton>("optAccess")->setChecked(true);
+        clickInWizard("cmdPage1Next");
+        EXPECT_EQ(dialog().wizard().page(), 2);
+        clickInWizard("cmdBack");
+        EXPECT_EQ(dialog().wizard().page(), 1);
+        clickInWizard("cmdPage1Next");
+        boxes_.answer(Answer::OK);  // no file chosen
+        clickInWizard("cmdPage2Next");
+        EXPECT_EQ(dialog().wizard().page(), 2);
+        clickInWizard("cmdPage2Cancel");
+    });
     QTest::mouseClick(button("cmdConnectionString"), Qt::LeftButton);
-    EXPECT_EQ(boxes_.shown().back().buttons, MessageButtons::YesNoCancel);
-    EXPECT_EQ(boxes_.shown().back().text,
-              "\r\nTo create a new database select Yes.\r\nTo select an existing database "
-              "select No.\r\n");
+    ASSERT_EQ(files_.requests().size(), 1u);
+    EXPECT_EQ(files_.requests()[0].startDirectory, (dir_.path() / "data").string());
     EXPECT_FALSE(dialog().wizard().isVisible());
+    // The next run starts over: the choice, and no engine chosen.
+    EXPECT_EQ(dialog().wizard().page(), 0);
+    EXPECT_FALSE(inWizard<QRadioButton>("optAccess")->isChecked());
+    EXPECT_FALSE(inWizard<QRadioButton>("optSQL")->isChecked());
 }
 
 }  // namespace

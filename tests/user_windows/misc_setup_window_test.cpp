@@ -17,6 +17,7 @@
 #include "policies/misc_setup_window.h"
 #include "policies/month_grid.h"
 #include "setup/configure_window.h"
+#include "shell/number_box.h"
 #include "tests/user_windows/user_window_fixture.h"
 
 namespace kestrix {
@@ -90,14 +91,18 @@ TEST_P(MiscSetupTest, ControlRulesKeyFilterAndNumbersThatNeverReachTheStatement)
     tick(in<QCheckBox>(misc, "chkDisableAccount"));
     tick(disableOn);
 
-    // Typing passes digits, "." and "/" only; the session time-out has no filter.
+    // A whole-number box takes digits only, and says so; the session
+    // time-out is a number box like the others.
     auto* idle = in<QLineEdit>(misc, "txtIdleTimeOut");
     idle->clear();
     QTest::keyClicks(idle, "1a-2/ ");
-    EXPECT_EQ(idle->text(), "12/");
+    EXPECT_EQ(idle->text(), "12");
+    EXPECT_EQ(lastNumberBoxNote(idle),
+              "The idle timeout field takes a whole number from 0 to 99999999: \"12 \" cannot "
+              "stand there.");
     auto* session = in<QLineEdit>(misc, "txtSessionTimeout");
     QTest::keyClicks(session, "1a");
-    EXPECT_EQ(session->text(), "1a");
+    EXPECT_EQ(session->text(), "1");
 
     // Unquoted, "0--" would comment out the WHERE and change every user.
     const Rows before =

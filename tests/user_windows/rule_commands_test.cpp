@@ -1,5 +1,7 @@
 // Directory rules and Save through the main window's controls.
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -7,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "shell/path_box.h"
 #include "shell/shell.h"
 #include "tests/user_windows/user_window_fixture.h"
 
@@ -95,9 +98,10 @@ TEST_P(RuleCommandsTest, AddRefusesAMissingPathThenKeepsTheTypedDirectory) {
         pressOK(dialog);
         EXPECT_FALSE(dialog->isVisible());
     });
-    EXPECT_EQ(boxes_.shown(),
-              (std::vector<Message>{appMessage("The path specified is not valid.\r\n"
-                                               "Please check your path and try again.")}));
+    EXPECT_EQ(
+        boxes_.shown(),
+        (std::vector<Message>{appMessage("The folder \"/no/such/directory\" does not "
+                                         "exist.\r\nPlease check your path and try again.")}));
     // The case is kept: another case names another directory here.
     EXPECT_EQ(ruleEntries(), (std::vector<std::string>{home_, in_, pub}));
     EXPECT_EQ(panel_->state().ruleSet.back(), (DirRule{pub, "RL", "1"}));
@@ -233,15 +237,26 @@ TEST_P(RuleCommandsTest, HomeDirectoryQuestionsDecideWhetherAnythingIsStored) {
     storeBob();
     auto* homeBox = child<QLineEdit>("txtHomeDir");
     const std::string missing = ftpRoot() + "/Missing";
-    const Message notValid = appMessage(
-        "The Home Directory specified is not valid.\r\n\r\n"
-        "Press OK to save as entered, or Cancel to edit.",
-        MessageIcon::Exclamation, MessageButtons::OKCancel);
+    const auto notValidFor = [](const std::string& home) {
+        return appMessage("The Home Directory specified is not valid: the folder \"" + home +
+                              "\" does not exist.\r\n\r\nPress OK to save as entered, or "
+                              "Cancel to edit.",
+                          MessageIcon::Exclamation, MessageButtons::OKCancel, 2);
+    };
+    const Message notValid = notValidFor(missing);
+    const Message notValidUnc = notValidFor("//fileserver/share/bob");
     const Message network = appMessage(
         "The Home Directory path specified is a network or UNC path.\r\n"
         "These paths may need directory user rights for proper usage.\r\n\r\n"
         "Are you sure you want to use network or UNC paths?",
         MessageIcon::Question, MessageButtons::YesNoCancel, 2);
+
+    // A pasted text of two lines is refused with a note, not made one line.
+    QGuiApplication::clipboard()->setText(QStringLiteral("/srv/a\n/srv/b"));
+    homeBox->selectAll();
+    homeBox->paste();
+    EXPECT_EQ(homeBox->text().toStdString(), home_);
+    EXPECT_TRUE(lastPathBoxNote(homeBox).contains(QStringLiteral("Home Directory")));
 
     homeBox->setText(QString::fromStdString(missing));
     boxes_.answer(Answer::Cancel);
@@ -264,8 +279,8 @@ TEST_P(RuleCommandsTest, HomeDirectoryQuestionsDecideWhetherAnythingIsStored) {
     boxes_.answer(Answer::Yes);
     click("cmdStore");
     EXPECT_EQ(userRows("bob")[0][1], "//fileserver/share/bob");
-    EXPECT_EQ(boxes_.shown(),
-              (std::vector<Message>{notValid, notValid, notValid, network, notValid, network}));
+    EXPECT_EQ(boxes_.shown(), (std::vector<Message>{notValid, notValid, notValidUnc, network,
+                                                    notValidUnc, network}));
 }
 
 // A tick belongs to its rule: it survives selecting another rule, two rules
@@ -317,7 +332,8 @@ TEST_P(RuleCommandsTest, RelativePathsAreRefusedForHomeAndRules) {
         QTest::mouseClick(childOf<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
     });
     EXPECT_EQ(boxes_.shown().back().text,
-              "The path specified is not valid.\r\nPlease check your path and try again.");
+              "The path \".\" is not absolute: a folder is named from the root, starting with "
+              "/.\r\nPlease check your path and try again.");
     EXPECT_EQ(ruleEntries(), (std::vector<std::string>{home_, in_}));
 }
 

@@ -110,16 +110,38 @@ TEST(DirectoryEntryTest, AcceptsExistingDirectoriesWithoutTrailingSeparator) {
 }
 
 TEST(DirectoryEntryTest, RefusesMissingPathsUrlsAndOverlongText) {
-    const std::string notValid =
-        "The path specified is not valid.\r\nPlease check your path and try again.";
+    const std::string again = "\r\nPlease check your path and try again.";
     // "." and ".." exist wherever the test runs; the FTP server would read
-    // them against its own working directory.
-    for (const std::string typed :
-         {"", "/no/such/dir", "file:///tmp", "http://host/x", ".", ".."}) {
+    // them against its own working directory. A relative path and a folder
+    // that is not there are told apart, each named.
+    const std::pair<std::string, std::string> refusals[] = {
+        {"", "No path was given: a folder is named from the root, starting with /." + again},
+        {"/no/such/dir", "The folder \"/no/such/dir\" does not exist." + again},
+        {"file:///tmp",
+         "The path \"file:///tmp\" is not absolute: a folder is named from the "
+         "root, starting with /." +
+             again},
+        {"http://host/x",
+         "The path \"http://host/x\" is not absolute: a folder is named from "
+         "the root, starting with /." +
+             again},
+        {".",
+         "The path \".\" is not absolute: a folder is named from the root, starting with "
+         "/." +
+             again},
+        {"..",
+         "The path \"..\" is not absolute: a folder is named from the root, starting "
+         "with /." +
+             again}};
+    for (const auto& [typed, text] : refusals) {
         test::ScriptedPrompts prompts;
         EXPECT_FALSE(acceptDirectoryEntry(typed, "", prompts).path) << typed;
-        EXPECT_EQ(prompts.texts(), (std::vector<std::string>{notValid})) << typed;
+        EXPECT_EQ(prompts.texts(), (std::vector<std::string>{text})) << typed;
     }
+    const std::string notValid = "The path \"" + std::string(65000, 'd') +
+                                 "\" is not absolute: a folder is named from the root, starting "
+                                 "with /." +
+                                 again;
     {
         test::ScriptedPrompts prompts;
         EXPECT_FALSE(acceptDirectoryEntry(std::string(65001, 'd'), "", prompts).path);

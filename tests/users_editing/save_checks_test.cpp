@@ -81,9 +81,12 @@ TEST_F(SaveChecksTest, BlankFieldsAfterTheLengthChecks) {
 }
 
 TEST_F(SaveChecksTest, HomeDirectoryQuestions) {
-    const std::string notValid =
-        "The Home Directory specified is not valid.\r\n\r\nPress OK to save as entered, or Cancel "
-        "to edit.";
+    // Named, and Enter takes the second button: back to the box.
+    const auto notValidFor = [](const std::string& home) {
+        return "The Home Directory specified is not valid: the folder \"" + home +
+               "\" does not exist.\r\n\r\nPress OK to save as entered, or Cancel to edit.";
+    };
+    std::string notValid = notValidFor("/no/such/Home");
     SaveForm form = valid();
     form.homeDir = "/no/such/Home";
     {
@@ -100,9 +103,11 @@ TEST_F(SaveChecksTest, HomeDirectoryQuestions) {
         ASSERT_EQ(prompts.shown.size(), 1u);
         EXPECT_EQ(prompts.shown[0].text, notValid);
         EXPECT_EQ(prompts.shown[0].buttons, MessageButtons::OKCancel);
+        EXPECT_EQ(prompts.shown[0].defaultButton, 2);
     }
     // A UNC path that does not exist asks both questions, the not-valid one first.
     form.homeDir = "//fileserver/share/bob";
+    notValid = notValidFor(form.homeDir);
     {
         test::ScriptedPrompts prompts;
         prompts.answer(Answer::OK).answer(Answer::No);

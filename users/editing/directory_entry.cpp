@@ -5,6 +5,19 @@
 
 namespace kestrix::users {
 
+std::string notAbsoluteText(const std::string& path) {
+    if (path.empty())
+        return std::string("No path was given: a folder is named from the root, starting with /.") +
+               kCrLf + "Please check your path and try again.";
+    return "The path \"" + path + "\" is not absolute: a folder is named from the root, " +
+           "starting with /." + kCrLf + "Please check your path and try again.";
+}
+
+std::string missingFolderText(const std::string& path) {
+    return "The folder \"" + path + "\" does not exist." + kCrLf +
+           "Please check your path and try again.";
+}
+
 std::string defaultRulePath(const std::string& ftpDirectory) {
     return withoutTrailingSeparator(ftpDirectory);
 }
@@ -20,12 +33,15 @@ DirectoryEntryResult acceptDirectoryEntry(const std::string& typed, const std::s
     const std::string path = withoutTrailingSeparator(typed);
     result.shownText = path;
     result.changed = path != oldPath;
-    const PathTests tests = getPathTests(path);
     // A relative path would be read against the FTP server's own working
     // directory, wherever that is.
-    if (!isAbsolutePath(path) || !tests.isDirectory || tests.isURL) {
-        prompts.show(refusal(std::string("The path specified is not valid.") + kCrLf +
-                             "Please check your path and try again."));
+    if (!isAbsolutePath(path)) {
+        prompts.show(refusal(notAbsoluteText(path)));
+        return result;
+    }
+    const PathTests tests = getPathTests(path);
+    if (!tests.isDirectory || tests.isURL) {
+        prompts.show(refusal(missingFolderText(path)));
         return result;
     }
     result.path = path;

@@ -16,6 +16,11 @@ struct DirectoryEntryResult {
     bool changed = false;             // differs from the old path: unsaved
 };
 
+// The refusals of a path that is relative, and of a folder that is not
+// there, naming the path.
+std::string notAbsoluteText(const std::string& path);
+std::string missingFolderText(const std::string& path);
+
 // The path a new rule starts from: the default FTP root, blanks and a
 // trailing separator removed.
 std::string defaultRulePath(const std::string& ftpDirectory);

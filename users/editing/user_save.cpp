@@ -146,10 +146,13 @@ std::optional<CheckedUser> checkForSave(const SaveForm& form, UserPrompts& promp
     }
     const PathTests tests = getPathTests(form.homeDir);
     if (!tests.isDirectory) {
+        // Enter goes back to the box: a home that is not there is stored
+        // only on purpose.
         const Message notValid =
-            titledMessage(std::string("The Home Directory specified is not valid.") + kCrLf +
-                              kCrLf + "Press OK to save as entered, or Cancel to edit.",
-                          MessageIcon::Exclamation, MessageButtons::OKCancel);
+            titledMessage(std::string("The Home Directory specified is not valid: the folder \"") +
+                              form.homeDir + "\" does not exist." + kCrLf + kCrLf +
+                              "Press OK to save as entered, or Cancel to edit.",
+                          MessageIcon::Exclamation, MessageButtons::OKCancel, kSecondButton);
         if (prompts.show(notValid) != Answer::OK) return std::nullopt;
     }
     if (tests.isNetworkPath || tests.isUNC) {
