@@ -7,10 +7,13 @@
 #include "app/termination_signal.h"
 #include "core/activity_log.h"
 #include "core/audit_trail.h"
+#include "core/core_dumps.h"
 #include "core/short_date.h"
 #include "shell/shell.h"
 
 int main(int argc, char** argv) {
+    // It holds the database's password, and passwords typed for accounts.
+    kestrix::keepOutOfCoreDumps();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavix"));
     // The program lives in the notification area while its window is hidden.

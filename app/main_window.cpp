@@ -72,6 +72,7 @@ MainWindow::MainWindow(MainWindowLinks links, QWidget* parent)
     connect(ui_->edit1_copy, &QAction::triggered, this, &MainWindow::edit1_copy_Click);
     connect(ui_->edit1_paste, &QAction::triggered, this, &MainWindow::edit1_paste_Click);
     connect(ui_->tools1_migrate, &QAction::triggered, this, &MainWindow::tools1_migrate_Click);
+    connect(ui_->tools1_copyUser, &QAction::triggered, users_, &UserPanel::startCopy);
     connect(ui_->tools1_checkAccess, &QAction::triggered, this,
             &MainWindow::tools1_checkAccess_Click);
     connect(ui_->mnuItemHelp, &QAction::triggered, this, &MainWindow::mnuItemHelp_Click);

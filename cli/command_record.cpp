@@ -39,6 +39,7 @@ class ErrorCopy final : public std::streambuf {
 bool changesSomething(const std::vector<std::string>& words, const Invocation& in) {
     if (words.empty() || in.switches.contains("--help")) return false;
     const std::string& last = words.back();
+    if (words.size() == 2 && words[0] == "db" && last == "check") return in.has("--repair");
     // apply-dates records each account it changes itself.
     return last != "list" && last != "show" && last != "check" && last != "apply-dates";
 }

@@ -32,7 +32,9 @@ std::vector<OptionEntry> passwordOptions() {
 std::vector<OptionEntry> userSetOptions() {
     const char* onOff = "on|off";
     return {
-        {"--password", "TEXT", "a new password"},
+        {"--password-stdin", "", "a new password, read as one line of standard input"},
+        {"--password", "TEXT",
+         "a new password, for scripts only: other users of this computer can see it"},
         {"--home", "DIR", "the home directory, a full path"},
         {"--notes", "TEXT", "the notes"},
         {"--disabled", onOff, "the account is disabled"},
@@ -109,7 +111,10 @@ const std::vector<CommandEntry>& commandTable() {
           {"--connection-string", "TEXT",
            "Provider=SQLite;Data Source=FILE (a full path) or "
            "Provider=PostgreSQL;Data Source=HOST[:PORT];Initial Catalog=DB;User ID=USER;"
-           "Password=SECRET"},
+           "Password=SECRET; other users of this computer can see it"},
+          {"--connection-string-stdin", "",
+           "the connection string as one line of standard input (typed without echo on a "
+           "terminal)"},
           {"--update-server", "URL",
            "the update server that Check for Updates asks, http:// or https://; empty: none"},
           {"--ini", "servudaemon|serv-u",
@@ -147,9 +152,22 @@ const std::vector<CommandEntry>& commandTable() {
          kSectionDatabase,
          "Widens the password column of an older database to 255 characters, so that it holds "
          "password hashes, and reports how many passwords were hashed, were hashes already, "
-         "are older hashes (replaced at the user's next login) or were empty. It never runs "
+         "are older hashes (replaced at the user's next login) or were empty. Then ties "
+         "every per-user table to users by a foreign key, so that a user's rows go with the "
+         "user; refused while kestrix db check finds rows without their user. It never runs "
          "by itself.",
          dbUpgrade},
+        {{"db", "check"},
+         "",
+         0,
+         0,
+         {{"--repair", "", "remove those rows, in one transaction"}},
+         {},
+         kSectionDatabase,
+         "Lists the rows of directory rules, file rules, ratio-free files and blocked "
+         "addresses whose user is not stored (table, user, entry). Exit status 1 when there "
+         "are any.",
+         dbCheck},
         {{"user", "list"},
          "",
          0,

@@ -38,6 +38,7 @@ int ipRemove(const Invocation& in);
 int applyDates(const Invocation& in);
 int dbInit(const Invocation& in);
 int dbUpgrade(const Invocation& in);
+int dbCheck(const Invocation& in);
 int check(const Invocation& in);
 
 }  // namespace kestrix::cli

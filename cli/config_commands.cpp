@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "cli/loaded_user.h"
+#include "cli/password_input.h"
 #include "core/connection_string.h"
 #include "core/database.h"
 #include "core/settings.h"
@@ -53,10 +54,17 @@ int configShow(const Invocation& in) {
 }
 
 int configSet(const Invocation& in) {
+    std::optional<std::string> connection = in.value("--connection-string");
+    if (in.has("--connection-string-stdin")) {
+        if (connection) return refuse("Give --connection-string or --connection-string-stdin.");
+        // Off the command line, where every user of the computer sees it.
+        connection = secretFromStandardInput("Connection string: ");
+        if (!connection) return refuse("Standard input holds no connection string.");
+    }
     ConfigureFields fields{
         in.value("--servu-path").value_or(getRegSettings(kServuPathValue)),
         in.value("--ftp-dir").value_or(getRegSettings(kFtpDirectoryValue)),
-        in.value("--connection-string").value_or(readConnectionString()),
+        connection.value_or(readConnectionString()),
         in.value("--update-server").value_or(getRegSettings(kUpdateServerValue))};
     const auto ini = in.value("--ini");
     if (ini && *ini != "servudaemon" && *ini != "serv-u") {

@@ -1,4 +1,5 @@
-// db upgrade: makes an existing database hold password hashes.
+// db upgrade: makes an existing database hold password hashes and ties the
+// per-user tables to users; db check: rows left without their user.
 #include <filesystem>
 #include <iostream>
 
@@ -6,8 +7,10 @@
 #include "cli/commands.h"
 #include "cli/loaded_user.h"
 #include "core/activity_log.h"
+#include "core/audit_trail.h"
 #include "core/connection_string.h"
 #include "core/database.h"
+#include "core/owner_keys.h"
 #include "core/password_storage.h"
 #include "core/schema.h"
 #include "core/settings.h"
@@ -20,7 +23,50 @@ std::string widthText(std::size_t width) {
     return width == kUnlimitedWidth ? std::string("unlimited") : std::to_string(width);
 }
 
+void printOrphans(const std::vector<OrphanRow>& rows) {
+    for (const OrphanRow& row : rows)
+        std::cout << row.table << '\t' << terminalText(row.username) << '\t'
+                  << terminalText(row.entry) << '\n';
+}
+
+// Each row removed, in the audit trail under the user it belonged to.
+void recordRemoved(const std::vector<OrphanRow>& rows) {
+    for (const OrphanRow& row : rows) {
+        audit::Change change;
+        change.origin = "kestrix db check";
+        change.ftpUser = row.username;
+        change.what = "orphan row removed from " + row.table + ": " + row.entry;
+        audit::record(change);
+    }
+}
+
 }  // namespace
+
+int dbCheck(const Invocation& in) {
+    Database db;
+    if (!openDatabase(db, 0)) return kExitRefused;
+    const bool repair = in.has("--repair");
+    const auto rows = repair ? removeOrphans(db) : findOrphans(db);
+    if (!rows) {
+        const std::string failure = db.lastError();
+        closeDatabase(db);
+        return refuse(terminalText(failure));
+    }
+    closeDatabase(db);
+    if (rows->empty()) {
+        std::cout << "No rows without their user.\n";
+        return kExitDone;
+    }
+    printOrphans(*rows);
+    if (repair) {
+        recordRemoved(*rows);
+        std::cout << rows->size() << " rows without their user removed.\n";
+        return kExitDone;
+    }
+    std::cerr << rows->size()
+              << " rows without their user (kestrix db check --repair removes them).\n";
+    return kExitRefused;
+}
 
 int dbInit(const Invocation& /*in*/) {
     const std::string connection = readConnectionString();
@@ -75,6 +121,7 @@ int dbUpgrade(const Invocation& in) {
     Database db;
     if (!openDatabase(db, 0)) return kExitRefused;
     const PasswordUpgrade upgrade = upgradePasswordColumn(db, in.has("--hash-passwords"));
+    const OwnerKeysUpgrade keys = upgrade.failure.empty() ? addOwnerKeys(db) : OwnerKeysUpgrade{};
     closeDatabase(db);
     if (upgrade.widened) {
         std::cout << "users.password widened from " << upgrade.widthBefore << " to "
@@ -89,6 +136,31 @@ int dbUpgrade(const Invocation& in) {
                   << "Already hashed: " << upgrade.strong << '\n'
                   << "Older hashes, replaced at their next login: " << upgrade.olderHashes << '\n'
                   << "Empty, nothing to hash: " << upgrade.empty << '\n';
+        if (upgrade.changedMeanwhile != 0)
+            std::cout << "Set anew meanwhile, left as set: " << upgrade.changedMeanwhile << '\n';
+    }
+    if (!keys.failure.empty()) return refuse(terminalText(keys.failure));
+    if (!keys.orphans.empty()) {
+        printOrphans(keys.orphans);
+        return refuse(std::to_string(keys.orphans.size()) +
+                      " rows without their user: the foreign keys were not added (kestrix db "
+                      "check --repair removes them).");
+    }
+    if (!keys.twice.empty()) {
+        std::string names;
+        for (const std::string& name : keys.twice)
+            names += (names.empty() ? "" : ", ") + terminalText(name);
+        return refuse("Names stored more than once: " + names +
+                      ". The foreign keys were not added (kestrix user list --duplicates).");
+    }
+    if (keys.added) {
+        audit::Change change;
+        change.origin = "kestrix db upgrade";
+        change.what = "foreign keys added: a user's rows go with the user";
+        audit::record(change);
+        std::cout << "Foreign keys added: a user's rows now go with the user.\n";
+    } else {
+        std::cout << "Foreign keys present.\n";
     }
     return kExitDone;
 }

@@ -10,6 +10,7 @@
 #include "cli/loaded_user.h"
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/owner_keys.h"
 #include "core/rights.h"
 #include "core/schema.h"
 #include "core/write_lock.h"
@@ -105,8 +106,11 @@ int changeEntries(
     Database db;
     if (!openDatabase(db, 0)) return kExitRefused;
     const bool everyUser = list.everyUserRows && name == kEveryUser;
+    // A name never stored is told apart from a user deleted meanwhile,
+    // which the lock finds gone.
+    if (!everyUser && !storedName(db, name)) return kExitRefused;
     const WriteLock lock = everyUser ? WriteLock::table(list.table) : WriteLock::user(name);
-    if (!beginLocked(db, lock)) return refuse(terminalText(db.lastError()));
+    if (!beginLocked(db, lock)) return refuse(terminalText(lockFailure(db)));
     auto failed = [&] {
         const std::string description = db.lastError();
         writeLog("the database said: " + description);

@@ -9,6 +9,7 @@
 #include "cli/command_record.h"
 #include "cli/command_table.h"
 #include "core/activity_log.h"
+#include "core/core_dumps.h"
 #include "core/database.h"
 #include "core/password_storage.h"
 #include "core/short_date.h"
@@ -39,6 +40,8 @@ bool asksForHelp(const std::vector<std::string>& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // It holds the database's password, and passwords typed for accounts.
+    kestrix::keepOutOfCoreDumps();
     kestrix::takeLocaleFromEnvironment();
     const std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty()) {

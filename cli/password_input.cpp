@@ -106,4 +106,18 @@ std::optional<std::string> commandPassword(const Invocation& in, std::string& er
     return askOnTerminal(error);
 }
 
+std::optional<std::string> givenPassword(const Invocation& in, std::string& error) {
+    if (!in.has("--password") && !in.has("--password-stdin")) return std::nullopt;
+    return commandPassword(in, error);
+}
+
+std::optional<std::string> secretFromStandardInput(const std::string& prompt) {
+    if (!::isatty(STDIN_FILENO)) return readLine(STDIN_FILENO);
+    const QuietTerminal quiet(STDIN_FILENO);
+    writeText(STDIN_FILENO, prompt);
+    auto line = readLine(STDIN_FILENO);
+    writeText(STDIN_FILENO, "\n");
+    return line;
+}
+
 }  // namespace kestrix::cli

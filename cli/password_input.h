@@ -12,4 +12,12 @@ namespace kestrix::cli {
 // No value (and the reason in error) when none could be had.
 std::optional<std::string> commandPassword(const Invocation& in, std::string& error);
 
+// The same where a password is optional: no value and no error when the
+// command was given neither flag.
+std::optional<std::string> givenPassword(const Invocation& in, std::string& error);
+
+// A secret as one line of standard input: typed without echo after the
+// prompt when standard input is a terminal. No value at its end.
+std::optional<std::string> secretFromStandardInput(const std::string& prompt);
+
 }  // namespace kestrix::cli

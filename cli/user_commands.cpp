@@ -208,6 +208,7 @@ int userCopy(const Invocation& in) {
     CliPrompts prompts(in.yes());
     prompts.type(newName);
     prompts.type(*password);
+    prompts.type(*password);  // its second entry
     const users::CopyResult copy =
         users::runCopyFlow(users::CopyRequest{user->username, user->username}, prompts);
     if (prompts.failed()) return kExitRefused;

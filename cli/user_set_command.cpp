@@ -5,8 +5,10 @@
 
 #include "cli/commands.h"
 #include "cli/loaded_user.h"
+#include "cli/password_input.h"
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/password_storage.h"
 #include "core/schema.h"
 #include "core/short_date.h"
 #include "core/text_routines.h"
@@ -204,7 +206,9 @@ int userSet(const Invocation& in) {
          {std::pair{"--home", &user->homedir}, std::pair{"--notes", &user->comments}}) {
         if (const auto value = in.value(flag)) *field = *value, recordChanged = true;
     }
-    const auto password = in.value("--password");
+    std::string passwordError;
+    const auto password = givenPassword(in, passwordError);
+    if (!passwordError.empty()) return refuse(passwordError);
     recordChanged = recordChanged || password;
 
     MiscSettings misc;
@@ -269,6 +273,17 @@ int userSet(const Invocation& in) {
             prompts.show(*refusal);
             return kExitRefused;
         }
+    }
+
+    if (checked && checked->passwordChanged) {
+        // Stored as every other route stores it: hashed where the column
+        // takes a hash.
+        Database db;
+        if (!openDatabase(db, 0)) return kExitRefused;
+        const auto toStore = passwordToStore(db, checked->password);
+        closeDatabase(db);
+        if (!toStore) return refuse("The password could not be hashed: nothing was saved.");
+        checked->password = toStore->text;
     }
 
     // One transaction for every group: a refusal leaves all of it as it was.

@@ -373,6 +373,9 @@ bool Database::open(std::string_view connectionString, const TimeLimits& limits)
                 return false;
             }
             impl_->session.open(*soci::factory_sqlite3(), sociConnectString(target, limits));
+            // SQLite keeps foreign keys only on connections that ask: a
+            // user's rows must go with the user whoever deletes it.
+            impl_->session << "PRAGMA foreign_keys = ON";
         } else {
             impl_->session.open(*soci::factory_postgresql(), sociConnectString(target, limits));
         }

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "core/owner_keys.h"
 #include "core/schema.h"
 
 namespace kestrix {
@@ -36,6 +37,23 @@ std::string quotedIdentifier(std::string_view name) {
     return out + "\"";
 }
 
+std::string collated(std::string_view collation) {
+    return collation.empty() ? std::string() : " COLLATE " + quotedIdentifier(collation);
+}
+
+std::string ownerColumn(std::string_view collation) {
+    return "owner VARCHAR(50)" + collated(collation) +
+           " GENERATED ALWAYS AS (NULLIF(username, '*')) STORED";
+}
+
+// Checked at commit, so that a rename can move a user's rows after its
+// row within one transaction.
+std::string ownerKey(const OwnedTable& owned) {
+    return std::string("ALTER TABLE ") + owned.table + " ADD CONSTRAINT " + ownerKeyName(owned) +
+           " FOREIGN KEY (" + owned.keyColumn +
+           ") REFERENCES users (username) ON DELETE CASCADE DEFERRABLE INITIALLY DEFERRED";
+}
+
 class PostgresDialect final : public Dialect {
   public:
     Engine engine() const override { return Engine::PostgreSQL; }
@@ -57,11 +75,16 @@ class PostgresDialect final : public Dialect {
                 }
                 sql += column.notNull ? " NOT NULL" : " NULL";
             }
+            const OwnedTable* owned = ownedTable(table.name);
+            if (owned && std::string_view(owned->keyColumn) == "owner")
+                sql += ", " + ownerColumn(kNoCaseCollation);
             statements.push_back(sql + ")");
         }
         // A new database holds each name once.
         for (std::string& index : userNameIndexStatements(kNoCaseCollation, true))
             statements.push_back(std::move(index));
+        for (const OwnedTable& owned : ownedTables())
+            statements.push_back(ownerKey(owned));
         return statements;
     }
 
@@ -81,6 +104,19 @@ class PostgresDialect final : public Dialect {
 };
 
 }  // namespace
+
+std::vector<std::string> postgresOwnerKeyStatements(std::string_view collation) {
+    std::vector<std::string> statements{
+        "CREATE UNIQUE INDEX IF NOT EXISTS users_username_key "
+        "ON users (username)"};
+    for (const OwnedTable& owned : ownedTables()) {
+        if (std::string_view(owned.keyColumn) == "owner")
+            statements.push_back(std::string("ALTER TABLE ") + owned.table +
+                                 " ADD COLUMN IF NOT EXISTS " + ownerColumn(collation));
+        statements.push_back(ownerKey(owned));
+    }
+    return statements;
+}
 
 const Dialect& postgresDialect() {
     static const PostgresDialect dialect;

@@ -74,8 +74,12 @@ std::optional<std::string_view> slowCryptHash(std::string_view stored) {
     return hash;
 }
 
+// Every form but the current hash: plain text, {SMD5}, DES, MD5-crypt,
+// SHA-crypt. Some check faster than a fresh hash, so their refusals spend
+// one too; all are replaced at the next good login.
 bool isWeakPasswordForm(std::string_view stored) {
-    return !slowCryptHash(stored);
+    const auto hash = slowCryptHash(stored);
+    return !hash || !hash->starts_with(kHashPrefix);
 }
 
 bool cryptMatches(std::string_view setting, std::string_view password) {

@@ -39,6 +39,11 @@ void noteClearTextPasswords() {
     if (handler) handler(kClearTextPasswordsNotice);
 }
 
+void forgetClearTextNotice() {
+    const std::lock_guard lock(noticeMutex);
+    noticeGiven = false;
+}
+
 std::optional<PasswordToStore> passwordToStore(Database& db, std::string_view password) {
     // A width that cannot be read is taken as room for the hash: the
     // database refuses what does not fit rather than keep plain text.
@@ -185,7 +190,7 @@ PasswordUpgrade upgradePasswordColumn(Database& db, bool hashPlain) {
         db.readText("select username, password from users", {}, 2, [&](const Database::TextRow& r) {
             if (!r[1] || r[1]->empty()) {
                 ++out.empty;
-            } else if (slowCryptHash(*r[1])) {
+            } else if (!isWeakPasswordForm(*r[1])) {
                 ++out.strong;
             } else if (storedPasswordForm(*r[1]) != PasswordForm::Plain) {
                 ++out.olderHashes;
@@ -208,9 +213,13 @@ PasswordUpgrade upgradePasswordColumn(Database& db, bool hashPlain) {
         const auto hash = hashPassword(row.password);
         if (!hash) {
             out.failure = "a password could not be hashed";
-        } else if (!db.executeBound(update, {*hash, row.name, row.password})) {
+        } else if (long long changed = 0;
+                   !db.executeBound(update, {*hash, row.name, row.password}, &changed)) {
             out.failure =
                 "could not store the hash of " + row.name + "'s password: " + db.lastError();
+        } else if (changed == 0) {
+            // A new password came meanwhile, by a route that hashes it.
+            ++out.changedMeanwhile;
         }
         if (!out.failure.empty()) {
             db.rollback();
@@ -222,7 +231,7 @@ PasswordUpgrade upgradePasswordColumn(Database& db, bool hashPlain) {
         db.rollback();
         return out;
     }
-    out.hashed = plain.size();
+    out.hashed = plain.size() - out.changedMeanwhile;
     return out;
 }
 

@@ -20,6 +20,8 @@ inline constexpr const char* kClearTextPasswordsNotice =
 // the activity log and to the handler set (the main window's line, kestrix's
 // standard error).
 void noteClearTextPasswords();
+// Another database is in use: its column is said again when narrow.
+void forgetClearTextNotice();
 void setClearTextNoticeHandler(std::function<void(const std::string&)> handler);
 
 // The stored form of a new password in the open database, noting a column
@@ -41,9 +43,10 @@ struct PasswordUpgrade {
     bool widened = false;
     std::size_t hashed = 0;       // plain passwords replaced by their hash
     std::size_t strong = 0;       // already a slow hash
-    std::size_t olderHashes = 0;  // {SMD5} or DES: replaced at their next login
-    std::size_t empty = 0;        // NULL or empty: nothing to hash
-    std::string failure;          // empty when everything was done
+    std::size_t olderHashes = 0;  // {SMD5}, DES, MD5- or SHA-crypt: replaced at their next login
+    std::size_t changedMeanwhile = 0;  // plain when read, set anew before the hash went in
+    std::size_t empty = 0;             // NULL or empty: nothing to hash
+    std::string failure;               // empty when everything was done
 };
 
 // Widens users.password to passwordColumnTarget() where it is narrower

@@ -1,24 +1,55 @@
 #include "core/write_lock.h"
 
 #include "core/database.h"
+#include "core/owner_keys.h"
 
 namespace kestrix {
 
+namespace {
+
+// The user a user lock of this thread last found gone, with the database
+// it asked: beginLocked's answer has no room for the reason.
+thread_local const Database* goneFrom = nullptr;
+thread_local std::string goneUser;
+
+}  // namespace
+
+std::string lockFailure(const Database& db) {
+    return goneFrom == &db ? userGoneMessage(goneUser) : db.lastError();
+}
+
 bool beginLocked(Database& db, const WriteLock& lock) {
-    if (db.engine() == Engine::SQLite) return db.execute("BEGIN IMMEDIATE");
-    if (!db.begin()) return false;
-    bool held = false;
-    // Every lock on one user first takes the users table in a mode that
-    // admits other users' writers but waits for a writer of names (which
-    // holds the table): both kinds then lock in the same order.
+    goneFrom = nullptr;
+    if (db.engine() == Engine::SQLite) {
+        if (!db.execute("BEGIN IMMEDIATE")) return false;
+    } else if (!db.begin()) {
+        return false;
+    }
+    bool held = true;
     if (lock.kind == WriteLock::Kind::Table) {
         // Share row exclusive conflicts with itself and with every write, yet
         // lets readers (the plug-in) go on.
-        held = db.execute("LOCK TABLE " + lock.name + " IN SHARE ROW EXCLUSIVE MODE");
+        if (db.engine() == Engine::PostgreSQL)
+            held = db.execute("LOCK TABLE " + lock.name + " IN SHARE ROW EXCLUSIVE MODE");
     } else {
-        held = db.execute("LOCK TABLE users IN ROW EXCLUSIVE MODE") &&
-               db.readColumn("SELECT username FROM users WHERE username=:v1 FOR UPDATE",
-                             {lock.name}, [](Database::ValueView) {});
+        // Every lock on one user first takes the users table in a mode that
+        // admits other users' writers but waits for a writer of names (which
+        // holds the table): both kinds then lock in the same order. The row
+        // must be there: a row lock on nothing holds nothing, and a user
+        // deleted meanwhile must not get new rows.
+        bool found = false;
+        const std::string row = db.engine() == Engine::PostgreSQL
+                                    ? "SELECT username FROM users WHERE username=:v1 FOR UPDATE"
+                                    : "SELECT username FROM users WHERE username=:v1";
+        held = (db.engine() == Engine::SQLite ||
+                db.execute("LOCK TABLE users IN ROW EXCLUSIVE MODE")) &&
+               db.readColumn(row, {lock.name}, [&](Database::ValueView) { found = true; });
+        if (held && !found) {
+            db.rollback();
+            goneFrom = &db;
+            goneUser = lock.name;
+            return false;
+        }
     }
     if (!held) {
         db.rollback();

@@ -8,6 +8,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/file_write.h"
+#include "core/owner_keys.h"
 #include "core/private_files.h"
 #include "core/schema.h"
 #include "core/settings.h"
@@ -137,7 +138,15 @@ CopyResult copyUsers(std::string_view from, std::string_view to) {
         std::string columns;
         for (const ColumnDef& column : table.columns)
             columns += (columns.empty() ? "" : ", ") + std::string(column.name);
-        auto rows = source.query("SELECT " + columns + " FROM " + table.name);
+        std::string sql = "SELECT " + columns + " FROM " + table.name;
+        // Rows whose user is gone stay behind: the new database's keys
+        // would refuse them, and with them the whole copy.
+        if (const OwnedTable* owned = ownedTable(table.name)) {
+            sql += std::string(" WHERE EXISTS (SELECT 1 FROM users WHERE users.username=") +
+                   table.name + ".username)";
+            if (std::string_view(owned->keyColumn) == "owner") sql += " OR username='*'";
+        }
+        auto rows = source.query(sql);
         if (!rows) {
             result.error = source.lastError();
             target.rollback();

@@ -11,6 +11,7 @@ struct InputRequest {
     std::string prompt;
     std::string caption;
     std::string defaultText;
+    bool secret = false;  // a password: masked as it is typed
 
     bool operator==(const InputRequest&) const = default;
 };

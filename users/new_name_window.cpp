@@ -20,6 +20,7 @@ NewNameWindow::~NewNameWindow() = default;
 void NewNameWindow::clearBoxes() {
     ui_->txtNewName->clear();
     ui_->txtPassword->clear();
+    ui_->txtConfirm->clear();
     // Every opening starts in the name box.
     ui_->txtNewName->setFocus(Qt::OtherFocusReason);
 }
@@ -29,6 +30,11 @@ void NewNameWindow::cmdOK_Click() {
     const std::string password = fromQt(ui_->txtPassword->text());
     ShellPrompts prompts;
     if (users::checkNewName(name, password, prompts) != users::NewNameVerdict::Accepted) return;
+    // Typed unseen, so typed twice.
+    if (fromQt(ui_->txtConfirm->text()) != password) {
+        prompts.show(users::passwordsDifferMessage());
+        return;
+    }
     if (accepted_) accepted_(name, password);
 }
 

@@ -51,6 +51,11 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     ui_->cmdStore->setShortcut(QKeySequence::Save);
     ui_->cmdNew->setShortcut(QKeySequence::New);
     // Spare room goes to the record and, within it, to the rule list.
+    // A password is masked as it is typed; the placeholder stays readable.
+    connect(ui_->txtPassword, &QLineEdit::textChanged, this, [this](const QString& text) {
+        ui_->txtPassword->setEchoMode(text == toQt(kPasswordPlaceholder) ? QLineEdit::Normal
+                                                                         : QLineEdit::Password);
+    });
     ui_->splitMain->setStretchFactor(0, 2);
     ui_->splitMain->setStretchFactor(1, 5);
     ui_->splitRecord->setStretchFactor(0, 0);
@@ -484,6 +489,15 @@ void UserPanel::txtUsername_GotFocus() {
         ui_->txtPassword->setText(toQt(copy.password));
     }
     if (copy.unsaved) state_.unsavedChanges = true;
+}
+
+void UserPanel::startCopy() {
+    if (state_.selectedUser.empty()) return;
+    // The box's focus starts the flow; in the box already, it starts here.
+    if (ui_->txtUsername->hasFocus())
+        txtUsername_GotFocus();
+    else
+        ui_->txtUsername->setFocus(Qt::ShortcutFocusReason);
 }
 
 void UserPanel::cmdDelete_Click() {

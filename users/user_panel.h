@@ -100,6 +100,9 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     void ruleBox_Click();
     // Entering the user-name box offers to copy the user.
     void txtUsername_GotFocus();
+    // Copy User of the menu: the copy flow, as entering the name box
+    // starts it, for the keyboard as well as the mouse.
+    void startCopy();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

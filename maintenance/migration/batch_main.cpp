@@ -5,9 +5,12 @@
 #include <cstring>
 
 #include "core/audit_trail.h"
+#include "core/core_dumps.h"
 #include "maintenance/migration/migration_run.h"
 
 int main(int argc, char** argv) {
+    // It holds the database's password, and passwords typed for accounts.
+    kestrix::keepOutOfCoreDumps();
     kestrix::audit::setProgram(kestrix::audit::Program::Migration);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--batch") != 0) {

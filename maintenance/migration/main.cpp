@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "core/audit_trail.h"
+#include "core/core_dumps.h"
 #include "core/program_places.h"
 #include "maintenance/migration/migration_run.h"
 #include "maintenance/migration/migration_window.h"
@@ -20,6 +21,8 @@ constexpr bool kWithDomains = KESTRIX_MIGRATION_DOMAINS != 0;
 }  // namespace
 
 int main(int argc, char** argv) {
+    // It holds the database's password, and passwords typed for accounts.
+    kestrix::keepOutOfCoreDumps();
     kestrix::audit::setProgram(kestrix::audit::Program::Migration);
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--batch") == 0) return kestrix::migration::runBatch(kWithDomains);

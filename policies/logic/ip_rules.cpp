@@ -6,6 +6,7 @@
 #include "core/address_pattern.h"
 #include "core/database.h"
 #include "core/list_changes.h"
+#include "core/owner_keys.h"
 #include "core/schema.h"
 #include "core/sql_literal.h"
 #include "core/text_routines.h"
@@ -81,7 +82,7 @@ WriteOutcome changeIpRules(const IpRuleScope& scope,
         return WriteOutcome::Refused;
     };
     if (!beginLocked(db, ipRulesLock(scope))) {
-        failure = db.lastError();
+        failure = lockFailure(db);
         writeLog("the database said: " + failure);
         return WriteOutcome::Refused;
     }

@@ -7,6 +7,7 @@
 #include "core/activity_log.h"
 #include "core/column_width.h"
 #include "core/database.h"
+#include "core/owner_keys.h"
 #include "core/path_tests.h"
 #include "core/short_date.h"
 #include "core/sql_literal.h"
@@ -302,8 +303,8 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
         case GuardResult::Changed:
             return MiscAccess::Changed;
         case GuardResult::Failed:
-            failure = db.lastError();
-            return MiscAccess::Refused;
+            failure = lockFailure(db);
+            return failure == userGoneMessage(user) ? MiscAccess::Missing : MiscAccess::Refused;
     }
     long long changed = 0;
     const bool written = db.execute(miscUpdate(settings, user), &changed) && db.commit();

@@ -3,6 +3,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/list_changes.h"
+#include "core/owner_keys.h"
 #include "shell/message_boxes.h"
 
 namespace kestrix::policies {
@@ -68,7 +69,9 @@ WriteOutcome writeInOneTransaction(const StatementsFromStore& build, std::string
                 writeLog(changedBySomeoneElse(guard.user));
                 return WriteOutcome::Changed;
             case GuardResult::Failed:
-                return refused({});
+                failure = lockFailure(db);
+                writeLog("the database said: " + failure);
+                return WriteOutcome::Refused;
         }
     }
     std::string readFailure;

@@ -35,6 +35,7 @@
 #include "shell/shell.h"
 #include "shell/status_window.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/older_schema.h"
 #include "tests/ui_support/list_entries.h"
 #include "users/user_panel.h"
 
@@ -469,6 +470,9 @@ TEST_F(MainWindowTest, StartUpNamesAReadableDatabaseAndPasswordsKeptInClear) {
         const auto at = statement.find("password VARCHAR(255)");
         if (at == std::string::npos) continue;
         statement.replace(at, 21, "password VARCHAR(50)");
+        Database keyed;
+        ASSERT_TRUE(keyed.open(scratch_->connectionString())) << keyed.lastError();
+        kestrix::test::dropOwnerKeys(keyed);
         test::executeOn(scratch_->connectionString(), "DROP TABLE users");
         test::executeOn(scratch_->connectionString(), statement);
     }

@@ -7,6 +7,7 @@
 
 #include "core/database.h"
 #include "tests/cli/cli_fixture.h"
+#include "tests/support/older_schema.h"
 
 namespace kestrix::cli::test {
 namespace {
@@ -129,6 +130,7 @@ TEST_P(ConcurrentWriters, ACopyRacingACopyStoresTheNameOnce) {
     EXPECT_EQ(listed.out, "");
 
     // An older database, whose index is not unique, may hold one twice.
+    kestrix::test::dropOwnerKeys(db);
     ASSERT_TRUE(db.execute("DROP INDEX users_username_idx")) << db.lastError();
     ASSERT_TRUE(
         db.execute("INSERT INTO users (username, homedir, max_concurrent, "

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <optional>
 
+#include "core/database.h"
 #include "core/schema.h"
 #include "core/short_date.h"
 #include "core/stored_password.h"
 #include "tests/cli/cli_fixture.h"
+#include "tests/support/older_schema.h"
 
 namespace kestrix::cli::test {
 namespace {
@@ -153,9 +155,17 @@ TEST_P(UserCommands, ACopyTakesHomeNotesAndRulesAndNeedsANewPassword) {
     EXPECT_TRUE(passwordMatches(passwordOf("eve"), "new"));
     EXPECT_NE(passwordOf("eve"), "new");
     EXPECT_EQ(rulesOf("eve"), rulesOf("bob"));
-    run = runKestrix({"user", "copy", "bob", "eve", "--password", "new", "--yes"});
+    run = runKestrix({"user", "copy", "bob", "EVE", "--password", "new", "--yes"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "That username is already in use. Please choose another.\n");
+    EXPECT_TRUE(run.err.starts_with("That username is already in use. Please choose another."))
+        << run.err;
+    EXPECT_NE(run.err.find("The database holds it as eve."), std::string::npos) << run.err;
+    // The source's own name in other letters: refused, the source untouched.
+    run = runKestrix({"user", "copy", "bob", "Bob", "--password", "new", "--yes"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("The database holds it as bob."), std::string::npos) << run.err;
+    EXPECT_EQ(rows("SELECT username FROM users ORDER BY username", {"username"}),
+              (Rows{{"bob"}, {"eve"}}));
 }
 
 TEST_P(UserCommands, SetWritesEachDialogsFieldsAndRefusesBeforeWritingAnything) {
@@ -376,6 +386,9 @@ TEST_P(PasswordCommands, ANarrowColumnStoresPlainTextSaysSoAndDbUpgradeEndsIt) {
         const auto at = statement.find("password VARCHAR(255)");
         if (at == std::string::npos) continue;
         statement.replace(at, 21, "password VARCHAR(50)");
+        Database keyed;
+        ASSERT_TRUE(keyed.open(scratch_->connectionString())) << keyed.lastError();
+        kestrix::test::dropOwnerKeys(keyed);
         sql("drop table users");
         sql(statement);
     }
@@ -396,7 +409,8 @@ TEST_P(PasswordCommands, ANarrowColumnStoresPlainTextSaysSoAndDbUpgradeEndsIt) {
               "Passwords hashed: 2\n"
               "Already hashed: 0\n"
               "Older hashes, replaced at their next login: 0\n"
-              "Empty, nothing to hash: 0\n");
+              "Empty, nothing to hash: 0\n"
+              "Foreign keys added: a user's rows now go with the user.\n");
     EXPECT_TRUE(passwordMatches(passwordOf("bob"), "plain one"));
     EXPECT_TRUE(passwordMatches(passwordOf("ann"), "plain two"));
     EXPECT_NE(passwordOf("ann"), "plain two");
@@ -405,7 +419,7 @@ TEST_P(PasswordCommands, ANarrowColumnStoresPlainTextSaysSoAndDbUpgradeEndsIt) {
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(passwordOf("cy").starts_with("{CRYPT}$y$"));
     run = runKestrix({"db", "upgrade"});
-    EXPECT_EQ(run.out, "users.password already holds 255 characters.\n");
+    EXPECT_EQ(run.out, "users.password already holds 255 characters.\nForeign keys present.\n");
 }
 
 KESTRIX_CLI_ON_BOTH_ENGINES(PasswordCommands);

@@ -93,10 +93,16 @@ TEST(TextRoutinesTest, CountCharCountsEveryOccurrence) {
 }
 
 TEST(TextRoutinesTest, ClockSecondsMeasuresElapsedTime) {
+    // Held against the steady clock over at least 20 ms of its time.
+    using namespace std::chrono;
+    const auto referenceStart = steady_clock::now();
     const double start = clockSeconds();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    while (steady_clock::now() - referenceStart < milliseconds(20)) {
+    }
     const double end = clockSeconds();
-    EXPECT_GE(end - start, 0.029);
+    const double reference = duration<double>(steady_clock::now() - referenceStart).count();
+    EXPECT_GE(end - start, 0.020);
+    EXPECT_LE(end - start, reference);
     double previous = end;
     for (int i = 0; i < 1000; ++i) {
         const double now = clockSeconds();

@@ -8,6 +8,7 @@
 #include "core/schema.h"
 #include "core/settings.h"
 #include "core/user_name_indexes.h"
+#include "tests/support/older_schema.h"
 #include "tests/support/scratch.h"
 
 namespace kestrix {
@@ -52,6 +53,7 @@ std::string planOfUserRead(Database& db, const std::string& table) {
 }
 
 void dropUserNameIndexes(Database& db) {
+    kestrix::test::dropOwnerKeys(db);
     for (const std::string& table : userNameTables())
         ASSERT_TRUE(db.execute("DROP INDEX " + table + "_username_idx")) << db.lastError();
 }

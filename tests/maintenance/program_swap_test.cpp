@@ -9,7 +9,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <latch>
+#include <memory>
 #include <thread>
 
 #include "tests/maintenance/files.h"
@@ -68,17 +70,16 @@ TEST_F(ProgramSwapTest, ProgramStillRunningChangesNothing) {
 }
 
 TEST_F(ProgramSwapTest, WaitsUntilTheProgramHasEnded) {
-    std::latch locked(1);
-    std::thread program([&] {
-        QLockFile running(lockPath_);
-        running.tryLock(0);
-        locked.count_down();
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    });
-    locked.wait();
-    const SwapReport report = swapProgram(dir_.path(), lockPath_, 30000);
-    program.join();
-    EXPECT_EQ(report.outcome, SwapOutcome::Swapped);
+    auto running = std::make_unique<QLockFile>(lockPath_);
+    ASSERT_TRUE(running->tryLock(0));
+    auto swap =
+        std::async(std::launch::async, [&] { return swapProgram(dir_.path(), lockPath_, 30000); });
+    // While the program runs, the swap neither ends nor touches a file.
+    EXPECT_EQ(swap.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    expectUnchanged();
+    running.reset();
+    const SwapReport report = swap.get();
+    EXPECT_EQ(report.outcome, SwapOutcome::Swapped) << report.detail;
     EXPECT_EQ(readFile(dir_.path() / kProgramFileName), newProgram_);
 }
 

@@ -7,6 +7,7 @@
 #include "maintenance/migration/account_writer.h"
 #include "maintenance/migration/migration_run.h"
 #include "tests/migration/sample_account_file.h"
+#include "tests/support/older_schema.h"
 #include "tests/support/scratch.h"
 
 namespace kestrix::migration::test {
@@ -240,6 +241,7 @@ TEST_P(AccountWriting, PlainPasswordsBecomeHashesWhereTheColumnHoldsThem) {
         const auto at = statement.find("password VARCHAR(255)");
         if (at == std::string::npos) continue;
         statement.replace(at, 21, "password VARCHAR(50)");
+        kestrix::test::dropOwnerKeys(db_);
         exec("drop table users");
         exec(statement);
     }

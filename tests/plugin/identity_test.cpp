@@ -6,6 +6,7 @@
 #include "core/sql_literal.h"
 #include "core/stored_password.h"
 #include "tests/plugin/plugin_support.h"
+#include "tests/support/older_schema.h"
 
 namespace kestrix::plugin::test {
 namespace {
@@ -54,6 +55,7 @@ TEST_P(Identity, AStoredNameThatCannotBeAnIdentityNeverLogsIn) {
 TEST_P(Identity, PasswordChangeRefusesWhatTheColumnCannotHoldAndChangesOneAccount) {
     // Stored in the other order than the exact names sort.
     // A database made before names were unique may hold both spellings.
+    kestrix::test::dropOwnerKeys(db_);
     exec(db_, "drop index users_username_idx");
     insertUser(db_, "dup", "/srv/ftp/dup", "two");
     insertUser(db_, "Dup", "/srv/ftp/Dup", "one");

@@ -10,6 +10,7 @@
 #include "core/schema.h"
 #include "core/stored_password.h"
 #include "tests/plugin/plugin_support.h"
+#include "tests/support/older_schema.h"
 
 namespace kestrix::plugin::test {
 namespace {
@@ -27,6 +28,7 @@ class StoredPasswordEvents : public EventTest {
             const auto at = statement.find("password VARCHAR(255)");
             if (at == std::string::npos) continue;
             statement.replace(at, 21, "password VARCHAR(50)");
+            kestrix::test::dropOwnerKeys(db_);
             exec(db_, "drop table users");
             exec(db_, statement);
             return;
@@ -35,8 +37,8 @@ class StoredPasswordEvents : public EventTest {
     }
 };
 
-std::string sha512Crypt(const std::string& password) {
-    char* setting = crypt_gensalt_ra("$6$", 0, nullptr, 0);
+std::string cryptOf(const char* prefix, const std::string& password) {
+    char* setting = crypt_gensalt_ra(prefix, 0, nullptr, 0);
     auto data = std::make_unique<crypt_data>();
     std::string hash = setting ? crypt_r(password.c_str(), setting, data.get()) : "";
     std::free(setting);
@@ -52,7 +54,8 @@ TEST_P(StoredPasswordEvents, EveryFormLogsInAndWeakFormsBecomeAHashOnTheFirstGoo
     };
     const std::vector<Form> forms = {
         {"yes", *hashPassword("yes pass"), "yes pass", false},
-        {"sha", sha512Crypt("sha pass"), "sha pass", false},
+        {"sha", cryptOf("$6$", "sha pass"), "sha pass", true},
+        {"md5crypt", cryptOf("$1$", "md5c pass"), "md5c pass", true},
         {"des", "{CRYPT}xYSVpu6KN/ldI", "Old!Pass", true},
         {"md5", "{SMD5}cb8EA58F0751BAA5AF391253F7DADD3D46", "TestPassword", true},
         {"plain", "plain pass", "plain pass", true},

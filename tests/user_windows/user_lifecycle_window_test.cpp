@@ -1,6 +1,8 @@
 // New User, copying by entering the name box, and Delete, through the real
 // windows.
 #include <QAbstractItemView>
+#include <QAction>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -29,6 +31,7 @@ class UserLifecycleTest : public test::UserWindowTest {
     static void fillNewName(QWidget* dialog, const std::string& name, const std::string& password) {
         childOf<QLineEdit>(dialog, "txtNewName")->setText(QString::fromStdString(name));
         childOf<QLineEdit>(dialog, "txtPassword")->setText(QString::fromStdString(password));
+        childOf<QLineEdit>(dialog, "txtConfirm")->setText(QString::fromStdString(password));
         QTest::mouseClick(childOf<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     }
     std::string text(const char* box) { return child<QLineEdit>(box)->text().toStdString(); }
@@ -46,7 +49,18 @@ TEST_P(UserLifecycleTest, NewUserIsStoredSelectedAndShownWithThePlaceholder) {
     // Shown modeless: the main window stays usable.
     EXPECT_FALSE(dialog->isModal());
     EXPECT_TRUE(Shell::instance().openDialogs().empty());
-    EXPECT_EQ(childOf<QLineEdit>(dialog, "txtPassword")->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(childOf<QLineEdit>(dialog, "txtPassword")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(childOf<QLineEdit>(dialog, "txtConfirm")->echoMode(), QLineEdit::Password);
+    // A second entry that differs stores nothing.
+    childOf<QLineEdit>(dialog, "txtNewName")->setText("Dave");
+    childOf<QLineEdit>(dialog, "txtPassword")->setText("pw1");
+    childOf<QLineEdit>(dialog, "txtConfirm")->setText("pw2");
+    boxes_.answer(Answer::OK);
+    QTest::mouseClick(childOf<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    EXPECT_EQ(boxes_.shown(),
+              std::vector<Message>{appMessage("The two passwords differ: nothing was changed.")});
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
 
     boxes_.answer(Answer::OK);
     fillNewName(dialog, " ** ANONYMOUS ** ", "pw");
@@ -55,6 +69,7 @@ TEST_P(UserLifecycleTest, NewUserIsStoredSelectedAndShownWithThePlaceholder) {
     fillNewName(dialog, "CAROL", "pw");
     EXPECT_EQ(boxes_.shown(),
               (std::vector<Message>{
+                  appMessage("The two passwords differ: nothing was changed."),
                   appMessage("Those are forbidden usernames. \r\n\r\nPlease enter another name"),
                   Message{"That username is already in use. Please choose another.",
                           "Username in use", MessageIcon::Exclamation, MessageButtons::OK, 1}}));
@@ -75,6 +90,7 @@ TEST_P(UserLifecycleTest, NewUserIsStoredSelectedAndShownWithThePlaceholder) {
     EXPECT_EQ(text("txtUsername"), "Dave");
     EXPECT_EQ(text("txtHomeDir"), ftpRoot());
     EXPECT_EQ(text("txtPassword"), "[Click Here to Change]");
+    EXPECT_EQ(child<QLineEdit>("txtPassword")->echoMode(), QLineEdit::Normal);
     EXPECT_TRUE(ruleEntries().empty());
     EXPECT_TRUE(panel_->state().ruleSet.empty());
 
@@ -164,8 +180,21 @@ TEST_P(UserLifecycleTest, EnteringTheNameBoxCopiesAUserWithItsThreeRules) {
     EXPECT_TRUE(child<QPlainTextEdit>("txtNotes")->hasFocus());
     EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
 
+    // Two entries of the password that differ start no copy.
     boxes_.answer(Answer::Yes);
     inputs_.type("carol");
+    inputs_.type("pw2");
+    inputs_.type("pw3");
+    boxes_.answer(Answer::OK);
+    enterNameBox();
+    EXPECT_EQ(boxes_.shown().back().text, "The two passwords differ: nothing was changed.");
+    EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
+    EXPECT_EQ(nameBox->text(), "bob");
+    child<QPlainTextEdit>("txtNotes")->setFocus(Qt::MouseFocusReason);
+
+    boxes_.answer(Answer::Yes);
+    inputs_.type("carol");
+    inputs_.type("pw2");
     inputs_.type("pw2");
     enterNameBox();
     EXPECT_EQ(boxes_.shown().back(),
@@ -174,13 +203,16 @@ TEST_P(UserLifecycleTest, EnteringTheNameBoxCopiesAUserWithItsThreeRules) {
                          "This action will not modify the current user's username.\r\n\r\n"
                          "Do you want to continue",
                          MessageIcon::Question, MessageButtons::YesNoCancel, 2));
-    EXPECT_EQ(
-        inputs_.shown(),
-        (std::vector<InputRequest>{
-            {"Enter the new username", "Tavix2", "bob"},
-            {"The new user needs to have a password.\r\nPlease Enter a password", "Tavix2", ""}}));
+    ASSERT_EQ(inputs_.shown().size(), 6u);
+    EXPECT_EQ(std::vector<InputRequest>(inputs_.shown().begin() + 3, inputs_.shown().end()),
+              (std::vector<InputRequest>{
+                  {"Enter the new username", "Tavix2", "bob"},
+                  {"The new user needs to have a password.\r\nPlease Enter a password", "Tavix2",
+                   "", true},
+                  {"Please enter the password again", "Tavix2", "", true}}));
     EXPECT_EQ(nameBox->text(), "carol");
     EXPECT_EQ(text("txtPassword"), "pw2");
+    EXPECT_EQ(child<QLineEdit>("txtPassword")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(panel_->state().selectedUser, "carol");
     EXPECT_EQ(panel_->state().editMode, EditMode::Copy);
     EXPECT_TRUE(panel_->state().unsavedChanges);
@@ -212,11 +244,53 @@ TEST_P(UserLifecycleTest, CopyUnderATakenNameIsRefusedAndSaveThenOnlyUpdates) {
     boxes_.answer(Answer::OK);
     enterNameBox();
     EXPECT_EQ(boxes_.shown().back().caption, "Username in use");
+    EXPECT_NE(boxes_.shown().back().text.find("The database holds it as carol."),
+              std::string::npos);
     EXPECT_EQ(text("txtUsername"), "bob");
     EXPECT_EQ(panel_->state().editMode, EditMode::Stored);
     click("cmdStore");
     EXPECT_EQ(userRows("carol").size(), 1u);
     EXPECT_EQ(rulesOf("carol"), (Rows{{"carol", dir("ftp/carol"), "RWAMELCD", "1"}}));
+
+    // The source's own name in other letters is taken too, and Save then
+    // leaves the source as it is.
+    child<QPlainTextEdit>("txtNotes")->setFocus(Qt::MouseFocusReason);
+    boxes_.answer(Answer::Yes);
+    inputs_.type("BOB");
+    boxes_.answer(Answer::OK);
+    enterNameBox();
+    EXPECT_NE(boxes_.shown().back().text.find("The database holds it as bob."), std::string::npos);
+    EXPECT_EQ(text("txtUsername"), "bob");
+    click("cmdStore");
+    EXPECT_EQ(rows("SELECT username FROM users ORDER BY username", {"username"}),
+              (Rows{{"bob"}, {"carol"}}));
+}
+
+TEST_P(UserLifecycleTest, CopyIsReachedByTheKeyboard) {
+    addUser("bob", dir("ftp/bob"));
+    MainWindow& main = startMainWindow();
+    UserPanel& users = main.users();
+    // Tab from the user list enters the name box, which offers the copy.
+    auto* list = users.findChild<QWidget*>("lstUsers");
+    list->setFocus(Qt::OtherFocusReason);
+    boxes_.answer(Answer::No);
+    QTest::keyClick(list, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown().back().buttons, MessageButtons::YesNoCancel);
+
+    // The menu's Copy User, with its shortcut, starts it too.
+    auto* copy = main.findChild<QAction*>("tools1_copyUser");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->shortcut(), QKeySequence("Ctrl+Shift+C"));
+    boxes_.answer(Answer::Yes);
+    inputs_.type("bobby");
+    inputs_.type("pw");
+    inputs_.type("pw");
+    copy->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(users.state().editMode, EditMode::Copy);
+    EXPECT_EQ(users.state().selectedUser, "bobby");
 }
 
 TEST_P(UserLifecycleTest, PendingCopyEndsOnRestore) {
@@ -227,6 +301,7 @@ TEST_P(UserLifecycleTest, PendingCopyEndsOnRestore) {
 
     boxes_.answer(Answer::Yes);
     inputs_.type("bobby");
+    inputs_.type("pw");
     inputs_.type("pw");
     users.findChild<QWidget*>("txtUsername")->setFocus(Qt::TabFocusReason);
     QCoreApplication::processEvents();
@@ -350,7 +425,8 @@ TEST_P(UserLifecycleTest, SaveOfAVanishedUserRefillsTheList) {
               std::string::npos);
     EXPECT_EQ(userEntries(), (std::vector<std::string>{"carol"}));
     EXPECT_EQ(panel_->state().selectedUser, "carol");
-    EXPECT_EQ(rulesOf("bob"), (Rows{{"bob", dir("ftp/bob"), "RL", "1"}}));
+    // Nothing was written for bob: his rules went with his row.
+    EXPECT_EQ(rulesOf("bob"), Rows{});
 }
 
 TEST_P(UserLifecycleTest, DeleteAsksAndRefillsTheListWhateverTheAnswer) {

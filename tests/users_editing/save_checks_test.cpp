@@ -201,11 +201,16 @@ TEST(CopyFlowTest, DeclinedOrCancelledStartsNoCopy) {
     EXPECT_FALSE(result.copyStarted);
     EXPECT_EQ(result.nameBox, "bob");
 
-    // The same name in other case renames at the next Save instead.
+    // The same name in other case is taken, by the source itself: refused
+    // with its stored name, and the box keeps the source's name.
     prompts.answer(Answer::Yes).type("BOB");
     result = runCopyFlow({"bob", "bob"}, prompts);
     EXPECT_FALSE(result.copyStarted);
-    EXPECT_EQ(result.nameBox, "BOB");
+    EXPECT_EQ(result.nameBox, "bob");
+    EXPECT_EQ(prompts.shown.back().text,
+              "That username is already in use. Please choose another.\r\n\r\nThe database "
+              "holds it as bob.");
+    EXPECT_EQ(prompts.shown.back().caption, "Username in use");
     EXPECT_TRUE(prompts.allAnswered());
 }
 

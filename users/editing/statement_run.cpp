@@ -2,6 +2,7 @@
 
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/owner_keys.h"
 #include "core/sql_literal.h"
 
 namespace kestrix::users {
@@ -39,8 +40,11 @@ std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<Wri
             }
             case GuardResult::Failed:
                 // Nothing is open any more: a rollback would only hide the reason.
-                writeLog("the database said: " + db.lastError());
-                return WriteFailure{db.lastError(), false};
+                {
+                    const std::string reason = lockFailure(db);
+                    writeLog("the database said: " + reason);
+                    return WriteFailure{reason, reason == userGoneMessage(guard.lock.name)};
+                }
         }
     }
     if (free) {

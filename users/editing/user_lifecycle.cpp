@@ -31,6 +31,10 @@ Message nameTakenMessage() {
     return refusal("That username is already in use. Please choose another.", "Username in use");
 }
 
+Message passwordsDifferMessage() {
+    return refusal("The two passwords differ: nothing was changed.");
+}
+
 Message invisibleCharacterMessage() {
     return refusal(std::string("A username cannot hold control or invisible formatting "
                                "characters.") +
@@ -67,6 +71,36 @@ NewNameVerdict checkNewName(const std::string& name, const std::string& password
     return NewNameVerdict::Accepted;
 }
 
+namespace {
+
+Message nameTakenBy(const std::string& existing) {
+    return refusal("That username is already in use. Please choose another." + std::string(kCrLf) +
+                       kCrLf + "The database holds it as " + existing + ".",
+                   "Username in use");
+}
+
+// The name as stored for a user the database takes for this name; an empty
+// answer when none is, no answer when the database could not say (told).
+std::optional<std::optional<std::string>> storedSpelling(const std::string& name,
+                                                         UserPrompts& prompts) {
+    Database db;
+    if (!openDatabase(db, 0)) return std::nullopt;
+    std::optional<std::string> stored;
+    const bool read =
+        db.readColumn("select username from users where username=:v1", {name},
+                      [&](Database::ValueView found) { stored = std::string(found.value_or("")); });
+    const std::string failure = db.lastError();
+    closeDatabase(db);
+    if (!read) {
+        prompts.show(
+            failureMessage("Checking whether the username " + name + " is in use", failure));
+        return std::nullopt;
+    }
+    return stored;
+}
+
+}  // namespace
+
 CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
     CopyResult result;
     result.nameBox = request.nameBox;
@@ -85,30 +119,41 @@ CopyResult runCopyFlow(const CopyRequest& request, UserPrompts& prompts) {
     const auto answer = prompts.show(
         InputRequest{"Enter the new username", std::string(kAppTitle), request.nameBox});
     const std::string wanted = answer && !isBlank(*answer) ? *answer : request.nameBox;
-    if (lowerAscii(wanted) == lowerAscii(request.selectedUser)) {
-        // The same user, perhaps in another case: the next Save renames it.
-        result.nameBox = wanted;
-        return result;
-    }
+    // The name unchanged starts no copy.
+    if (wanted == request.selectedUser) return result;
     if (holdsControlOrFormat(wanted)) {
         prompts.show(invisibleCharacterMessage());
         return result;
     }
-    // A copy must never add a second row for a name in use, nor touch the
-    // rules of the user who has it.
-    const auto taken = userNameInUse(wanted, prompts);
+    // A copy must never add a second row for a name in use in any letter
+    // case, nor touch the user who has it (the source included).
+    if (lowerAscii(wanted) == lowerAscii(request.selectedUser)) {
+        prompts.show(nameTakenBy(request.selectedUser));
+        return result;
+    }
+    const auto taken = storedSpelling(wanted, prompts);
     if (!taken) return result;
     if (*taken) {
-        prompts.show(nameTakenMessage());
+        prompts.show(nameTakenBy(**taken));
+        return result;
+    }
+    const std::string password =
+        prompts
+            .show(InputRequest{std::string("The new user needs to have a password.") + kCrLf +
+                                   "Please Enter a password",
+                               std::string(kAppTitle), "", true})
+            .value_or("");
+    const std::string again =
+        prompts
+            .show(InputRequest{"Please enter the password again", std::string(kAppTitle), "", true})
+            .value_or("");
+    if (again != password) {
+        prompts.show(passwordsDifferMessage());
         return result;
     }
     result.nameBox = wanted;
     result.copyStarted = true;
-    result.password = prompts
-                          .show(InputRequest{std::string("The new user needs to have a password.") +
-                                                 kCrLf + "Please Enter a password",
-                                             std::string(kAppTitle), ""})
-                          .value_or("");
+    result.password = password;
     return result;
 }
 
@@ -134,7 +179,13 @@ DeleteOutcome deleteStoredUser(const std::string& selectedUser, UserPrompts& pro
         {"", "DELETE FROM ratio_free_files WHERE ratio_free_files.username=" + name},
         {"", "DELETE FROM users WHERE users.username=" + name},
     };
-    const auto failure = runInTransaction(db, steps);
+    // Under the user's own lock, which every writer of the user's rows
+    // takes: a row added meanwhile is either in before the delete looks or
+    // refused after, never left behind.
+    WriteGuard guard;
+    guard.lock = WriteLock::user(selectedUser);
+    guard.user = selectedUser;
+    const auto failure = runInTransaction(db, steps, guard);
     closeDatabase(db);
     if (failure) {
         prompts.show(failureMessage("Deleting user " + selectedUser, failure->description));

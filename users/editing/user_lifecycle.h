@@ -27,6 +27,8 @@ bool isForbiddenUserName(const std::string& name);
 std::string newUserHomeDir(const std::string& ftpDirectory);
 
 Message nameTakenMessage();
+// A password and its second entry that differ.
+Message passwordsDifferMessage();
 // The refusal of a name holding control or format characters, which look
 // like nothing or like another name.
 Message invisibleCharacterMessage();

@@ -98,6 +98,19 @@ void appendRenameSteps(std::vector<WriteStep>& steps, const std::string& oldName
     }
 }
 
+// A new account starts with nothing: rows an earlier account of the same
+// name left behind (in a database older than its foreign keys) go first.
+void appendLeftoverSteps(std::vector<WriteStep>& steps, const std::string& name) {
+    for (const char* table :
+         {"blocked_ips_by_user", "dir_rights", "file_rights", "ratio_free_files"}) {
+        steps.push_back(StatementText()
+                            .text(std::string("DELETE FROM ") + table + " WHERE username=")
+                            .value(name)
+                            .text(" AND username<>'*'")
+                            .step(std::string("Remove rows left over in ") + table));
+    }
+}
+
 }  // namespace
 
 std::string inheritNumber(const std::string& inheritText) {
@@ -180,6 +193,7 @@ std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveContext& con
     std::vector<WriteStep> steps;
     switch (context.editMode) {
         case EditMode::NewUser:
+            appendLeftoverSteps(steps, user.username);
             steps.push_back(insertUserStep(user));
             // Every rule the list shows becomes the new user's: rules added
             // while the new user was pending would otherwise be lost without
@@ -188,6 +202,7 @@ std::vector<WriteStep> saveSteps(const CheckedUser& user, const SaveContext& con
             appendRuleSteps(steps, user.username, user.username, context.ruleSet);
             break;
         case EditMode::Copy:
+            appendLeftoverSteps(steps, user.username);
             steps.push_back(insertUserStep(user));
             appendRuleSteps(steps, context.selectedUser, context.selectedUser, context.ruleSet);
             break;
