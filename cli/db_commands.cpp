@@ -1,4 +1,5 @@
-// db upgrade: makes an existing database hold password hashes.
+// db upgrade: makes an existing database hold password hashes, and its
+// account dates in the one stored form.
 #include <filesystem>
 #include <iostream>
 
@@ -11,6 +12,8 @@
 #include "core/password_storage.h"
 #include "core/schema.h"
 #include "core/settings.h"
+#include "core/short_date.h"
+#include "core/stored_dates.h"
 
 namespace kestrix::cli {
 
@@ -18,6 +21,31 @@ namespace {
 
 std::string widthText(std::size_t width) {
     return width == kUnlimitedWidth ? std::string("unlimited") : std::to_string(width);
+}
+
+// The dates stored in a short form by earlier versions, as YYYY-MM-DD.
+int upgradeDates() {
+    Database db;
+    if (!openDatabase(db, 0)) return kExitRefused;
+    const DateUpgrade upgrade = upgradeStoredDates(db);
+    closeDatabase(db);
+    if (!upgrade.failure.empty()) return refuse(terminalText(upgrade.failure));
+    std::cout << "Dates stored as YYYY-MM-DD now: " << upgrade.rewritten << '\n'
+              << "Stored as YYYY-MM-DD already: " << upgrade.alreadyIso << '\n'
+              << "Left as they are, for you to set: " << upgrade.left.size() << '\n';
+    for (const UnclearDate& date : upgrade.left) {
+        std::cout << "  " << date.user << ' ' << date.column << " \"" << date.text << "\": ";
+        if (date.readings.empty()) {
+            std::cout << "not a date";
+        } else {
+            std::cout << "could be";
+            for (std::size_t i = 0; i < date.readings.size(); ++i)
+                std::cout << (i == 0 ? " " : " or ") << formatIsoDate(date.readings[i]);
+        }
+        std::cout << " (kestrix user set " << date.user << ' '
+                  << (date.column == "Expires" ? "--expires" : "--disable-on") << " YYYY-MM-DD)\n";
+    }
+    return kExitDone;
 }
 
 }  // namespace
@@ -90,6 +118,7 @@ int dbUpgrade(const Invocation& in) {
                   << "Older hashes, replaced at their next login: " << upgrade.olderHashes << '\n'
                   << "Empty, nothing to hash: " << upgrade.empty << '\n';
     }
+    if (in.has("--dates")) return upgradeDates();
     return kExitDone;
 }
 

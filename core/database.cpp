@@ -306,6 +306,7 @@ struct Database::Impl {
     bool open = false;
     std::string lastError;
     std::vector<RecordSet::Impl*> openSets;  // sets still reading this session
+    std::map<std::string, std::optional<std::size_t>> columnWidths;
 };
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
@@ -371,6 +372,7 @@ void Database::close() {
     for (RecordSet::Impl* set : impl_->openSets)
         set->release();
     impl_->openSets.clear();
+    impl_->columnWidths.clear();
     impl_->prepared.clear();
     impl_->sqliteWrites.clear();
     // Closing frees them on the server; a DEALLOCATE each would be a round
@@ -703,6 +705,10 @@ bool Database::rollback() {
         impl_->lastError = describe(e);
         return false;
     }
+}
+
+std::map<std::string, std::optional<std::size_t>>& Database::columnWidths() {
+    return impl_->columnWidths;
 }
 
 const std::string& Database::lastError() const {
