@@ -53,8 +53,11 @@ MiscSetupWindow::MiscSetupWindow(UserDialogLinks links, QWidget* parent)
     ui_->cboYear->setEditable(true);
     ui_->cboYear->setInsertPolicy(QComboBox::NoInsert);
     ui_->cboYear->setValidator(new QIntValidator(1, 9999, ui_->cboYear));
-    // A typed year counts once the box is left or Enter is pressed, whether
-    // or not the list holds it.
+    // A typed year counts as soon as it has its four digits, whether or not
+    // the list holds it, and again when the box is left or Enter is pressed.
+    connect(ui_->cboYear->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.trimmed().size() == 4) cboYear_Click(ui_->cboYear->currentIndex());
+    });
     connect(ui_->cboYear->lineEdit(), &QLineEdit::editingFinished, this,
             [this] { cboYear_Click(ui_->cboYear->currentIndex()); });
 
