@@ -73,6 +73,13 @@ class Batch {
 
 }  // namespace
 
+std::string BenchDatabase::userCountText() {
+    std::string digits = std::to_string(userCount());
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
+}
+
 std::string BenchDatabase::neighbourName(int i) {
     char name[16];
     std::snprintf(name, sizeof name, "user%06d", i);

@@ -14,7 +14,8 @@ namespace kestrix::bench {
 // neighbours with a directory rule, a file rule and a blocked address each;
 // a user for the login and single reads; and users with 1, 100 and 1,000
 // directory rules on directories that exist (the rights checks resolve them
-// on disk): 100,004 users and 301,102 rows in the per-user tables.
+// on disk): 100,005 users (userCount) and 301,102 rows in the per-user
+// tables.
 class BenchDatabase {
   public:
     BenchDatabase(Engine engine, const std::filesystem::path& workDir);
@@ -28,6 +29,11 @@ class BenchDatabase {
 
     static const std::vector<int>& ruleCounts();
     static constexpr int kNeighbours = 100000;
+    // Every user the set-up stores: the neighbours, the login user, the
+    // cheap user and the users with rules.
+    static int userCount() { return kNeighbours + 2 + static_cast<int>(ruleCounts().size()); }
+    // That count as the rows' names give it: "100,005".
+    static std::string userCountText();
     // The name of neighbour i (0 to kNeighbours - 1), in name order.
     static std::string neighbourName(int i);
     // The directory that holds the users' own directories.

@@ -1,4 +1,4 @@
-// The program's own work on a database of 100,004 users, on SQLite and
+// The program's own work on a database of 100,005 users, on SQLite and
 // PostgreSQL, each beside its floor: the same statements through the
 // engine's own C API, prepared. Run through bench/run.
 #include <benchmark/benchmark.h>
@@ -131,7 +131,7 @@ std::string firstListedUser(const EngineRun& run) {
 
 void registerUserList(EngineRun& run) {
     registerPair(
-        run, "user list of 100,004 (popMain, shown)",
+        run, "user list of " + BenchDatabase::userCountText() + " (popMain, shown)",
         [](benchmark::State& state) {
             UserPanel panel;
             panel.resize(900, 600);
@@ -143,7 +143,7 @@ void registerUserList(EngineRun& run) {
                 QApplication::processEvents();
             }
             const auto* list = panel.findChild<QAbstractItemView*>("lstUsers");
-            if (list->model()->rowCount() != BenchDatabase::kNeighbours + 4 ||
+            if (list->model()->rowCount() != BenchDatabase::userCount() ||
                 list->currentIndex().row() != 0)
                 state.SkipWithError("the list is not complete");
         },
@@ -153,7 +153,7 @@ void registerUserList(EngineRun& run) {
                 const int names =
                     floor->run(floor->prepare("select username from users order by username"),
                                std::vector<std::string>{});
-                if (names != BenchDatabase::kNeighbours + 4) state.SkipWithError("names missing");
+                if (names != BenchDatabase::userCount()) state.SkipWithError("names missing");
                 // popMain selects the first user, which loads it while the
                 // list's connection is still open.
                 loadFloor(run, first);
@@ -229,14 +229,15 @@ void registerLoad(EngineRun& run) {
 }
 
 // The date run: users whose expiry date has come and users whose disable
-// date has come, among the 100,004, each made afresh (with a directory
+// date has come, among the 100,005, each made afresh (with a directory
 // rule, a file rule and a blocked address) before every iteration.
 void addDatedUsers(const EngineRun& run, int expired, int disabled) {
     Database db;
     if (!db.open(run.database->connectionString()) || !db.begin())
         throw std::runtime_error("dated users: " + db.lastError());
+    // Stored as the program stores dates.
     const std::string yesterday = "'" +
-                                  formatShortDate(std::chrono::year_month_day{
+                                  formatIsoDate(std::chrono::year_month_day{
                                       std::chrono::sys_days{today()} - std::chrono::days{1}}) +
                                   "'";
     const auto run500 = [&db](const std::string& head, std::vector<std::string>& rows) {
@@ -298,7 +299,8 @@ int datedUsersLeft(const EngineRun& run) {
 
 void registerDateRun(EngineRun& run, int expired, int disabled) {
     const std::string label = "date run, " + std::to_string(expired) + " expired and " +
-                              std::to_string(disabled) + " to disable among 100,004";
+                              std::to_string(disabled) + " to disable among " +
+                              BenchDatabase::userCountText();
     registerPair(
         run, label,
         [&run, expired, disabled](benchmark::State& state) {
@@ -322,8 +324,8 @@ void registerDateRun(EngineRun& run, int expired, int disabled) {
                 addDatedUsers(run, expired, disabled);
                 state.ResumeTiming();
                 auto floor = openFloor(run);
-                // The same reading and the same statements, prepared, one
-                // transaction per 100 users.
+                // The same reading and the same statements, prepared, in one
+                // transaction.
                 std::vector<std::string> due;
                 const int dated = floor->prepare(
                     "SELECT username, Expires, DisableOn FROM users WHERE (Expires IS NOT NULL "
@@ -341,11 +343,11 @@ void registerDateRun(EngineRun& run, int expired, int disabled) {
                 const int disable = floor->prepare(
                     "UPDATE users SET disable_user=1, disableon='' WHERE username=:v1 AND "
                     "DisableOn=:v2");
-                const std::string yesterday = formatShortDate(std::chrono::year_month_day{
+                const std::string yesterday = formatIsoDate(std::chrono::year_month_day{
                     std::chrono::sys_days{today()} - std::chrono::days{1}});
                 const char* begin = run.engine == Engine::SQLite ? "BEGIN IMMEDIATE" : "BEGIN";
                 for (int i = 0; i < expired + disabled; ++i) {
-                    if (i % 100 == 0) floor->execute(begin);
+                    if (i == 0) floor->execute(begin);
                     const std::string name = "dated" + std::to_string(100000 + i);
                     if (i < expired) {
                         floor->run(deleteUser, {name, yesterday, name, yesterday});
@@ -354,7 +356,7 @@ void registerDateRun(EngineRun& run, int expired, int disabled) {
                     } else {
                         floor->run(disable, {name, yesterday});
                     }
-                    if (i % 100 == 99 || i + 1 == expired + disabled) floor->execute("COMMIT");
+                    if (i + 1 == expired + disabled) floor->execute("COMMIT");
                 }
             }
             if (datedUsersLeft(run) != 0) state.SkipWithError("due users left");

@@ -15,6 +15,7 @@ bool isQuestion(MessageButtons buttons) {
 Answer yesOf(MessageButtons buttons) {
     // --yes never overwrites another administrator's change.
     if (buttons == MessageButtons::ReloadOverwriteCancel) return Answer::Cancel;
+    if (buttons == MessageButtons::ReloadKeepBothOverwriteCancel) return Answer::KeepBoth;
     return buttons == MessageButtons::OKCancel ? Answer::OK : Answer::Yes;
 }
 

@@ -48,8 +48,12 @@ std::vector<OptionEntry> userSetOptions() {
         {"--session-timeout", "MIN", "the session time-out in minutes"},
         {"--max-users", "N", "concurrent sessions of the account"},
         {"--login-message-file", "FILE", "the login message file"},
-        {"--expires", "DATE|never", "the expiry date, in the short date form or as YYYY-MM-DD"},
-        {"--disable-on", "DATE|never", "the date on which the account is disabled"},
+        {"--expires", "DATE|never",
+         "the expiry date, in the short date form or as YYYY-MM-DD (stored as YYYY-MM-DD); a "
+         "date that has come asks first, as the next daily run deletes the account"},
+        {"--disable-on", "DATE|never",
+         "the date on which the account is disabled, in the same forms; a date that has come "
+         "asks first. On a disabled account the date is stored as well"},
         {"--ratio", "off|files-per-session|bytes-per-session|files-overall|bytes-overall",
          "the upload/download ratio and its type"},
         {"--ratio-upload", "N", "the upload side of the ratio"},
@@ -147,7 +151,11 @@ const std::vector<CommandEntry>& commandTable() {
          0,
          0,
          {{"--hash-passwords", "",
-           "also replace every password stored in clear by its hash, in one transaction"}},
+           "also replace every password stored in clear by its hash, in one transaction"},
+          {"--dates", "",
+           "also store every expiry and disable date that an earlier version wrote in a short "
+           "date form as YYYY-MM-DD, in one transaction; a date that could be read two ways "
+           "(12/10/2026) or not at all is listed and left for you"}},
          {},
          kSectionDatabase,
          "Widens the password column of an older database to 255 characters, so that it holds "

@@ -1,5 +1,6 @@
-// db upgrade: makes an existing database hold password hashes and ties the
-// per-user tables to users; db check: rows left without their user.
+// db upgrade: makes an existing database hold password hashes, ties the
+// per-user tables to users and keeps its account dates in the one stored
+// form; db check: rows left without their user.
 #include <filesystem>
 #include <iostream>
 
@@ -14,6 +15,8 @@
 #include "core/password_storage.h"
 #include "core/schema.h"
 #include "core/settings.h"
+#include "core/short_date.h"
+#include "core/stored_dates.h"
 
 namespace kestrix::cli {
 
@@ -38,6 +41,31 @@ void recordRemoved(const std::vector<OrphanRow>& rows) {
         change.what = "orphan row removed from " + row.table + ": " + row.entry;
         audit::record(change);
     }
+}
+
+// The dates stored in a short form by earlier versions, as YYYY-MM-DD.
+int upgradeDates() {
+    Database db;
+    if (!openDatabase(db, 0)) return kExitRefused;
+    const DateUpgrade upgrade = upgradeStoredDates(db);
+    closeDatabase(db);
+    if (!upgrade.failure.empty()) return refuse(terminalText(upgrade.failure));
+    std::cout << "Dates stored as YYYY-MM-DD now: " << upgrade.rewritten << '\n'
+              << "Stored as YYYY-MM-DD already: " << upgrade.alreadyIso << '\n'
+              << "Left as they are, for you to set: " << upgrade.left.size() << '\n';
+    for (const UnclearDate& date : upgrade.left) {
+        std::cout << "  " << date.user << ' ' << date.column << " \"" << date.text << "\": ";
+        if (date.readings.empty()) {
+            std::cout << "not a date";
+        } else {
+            std::cout << "could be";
+            for (std::size_t i = 0; i < date.readings.size(); ++i)
+                std::cout << (i == 0 ? " " : " or ") << formatIsoDate(date.readings[i]);
+        }
+        std::cout << " (kestrix user set " << date.user << ' '
+                  << (date.column == "Expires" ? "--expires" : "--disable-on") << " YYYY-MM-DD)\n";
+    }
+    return kExitDone;
 }
 
 }  // namespace
@@ -162,6 +190,7 @@ int dbUpgrade(const Invocation& in) {
     } else {
         std::cout << "Foreign keys present.\n";
     }
+    if (in.has("--dates")) return upgradeDates();
     return kExitDone;
 }
 

@@ -74,8 +74,7 @@ void setDate(const Invocation& in, const char* flag, bool& ticked, std::string& 
         return;
     }
     ticked = true;
-    const auto date = parseShortDate(*text);
-    box = date ? formatIsoDate(*date) : *text;
+    box = storedDateText(*text);
 }
 
 Change miscChanges(const Invocation& in, MiscSettings& s) {
@@ -106,8 +105,9 @@ Change miscChanges(const Invocation& in, MiscSettings& s) {
     setText(in, "--login-message-file", s.loginMessageFile, change);
     setDate(in, "--expires", s.expires, s.expiryDate, change);
     setDate(in, "--disable-on", s.disableOn, s.disableDate, change);
-    // A disabled account has no disable date, as in the dialog.
-    if (s.disableAccount) {
+    // A disabled account has no disable date, as in the dialog, unless the
+    // command names one: then it is kept for the day the account is enabled.
+    if (s.disableAccount && !in.value("--disable-on")) {
         s.disableOn = false;
         s.disableDate.clear();
     }
@@ -188,7 +188,12 @@ UserParts everyPart() {
 
 }  // namespace
 
-int userSet(const Invocation& in) {
+namespace {
+
+// Another administrator's write between this command's read and its write.
+constexpr int kChangedMeanwhile = -1;
+
+int userSetOnce(const Invocation& in) {
     const std::string& name = in.operands[0];
     std::string failure;
     // Before anything is read, so that what follows is no older than it.
@@ -214,6 +219,7 @@ int userSet(const Invocation& in) {
     MiscSettings misc;
     if (policies::readMiscSettings(user->username, misc, failure) != policies::MiscAccess::Done)
         return refuse(terminalText(failure));
+    const MiscSettings miscAsStored = misc;
     const Change miscChange = miscChanges(in, misc);
 
     const auto stored = policies::readRatios(user->username, failure);
@@ -255,6 +261,9 @@ int userSet(const Invocation& in) {
         if (const auto refusal = policies::checkMiscSettings(misc)) {
             prompts.show(refusal->message);
             return kExitRefused;
+        }
+        if (const auto question = policies::pastDateQuestion(miscAsStored, misc)) {
+            if (prompts.show(*question) != Answer::Yes) return kExitRefused;
         }
     }
     if (ratioChange.any) {
@@ -314,13 +323,33 @@ int userSet(const Invocation& in) {
     const auto written = users::runInTransaction(db, steps, guard);
     closeDatabase(db);
     if (written) {
-        if (written->changed) return refuse(changedBySomeoneElse(user->username));
+        if (written->changed) return kChangedMeanwhile;
         if (written->rowMissing)
             return refuse("The user " + user->username +
                           " no longer exists in the database. Nothing was saved.");
         return refuse(terminalText(written->description));
     }
+    if (in.value("--disable-on") && misc.disableAccount && misc.disableOn)
+        std::cout << "User " << user->username << " is disabled now; its disable date "
+                  << shownDateText(misc.disableDate) << " is stored as well.\n";
     return statusOf(true, prompts);
+}
+
+}  // namespace
+
+int userSet(const Invocation& in) {
+    // The command writes only the fields it names over what it has just
+    // read: another administrator's write in between is read again and the
+    // command applied on top of it, so neither change is lost.
+    constexpr int kAttempts = 50;
+    for (int attempt = 1; attempt < kAttempts; ++attempt) {
+        const int status = userSetOnce(in);
+        if (status != kChangedMeanwhile) return status;
+        writeLog("user " + in.operands[0] + " changed meanwhile; read again");
+    }
+    const int status = userSetOnce(in);
+    if (status != kChangedMeanwhile) return status;
+    return refuse(changedBySomeoneElse(in.operands[0]));
 }
 
 }  // namespace kestrix::cli

@@ -12,6 +12,9 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "core/text_routines.h"
 #include "core/unicode_text.h"
@@ -115,16 +118,30 @@ Program program() {
     return gProgram;
 }
 
-Actor currentActor() {
-    Actor actor;
-    const uid_t uid = ::geteuid();
+namespace {
+
+// The user's name for a uid, looked up once per process and uid: a run
+// that records thousands of changes reads the user database once.
+std::string userNameOf(uid_t uid) {
+    static std::mutex guard;
+    static std::optional<std::pair<uid_t, std::string>> known;
+    const std::lock_guard<std::mutex> lock(guard);
+    if (known && known->first == uid) return known->second;
     passwd entry{};
     passwd* found = nullptr;
     char buffer[4096];
+    std::string name = "uid " + std::to_string(uid);
     if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        actor.user = found->pw_name;
-    else
-        actor.user = "uid " + std::to_string(uid);
+        name = found->pw_name;
+    known.emplace(uid, name);
+    return name;
+}
+
+}  // namespace
+
+Actor currentActor() {
+    Actor actor;
+    actor.user = userNameOf(::geteuid());
     if (const char* sudoUser = std::getenv("SUDO_USER")) actor.sudoUser = sudoUser;
     return actor;
 }

@@ -31,39 +31,58 @@ std::optional<std::size_t> declaredWidth(std::string_view type) {
     return width;
 }
 
-std::optional<std::string> firstValue(Database& db, std::string_view sql,
-                                      const Database::BoundValues& values) {
-    std::optional<std::string> value;
-    bool found = false;
-    const bool read = db.readText(sql, values, 1, [&](const Database::TextRow& row) {
-        if (found) return;
-        found = true;
-        value = row[0];
-    });
-    if (!read) return std::nullopt;
-    return value;
+}  // namespace
+
+namespace {
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string widthKey(std::string_view table, std::string_view column) {
+    return lowered(table) + '.' + lowered(column);
+}
+
+// Every column of the table at once, into the connection's widths: one
+// query per table and connection, however many texts a write checks.
+bool readTableWidths(Database& db, std::string_view table) {
+    auto& widths = db.columnWidths();
+    const std::string marker = widthKey(table, "");
+    if (widths.contains(marker)) return true;
+    const Database::BoundValues names{std::string(table)};
+    const bool read =
+        db.engine() == Engine::SQLite
+            ? db.readText("SELECT name, type FROM pragma_table_info(:v1)", names, 2,
+                          [&](const Database::TextRow& row) {
+                              widths[widthKey(table, row[0].value_or(""))] =
+                                  declaredWidth(row[1].value_or(""));
+                          })
+            : db.readText(
+                  "SELECT column_name, character_maximum_length FROM information_schema.columns "
+                  "WHERE table_schema = current_schema() AND lower(table_name) = lower(:v1)",
+                  names, 2, [&](const Database::TextRow& row) {
+                      std::optional<std::size_t> width;
+                      if (row[1] && leadingNumber(*row[1]) > 0)
+                          width = static_cast<std::size_t>(leadingNumber(*row[1]));
+                      widths[widthKey(table, row[0].value_or(""))] = width;
+                  });
+    // A refused read is not kept: the next check asks again.
+    if (read) widths[marker] = std::nullopt;
+    return read;
 }
 
 }  // namespace
 
 std::optional<std::size_t> columnWidth(Database& db, std::string_view table,
                                        std::string_view column) {
-    const Database::BoundValues names{std::string(table), std::string(column)};
-    if (db.engine() == Engine::SQLite) {
-        const auto type = firstValue(
-            db, "SELECT type FROM pragma_table_info(:v1) WHERE lower(name) = lower(:v2)", names);
-        if (!type) return std::nullopt;
-        return declaredWidth(*type);
-    }
-    const auto width = firstValue(db,
-                                  "SELECT character_maximum_length FROM information_schema.columns "
-                                  "WHERE table_schema = current_schema() AND lower(table_name) = "
-                                  "lower(:v1) AND lower(column_name) = lower(:v2)",
-                                  names);
-    if (!width || width->empty()) return std::nullopt;
-    const double characters = leadingNumber(*width);
-    if (characters <= 0) return std::nullopt;
-    return static_cast<std::size_t>(characters);
+    if (!readTableWidths(db, table)) return std::nullopt;
+    const auto& widths = db.columnWidths();
+    const auto found = widths.find(widthKey(table, column));
+    if (found == widths.end()) return std::nullopt;
+    return found->second;
 }
 
 std::string tooWideMessage(const std::string& field, std::size_t characters, std::size_t width) {

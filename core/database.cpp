@@ -330,6 +330,7 @@ struct Database::Impl {
     bool broken = false;           // connect again before the next statement
     bool lostTransaction = false;  // a transaction broke: refuse until its end
     bool idleBefore = true;        // no transaction was open when the statement began
+    std::map<std::string, std::optional<std::size_t>> columnWidths;
 };
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
@@ -402,6 +403,7 @@ void Database::close() {
     for (RecordSet::Impl* set : impl_->openSets)
         set->release();
     impl_->openSets.clear();
+    impl_->columnWidths.clear();
     impl_->prepared.clear();
     impl_->sqliteWrites.clear();
     // Closing frees them on the server; a DEALLOCATE each would be a round
@@ -766,6 +768,10 @@ bool Database::rollback() {
         impl_->lastError = describe(e);
         return false;
     }
+}
+
+std::map<std::string, std::optional<std::size_t>>& Database::columnWidths() {
+    return impl_->columnWidths;
 }
 
 const std::string& Database::lastError() const {

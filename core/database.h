@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -105,6 +106,10 @@ class Database {
 
     // The provider's description of the last failure, without the statement.
     const std::string& lastError() const;
+
+    // The widths of the columns read so far from this connection's schema
+    // (see columnWidth), kept until the connection closes.
+    std::map<std::string, std::optional<std::size_t>>& columnWidths();
 
     // The underlying session, for prepared statements. Valid while open.
     soci::session& session();

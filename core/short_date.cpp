@@ -3,9 +3,11 @@
 #include <langinfo.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cctype>
 #include <clocale>
 #include <cstring>
+#include <vector>
 
 namespace kestrix {
 
@@ -34,12 +36,62 @@ bool onlyBlanksFrom(const char* p) {
     return true;
 }
 
+// The runs of digits of a text, in order.
+std::vector<std::string_view> digitGroups(std::string_view text) {
+    std::vector<std::string_view> groups;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (!std::isdigit(static_cast<unsigned char>(text[at]))) {
+            ++at;
+            continue;
+        }
+        const std::size_t start = at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])))
+            ++at;
+        groups.push_back(text.substr(start, at - start));
+    }
+    return groups;
+}
+
+// Where the year stands among the numbers of a pattern made of day, month
+// and year numbers alone; none for a pattern with a month name or the like.
+std::optional<std::size_t> yearPosition(std::string_view pattern) {
+    std::optional<std::size_t> year;
+    std::size_t numbers = 0;
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] != '%') continue;
+        const char conversion = pattern[++i];
+        if (conversion == 'Y' || conversion == 'y') year = numbers;
+        if (conversion == 'Y' || conversion == 'y' || conversion == 'd' || conversion == 'e' ||
+            conversion == 'm')
+            ++numbers;
+        else
+            return std::nullopt;
+    }
+    if (numbers != 3) return std::nullopt;
+    return year;
+}
+
+// The year as written in a text read with the pattern; empty when the
+// pattern cannot tell.
+std::string_view writtenYear(std::string_view text, std::string_view pattern) {
+    const auto position = yearPosition(pattern);
+    const auto groups = digitGroups(text);
+    if (!position || groups.size() != 3) return {};
+    return groups[*position];
+}
+
 std::optional<std::chrono::year_month_day> parseWith(const std::string& text,
-                                                     const std::string& pattern) {
+                                                     const std::string& pattern,
+                                                     std::size_t yearDigits) {
     std::tm tm{};
     tm.tm_mday = 0;
     const char* end = strptime(text.c_str(), pattern.c_str(), &tm);
     if (end == nullptr || !onlyBlanksFrom(end)) return std::nullopt;
+    // A year is written with two digits or four: 227 or 20271 is a typing
+    // slip, not a date of the third century or of the far future.
+    const std::string_view year = writtenYear(text, pattern);
+    if (!year.empty() && year.size() != yearDigits) return std::nullopt;
     // A year of the first centuries is a two-digit year read as written;
     // no account date lies there, so it is not taken as one.
     if (tm.tm_year + 1900 < 100) return std::nullopt;
@@ -49,6 +101,15 @@ std::optional<std::chrono::year_month_day> parseWith(const std::string& text,
     if (!date.ok()) return std::nullopt;
     return date;
 }
+
+// YYYY-MM-DD exactly as stored: four digits, a hyphen, then month and day.
+bool looksIso(std::string_view text) {
+    const auto groups = digitGroups(text);
+    return groups.size() == 3 && groups[0].size() == 4 && text.substr(0, 4) == groups[0] &&
+           text.size() > 4 && text[4] == '-';
+}
+
+constexpr const char* kIsoPattern = "%Y-%m-%d";
 
 }  // namespace
 
@@ -110,16 +171,66 @@ std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text)
 std::optional<std::chrono::year_month_day> parseShortDate(std::string_view text,
                                                           std::string_view pattern) {
     const std::string owned(text);
+    // The stored form first, so that it reads as the same day whatever the
+    // locale's own form would make of it.
+    if (looksIso(owned)) return parseWith(owned, kIsoPattern, 4);
     // A two-digit year first: the C library's %y reads it with the POSIX
     // pivot (69-99 the 1900s, 00-68 the 2000s), and it never matches a
     // four-digit year, which the widened form then reads.
     const std::string widened = widenYear(pattern);
     const std::string narrowed = narrowYear(widened);
     if (narrowed != widened) {
-        if (auto date = parseWith(owned, narrowed)) return date;
+        if (auto date = parseWith(owned, narrowed, 2)) return date;
     }
-    if (auto date = parseWith(owned, widened)) return date;
-    return parseWith(owned, "%Y-%m-%d");
+    return parseWith(owned, widened, 4);
+}
+
+std::optional<std::string> writtenYearProblem(std::string_view text) {
+    const auto groups = digitGroups(text);
+    // A year written first, as in the stored form, whatever its digits.
+    const bool yearFirst =
+        groups.size() == 3 && groups[0].size() > 2 && text.find('-') != std::string_view::npos;
+    const std::string_view year = yearFirst ? groups[0] : writtenYear(text, shortDateFormat());
+    if (year.empty() || year.size() == 2 || year.size() == 4) return std::nullopt;
+    return std::string(year);
+}
+
+std::string storedDateText(std::string_view text) {
+    const auto date = parseShortDate(text);
+    return date ? formatIsoDate(*date) : std::string(text);
+}
+
+std::string shownDateText(std::string_view stored) {
+    const auto date = parseShortDate(stored);
+    return date ? formatShortDate(*date) : std::string(stored);
+}
+
+std::vector<std::chrono::year_month_day> possibleReadings(std::string_view text) {
+    std::vector<std::chrono::year_month_day> dates;
+    const auto add = [&dates](std::optional<std::chrono::year_month_day> date) {
+        if (date && std::find(dates.begin(), dates.end(), *date) == dates.end())
+            dates.push_back(*date);
+    };
+    if (looksIso(text)) {
+        add(parseShortDate(text, kIsoPattern));
+        return dates;
+    }
+    // The forms the short dates of earlier versions took, whatever locale
+    // wrote them: day and month in either order, the year last.
+    std::string separators;
+    for (const char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c)) &&
+            !std::isspace(static_cast<unsigned char>(c)))
+            separators += c;
+    if (separators.size() != 2 || separators[0] != separators[1]) {
+        add(parseShortDate(text));
+        return dates;
+    }
+    const std::string s(1, separators[0]);
+    add(parseShortDate(text));
+    add(parseShortDate(text, "%d" + s + "%m" + s + "%Y"));
+    add(parseShortDate(text, "%m" + s + "%d" + s + "%Y"));
+    return dates;
 }
 
 std::string formatIsoDate(std::chrono::year_month_day date) {

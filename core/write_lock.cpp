@@ -77,6 +77,12 @@ void append(std::string& out, Database::ValueView value) {
 
 std::optional<std::string> readUserVersion(Database& db, const std::string& user,
                                            const UserParts& parts) {
+    return readUserVersion(db, user, parts, {});
+}
+
+std::optional<std::string> readUserVersion(
+    Database& db, const std::string& user, const UserParts& parts,
+    const std::function<void(std::span<const std::optional<std::string_view>>)>& onRule) {
     std::string version;
     const auto onRow = [&](Database::RowView row) {
         for (const Database::ValueView& value : row)
@@ -98,7 +104,10 @@ std::optional<std::string> readUserVersion(Database& db, const std::string& user
         version += "rules\n";
         if (!db.readViews("select directory, dir_rights, inherit_subdirs, comments from "
                           "dir_rights where username=:v1",
-                          {user}, 4, onRow))
+                          {user}, 4, [&](Database::RowView row) {
+                              onRow(row);
+                              if (onRule) onRule(row);
+                          }))
             return std::nullopt;
     }
     if (parts.blockedAddresses) {

@@ -54,6 +54,10 @@ void DiskQuotaWindow::load(bool withSwitch) {
         return;
     }
     const policies::QuotaView view = policies::quotaView(*stored, unit_);
+    // A unit change reloads the numbers alone: the switch stays as loaded.
+    const bool loadedSwitch = loadedView_.enabled;
+    loadedView_ = view;
+    if (!withSwitch) loadedView_.enabled = loadedSwitch;
     if (withSwitch) ui_->chkEnableQuota->setChecked(view.enabled);
     ui_->txtQuotaCurrent->setText(toQt(view.current));
     ui_->txtQuotaMaximum->setText(toQt(view.maximum));
@@ -90,7 +94,12 @@ void DiskQuotaWindow::cmdOK_Click() {
         [&](const std::optional<std::string>& loaded) {
             return policies::writeQuota(loadedUser_, enabled, maximum, unit_, failure, loaded);
         },
-        [&] { load(true); });
+        [&] { load(true); },
+        [&] {
+            return policies::keepBothQuota(
+                loadedUser_, loadedView_, enabled, maximum, unit_, failure,
+                [](const Message& question) { return Shell::instance().ask(question); });
+        });
     if (writeWentThrough(outcome, failure, write)) hideWindow(this);
 }
 

@@ -43,6 +43,8 @@ class DiskQuotaWindow : public QDialog {
     std::string loadedUser_;
     // The settings as loaded, so that OK notices another writer's change.
     std::optional<std::string> loaded_;
+    // What the dialog showed as loaded, for Keep both.
+    policies::QuotaView loadedView_;
 };
 
 }  // namespace kestrix

@@ -171,7 +171,16 @@ void IpAccessWindow::cmdOK_Click() {
         [&](const std::optional<std::string>& loaded) {
             return policies::writeIpRules(scope_, lines(), failure, loaded);
         },
-        [&] { popList(*scope_.user); });
+        [&] { popList(*scope_.user); },
+        [&] {
+            return policies::changeIpRules(
+                scope_,
+                [&](std::vector<std::string>& stored) {
+                    policies::applyListChange(loadedRules_, lines(), stored);
+                    return true;
+                },
+                failure);
+        });
     if (!writeWentThrough(outcome, failure, write)) return;
     hideWindow(this);
     if (afterSave_) afterSave_();

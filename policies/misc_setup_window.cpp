@@ -1,5 +1,6 @@
 #include "policies/misc_setup_window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QHBoxLayout>
@@ -53,6 +54,13 @@ MiscSetupWindow::MiscSetupWindow(UserDialogLinks links, QWidget* parent)
     ui_->cboYear->setEditable(true);
     ui_->cboYear->setInsertPolicy(QComboBox::NoInsert);
     ui_->cboYear->setValidator(new QIntValidator(1, 9999, ui_->cboYear));
+    // A typed year counts as soon as it has its four digits, whether or not
+    // the list holds it, and again when the box is left or Enter is pressed.
+    connect(ui_->cboYear->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.trimmed().size() == 4) cboYear_Click(ui_->cboYear->currentIndex());
+    });
+    connect(ui_->cboYear->lineEdit(), &QLineEdit::editingFinished, this,
+            [this] { cboYear_Click(ui_->cboYear->currentIndex()); });
 
     const std::pair<QLineEdit*, policies::MiscField> numberBoxes[] = {
         {ui_->TxtAllowOnly, policies::MiscField::AllowOnly},
@@ -103,6 +111,9 @@ MiscSetupWindow::~MiscSetupWindow() = default;
 // ---- loading ----
 
 void MiscSetupWindow::popInfo(const std::string& user) {
+    // Every opening starts on the settings, never on a calendar left open.
+    ui_->stackFrames->setCurrentIndex(kMainPage);
+    targetField_ = nullptr;
     nameUserInCaption(this, "User Miscellaneous Setup", user);
     MiscSettings loaded;
     std::string failure;
@@ -124,6 +135,9 @@ void MiscSetupWindow::popInfo(const std::string& user) {
             loadedSettings_ = {};
             return;
         case policies::MiscAccess::Done:
+            // Dates are shown in the person's own form.
+            loaded.expiryDate = shownDateText(loaded.expiryDate);
+            loaded.disableDate = shownDateText(loaded.disableDate);
             loadedUser_ = user;
             loadedSettings_ = loaded;
             show(loaded);
@@ -202,16 +216,35 @@ void MiscSetupWindow::chkExpires_Click() {
 }
 
 bool MiscSetupWindow::eventFilter(QObject* watched, QEvent* event) {
-    // Dates are never typed: entering a date box opens the picker for it.
-    if (event->type() == QEvent::FocusIn &&
+    // A typed date is checked when its box is left, once the focus has
+    // landed where it went.
+    if (event->type() == QEvent::FocusOut &&
         (watched == ui_->txtDisableDate || watched == ui_->txtExpDate)) {
-        const bool disable = watched == ui_->txtDisableDate;
-        QTimer::singleShot(0, this, [this, disable] {
-            (disable ? ui_->chkDisableOn : ui_->chkExpires)->setFocus(Qt::OtherFocusReason);
-            disable ? cmdDiableDDD_Click() : cmdExpiresDDD_Click();
-        });
+        auto* box = static_cast<QLineEdit*>(watched);
+        QTimer::singleShot(0, this, [this, box] { dateBoxLeft(box); });
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void MiscSetupWindow::dateBoxLeft(QLineEdit* box) {
+    const bool disable = box == ui_->txtDisableDate;
+    QWidget* now = QApplication::focusWidget();
+    // OK checks it itself; Cancel and the box's own calendar do not use it.
+    if (checkingDate_ || !isVisible() || !box->isEnabled() || now == box || now == ui_->CmdOK ||
+        now == ui_->CmdCancel || now == (disable ? ui_->cmdDiableDDD : ui_->cmdExpiresDDD))
+        return;
+    const std::string text = trimmed(fromQt(box->text()));
+    if (text.empty()) return;
+    if (const auto refusal = policies::checkDateText(
+            text, disable ? MiscField::DisableDate : MiscField::ExpiryDate)) {
+        checkingDate_ = true;
+        warn(refusal->message);
+        checkingDate_ = false;
+        box->setFocus(Qt::OtherFocusReason);
+        box->selectAll();
+        return;
+    }
+    box->setText(toQt(shownDateText(text)));
 }
 
 void MiscSetupWindow::CmdLoginMessageFile_Click() {
@@ -251,6 +284,14 @@ QWidget* MiscSetupWindow::fieldWidget(MiscField field) const {
 }
 
 void MiscSetupWindow::CmdOK_Click() {
+    // OK while the calendar is in front takes the day marked there, as the
+    // calendar's own OK would, instead of the box behind it.
+    if (pickerInFront()) {
+        if (targetField_ != nullptr)
+            acceptPickedDate();
+        else
+            showMainFrame();
+    }
     const MiscSettings s = settings();
     const DialogWrite write{"User Miscellaneous Setup", loadedUser_,
                             policies::describeMiscChange(loadedSettings_, s)};
@@ -260,10 +301,23 @@ void MiscSetupWindow::CmdOK_Click() {
         if (QWidget* field = fieldWidget(refusal->focus)) field->setFocus(Qt::OtherFocusReason);
         return;
     }
+    if (const auto question = policies::pastDateQuestion(loadedSettings_, s)) {
+        if (Shell::instance().ask(*question) != Answer::Yes) return;
+    }
     std::string failure;
     policies::MiscAccess outcome = policies::writeMiscSettings(s, loadedUser_, failure, loaded_);
     if (outcome == policies::MiscAccess::Changed) {
-        switch (Shell::instance().ask(changedElsewhereQuestion(loadedUser_))) {
+        switch (Shell::instance().ask(changedElsewhereMergeQuestion(loadedUser_))) {
+            case Answer::KeepBoth:
+                outcome = policies::keepBothMisc(
+                    loadedSettings_, s, loadedUser_, failure,
+                    [](const Message& question) { return Shell::instance().ask(question); });
+                if (outcome == policies::MiscAccess::Changed) {
+                    recordDialogWrite(write, audit::Result::Refused,
+                                      changedBySomeoneElse(loadedUser_));
+                    return;
+                }
+                break;
             case Answer::Overwrite:
                 outcome = policies::writeMiscSettings(s, loadedUser_, failure);
                 break;
@@ -296,6 +350,9 @@ void MiscSetupWindow::CmdOK_Click() {
 }
 
 void MiscSetupWindow::CmdCancel_Click() {
+    // Cancel leaves the calendar too, so that it is not in front next time.
+    ui_->stackFrames->setCurrentIndex(kMainPage);
+    targetField_ = nullptr;
     hideWindow(this);
 }
 
@@ -334,7 +391,9 @@ void MiscSetupWindow::cmdExpiresDDD_Click() {
 
 void MiscSetupWindow::openPicker(QLineEdit* target) {
     targetField_ = target;
-    ui_->picMonth->setDate(today());
+    // The calendar opens on the day typed in the box, if it holds one.
+    const auto typed = parseShortDate(trimmed(fromQt(target->text())));
+    ui_->picMonth->setDate(typed ? *typed : today());
     pickerDateChanged(ui_->picMonth->currentDate());
     ui_->stackFrames->setCurrentIndex(kCalendarPage);
     ui_->picMonth->setFocus(Qt::OtherFocusReason);

@@ -64,6 +64,7 @@ class MiscSetupWindow : public QDialog {
     void chkDisableOn_Click();
     void chkExpires_Click();
     void openPicker(QLineEdit* target);
+    void dateBoxLeft(QLineEdit* box);
     void showMainFrame();
     void addWeekdayHeadings();
     void pickerDateChanged(policies::Date date);
@@ -82,7 +83,9 @@ class MiscSetupWindow : public QDialog {
     // Where a chosen date goes: txtDisableDate, txtExpDate, or nowhere.
     QLineEdit* targetField_ = nullptr;
     bool dateChosen_ = false;
-    bool standAlonePick_ = false;  // inside GetDate: Enter and Escape close the window
+    bool standAlonePick_ = false;
+    bool checkingDate_ = false;  // a typed date's refusal is on the screen  // inside GetDate:
+                                 // Enter and Escape close the window
 };
 
 }  // namespace kestrix

@@ -88,6 +88,7 @@ void RatiosWindow::thisFormLoadData(const std::string& user) {
     }
     policies::RatioForm shown = form();
     policies::showStored(shown, *stored);
+    loadedForm_ = shown;
     showForm(shown);
     checkEnabled();
 }
@@ -104,7 +105,12 @@ bool RatiosWindow::thisFormSaveData() {
                                       WriteGuard{WriteLock::user(loadedUser_), loadedUser_,
                                                  policies::ratioParts(), loaded});
         },
-        [&] { thisFormLoadData(loadedUser_); });
+        [&] { thisFormLoadData(loadedUser_); },
+        [&] {
+            return policies::keepBothRatios(
+                loadedUser_, loadedForm_, form(), failure,
+                [](const Message& question) { return Shell::instance().ask(question); });
+        });
     // A failed opening hides the dialog all the same; a refusal keeps it.
     return writeWentThrough(outcome, failure, write) ||
            outcome == policies::WriteOutcome::Unavailable;

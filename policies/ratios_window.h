@@ -45,6 +45,8 @@ class RatiosWindow : public QDialog {
     std::string loadedUser_;
     // The settings as loaded, so that OK notices another writer's change.
     std::optional<std::string> loaded_;
+    // The form as loaded, for Keep both.
+    policies::RatioForm loadedForm_;
 };
 
 }  // namespace kestrix

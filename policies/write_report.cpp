@@ -46,10 +46,14 @@ void nameUserInCaption(QWidget* dialog, const char* caption, const std::string& 
 }
 
 policies::WriteOutcome writeOrAsk(const std::string& user, const std::optional<std::string>& loaded,
-                                  const GuardedWrite& write, const std::function<void()>& reload) {
+                                  const GuardedWrite& write, const std::function<void()>& reload,
+                                  const std::function<policies::WriteOutcome()>& keepBoth) {
     const policies::WriteOutcome outcome = write(loaded);
     if (outcome != policies::WriteOutcome::Changed) return outcome;
-    switch (Shell::instance().ask(changedElsewhereQuestion(user))) {
+    switch (Shell::instance().ask(keepBoth ? changedElsewhereMergeQuestion(user)
+                                           : changedElsewhereQuestion(user))) {
+        case Answer::KeepBoth:
+            return keepBoth();
         case Answer::Overwrite:
             return write(std::nullopt);
         case Answer::Reload:

@@ -34,9 +34,12 @@ void nameUserInCaption(QWidget* dialog, const char* caption, const std::string& 
 // A dialog's write of one user's settings, given the version it loaded.
 // When someone else changed them meanwhile, the administrator chooses:
 // Reload (reload is called), Overwrite (written without comparing) or
-// Cancel; both of the former leave the dialog open with Changed.
+// Cancel; both of the former leave the dialog open with Changed. With
+// keepBoth, Keep both is offered too (and is the default): it writes only
+// what the dialog changed over what is stored now.
 using GuardedWrite = std::function<policies::WriteOutcome(const std::optional<std::string>&)>;
 policies::WriteOutcome writeOrAsk(const std::string& user, const std::optional<std::string>& loaded,
-                                  const GuardedWrite& write, const std::function<void()>& reload);
+                                  const GuardedWrite& write, const std::function<void()>& reload,
+                                  const std::function<policies::WriteOutcome()>& keepBoth = {});
 
 }  // namespace kestrix

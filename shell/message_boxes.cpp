@@ -19,6 +19,23 @@ Message changedElsewhereQuestion(const std::string& user) {
                          MessageIcon::Exclamation, MessageButtons::ReloadOverwriteCancel);
 }
 
+Message changedElsewhereMergeQuestion(const std::string& user) {
+    return titledMessage(changedBySomeoneElse(user) +
+                             "\r\n\r\nReload shows what is stored now; Keep both stores only "
+                             "what you changed and keeps the other changes; Overwrite stores "
+                             "everything this window shows over it.",
+                         MessageIcon::Exclamation, MessageButtons::ReloadKeepBothOverwriteCancel,
+                         2);
+}
+
+Message bothChangedQuestion(const std::string& user, const std::string& fields) {
+    return titledMessage("You and someone else both changed these settings of user " + user +
+                             ":\r\n\r\n" + fields +
+                             "\r\nYes stores yours, No keeps theirs; everything else is kept "
+                             "from both.",
+                         MessageIcon::Question, MessageButtons::YesNoCancel);
+}
+
 Answer answerOfButton(MessageButtons buttons, int n) {
     switch (buttons) {
         case MessageButtons::OK:
@@ -31,6 +48,11 @@ Answer answerOfButton(MessageButtons buttons, int n) {
             return n == 3 ? Answer::Cancel : n == 2 ? Answer::No : Answer::Yes;
         case MessageButtons::ReloadOverwriteCancel:
             return n == 3 ? Answer::Cancel : n == 2 ? Answer::Overwrite : Answer::Reload;
+        case MessageButtons::ReloadKeepBothOverwriteCancel:
+            return n == 4   ? Answer::Cancel
+                   : n == 3 ? Answer::Overwrite
+                   : n == 2 ? Answer::KeepBoth
+                            : Answer::Reload;
     }
     return Answer::OK;
 }

@@ -7,8 +7,15 @@ namespace kestrix {
 // A message box as the program asks for it. Texts keep their CR LF line
 // breaks; the box shows each as a line break.
 enum class MessageIcon { None, Information, Exclamation, Question, Critical };
-enum class MessageButtons { OK, OKCancel, YesNo, YesNoCancel, ReloadOverwriteCancel };
-enum class Answer { OK, Cancel, Yes, No, Reload, Overwrite };
+enum class MessageButtons {
+    OK,
+    OKCancel,
+    YesNo,
+    YesNoCancel,
+    ReloadOverwriteCancel,
+    ReloadKeepBothOverwriteCancel,
+};
+enum class Answer { OK, Cancel, Yes, No, Reload, Overwrite, KeepBoth };
 
 struct Message {
     std::string text;
@@ -38,6 +45,15 @@ std::string changedBySomeoneElse(const std::string& user);
 // The question put when what a window is about to write was changed by
 // someone else since it was loaded: Reload, Overwrite or Cancel.
 Message changedElsewhereQuestion(const std::string& user);
+
+// The same for a window that can put both changes together: Reload, Keep
+// both (the default: only this window's changes are written, over what is
+// stored now), Overwrite or Cancel.
+Message changedElsewhereMergeQuestion(const std::string& user);
+
+// Where both administrators changed the same fields (listed one a line):
+// Yes keeps this window's values, No the other administrator's.
+Message bothChangedQuestion(const std::string& user, const std::string& fields);
 
 // The answer a box gives for its n-th button (1-based).
 Answer answerOfButton(MessageButtons buttons, int n);

@@ -28,7 +28,7 @@ QMessageBox::Icon iconOf(MessageIcon icon) {
 }
 
 struct ButtonSet {
-    QMessageBox::StandardButton buttons[3];
+    QMessageBox::StandardButton buttons[4];
     int count;
 };
 
@@ -45,6 +45,11 @@ ButtonSet buttonsOf(MessageButtons buttons) {
         case MessageButtons::ReloadOverwriteCancel:
             // Shown as "Reload" and "Overwrite" below.
             return {{QMessageBox::Reset, QMessageBox::Save, QMessageBox::Cancel}, 3};
+        case MessageButtons::ReloadKeepBothOverwriteCancel:
+            // Shown as "Reload", "Keep both" and "Overwrite" below.
+            return {
+                {QMessageBox::Reset, QMessageBox::Apply, QMessageBox::Save, QMessageBox::Cancel},
+                4};
     }
     return {{QMessageBox::Ok}, 1};
 }
@@ -72,6 +77,11 @@ Answer QtMessageBoxes::show(const Message& message) {
         box.button(QMessageBox::Reset)->setText(QObject::tr("Reload"));
         box.button(QMessageBox::Save)->setText(QObject::tr("Overwrite"));
     }
+    if (message.buttons == MessageButtons::ReloadKeepBothOverwriteCancel) {
+        box.button(QMessageBox::Reset)->setText(QObject::tr("Reload"));
+        box.button(QMessageBox::Apply)->setText(QObject::tr("Keep both"));
+        box.button(QMessageBox::Save)->setText(QObject::tr("Overwrite"));
+    }
     const int index = message.defaultButton >= 1 && message.defaultButton <= set.count
                           ? message.defaultButton - 1
                           : 0;
@@ -93,6 +103,8 @@ Answer QtMessageBoxes::show(const Message& message) {
             return Answer::Reload;
         case QMessageBox::Save:
             return Answer::Overwrite;
+        case QMessageBox::Apply:
+            return Answer::KeepBoth;
         default:
             break;
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/field_merge.h"
 #include "core/rights.h"
 #include "core/write_lock.h"
 #include "users/editing/edit_mode.h"
@@ -32,6 +33,20 @@ class EditingState {
     // The stored user's record and rules as loaded, which Save compares
     // with what is stored before it replaces them.
     std::optional<std::string> loadedVersion;
+    // The record and rules as loaded, so that Save can keep another
+    // administrator's changes beside its own (recordFields of them).
+    struct Loaded {
+        std::string username;
+        std::string homeDir;
+        std::string notes;
+        std::vector<DirRule> rules;
+    };
+    Loaded loaded;
 };
+
+// The fields of a user's record and rules as Save compares them: one per
+// box, one per rule (keyed by its directory).
+FieldValues recordFields(const std::string& username, const std::string& homeDir,
+                         const std::string& notes, const std::vector<DirRule>& rules);
 
 }  // namespace kestrix

@@ -392,8 +392,9 @@ users::SaveOutcome UserPanel::saveEditedUser() {
     form.homeDir = fromQt(ui_->txtHomeDir->text());
     form.password = fromQt(ui_->txtPassword->text());
     form.notes = fromQt(ui_->txtNotes->toPlainText());
-    const users::SaveContext context{state_.selectedUser, state_.editMode, state_.ruleSet,
-                                     state_.loadedVersion};
+    users::SaveContext context{state_.selectedUser, state_.editMode, state_.ruleSet,
+                               state_.loadedVersion};
+    context.loaded = &state_.loaded;
     ShellPrompts prompts;
     const users::SaveOutcome outcome = users::saveUser(form, context, prompts);
     if (outcome == users::SaveOutcome::Written) {

@@ -31,6 +31,7 @@ bool eachRow(Database& db, const char* sql, std::size_t columns, const std::stri
 bool loadUserData(const std::string& name, EditingState& state, UserRecordView& view) {
     state.ruleSet.clear();
     state.loadedVersion.reset();
+    state.loaded = {};
     view.clearRules();
 
     Database a;
@@ -46,17 +47,34 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     // Read before the record: a change made while it loads then refuses
     // the next Save instead of being overwritten by it.
     // A refused read leaves none; the statements below then say why.
-    state.loadedVersion = readUserVersion(a, user, savedParts());
+    // The rules come with it, read once: a user may have a great many.
+    state.loadedVersion = readUserVersion(
+        a, user, savedParts(), [&](std::span<const std::optional<std::string_view>> row) {
+            DirRule& rule =
+                state.ruleSet.emplace_back(DirRule{text(row[0]), text(row[1]), text(row[2])});
+            view.addRule(rule.directory);
+        });
+    if (!state.loadedVersion) {
+        // Shown again by the reads below, which say why.
+        state.ruleSet.clear();
+        view.clearRules();
+    }
 
     if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", 3, user,
-                 failure,
-                 [&](RowView row) { view.showRecord(text(row[0]), text(row[1]), text(row[2])); })) {
+                 failure, [&](RowView row) {
+                     state.loaded.username = text(row[0]);
+                     state.loaded.homeDir = text(row[1]);
+                     state.loaded.notes = text(row[2]);
+                     view.showRecord(state.loaded.username, state.loaded.homeDir,
+                                     state.loaded.notes);
+                 })) {
         return fail();
     }
 
     writeLog("getdata for this page");
     // A user may have a great many rules: read as plain text, many a fetch.
-    if (!eachRow(a,
+    if (!state.loadedVersion &&
+        !eachRow(a,
                  "SELECT directory, dir_rights, inherit_subdirs FROM dir_rights WHERE "
                  "username=:v1 ",
                  3, user, failure, [&](RowView row) {
@@ -66,6 +84,8 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
                  })) {
         return fail();
     }
+
+    state.loaded.rules = state.ruleSet;
 
     std::string disableOn;
     std::string expires;

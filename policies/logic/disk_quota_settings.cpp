@@ -216,4 +216,39 @@ WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string
         failure, WriteGuard{WriteLock::user(user), user, quotaParts(), loaded});
 }
 
+namespace {
+
+FieldValues quotaFields(bool enabled, const std::string& maximum) {
+    return {{"disk quota", enabled ? "on" : "off"}, {"maximum quota", maximum}};
+}
+
+}  // namespace
+
+WriteOutcome keepBothQuota(const std::string& user, const QuotaView& loaded, bool enabled,
+                           const std::string& maximumText, QuotaUnit unit, std::string& failure,
+                           const std::function<Answer(const Message&)>& ask) {
+    return keepBothFields(
+        user, quotaFields(loaded.enabled, loaded.maximum), quotaFields(enabled, maximumText),
+        [&](WriteOutcome& why) -> std::optional<FieldsNow> {
+            auto version = loadedVersion(user, quotaParts(), failure);
+            const auto stored = version ? readStoredQuota(user, failure) : std::nullopt;
+            if (!stored) {
+                why = failure.empty() ? WriteOutcome::Unavailable : WriteOutcome::Refused;
+                return std::nullopt;
+            }
+            const QuotaView view = quotaView(*stored, unit);
+            return FieldsNow{std::move(*version), quotaFields(view.enabled, view.maximum)};
+        },
+        [&](const FieldValues& merged, const std::string& version) {
+            const bool on = merged.at("disk quota") == "on";
+            const std::string maximum = merged.at("maximum quota").value_or("");
+            if (const auto refusal = checkQuota(on, maximum, unit)) {
+                failure = refusal->text;
+                return WriteOutcome::Refused;
+            }
+            return writeQuota(user, on, maximum, unit, failure, version);
+        },
+        ask);
+}
+
 }  // namespace kestrix::policies

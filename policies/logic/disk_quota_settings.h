@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,6 +71,12 @@ std::optional<std::string> quotaUpdateAsStored(Database& db, const std::string& 
 // plug-in moves the remaining quota meanwhile), then updates it.
 // What an administrator may have changed meanwhile: the switch and the maximum.
 UserParts quotaParts();
+
+// Keep both: the switch or the maximum this dialog changed since it showed
+// `loaded` is written over what is stored now; the other stays as stored.
+WriteOutcome keepBothQuota(const std::string& user, const QuotaView& loaded, bool enabled,
+                           const std::string& maximumText, QuotaUnit unit, std::string& failure,
+                           const std::function<Answer(const Message&)>& ask);
 WriteOutcome writeQuota(const std::string& user, bool enabled, const std::string& maximumText,
                         QuotaUnit unit, std::string& failure,
                         const std::optional<std::string>& loaded = std::nullopt);

@@ -1,6 +1,8 @@
 #include "policies/logic/ip_rules.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 
 #include "core/activity_log.h"
 #include "core/address_pattern.h"
@@ -101,6 +103,29 @@ WriteOutcome changeIpRules(const IpRuleScope& scope,
     if (!scope.user && !announceListChange(db)) return refused();
     if (!db.commit()) return refused();
     return WriteOutcome::Written;
+}
+
+void applyListChange(const std::vector<std::string>& loaded, const std::vector<std::string>& mine,
+                     std::vector<std::string>& stored) {
+    // An entry may stand in a list more than once: counts, not sets.
+    std::map<std::string, int> change;
+    for (const std::string& line : mine)
+        ++change[line];
+    for (const std::string& line : loaded)
+        --change[line];
+    for (auto& [line, count] : change) {
+        for (; count < 0; ++count) {
+            const auto last = std::find(stored.rbegin(), stored.rend(), line);
+            if (last == stored.rend()) break;  // removed by the other too
+            stored.erase(std::next(last).base());
+        }
+    }
+    for (const std::string& line : mine) {
+        int& count = change[line];
+        if (count <= 0) continue;
+        stored.push_back(line);
+        --count;
+    }
 }
 
 AddressCheck checkAddress(std::string_view text) {

@@ -42,6 +42,13 @@ WriteOutcome changeIpRules(const IpRuleScope& scope,
                            const std::function<bool(std::vector<std::string>&)>& change,
                            std::string& failure);
 
+// Keep both for a list: the entries this dialog added since it loaded
+// `loaded` are added to the stored list (after its own), and the ones it
+// removed are taken out of it; the other administrator's additions and
+// removals stay.
+void applyListChange(const std::vector<std::string>& loaded, const std::vector<std::string>& mine,
+                     std::vector<std::string>& stored);
+
 // The check of the entry box when it loses the focus: an empty box, or an
 // entry the plug-in matches (an address, a pattern with "*" or "a-b" for a
 // part, or a CIDR block) that fits the stored column. The beep sounds on

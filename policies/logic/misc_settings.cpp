@@ -124,33 +124,49 @@ std::optional<MiscRefusal> numberRefusal(const MiscSettings& s) {
     return numberFieldRefusal(MiscField::MaxSpeed, s.maxSpeed);
 }
 
+// A date box's text as a person means it: a year of two or four digits,
+// a real calendar date.
+std::optional<MiscRefusal> dateRefusal(const std::string& text, const char* words,
+                                       MiscField field) {
+    if (const auto year = writtenYearProblem(trimmed(text))) {
+        return MiscRefusal{
+            exclamation(std::string("The year in the ") + words + " field (" + *year +
+                        ") must have four digits." + kCrLf + "Please type the date again."),
+            field};
+    }
+    if (parseShortDate(trimmed(text))) return std::nullopt;
+    const std::chrono::year_month_day example{std::chrono::year{2026}, std::chrono::month{12},
+                                              std::chrono::day{24}};
+    return MiscRefusal{
+        exclamation(std::string("The ") + words + " field does not hold a date: \"" + text + "\"." +
+                    kCrLf + "Please type it as " + formatShortDate(example) + " or " +
+                    formatIsoDate(example) + ", or choose it."),
+        field};
+}
+
+}  // namespace
+
+std::optional<MiscRefusal> checkDateText(const std::string& text, MiscField field) {
+    return dateRefusal(
+        text, field == MiscField::DisableDate ? "Disable on date" : "Expiration date", field);
+}
+
+namespace {
+
 std::optional<MiscRefusal> dateOrderRefusal(const MiscSettings& s) {
     // A text that is not a date would never be acted on: the account would
     // stay open for good.
-    if (s.expires && !parseShortDate(trimmed(s.expiryDate))) {
-        return MiscRefusal{information("The expiration date \"" + s.expiryDate +
-                                       "\" is not a date. Please choose the date again."),
-                           MiscField::ExpiryDate};
+    if (s.expires) {
+        if (auto refusal = dateRefusal(s.expiryDate, "Expiration date", MiscField::ExpiryDate))
+            return refusal;
     }
-    if (s.disableOn && !parseShortDate(trimmed(s.disableDate))) {
-        return MiscRefusal{information("The disable on date \"" + s.disableDate +
-                                       "\" is not a date. Please choose the date again."),
-                           MiscField::DisableDate};
+    if (s.disableOn) {
+        if (auto refusal = dateRefusal(s.disableDate, "Disable on date", MiscField::DisableDate))
+            return refusal;
     }
-    if (trimmed(s.disableDate).empty() || trimmed(s.expiryDate).empty()) return std::nullopt;
+    if (!s.expires || !s.disableOn) return std::nullopt;
     const auto disableOn = parseShortDate(trimmed(s.disableDate));
     const auto expires = parseShortDate(trimmed(s.expiryDate));
-    // Stored dates that no longer read as dates cannot be compared.
-    if (!expires) {
-        return MiscRefusal{information("The expiration date \"" + s.expiryDate +
-                                       "\" is not a date. Please choose the date again."),
-                           MiscField::ExpiryDate};
-    }
-    if (!disableOn) {
-        return MiscRefusal{information("The disable on date \"" + s.disableDate +
-                                       "\" is not a date. Please choose the date again."),
-                           MiscField::DisableDate};
-    }
     if (*expires < *disableOn) {
         return MiscRefusal{
             information("The account expiration date should be after the date it is to be "
@@ -158,6 +174,16 @@ std::optional<MiscRefusal> dateOrderRefusal(const MiscSettings& s) {
             MiscField::None};
     }
     return std::nullopt;
+}
+
+// A date newly set that has come already: the next daily run acts on it.
+std::optional<std::chrono::year_month_day> newDueDate(bool wasTicked, const std::string& was,
+                                                      bool ticked, const std::string& text) {
+    if (!ticked) return std::nullopt;
+    const auto date = parseShortDate(trimmed(text));
+    if (!date || *date > today()) return std::nullopt;
+    if (wasTicked && parseShortDate(trimmed(was)) == date) return std::nullopt;
+    return date;
 }
 
 }  // namespace
@@ -250,9 +276,29 @@ std::string miscUpdate(const MiscSettings& s, const std::string& user) {
         ", speed_limit_value=" + sqlText(s.maxSpeed) + ", timeout=" + orNone(s.idleTimeout) +
         ", session_timeout=" + orNone(s.sessionTimeout) + ", max_concurrent=" + orNone(s.maxUsers);
     if (withFile) sql += ",login_msg_file=" + sqlText(s.loginMessageFile);
-    sql += ", expires=" + sqlText(s.expires ? s.expiryDate : "");
-    sql += ", disableon=" + sqlText(s.disableOn ? s.disableDate : "");
+    // Dates are stored in the one form every program reads alike.
+    sql += ", expires=" + sqlText(s.expires ? storedDateText(trimmed(s.expiryDate)) : "");
+    sql += ", disableon=" + sqlText(s.disableOn ? storedDateText(trimmed(s.disableDate)) : "");
     return sql + "  WHERE username=" + sqlText(user);
+}
+
+std::optional<Message> pastDateQuestion(const MiscSettings& before, const MiscSettings& after) {
+    std::string text;
+    if (const auto date =
+            newDueDate(before.expires, before.expiryDate, after.expires, after.expiryDate)) {
+        text = "The expiration date " + formatShortDate(*date) +
+               " has come: the account will be deleted at the next daily run.";
+    }
+    if (const auto date = after.disableAccount ? std::nullopt
+                                               : newDueDate(before.disableOn, before.disableDate,
+                                                            after.disableOn, after.disableDate)) {
+        if (!text.empty()) text += kCrLf;
+        text += "The disable date " + formatShortDate(*date) +
+                " has come: the account will be disabled at the next daily run.";
+    }
+    if (text.empty()) return std::nullopt;
+    return titledMessage(text + kCrLf + kCrLf + "Store this date?", MessageIcon::Question,
+                         MessageButtons::YesNo, 2);
 }
 
 MiscAccess readMiscSettings(const std::string& user, MiscSettings& settings, std::string& failure) {
@@ -313,6 +359,96 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
     closeDatabase(db);
     if (!written) return MiscAccess::Refused;
     return changed == 0 ? MiscAccess::Missing : MiscAccess::Done;
+}
+
+namespace {
+
+// Every setting with its name as the question lists it.
+struct SettingField {
+    const char* name;
+    bool MiscSettings::*flag;
+    std::string MiscSettings::*text;
+    bool date;
+};
+
+constexpr SettingField kMiscFields[] = {
+    {"disabled", &MiscSettings::disableAccount, nullptr, false},
+    {"relative paths", &MiscSettings::relativePaths, nullptr, false},
+    {"hide hidden files", &MiscSettings::hideHidden, nullptr, false},
+    {"always login", &MiscSettings::alwaysLogin, nullptr, false},
+    {"one login per address", &MiscSettings::oneLogin, nullptr, false},
+    {"logins per address on", &MiscSettings::maxLogins, nullptr, false},
+    {"logins per address", nullptr, &MiscSettings::allowOnly, false},
+    {"maximum speed", nullptr, &MiscSettings::maxSpeed, false},
+    {"idle timeout", nullptr, &MiscSettings::idleTimeout, false},
+    {"session timeout", nullptr, &MiscSettings::sessionTimeout, false},
+    {"maximum users", nullptr, &MiscSettings::maxUsers, false},
+    {"login message file", nullptr, &MiscSettings::loginMessageFile, false},
+    {"disable on set", &MiscSettings::disableOn, nullptr, false},
+    {"disable on", nullptr, &MiscSettings::disableDate, true},
+    {"expires set", &MiscSettings::expires, nullptr, false},
+    {"expires", nullptr, &MiscSettings::expiryDate, true},
+};
+
+MiscSettings withFields(MiscSettings settings, const FieldValues& fields) {
+    for (const SettingField& field : kMiscFields) {
+        const auto found = fields.find(field.name);
+        const std::string value =
+            found != fields.end() && found->second ? *found->second : std::string();
+        if (field.flag != nullptr)
+            settings.*field.flag = value == "1";
+        else
+            settings.*field.text = value;
+    }
+    return settings;
+}
+
+}  // namespace
+
+FieldValues miscFields(const MiscSettings& settings) {
+    FieldValues fields;
+    for (const SettingField& field : kMiscFields) {
+        if (field.flag != nullptr)
+            fields[field.name] = settings.*field.flag ? "1" : "0";
+        else if (field.date)
+            fields[field.name] = storedDateText(trimmed(settings.*field.text));
+        else
+            fields[field.name] = settings.*field.text;
+    }
+    return fields;
+}
+
+MiscAccess keepBothMisc(const MiscSettings& loaded, const MiscSettings& mine,
+                        const std::string& user, std::string& failure,
+                        const std::function<Answer(const Message&)>& ask) {
+    const FieldValues mineFields = miscFields(mine);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const auto version = loadedVersion(user, miscParts(), failure);
+        if (!version) return failure.empty() ? MiscAccess::Unavailable : MiscAccess::Refused;
+        MiscSettings stored;
+        const MiscAccess read = readMiscSettings(user, stored, failure);
+        if (read != MiscAccess::Done) return read;
+        const FieldValues theirs = miscFields(stored);
+        ThreeWayMerge merge = mergeThreeWay(miscFields(loaded), mineFields, theirs);
+        if (!merge.bothChanged.empty()) {
+            const Answer answer =
+                ask(bothChangedQuestion(user, describeBothChanged(merge, mineFields, theirs)));
+            if (answer == Answer::No)
+                keepTheirs(merge, theirs);
+            else if (answer != Answer::Yes)
+                return MiscAccess::Changed;
+        }
+        const MiscSettings merged = withFields(stored, merge.merged);
+        // Two sound changes can make an unsound pair (an expiry before the
+        // new disable date): the checks hold for the merge too.
+        if (const auto refusal = checkMiscSettings(merged)) {
+            failure = refusal->message.text;
+            return MiscAccess::TooWide;
+        }
+        const MiscAccess written = writeMiscSettings(merged, user, failure, version);
+        if (written != MiscAccess::Changed) return written;
+    }
+    return MiscAccess::Changed;
 }
 
 Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure) {

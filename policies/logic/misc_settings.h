@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "core/field_merge.h"
 
 #include "policies/logic/policy_database.h"
 #include "shell/message_boxes.h"
@@ -61,13 +64,23 @@ struct MiscRefusal {
     MiscField focus = MiscField::None;
 };
 
+// One date box's text (ExpiryDate or DisableDate), typed in the locale's
+// short form or as YYYY-MM-DD; none when it holds a date.
+std::optional<MiscRefusal> checkDateText(const std::string& text, MiscField field);
+
 // OK's checks in their order; none when the settings may be written.
 // What a number box of the dialog takes (idle and session time-outs, allow
 // only, maximum users; anything else: the maximum speed).
 NumberRange miscNumberRange(MiscField field);
 std::optional<MiscRefusal> checkMiscSettings(const MiscSettings& settings);
 
-// The UPDATE of OK for the user the dialog loaded.
+// The question OK asks before it stores an expiry or disable date that has
+// come already (the next daily run deletes or disables the account); none
+// when no such date was newly set.
+std::optional<Message> pastDateQuestion(const MiscSettings& before, const MiscSettings& after);
+
+// The UPDATE of OK for the user the dialog loaded; dates go in as
+// YYYY-MM-DD whatever form they were typed in.
 std::string miscUpdate(const MiscSettings& settings, const std::string& user);
 
 enum class MiscAccess {
@@ -90,6 +103,18 @@ MiscAccess writeMiscSettings(const MiscSettings& settings, const std::string& us
                              const std::optional<std::string>& loaded = std::nullopt);
 // The refusal shown for a write that was Refused or found the user Missing.
 Message miscWriteRefusal(MiscAccess outcome, const std::string& user, const std::string& failure);
+
+// The settings field by field, dates in their stored form, for Keep both.
+FieldValues miscFields(const MiscSettings& settings);
+
+// Keep both: the settings this dialog changed since it loaded `loaded`,
+// written over what is stored now; the other administrator's changes to
+// the other settings stay. Where both changed a setting, ask chooses (Yes:
+// this dialog's). Changed when the question was declined or the user kept
+// moving; a merge the checks refuse is TooWide with the refusal in failure.
+MiscAccess keepBothMisc(const MiscSettings& loaded, const MiscSettings& mine,
+                        const std::string& user, std::string& failure,
+                        const std::function<Answer(const Message&)>& ask);
 
 // The settings that differ, with their new values, in one line for the
 // audit trail.

@@ -114,4 +114,28 @@ std::optional<std::string> loadedVersion(const std::string& user, const UserPart
     return version;
 }
 
+WriteOutcome keepBothFields(
+    const std::string& user, const FieldValues& loaded, const FieldValues& mine,
+    const std::function<std::optional<FieldsNow>(WriteOutcome&)>& readNow,
+    const std::function<WriteOutcome(const FieldValues&, const std::string&)>& write,
+    const std::function<Answer(const Message&)>& ask) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        WriteOutcome why = WriteOutcome::Refused;
+        const auto now = readNow(why);
+        if (!now) return why;
+        ThreeWayMerge merge = mergeThreeWay(loaded, mine, now->fields);
+        if (!merge.bothChanged.empty()) {
+            const Answer answer =
+                ask(bothChangedQuestion(user, describeBothChanged(merge, mine, now->fields)));
+            if (answer == Answer::No)
+                keepTheirs(merge, now->fields);
+            else if (answer != Answer::Yes)
+                return WriteOutcome::Changed;
+        }
+        const WriteOutcome written = write(merge.merged, now->version);
+        if (written != WriteOutcome::Changed) return written;
+    }
+    return WriteOutcome::Changed;
+}
+
 }  // namespace kestrix::policies

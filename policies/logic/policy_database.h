@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "core/column_width.h"
+#include "core/field_merge.h"
 #include "core/write_lock.h"
+#include "shell/message_boxes.h"
 
 namespace kestrix {
 class Database;
@@ -65,5 +67,22 @@ std::optional<std::vector<FieldRow>> readRowsOn(Database& db, const std::string&
 // No value when the database could not be opened or refused (failure set).
 std::optional<std::string> loadedVersion(const std::string& user, const UserParts& parts,
                                          std::string& failure);
+
+// What is stored now of a dialog's settings, field by field, and its version.
+struct FieldsNow {
+    std::string version;
+    FieldValues fields;
+};
+
+// Keep both for a dialog of a few settings: what it changed since it loaded
+// `loaded` is written over what readNow finds (write, guarded by that
+// version), the other administrator's changes stay; where both changed a
+// setting, ask chooses (Yes: this dialog's; anything but No stops: Changed).
+// Read again when the settings move once more meanwhile.
+WriteOutcome keepBothFields(
+    const std::string& user, const FieldValues& loaded, const FieldValues& mine,
+    const std::function<std::optional<FieldsNow>(WriteOutcome&)>& readNow,
+    const std::function<WriteOutcome(const FieldValues&, const std::string&)>& write,
+    const std::function<Answer(const Message&)>& ask);
 
 }  // namespace kestrix::policies

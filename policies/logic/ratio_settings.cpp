@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 #include "core/sql_literal.h"
@@ -188,6 +189,60 @@ std::string ratioUpdate(const RatioForm& form, const std::string& user) {
            ", ratio_down=" + decimalText(leadingNumber(form.download)) +
            ", ratio_up=" + decimalText(leadingNumber(form.upload)) +
            ", ratio_current_credit=" + decimalText(credit) + " WHERE username=" + sqlText(user);
+}
+
+namespace {
+
+// The four columns as ratioUpdate writes them.
+FieldValues ratioFields(const RatioForm& form) {
+    const std::string update = ratioUpdate(form, "");
+    FieldValues fields;
+    const std::pair<const char*, const char*> columns[] = {{"ratio type", "ratio_type="},
+                                                           {"download", ", ratio_down="},
+                                                           {"upload", ", ratio_up="},
+                                                           {"credit", ", ratio_current_credit="}};
+    for (std::size_t i = 0; i < std::size(columns); ++i) {
+        const std::size_t from = update.find(columns[i].second) + std::strlen(columns[i].second);
+        const std::size_t to = i + 1 < std::size(columns) ? update.find(columns[i + 1].second)
+                                                          : update.find(" WHERE ");
+        fields[columns[i].first] = update.substr(from, to - from);
+    }
+    return fields;
+}
+
+}  // namespace
+
+WriteOutcome keepBothRatios(const std::string& user, const RatioForm& loaded, const RatioForm& mine,
+                            std::string& failure,
+                            const std::function<Answer(const Message&)>& ask) {
+    return keepBothFields(
+        user, ratioFields(loaded), ratioFields(mine),
+        [&](WriteOutcome& why) -> std::optional<FieldsNow> {
+            auto version = loadedVersion(user, ratioParts(), failure);
+            const auto stored = version ? readRatios(user, failure) : std::nullopt;
+            if (!stored) {
+                why = failure.empty() ? WriteOutcome::Unavailable : WriteOutcome::Refused;
+                return std::nullopt;
+            }
+            // Read as the dialog would show it, so that a value stored in
+            // another spelling is no change.
+            RatioForm shown;
+            showStored(shown, *stored);
+            return FieldsNow{std::move(*version), ratioFields(shown)};
+        },
+        [&](const FieldValues& merged, const std::string& version) {
+            const auto value = [&merged](const char* name) {
+                const auto found = merged.find(name);
+                return found != merged.end() && found->second ? *found->second : std::string("0");
+            };
+            const std::string update =
+                "update users set ratio_type=" + value("ratio type") +
+                ", ratio_down=" + value("download") + ", ratio_up=" + value("upload") +
+                ", ratio_current_credit=" + value("credit") + " WHERE username=" + sqlText(user);
+            return writeAll({update}, failure, {},
+                            WriteGuard{WriteLock::user(user), user, ratioParts(), version});
+        },
+        ask);
 }
 
 std::string describeRatios(const RatioForm& form) {

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <array>
-
-#include "shell/number_rules.h"
-
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "policies/logic/policy_database.h"
+#include "shell/number_rules.h"
 #include "shell/message_boxes.h"
 
 namespace kestrix::policies {
@@ -66,6 +65,12 @@ std::optional<Message> checkRatios(const RatioForm& form);
 std::string ratioUpdate(const RatioForm& form, const std::string& user);
 // What an administrator may have changed meanwhile: the kind and the ratio.
 UserParts ratioParts();
+
+// Keep both: the ratio settings this dialog changed since it showed
+// `loaded` are written over what is stored now; the others stay as stored
+// (the credit the plug-in counts among them, unless this dialog set it).
+WriteOutcome keepBothRatios(const std::string& user, const RatioForm& loaded, const RatioForm& mine,
+                            std::string& failure, const std::function<Answer(const Message&)>& ask);
 
 // The ratio the form saves, in one line for the audit trail.
 std::string describeRatios(const RatioForm& form);

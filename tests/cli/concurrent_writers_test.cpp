@@ -174,6 +174,25 @@ TEST_P(ConcurrentWriters, UserSetWritesAllOfItsChangesOrNone) {
               before);
 }
 
+// Two administrators setting different fields of one user at once: each
+// command writes only what it names over what the other has just stored,
+// so both go through and neither undoes the other.
+TEST_P(ConcurrentWriters, UserSetOfDifferentFieldsKeepsBoth) {
+    addUser("bob", dir("ftp/bob"));
+    constexpr int kEach = 12;
+    together([](int writer) {
+        for (int i = 0; i < kEach; ++i) {
+            const std::string value = std::to_string(i + 1);
+            const Ran ran = writer == 0
+                                ? runKestrix({"user", "set", "bob", "--notes", "note " + value})
+                                : runKestrix({"user", "set", "bob", "--max-users", value});
+            EXPECT_EQ(ran.status, 0) << ran.err;
+        }
+    });
+    EXPECT_EQ(rows("SELECT comments, max_concurrent FROM users", {"comments", "max_concurrent"}),
+              (Rows{{"note " + std::to_string(kEach), std::to_string(kEach)}}));
+}
+
 KESTRIX_CLI_ON_BOTH_ENGINES(ConcurrentWriters);
 
 }  // namespace

@@ -211,7 +211,8 @@ TEST_P(UserCommands, SetWritesEachDialogsFieldsAndRefusesBeforeWritingAnything) 
     run = runKestrix({"user", "set", "bob", "--notes", "changed", "--expires", "31.31.2031"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
-              "The expiration date \"31.31.2031\" is not a date. Please choose the date again.\n");
+              "The Expiration date field does not hold a date: \"31.31.2031\".\nPlease type it "
+              "as 12/24/2026 or 2026-12-24, or choose it.\n");
     run = runKestrix({"user", "set", "bob", "--disable-on", "2032-01-01"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
@@ -276,11 +277,43 @@ TEST_P(UserCommands, ExpiredUsersGoWhenTheDatesAreApplied) {
     const auto yesterday = std::chrono::sys_days(today()) - std::chrono::days(1);
     sql("UPDATE users SET Expires='" + formatShortDate(std::chrono::year_month_day(yesterday)) +
         "' WHERE username='old'");
-    ASSERT_EQ(runKestrix({"user", "set", "young", "--disable-on", "2001-01-01"}).status, 0);
+    ASSERT_EQ(runKestrix({"user", "set", "young", "--disable-on", "2001-01-01", "--yes"}).status,
+              0);
     const Ran run = runKestrix({"apply-dates"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(rows("SELECT username, disable_user FROM users", {"username", "disable_user"}),
               (Rows{{"young", "1"}}));
+}
+
+// A date is taken as a person means it: a slipped year is refused with its
+// field named, a date that has come asks first (the next run acts on it),
+// and a disable date given to a disabled account is stored and told.
+TEST_P(UserCommands, DatesAreCheckedAsMeantBeforeTheyAreStored) {
+    addUser("typo1", dir("ftp/typo1"));
+    Ran run = runKestrix({"user", "set", "typo1", "--expires", "03/04/227"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "The year in the Expiration date field (227) must have four digits.\nPlease type "
+              "the date again.\n");
+    const auto yesterday =
+        std::chrono::year_month_day(std::chrono::sys_days(today()) - std::chrono::days(1));
+    run = runKestrix({"user", "set", "typo1", "--expires", formatIsoDate(yesterday)});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("the account will be deleted at the next daily run"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(rows("SELECT Expires FROM users", {"Expires"}), (Rows{{"<null>"}}));
+    run = runKestrix({"user", "set", "typo1", "--expires", formatIsoDate(yesterday), "--yes"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(rows("SELECT Expires FROM users", {"Expires"}), (Rows{{formatIsoDate(yesterday)}}));
+
+    ASSERT_EQ(runKestrix({"user", "set", "typo1", "--expires", "never", "--disabled", "on"}).status,
+              0);
+    run = runKestrix({"user", "set", "typo1", "--disable-on", "2031-01-02"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "User typo1 is disabled now; its disable date 01/02/2031 is stored as well.\n");
+    EXPECT_EQ(rows("SELECT DisableOn, disable_user FROM users", {"DisableOn", "disable_user"}),
+              (Rows{{"2031-01-02", "1"}}));
 }
 
 // The daily timer runs kestrix with the machine's locale: it reads the dates

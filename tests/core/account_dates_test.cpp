@@ -13,6 +13,7 @@
 #include "core/short_date.h"
 #include "core/sql_literal.h"
 #include "tests/support/older_schema.h"
+#include "core/stored_dates.h"
 #include "tests/support/scratch.h"
 
 namespace kestrix {
@@ -188,6 +189,79 @@ TEST_P(AccountDatesTest, ANameStoredTwiceGoesOnlyWhenBothRowsAreDue) {
     EXPECT_EQ(applyAccountDates(), AccountDatesRun::Done);
     EXPECT_EQ(names("SELECT username FROM users ORDER BY Expires"), "twin TWIN ");
     EXPECT_EQ(names("SELECT username FROM dir_rights"), "twin ");
+}
+
+// The short dates earlier versions stored become YYYY-MM-DD once; a date
+// that could mean two days, or none, is listed and left as it is.
+TEST_P(AccountDatesTest, TheUpgradeStoresShortDatesAsIsoAndNeverGuesses) {
+    addUser("german", "'24.12.2026'", "'12/24/2026'");
+    addUser("unclear", "'12/10/2026'");
+    addUser("iso", "'2026-01-05'", "''");
+    addUser("typo", "'soon'");
+    addUser("slip", "'03/04/227'");
+    const DateUpgrade upgrade = upgradeStoredDates(db_);
+    ASSERT_EQ(upgrade.failure, "");
+    EXPECT_EQ(upgrade.rewritten, 2u);
+    EXPECT_EQ(upgrade.alreadyIso, 1u);
+    std::string left;
+    for (const UnclearDate& date : upgrade.left)
+        left += date.user + " " + date.column + " " + std::to_string(date.readings.size()) + "; ";
+    EXPECT_EQ(left, "unclear Expires 2; typo Expires 0; slip Expires 0; ");
+    std::string stored;
+    auto rows = db_.query("SELECT username, Expires, DisableOn FROM users ORDER BY username");
+    ASSERT_TRUE(rows) << db_.lastError();
+    for (; !rows->eof(); rows->moveNext())
+        stored += rows->text("username") + "=" + rows->text("Expires") + "," +
+                  rows->text("DisableOn") + " ";
+    EXPECT_EQ(stored,
+              "german=2026-12-24,2026-12-24 iso=2026-01-05, slip=03/04/227, typo=soon, "
+              "unclear=12/10/2026, ");
+}
+
+// A date the window stored under one locale is the same day for the daily
+// run under any other: due is deleted, not yet due is kept, even where the
+// day and the month read the other way round would swap the two.
+TEST_P(AccountDatesTest, ADateIsTheSameDayForTheDailyRunUnderEveryLocale) {
+    const auto now = today();
+    const auto swapped = [](year_month_day d) {
+        return year_month_day{d.year(), month{static_cast<unsigned>(d.day())},
+                              day{static_cast<unsigned>(d.month())}};
+    };
+    // A day already due whose swap is not, and one not due whose swap is.
+    std::optional<year_month_day> due;
+    std::optional<year_month_day> notDue;
+    for (int y = int(now.year()) - 1; y <= int(now.year()) + 1; ++y)
+        for (unsigned m = 1; m <= 12; ++m)
+            for (unsigned d = 1; d <= 12; ++d) {
+                const year_month_day date{year{y}, month{m}, day{d}};
+                if (date <= now && swapped(date) > now) due = date;
+                if (date > now && swapped(date) <= now && !notDue) notDue = date;
+            }
+    ASSERT_TRUE(due && notDue);
+    const char* locales[] = {"de_DE.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "C"};
+    for (const char* reader : locales) {
+        for (const char* writer : locales) {
+            if (std::string(writer) == reader) continue;
+            ASSERT_TRUE(std::setlocale(LC_TIME, writer)) << writer << " is not installed";
+            const std::string w(writer);
+            addUser("due " + w, sqlText(storedDateText(formatShortDate(*due))));
+            addUser("kept " + w, sqlText(storedDateText(formatShortDate(*notDue))));
+        }
+        ASSERT_TRUE(std::setlocale(LC_TIME, reader));
+        EXPECT_EQ(applyAccountDates(), AccountDatesRun::Done);
+        // Counted here: LIKE is refused on the names' case-blind collation.
+        const std::string left = names("SELECT username FROM users");
+        const auto count = [&left](const std::string& word) {
+            std::size_t n = 0;
+            for (auto at = left.find(word); at != std::string::npos; at = left.find(word, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count("due "), 0u) << reader << ": " << left;
+        EXPECT_EQ(count("kept "), 3u) << reader << ": " << left;
+        exec("DELETE FROM users");
+    }
+    std::setlocale(LC_TIME, "C");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, AccountDatesTest,

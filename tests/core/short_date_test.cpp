@@ -123,6 +123,56 @@ TEST(ShortDateTest, TheLocaleComesFromTheEnvironment) {
     std::setlocale(LC_ALL, "C");
 }
 
+// A year is written with two or four digits: anything else is a slip that
+// would otherwise put the date in the third century (and delete the
+// account at the next run) or far in the future.
+TEST(ShortDateTest, AYearOfOneThreeOrFiveDigitsIsNoDate) {
+    std::setlocale(LC_TIME, "C");
+    for (const char* text : {"03/04/227", "03/04/20271", "03/04/7", "227-03-04", "20271-03-04"}) {
+        EXPECT_FALSE(parseShortDate(text)) << text;
+        EXPECT_TRUE(writtenYearProblem(text)) << text;
+    }
+    EXPECT_EQ(writtenYearProblem("03/04/227"), "227");
+    EXPECT_EQ(writtenYearProblem("227-03-04"), "227");
+    for (const char* text : {"03/04/27", "03/04/2027", "2027-03-04", "not a date", ""})
+        EXPECT_FALSE(writtenYearProblem(text)) << text;
+    EXPECT_EQ(parseShortDate("03/04/27"), (year_month_day{year{2027}, month{3}, day{4}}));
+}
+
+// The stored form reads as the same day under every locale, and each
+// locale's own short form, written there, is stored as that day.
+TEST(ShortDateTest, EveryLocaleStoresAndReadsTheSameDay) {
+    const year_month_day date{year{2026}, month{10}, day{12}};
+    for (const char* writer : {"de_DE.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "C"}) {
+        ASSERT_TRUE(std::setlocale(LC_TIME, writer)) << writer << " is not installed";
+        const std::string typed = formatShortDate(date);
+        const std::string stored = storedDateText(typed);
+        EXPECT_EQ(stored, "2026-10-12") << writer << " typed " << typed;
+        for (const char* reader : {"de_DE.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "C"}) {
+            ASSERT_TRUE(std::setlocale(LC_TIME, reader));
+            EXPECT_EQ(parseShortDate(stored), date) << writer << " -> " << reader;
+        }
+    }
+    ASSERT_TRUE(std::setlocale(LC_TIME, "de_DE.UTF-8"));
+    EXPECT_EQ(shownDateText("2026-10-12"), "12.10.2026");
+    EXPECT_EQ(shownDateText("no date"), "no date");
+    std::setlocale(LC_TIME, "C");
+}
+
+TEST(ShortDateTest, AShortDateReadTwoWaysIsToldApart) {
+    std::setlocale(LC_TIME, "C");
+    EXPECT_EQ(possibleReadings("12/10/2026").size(), 2u);
+    EXPECT_EQ(possibleReadings("10.12.2026").size(), 2u);
+    EXPECT_EQ(possibleReadings("24.12.2026"),
+              (std::vector<year_month_day>{{year{2026}, month{12}, day{24}}}));
+    EXPECT_EQ(possibleReadings("12/24/2026"),
+              (std::vector<year_month_day>{{year{2026}, month{12}, day{24}}}));
+    EXPECT_EQ(possibleReadings("05/05/2026").size(), 1u);
+    EXPECT_EQ(possibleReadings("2026-10-12").size(), 1u);
+    EXPECT_TRUE(possibleReadings("31/31/2026").empty());
+    EXPECT_TRUE(possibleReadings("soon").empty());
+}
+
 TEST(ShortDateTest, ShortTimeIsHoursAndMinutes) {
     const std::string time = formatShortTime(system_clock::now());
     ASSERT_EQ(time.size(), 5u);

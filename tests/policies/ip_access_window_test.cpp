@@ -292,6 +292,33 @@ TEST_P(IpAccessWindowTest, TheSecondOfTwoDialogsOnOneListIsToldAndLosesNothing) 
     EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.1"}, {"10.0.0.2"}, {"10.0.0.3"}}));
 }
 
+// Keep both: the second dialog's addition and removal go over the first
+// one's, which stay.
+TEST_P(IpAccessWindowTest, KeepBothAddsAndRemovesOnlyWhatThisDialogChanged) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('bob', '/srv/ftp/bob', 1, 1)");
+    run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.1')");
+    run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.9')");
+    IpAccessWindow first(IpListOwner::User);
+    IpAccessWindow second(IpListOwner::User);
+    first.popList("bob");
+    second.popList("bob");
+    activate(&first);
+    add(first, "10.0.0.2");
+    click(&first, "cmdOK");
+
+    activate(&second);
+    add(second, "10.0.0.3");
+    list(second)->setCurrentRow(1);  // 10.0.0.9
+    nextTick(second);
+    click(&second, "cmdRemove");
+    boxes_.answer(Answer::KeepBoth);
+    click(&second, "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].buttons, MessageButtons::ReloadKeepBothOverwriteCancel);
+    EXPECT_EQ(userRules("bob"), (Rows{{"10.0.0.1"}, {"10.0.0.2"}, {"10.0.0.3"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, IpAccessWindowTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
                          [](const auto& info) { return test::engineName(info.param); });

@@ -3,6 +3,8 @@
 #include <clocale>
 
 #include "core/database.h"
+#include "core/settings.h"
+#include "core/short_date.h"
 #include "policies/logic/misc_settings.h"
 #include "policies/logic/month_calendar.h"
 #include "tests/support/scratch.h"
@@ -71,6 +73,8 @@ TEST_P(MiscSettingsTest, LoadsEncodingsAndWritesThemBack) {
     EXPECT_EQ(changed, 1);
     MiscSettings back = load("o'brien");
     s.idleTimeout = "5";
+    s.expiryDate = "2027-01-01";  // dates are stored as YYYY-MM-DD
+    s.disableDate = "2026-12-31";
     s.hideHidden = true;
     EXPECT_EQ(back, s);
 }
@@ -99,7 +103,7 @@ TEST(MiscUpdateTest, BothFormsPieceByPiece) {
     EXPECT_EQ(miscUpdate(s, "o'brien"),
               "update users set disable_user=0, rel_path=1, hide_hidden_files=0, always_login=0, "
               "one_login_per_ip=0, max_logins_per_ip=2, speed_limit_value='1''0', timeout=5, "
-              "session_timeout=-1, max_concurrent=2, expires='01/02/2027', disableon=''  WHERE "
+              "session_timeout=-1, max_concurrent=2, expires='2027-01-02', disableon=''  WHERE "
               "username='o''brien'");
     s.loginMessageFile = "/srv/it's.txt";
     s.maxLogins = false;
@@ -108,7 +112,7 @@ TEST(MiscUpdateTest, BothFormsPieceByPiece) {
               "update users set disable_user=0, rel_path=1, hide_hidden_files=0, always_login=0, "
               "one_login_per_ip=1, max_logins_per_ip=0, speed_limit_value='1''0', timeout=5, "
               "session_timeout=-1, max_concurrent=2,login_msg_file='/srv/it''s.txt', "
-              "expires='01/02/2027', disableon=''  WHERE username='bob'");
+              "expires='2027-01-02', disableon=''  WHERE username='bob'");
 }
 
 TEST(MiscChecksTest, RefusalsComeInTheirOrder) {
@@ -181,7 +185,117 @@ TEST(MiscChecksTest, ExpiryMayNotComeBeforeTheDisableDate) {
     EXPECT_EQ(order("2026-12-31", "2027-01-01"), "passes");
     EXPECT_EQ(order("2027-01-01", "2026-12-31"), tooEarly);
     EXPECT_EQ(order("01/01/2027", "01/01/2027"), "passes");
-    EXPECT_NE(order("01/01/2027", "not a date").find("is not a date"), std::string::npos);
+    EXPECT_NE(order("01/01/2027", "not a date").find("does not hold a date"), std::string::npos);
+    EXPECT_EQ(order("01/01/2027", "03/04/227"),
+              "The year in the Expiration date field (227) must have four digits.\r\nPlease "
+              "type the date again.");
+    EXPECT_EQ(order("1/2/20271", "01/01/2027"),
+              "The year in the Disable on date field (20271) must have four digits.\r\nPlease "
+              "type the date again.");
+}
+
+// A date that has come is stored only after a question, since the next
+// daily run acts on it; one unchanged since it was loaded asks nothing.
+TEST(MiscChecksTest, ADateThatHasComeAsksFirst) {
+    std::setlocale(LC_TIME, "C");
+    const auto yesterday = year_month_day(sys_days(today()) - days(1));
+    MiscSettings before = valid();
+    MiscSettings after = before;
+    after.expires = true;
+    after.expiryDate = formatShortDate(year_month_day(sys_days(today()) + days(1)));
+    EXPECT_FALSE(pastDateQuestion(before, after));
+    after.expiryDate = formatShortDate(today());
+    ASSERT_TRUE(pastDateQuestion(before, after));
+    after.expiryDate = formatIsoDate(yesterday);
+    const auto question = pastDateQuestion(before, after);
+    ASSERT_TRUE(question);
+    EXPECT_EQ(question->buttons, MessageButtons::YesNo);
+    EXPECT_EQ(question->defaultButton, 2);  // No
+    EXPECT_NE(question->text.find("deleted at the next daily run"), std::string::npos);
+    before = after;
+    before.expiryDate = formatShortDate(yesterday);  // the same day, stored earlier
+    EXPECT_FALSE(pastDateQuestion(before, after));
+
+    before = after = valid();
+    after.disableOn = true;
+    after.disableDate = formatIsoDate(yesterday);
+    ASSERT_TRUE(pastDateQuestion(before, after));
+    EXPECT_NE(pastDateQuestion(before, after)->text.find("disabled at the next daily run"),
+              std::string::npos);
+    after.disableAccount = true;  // disabled now: the date changes nothing
+    EXPECT_FALSE(pastDateQuestion(before, after));
+}
+
+// Keep both in the dialog: another administrator changed the idle timeout
+// and the speed; this dialog changed the speed too, the users and the
+// expiry. The speed is asked for; the rest of both is kept.
+TEST_P(MiscSettingsTest, KeepBothWritesThisDialogsChangesOverTheOthers) {
+    test::ScopedRegistry registry;
+    ASSERT_TRUE(writeConnectionString(scratch_->connectionString()));
+    exec(
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, timeout) "
+        "VALUES ('bob', '/srv/ftp', 1, 1, 5)");
+    const MiscSettings loaded = load("bob");
+    exec("UPDATE users SET timeout=30, speed_limit_value='100' WHERE username='bob'");
+    MiscSettings mine = loaded;
+    mine.maxUsers = "7";
+    mine.maxSpeed = "200";
+    mine.expires = true;
+    mine.expiryDate = "12/24/2031";
+    std::vector<std::string> asked;
+    const auto answer = [&asked](Answer a) {
+        return [&asked, a](const Message& m) {
+            asked.push_back(m.text);
+            return a;
+        };
+    };
+    std::string failure;
+    ASSERT_EQ(keepBothMisc(loaded, mine, "bob", failure, answer(Answer::No)), MiscAccess::Done)
+        << failure;
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("maximum speed: yours 200, theirs 100"), std::string::npos) << asked[0];
+    EXPECT_EQ(asked[0].find("idle"), std::string::npos) << asked[0];
+    MiscSettings stored = load("bob");
+    EXPECT_EQ(stored.idleTimeout, "30");
+    EXPECT_EQ(stored.maxSpeed, "100");
+    EXPECT_EQ(stored.maxUsers, "7");
+    EXPECT_EQ(stored.expiryDate, "2031-12-24");
+
+    // Cancel writes nothing; Yes writes this dialog's value.
+    asked.clear();
+    const MiscSettings before = load("bob");
+    exec("UPDATE users SET speed_limit_value='300' WHERE username='bob'");
+    EXPECT_EQ(keepBothMisc(before, mine, "bob", failure, answer(Answer::Cancel)),
+              MiscAccess::Changed);
+    EXPECT_EQ(load("bob").maxSpeed, "300");
+    EXPECT_EQ(keepBothMisc(before, mine, "bob", failure, answer(Answer::Yes)), MiscAccess::Done);
+    EXPECT_EQ(load("bob").maxSpeed, "200");
+}
+
+// What the window writes under one locale is the same day for every other.
+TEST_P(MiscSettingsTest, TheWindowsWriteIsTheSameDayUnderEveryLocale) {
+    test::ScopedRegistry registry;
+    ASSERT_TRUE(writeConnectionString(scratch_->connectionString()));
+    exec(
+        "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('bob', '/srv/ftp', 1, 1)");
+    const year_month_day day{year{2031}, month{10}, std::chrono::day{12}};
+    for (const char* writer : {"de_DE.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "C"}) {
+        ASSERT_TRUE(std::setlocale(LC_TIME, writer)) << writer << " is not installed";
+        MiscSettings s = valid();
+        s.expires = true;
+        s.expiryDate = formatShortDate(day);
+        ASSERT_FALSE(checkMiscSettings(s)) << writer;
+        std::string failure;
+        ASSERT_EQ(writeMiscSettings(s, "bob", failure), MiscAccess::Done) << failure;
+        for (const char* reader : {"de_DE.UTF-8", "en_US.UTF-8", "en_GB.UTF-8", "C"}) {
+            ASSERT_TRUE(std::setlocale(LC_TIME, reader));
+            const MiscSettings back = load("bob");
+            EXPECT_EQ(back.expiryDate, "2031-10-12") << writer << " -> " << reader;
+            EXPECT_EQ(parseShortDate(back.expiryDate), day) << writer << " -> " << reader;
+        }
+    }
+    std::setlocale(LC_TIME, "C");
 }
 
 TEST(MonthCalendarTest, GridMappingAndCalendarArithmetic) {

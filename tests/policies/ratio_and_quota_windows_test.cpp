@@ -137,6 +137,23 @@ TEST_P(RatiosWindowTest, AChangeMadeElsewhereIsAskedAboutBeforeItIsOverwritten) 
     EXPECT_EQ(ratios("bob"), (Rows{{"FilesOverall", "7", "3", "10"}}));
 }
 
+// Keep both: another administrator changed the download side and the
+// plug-in counted some credit; this dialog changed the upload side. Both
+// changes stay, and the credit counted meanwhile is not undone.
+TEST_P(RatiosWindowTest, KeepBothWritesThisDialogsRatioBesideTheOthers) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, ratio_type, "
+        "ratio_down, ratio_up, ratio_current_credit) VALUES ('bob', '/srv/bob', 1, 1, "
+        "'FilesOverall', 2, 1, 10)");
+    dialog_->show();
+    dialog_->thisFormLoadData("bob");
+    run("UPDATE users SET ratio_down=5, ratio_current_credit=8 WHERE username='bob'");
+    childOf<QLineEdit>(dialog_.get(), "txtUpload")->setText("3");
+    boxes_.answer(Answer::KeepBoth);
+    click(dialog_.get(), "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(ratios("bob"), (Rows{{"FilesOverall", "5", "3", "8"}}));
+}
+
 class DiskQuotaWindowTest : public test::PolicyWindowTest {
   protected:
     QString text(const char* name) { return childOf<QLineEdit>(dialog_.get(), name)->text(); }
@@ -338,6 +355,36 @@ TEST_P(DiskQuotaWindowTest, UploadsCountedDuringEditsOfTheMaximumStayCounted) {
     uploads.join();
     EXPECT_GT(counted, 0);
     EXPECT_EQ(wholeQuota(), (Row{"1", "10485760", std::to_string(10485760 - counted)}));
+}
+
+// Keep both: another administrator switched the quota on while this dialog
+// raised the maximum; the switch is theirs, the maximum this dialog's.
+// Where both changed the maximum, the administrator chooses.
+TEST_P(DiskQuotaWindowTest, KeepBothWritesThisDialogsMaximumBesideTheirSwitch) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, use_quota, "
+        "quota_max, quota_current) VALUES ('bob', '/srv/bob', 1, 1, 0, 10485760, 0)");
+    dialog_->show();
+    dialog_->popQuota("bob");
+    run("UPDATE users SET use_quota=1 WHERE username='bob'");
+    childOf<QLineEdit>(dialog_.get(), "txtQuotaMaximum")->setText("20");
+    boxes_.answer(Answer::KeepBoth);
+    click(dialog_.get(), "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].buttons, MessageButtons::ReloadKeepBothOverwriteCancel);
+    EXPECT_EQ(whole(quota().at(0).at(0)), "1");
+    EXPECT_EQ(whole(quota().at(0).at(1)), "20971520");
+
+    dialog_->show();
+    dialog_->popQuota("bob");
+    run("UPDATE users SET quota_max=31457280 WHERE username='bob'");
+    childOf<QLineEdit>(dialog_.get(), "txtQuotaMaximum")->setText("40");
+    boxes_.answer(Answer::KeepBoth);
+    boxes_.answer(Answer::No);
+    click(dialog_.get(), "cmdOK");
+    ASSERT_EQ(boxes_.shown().size(), 3u);
+    EXPECT_NE(boxes_.shown()[2].text.find("maximum quota: yours 40, theirs 30"), std::string::npos)
+        << boxes_.shown()[2].text;
+    EXPECT_EQ(whole(quota().at(0).at(1)), "31457280");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RatiosWindowTest,

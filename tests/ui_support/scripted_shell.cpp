@@ -17,7 +17,8 @@ Answer ScriptedMessageBoxes::show(const Message& message) {
     if (script_.empty()) {
         ADD_FAILURE() << "message box without a scripted answer: \"" << message.text << "\"";
         // The last button: Cancel where there is one, the safe way out.
-        const int count = message.buttons == MessageButtons::OK ? 1
+        const int count = message.buttons == MessageButtons::OK                              ? 1
+                          : message.buttons == MessageButtons::ReloadKeepBothOverwriteCancel ? 4
                           : message.buttons == MessageButtons::YesNoCancel ||
                                   message.buttons == MessageButtons::ReloadOverwriteCancel
                               ? 3

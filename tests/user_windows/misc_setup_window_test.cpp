@@ -1,5 +1,6 @@
 // The account limits and schedule dialog with its date picker, through the
 // real windows.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -216,7 +217,7 @@ TEST_P(MiscSetupTest, PickerEnterAcceptsAndEscapeReturnsWithoutADate) {
     EXPECT_FALSE(misc->isVisible());
     EXPECT_EQ(
         rows("SELECT timeout, Expires FROM users WHERE username='bob'", {"timeout", "Expires"}),
-        (Rows{{"42", formatShortDate(picked)}}));
+        (Rows{{"42", formatIsoDate(picked)}}));
     // The status line shows the new date at once; the typed notes stay.
     EXPECT_EQ(main_->findChild<QLabel*>("lblExpires")->text().toStdString(),
               "This user's account will expire on " + formatShortDate(picked));
@@ -244,7 +245,7 @@ TEST_P(MiscSetupTest, OkWritesTheLoadedUserAndReopeningShowsIt) {
     EXPECT_FALSE(misc->isVisible());
     EXPECT_EQ(rows("SELECT username, timeout, max_concurrent, Expires FROM users ORDER BY username",
                    {"username", "timeout", "max_concurrent", "Expires"}),
-              (Rows{{"bob", "5", "2", formatShortDate(picked)},
+              (Rows{{"bob", "5", "2", formatIsoDate(picked)},
                     {"carol", std::nullopt, "3", std::nullopt}}));
     EXPECT_EQ(main_->users().state().selectedUser, "carol");
 
@@ -256,6 +257,81 @@ TEST_P(MiscSetupTest, OkWritesTheLoadedUserAndReopeningShowsIt) {
     EXPECT_TRUE(in<QCheckBox>(misc, "chkExpires")->isChecked());
     EXPECT_EQ(in<QLineEdit>(misc, "txtExpDate")->text().toStdString(), formatShortDate(picked));
     QTest::mouseClick(in<QPushButton>(misc, "CmdCancel"), Qt::LeftButton);
+}
+
+// The dialog's own OK while the calendar is in front takes the day marked
+// there, and the dialog never opens again on a calendar left in front.
+TEST_P(MiscSetupTest, OkOnTheCalendarTakesTheMarkedDayAndNoOpeningStartsOnIt) {
+    MiscSetupWindow* misc = openMisc();
+    ASSERT_NE(misc, nullptr);
+    tick(in<QCheckBox>(misc, "chkExpires"));
+    QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
+    auto* grid = in<MonthGrid>(misc, "picMonth");
+    QTest::keyClick(grid, Qt::Key_PageDown);
+    const year_month_day marked = grid->currentDate();
+    QTest::mouseClick(in<QPushButton>(misc, "CmdOK"), Qt::LeftButton);
+    EXPECT_TRUE(boxes_.shown().empty());
+    EXPECT_FALSE(misc->isVisible());
+    EXPECT_EQ(rows("SELECT Expires FROM users WHERE username='bob'", {"Expires"}),
+              (Rows{{formatIsoDate(marked)}}));
+
+    // A calendar left with the dialog's Cancel is not in front next time.
+    misc = openMisc();
+    ASSERT_NE(misc, nullptr);
+    QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
+    ASSERT_TRUE(misc->pickerInFront());
+    QTest::mouseClick(in<QPushButton>(misc, "CmdCancel"), Qt::LeftButton);
+    misc = openMisc();
+    ASSERT_NE(misc, nullptr);
+    EXPECT_FALSE(misc->pickerInFront());
+    EXPECT_EQ(in<QLineEdit>(misc, "txtExpDate")->text().toStdString(), formatShortDate(marked));
+
+    // A year typed in the calendar's year box is kept when a day is clicked.
+    QTest::mouseClick(in<QPushButton>(misc, "cmdExpiresDDD"), Qt::LeftButton);
+    auto* yearBox = in<QComboBox>(misc, "cboYear");
+    yearBox->lineEdit()->setFocus(Qt::OtherFocusReason);
+    yearBox->lineEdit()->selectAll();
+    QTest::keyClicks(yearBox->lineEdit(), "2200");
+    clickDay(grid, year_month_day{year{2200}, grid->currentDate().month(), day{1}});
+    EXPECT_EQ(grid->currentDate().year(), year{2200});
+    EXPECT_EQ(yearBox->currentText(), "2200");
+    QTest::mouseClick(in<QPushButton>(misc, "CmdCancel"), Qt::LeftButton);
+}
+
+// A date box is typed into (the locale's short form or YYYY-MM-DD, checked
+// when it is left) as well as picked; Tab reaches it without a calendar.
+TEST_P(MiscSetupTest, ADateIsTypedCheckedWhenLeftAndStoredAsIso) {
+    MiscSetupWindow* misc = openMisc();
+    ASSERT_NE(misc, nullptr);
+    auto* expires = in<QCheckBox>(misc, "chkExpires");
+    auto* box = in<QLineEdit>(misc, "txtExpDate");
+    tick(expires);
+    expires->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(expires, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), box);
+    EXPECT_FALSE(misc->pickerInFront());
+
+    QTest::keyClicks(box, "03/04/227");
+    boxes_.answer(Answer::OK);
+    auto* speed = in<QLineEdit>(misc, "txtMaxSpeed");
+    speed->setFocus(Qt::MouseFocusReason);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text,
+              "The year in the Expiration date field (227) must have four digits.\r\nPlease type "
+              "the date again.");
+    EXPECT_EQ(QApplication::focusWidget(), box);
+
+    box->clear();
+    QTest::keyClicks(box, "2031-05-06");
+    speed->setFocus(Qt::MouseFocusReason);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box->text(), "05/06/2031");  // shown in the locale's form
+    QTest::mouseClick(in<QPushButton>(misc, "CmdOK"), Qt::LeftButton);
+    EXPECT_FALSE(misc->isVisible());
+    EXPECT_EQ(rows("SELECT Expires FROM users WHERE username='bob'", {"Expires"}),
+              (Rows{{"2031-05-06"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MiscSetupTest,

@@ -358,7 +358,7 @@ TEST_P(UserPanelTest, TheSecondOfTwoWindowsSavingOneUserIsToldAndLosesNothingOfT
     ASSERT_EQ(boxes_.shown().size(), 1u);
     EXPECT_TRUE(boxes_.shown()[0].text.starts_with(
         "User bob was changed by someone else since you opened it"));
-    EXPECT_EQ(boxes_.shown()[0].buttons, MessageButtons::ReloadOverwriteCancel);
+    EXPECT_EQ(boxes_.shown()[0].buttons, MessageButtons::ReloadKeepBothOverwriteCancel);
     EXPECT_EQ(stored(), (std::vector<std::string>{firstHome, "notes of bob"}));
     EXPECT_EQ(static_cast<QLineEdit*>(field(other, "txtHomeDir"))->text().toStdString(), firstHome);
 

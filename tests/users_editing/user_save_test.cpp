@@ -460,7 +460,8 @@ TEST_P(SaveTest, ASaveAgainstAChangedUserWritesNothingUntilOverwriteIsChosen) {
     reload.answer(Answer::Reload);
     EXPECT_EQ(saveUser(mine, context, reload), SaveOutcome::Reload);
     ASSERT_EQ(reload.shown.size(), 1u);
-    EXPECT_EQ(reload.shown[0].buttons, MessageButtons::ReloadOverwriteCancel);
+    EXPECT_EQ(reload.shown[0].buttons, MessageButtons::ReloadKeepBothOverwriteCancel);
+    EXPECT_EQ(reload.shown[0].defaultButton, 2);  // Keep both
     EXPECT_EQ(rules("bob"), theirs);
 
     test::ScriptedPrompts cancel;
@@ -480,6 +481,59 @@ TEST_P(SaveTest, ASaveAgainstAChangedUserWritesNothingUntilOverwriteIsChosen) {
     test::ScriptedPrompts quiet;
     EXPECT_EQ(saveUser(mine, context, quiet), SaveOutcome::Written);
     EXPECT_TRUE(quiet.shown.empty());
+}
+
+// Keep both: another administrator changed the home and a rule since this
+// window loaded bob; this window changed the notes and added a rule. Only
+// this window's changes are written over theirs; where both changed the
+// notes, the administrator chooses.
+TEST_P(SaveTest, KeepBothWritesOnlyThisWindowsChangesOverTheOthers) {
+    storeBob();
+    SaveContext context = bobContext();
+    context.loadedVersion = readUserVersion(db_, "bob", savedParts());
+    context.loadedFields = recordFields("bob", home_, "old notes", context.ruleSet);
+    exec("UPDATE users SET homedir='/srv/theirs' WHERE username='bob'");
+    exec("UPDATE dir_rights SET dir_rights='RWL' WHERE directory='" + home_ + "'");
+    SaveForm mine = bobForm();
+    mine.notes = "my notes";
+    context.ruleSet.push_back({home_ + "/mine", "RL", "0"});
+
+    test::ScriptedPrompts keep;
+    keep.answer(Answer::KeepBoth);
+    EXPECT_EQ(saveUser(mine, context, keep), SaveOutcome::Written);
+    EXPECT_EQ(keep.shown.size(), 1u);  // no fields in common: no second question
+    EXPECT_EQ(rows("SELECT homedir, comments FROM users", {"homedir", "comments"}),
+              (Rows{{"/srv/theirs", "my notes"}}));
+    EXPECT_EQ(rules("bob"), (Rows{{"bob", home_, "RWL", "1"},
+                                  {"bob", home_ + "/in", "RL", "0"},
+                                  {"bob", home_ + "/mine", "RL", "0"}}));
+
+    // Both change the notes (and they the home again): the notes are asked
+    // for, the home is theirs without a question.
+    context.loadedVersion = readUserVersion(db_, "bob", savedParts());
+    exec("UPDATE users SET homedir='/srv/again', comments='their notes' WHERE username='bob'");
+    // As loaded (the home as this window shows it, unchanged here).
+    context.loadedFields = recordFields("bob", home_, "my notes", context.ruleSet);
+    mine.notes = "mine again";
+    test::ScriptedPrompts theirs;
+    theirs.answer(Answer::KeepBoth).answer(Answer::No);
+    EXPECT_EQ(saveUser(mine, context, theirs), SaveOutcome::Written);
+    ASSERT_EQ(theirs.shown.size(), 2u);
+    EXPECT_NE(theirs.shown[1].text.find("notes: yours mine again, theirs their notes"),
+              std::string::npos)
+        << theirs.shown[1].text;
+    EXPECT_EQ(theirs.shown[1].text.find("home"), std::string::npos) << theirs.shown[1].text;
+    EXPECT_EQ(rows("SELECT homedir, comments FROM users", {"homedir", "comments"}),
+              (Rows{{"/srv/again", "their notes"}}));
+
+    context.loadedVersion = readUserVersion(db_, "bob", savedParts());
+    exec("UPDATE users SET comments='theirs once more' WHERE username='bob'");
+    context.loadedFields = recordFields("bob", home_, "their notes", context.ruleSet);
+    test::ScriptedPrompts yours;
+    yours.answer(Answer::KeepBoth).answer(Answer::Yes);
+    EXPECT_EQ(saveUser(mine, context, yours), SaveOutcome::Written);
+    EXPECT_EQ(rows("SELECT homedir, comments FROM users", {"homedir", "comments"}),
+              (Rows{{"/srv/again", "mine again"}}));
 }
 
 TEST_P(SaveTest, DeleteRemovesEveryTraceOfTheUserOnly) {

@@ -8,12 +8,40 @@
 #include "core/audit_trail.h"
 #include "core/column_width.h"
 #include "core/database.h"
+#include "core/field_merge.h"
 #include "core/password_storage.h"
 #include "core/path_tests.h"
+#include "core/text_routines.h"
 #include "users/editing/password_placeholder.h"
 #include "users/editing/statement_text.h"
 #include "users/editing/text_rules.h"
 #include "users/editing/user_lifecycle.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr const char* kUserNameField = "user name";
+constexpr const char* kHomeField = "home directory";
+constexpr const char* kNotesField = "notes";
+constexpr const char* kRulePrefix = "rule ";
+
+}  // namespace
+
+FieldValues recordFields(const std::string& username, const std::string& homeDir,
+                         const std::string& notes, const std::vector<DirRule>& rules) {
+    // Blank notes are stored as NULL and load as the empty text.
+    FieldValues fields{{kUserNameField, username},
+                       {kHomeField, homeDir},
+                       {kNotesField, isBlank(notes) ? std::string() : notes}};
+    for (const DirRule& rule : rules)
+        if (!rule.directory.empty())
+            fields[kRulePrefix + rule.directory] =
+                rule.rights + ' ' + users::inheritNumber(rule.inherit);
+    return fields;
+}
+
+}  // namespace kestrix
 
 namespace kestrix::users {
 
@@ -343,6 +371,107 @@ std::string describeSave(Database& db, const CheckedUser& user, const SaveContex
     return line;
 }
 
+// The user as stored now, read for Keep both: its version first, so that a
+// change made while the rest is read refuses the write and is read again.
+struct StoredNow {
+    std::string version;
+    FieldValues fields;
+    std::vector<DirRule> rules;
+    bool found = false;
+};
+
+std::optional<StoredNow> readStoredNow(Database& db, const std::string& user) {
+    StoredNow now;
+    const auto version = readUserVersion(db, user, savedParts());
+    if (!version) return std::nullopt;
+    now.version = *version;
+    std::string name;
+    std::string home;
+    std::string notes;
+    const bool read =
+        db.readText("select username, homedir, comments from users where username=:v1", {user}, 3,
+                    [&](const Database::TextRow& row) {
+                        now.found = true;
+                        name = row[0].value_or("");
+                        home = row[1].value_or("");
+                        notes = row[2].value_or("");
+                    }) &&
+        db.readText(
+            "select directory, dir_rights, inherit_subdirs from dir_rights where username=:v1",
+            {user}, 3, [&](const Database::TextRow& row) {
+                now.rules.push_back(
+                    {row[0].value_or(""), row[1].value_or(""), row[2].value_or("")});
+            });
+    if (!read) return std::nullopt;
+    now.fields = recordFields(name, home, notes, now.rules);
+    return now;
+}
+
+// The rules of a merge in the stored order, the ones added here after them
+// in this window's order.
+std::vector<DirRule> mergedRules(const FieldValues& merged, const std::vector<DirRule>& stored,
+                                 const std::vector<DirRule>& mine) {
+    std::vector<DirRule> rules;
+    std::map<std::string, bool> placed;
+    const auto place = [&](const std::string& directory) {
+        if (directory.empty() || placed[directory]) return;
+        const auto found = merged.find(kRulePrefix + directory);
+        if (found == merged.end() || !found->second) return;
+        placed[directory] = true;
+        const std::string& value = *found->second;
+        const std::size_t blank = value.rfind(' ');
+        rules.push_back({directory, value.substr(0, blank), value.substr(blank + 1)});
+    };
+    for (const DirRule& rule : stored)
+        place(rule.directory);
+    for (const DirRule& rule : mine)
+        place(rule.directory);
+    return rules;
+}
+
+// Keep both: this window's changes written over what is stored now, the
+// other administrator's changes to the other fields kept; where both
+// changed a field the administrator chooses. Read again when the stored
+// user moves once more meanwhile.
+std::optional<WriteFailure> keepBoth(Database& db, const CheckedUser& user,
+                                     const SaveContext& context, UserPrompts& prompts,
+                                     bool& stopped) {
+    const FieldValues mine =
+        recordFields(user.username, user.homeDir, user.notes.value_or(""), context.ruleSet);
+    const FieldValues loaded = context.loaded
+                                   ? recordFields(context.loaded->username, context.loaded->homeDir,
+                                                  context.loaded->notes, context.loaded->rules)
+                                   : context.loadedFields;
+    std::optional<WriteFailure> failure;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const auto now = readStoredNow(db, context.selectedUser);
+        if (!now) return WriteFailure{db.lastError()};
+        if (!now->found) return WriteFailure{{}, true};
+        ThreeWayMerge merge = mergeThreeWay(loaded, mine, now->fields);
+        if (!merge.bothChanged.empty()) {
+            const std::string fields = describeBothChanged(merge, mine, now->fields);
+            const Answer answer = prompts.show(bothChangedQuestion(context.selectedUser, fields));
+            if (answer == Answer::No) {
+                keepTheirs(merge, now->fields);
+            } else if (answer != Answer::Yes) {
+                stopped = true;
+                return WriteFailure{{}, false, true};
+            }
+        }
+        CheckedUser merged = user;
+        merged.username = merge.merged[kUserNameField].value_or(user.username);
+        merged.homeDir = merge.merged[kHomeField].value_or(user.homeDir);
+        const std::string notes = merge.merged[kNotesField].value_or("");
+        merged.notes = isBlank(notes) ? std::nullopt : std::optional<std::string>(notes);
+        SaveContext write = context;
+        write.ruleSet = mergedRules(merge.merged, now->rules, context.ruleSet);
+        write.loadedVersion = now->version;
+        failure = runSave(db, merged, write);
+        if (!failure || !failure->changed) return failure;
+    }
+    return failure;
+}
+
 SaveOutcome saveAndDescribe(const SaveForm& form, const SaveContext& context, UserPrompts& prompts,
                             std::string& change) {
     writeLog("rootdir = getRegSettings(ftp_directory)");
@@ -384,7 +513,16 @@ SaveOutcome saveAndDescribe(const SaveForm& form, const SaveContext& context, Us
     }
     auto failure = runSave(db, stored, context);
     if (failure && failure->changed && context.onChange == OnChange::Ask) {
-        switch (prompts.show(changedElsewhereQuestion(context.selectedUser))) {
+        switch (prompts.show(changedElsewhereMergeQuestion(context.selectedUser))) {
+            case Answer::KeepBoth: {
+                bool stopped = false;
+                failure = keepBoth(db, stored, context, prompts, stopped);
+                if (stopped) {
+                    closeDatabase(db);
+                    return SaveOutcome::Stopped;
+                }
+                break;
+            }
             case Answer::Overwrite: {
                 SaveContext over = context;
                 over.loadedVersion.reset();

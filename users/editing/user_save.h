@@ -23,7 +23,7 @@ struct SaveForm {
 // What Save does when the stored user was changed by someone else since
 // it was loaded.
 enum class OnChange {
-    Ask,    // Reload, Overwrite or Cancel (the window)
+    Ask,    // Reload, Keep both, Overwrite or Cancel (the window)
     Tell,   // say so and write nothing
     Quiet,  // write nothing and say nothing: the caller reads again and retries
 };
@@ -37,6 +37,10 @@ struct SaveContext {
     // The stored user's version as loaded (savedParts); none: not compared.
     std::optional<std::string> loadedVersion = std::nullopt;
     OnChange onChange = OnChange::Ask;
+    // The record and rules as loaded (recordFields), for Keep both; or,
+    // read only when needed, the window's own.
+    FieldValues loadedFields = {};
+    const EditingState::Loaded* loaded = nullptr;
 };
 
 // The boxes once they passed every check.
