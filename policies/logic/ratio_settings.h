@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "policies/logic/policy_database.h"
-#include "shell/number_rules.h"
 #include "shell/message_boxes.h"
+#include "shell/number_rules.h"
 
 namespace kestrix::policies {
 
