@@ -77,6 +77,8 @@ MainWindow::MainWindow(MainWindowLinks links, QWidget* parent)
             &MainWindow::tools1_checkAccess_Click);
     connect(ui_->mnuItemHelp, &QAction::triggered, this, &MainWindow::mnuItemHelp_Click);
     connect(ui_->ShowLog, &QAction::triggered, this, &MainWindow::ShowLog_Click);
+    // The log is always a menu away; the About gesture stays a second way.
+    connect(ui_->mnuViewLog, &QAction::triggered, this, &MainWindow::ShowLog_Click);
     connect(ui_->checkUpdates, &QAction::triggered, this, &MainWindow::checkUpdates_Click);
     connect(ui_->help_web, &QAction::triggered, this, &MainWindow::help_web_Click);
     connect(ui_->mnuItemAbout, &QAction::triggered, this, &MainWindow::mnuItemAbout_Click);

@@ -63,6 +63,13 @@ ProgramCommands standardCommands(const ProgramPlaces& places) {
         setup.packaged = places.installed;
         std::unique_ptr<DownloadDialog> download;
         UpdateHandOver handOver;
+        // A server that does not answer shows that it is waited for, with
+        // Cancel, from the start.
+        handOver.asking = [&download](FetchControl& control) {
+            download =
+                std::make_unique<DownloadDialog>(control, nullptr, DownloadDialog::askingHeading());
+        };
+        handOver.answered = [&download] { download.reset(); };
         // Shown from the start of the download, so that Cancel is there
         // before the first byte.
         handOver.downloading = [&download](FetchControl& control) {

@@ -5,7 +5,11 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -129,7 +133,20 @@ std::string firstListedUser(const EngineRun& run) {
     return first;
 }
 
+// The names as the list holds them, for the filter's floor.
+std::vector<std::string> listedNames(const EngineRun& run) {
+    Database db;
+    std::vector<std::string> names;
+    if (!db.open(run.database->connectionString()) ||
+        !db.readColumn("select username from users order by username", {},
+                       [&](Database::ValueView name) { names.emplace_back(name.value_or("")); }))
+        throw std::runtime_error("no names: " + db.lastError());
+    return names;
+}
+
 void registerUserList(EngineRun& run) {
+    // Every user the set-up made, as the database counts them.
+    const auto users = static_cast<int>(listedNames(run).size());
     registerPair(
         run, "user list of " + BenchDatabase::userCountText() + " (popMain, shown)",
         [](benchmark::State& state) {
@@ -147,17 +164,125 @@ void registerUserList(EngineRun& run) {
                 list->currentIndex().row() != 0)
                 state.SkipWithError("the list is not complete");
         },
-        [&run, first = firstListedUser(run)](benchmark::State& state) {
+        [&run, users, first = firstListedUser(run)](benchmark::State& state) {
             for (auto _ : state) {
                 auto floor = openFloor(run);
                 const int names =
-                    floor->run(floor->prepare("select username from users order by username"),
+                    floor->run(floor->prepare("select username, disable_user, Expires from "
+                                              "users order by username"),
                                std::vector<std::string>{});
                 if (names != BenchDatabase::userCount()) state.SkipWithError("names missing");
                 // popMain selects the first user, which loads it while the
                 // list's connection is still open.
                 loadFloor(run, first);
             }
+        });
+}
+
+// A panel on the whole list, shown, its first user loaded.
+std::unique_ptr<UserPanel> shownPanel() {
+    auto panel = std::make_unique<UserPanel>();
+    panel->resize(900, 600);
+    panel->show();
+    panel->popMain();
+    QApplication::processEvents();
+    return panel;
+}
+
+constexpr const char* kFilterTyped = "r09";  // every user, then user0..., then user09...
+
+void registerFilter(EngineRun& run) {
+    const std::vector<std::string> names = listedNames(run);
+    const auto matches =
+        static_cast<int>(std::count_if(names.begin(), names.end(), [](const std::string& name) {
+            return name.find(kFilterTyped) != std::string::npos;
+        }));
+    registerPair(
+        run, "filter typed, 3 letters, every user (shown)",
+        [matches](benchmark::State& state) {
+            const auto panel = shownPanel();
+            auto* filter = panel->findChild<QLineEdit*>("txtFilter");
+            const auto* list = panel->findChild<QAbstractItemView*>("lstUsers");
+            for (auto _ : state) {
+                state.PauseTiming();
+                filter->clear();
+                QApplication::processEvents();
+                state.ResumeTiming();
+                // As typed: a key, then the list as it appears, three times.
+                for (const char* key = kFilterTyped; *key != '\0'; ++key) {
+                    filter->insert(QString(QLatin1Char(*key)));
+                    QApplication::processEvents();
+                }
+            }
+            if (list->model()->rowCount() != matches)
+                state.SkipWithError("the filter missed names");
+        },
+        [names, matches](benchmark::State& state) {
+            // The same narrowing over names in memory, without a window.
+            const auto lower = [](char c) {
+                return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            };
+            std::size_t kept = 0;
+            for (auto _ : state) {
+                std::string typed;
+                for (const char* key = kFilterTyped; *key != '\0'; ++key) {
+                    typed += *key;
+                    std::vector<int> shown;
+                    for (std::size_t i = 0; i < names.size(); ++i) {
+                        const std::string& name = names[i];
+                        if (std::search(name.begin(), name.end(), typed.begin(), typed.end(),
+                                        [&](char a, char b) { return lower(a) == lower(b); }) !=
+                            name.end())
+                            shown.push_back(static_cast<int>(i));
+                    }
+                    kept = shown.size();
+                    benchmark::DoNotOptimize(shown.data());
+                }
+            }
+            if (kept != static_cast<std::size_t>(matches))
+                state.SkipWithError("the floor missed names");
+        });
+}
+
+// 100 arrow presses in a row through the list: the time from the last one
+// until the user it stopped at is loaded (the record and its rules shown).
+void registerArrowPresses(EngineRun& run) {
+    registerPair(
+        run, "100 arrow presses, last press to loaded",
+        [](benchmark::State& state) {
+            const auto panel = shownPanel();
+            auto* list = panel->findChild<QAbstractItemView*>("lstUsers");
+            list->setFocus();
+            const auto press = [&](Qt::Key key) {
+                QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+                QApplication::sendEvent(list, &down);
+                QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+                QApplication::sendEvent(list, &up);
+                QApplication::processEvents();
+            };
+            const auto settled = [&] {
+                const int row = list->currentIndex().row();
+                return row >= 0 && panel->state().selectedUser ==
+                                       list->model()->index(row, 0).data().toString().toStdString();
+            };
+            for (auto _ : state) {
+                state.PauseTiming();
+                press(Qt::Key_Home);
+                while (!settled())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                for (int i = 0; i < 99; ++i)
+                    press(Qt::Key_Down);
+                state.ResumeTiming();
+                press(Qt::Key_Down);
+                while (!settled())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            }
+            if (list->currentIndex().row() != 100) state.SkipWithError("the list did not move");
+        },
+        [&run, user = BenchDatabase::neighbourName(100)](benchmark::State& state) {
+            // Loading the one user it stops at.
+            for (auto _ : state)
+                loadFloor(run, user);
         });
 }
 
@@ -388,6 +513,8 @@ int main(int argc, char** argv) {
                 if (!kestrix::writeConnectionString(run->database->connectionString()))
                     throw std::runtime_error("cannot store the connection string");
                 registerUserList(*run);
+                registerFilter(*run);
+                registerArrowPresses(*run);
                 registerSave(*run);
                 registerLoad(*run);
                 registerDateRun(*run, 1000, 1000);

@@ -9,6 +9,7 @@
 #include "cli/loaded_user.h"
 #include "users/editing/directory_entry.h"
 #include "users/editing/rule_list.h"
+#include "users/editing/rule_rights_text.h"
 
 namespace kestrix::cli {
 
@@ -109,17 +110,18 @@ int ruleList(const Invocation& in) {
     std::vector<std::string> json;
     for (std::size_t i = 0; i < user->rules.size(); ++i) {
         const DirRule& rule = user->rules[i];
-        const bool inherit = decodeInherit(rule.inherit);
+        const users::RuleRightsText rights = users::ruleRightsText(rule);
+        const bool inherit = rights.inherited;
         if (in.json()) {
             json.push_back(JsonObject()
                                .add("place", std::to_string(i + 1))
                                .text("directory", rule.directory)
-                               .text("rights", rule.rights)
+                               .text("rights", rights.letters)
                                .flag("inherit", inherit)
                                .str());
         } else {
-            std::cout << i + 1 << '\t' << rule.directory << '\t' << rule.rights << '\t'
-                      << (inherit ? "inherit" : "-") << '\n';
+            std::cout << i + 1 << '\t' << rule.directory << '\t' << rights.letters << '\t'
+                      << rights.inheritWord() << '\n';
         }
     }
     if (in.json()) std::cout << jsonArray(json) << '\n';

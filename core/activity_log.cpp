@@ -50,22 +50,23 @@ void ActivityLog::detach(int id) {
 }
 
 std::string formatLogLine(std::string_view message, std::chrono::system_clock::time_point when) {
-    // The stamp changes once a minute (or with the locale's date pattern);
+    // The stamp changes once a second (or with the locale's date pattern);
     // working it out costs more than the rest of a line, and a Save writes
     // hundreds of lines.
     struct Stamp {
-        long long minute = 0;
+        long long second = 0;
         std::string pattern;
         std::string text;
     };
     thread_local std::optional<Stamp> stamp;
-    const long long minute =
-        std::chrono::floor<std::chrono::minutes>(when).time_since_epoch().count();
+    const long long second =
+        std::chrono::floor<std::chrono::seconds>(when).time_since_epoch().count();
     const char* pattern = nl_langinfo(D_FMT);
-    if (!stamp || stamp->minute != minute || stamp->pattern != pattern) {
-        stamp = Stamp{minute, pattern, formatShortDate(localDate(when))};
+    if (!stamp || stamp->second != second || stamp->pattern != pattern) {
+        stamp = Stamp{second, pattern, formatShortDate(localDate(when))};
         stamp->text += ' ';
-        stamp->text += formatShortTime(when);
+        // To the second: a run of steps can be told apart and timed.
+        stamp->text += formatShortTime(when, true);
         stamp->text += ":  ";
     }
     std::string line;

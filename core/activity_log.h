@@ -37,7 +37,7 @@ class ActivityLog {
     int nextId_ = 1;
 };
 
-// One entry: short date, a blank, hours:minutes, a colon and two blanks,
+// One entry: short date, a blank, hours:minutes:seconds, a colon and two blanks,
 // the message, a line break.
 std::string formatLogLine(std::string_view message, std::chrono::system_clock::time_point when);
 

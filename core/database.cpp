@@ -863,11 +863,32 @@ void setOpenFailureHandler(OpenFailureHandler* handler) {
     gOpenFailureHandler = handler;
 }
 
+namespace {
+
+// Which database a connection string names, for the log: never its password.
+std::string databaseNamed(const std::string& connectionString) {
+    const ParsedConnection parsed = parseConnectionString(connectionString);
+    if (!parsed.target) return "(no usable connection string)";
+    const ConnectionTarget& t = *parsed.target;
+    if (t.engine == Engine::SQLite) return "SQLite file " + t.path;
+    return "PostgreSQL database " + t.database + " on " +
+           (t.host.empty() ? std::string("the local server") : t.host) +
+           (t.port.empty() ? std::string() : ":" + t.port);
+}
+
+}  // namespace
+
 bool openDatabase(Database& db, int mode) {
-    writeLog("attempt to open database");
+    const std::string connectionString = readConnectionString();
     db = Database();
     db.reconnectAfterBreak(true);
-    const bool usable = db.open(readConnectionString());
+    const bool usable = db.open(connectionString);
+    // One line with what was opened and how it went.
+    std::string outcome = usable ? std::string("opened") : "failed, " + db.lastError();
+    // A provider's description may run over several lines; the log's line is one.
+    for (char& c : outcome)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    writeLog("attempt to open database " + databaseNamed(connectionString) + ": " + outcome);
     if (usable || mode == 1) return usable;
     if (gOpenFailureHandler != nullptr) gOpenFailureHandler->interactiveOpenFailed(db.lastError());
     return false;

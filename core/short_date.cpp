@@ -256,11 +256,11 @@ std::chrono::year_month_day today() {
     return localDate(std::chrono::system_clock::now());
 }
 
-std::string formatShortTime(std::chrono::system_clock::time_point when) {
+std::string formatShortTime(std::chrono::system_clock::time_point when, bool seconds) {
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
     std::tm tm{};
     localtime_r(&t, &tm);
-    return strftimeText("%H:%M", tm);
+    return strftimeText(seconds ? "%H:%M:%S" : "%H:%M", tm);
 }
 
 }  // namespace kestrix

@@ -58,7 +58,7 @@ void takeLocaleFromEnvironment();
 std::chrono::year_month_day localDate(std::chrono::system_clock::time_point when);
 std::chrono::year_month_day today();
 
-// Short time: hours and minutes, 24-hour clock.
-std::string formatShortTime(std::chrono::system_clock::time_point when);
+// Short time: hours and minutes, 24-hour clock; with the seconds when asked.
+std::string formatShortTime(std::chrono::system_clock::time_point when, bool seconds = false);
 
 }  // namespace kestrix

@@ -7,11 +7,13 @@
 
 namespace kestrix {
 
-namespace {
+QString DownloadDialog::downloadHeading() {
+    return QStringLiteral("Downloading the new version of Kestrix...");
+}
 
-const QString kHeading = QStringLiteral("Downloading the new version of Kestrix...");
-
-}  // namespace
+QString DownloadDialog::askingHeading() {
+    return QStringLiteral("Asking the update server for the newest version...");
+}
 
 QString byteAmount(qint64 bytes) {
     if (bytes < 1024) return QStringLiteral("%1 bytes").arg(bytes);
@@ -19,8 +21,9 @@ QString byteAmount(qint64 bytes) {
     return QStringLiteral("%1 MB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
 }
 
-DownloadDialog::DownloadDialog(FetchControl& control, QWidget* owner)
-    : dialog_(std::make_unique<QProgressDialog>(kHeading, QStringLiteral("Cancel"), 0, 0, owner)) {
+DownloadDialog::DownloadDialog(FetchControl& control, QWidget* owner, const QString& heading)
+    : dialog_(std::make_unique<QProgressDialog>(heading, QStringLiteral("Cancel"), 0, 0, owner)),
+      heading_(heading) {
     dialog_->setObjectName(QStringLiteral("frmDownload"));
     dialog_->setWindowTitle(
         QString::fromUtf8(kAppTitle.data(), static_cast<int>(kAppTitle.size())));
@@ -60,7 +63,7 @@ void DownloadDialog::quiet(int seconds) {
 }
 
 void DownloadDialog::showText() {
-    QString text = kHeading;
+    QString text = heading_;
     text += QLatin1Char('\n') +
             (amount_.isEmpty() ? QStringLiteral("Waiting for the server...") : amount_);
     if (!note_.isEmpty()) text += QLatin1Char('\n') + note_;

@@ -12,7 +12,8 @@ namespace kestrix {
 
 class FetchControl;
 
-// The package download's progress, with Cancel; named "frmDownload".
+// A fetch's progress, with Cancel: the package download's ("frmDownload"),
+// or the version query's, under a heading of its own.
 class DownloadDialog {
   public:
     // Seconds without a byte after which the dialog says so.
@@ -20,7 +21,10 @@ class DownloadDialog {
 
     // Follows the control's fetch; Cancel ends it at once. The dialog must
     // go before the control does.
-    explicit DownloadDialog(FetchControl& control, QWidget* owner = nullptr);
+    explicit DownloadDialog(FetchControl& control, QWidget* owner = nullptr,
+                            const QString& heading = downloadHeading());
+    static QString downloadHeading();
+    static QString askingHeading();
     ~DownloadDialog();
 
     // The bytes so far, as a bar when their number is announced.
@@ -33,6 +37,7 @@ class DownloadDialog {
     void showText();
 
     std::unique_ptr<QProgressDialog> dialog_;
+    QString heading_;
     QString amount_;
     QString note_;
 };

@@ -10,8 +10,8 @@ namespace kestrix {
 
 inline constexpr const char* kMigrationQuestion =
     "Running the migration utility will migrate all users from your \r\nini file to the "
-    "database. Make sure that you have correctly \r\nconfigured the Kestrix before "
-    "proceeding\r\n\r\nThe migration uitlity needs to be run when both Kestrix \r\nand Serv-U "
+    "database. Make sure that you have correctly \r\nconfigured Kestrix before "
+    "proceeding\r\n\r\nThe migration utility needs to be run when both Kestrix \r\nand Serv-U "
     "are closed. This means that your users will not be able \r\nto login and any current "
     "sessions will be dropped.\r\n\r\nWould you like to run the migration utility now?";
 

@@ -59,7 +59,31 @@ std::string fetchPackage(const UpdateCheckSetup& setup, const UpdateHandOver& ha
     return {};
 }
 
+// Why this build cannot install an update itself; empty when it can.
+std::string installBlocker(const UpdateCheckSetup& setup) {
+    // The package manager owns an installed program's files, even where this
+    // user (root) could write them.
+    if (setup.packaged)
+        return kPackagedPrefix + setup.programDirectory.string() +
+               ".\r\nPlease update Kestrix through your system's package manager.";
+    if (setup.publicKeyHex.empty()) return kNoKeyMessage;
+    if (::access(setup.programDirectory.c_str(), W_OK) != 0)
+        return kNotWritablePrefix + setup.programDirectory.string() +
+               ".\r\nPlease update Kestrix through your system's package manager.";
+    return {};
+}
+
 }  // namespace
+
+std::string versionText(const Version& version) {
+    return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+           std::to_string(version.revision);
+}
+
+std::string versionsLine(const Version& own, const Version& offered) {
+    return "This is Kestrix " + versionText(own) + "; the update server offers " +
+           versionText(offered) + ".";
+}
 
 std::string ensureUpdater(const std::filesystem::path& directory) {
     const std::filesystem::path updater = directory / kUpdaterFileName;
@@ -82,8 +106,12 @@ UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes
              MessageIcon::Exclamation);
         return UpdateOutcome::Unreachable;
     }
+    FetchControl asking;
+    if (handOver.asking) handOver.asking(asking);
     const FetchResult reply =
-        httpGet(serverUrl(setup, kVersionPath), {setup.timeoutMs, kMaxVersionReplyBytes});
+        httpGet(serverUrl(setup, kVersionPath), {setup.timeoutMs, kMaxVersionReplyBytes}, &asking);
+    if (handOver.answered) handOver.answered();
+    if (reply.cancelled) return UpdateOutcome::Cancelled;
     if (reply.tooLong) {
         tell(boxes, kNotAVersionPrefix + reply.error.toStdString() + ".", MessageIcon::Exclamation);
         return UpdateOutcome::NoVersion;
@@ -98,34 +126,22 @@ UpdateOutcome checkForUpdates(const UpdateCheckSetup& setup, MessageBoxes& boxes
         return UpdateOutcome::NoVersion;
     }
     // Never an older or the same version: that would only undo fixes.
+    const std::string versions = versionsLine(setup.own, *offered);
     if (*offered <= setup.own) {
-        tell(boxes, kUpToDateMessage, MessageIcon::Information);
+        tell(boxes, std::string(kUpToDateMessage) + "\r\n\r\n" + versions,
+             MessageIcon::Information);
         return UpdateOutcome::UpToDate;
     }
-    if (boxes.show(titledMessage(kNewVersionQuestion, MessageIcon::Question,
+    // What this build cannot do is said before anything is asked.
+    if (const std::string blocker = installBlocker(setup); !blocker.empty()) {
+        tell(boxes, versions + "\r\n\r\n" + blocker, MessageIcon::Exclamation);
+        return setup.publicKeyHex.empty() && !setup.packaged ? UpdateOutcome::NoKey
+                                                             : UpdateOutcome::NotWritable;
+    }
+    if (boxes.show(titledMessage(versions + "\r\n\r\n" + kNewVersionQuestion, MessageIcon::Question,
                                  MessageButtons::YesNo)) != Answer::Yes) {
         tell(boxes, kLaterMessage, MessageIcon::Information);
         return UpdateOutcome::Declined;
-    }
-    // The package manager owns an installed program's files, even where this
-    // user (root) could write them.
-    if (setup.packaged) {
-        tell(boxes,
-             kPackagedPrefix + setup.programDirectory.string() +
-                 ".\r\nPlease update Kestrix through your system's package manager.",
-             MessageIcon::Exclamation);
-        return UpdateOutcome::NotWritable;
-    }
-    if (setup.publicKeyHex.empty()) {
-        tell(boxes, kNoKeyMessage, MessageIcon::Exclamation);
-        return UpdateOutcome::NoKey;
-    }
-    if (::access(setup.programDirectory.c_str(), W_OK) != 0) {
-        tell(boxes,
-             kNotWritablePrefix + setup.programDirectory.string() +
-                 ".\r\nPlease update Kestrix through your system's package manager.",
-             MessageIcon::Exclamation);
-        return UpdateOutcome::NotWritable;
     }
 
     const std::filesystem::path package = setup.programDirectory / kPackageFileName;

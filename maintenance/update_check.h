@@ -53,6 +53,9 @@ struct UpdateCheckSetup {
 
 // What the check needs from the running program to hand over to the updater.
 struct UpdateHandOver {
+    // The version query begins: show that it waits, offer Cancel.
+    std::function<void(FetchControl&)> asking;
+    std::function<void()> answered;  // the version query has ended, however it ended
     // The package download begins: follow its progress, cancel it.
     std::function<void(FetchControl&)> downloading;
     std::function<void()> downloaded;  // the package download has ended, however it ended
@@ -70,7 +73,13 @@ enum class UpdateOutcome {
     Rejected,
     Stayed,
     HandedOver,
+    Cancelled,  // the version query, at the administrator's Cancel
 };
+
+// "2.1.7"
+std::string versionText(const Version& version);
+// The line naming this build's version and the server's.
+std::string versionsLine(const Version& own, const Version& offered);
 
 // Help, Check for Updates: asks the server for its version and, when it is
 // newer and the administrator agrees, downloads and verifies the package,

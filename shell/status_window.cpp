@@ -1,7 +1,10 @@
 #include "shell/status_window.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 
 #include "core/activity_log.h"
 #include "shell/artwork.h"
@@ -16,10 +19,12 @@ StatusWindow::StatusWindow(ActivityLog& log, QWidget* parent)
     ui_->setupUi(this);
     ui_->picStatus->setPixmap(emblem(kIconBlue, 64));
     // The log so far (it begins with the designer text), then every new line.
-    ui_->txtLog->setPlainText(toQt(log_.text()));
-    ui_->txtLog->moveCursor(QTextCursor::End);
+    lines_.setText(log_.text());
+    showLines();
     listener_ = log_.attach([this](const std::string& line) { append(line); });
     connect(ui_->cmdOK, &QPushButton::clicked, this, &StatusWindow::cmdOK_Click);
+    connect(ui_->cmdCopy, &QPushButton::clicked, this, &StatusWindow::cmdCopy_Click);
+    connect(ui_->txtFilter, &QLineEdit::textChanged, this, &StatusWindow::txtFilter_Change);
 }
 
 StatusWindow::~StatusWindow() {
@@ -27,11 +32,37 @@ StatusWindow::~StatusWindow() {
 }
 
 void StatusWindow::append(const std::string& line) {
+    lines_.append(line);
+    // A hidden window is not laid out for every line a Save writes.
+    if (!isVisible()) {
+        stale_ = true;
+        return;
+    }
+    showLines();
+}
+
+void StatusWindow::showLines() {
+    stale_ = false;
     QPlainTextEdit* box = ui_->txtLog;
-    box->moveCursor(QTextCursor::End);
-    box->insertPlainText(toQt(line));
+    box->setPlainText(toQt(lines_.shown(fromQt(ui_->txtFilter->text()))));
     box->moveCursor(QTextCursor::End);
     box->ensureCursorVisible();
+}
+
+void StatusWindow::showEvent(QShowEvent* event) {
+    if (stale_) showLines();
+    QDialog::showEvent(event);
+}
+
+void StatusWindow::txtFilter_Change() {
+    showLines();
+}
+
+void StatusWindow::cmdCopy_Click() {
+    const QTextCursor cursor = ui_->txtLog->textCursor();
+    QString text =
+        cursor.hasSelection() ? cursor.selection().toPlainText() : ui_->txtLog->toPlainText();
+    QGuiApplication::clipboard()->setText(text);
 }
 
 void StatusWindow::cmdOK_Click() {

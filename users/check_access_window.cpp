@@ -4,6 +4,7 @@
 #include "shell/qt_text.h"
 #include "ui_check_access_window.h"
 #include "users/access/access_explainer.h"
+#include "users/editing/rule_rights_text.h"
 
 namespace kestrix {
 
@@ -32,22 +33,48 @@ void CheckAccessWindow::checkFor(const std::string& user) {
     ui_->lblUser->setText(toQt("User: " + user));
     ui_->lblAnswer->clear();
     ui_->lblReason->clear();
+    ui_->lblMatched->clear();
 }
 
 void CheckAccessWindow::cmdCheck_Click() {
     const auto action = users::parseCheckAction(fromQt(ui_->cboAction->currentText()));
     if (!action) return;
+    const std::string path = fromQt(ui_->txtPath->text().trimmed());
+    const std::string newPath = *action == users::CheckAction::Rename
+                                    ? fromQt(ui_->txtNewPath->text().trimmed())
+                                    : std::string();
+    ui_->lblMatched->clear();
+    // A question that cannot be asked is no refusal: nothing was asked.
+    if (const auto mistake = users::questionMistake(*action, path, newPath)) {
+        ui_->lblAnswer->setText(QStringLiteral("Not asked"));
+        ui_->lblAnswer->setStyleSheet(QString());
+        ui_->lblReason->setText(toQt(*mistake));
+        const bool pathMissing = path.empty() || path.front() != '/';
+        (pathMissing ? ui_->txtPath : ui_->txtNewPath)->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     users::AccessExplainer explainer(readConnectionString());
-    const users::AccessAnswer answer = explainer.explain(
-        user_, *action, fromQt(ui_->txtPath->text().trimmed()),
-        fromQt(ui_->txtAddress->text().trimmed()),
-        *action == users::CheckAction::Rename ? fromQt(ui_->txtNewPath->text().trimmed())
-                                              : std::string());
+    const users::AccessAnswer answer =
+        explainer.explain(user_, *action, path, fromQt(ui_->txtAddress->text().trimmed()), newPath);
     ui_->lblAnswer->setText(answer.allowed ? QStringLiteral("Allowed") : QStringLiteral("Refused"));
     ui_->lblAnswer->setStyleSheet(answer.allowed ? QStringLiteral("color: darkgreen")
                                                  : QStringLiteral("color: red"));
     ui_->lblReason->setText(toQt(answer.explanation));
+    ui_->lblMatched->setText(toQt(matchedRulesText(answer)));
     if (answer.rule >= 0 && highlightRule_) highlightRule_(answer.rule);
+}
+
+std::string CheckAccessWindow::matchedRulesText(const users::AccessAnswer& answer) {
+    if (answer.matched.empty()) return {};
+    std::string text = "Directory rules that apply to the path, in list order:";
+    for (const auto& [place, rule] : answer.matched) {
+        const users::RuleRightsText rights = users::ruleRightsText(rule);
+        text += "\n  " + std::to_string(place + 1) + ". " + rule.directory + "  " +
+                (rights.letters.empty() ? std::string("-") : rights.letters) +
+                (rights.inherited ? " inherit" : "");
+        if (place == answer.rule) text += "  \u2190 decides";
+    }
+    return text;
 }
 
 }  // namespace kestrix

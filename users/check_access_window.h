@@ -12,6 +12,10 @@ class CheckAccessWindow;
 
 namespace kestrix {
 
+namespace users {
+struct AccessAnswer;
+}
+
 // Check access: asks the plug-in's decision code what one user may do with
 // a path, from an address, and shows the answer and what decided it. The
 // deciding rule is handed to highlightRule (its place in the rule list,
@@ -31,6 +35,9 @@ class CheckAccessWindow : public QDialog {
     void cmdCheck_Click();
 
   private:
+    // The rules that applied, one a line, the deciding one marked.
+    static std::string matchedRulesText(const users::AccessAnswer& answer);
+
     std::unique_ptr<Ui::CheckAccessWindow> ui_;
     std::function<void(int)> highlightRule_;
     std::string user_;

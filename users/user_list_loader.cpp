@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/database.h"
+#include "core/short_date.h"
 
 namespace kestrix {
 
@@ -14,15 +15,21 @@ void fillUserList(UserListView& view) {
     Database db;
     if (!openDatabase(db, 0)) return;
     std::string failure;
-    std::vector<std::string> names;
-    names.reserve(static_cast<std::size_t>(shownBefore));
-    const bool read = db.readColumn("select username from users order by username", {},
-                                    [&](std::optional<std::string_view> name) {
-                                        names.emplace_back(name.value_or(std::string_view()));
-                                    });
+    std::vector<ListedUser> users;
+    users.reserve(static_cast<std::size_t>(shownBefore));
+    const auto now = today();
+    const bool read = db.readViews(
+        "select username, disable_user, Expires from users order by username", {}, 3,
+        [&](Database::RowView row) {
+            ListedUser& user = users.emplace_back();
+            user.name = row[0].value_or(std::string_view());
+            user.state = accountState(row[1], row[2], now);
+            if (user.state == AccountState::Expired || user.state == AccountState::ExpiringSoon)
+                user.expires = row[2].value_or(std::string_view());
+        });
     // Names read before a failure are shown as they were.
     if (!read) failure = db.lastError();
-    view.addUsers(std::move(names));
+    view.addUsers(std::move(users));
     if (failure.empty() && view.userCount() > 0) {
         // The selection loads the first user while this connection is still
         // open, as the list's own command does.

@@ -5,10 +5,12 @@
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QTimer>
@@ -21,12 +23,15 @@
 #include "users/add_edit_dir_window.h"
 #include "users/editing/directory_entry.h"
 #include "users/editing/password_placeholder.h"
+#include "users/editing/rule_rights_text.h"
 #include "users/editing/text_rules.h"
 #include "users/editing/user_lifecycle.h"
 #include "users/editing/user_save.h"
 #include "users/new_name_window.h"
+#include "users/rule_rights_delegate.h"
 #include "users/shell_prompts.h"
 #include "users/user_name_model.h"
+#include "users/user_table.h"
 
 namespace kestrix {
 
@@ -93,8 +98,31 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setMinimumSectionSize(1);
     rows->setDefaultSectionSize(ui_->lstUsers->fontMetrics().height() + 2);
+    // The state column is as wide as its longest word; the name takes the
+    // rest. Neither measures the rows.
+    QHeaderView* columns = ui_->lstUsers->horizontalHeader();
+    columns->setSectionResizeMode(UserNameModel::NameColumn, QHeaderView::Stretch);
+    columns->setSectionResizeMode(UserNameModel::StateColumn, QHeaderView::Fixed);
+    columns->resizeSection(UserNameModel::StateColumn,
+                           ui_->lstUsers->fontMetrics().horizontalAdvance(
+                               UserNameModel::stateText(AccountState::ExpiringSoon)) +
+                               12);
+    connect(ui_->txtFilter, &QLineEdit::textChanged, this, &UserPanel::txtFilter_Change);
+    ui_->txtFilter->installEventFilter(this);
+    auto* findUser = new QShortcut(QKeySequence::Find, this);
+    findUser->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(findUser, &QShortcut::activated, this, [this] {
+        ui_->txtFilter->setFocus(Qt::ShortcutFocusReason);
+        ui_->txtFilter->selectAll();
+    });
+    // Arrow presses in a row load only the user they stop at.
+    pendingLoad_ = new QTimer(this);
+    pendingLoad_->setSingleShot(true);
+    pendingLoad_->setInterval(kKeyLoadDelayMs);
+    connect(pendingLoad_, &QTimer::timeout, this, &UserPanel::loadSelectedUser);
     connect(ui_->lstUsers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &UserPanel::lstUsers_Click);
+    ui_->lstAccess->setItemDelegate(new RuleRightsDelegate(ui_->lstAccess));
     connect(ui_->lstAccess, &QListWidget::itemSelectionChanged, this, &UserPanel::lstAccess_Click);
     connect(ui_->cmdBrowse, &QPushButton::clicked, this, &UserPanel::cmdBrowse_Click);
     connect(ui_->cmdMisc, &QPushButton::clicked, this, &UserPanel::cmdMisc_Click);
@@ -133,22 +161,77 @@ void UserPanel::refreshAfterAccountRules() {
 }
 
 void UserPanel::refill(const std::string& keep) {
+    pendingLoad_->stop();
     preferredUser_ = keep;
     fillUserList(*this);
     preferredUser_.clear();
+    showUserCount();
 }
 
-void UserPanel::placeSavedUser(const std::string& name, int replacedRow, int rowToSelect) {
+void UserPanel::placeSavedUser(const std::string& name, const std::string& replaced,
+                               int rowToSelect) {
+    int savedRow = -1;
     {
         const QSignalBlocker quiet = quietUserList();
-        if (replacedRow >= 0 && replacedRow < userNames_->count())
+        const int replacedRow = replaced.empty() ? -1 : userNames_->findExactly(replaced);
+        // Save changes neither the disable switch nor the dates.
+        ListedUser saved{name, AccountState::Active, {}};
+        if (replacedRow >= 0) {
+            saved.state = userNames_->state(replacedRow);
+            saved.expires = userNames_->listed(replacedRow).expires;
             userNames_->removeName(replacedRow);
-        userNames_->insertName(userNames_->sortedPlace(toQt(name)), name);
+        } else if (!replaced.empty()) {
+            userNames_->removeUnshown(replaced);
+        }
+        savedRow = userNames_->sortedPlace(toQt(name));
+        userNames_->insertUser(savedRow, std::move(saved));
         setCurrentUserRow(-1);
     }
-    shownUserRow_ = -1;
-    // The selection reloads the user from the rows just written.
+    shownUserName_.reset();
+    showUserCount();
+    // The selection reloads the user from the rows just written: the row
+    // that was selected, or the saved user's when none was.
+    if (rowToSelect < 0) rowToSelect = savedRow;
     if (userNames_->count() > 0) selectUserRow(std::clamp(rowToSelect, 0, userNames_->count() - 1));
+}
+
+void UserPanel::showUserCount() {
+    const int total = userNames_->totalCount();
+    const QString users = total == 1 ? QStringLiteral("user") : QStringLiteral("users");
+    if (userNames_->filter().isEmpty()) {
+        ui_->lblUserCount->setText(QStringLiteral("%L1 %2").arg(total).arg(users));
+    } else {
+        ui_->lblUserCount->setText(
+            QStringLiteral("%L1 of %L2 %3").arg(userNames_->count()).arg(total).arg(users));
+    }
+}
+
+void UserPanel::txtFilter_Change(const QString& text) {
+    const int before = selectedUserRow();
+    const std::optional<std::string> selected =
+        before >= 0 ? std::optional(userNames_->name(before)) : std::nullopt;
+    {
+        const QSignalBlocker quiet = quietUserList();
+        userNames_->setFilter(text);
+        const int kept = selected ? userNames_->findExactly(*selected) : -1;
+        setCurrentUserRow(kept);
+    }
+    showUserCount();
+    // The selection follows: to the first user shown when the selected one
+    // is filtered out. With unsaved edits nothing is loaded: the edits stay
+    // on screen until the administrator picks a user.
+    if (selectedUserRow() < 0 && userNames_->count() > 0 && !state_.unsavedChanges) {
+        loadLater_ = true;
+        setCurrentUserRow(0);
+        loadLater_ = false;
+    }
+    if (selectedUserRow() >= 0) ui_->lstUsers->scrollTo(userNames_->index(selectedUserRow()));
+}
+
+void UserPanel::settlePendingLoad() {
+    if (!pendingLoad_->isActive()) return;
+    pendingLoad_->stop();
+    loadSelectedUser();
 }
 
 QSignalBlocker UserPanel::quietUserList() const {
@@ -157,24 +240,19 @@ QSignalBlocker UserPanel::quietUserList() const {
 
 void UserPanel::setCurrentUserRow(int row) {
     // As a single-selection list does: the current entry is the selection.
-    ui_->lstUsers->selectionModel()->setCurrentIndex(userNames_->index(row),
-                                                     QItemSelectionModel::ClearAndSelect);
+    ui_->lstUsers->selectionModel()->setCurrentIndex(
+        userNames_->index(row), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void UserPanel::clearUsers() {
     const QSignalBlocker quiet = quietUserList();
     userNames_->setNames({});
-    shownUserRow_ = -1;
+    shownUserName_.reset();
 }
 
-void UserPanel::addUsers(std::vector<std::string> names) {
+void UserPanel::addUsers(std::vector<ListedUser> users) {
     const QSignalBlocker quiet = quietUserList();
-    if (userNames_->count() == 0) {
-        userNames_->setNames(std::move(names));
-    } else {
-        for (std::string& name : names)
-            userNames_->insertName(userNames_->count(), std::move(name));
-    }
+    userNames_->setUsers(std::move(users));
     // Adding must not select anything by itself.
     setCurrentUserRow(-1);
 }
@@ -205,6 +283,21 @@ void UserPanel::selectUserRow(int row) {
 
 void UserPanel::lstUsers_Click() {
     clearRuleSelection();
+    if (selectedUserRow() < 0) {
+        pendingLoad_->stop();
+        return;
+    }
+    // Moving by key loads once the keys stop; the rules shown stay those of
+    // the user shown until then. Unsaved edits are asked about at once.
+    if ((loadLater_ || ui_->lstUsers->movingByKey()) && !state_.unsavedChanges) {
+        pendingLoad_->start();
+        return;
+    }
+    pendingLoad_->stop();
+    loadSelectedUser();
+}
+
+void UserPanel::loadSelectedUser() {
     if (selectedUserRow() < 0) return;
     const std::string name = userNames_->name(selectedUserRow());
     if (state_.unsavedChanges) {
@@ -220,7 +313,7 @@ void UserPanel::lstUsers_Click() {
                 break;
         }
     }
-    shownUserRow_ = selectedUserRow();
+    shownUserName_ = name;
     if (!loadUserData(name)) return;
     // Loading may have refilled the list (a repaired connection reloads it),
     // so the entry is read again.
@@ -230,8 +323,7 @@ void UserPanel::lstUsers_Click() {
 
 void UserPanel::restoreUserSelection() {
     const QSignalBlocker quiet = quietUserList();
-    setCurrentUserRow(shownUserRow_ >= 0 && shownUserRow_ < userNames_->count() ? shownUserRow_
-                                                                                : -1);
+    setCurrentUserRow(shownUserName_ ? userNames_->findExactly(*shownUserName_) : -1);
 }
 
 // ---- unsaved changes ----
@@ -269,7 +361,12 @@ bool UserPanel::loadUserData(const std::string& name) {
     // A pending new user or copy ends, so that a later Save cannot insert a
     // stored user a second time.
     state_.editMode = EditMode::Stored;
-    return kestrix::loadUserData(name, state_, *this);
+    // The rule list is emptied and filled again: it shows only the result.
+    ui_->lstAccess->setUpdatesEnabled(false);
+    const bool loaded = kestrix::loadUserData(name, state_, *this);
+    showRuleRights();
+    ui_->lstAccess->setUpdatesEnabled(true);
+    return loaded;
 }
 
 bool UserPanel::loadStatusLines(const std::string& name) {
@@ -355,6 +452,18 @@ void UserPanel::ruleBox_Click() {
     if (!rules.setSelectedRights(boxRights(), ui_->chkInherit->isChecked())) return;
     state_.ruleSet = rules.rules();
     state_.unsavedChanges = true;
+    showRuleRights();
+}
+
+void UserPanel::showRuleRights() {
+    const int count = std::min<int>(ui_->lstAccess->count(), state_.ruleSet.size());
+    for (int row = 0; row < count; ++row) {
+        const users::RuleRightsText rights =
+            users::ruleRightsText(state_.ruleSet[static_cast<std::size_t>(row)]);
+        QString text = rights.letters.empty() ? QStringLiteral("-") : toQt(rights.letters);
+        if (rights.inherited) text += QStringLiteral(" ") + toQt(rights.inheritWord());
+        ui_->lstAccess->item(row)->setData(RuleRightsDelegate::kRightsRole, text);
+    }
 }
 
 // ---- buttons ----
@@ -368,18 +477,22 @@ void UserPanel::cmdBrowse_Click() {
 }
 
 void UserPanel::cmdMisc_Click() {
+    settlePendingLoad();
     emit miscRequested();
 }
 
 void UserPanel::cmdUpDownRatios_Click() {
+    settlePendingLoad();
     emit ratiosRequested();
 }
 
 void UserPanel::cmdQuota_Click() {
+    settlePendingLoad();
     emit quotaRequested();
 }
 
 void UserPanel::cmdIPAccess_Click() {
+    settlePendingLoad();
     emit ipAccessRequested();
 }
 
@@ -410,17 +523,12 @@ users::SaveOutcome UserPanel::saveEditedUser() {
 }
 
 void UserPanel::cmdStore_Click() {
+    settlePendingLoad();
     const int remembered = selectedUserRow();
     // The entry a stored user was saved from: the one the user was loaded
     // through.
-    int savedFrom = -1;
-    if (state_.editMode == EditMode::Stored) {
-        const std::string& stored = state_.selectedUser;
-        if (remembered >= 0 && userNames_->name(remembered) == stored) savedFrom = remembered;
-        for (int row = 0; savedFrom < 0 && row < userNames_->count(); ++row) {
-            if (userNames_->name(row) == stored) savedFrom = row;
-        }
-    }
+    const std::string savedFrom =
+        state_.editMode == EditMode::Stored ? state_.selectedUser : std::string();
     const std::string savedName = fromQt(ui_->txtUsername->text());
     switch (saveEditedUser()) {
         case users::SaveOutcome::Written:
@@ -448,6 +556,7 @@ NewNameWindow& UserPanel::newNameWindow() {
 }
 
 void UserPanel::cmdNew_Click() {
+    settlePendingLoad();
     if (!confirmLeavingUser()) return;
     NewNameWindow& dialog = newNameWindow();
     dialog.clearBoxes();
@@ -502,6 +611,7 @@ void UserPanel::startCopy() {
 }
 
 void UserPanel::cmdDelete_Click() {
+    settlePendingLoad();
     // Nobody to delete: no question naming nobody.
     if (userCount() == 0 || state_.selectedUser.empty()) return;
     if (!confirmLeavingUser()) return;
@@ -553,6 +663,7 @@ void UserPanel::keepRules(const users::RuleList& rules) {
     }
     ui_->lstAccess->setCurrentRow(rules.selected());
     showRuleBoxes(rules);
+    showRuleRights();
 }
 
 AddEditDirWindow& UserPanel::addEditDirWindow() {
@@ -562,6 +673,8 @@ AddEditDirWindow& UserPanel::addEditDirWindow() {
         links.add = [this](const std::string& path) {
             users::RuleList rules = workingRules();
             rules.add(path);
+            // The new rule is selected, so the boxes show its own rights.
+            rules.select(static_cast<int>(rules.rules().size()) - 1);
             keepRules(rules);
             state_.unsavedChanges = true;
         };
@@ -576,6 +689,7 @@ AddEditDirWindow& UserPanel::addEditDirWindow() {
 }
 
 void UserPanel::cmdAdd_Click() {
+    settlePendingLoad();
     AddEditDirWindow& dialog = addEditDirWindow();
     dialog.prepareAdd(users::defaultRulePath(getRegSettings(kFtpDirectoryValue)));
     showWindow(&dialog, 1);
@@ -643,6 +757,14 @@ QString UserPanel::editedText(QObject* box) const {
 }
 
 bool UserPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->txtFilter && event->type() == QEvent::KeyPress) {
+        // From the filter into the list it narrowed.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ui_->lstUsers->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
     switch (event->type()) {
         case QEvent::FocusIn:
             if ((watched == ui_->txtHomeDir || watched == ui_->txtNotes ||

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "users/editing/rule_list.h"
@@ -80,6 +81,8 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
 
   public slots:
     void lstUsers_Click();
+    // The filter box: the list shows the users whose name contains it.
+    void txtFilter_Change(const QString& text);
     void lstAccess_Click();
     void cmdBrowse_Click();
     void cmdMisc_Click();
@@ -111,7 +114,7 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     QString editedText(QObject* box) const;
     // UserListView
     void clearUsers() override;
-    void addUsers(std::vector<std::string> names) override;
+    void addUsers(std::vector<ListedUser> users) override;
     void selectFirstUser() override;
     // UserRecordView
     void clearRules() override;
@@ -127,6 +130,8 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // The boxes show the selected rule, or stay empty with none selected.
     void showRuleBoxes(const users::RuleList& rules);
     Rights boxRights() const;
+    // Each rule list entry shows the rights of its rule beside it.
+    void showRuleRights();
 
     enum class Leave { Stay, Discarded, Saved };
     // The unsaved-changes question; Saved when the save went through.
@@ -140,7 +145,14 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     // one it was saved from (or added, for a user that is new); the list is
     // not read again. The row that was selected is selected (and loaded)
     // again, as after a refill.
-    void placeSavedUser(const std::string& name, int replacedRow, int rowToSelect);
+    void placeSavedUser(const std::string& name, const std::string& replaced, int rowToSelect);
+    // "12 of 100,004 users" under the list.
+    void showUserCount();
+    // Loads the user selected in the list (the rest of lstUsers_Click).
+    void loadSelectedUser();
+    // A load still waiting for the keys to stop happens now, so that a
+    // command acts on the user the list shows.
+    void settlePendingLoad();
     // Changes of the user list's selection that load no user.
     QSignalBlocker quietUserList() const;
     // The entry made current and selected alone; -1 selects none.
@@ -174,7 +186,12 @@ class UserPanel : public QWidget, private UserListView, private UserRecordView {
     NewNameWindow* newName_ = nullptr;
     bool copyFlowRunning_ = false;
     // The list entry of the user being edited, to go back to.
-    int shownUserRow_ = -1;
+    std::optional<std::string> shownUserName_;
+    // How long the list waits after a key before it loads the user.
+    static constexpr int kKeyLoadDelayMs = 120;
+    QTimer* pendingLoad_ = nullptr;
+    // The next change of selection loads after the wait, as a key's would.
+    bool loadLater_ = false;
     // What refill() selects instead of the first entry.
     std::string preferredUser_;
 };

@@ -82,24 +82,43 @@ AccountFile AccountFile::parse(std::string_view bytes) {
         file.encoding_ = TextEncoding::Utf8;
     const std::string text =
         file.encoding_ == TextEncoding::Utf8 ? std::string(bytes) : windows1252ToUtf8(bytes);
+    // Lines after a header that cannot be read belong to no section.
     IniSection* current = nullptr;
+    bool afterUnreadHeader = false;
     std::size_t start = 0;
+    int number = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         const std::string_view line =
             trimmedBlanks(std::string_view(text).substr(start, end - start));
         start = end + 1;
+        ++number;
         if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {
             const std::size_t close = line.rfind(']');
-            const std::string_view name =
-                line.substr(1, (close == std::string_view::npos ? line.size() : close) - 1);
-            file.sections_.push_back({std::string(name), {}});
+            if (close == std::string_view::npos) {
+                file.problems_.push_back(
+                    {number, std::string(line), std::string(line.substr(1)),
+                     "the section header has no closing ], so its lines up to the next "
+                     "section are not read"});
+                current = nullptr;
+                afterUnreadHeader = true;
+                continue;
+            }
+            file.sections_.push_back({std::string(line.substr(1, close - 1)), {}});
             current = &file.sections_.back();
+            afterUnreadHeader = false;
             continue;
         }
         const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos && !afterUnreadHeader) {
+            file.problems_.push_back({number, std::string(line),
+                                      current ? current->name : std::string(),
+                                      "the line has no = between a key and its value"});
+            if (current) current->damaged = true;
+            continue;
+        }
         if (!current || equals == std::string_view::npos) continue;
         current->entries.emplace_back(std::string(trimmedBlanks(line.substr(0, equals))),
                                       std::string(line.substr(equals + 1)));

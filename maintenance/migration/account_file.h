@@ -12,6 +12,8 @@ namespace kestrix::migration {
 struct IniSection {
     std::string name;
     std::vector<std::pair<std::string, std::string>> entries;
+    // A line of the section could not be read: what it holds is not whole.
+    bool damaged = false;
 
     // The value of the first key of that name, compared without regard to
     // case; no value when the key is absent.
@@ -25,6 +27,14 @@ struct IniSection {
         std::string value;
     };
     std::vector<Numbered> numbered(std::string_view prefix) const;
+};
+
+// A line of the file that is not a comment, a [section] or a key=value.
+struct LineProblem {
+    int line = 0;  // counted from 1
+    std::string text;
+    std::string section;  // the section it stands in; empty before the first
+    std::string why;
 };
 
 // How the file's bytes were read.
@@ -43,12 +53,15 @@ class AccountFile {
 
     const std::vector<IniSection>& sections() const { return sections_; }
     const IniSection* section(std::string_view name) const;
+    // The lines that were not understood, in file order.
+    const std::vector<LineProblem>& problems() const { return problems_; }
 
     TextEncoding encoding() const { return encoding_; }
     bool hadByteOrderMark() const { return byteOrderMark_; }
 
   private:
     std::vector<IniSection> sections_;
+    std::vector<LineProblem> problems_;
     TextEncoding encoding_ = TextEncoding::Windows1252;
     bool byteOrderMark_ = false;
 };

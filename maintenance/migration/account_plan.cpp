@@ -388,8 +388,15 @@ AccountPlan planMigration(const AccountFile& file) {
     plan.encoding = file.encoding();
     plan.byteOrderMark = file.hadByteOrderMark();
     plan.domainForm = isDomainForm(file);
+    for (const LineProblem& problem : file.problems()) {
+        std::string text =
+            "line " + std::to_string(problem.line) + " (" + problem.text + "): " + problem.why;
+        if (startsWithIgnoringCase(problem.section, kUserPrefix))
+            text += "; user " + problem.section.substr(kUserPrefix.size()) + " is not migrated";
+        plan.unreadLines.push_back(std::move(text));
+    }
     for (const auto& section : file.sections()) {
-        if (!startsWithIgnoringCase(section.name, kUserPrefix)) continue;
+        if (!startsWithIgnoringCase(section.name, kUserPrefix) || section.damaged) continue;
         const std::string_view full = std::string_view(section.name).substr(kUserPrefix.size());
         MigratedUser user;
         const std::size_t bar = full.find('|');

@@ -75,6 +75,9 @@ struct AccountPlan {
     std::vector<MigratedUser> users;
     std::vector<MigratedDomain> domains;
     std::vector<DomainMember> members;
+    // Lines of the file that could not be read, each with its line number
+    // and what became of it; a user whose section holds one is not migrated.
+    std::vector<std::string> unreadLines;
 };
 
 // Reads the users, their rules and the domains out of the account file.

@@ -65,6 +65,14 @@ void appendPasswordHashes(std::string& text, const AccountPlan& plan,
     }
 }
 
+// The lines of the file that were not understood, each with its number.
+void appendUnreadLines(std::string& text, const AccountPlan& plan) {
+    if (plan.unreadLines.empty()) return;
+    text += std::string("Lines of the account file that could not be read:") + kEol;
+    for (const std::string& line : plan.unreadLines)
+        text += "  " + line + kEol;
+}
+
 std::string noUsersText(const std::string& path) {
     return "The account file " + path +
            " lists no users. Nothing was migrated.\n"
@@ -171,7 +179,11 @@ MigrationResult writePlan(const MigrationSource& source, LoadedAccounts loaded, 
 }
 
 std::string findingsText(const std::string& accountFilePath, const AccountPlan& plan) {
-    if (plan.users.empty()) return noUsersText(accountFilePath);
+    if (plan.users.empty()) {
+        std::string text = noUsersText(accountFilePath);
+        appendUnreadLines(text, plan);
+        return text;
+    }
     std::string text = "Account file: " + accountFilePath + kEol;
     text += encodingText(plan);
     text += std::to_string(plan.users.size()) + " users, " + std::to_string(ruleCount(plan)) +
@@ -186,12 +198,17 @@ std::string findingsText(const std::string& accountFilePath, const AccountPlan& 
     appendPasswordHashes(text, plan);
     appendPerUser(text, "Not carried over:", plan, &MigratedUser::notCarried);
     appendPerUser(text, "To look at afterwards:", plan, &MigratedUser::warnings);
+    appendUnreadLines(text, plan);
     return text;
 }
 
 std::string reportText(const MigrationResult& r) {
     if (!r.problem.empty()) return r.problem + kEol + "Nothing was migrated." + kEol;
-    if (r.plan.users.empty()) return noUsersText(r.accountFilePath);
+    if (r.plan.users.empty()) {
+        std::string text = noUsersText(r.accountFilePath);
+        appendUnreadLines(text, r.plan);
+        return text;
+    }
     const WriteOutcome& o = r.outcome;
     std::string text;
     if (o.cancelled)
@@ -212,6 +229,7 @@ std::string reportText(const MigrationResult& r) {
         for (const auto& [name, reason] : o.skipped)
             text += "  " + name + ": " + reason + kEol;
     }
+    appendUnreadLines(text, r.plan);
     const std::unordered_set<std::string> written(o.written.begin(), o.written.end());
     appendPasswordHashes(text, r.plan, &written);
     appendPerUser(text, "Not carried over:", r.plan, &MigratedUser::notCarried, &written);

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -88,7 +89,7 @@ TEST_F(MainWindowTest, MenusHoldEveryItemInOrderWithTheirStartStates) {
         bar.push_back(action->menu()->objectName().toStdString() + " " +
                       action->text().toStdString());
     EXPECT_EQ(bar, (std::vector<std::string>{"mnuFile &File", "edit1 &Edit", "tools1 &Tools",
-                                             "mnuHelp &Help"}));
+                                             "mnuView &View", "mnuHelp &Help"}));
     auto menu = [&](const char* name) { return child<QMenu>(&main, name); };
     EXPECT_EQ(itemsOf(menu("mnuFile")),
               (std::vector<std::string>{"mnuConfigure &Configure", "mnuExit E&xit"}));
@@ -377,6 +378,39 @@ TEST_F(MainWindowTest, AboutBoxGestureRevealsShowLogWhichShowsTheLog) {
     // The icon menu's About shows the same box.
     child<QAction>(&main, "icon_about1")->trigger();
     EXPECT_TRUE(about->isVisible());
+}
+
+// View, Log: the same window from the menu bar, repeats as one line, a
+// filter and Copy.
+TEST_F(MainWindowTest, ViewLogShowsRepeatsOnceFiltersAndCopies) {
+    MainWindow& main = start();
+    for (int i = 0; i < 7; ++i)
+        writeLog("the same step");
+    writeLog("Another Step");
+    bool seen = false;
+    test::whenWindowShown("frmStatus", [&] {
+        QWidget* status = window("frmStatus");
+        auto* text = child<QPlainTextEdit>(status, "txtLog");
+        const QString all = text->toPlainText();
+        // Seven lines in a row are one, with how often and until when.
+        EXPECT_EQ(all.count(QStringLiteral("the same step")), 1) << all.toStdString();
+        const QRegularExpression collapsed(
+            QString::fromUtf8(R"(:[0-9]{2}:[0-9]{2}:  the same step  \(\x{00d7}7, the last at )"
+                              R"([0-9]{2}:[0-9]{2}:[0-9]{2}\)\n)"));
+        EXPECT_TRUE(all.contains(collapsed)) << all.toStdString();
+
+        QTest::keyClicks(child<QLineEdit>(status, "txtFilter"), "another");
+        EXPECT_EQ(text->toPlainText().count(QLatin1Char('\n')), 1);
+        EXPECT_TRUE(text->toPlainText().endsWith(":  Another Step\n"));
+        QTest::mouseClick(child<QPushButton>(status, "cmdCopy"), Qt::LeftButton);
+        EXPECT_EQ(QApplication::clipboard()->text(), text->toPlainText());
+        child<QLineEdit>(status, "txtFilter")->clear();
+        EXPECT_EQ(text->toPlainText(), all);
+        seen = true;
+        QTest::mouseClick(child<QPushButton>(status, "cmdOK"), Qt::LeftButton);
+    });
+    child<QAction>(&main, "mnuViewLog")->trigger();
+    EXPECT_TRUE(seen);
 }
 
 TEST_F(MainWindowTest, EditMenuCopiesAndPastesInTheFocusedBox) {

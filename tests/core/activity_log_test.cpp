@@ -23,8 +23,11 @@ TEST(ActivityLogTest, LineIsDateTimeColonTwoBlanksMessage) {
     std::setlocale(LC_TIME, "C");
     const auto when = localMoment(2026, 12, 7, 9, 5);
     EXPECT_EQ(formatLogLine("attempt to open database", when),
-              "12/07/2026 09:05:  attempt to open database\n");
-    EXPECT_EQ(formatLogLine("", when), "12/07/2026 09:05:  \n");
+              "12/07/2026 09:05:00:  attempt to open database\n");
+    EXPECT_EQ(formatLogLine("", when), "12/07/2026 09:05:00:  \n");
+    // The seconds tell apart the steps of one minute.
+    EXPECT_EQ(formatLogLine("next", when + std::chrono::seconds(7)),
+              "12/07/2026 09:05:07:  next\n");
 }
 
 TEST(ActivityLogTest, StartsWithDesignerTextAndGrowsInOrder) {
@@ -33,7 +36,9 @@ TEST(ActivityLogTest, StartsWithDesignerTextAndGrowsInOrder) {
     log.write("one");
     log.write("two");
     const std::regex shape(
-        "Log File\n[0-9/.-]+ [0-9]{2}:[0-9]{2}:  one\n[0-9/.-]+ [0-9]{2}:[0-9]{2}:  two\n");
+        "Log File\n[0-9/.-]+ [0-9]{2}:[0-9]{2}:[0-9]{2}:  one\n[0-9/.-]+ "
+        "[0-9]{2}:[0-9]{2}:[0-9]{2}:  "
+        "two\n");
     EXPECT_TRUE(std::regex_match(log.text(), shape)) << log.text();
 }
 

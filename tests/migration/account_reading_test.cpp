@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "maintenance/migration/account_plan.h"
+#include "maintenance/migration/migration_run.h"
 #include "maintenance/migration/windows_1252.h"
 #include "tests/migration/sample_account_file.h"
 
@@ -112,6 +113,41 @@ TEST(AccountReading, OldFormWithoutDomainsAndEmptyPassword) {
     EXPECT_EQ(plan.users[1].rules[0].inheritSubdirs, 0);
     EXPECT_TRUE(plan.domains.empty());
     EXPECT_TRUE(plan.members.empty());
+}
+
+TEST(AccountReading, UnreadableLinesAreNamedByNumberAndTheirUsersLeftOut) {
+    const std::string file =
+        "[USER=alice]\r\nPassword=a\r\nHomeDir=/srv/a\r\n"
+        "[USER=carl\r\nPassword=c\r\nHomeDir=/srv/c\r\n"
+        "[USER=dora]\r\nPassword=d\r\nHomeDir /srv/d\r\n"
+        "[USER=erin] ; kept\r\nPassword=e\r\n";
+    const AccountPlan plan = planMigration(AccountFile::parse(file));
+    std::vector<std::string> names;
+    for (const MigratedUser& user : plan.users)
+        names.push_back(user.name);
+    // carl's header is not whole and dora's section has a line without =:
+    // neither is migrated. erin's header is whole, comment and all.
+    EXPECT_EQ(names, (std::vector<std::string>{"alice", "erin"}));
+    ASSERT_EQ(plan.unreadLines.size(), 2u);
+    EXPECT_EQ(
+        plan.unreadLines[0].rfind("line 4 ([USER=carl): the section header has no closing ]", 0),
+        0u)
+        << plan.unreadLines[0];
+    EXPECT_EQ(plan.unreadLines[1],
+              "line 9 (HomeDir /srv/d): the line has no = between a key and its value; user "
+              "dora is not migrated");
+    EXPECT_EQ(plan.users[0].homedir, "/srv/a");  // carl's keys did not reach alice
+
+    // The report after the run names them too.
+    MigrationResult result;
+    result.accountFilePath = "ServUDaemon.ini";
+    result.plan = plan;
+    result.outcome.committed = true;
+    result.outcome.written = {"alice", "erin"};
+    const std::string report = reportText(result);
+    EXPECT_NE(report.find("  line 9 (HomeDir /srv/d)"), std::string::npos) << report;
+    EXPECT_NE(findingsText("ServUDaemon.ini", plan).find("  line 4 ([USER=carl)"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -366,7 +366,7 @@ TEST_F(ConfigureWindowTest, LoadSettingsPutsTheStoredValuesIntoTheHiddenDialog) 
     std::size_t at = 0;
     for (const char* line :
          {"registry\n", "On Error Resume Next\n", "open the registry\n", "load settings\n",
-          "attempt to open database\n", ":   do not Show vbModal\n"}) {
+          "attempt to open database ", ":   do not Show vbModal\n"}) {
         const std::size_t found = log.find(line, at);
         ASSERT_NE(found, std::string::npos) << line;
         at = found;

@@ -79,6 +79,10 @@ TEST_P(CheckAccessWindowTest, ShowsTheAnswerAndSelectsTheDecidingRule) {
     EXPECT_EQ(answer, "Allowed");
     EXPECT_EQ(reason, "Allowed: rule 2 (" + drop + ", WL, not inherited) grants L.");
     EXPECT_EQ(rules->currentRow(), 1);
+    // Both rules cover drop; the later one decides and is marked.
+    EXPECT_EQ(childOf<QLabel>(dialog, "lblMatched")->text().toStdString(),
+              "Directory rules that apply to the path, in list order:\n  1. " + pub +
+                  "  RLM inherit\n  2. " + drop + "  WL  \u2190 decides");
     // The rule boxes show the selected rule.
     EXPECT_TRUE(main.findChild<QCheckBox*>("chkWrite")->isChecked());
     EXPECT_FALSE(main.findChild<QCheckBox*>("chkInherit")->isChecked());
@@ -88,6 +92,16 @@ TEST_P(CheckAccessWindowTest, ShowsTheAnswerAndSelectsTheDecidingRule) {
     EXPECT_EQ(answer, "Refused");
     EXPECT_EQ(reason, "Refused: the address 10.2.2.2 is in the blocked address list of bob.");
     EXPECT_EQ(rules->currentRow(), 1);
+
+    // A rename without its new name is not asked at all: no refusal.
+    std::tie(answer, reason) = ask(dialog, "rename", pub + "/f.txt", {}, "  ");
+    EXPECT_EQ(answer, "Not asked");
+    EXPECT_EQ(reason, "A rename needs the new name: type it as a full path.");
+    EXPECT_TRUE(childOf<QLabel>(dialog, "lblAnswer")->styleSheet().isEmpty());
+    EXPECT_TRUE(childOf<QLabel>(dialog, "lblMatched")->text().isEmpty());
+    std::tie(answer, reason) = ask(dialog, "delete", "pub/f.txt");
+    EXPECT_EQ(answer, "Not asked");
+    EXPECT_EQ(reason, "The path pub/f.txt is not a full path: start it with /.");
 
     std::tie(answer, reason) = ask(dialog, "mkdir", home + "/new");
     EXPECT_EQ(answer, "Allowed");

@@ -12,6 +12,7 @@
 #include "shell/path_box.h"
 #include "shell/shell.h"
 #include "tests/user_windows/user_window_fixture.h"
+#include "users/rule_rights_delegate.h"
 
 namespace kestrix {
 namespace {
@@ -61,6 +62,17 @@ class RuleCommandsTest : public test::UserWindowTest {
 
     void selectRule(int row) { child<QListWidget>("lstAccess")->setCurrentRow(row); }
 
+    // The rights each rule list entry shows beside its directory.
+    std::vector<std::string> rightsShown() {
+        std::vector<std::string> shown;
+        auto* list = child<QListWidget>("lstAccess");
+        for (int row = 0; row < list->count(); ++row) {
+            shown.push_back(
+                list->item(row)->data(RuleRightsDelegate::kRightsRole).toString().toStdString());
+        }
+        return shown;
+    }
+
     // Clicks a rule box once the refresh has enabled it.
     void clickBox(const char* name) {
         nextRefresh();
@@ -105,7 +117,11 @@ TEST_P(RuleCommandsTest, AddRefusesAMissingPathThenKeepsTheTypedDirectory) {
     // The case is kept: another case names another directory here.
     EXPECT_EQ(ruleEntries(), (std::vector<std::string>{home_, in_, pub}));
     EXPECT_EQ(panel_->state().ruleSet.back(), (DirRule{pub, "RL", "1"}));
-    EXPECT_EQ(panel_->selectedRuleRow(), -1);
+    // The new rule is selected: the boxes show its rights, not the last
+    // selected rule's.
+    EXPECT_EQ(panel_->selectedRuleRow(), 2);
+    EXPECT_EQ(ticks(), "100001001");
+    EXPECT_EQ(rightsShown(), (std::vector<std::string>{"RL inherit", "R", "RL inherit"}));
     EXPECT_TRUE(panel_->state().unsavedChanges);
 
     // Browsing fills the path box; the dialog is the same window as before.
@@ -189,6 +205,10 @@ TEST_P(RuleCommandsTest, UpDownAndDeleteThenSaveStoreWhatTheListShows) {
     // keeps what the rule set holds.
     selectRule(0);
     clickBox("chkWrite");
+    clickBox("chkInherit");
+    // The list shows the rights as the boxes now hold them.
+    EXPECT_EQ(rightsShown(), (std::vector<std::string>{"RWL", "R"}));
+    clickBox("chkInherit");
     click("cmdStore");
     EXPECT_TRUE(boxes_.shown().empty());
     EXPECT_EQ(rulesOf("bob"), (Rows{{"bob", pub, "RWL", "1"}, {"bob", in_, "R", "0"}}));
@@ -292,7 +312,9 @@ TEST_P(RuleCommandsTest, TicksStayWithTheirRuleAcrossSelections) {
         typePath(dialog, in_);  // a second rule for bob/in
         pressOK(dialog);
     });
-    EXPECT_EQ(ticks(), "000000000");
+    // The new rule is selected and shows its own rights.
+    EXPECT_EQ(panel_->selectedRuleRow(), 2);
+    EXPECT_EQ(ticks(), "100001001");
     selectRule(1);
     clickBox("chkWrite");
     selectRule(2);

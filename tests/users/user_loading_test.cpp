@@ -46,8 +46,9 @@ class RecordingView final : public UserRecordView, public UserListView {
         users.clear();
         calls.push_back("clearUsers");
     }
-    void addUsers(std::vector<std::string> names) override {
-        users.insert(users.end(), names.begin(), names.end());
+    void addUsers(std::vector<ListedUser> listed) override {
+        for (ListedUser& user : listed)
+            users.push_back(std::move(user.name));
     }
     void selectFirstUser() override { ++selectedFirst; }
     int userCount() const override { return static_cast<int>(users.size()); }

@@ -47,5 +47,25 @@ TEST(UserNameModelTest, ShowsFindsAndPlacesNamesWithoutRegardToCase) {
     EXPECT_EQ(reset.size(), 1);
 }
 
+// The filter counts rows among the users it lets through; a user it hides
+// can still be removed by name, and the rows shown stay as they were.
+TEST(UserNameModelTest, FilterFoldsCaseAndRowsCountTheUsersShown) {
+    UserNameModel model;
+    model.setNames({"alice", "BOB", "J\xc3\xb6rg", "Malice", "zed"});
+    model.setFilter(QStringLiteral("LI"));
+    EXPECT_EQ(shown(model), (std::vector<std::string>{"alice", "Malice"}));
+    EXPECT_EQ(model.totalCount(), 5);
+    model.setFilter(QStringLiteral("J\u00d6"));
+    EXPECT_EQ(shown(model), (std::vector<std::string>{"J\xc3\xb6rg"}));
+
+    model.setFilter(QStringLiteral("e"));
+    EXPECT_EQ(shown(model), (std::vector<std::string>{"alice", "Malice", "zed"}));
+    EXPECT_TRUE(model.removeUnshown("BOB"));
+    EXPECT_FALSE(model.removeUnshown("alice"));  // shown: removed by its row only
+    EXPECT_EQ(model.findExactly("zed"), 2);
+    model.setFilter({});
+    EXPECT_EQ(shown(model), (std::vector<std::string>{"alice", "J\xc3\xb6rg", "Malice", "zed"}));
+}
+
 }  // namespace
 }  // namespace kestrix

@@ -11,9 +11,11 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "core/database.h"
+#include "core/short_date.h"
 #include "core/sql_literal.h"
 #include "tests/ui_support/list_entries.h"
 #include "tests/ui_support/shell_fixture.h"
@@ -366,6 +368,102 @@ TEST_P(UserPanelTest, TheSecondOfTwoWindowsSavingOneUserIsToldAndLosesNothingOfT
     save(other);
     EXPECT_EQ(boxes_.shown().size(), 1u);
     EXPECT_EQ(stored(), (std::vector<std::string>{firstHome, "second"}));
+}
+
+// 100,000 users and a few more: the filter narrows the list as typed,
+// without regard to case, and the selection follows it.
+TEST_P(UserPanelTest, TheFilterNarrowsAHundredThousandUsersAndTheSelectionFollows) {
+    run(GetParam() == Engine::SQLite
+            ? "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+              "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) "
+              "SELECT printf('user%06d', i), '/srv/ftp', 1, 1 FROM n"
+            : "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) "
+              "SELECT 'user' || lpad(i::text, 6, '0'), '/srv/ftp', 1, 1 "
+              "FROM generate_series(1, 100000) AS i");
+    for (const char* name : {"alice", "Malice", "bob"})
+        addUser(name);
+    panel_->popMain();
+    activate(panel_.get());
+    auto* list = child<QAbstractItemView>("lstUsers");
+    auto* filter = box("txtFilter");
+    auto* count = child<QLabel>("lblUserCount");
+    ASSERT_EQ(list->model()->rowCount(), 100003);
+    EXPECT_EQ(count->text(), QStringLiteral("%L1 users").arg(100003));
+    auto shownName = [&] {
+        return list->currentIndex().isValid()
+                   ? list->model()->index(list->currentIndex().row(), 0).data().toString()
+                   : QString();
+    };
+    auto loaded = [&](const QString& name) {
+        return QTest::qWaitFor([&] { return box("txtUsername")->text() == name; }, 5000);
+    };
+
+    // Ctrl+F reaches the filter from anywhere in the window.
+    // The engines order upper and lower case apart differently.
+    for (int row = 0; row < 3; ++row)
+        if (list->model()->index(row, 0).data().toString() == "bob") panel_->selectUserRow(row);
+    ASSERT_EQ(box("txtUsername")->text(), "bob");
+    QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(filter->hasFocus());
+
+    // bob is filtered out: the first user shown is selected and loaded.
+    QTest::keyClicks(filter, "ALI");
+    EXPECT_EQ(list->model()->rowCount(), 2);
+    EXPECT_EQ(count->text(), QStringLiteral("2 of %L1 users").arg(100003));
+    const QString first = shownName();
+    EXPECT_TRUE(first == "alice" || first == "Malice") << first.toStdString();
+    EXPECT_TRUE(loaded(first));
+    // Still shown, the selected user stays selected.
+    QTest::keyClicks(filter, "ce");
+    EXPECT_EQ(list->model()->rowCount(), 2);
+    EXPECT_EQ(shownName(), first);
+    filter->clear();
+    QTest::keyClicks(filter, "SER00999");  // user009990 to user009999
+    EXPECT_EQ(list->model()->rowCount(), 10);
+    EXPECT_TRUE(loaded("user009990"));
+
+    // From the filter into the list; End and Home go to the last and the
+    // first user shown, and only where the keys stop is loaded.
+    QTest::keyClick(filter, Qt::Key_Down);
+    ASSERT_TRUE(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(shownName(), "user009999");
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(shownName(), "user009991");
+    EXPECT_TRUE(loaded("user009991"));
+    EXPECT_EQ(panel_->state().selectedUser, "user009991");
+
+    // Emptied, the filter shows everyone again around the same user.
+    filter->clear();
+    EXPECT_EQ(list->model()->rowCount(), 100003);
+    EXPECT_EQ(shownName(), "user009991");
+    const int before = list->currentIndex().row();
+    QTest::keyClick(list, Qt::Key_PageDown);
+    EXPECT_GT(list->currentIndex().row(), before + 1);
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(list->currentIndex().row(), 100002);
+    EXPECT_TRUE(loaded(list->model()->index(100002, 0).data().toString()));
+}
+
+TEST_P(UserPanelTest, TheListMarksDisabledExpiringAndExpiredAccounts) {
+    const auto day = [](int offset) {
+        return formatIsoDate(std::chrono::year_month_day(std::chrono::sys_days(today()) +
+                                                         std::chrono::days(offset)));
+    };
+    addUser("a-plain", ", Expires", ", " + sqlText(day(30)));
+    addUser("b-disabled", ", disable_user", ", 1");
+    addUser("c-soon", ", Expires", ", " + sqlText(day(7)));
+    addUser("d-expired", ", Expires, disable_user", ", " + sqlText(day(0)) + ", 1");
+    addUser("e-not-a-date", ", Expires", ", 'soon'");
+    panel_->popMain();
+    const QAbstractItemModel* model = child<QAbstractItemView>("lstUsers")->model();
+    std::vector<std::string> marks;
+    for (int row = 0; row < model->rowCount(); ++row)
+        marks.push_back(model->index(row, 1).data().toString().toStdString());
+    EXPECT_EQ(marks, (std::vector<std::string>{"", "disabled", "expires soon", "expired", ""}));
+    EXPECT_EQ(model->index(2, 1).data(Qt::ToolTipRole).toString().toStdString(),
+              "This account expires on " + day(7) + ", within 7 days.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, UserPanelTest,

@@ -93,6 +93,29 @@ std::string addressRefusal(const std::string& address, const std::optional<Block
     return refused + " matches " + entry->entry + ", " + whose + ".";
 }
 
+// Every directory rule that applies to the path for the letter, each tried
+// alone with the plug-in's own rule walk.
+std::vector<AccessAnswer::MatchedRule> applyingRules(const std::vector<plugin::DirRuleRow>& rows,
+                                                     const std::string& path, char letter,
+                                                     bool directory) {
+    std::vector<AccessAnswer::MatchedRule> found;
+    const auto target = directory ? plugin::normalizePath(path, plugin::formForLetter(letter))
+                                  : plugin::fileTarget(path, letter);
+    if (!target) return found;
+    const std::string covered(directory ? std::string_view(*target)
+                                        : plugin::parentDirectory(*target));
+    for (std::size_t place = 0; place < rows.size(); ++place) {
+        int deciding = -1;
+        (void)plugin::applyDirectoryRules(false, covered, {rows[place]}, letter, &deciding);
+        if (deciding != 0) continue;
+        const plugin::DirRuleRow& row = rows[place];
+        found.push_back(
+            {static_cast<int>(place), DirRule{row.directory.value_or(""), row.rights.value_or(""),
+                                              row.inherit.value_or("")}});
+    }
+    return found;
+}
+
 std::string parentOf(const std::string& presented) {
     const std::size_t slash = presented.rfind('/');
     return slash == 0 ? std::string("/") : presented.substr(0, slash);
@@ -295,6 +318,7 @@ AccessAnswer AccessExplainer::Impl::right(const std::string& user, const std::st
     plugin::AccessTrace trace;
     answer.allowed = directory ? checks.directoryCheck(user, path, letter, &trace)
                                : checks.fileCheck(user, path, letter, &trace);
+    answer.matched = applyingRules(store.directoryRules(user).rows, path, letter, directory);
     const std::string verdict = answer.allowed ? "Allowed: " : "Refused: ";
     const std::string grants = answer.allowed ? " grants " : " does not grant ";
     if (trace.fileRule >= 0) {
@@ -395,6 +419,18 @@ AccessAnswer AccessExplainer::Impl::rename(const std::string& user, const std::s
     }
     to.explanation = from.explanation + " For the new name " + newPath + ": " + to.explanation;
     return to;
+}
+
+std::optional<std::string> questionMistake(CheckAction action, const std::string& path,
+                                           const std::string& newPath) {
+    if (action == CheckAction::Login) return std::nullopt;
+    if (path.empty()) return "Type the path to ask about, a full path starting with /.";
+    if (path.front() != '/') return "The path " + path + " is not a full path: start it with /.";
+    if (action != CheckAction::Rename) return std::nullopt;
+    if (newPath.empty()) return "A rename needs the new name: type it as a full path.";
+    if (newPath.front() != '/')
+        return "The new name " + newPath + " is not a full path: start it with /.";
+    return std::nullopt;
 }
 
 AccessAnswer AccessExplainer::explain(const std::string& user, CheckAction action,

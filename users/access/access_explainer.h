@@ -56,7 +56,19 @@ struct AccessAnswer {
     DirRule ruleShown;
     char letter = 0;          // the right asked, 0 for login
     std::string explanation;  // one sentence for the administrator
+    // Every directory rule that applied to the path asked about, in order
+    // (the last of them decided unless a file rule or the address did).
+    struct MatchedRule {
+        int place = 0;  // 0-based, as listed
+        DirRule rule;
+    };
+    std::vector<MatchedRule> matched;
 };
+
+// What keeps a question from being asked at all: a path or a new name that
+// is missing or not a full path. No value when the question can be asked.
+std::optional<std::string> questionMistake(CheckAction action, const std::string& path,
+                                           const std::string& newPath);
 
 // Answers as the FTP server would: it puts the questions the server puts
 // for the command, on the paths the server presents, to the plug-in's own
