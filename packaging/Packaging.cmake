@@ -39,9 +39,11 @@ endforeach()
 install(TARGETS kestrix RUNTIME DESTINATION ${KESTRIX_PKG_BIN} COMPONENT server)
 install(TARGETS Quellin LIBRARY DESTINATION ${KESTRIX_PKG_LIB} COMPONENT server)
 install(TARGETS migration_batch RUNTIME DESTINATION ${KESTRIX_PKG_LIB} COMPONENT server)
+install(TARGETS quellind RUNTIME DESTINATION ${KESTRIX_PKG_LIB} COMPONENT server)
 install(FILES ${KESTRIX_TEMPLATE_DB} DESTINATION ${KESTRIX_PKG_DATA} COMPONENT server)
 install(FILES ${KESTRIX_PACKAGING_DIR}/kestrix-apply-dates.service
               ${KESTRIX_PACKAGING_DIR}/kestrix-apply-dates.timer
+              ${KESTRIX_PACKAGING_DIR}/quellind.service
         DESTINATION lib/systemd/system COMPONENT server)
 
 # ProFTPD serves the accounts: its module, and a configuration that is all

@@ -23,7 +23,8 @@ constexpr std::array<const char*, kUserColumnCount> kUserColumnNames = {
     "password",    "login_msg_file",  "hide_hidden_files",    "rel_path",          "ratio_type",
     "ratio_down",  "ratio_up",        "ratio_current_credit", "use_quota",         "quota_current",
     "quota_max",   "always_login",    "one_login_per_ip",     "speed_limit_value", "timeout",
-    "maintenance", "session_timeout", "max_concurrent",       "max_logins_per_ip",
+    "maintenance", "session_timeout", "max_concurrent",       "max_logins_per_ip", "Expires",
+    "DisableOn",
 };
 
 // The whole row a login reads: name, home, disabled, then the columns in
@@ -264,9 +265,12 @@ void AccountStore::start(std::string connectionString) {
 
 bool AccountStore::ready() {
     if (db_.isOpen()) return true;
-    if (connectionString_.empty()) return false;
-    if (lastAttempt_ && clock_() - *lastAttempt_ < kRetryInterval) return false;
-    return open();
+    if (connectionString_.empty() || (lastAttempt_ && clock_() - *lastAttempt_ < kRetryInterval) ||
+        !open()) {
+        databaseFailed_ = true;
+        return false;
+    }
+    return true;
 }
 
 bool AccountStore::open() {
@@ -309,7 +313,10 @@ template <class Op>
 AccountStore::Outcome AccountStore::runOnce(Op& op) {
     const auto limit = roundTripLimit();
     // Too late to ask: the event gets the answer of a failed read.
-    if (!limit) return Outcome::Failed;
+    if (!limit) {
+        databaseFailed_ = true;
+        return Outcome::Failed;
+    }
     std::optional<DeadlineWatch::Armed> watched;
     if (db_.engine() == Engine::PostgreSQL) {
         auto* backend = static_cast<soci::postgresql_session_backend*>(db_.session().get_backend());
@@ -335,9 +342,10 @@ AccountStore::Outcome AccountStore::runOnce(Op& op) {
     } catch (const UnsendableText&) {
         // Never sent, so nothing of the statement is left half done.
         return Outcome::Failed;
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
         if (watched && watched->disarm()) return Outcome::Stalled;
         if (connectionBroken()) return Outcome::Broken;
+        if (fileBusy(failure.what())) databaseFailed_ = true;
     }
     // The statements are prepared afresh at their next use: once a table
     // changed under it, a statement prepared before can go on failing
@@ -350,13 +358,18 @@ template <class Op>
 bool AccountStore::attempt(Op&& op) {
     // Past the deadline even a connection is not tried: the retry interval
     // is left to an event that has the time.
-    if (!roundTripLimit() || !ready()) return false;
+    if (!roundTripLimit()) {
+        databaseFailed_ = true;
+        return false;
+    }
+    if (!ready()) return false;
     switch (runOnce(op)) {
         case Outcome::Ran:
             return true;
         case Outcome::Failed:
             return false;
         case Outcome::Stalled:
+            databaseFailed_ = true;
             // No answer in time: no second wait now. The connection is
             // replaced at the next use, at once: a healthy server that was
             // only slow must not cost the retry interval of refusals; a
@@ -370,8 +383,23 @@ bool AccountStore::attempt(Op&& op) {
     }
     // The connection broke (the server restarted): one fresh connection,
     // one more try.
-    if (!open()) return false;
-    return runOnce(op) == Outcome::Ran;
+    if (open() && runOnce(op) == Outcome::Ran) return true;
+    databaseFailed_ = true;
+    return false;
+}
+
+// A write's rollback has already cleared the connection's error code: the
+// text of the failure tells too.
+bool AccountStore::fileBusy(std::string_view failure) const {
+    if (db_.engine() != Engine::SQLite || !db_.isOpen()) return false;
+    if (failure.find("database is locked") != std::string_view::npos ||
+        failure.find("database table is locked") != std::string_view::npos)
+        return true;
+    auto& session = const_cast<Database&>(db_).session();
+    auto* backend = static_cast<soci::sqlite3_session_backend*>(session.get_backend());
+    if (backend == nullptr || backend->conn_ == nullptr) return false;
+    const int code = sqlite_api::sqlite3_errcode(backend->conn_) & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
 }
 
 const UserRow* AccountStore::keptRow(std::string_view user) {
@@ -452,7 +480,7 @@ std::optional<AccountStore::LoginRow> AccountStore::passwordRow(std::string_view
         query.run(user, [&] {
             const std::string* name = query.text(0);
             if (!row || (name != nullptr && (!row->name || *name < *row->name)))
-                row = LoginRow{query.column(0), query.column(1)};
+                row = LoginRow{query.column(0), query.column(1), std::nullopt, std::nullopt};
             return true;
         });
     });
@@ -487,7 +515,9 @@ std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view us
     // alone. Not after a stall, which leaves the connection to the next use.
     if (!ran && db_.isOpen()) return passwordRow(user);
     if (!row) return std::nullopt;
-    const LoginRow login{row->name, row->columns[static_cast<std::size_t>(UserColumn::Password)]};
+    const auto column = [&](UserColumn c) { return row->columns[static_cast<std::size_t>(c)]; };
+    const LoginRow login{row->name, column(UserColumn::Password), column(UserColumn::Expires),
+                         column(UserColumn::DisableOn)};
     lastLogin_.emplace(std::move(key), KeptRow{std::move(*row), readAt});
     return login;
 }

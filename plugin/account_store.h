@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/address_pattern.h"
@@ -39,8 +40,10 @@ enum class UserColumn {
     SessionTimeout,
     MaxConcurrent,
     MaxLoginsPerIp,
+    Expires,
+    DisableOn,
 };
-inline constexpr std::size_t kUserColumnCount = 19;
+inline constexpr std::size_t kUserColumnCount = 21;
 
 // Rows of a list read; complete is false when the read failed part way.
 template <class Row>
@@ -84,7 +87,9 @@ class PreparedQuery;
 
 class AccountStore {
   public:
-    static constexpr std::chrono::seconds kRetryInterval{5};
+    // Short, so that answers return soon after the database does; an
+    // attempt on a server that refuses costs next to nothing.
+    static constexpr std::chrono::milliseconds kRetryInterval{500};
     // Connecting, waiting for a lock, and a statement on the server.
     static constexpr TimeLimits kTimeLimits{3, 3, 3000};
     // A round trip the server does not answer at all is cut off after this;
@@ -116,6 +121,12 @@ class AccountStore {
     // Without one, each round trip has kRoundTripLimit.
     void setDeadline(std::optional<Deadline> deadline) { deadline_ = deadline; }
 
+    // Whether a read or write since the last call could not reach the
+    // database (no connection, a broken or stalled one, a busy file, the
+    // event's time gone): its no-value answer then says nothing about the
+    // account. Clears the mark.
+    [[nodiscard]] bool takeDatabaseFailure() { return std::exchange(databaseFailed_, false); }
+
     // Reads of one value; no value for a missing row, a NULL, or a failure.
     // complete, when given, tells a failure from the other two.
     [[nodiscard]] std::optional<std::string> userValue(UserColumn column, std::string_view user,
@@ -127,6 +138,9 @@ class AccountStore {
     struct LoginRow {
         std::optional<std::string> name;
         std::optional<std::string> password;
+        // The account's expiry and disable dates as stored.
+        std::optional<std::string> expires;
+        std::optional<std::string> disableOn;
     };
     // Reads the whole row; once keepLoginRow is called it answers the reads
     // of that user's single values and home for kRowLifetime: the login's
@@ -215,6 +229,8 @@ class AccountStore {
     bool open();
     void close();
     bool connectionBroken() const;
+    // The SQLite file was locked by another connection past the busy time.
+    bool fileBusy(std::string_view failure) const;
     // Runs op (which may throw) on the open connection, repeating it once
     // on a fresh connection when the first run broke the connection.
     template <class Op>
@@ -272,6 +288,7 @@ class AccountStore {
     Lists lists_;
     // LISTEN has been sent on this connection.
     bool listening_ = false;
+    bool databaseFailed_ = false;
 };
 
 }  // namespace kestrix::plugin

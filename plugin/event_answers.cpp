@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/password_hash.h"
+#include "core/short_date.h"
 #include "core/stored_password.h"
 #include "core/unicode_text.h"
 #include "plugin/event_record.h"
@@ -35,6 +36,15 @@ std::optional<long long> quotaValue(const std::optional<std::string>& text) {
     const auto value = wholeValue(text);
     if (value == kNoValue) return std::nullopt;
     return value;
+}
+
+// A stored expiry or disable date that has come: the account no longer
+// logs in, whether or not the daily run has deleted or disabled it yet. A
+// text that is not a date is never acted on, as the daily run does.
+bool dateHasCome(const std::optional<std::string>& stored) {
+    if (!stored || stored->empty()) return false;
+    const auto date = parseShortDate(*stored);
+    return date && *date <= today();
 }
 
 std::string lowerCaseAscii(std::string text) {
@@ -186,8 +196,15 @@ void EventAnswers::maintenanceAnswer(EventRecord& record) {
 // it would name another directory. So is a relative one, which the server
 // would take from its own working directory.
 void EventAnswers::homeDirectory(EventRecord& record) {
-    const auto home = checks_.homeDirectory(record.userName());
-    record.setFlag(home && home->starts_with('/') && record.setDataTextWhole(*home));
+    const std::string user = record.userName();
+    const auto home = checks_.homeDirectory(user);
+    record.setFlag(home && home->starts_with('/') && !pastItsDate(user) &&
+                   record.setDataTextWhole(*home));
+}
+
+bool EventAnswers::pastItsDate(const std::string& user) {
+    return dateHasCome(store_.userValue(UserColumn::Expires, user)) ||
+           dateHasCome(store_.userValue(UserColumn::DisableOn, user));
 }
 
 void EventAnswers::passwordCheck(EventRecord& record) {
@@ -206,6 +223,7 @@ void EventAnswers::passwordCheck(EventRecord& record) {
     const bool weak = !found || isWeakPasswordForm(*row->password);
     if (weak) spendPasswordCheck(given);
     if (!found || !passwordMatches(*row->password, given)) return;
+    if (dateHasCome(row->expires) || dateHasCome(row->disableOn)) return;
     // The server counts sessions by the name it is handed back: every
     // spelling the database takes for this account must come back as one.
     const std::string identity = lowerCaseAscii(*row->name);

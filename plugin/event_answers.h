@@ -19,6 +19,8 @@ class EventAnswers {
 
   private:
     void homeDirectory(EventRecord& record);
+    // The account's expiry or disable date has come.
+    bool pastItsDate(const std::string& user);
     void textAnswer(EventRecord& record, UserColumn column);
     void switchAnswer(EventRecord& record, UserColumn column);
     void limitAnswer(EventRecord& record, UserColumn column, long long noValue);

@@ -5,10 +5,15 @@
 
 namespace kestrix::plugin {
 
-EventDispatcher::EventDispatcher(ConnectionStringSource source, Clock clock)
-    : source_(std::move(source)), clock_(clock), pool_(std::move(clock)) {}
+EventDispatcher::EventDispatcher(ConnectionStringSource source, Clock clock,
+                                 ConnectionCountSource connections)
+    : source_(std::move(source)),
+      connections_(std::move(connections)),
+      clock_(clock),
+      pool_(std::move(clock)) {}
 
-int EventDispatcher::handle(ClientEvent* event) {
+int EventDispatcher::handle(ClientEvent* event, bool* databaseFailed) {
+    if (databaseFailed) *databaseFailed = false;
     if (event == nullptr) return 0;
     // Once per library, whatever the code of the first event.
     std::call_once(started_, [this] {
@@ -18,7 +23,13 @@ int EventDispatcher::handle(ClientEvent* event) {
         } catch (const std::exception&) {
             // Unreadable is the same as not stored.
         }
-        pool_.start(std::move(connectionString));
+        std::size_t connections = 0;
+        try {
+            if (connections_) connections = connections_();
+        } catch (const std::exception&) {
+            // An unreadable count is the default.
+        }
+        pool_.start(std::move(connectionString), connections);
     });
     if (!isAnsweredCode(event->code)) return 0;
     // The whole wait of the event, its turn for a connection included.
@@ -29,15 +40,19 @@ int EventDispatcher::handle(ClientEvent* event) {
         if (lease) {
             AccountStore& store = lease->store();
             store.setDeadline(deadline);
+            (void)store.takeDatabaseFailure();
             EventAnswers(store).answer(record);
+            if (store.takeDatabaseFailure() && databaseFailed) *databaseFailed = true;
         } else {
             // No connection free in time: the answer of a database that
             // cannot be read, from a store that never opens one.
             AccountStore unavailable(clock_, watch_);
             EventAnswers(unavailable).answer(record);
+            if (databaseFailed) *databaseFailed = true;
         }
     } catch (const std::exception&) {
         // Nothing escapes into the server; the answer stands as far as it got.
+        if (databaseFailed) *databaseFailed = true;
     }
     return 1;
 }

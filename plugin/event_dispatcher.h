@@ -15,15 +15,21 @@ namespace kestrix::plugin {
 class EventDispatcher {
   public:
     using ConnectionStringSource = std::function<std::string()>;
+    // The most database connections open at once; 0 for the default.
+    using ConnectionCountSource = std::function<std::size_t()>;
 
-    EventDispatcher(ConnectionStringSource source, Clock clock);
+    EventDispatcher(ConnectionStringSource source, Clock clock,
+                    ConnectionCountSource connections = {});
 
     // 1 when the code is one the plug-in answers (the record then holds the
     // answer), 0 for every other code (the record is left untouched).
-    [[nodiscard]] int handle(ClientEvent* event);
+    // databaseFailed, when given, tells whether the answer is the no-value
+    // answer of a database that could not be reached, not the account's.
+    [[nodiscard]] int handle(ClientEvent* event, bool* databaseFailed = nullptr);
 
   private:
     ConnectionStringSource source_;
+    ConnectionCountSource connections_;
     std::once_flag started_;
     Clock clock_;
     // Watches nothing: the stores given to events that found no connection

@@ -15,6 +15,7 @@ const std::optional<std::string>& RuleDirectoryCache::Check::resolve(std::string
             return same->second.resolved;
     }
     Entries& entries = table.entries;
+    ++cache_.lookups_;
     auto found = entries.find(directory);
     if (found == entries.end() || now_ - found->second.at >= kLifetime) {
         std::optional<std::string> resolved;

@@ -50,6 +50,10 @@ class RuleDirectoryCache {
         std::optional<LongNameResolver> fresh_;  // made at the first miss
     };
 
+    // How many times a name had to be looked up by its hash rather than
+    // found at its place in the order of the check before.
+    [[nodiscard]] std::size_t lookups() const { return lookups_; }
+
   private:
     struct Entry {
         std::optional<std::string> resolved;
@@ -75,6 +79,7 @@ class RuleDirectoryCache {
     Table& table(PathForm form) { return form == PathForm::LongName ? longName_ : fullPath_; }
 
     Clock clock_;
+    std::size_t lookups_ = 0;
     Table longName_;
     Table fullPath_;
 };

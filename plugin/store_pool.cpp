@@ -1,13 +1,19 @@
 #include "plugin/store_pool.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace kestrix::plugin {
 
-void StorePool::start(std::string connectionString) {
+std::size_t StorePool::defaultCapacity() {
+    return std::max<std::size_t>(kMaxStores, 3 * std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void StorePool::start(std::string connectionString, std::size_t capacity) {
     const ParsedConnection parsed = parseConnectionString(connectionString);
     std::lock_guard<std::mutex> lock(mutex_);
-    capacity_ = parsed.target && parsed.target->engine == Engine::SQLite ? 1 : kMaxStores;
+    const std::size_t configured = capacity > 0 ? capacity : defaultCapacity();
+    capacity_ = parsed.target && parsed.target->engine == Engine::SQLite ? 1 : configured;
     connectionString_ = std::move(connectionString);
 }
 

@@ -23,11 +23,15 @@ namespace kestrix::plugin {
 class StorePool {
   public:
     static constexpr std::size_t kMaxStores = 8;
+    // The connections a pool holds when no count is configured: a few per
+    // core, at least kMaxStores.
+    static std::size_t defaultCapacity();
 
     explicit StorePool(Clock clock) : clock_(std::move(clock)) {}
 
-    // The connection string every store opens; set once, before any lease.
-    void start(std::string connectionString);
+    // The connection string every store opens and the most connections
+    // open at once (0: the default); set once, before any lease.
+    void start(std::string connectionString, std::size_t capacity = 0);
 
     class Lease {
       public:

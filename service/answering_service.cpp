@@ -1,0 +1,174 @@
+#include "service/answering_service.h"
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "service/service_log.h"
+
+namespace kestrix::service {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How often kept changes are offered to the database again.
+constexpr auto kChargeRetry = 250ms;
+
+// A quota (21) or credit (18) change rather than a read ("0").
+bool isCharge(const quellind_record& record) {
+    if (record.code != 18 && record.code != 21) return false;
+    const std::string data(record.data, ::strnlen(record.data, sizeof record.data));
+    return !data.empty() && data != "0";
+}
+
+quellind_record eventOf(int32_t code, const std::string& user, const std::string& data,
+                        const std::string& address) {
+    quellind_record record{};
+    record.code = code;
+    std::memcpy(record.user_name, user.data(), std::min(user.size(), sizeof record.user_name - 1));
+    std::memcpy(record.data, data.data(), std::min(data.size(), sizeof record.data - 1));
+    std::memcpy(record.address, address.data(),
+                std::min(address.size(), sizeof record.address - 1));
+    return record;
+}
+
+}  // namespace
+
+AnsweringService::AnsweringService(const PluginLibrary& library, ChargeQueue& charges)
+    : library_(library), charges_(charges) {
+    writer_ = std::thread([this] { writeQueuedCharges(); });
+}
+
+AnsweringService::~AnsweringService() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+}
+
+quellind_reply AnsweringService::answer(SessionGuard& guard, const quellind_request& request) {
+    quellind_reply reply{};
+    reply.version = QUELLIND_WIRE_VERSION;
+    reply.record = request.record;
+    if (request.version != QUELLIND_WIRE_VERSION) {
+        reply.status = QUELLIND_BAD_REQUEST;
+        return reply;
+    }
+    switch (request.kind) {
+        case QUELLIND_ASK:
+            reply.status = ask(guard, reply.record);
+            break;
+        case QUELLIND_STILL_ALLOWED:
+            reply.status = stillAllowed(guard, reply.record);
+            break;
+        default:
+            reply.status = QUELLIND_BAD_REQUEST;
+    }
+    return reply;
+}
+
+quellind_status AnsweringService::ask(SessionGuard& guard, quellind_record& record) {
+    const quellind_record asked = record;
+    if (!guard.admit(record)) {
+        logWarning("refused event " + std::to_string(asked.code) + " for \"" +
+                   std::string(asked.user_name, ::strnlen(asked.user_name, 40)) +
+                   "\" on a connection " +
+                   (guard.bound() ? "of \"" + guard.account() + "\"" : "before its login"));
+        record = asked;
+        return QUELLIND_REFUSED;
+    }
+    if (SessionGuard::isPasswordCheck(record.code)) {
+        const auto delay = guard.passwordDelay();
+        if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    }
+    if (isCharge(record) && charges_.size() > 0) {
+        // Behind changes still waiting: in their order.
+        const Charge charge{record.code, guard.account(),
+                            std::string(record.data, ::strnlen(record.data, sizeof record.data))};
+        if (!charges_.add(charge)) return QUELLIND_NOT_ANSWERING;
+        record.flag = 1;
+        wake_.notify_all();
+        return QUELLIND_QUEUED;
+    }
+    const quellind_record before = record;
+    const PluginLibrary::Answer answer = library_.ask(record);
+    databaseAnswered(answer.databaseFailed, before.code);
+    if (!answer.answered) return QUELLIND_NO_ANSWER;
+    if (answer.databaseFailed) {
+        if (!isCharge(before)) return QUELLIND_NOT_ANSWERING;
+        const Charge charge{before.code, guard.account(),
+                            std::string(before.data, ::strnlen(before.data, sizeof before.data))};
+        record = before;
+        if (!charges_.add(charge)) {
+            logError("a change of " + charge.user + "'s " +
+                     (charge.code == 21 ? "quota" : "ratio credit") + " by " + charge.amount +
+                     " could not be kept on disk");
+            return QUELLIND_NOT_ANSWERING;
+        }
+        logWarning("kept a change of " + charge.user + "'s " +
+                   (charge.code == 21 ? "quota" : "ratio credit") + " by " + charge.amount +
+                   " until the database takes it");
+        record.flag = 1;
+        wake_.notify_all();
+        return QUELLIND_QUEUED;
+    }
+    guard.answered(record);
+    return QUELLIND_ANSWERED;
+}
+
+// The account still exists, is enabled and not expired (it has its home),
+// and neither its own nor the server-wide list blocks the address.
+quellind_status AnsweringService::stillAllowed(SessionGuard& guard, quellind_record& record) {
+    if (!guard.bound()) return QUELLIND_REFUSED;
+    const quellind_record checks[] = {
+        eventOf(2, guard.account(), "", guard.address()),
+        eventOf(4, guard.account(), guard.address(), guard.address()),
+        eventOf(4, "", guard.address(), guard.address()),
+    };
+    for (quellind_record check : checks) {
+        const PluginLibrary::Answer answer = library_.ask(check);
+        databaseAnswered(answer.databaseFailed, check.code);
+        if (answer.databaseFailed) return QUELLIND_NOT_ANSWERING;
+        if (check.flag != 1) {
+            record.flag = 0;
+            return QUELLIND_SESSION_ENDS;
+        }
+    }
+    record.flag = 1;
+    return QUELLIND_ANSWERED;
+}
+
+void AnsweringService::databaseAnswered(bool failed, int32_t code) {
+    if (failed && !databaseDown_.exchange(true))
+        logError("the account database is not answering (event " + std::to_string(code) +
+                 "); sessions are told to try again");
+    else if (!failed && databaseDown_.exchange(false))
+        logInfo("the account database answers again");
+}
+
+void AnsweringService::writeQueuedCharges() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        wake_.wait_for(lock, kChargeRetry);
+        if (stopping_ || charges_.size() == 0) continue;
+        lock.unlock();
+        const std::size_t written = charges_.replay([this](const Charge& charge) {
+            quellind_record record = eventOf(charge.code, charge.user, charge.amount, "");
+            const PluginLibrary::Answer answer = library_.ask(record);
+            databaseAnswered(answer.databaseFailed, charge.code);
+            if (answer.databaseFailed) return false;
+            if (record.flag != 1)
+                logWarning("the database refused a kept change of " + charge.user + "'s " +
+                           (charge.code == 21 ? "quota" : "ratio credit") + " by " + charge.amount);
+            return true;
+        });
+        if (written > 0)
+            logInfo("wrote " + std::to_string(written) + " kept quota or credit change(s)");
+        lock.lock();
+    }
+}
+
+}  // namespace kestrix::service
