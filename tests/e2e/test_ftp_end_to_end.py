@@ -162,10 +162,14 @@ class Site:
         self.service_socket = os.path.join(self.root, "quellind.sock")
         self.service_log_path = os.path.join(self.root, "quellind.log")
         self._service_log = open(self.service_log_path, "w")
-        self.service = subprocess.Popen(
-            [quellind, "--settings", self.registry, "--socket", self.service_socket,
-             "--state-dir", os.path.join(self.root, "quellind"), "--library", plugin],
-            stdout=self._service_log, stderr=subprocess.STDOUT)
+        self._service_command = [
+            quellind, "--settings", self.registry, "--socket", self.service_socket,
+            "--state-dir", os.path.join(self.root, "quellind"), "--library", plugin]
+        self.start_service()
+
+    def start_service(self):
+        self.service = subprocess.Popen(self._service_command, stdout=self._service_log,
+                                        stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             if self.service.poll() is not None:
@@ -177,6 +181,14 @@ class Site:
             time.sleep(0.05)
         raise RuntimeError("quellind does not listen on %s:\n%s"
                            % (self.service_socket, self.service_log()))
+
+    def stop_service(self):
+        self.service.send_signal(signal.SIGTERM)
+        try:
+            self.service.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.service.kill()
+            self.service.wait()
 
     def service_log(self):
         with open(self.service_log_path) as f:
@@ -319,12 +331,7 @@ class Site:
                 self.host.wait()
             self._log.close()
         if self.service is not None:
-            self.service.send_signal(signal.SIGTERM)
-            try:
-                self.service.wait(timeout=60)
-            except subprocess.TimeoutExpired:
-                self.service.kill()
-                self.service.wait()
+            self.stop_service()
             self._service_log.close()
         if self.pg_database is not None:
             with contextlib.suppress(Exception):

@@ -192,6 +192,21 @@ class ServiceSessions(unittest.TestCase):
             finally:
                 SITE.sql("UPDATE users SET disable_user = 0 WHERE username = 'ulrike'")
 
+    def test_while_the_service_is_down_nothing_is_granted(self):
+        with SITE.session("ulla", "Secret") as ftp:
+            SITE.stop_service()
+            try:
+                e2e.refused(self, "451", ftp.nlst)
+                with self.assertRaises(ftplib.error_temp) as caught:
+                    SITE.connect().close()
+                self.assertIn("not answering", str(caught.exception))
+            finally:
+                SITE.start_service()
+            # The connection opened again no longer speaks for the account.
+            e2e.refused(self, "421", ftp.nlst)
+        with SITE.session("ulla", "Secret") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("ulla"))
+
 
 # --- SFTP ----------------------------------------------------------------
 
