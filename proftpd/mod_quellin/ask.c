@@ -9,6 +9,10 @@
 #include <ctype.h>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include "quellind_wire.h"
 
 #define QUELLIN_MAX_LIBRARIES 16
 
@@ -33,8 +37,15 @@ const char* quellin_client_address(void) {
     return client_address;
 }
 
+/* The answering service's socket (QuellinSocket), NULL when the libraries
+ * are loaded in-process. */
+const char* quellin_service_socket(void) {
+    config_rec* c = find_config(main_server->conf, CONF_PARAM, "QuellinSocket", FALSE);
+    return c != NULL ? c->argv[0] : NULL;
+}
+
 int quellin_ask_ready(void) {
-    return entry_count > 0;
+    return entry_count > 0 || quellin_service_socket() != NULL;
 }
 
 const char* quellin_ask_cause(void) {
@@ -51,6 +62,171 @@ static int fits(const char* text, size_t size) {
     return strlen(text) < size;
 }
 
+/* --- the answering service ---------------------------------------------- */
+
+/* The session's one connection to the service: opened at the first question
+ * (never in the daemon, whose children would share it) and opened again
+ * when the service has come back. */
+static int service_fd = -1;
+
+/* Longer than the longest password delay the service imposes. */
+#define QUELLIN_SERVICE_WAIT_SECONDS 60
+
+static void service_close(void) {
+    if (service_fd >= 0) {
+        (void)close(service_fd);
+        service_fd = -1;
+    }
+}
+
+static int service_open(const char* path) {
+    struct sockaddr_un address;
+    struct timeval wait = {QUELLIN_SERVICE_WAIT_SECONDS, 0};
+    int fd, connected;
+
+    memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    if (strlen(path) >= sizeof(address.sun_path)) {
+        snprintf(cause, sizeof(cause), "the socket path %s is too long", path);
+        return -1;
+    }
+    sstrncpy(address.sun_path, path, sizeof(address.sun_path));
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        snprintf(cause, sizeof(cause), "socket: %s", strerror(errno));
+        return -1;
+    }
+    (void)setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+    (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
+    /* The service knows its peers by the credentials they connect with:
+     * root's while the session still has them, else the session user's. */
+    PRIVS_ROOT
+    connected = connect(fd, (struct sockaddr*)&address, sizeof(address)) == 0 ? 0 : errno;
+    PRIVS_RELINQUISH
+    if (connected != 0) {
+        snprintf(cause, sizeof(cause), "the answering service at %s: %s", path,
+                 strerror(connected));
+        (void)close(fd);
+        return -1;
+    }
+    service_fd = fd;
+    return 0;
+}
+
+static int whole_io(int writing, void* buffer, size_t size) {
+    char* bytes = buffer;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = writing ? send(service_fd, bytes + done, size - done, MSG_NOSIGNAL)
+                            : read(service_fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            snprintf(cause, sizeof(cause), "the answering service: %s",
+                     n == 0 ? "connection closed" : strerror(errno));
+            return -1;
+        }
+        done += (size_t)n;
+    }
+    return 0;
+}
+
+/* One request and its reply. A connection the service closed (it was
+ * restarted) is opened again once; -1 when no reply came. */
+static int service_exchange(const struct quellind_request* request, struct quellind_reply* reply) {
+    const char* path = quellin_service_socket();
+    int attempt;
+
+    for (attempt = 0; attempt < 2; attempt++) {
+        int reused = service_fd >= 0;
+        if (!reused && service_open(path) < 0) {
+            return -1;
+        }
+        if (whole_io(TRUE, (void*)request, sizeof(*request)) == 0 &&
+            whole_io(FALSE, reply, sizeof(*reply)) == 0) {
+            if (reply->version != QUELLIND_WIRE_VERSION || reply->status == QUELLIND_BAD_REQUEST) {
+                snprintf(cause, sizeof(cause), "the answering service refused the request");
+                service_close();
+                return -1;
+            }
+            return 0;
+        }
+        service_close();
+        if (!reused) {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+static quellin_result ask_service(quellin_event* ev) {
+    struct quellind_request request;
+    struct quellind_reply reply;
+
+    memset(&request, 0, sizeof(request));
+    request.version = QUELLIND_WIRE_VERSION;
+    request.kind = QUELLIND_ASK;
+    memcpy(&request.record, ev, sizeof(request.record));
+    if (service_exchange(&request, &reply) < 0) {
+        return QUELLIN_UNAVAILABLE;
+    }
+    switch (reply.status) {
+        case QUELLIND_ANSWERED:
+        case QUELLIND_QUEUED: /* kept by the service: as good as written */
+            memcpy(ev, &reply.record, sizeof(*ev));
+            ev->user[sizeof(ev->user) - 1] = '\0';
+            ev->data[sizeof(ev->data) - 1] = '\0';
+            return QUELLIN_ANSWERED;
+        case QUELLIND_NO_ANSWER:
+            return QUELLIN_UNANSWERED;
+        case QUELLIND_REFUSED:
+            /* Read as a no: flag 0 and no text. */
+            pr_log_pri(PR_LOG_WARNING,
+                       MOD_QUELLIN_VERSION
+                       ": the answering service refused event %d for this session",
+                       (int)ev->code);
+            ev->flag = 0;
+            ev->data[0] = '\0';
+            return QUELLIN_ANSWERED;
+        case QUELLIND_SESSION_ENDS:
+            snprintf(cause, sizeof(cause), "the account may no longer log in");
+            return QUELLIN_END_SESSION;
+        default:
+            snprintf(cause, sizeof(cause), "the account database is not answering");
+            return QUELLIN_UNAVAILABLE;
+    }
+}
+
+quellin_verdict quellin_still_allowed(void) {
+    struct quellind_request request;
+    struct quellind_reply reply;
+    quellin_verdict verdict;
+
+    memset(&request, 0, sizeof(request));
+    request.version = QUELLIND_WIRE_VERSION;
+    request.kind = QUELLIND_STILL_ALLOWED;
+    if (service_exchange(&request, &reply) < 0) {
+        verdict = QUELLIN_NOT_ANSWERING;
+    } else if (reply.status == QUELLIND_ANSWERED && reply.record.flag == 1) {
+        verdict = QUELLIN_YES;
+    } else if (reply.status == QUELLIND_NOT_ANSWERING) {
+        snprintf(cause, sizeof(cause), "the account database is not answering");
+        verdict = QUELLIN_NOT_ANSWERING;
+    } else {
+        /* Ended, or refused: a connection opened again after the service
+         * restarted no longer speaks for the account. */
+        snprintf(cause, sizeof(cause), "%s",
+                 reply.status == QUELLIND_SESSION_ENDS
+                     ? "the account may no longer log in"
+                     : "the answering service no longer knows the session's account");
+        verdict = QUELLIN_MUST_END;
+    }
+    return verdict;
+}
+
+/* --- asking --------------------------------------------------------------- */
+
 /* Asks the libraries in order. Loaded in-process, they either answer or
  * leave the question to the next; a database they cannot reach reads to
  * them as a refusal. */
@@ -61,6 +237,21 @@ quellin_result quellin_ask(int code, const char* user, const char* data, quellin
     if (!fits(user, sizeof(ev->user)) || !fits(data, sizeof(ev->data)) ||
         !fits(client_address, sizeof(ev->address))) {
         return QUELLIN_TOO_LONG;
+    }
+
+    if (quellin_service_socket() != NULL) {
+        memset(ev, 0, sizeof(*ev));
+        ev->code = code;
+        sstrncpy(ev->user, user, sizeof(ev->user));
+        sstrncpy(ev->data, data, sizeof(ev->data));
+        sstrncpy(ev->address, client_address, sizeof(ev->address));
+        result = ask_service(ev);
+        if (result == QUELLIN_UNAVAILABLE || result == QUELLIN_END_SESSION) {
+            if (trouble != QUELLIN_END_SESSION) {
+                trouble = result;
+            }
+        }
+        return result;
     }
 
     /* The library reads and writes a database that only root may (SQLite
@@ -285,6 +476,14 @@ int quellin_ask_load(void) {
     unsigned int i;
 
     entry_count = 0;
+    if (quellin_service_socket() != NULL) {
+        /* The service loads the libraries; the daemon only needs the
+         * program directory, for the message files. */
+        if (read_program_dir(p) < 0) {
+            program_dir[0] = '\0';
+        }
+        return 0;
+    }
     if (c != NULL) {
         paths = make_array(p, 1, sizeof(char*));
         *((char**)push_array(paths)) = c->argv[0];

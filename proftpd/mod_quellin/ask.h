@@ -84,6 +84,13 @@ const char* quellin_ask_cause(void);
  * for sequences of reads that each fall back to a default. */
 quellin_result quellin_ask_take_trouble(void);
 
+/* The answering service's socket, NULL when the libraries are loaded
+ * in-process. */
+const char* quellin_service_socket(void);
+/* Asked of the service before each command of a logged-in session: is the
+ * account still allowed in from the session's address? */
+quellin_verdict quellin_still_allowed(void);
+
 /* Answer forms, for the session's user. */
 quellin_verdict quellin_right(int code, const char* data);
 quellin_verdict quellin_switch(int code);

@@ -52,6 +52,7 @@ MODRET set_quellin_seconds(cmd_rec* cmd) {
 conftable quellin_conftab[] = {{"QuellinEngine", set_quellin_flag, NULL},
                                {"QuellinLibrary", set_quellin_path, NULL},
                                {"QuellinSettings", set_quellin_path, NULL},
+                               {"QuellinSocket", set_quellin_path, NULL},
                                {"QuellinUser", set_quellin_text, NULL},
                                {"QuellinGroup", set_quellin_text, NULL},
                                {"QuellinMinuteLength", set_quellin_seconds, NULL},

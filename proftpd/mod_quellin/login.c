@@ -425,6 +425,7 @@ modret_t* quellin_post_pass(cmd_rec* cmd) {
         quellin_end_session("DefaultRoot in effect");
         return PR_DECLINED(cmd);
     }
+    quellin_after_login();
     /* Sent ahead of the 230 reply, which goes out after this phase. */
     if (quellin.login_message[0] != '\0' && !quellin_is_sftp()) {
         quellin_send_message(cmd->tmp_pool, R_230, quellin.login_message);

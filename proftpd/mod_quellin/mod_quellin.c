@@ -22,6 +22,8 @@
 #include "mod_quellin.h"
 
 #include <ctype.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 
 struct quellin_session quellin = {.lock_fd = -1, .minute_seconds = 60};
 
@@ -72,7 +74,9 @@ extern xaset_t* server_list;
 /* The libraries are loaded once, by the daemon after it has read its
  * configuration, and every session inherits them: a session pays no
  * loading. Nothing is asked here, so no database connection exists before a
- * session forks; each session opens its own. */
+ * session forks; each session opens its own. With QuellinSocket the
+ * libraries stay in the answering service and each session opens its own
+ * connection to it instead. */
 static void quellin_postparse_ev(const void* event_data, void* user_data) {
     server_rec* s;
     int wanted = FALSE;
@@ -137,14 +141,66 @@ MODRET quellin_pre_quit(cmd_rec* cmd) {
     return PR_DECLINED(cmd);
 }
 
-MODRET quellin_log_any(cmd_rec* cmd) {
-    if (!quellin.engine || !quellin.watched) {
+/* ProFTPD keeps only what it needs once root is revoked */
+#define QUELLIN_KEPT_CAPABILITIES ((1u << CAP_CHOWN) | (1u << CAP_NET_BIND_SERVICE))
+
+/* Once the session has given up root for good (RootRevoke on), it gives up
+ * too the capabilities that would take it back (CAP_SETUID, CAP_SETGID)
+ * and those no session needs. */
+static void drop_capabilities(void) {
+    static int dropped = FALSE;
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3];
+    uid_t ruid, euid, suid;
+    unsigned int i;
+
+    if (dropped || getresuid(&ruid, &euid, &suid) != 0 || ruid == 0 || euid == 0 || suid == 0) {
+        return;
+    }
+    if (syscall(SYS_capget, &header, data) != 0) {
+        return;
+    }
+    for (i = 0; i < _LINUX_CAPABILITY_U32S_3; i++) {
+        uint32_t kept = i == 0 ? QUELLIN_KEPT_CAPABILITIES : 0;
+        data[i].permitted &= kept;
+        data[i].effective &= kept;
+        data[i].inheritable &= kept;
+    }
+    if (syscall(SYS_capset, &header, data) != 0) {
+        pr_log_pri(PR_LOG_WARNING, MOD_QUELLIN_VERSION ": cannot give up capabilities: %s",
+                   strerror(errno));
+        return;
+    }
+    dropped = TRUE;
+}
+
+void quellin_after_login(void) {
+    drop_capabilities();
+}
+
+/* Before each command: logged when the address is listed, and, with the
+ * answering service, ended when the account was deleted, disabled or
+ * expired or its address blocked since the login. */
+MODRET quellin_pre_any(cmd_rec* cmd) {
+    quellin_verdict verdict;
+
+    if (!quellin.engine) {
         return PR_DECLINED(cmd);
     }
-    pr_log_pri(
-        PR_LOG_NOTICE, "%s (listed address) <- %s", quellin_client_address(),
-        strcmp(cmd->argv[0], C_PASS) == 0 ? "PASS ******" : pr_cmd_get_displayable_str(cmd, NULL));
-    return PR_DECLINED(cmd);
+    if (quellin.watched) {
+        pr_log_pri(PR_LOG_NOTICE, "%s (listed address) <- %s", quellin_client_address(),
+                   strcmp(cmd->argv[0], C_PASS) == 0 ? "PASS ******"
+                                                     : pr_cmd_get_displayable_str(cmd, NULL));
+    }
+    if (quellin_logged_in()) {
+        drop_capabilities();
+    }
+    if (quellin_service_socket() == NULL || !quellin_logged_in() ||
+        strcmp(cmd->argv[0], C_QUIT) == 0) {
+        return PR_DECLINED(cmd);
+    }
+    verdict = quellin_still_allowed();
+    return verdict == QUELLIN_YES ? PR_DECLINED(cmd) : quellin_not_granted(cmd, verdict);
 }
 
 /* --- the tables ------------------------------------------------------------- */
@@ -202,7 +258,7 @@ static cmdtable quellin_cmdtab[] = {
     {PRE_CMD, "SITE_CHGRP", G_NONE, quellin_pre_refused, FALSE, FALSE},
     {PRE_CMD, C_SITE, G_NONE, quellin_pre_site, FALSE, FALSE},
     {PRE_CMD, C_QUIT, G_NONE, quellin_pre_quit, FALSE, FALSE},
-    {PRE_CMD, C_ANY, G_NONE, quellin_log_any, FALSE, FALSE},
+    {PRE_CMD, C_ANY, G_NONE, quellin_pre_any, FALSE, FALSE},
     {0, NULL}};
 
 static authtable quellin_authtab[] = {{0, "getpwnam", quellin_auth_getpwnam},

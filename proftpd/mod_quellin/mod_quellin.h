@@ -40,6 +40,8 @@ extern struct quellin_session quellin;
 /* mod_quellin.c */
 int quellin_logged_in(void);
 void quellin_end_session(const char* why);
+/* Once logged in: capabilities a session without root has no use for go. */
+void quellin_after_login(void);
 void quellin_send_message(pool* p, const char* code, const char* file);
 
 /* replies.c: refusals, and what trouble in asking turns into. */

@@ -7,6 +7,7 @@ Environment (set by ctest):
   KESTRIX_E2E_ENGINE   SQLite or Postgres
   KESTRIX_E2E_SERVER   ftphost (default) or proftpd
   KESTRIX_E2E_MODULE   the built mod_quellin.so (proftpd only)
+  KESTRIX_E2E_QUELLIND the built answering service (proftpd only)
   KESTRIX_E2E_PLUGIN   the built Quellin.so
   KESTRIX_E2E_TEMPLATE the empty SQLite template database
   KESTRIX_E2E_DB_TOOL  kestrix_e2e_db (creates, fills and reads databases)
@@ -63,6 +64,7 @@ class Site:
         self.db_tool = required("KESTRIX_E2E_DB_TOOL")
         self.root = os.path.realpath(tempfile.mkdtemp(prefix="kestrix-e2e."))
         self.host = None
+        self.service = None
         self.pg_database = None
         try:
             self._build(plugin)
@@ -134,12 +136,14 @@ class Site:
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                         "-subj", "/CN=127.0.0.1", "-keyout", self.key, "-out", self.cert],
                        check=True, capture_output=True, timeout=120)
+        self._start_quellind(plugin)
         self.port, self.sftp_port = free_port(), free_port()
         config = os.path.join(self.root, "proftpd.conf")
         with open(config, "w") as f:
             f.write(PROFTPD_CONFIG.format(root=self.root, modules=modules, port=self.port,
                                           sftp_port=self.sftp_port, registry=self.registry,
                                           program_dir=self.program_dir, key=self.key,
+                                          socket=self.service_socket,
                                           cert=self.cert, log=self.log_path))
         check = subprocess.run([PROFTPD, "-t", "-c", config], capture_output=True, text=True)
         if check.returncode != 0:
@@ -148,6 +152,47 @@ class Site:
                                      stdout=self._log, stderr=subprocess.STDOUT)
         for port in (self.port, self.sftp_port):
             self._wait_for_listener(port)
+
+    def _start_quellind(self, plugin):
+        """The answering service the sessions ask, on a socket of this
+        site's own, with its settings store."""
+        quellind = required("KESTRIX_E2E_QUELLIND")
+        if not os.path.isfile(quellind):
+            raise RuntimeError("quellind %s was not built (target quellind)" % quellind)
+        self.service_socket = os.path.join(self.root, "quellind.sock")
+        self.service_log_path = os.path.join(self.root, "quellind.log")
+        self._service_log = open(self.service_log_path, "w")
+        self._service_command = [
+            quellind, "--settings", self.registry, "--socket", self.service_socket,
+            "--state-dir", os.path.join(self.root, "quellind"), "--library", plugin]
+        self.start_service()
+
+    def start_service(self):
+        self.service = subprocess.Popen(self._service_command, stdout=self._service_log,
+                                        stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if self.service.poll() is not None:
+                raise RuntimeError("quellind ended at start:\n" + self.service_log())
+            with contextlib.suppress(OSError), \
+                    socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+                probe.connect(self.service_socket)
+                return
+            time.sleep(0.05)
+        raise RuntimeError("quellind does not listen on %s:\n%s"
+                           % (self.service_socket, self.service_log()))
+
+    def stop_service(self):
+        self.service.send_signal(signal.SIGTERM)
+        try:
+            self.service.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.service.kill()
+            self.service.wait()
+
+    def service_log(self):
+        with open(self.service_log_path) as f:
+            return f.read()
 
     def _wait_for_listener(self, port):
         deadline = time.monotonic() + 60
@@ -285,6 +330,9 @@ class Site:
                 self.host.kill()
                 self.host.wait()
             self._log.close()
+        if self.service is not None:
+            self.stop_service()
+            self._service_log.close()
         if self.pg_database is not None:
             with contextlib.suppress(Exception):
                 self._tool("drop", self.connection)
@@ -331,9 +379,9 @@ LoadModule mod_sftp.c
 <Global>
   AuthOrder mod_quellin.c
   RequireValidShell off
-  # The plug-in is asked with root's rights (a root-only SQLite database).
-  RootRevoke off
-  CapabilitiesEngine off
+  # The plug-in is asked by the answering service: sessions give up root.
+  QuellinSocket {socket}
+  RootRevoke on
   AllowOverwrite on
   AllowStoreRestart on
   DelayEngine off
@@ -1003,8 +1051,10 @@ if ENGINE == "Postgres":
                 self.pause()
                 # A stopped server used to hold every session for as long
                 # as its connections lasted; the client's time-out ends a
-                # session held like that.
-                refused(self, "550", ftp.nlst)
+                # session held like that. ProFTPD's answering service says
+                # the database is not answering (451); the stand-in's
+                # plug-in reads that as a refusal (550).
+                refused(self, "451" if SERVER == "proftpd" else "550", ftp.nlst)
                 # A new connection is refused, at the address check (421)
                 # or the login (530).
                 with self.assertRaises((ftplib.error_temp, ftplib.error_perm)):

@@ -10,6 +10,7 @@ import os
 import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
 import paramiko
@@ -37,6 +38,8 @@ def setUpModule():
     SITE.add_user("carol", "Secret", disable_user=1)
     SITE.add_user("fred", "Secret", use_quota=1, quota_max=1000, quota_current=400)
     SITE.add_user("henry", "Secret", max_concurrent=1)
+    SITE.add_user("ulla", "Secret")
+    SITE.add_user("ulrike", "Secret")
     os.symlink(SITE.dir("bob"), os.path.join(rita, "tobob"))
     SITE.sql("INSERT INTO blocked_ips (ip) VALUES ('127.0.0.3')")
 
@@ -125,6 +128,84 @@ class Sessions(unittest.TestCase):
             # Still bob: rita's home is not his.
             e2e.refused(self, "550", ftp.nlst, SITE.dir("rita"))
             self.assertEqual(ftp.pwd(), SITE.dir("bob"))
+
+
+def session_processes(user):
+    """The server's session processes whose title names the user."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError):
+            with open("/proc/%s/status" % pid) as f:
+                status = f.read()
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                title = f.read().decode(errors="replace")
+            if "\nPPid:\t%d\n" % SITE.host.pid in status and (" %s " % user) in title:
+                found.append(status)
+    return found
+
+
+def status_field(status, name):
+    return next(line.split(":", 1)[1].split() for line in status.splitlines()
+                if line.startswith(name + ":"))
+
+
+# CAP_CHOWN and CAP_NET_BIND_SERVICE: what ProFTPD keeps by default.
+PROFTPD_CAPABILITIES = (1 << 0) | (1 << 10)
+
+
+class ServiceSessions(unittest.TestCase):
+    """Sessions ask the answering service and keep no root."""
+
+    def test_a_logged_in_session_has_no_root_and_no_extra_capability(self):
+        with SITE.session("ulla", "Secret") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("ulla"))
+            processes = session_processes("ulla")
+            self.assertEqual(len(processes), 1, processes)
+            uids = status_field(processes[0], "Uid")
+            self.assertEqual(len(uids), 4)
+            self.assertNotIn("0", uids)
+            for name in ("CapPrm", "CapEff"):
+                extra = int(status_field(processes[0], name)[0], 16) & ~PROFTPD_CAPABILITIES
+                self.assertEqual(extra, 0, "%s %x" % (name, extra))
+
+    def test_a_session_whose_account_is_disabled_ends_at_its_next_command(self):
+        with SITE.session("ulrike", "Secret") as ftp:
+            ftp.voidcmd("NOOP")
+            SITE.sql("UPDATE users SET disable_user = 1 WHERE username = 'ulrike'")
+            try:
+                disabled = time.monotonic()
+                ended = None
+                # The next command ends it; a few seconds bound any caching.
+                while time.monotonic() < disabled + 5:
+                    try:
+                        ftp.voidcmd("NOOP")
+                    except ftplib.error_temp as reply:
+                        ended = str(reply)
+                        break
+                waited = time.monotonic() - disabled
+                self.assertIsNotNone(ended, "still served after %.1f s" % waited)
+                self.assertTrue(ended.startswith("421"), ended)
+                self.assertLess(waited, 3)
+                # The server closed the control connection.
+                with self.assertRaises((EOFError, OSError)):
+                    ftp.voidcmd("NOOP")
+            finally:
+                SITE.sql("UPDATE users SET disable_user = 0 WHERE username = 'ulrike'")
+
+    def test_while_the_service_is_down_nothing_is_granted(self):
+        with SITE.session("ulla", "Secret") as ftp:
+            SITE.stop_service()
+            try:
+                e2e.refused(self, "451", ftp.nlst)
+                with self.assertRaises(ftplib.error_temp) as caught:
+                    SITE.connect().close()
+                self.assertIn("not answering", str(caught.exception))
+            finally:
+                SITE.start_service()
+            # The connection opened again no longer speaks for the account.
+            e2e.refused(self, "421", ftp.nlst)
+        with SITE.session("ulla", "Secret") as ftp:
+            self.assertEqual(ftp.pwd(), SITE.dir("ulla"))
 
 
 # --- SFTP ----------------------------------------------------------------
