@@ -5,6 +5,7 @@
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>
 #include <sys/stat.h>
+#include <cctype>
 
 #include <charconv>
 #include <cmath>
@@ -431,8 +432,28 @@ Engine Database::engine() const {
     return impl_->engine;
 }
 
+namespace {
+
+// True for a statement that creates, alters or drops a table or column.
+bool changesTables(std::string_view sql) {
+    const auto start = sql.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return false;
+    const std::string_view word = sql.substr(start, 6);
+    auto is = [&](std::string_view keyword) {
+        if (word.size() < keyword.size()) return false;
+        for (std::size_t i = 0; i < keyword.size(); ++i)
+            if (std::toupper(static_cast<unsigned char>(word[i])) != keyword[i]) return false;
+        return true;
+    };
+    return is("ALTER") || is("CREATE") || is("DROP");
+}
+
+}  // namespace
+
 bool Database::execute(std::string_view sql, long long* affectedRows) {
     if (!beforeStatement()) return false;
+    // A change of the tables may change a column's width: read them again.
+    if (changesTables(sql)) impl_->columnWidths.clear();
     try {
         if (affectedRows == nullptr) {
             impl_->session << std::string(sql);

@@ -50,15 +50,10 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     // The rules come with it, read once: a user may have a great many.
     state.loadedVersion = readUserVersion(
         a, user, savedParts(), [&](std::span<const std::optional<std::string_view>> row) {
-            DirRule& rule =
-                state.ruleSet.emplace_back(DirRule{text(row[0]), text(row[1]), text(row[2])});
-            view.addRule(rule.directory);
+            state.ruleSet.emplace_back(DirRule{text(row[0]), text(row[1]), text(row[2])});
         });
-    if (!state.loadedVersion) {
-        // Shown again by the reads below, which say why.
-        state.ruleSet.clear();
-        view.clearRules();
-    }
+    // A refused read: the reads below read the rules again and say why.
+    if (!state.loadedVersion) state.ruleSet.clear();
 
     if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", 3, user,
                  failure, [&](RowView row) {
@@ -72,6 +67,10 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     }
 
     writeLog("getdata for this page");
+    // Shown after the record, as when they were read on their own.
+    if (state.loadedVersion)
+        for (const DirRule& rule : state.ruleSet)
+            view.addRule(rule.directory);
     // A user may have a great many rules: read as plain text, many a fetch.
     if (!state.loadedVersion &&
         !eachRow(a,

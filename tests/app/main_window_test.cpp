@@ -97,7 +97,8 @@ TEST_F(MainWindowTest, MenusHoldEveryItemInOrderWithTheirStartStates) {
               (std::vector<std::string>{"edit1_undo &Undo", "edit1_dash1 -", "edit1_cut Cu&t",
                                         "edit1_copy &Copy", "edit1_paste &Paste"}));
     EXPECT_EQ(itemsOf(menu("tools1")),
-              (std::vector<std::string>{"tools1_migrate &Migration Utility",
+              (std::vector<std::string>{"tools1_copyUser C&opy User...",
+                                        "tools1_migrate &Migration Utility",
                                         "tools1_checkAccess &Check Access..."}));
     EXPECT_EQ(
         itemsOf(menu("mnuHelp")),
@@ -135,13 +136,11 @@ TEST_F(MainWindowTest, AtItsMinimumSizeNoControlsOverlap) {
     EXPECT_EQ(main.size(), main.minimumSize());
     std::vector<std::pair<QWidget*, QRect>> controls;
     for (QWidget* widget : main.findChildren<QWidget*>()) {
-        const bool control = qobject_cast<QAbstractButton*>(widget) ||
-                             qobject_cast<QLineEdit*>(widget) ||
-                             qobject_cast<QAbstractItemView*>(widget) ||
-                             qobject_cast<QPlainTextEdit*>(widget);
+        const bool control =
+            qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+            qobject_cast<QAbstractItemView*>(widget) || qobject_cast<QPlainTextEdit*>(widget);
         if (!control || !widget->isVisibleTo(&main) || widget->window() != &main) continue;
-        controls.emplace_back(widget,
-                              QRect(widget->mapTo(&main, QPoint(0, 0)), widget->size()));
+        controls.emplace_back(widget, QRect(widget->mapTo(&main, QPoint(0, 0)), widget->size()));
     }
     ASSERT_GT(controls.size(), 20u);
     for (std::size_t i = 0; i < controls.size(); ++i) {

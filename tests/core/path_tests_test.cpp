@@ -93,16 +93,18 @@ TEST(TextRoutinesTest, CountCharCountsEveryOccurrence) {
 }
 
 TEST(TextRoutinesTest, ClockSecondsMeasuresElapsedTime) {
-    // Held against the steady clock over at least 20 ms of its time.
+    // Held against the steady clock: the 20 ms waited lie inside what it
+    // measures, and what it measures inside the reference around it.
     using namespace std::chrono;
-    const auto referenceStart = steady_clock::now();
+    const auto outerStart = steady_clock::now();
     const double start = clockSeconds();
-    while (steady_clock::now() - referenceStart < milliseconds(20)) {
+    const auto innerStart = steady_clock::now();
+    while (steady_clock::now() - innerStart < milliseconds(20)) {
     }
     const double end = clockSeconds();
-    const double reference = duration<double>(steady_clock::now() - referenceStart).count();
+    const double outer = duration<double>(steady_clock::now() - outerStart).count();
     EXPECT_GE(end - start, 0.020);
-    EXPECT_LE(end - start, reference);
+    EXPECT_LE(end - start, outer);
     double previous = end;
     for (int i = 0; i < 1000; ++i) {
         const double now = clockSeconds();

@@ -226,6 +226,7 @@ TEST_P(LoginEvents, AddressCheckUsesTheServerListBeforeLoginAndTheUserListAfter)
     exec(db_, "insert into blocked_ips (ip) values ('10.2')");
     exec(db_, "insert into blocked_ips_by_user (username, ip) values ('MAX', '10.3.3.3')");
     exec(db_, "insert into blocked_ips_by_user (username, ip) values ('*', '10.4.4.4')");
+    insertUser(db_, "other", "/srv/ftp/other", "p");
     exec(db_, "insert into blocked_ips_by_user (username, ip) values ('other', '10.5.5.5')");
 
     auto blocked = send(code::kAddressAllowed, "", "10.1.1.1");
@@ -249,6 +250,7 @@ TEST_P(LoginEvents, AddressCheckUsesTheServerListBeforeLoginAndTheUserListAfter)
 }
 
 TEST_P(LoginEvents, AddressPatternsAndBlocksRefuseWhatTheyName) {
+    insertUser(db_, "max", "/srv/ftp/max", "p");
     for (const char* row : {"127.0.0.*", "1..2.3", "", "1.2.3.4'--"})
         exec(db_, "insert into blocked_ips (ip) values (" + sqlText(row) + ")");
     exec(db_, "insert into blocked_ips_by_user (username, ip) values ('max', '10.0.5-9.*')");

@@ -77,6 +77,7 @@ TEST_P(QuotaRatioEvents, RatioFreeFilesOfTheUserAndOfEveryone) {
                   sqlText(file("free.txt")) + ")");
     exec(db_, "insert into ratio_free_files (username, filename) values ('*', " +
                   sqlText(dir.path().string() + "/./all.txt") + ")");
+    insertUser(db_, "other", "/srv/ftp/other", "p");
     exec(db_, "insert into ratio_free_files (username, filename) values ('other', " +
                   sqlText(file("theirs.txt")) + ")");
     exec(db_, "insert into ratio_free_files (username, filename) values ('una', " +

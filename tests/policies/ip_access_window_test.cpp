@@ -42,6 +42,10 @@ class IpAccessWindowTest : public test::PolicyWindowTest {
 };
 
 TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('bob', '/srv/ftp/bob', 1, 1)");
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('alice', '/srv/ftp/alice', 1, 1)");
     run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.1')");
     run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('alice', '10.9.9.9')");
     IpAccessWindow dialog(IpListOwner::User);
@@ -142,6 +146,8 @@ TEST_P(IpAccessWindowTest, ListCommandsTimerAndValidationOnOneUsersList) {
 // mouse; an entry already there (read as numbers) is refused by name, one
 // that matches every address is asked about first.
 TEST_P(IpAccessWindowTest, EnterAndAltAAddOrSayWhyAndNoEntryGoesInTwice) {
+    run("INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) VALUES "
+        "('bob', '/srv/ftp/bob', 1, 1)");
     run("INSERT INTO blocked_ips_by_user (username, ip) VALUES ('bob', '10.0.0.7')");
     IpAccessWindow dialog(IpListOwner::User);
     dialog.popList("bob");

@@ -151,6 +151,7 @@ TEST_P(UserLoadingTest, LoadsRecordRulesAndStatusLinesInOrder) {
     addUser("bob", ", comments, Expires, DisableOn", ", 'likes ''quotes''', '12/31/2030', ''");
     addRule("bob", "/srv/ftp/bob", "RL", 1);
     addRule("bob", "/srv/ftp/bob/in", "RWAMELCD", 0);
+    addUser("alice");
     addRule("alice", "/srv/ftp/alice", "R", 1);
 
     EXPECT_TRUE(loadUserData("bob", state_, view_));
