@@ -5,6 +5,7 @@
 #include "core/activity_log.h"
 #include "core/database.h"
 #include "core/settings.h"
+#include "core/short_date.h"
 #include "core/sql_literal.h"
 #include "core/stored_password.h"
 #include "tests/support/scratch.h"
@@ -184,15 +185,14 @@ TEST_P(UserLoadingTest, DisableLineFollowsDateAndFlag) {
         loadUserData(name, state_, view);
         return view.disable;
     };
-    EXPECT_EQ(
-        disableOf("dated"),
-        (StatusLine{"This user's account has been set to disable on 2031-01-15", LineColour::Red}));
+    // The stored date is shown in the person's own short form.
+    const std::string shown = "This user's account has been set to disable on " +
+                              formatShortDate(std::chrono::year{2031} / std::chrono::January / 15);
+    EXPECT_EQ(disableOf("dated"), (StatusLine{shown, LineColour::Red}));
     // disable_user 1 overrides the date.
     EXPECT_EQ(disableOf("flagged"),
               (StatusLine{"This user's account has been disabled", LineColour::Red}));
-    EXPECT_EQ(
-        disableOf("two"),
-        (StatusLine{"This user's account has been set to disable on 2031-01-15", LineColour::Red}));
+    EXPECT_EQ(disableOf("two"), (StatusLine{shown, LineColour::Red}));
     const StatusLine noDate{"This account is not set to be disabled. Click Here to set date.",
                             LineColour::ButtonText};
     EXPECT_EQ(disableOf("nulls"), noDate);
