@@ -2,6 +2,18 @@
 
 #include "mod_quellin.h"
 
+/* Drops the last name of the path in out (length *len): "/a/b" becomes "/a",
+ * "/a" becomes "". */
+static void drop_last_name(char* out, size_t* len) {
+    while (*len > 0 && out[*len - 1] != '/') {
+        (*len)--;
+    }
+    if (*len > 0) {
+        (*len)--;
+    }
+    out[*len] = '\0';
+}
+
 /* path made absolute against base and lexically normalised (no ".", ".."
  * or doubled and trailing slashes); ".." stops at the root. */
 char* quellin_normalise(pool* p, const char* base, const char* path) {
@@ -15,13 +27,7 @@ char* quellin_normalise(pool* p, const char* base, const char* path) {
             continue;
         }
         if (strcmp(segment, "..") == 0) {
-            while (len > 0 && out[len - 1] != '/') {
-                len--;
-            }
-            if (len > 0) {
-                len--;
-            }
-            out[len] = '\0';
+            drop_last_name(out, &len);
             continue;
         }
         out[len++] = '/';
@@ -127,13 +133,7 @@ char* quellin_resolve(pool* p, const char* path, const char* floor) {
             if (strcmp(out[0] != '\0' ? out : "/", floor) == 0) {
                 continue;
             }
-            while (len > 0 && out[len - 1] != '/') {
-                len--;
-            }
-            if (len > 0) {
-                len--;
-            }
-            out[len] = '\0';
+            drop_last_name(out, &len);
             continue;
         }
         if (!append(out, &len, name, n)) {
