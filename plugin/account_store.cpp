@@ -509,25 +509,24 @@ std::optional<AccountStore::LoginRow> AccountStore::loginRow(std::string_view us
     });
     std::string key(user);
     rows_.erase(key);
-    lastLogin_.reset();
     // A column the whole row names may be missing from a table made
     // elsewhere: the password is still checked, each other column read
     // alone. Not after a stall, which leaves the connection to the next use.
     if (!ran && db_.isOpen()) return passwordRow(user);
     if (!row) return std::nullopt;
     const auto column = [&](UserColumn c) { return row->columns[static_cast<std::size_t>(c)]; };
-    const LoginRow login{row->name, column(UserColumn::Password), column(UserColumn::Expires),
-                         column(UserColumn::DisableOn)};
-    lastLogin_.emplace(std::move(key), KeptRow{std::move(*row), readAt});
+    LoginRow login{row->name, column(UserColumn::Password), column(UserColumn::Expires),
+                   column(UserColumn::DisableOn)};
+    login.whole = std::make_shared<const KeptLogin>(
+        KeptLogin{std::move(key), KeptRow{std::move(*row), readAt}, rowsForgotten_});
     return login;
 }
 
-void AccountStore::keepLoginRow() {
-    if (!lastLogin_) return;
+void AccountStore::keepLoginRow(const LoginRow& login) {
+    if (!login.whole || login.whole->forgotten != rowsForgotten_) return;
     // Many users logging in within the lifetime: the oldest go with the rest.
     if (rows_.size() >= kMaxKeptRows) rows_.clear();
-    rows_.insert_or_assign(std::move(lastLogin_->first), std::move(lastLogin_->second));
-    lastLogin_.reset();
+    rows_.insert_or_assign(login.whole->key, login.whole->kept);
 }
 
 std::optional<AccountStore::HomeRow> AccountStore::keptHomeRow(std::string_view user) {
@@ -584,7 +583,8 @@ ReadAddresses AccountStore::readAddresses(int which, std::string_view parameter)
 
 void AccountStore::forgetRows() {
     rows_.clear();
-    lastLogin_.reset();
+    // A login's row read before this is not kept either.
+    ++rowsForgotten_;
 }
 
 void AccountStore::forgetLists() {

@@ -134,6 +134,8 @@ class AccountStore {
     // The sign-on or sign-off file of the address, from the kept list.
     [[nodiscard]] std::optional<std::string> signFile(bool signOn, std::string_view address);
 
+    // The whole row a login read, for its later events once it passes.
+    struct KeptLogin;
     // The row a login is checked against: the stored name and password.
     struct LoginRow {
         std::optional<std::string> name;
@@ -141,13 +143,16 @@ class AccountStore {
         // The account's expiry and disable dates as stored.
         std::optional<std::string> expires;
         std::optional<std::string> disableOn;
+        // Carried with the answer rather than kept in the store: the store
+        // serves other events while this login's password is hashed.
+        std::shared_ptr<const KeptLogin> whole;
     };
-    // Reads the whole row; once keepLoginRow is called it answers the reads
-    // of that user's single values and home for kRowLifetime: the login's
-    // later events.
+    // Reads the whole row; once keepLoginRow is called with it, it answers
+    // the reads of that user's single values and home for kRowLifetime: the
+    // login's later events.
     [[nodiscard]] std::optional<LoginRow> loginRow(std::string_view user);
-    // The row loginRow read last belongs to a login that passed.
-    void keepLoginRow();
+    // The row loginRow read belongs to a login that passed.
+    void keepLoginRow(const LoginRow& login);
 
     struct HomeRow {
         std::optional<std::string> homedir;
@@ -272,6 +277,15 @@ class AccountStore {
         std::chrono::steady_clock::time_point readAt;
     };
 
+  public:
+    struct KeptLogin {
+        std::string key;
+        KeptRow kept;
+        // forgetRows has run this many times before the read.
+        unsigned long long forgotten;
+    };
+
+  private:
     Clock clock_;
     DeadlineWatch& watch_;
     std::string connectionString_;
@@ -283,8 +297,7 @@ class AccountStore {
     std::unique_ptr<Statements> statements_;
     RuleDirectoryCache ruleDirectories_;
     std::unordered_map<std::string, KeptRow> rows_;
-    // The row of the password check under way, by the name it was read by.
-    std::optional<std::pair<std::string, KeptRow>> lastLogin_;
+    unsigned long long rowsForgotten_ = 0;
     Lists lists_;
     // LISTEN has been sent on this connection.
     bool listening_ = false;

@@ -221,29 +221,36 @@ void EventAnswers::passwordCheck(EventRecord& record) {
     // A missing account and a stored form cheaper than a hash cost one hash
     // check too: the time of a refusal tells nothing about the account.
     const bool weak = !found || isWeakPasswordForm(*row->password);
-    if (weak) spendPasswordCheck(given);
-    if (!found || !passwordMatches(*row->password, given)) return;
+    bool matches = false;
+    const bool storeBack = offStore_([&] {
+        if (weak) spendPasswordCheck(given);
+        matches = found && passwordMatches(*row->password, given);
+    });
+    if (!storeBack || !matches) return;
     if (dateHasCome(row->expires) || dateHasCome(row->disableOn)) return;
     // The server counts sessions by the name it is handed back: every
     // spelling the database takes for this account must come back as one.
     const std::string identity = lowerCaseAscii(*row->name);
     if (holdsControlOrFormat(identity)) return;
     const bool accepted = record.setUserName(identity);
-    if (accepted && weak) upgradeStoredPassword(*row->name, *row->password, given);
+    const bool storeHeld =
+        !(accepted && weak) || upgradeStoredPassword(*row->name, *row->password, given);
     // The login's later events answer from the row just read (an upgrade
-    // above has dropped it).
-    if (accepted) store_.keepLoginRow();
+    // above has made it stale, and the store will not keep it).
+    if (accepted && storeHeld) store_.keepLoginRow(*row);
     record.setFlag(accepted);
 }
 
 // The password just proved replaces a weaker stored form by its hash, when
 // the column has room for it. A failed write leaves the old form, which
-// still logs in.
-void EventAnswers::upgradeStoredPassword(const std::string& storedName, const std::string& stored,
+// still logs in. False only when the store could not be had back.
+bool EventAnswers::upgradeStoredPassword(const std::string& storedName, const std::string& stored,
                                          const std::string& given) {
-    if (storableWidth(store_) < hashedPasswordCharacters()) return;
-    const auto hash = hashPassword(given);
+    if (storableWidth(store_) < hashedPasswordCharacters()) return true;
+    std::optional<std::string> hash;
+    if (!offStore_([&] { hash = hashPassword(given); })) return false;
     if (hash) (void)store_.replacePassword(storedName, stored, *hash);
+    return true;
 }
 
 // Changes the account that logged in: the row the password check found,
@@ -255,7 +262,9 @@ void EventAnswers::passwordChange(EventRecord& record) {
     if (!length || *length > kMaxChangedPassword) return;
     const auto row = store_.loginRow(record.userName());
     if (!row || !row->name) return;
-    const auto stored = passwordToStore(password, storableWidth(store_));
+    const auto width = storableWidth(store_);
+    std::optional<PasswordToStore> stored;
+    if (!offStore_([&] { stored = passwordToStore(password, width); })) return;
     if (!stored) return;
     record.setFlag(store_.changePassword(*row->name, stored->text));
 }

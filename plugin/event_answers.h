@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "plugin/access_checks.h"
@@ -12,12 +13,22 @@ class EventRecord;
 // The answer to one event, from one account store.
 class EventAnswers {
   public:
-    explicit EventAnswers(AccountStore& store) : store_(store), checks_(store) {}
+    // Runs work that needs no database, such as a password hash, with the
+    // store free for other events; false when the store could not be had
+    // back in time, after which the answer must not touch it.
+    using OffStore = std::function<bool(const std::function<void()>&)>;
+
+    explicit EventAnswers(AccountStore& store, OffStore offStore = runInPlace)
+        : store_(store), checks_(store), offStore_(std::move(offStore)) {}
 
     // Writes the answer to an answered code into the record.
     void answer(EventRecord& record);
 
   private:
+    static bool runInPlace(const std::function<void()>& work) {
+        work();
+        return true;
+    }
     void homeDirectory(EventRecord& record);
     // The account's expiry or disable date has come.
     bool pastItsDate(const std::string& user);
@@ -28,7 +39,7 @@ class EventAnswers {
     void ratioTypeAnswer(EventRecord& record);
     void maintenanceAnswer(EventRecord& record);
     void passwordCheck(EventRecord& record);
-    void upgradeStoredPassword(const std::string& storedName, const std::string& stored,
+    bool upgradeStoredPassword(const std::string& storedName, const std::string& stored,
                                const std::string& given);
     void passwordChange(EventRecord& record);
     void addressCheck(EventRecord& record);
@@ -39,6 +50,7 @@ class EventAnswers {
 
     AccountStore& store_;
     AccessChecks checks_;
+    OffStore offStore_;
 };
 
 }  // namespace kestrix::plugin

@@ -36,24 +36,37 @@ int EventDispatcher::handle(ClientEvent* event, bool* databaseFailed) {
     const auto deadline = std::chrono::steady_clock::now() + AccountStore::kRoundTripLimit;
     std::optional<StorePool::Lease> lease = pool_.acquire(deadline);
     EventRecord record(*event);
+    bool failed = false;
     try {
         if (lease) {
             AccountStore& store = lease->store();
             store.setDeadline(deadline);
             (void)store.takeDatabaseFailure();
-            EventAnswers(store).answer(record);
-            if (store.takeDatabaseFailure() && databaseFailed) *databaseFailed = true;
+            // While the store serves other events, their reads take and set
+            // its failure mark and deadline: this event's are kept apart.
+            auto offStore = [&](const std::function<void()>& work) {
+                failed = store.takeDatabaseFailure() || failed;
+                if (!lease->setAside(work, deadline)) {
+                    failed = true;
+                    return false;
+                }
+                store.setDeadline(deadline);
+                return true;
+            };
+            EventAnswers(store, offStore).answer(record);
+            if (lease->held()) failed = store.takeDatabaseFailure() || failed;
         } else {
             // No connection free in time: the answer of a database that
             // cannot be read, from a store that never opens one.
             AccountStore unavailable(clock_, watch_);
             EventAnswers(unavailable).answer(record);
-            if (databaseFailed) *databaseFailed = true;
+            failed = true;
         }
     } catch (const std::exception&) {
         // Nothing escapes into the server; the answer stands as far as it got.
-        if (databaseFailed) *databaseFailed = true;
+        failed = true;
     }
+    if (databaseFailed) *databaseFailed = failed;
     return 1;
 }
 

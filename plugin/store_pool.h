@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,14 +37,24 @@ class StorePool {
     class Lease {
       public:
         Lease(StorePool& pool, AccountStore& store) : pool_(pool), store_(store) {}
-        ~Lease() { pool_.release(store_); }
+        ~Lease() {
+            if (held_) pool_.release(store_);
+        }
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         AccountStore& store() { return store_; }
+        [[nodiscard]] bool held() const { return held_; }
+        // Runs work that needs no database (a password hash) with the store
+        // lent to other events meanwhile, then takes this same store back
+        // before anyone waiting in line. False when it is not back by the
+        // deadline: the lease then holds nothing.
+        [[nodiscard]] bool setAside(const std::function<void()>& work,
+                                    std::chrono::steady_clock::time_point deadline);
 
       private:
         StorePool& pool_;
         AccountStore& store_;
+        bool held_ = true;
     };
 
     // The store used last that is free (so a quiet server keeps one
@@ -54,6 +65,9 @@ class StorePool {
 
   private:
     void release(AccountStore& store);
+    bool takeBack(AccountStore& store, std::chrono::steady_clock::time_point deadline);
+    // A free store that no lease is taking back.
+    AccountStore* freeStore();
 
     Clock clock_;
     // Outlives the stores, whose round trips it watches.
@@ -64,6 +78,8 @@ class StorePool {
     std::condition_variable released_;
     std::vector<std::unique_ptr<AccountStore>> stores_;
     std::vector<AccountStore*> idle_;
+    // Lent out by a lease that wants it back: not given to anyone else.
+    std::vector<AccountStore*> reclaimed_;
     // The events waiting for a store, in their order of arrival.
     std::deque<unsigned long long> waiting_;
     unsigned long long nextTicket_ = 0;

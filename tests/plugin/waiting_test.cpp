@@ -10,6 +10,7 @@
 #include <atomic>
 #include <thread>
 
+#include "plugin/store_pool.h"
 #include "tests/plugin/plugin_support.h"
 
 namespace kestrix::plugin::test {
@@ -233,6 +234,44 @@ TEST(SqliteWaiting, EventsBehindALockedFileAreRefusedWithinTheBound) {
     }
     holder.release();
     EXPECT_EQ(login(), 1);
+}
+
+// A password hash does not keep the only store from the events behind it,
+// and the event that set the store aside gets that same store back, or
+// none at its deadline without the store being lost to the pool.
+TEST(StorePoolLending, AStoreSetAsideServesOthersAndComesBackOrIsLeftToThem) {
+    StorePool pool(realClock());
+    pool.start("", 1);
+    const auto now = [] { return std::chrono::steady_clock::now(); };
+    auto lease = pool.acquire(now() + 1s);
+    ASSERT_TRUE(lease);
+    AccountStore* const only = &lease->store();
+    EXPECT_FALSE(pool.acquire(now()));
+
+    bool servedMeanwhile = false;
+    ASSERT_TRUE(lease->setAside(
+        [&] {
+            auto other = pool.acquire(now());
+            servedMeanwhile = other && &other->store() == only;
+        },
+        now() + 1s));
+    EXPECT_TRUE(servedMeanwhile);
+    EXPECT_TRUE(lease->held());
+    EXPECT_FALSE(pool.acquire(now()));
+
+    // Another event keeps the store past this one's deadline.
+    std::unique_ptr<std::optional<StorePool::Lease>> keeper;
+    EXPECT_FALSE(lease->setAside(
+        [&] { keeper.reset(new std::optional<StorePool::Lease>(pool.acquire(now()))); },
+        now() + 50ms));
+    ASSERT_TRUE(keeper && *keeper);
+    EXPECT_FALSE(lease->held());
+    lease.reset();
+    EXPECT_FALSE(pool.acquire(now()));
+    keeper.reset();
+    auto again = pool.acquire(now());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(&again->store(), only);
 }
 
 }  // namespace
