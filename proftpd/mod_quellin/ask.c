@@ -132,14 +132,28 @@ static int whole_io(int writing, void* buffer, size_t size) {
     return 0;
 }
 
+/* Set once the session is chrooted: the socket is out of its sight. */
+static int connection_is_final = FALSE;
+
+void quellin_ask_connection_final(void) {
+    connection_is_final = TRUE;
+}
+
 /* One request and its reply. A connection the service closed (it was
- * restarted) is opened again once; -1 when no reply came. */
+ * restarted) is opened again once; -1 when no reply came, -2 when the
+ * connection is gone for good. */
 static int service_exchange(const struct quellind_request* request, struct quellind_reply* reply) {
     const char* path = quellin_service_socket();
     int attempt;
 
     for (attempt = 0; attempt < 2; attempt++) {
         int reused = service_fd >= 0;
+        if (!reused && connection_is_final) {
+            snprintf(cause, sizeof(cause),
+                     "the connection to the answering service was lost, and a chrooted session "
+                     "cannot open it again");
+            return -2;
+        }
         if (!reused && service_open(path) < 0) {
             return -1;
         }
@@ -168,8 +182,11 @@ static quellin_result ask_service(quellin_event* ev) {
     request.version = QUELLIND_WIRE_VERSION;
     request.kind = QUELLIND_ASK;
     memcpy(&request.record, ev, sizeof(request.record));
-    if (service_exchange(&request, &reply) < 0) {
-        return QUELLIN_UNAVAILABLE;
+    switch (service_exchange(&request, &reply)) {
+        case -2:
+            return QUELLIN_END_SESSION;
+        case -1:
+            return QUELLIN_UNAVAILABLE;
     }
     switch (reply.status) {
         case QUELLIND_ANSWERED:
@@ -202,11 +219,15 @@ quellin_verdict quellin_still_allowed(void) {
     struct quellind_request request;
     struct quellind_reply reply;
     quellin_verdict verdict;
+    int exchanged;
 
     memset(&request, 0, sizeof(request));
     request.version = QUELLIND_WIRE_VERSION;
     request.kind = QUELLIND_STILL_ALLOWED;
-    if (service_exchange(&request, &reply) < 0) {
+    exchanged = service_exchange(&request, &reply);
+    if (exchanged == -2) {
+        verdict = QUELLIN_MUST_END;
+    } else if (exchanged < 0) {
         verdict = QUELLIN_NOT_ANSWERING;
     } else if (reply.status == QUELLIND_ANSWERED && reply.record.flag == 1) {
         verdict = QUELLIN_YES;
@@ -287,9 +308,18 @@ static quellin_verdict verdict_of(quellin_result result, int yes) {
     return result == QUELLIN_ANSWERED && yes ? QUELLIN_YES : QUELLIN_NO;
 }
 
+/* Rights are asked about the real path the rules name; data is a session
+ * path. */
 quellin_verdict quellin_right(int code, const char* data) {
+    char real[sizeof(((quellin_event*)NULL)->data)];
+    const char* asked = quellin_real_of(real, sizeof(real), data);
     quellin_event ev;
-    quellin_result result = quellin_ask(code, quellin.user, data, &ev);
+    quellin_result result;
+
+    if (asked == NULL) {
+        return QUELLIN_NO;
+    }
+    result = quellin_ask(code, quellin.user, asked, &ev);
     return verdict_of(result, result == QUELLIN_ANSWERED && ev.flag == 1);
 }
 

@@ -87,6 +87,9 @@ quellin_result quellin_ask_take_trouble(void);
 /* The answering service's socket, NULL when the libraries are loaded
  * in-process. */
 const char* quellin_service_socket(void);
+/* The session can no longer reach the socket (it is chrooted): once the
+ * connection is lost, the session must end. */
+void quellin_ask_connection_final(void);
 /* Asked of the service before each command of a logged-in session: is the
  * account still allowed in from the session's address? */
 quellin_verdict quellin_still_allowed(void);

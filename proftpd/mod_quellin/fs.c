@@ -315,15 +315,20 @@ void quellin_fs_take_back(const char* path, off_t old_size) {
     destroy_pool(tmp);
 }
 
-void quellin_fs_register(void) {
-    if (fs != NULL) {
-        return;
+/* The quota's watch on writes, kept for a registration after a chroot. */
+static int (*quota_write)(pr_fh_t*, int, const char*, size_t) = NULL;
+static ssize_t (*quota_pwrite)(pr_fh_t*, int, const void*, size_t, off_t) = NULL;
+static int (*quota_close)(pr_fh_t*, int) = NULL;
+
+int quellin_fs_register(void) {
+    if (fs != NULL && pr_get_fs("/", NULL) == fs) {
+        return 0;
     }
     fs = pr_register_fs(session.pool, "quellin", "/");
     if (fs == NULL) {
         pr_log_pri(PR_LOG_ERR, MOD_QUELLIN_VERSION ": cannot take over the file system: %s",
                    strerror(errno));
-        return;
+        return -1;
     }
     fs->stat = fs_stat;
     fs->lstat = fs_lstat;
@@ -342,11 +347,20 @@ void quellin_fs_register(void) {
     fs->utimes = fs_utimes;
     fs->chdir = fs_chdir;
     fs->opendir = fs_opendir;
+    if (quota_write != NULL) {
+        fs->write = quota_write;
+        fs->pwrite = quota_pwrite;
+        fs->close = quota_close;
+    }
+    return 0;
 }
 
 void quellin_fs_watch_quota(int (*write)(pr_fh_t*, int, const char*, size_t),
                             ssize_t (*pwrite)(pr_fh_t*, int, const void*, size_t, off_t),
                             int (*close)(pr_fh_t*, int)) {
+    quota_write = write;
+    quota_pwrite = pwrite;
+    quota_close = close;
     if (fs == NULL) {
         pr_log_pri(PR_LOG_WARNING, MOD_QUELLIN_VERSION ": cannot watch uploads for the quota");
         return;

@@ -107,6 +107,7 @@ static modret_t* find_home(cmd_rec* cmd) {
     if (resolved != NULL) {
         sstrncpy(quellin.home, resolved, sizeof(quellin.home));
     }
+    quellin_set_jail(NULL);
     return NULL;
 }
 
@@ -337,9 +338,6 @@ static modret_t* apply_settings(cmd_rec* cmd) {
         return quellin_login_trouble(cmd, trouble);
     }
     quellin_fs_register();
-    if (quellin.relative_paths) {
-        pr_response_register_handler(quellin_reply_filter);
-    }
     if (quellin.quota_on) {
         quellin_watch_uploads();
     }
@@ -413,17 +411,23 @@ modret_t* quellin_post_pass(cmd_rec* cmd) {
     if (!quellin.engine || !quellin.logged_in) {
         return PR_DECLINED(cmd);
     }
-    if (session.chroot_path != NULL) {
-        /* Inside a chroot the real paths the library checks are out of sight. */
-        pr_log_pri(
-            PR_LOG_ERR,
-            MOD_QUELLIN_VERSION
-            ": DefaultRoot does not go with mod_quellin (sessions are confined by the accounts' own"
-            " settings); ending the session of %s",
-            quellin.user);
+    /* With DefaultRoot the session is chrooted by now: its paths are named
+     * from the chroot's root, and the kernel keeps it there. */
+    quellin_set_jail(session.chroot_path);
+    if (quellin.jail[0] != '\0') {
+        quellin_ask_connection_final();
+        pr_log_debug(DEBUG3, MOD_QUELLIN_VERSION ": %s chrooted to %s, home %s", quellin.user,
+                     quellin.jail, quellin.view_home);
+    }
+    /* ProFTPD moves or drops the file systems registered before a chroot;
+     * without its own the session would use paths nobody judged. */
+    if (quellin_fs_register() < 0) {
         pr_response_send_async(R_421, "Service not available: the server is misconfigured.");
-        quellin_end_session("DefaultRoot in effect");
+        quellin_end_session("no file system of mod_quellin");
         return PR_DECLINED(cmd);
+    }
+    if (quellin.relative_paths && strcmp(quellin.view_home, "/") != 0) {
+        pr_response_register_handler(quellin_reply_filter);
     }
     quellin_after_login();
     /* Sent ahead of the 230 reply, which goes out after this phase. */

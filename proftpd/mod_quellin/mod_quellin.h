@@ -18,9 +18,11 @@ struct quellin_session {
     int watched; /* the address is listed: commands are logged */
     int lock_fd; /* serialises the login limits' count and registration */
 
-    char sent_name[256]; /* the name as the client sent it */
-    char user[40];       /* the name the library left in the record */
-    char home[PR_TUNABLE_PATH_MAX + 1];
+    char sent_name[256];                     /* the name as the client sent it */
+    char user[40];                           /* the name the library left in the record */
+    char home[PR_TUNABLE_PATH_MAX + 1];      /* the real path */
+    char jail[PR_TUNABLE_PATH_MAX + 1];      /* what the session is chrooted to, "" if not */
+    char view_home[PR_TUNABLE_PATH_MAX + 1]; /* the home as the session's file system names it */
     int logged_in;
     int relative_paths;
     int quota_on;
@@ -61,23 +63,30 @@ int quellin_is_sftp(void);
 int quellin_sftp_server(void);
 modret_t* quellin_pre_realpath(cmd_rec* cmd);
 
-/* paths.c */
+/* paths.c. Three views of a path: the client's (what it sends and is
+ * shown), the session's (what its file system, chrooted or not, names),
+ * and the real one (what the rules name, asked about). */
 char* quellin_normalise(pool* p, const char* base, const char* path);
-const char* quellin_client_view(pool* p, const char* real);
+/* The session was chrooted to jail (NULL: it was not). */
+void quellin_set_jail(const char* jail);
+/* The real path of a session path; NULL when it does not fit. */
+const char* quellin_real_of(char* out, size_t size, const char* path);
+const char* quellin_client_view(pool* p, const char* path);
 char* quellin_resolve(pool* p, const char* path, const char* floor);
-char* quellin_real_path(pool* p, const char* arg);
+/* The session path a client's path names, every link resolved. */
+char* quellin_session_path(pool* p, const char* arg);
 char* quellin_parent_of(pool* p, const char* path);
 int quellin_is_dir(const char* path);
 int quellin_has_glob(const char* text);
 void quellin_rewrite(cmd_rec* cmd, const char* prefix, const char* path);
 char* quellin_reply_filter(pool* p, const char* fmt, ...);
-/* The real path arg names, asked about with code: NULL when granted (and
+/* The session path arg names, asked about with code: NULL when granted (and
  * *path set when path is not NULL), else the refusal. */
 modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* prefix, char** path);
 
 /* fs.c: the file-system layer through which every use of a path goes
  * once the session is logged in. */
-void quellin_fs_register(void);
+int quellin_fs_register(void);
 /* A path judged in this session: changes to the file system are made on
  * judged paths only. */
 void quellin_fs_judged(const char* path, int code);

@@ -1,4 +1,5 @@
-/* Path mapping: from the client's path to the real one asked about. */
+/* Path mapping: from the client's path to the session's, which is used,
+ * and to the real one, which is asked about. */
 
 #include "mod_quellin.h"
 
@@ -40,11 +41,53 @@ char* quellin_normalise(pool* p, const char* base, const char* path) {
     return out;
 }
 
+static int is_under(const char* path, const char* dir) {
+    size_t n = strlen(dir);
+    if (strcmp(dir, "/") == 0) {
+        return TRUE;
+    }
+    return strncmp(path, dir, n) == 0 && (path[n] == '\0' || path[n] == '/');
+}
+
+/* Without a chroot the session's paths are the real ones. In one, the
+ * session names its home from the chroot's root. */
+void quellin_set_jail(const char* jail) {
+    char* normal = jail != NULL ? quellin_normalise(session.pool, "/", jail) : "/";
+    size_t n;
+
+    if (strcmp(normal, "/") == 0) {
+        quellin.jail[0] = '\0';
+        sstrncpy(quellin.view_home, quellin.home, sizeof(quellin.view_home));
+        return;
+    }
+    sstrncpy(quellin.jail, normal, sizeof(quellin.jail));
+    n = strlen(quellin.jail);
+    /* A home outside the chroot is out of sight: the chroot's root stands in. */
+    sstrncpy(
+        quellin.view_home,
+        is_under(quellin.home, quellin.jail) && quellin.home[n] != '\0' ? quellin.home + n : "/",
+        sizeof(quellin.view_home));
+}
+
+const char* quellin_real_of(char* out, size_t size, const char* path) {
+    size_t needed;
+
+    if (quellin.jail[0] == '\0') {
+        return path;
+    }
+    needed = strlen(quellin.jail) + (strcmp(path, "/") == 0 ? 0 : strlen(path));
+    if (needed >= size) {
+        return NULL;
+    }
+    pr_snprintf(out, size, "%s%s", quellin.jail, strcmp(path, "/") == 0 ? "" : path);
+    return out;
+}
+
 /* Replies of a session kept in its home name its paths as the client sees
  * them: the home is "/". */
 char* quellin_reply_filter(pool* p, const char* fmt, ...) {
     char line[PR_RESPONSE_BUFFER_SIZE];
-    const char* home = quellin.home;
+    const char* home = quellin.view_home;
     size_t n = strlen(home);
     char *out, *at, *from;
     va_list ap;
@@ -74,15 +117,22 @@ char* quellin_reply_filter(pool* p, const char* fmt, ...) {
     return pstrcat(p, out, from, NULL);
 }
 
-/* The client's view of a real path in a session confined to its home. */
-const char* quellin_client_view(pool* p, const char* real) {
-    const char* home = quellin.home;
+/* The client's view of a session path: in a session kept in its home the
+ * home is "/"; a session shown real paths sees the chroot's real place. */
+const char* quellin_client_view(pool* p, const char* path) {
+    const char* home = quellin.view_home;
     size_t n = strlen(home);
-    if (strcmp(home, "/") == 0) {
-        return real;
+
+    if (!quellin.relative_paths) {
+        char real[PR_TUNABLE_PATH_MAX + 1];
+        const char* named = quellin_real_of(real, sizeof(real), path);
+        return named != NULL ? pstrdup(p, named) : path;
     }
-    if (strncmp(real, home, n) == 0 && (real[n] == '\0' || real[n] == '/')) {
-        return real[n] == '\0' ? "/" : pstrdup(p, real + n);
+    if (strcmp(home, "/") == 0) {
+        return path;
+    }
+    if (strncmp(path, home, n) == 0 && (path[n] == '\0' || path[n] == '/')) {
+        return path[n] == '\0' ? "/" : pstrdup(p, path + n);
     }
     return "/";
 }
@@ -167,12 +217,16 @@ char* quellin_resolve(pool* p, const char* path, const char* floor) {
     return pstrdup(p, len == 0 ? "/" : out);
 }
 
-/* The real absolute path a client's path names, every link resolved, or
- * NULL when it names nothing this module will ask about. In a session kept
- * in its home, "/" is the home and ".." stops there. */
-char* quellin_real_path(pool* p, const char* arg) {
+/* The session path a client's path names, every link resolved as the
+ * kernel resolves it in the session, or NULL when it names nothing this
+ * module will ask about. In a session kept in its home, "/" is the home and
+ * ".." stops there. A session shown real paths in a chroot names its home
+ * by the real path; any other absolute path is read inside the chroot,
+ * as mod_sftp's REALPATH names paths there. */
+char* quellin_session_path(pool* p, const char* arg) {
     const char* cwd = pr_fs_getcwd();
-    const char* floor = quellin.relative_paths ? quellin.home : "/";
+    const char* home = quellin.view_home;
+    const char* floor = quellin.relative_paths ? home : "/";
     const char* start;
 
     if (arg == NULL || *arg == '\0') {
@@ -183,19 +237,22 @@ char* quellin_real_path(pool* p, const char* arg) {
         if (arg[1] != '\0' && arg[1] != '/') {
             return NULL;
         }
-        return quellin_resolve(p, pstrcat(p, quellin.home, "/", arg + 1, NULL), floor);
+        return quellin_resolve(p, pstrcat(p, home, "/", arg + 1, NULL), floor);
     }
-    /* mod_sftp's REALPATH answers real paths until sessions are chrooted:
-     * an SFTP client kept in its home then names it by its real path. */
-    if (quellin.relative_paths && quellin_is_sftp() && *arg == '/' &&
-        strncmp(arg, quellin.home, strlen(quellin.home)) == 0 &&
-        (arg[strlen(quellin.home)] == '/' || arg[strlen(quellin.home)] == '\0')) {
-        arg += strlen(quellin.home);
-        if (*arg == '\0') {
-            arg = "/";
-        }
+    if (!quellin.relative_paths && quellin.jail[0] != '\0' && *arg == '/' &&
+        is_under(arg, quellin.jail)) {
+        arg += strlen(quellin.jail);
     }
-    start = *arg == '/' ? (quellin.relative_paths ? quellin.home : "") : cwd;
+    /* mod_sftp's REALPATH answers session paths: an SFTP client kept in a
+     * home below the chroot's root then names it by that path. */
+    if (quellin.relative_paths && quellin_is_sftp() && *arg == '/' && strcmp(home, "/") != 0 &&
+        is_under(arg, home)) {
+        arg += strlen(home);
+    }
+    if (*arg == '\0') {
+        arg = "/";
+    }
+    start = *arg == '/' ? (quellin.relative_paths ? home : "") : cwd;
     return quellin_resolve(p, pstrcat(p, start, "/", arg, NULL), floor);
 }
 
@@ -216,14 +273,6 @@ int quellin_is_dir(const char* path) {
 
 int quellin_has_glob(const char* text) {
     return strpbrk(text, "*?[") != NULL;
-}
-
-static int is_under(const char* path, const char* dir) {
-    size_t n = strlen(dir);
-    if (strcmp(dir, "/") == 0) {
-        return TRUE;
-    }
-    return strncmp(path, dir, n) == 0 && (path[n] == '\0' || path[n] == '/');
 }
 
 /* path named from dir with "../" where needed; both are absolute and
@@ -248,13 +297,16 @@ static char* relative_to(pool* p, const char* dir, const char* path) {
     return pstrcat(p, up, rest, NULL);
 }
 
-/* Puts the real path into the command, so that ProFTPD works on the path
- * that was asked about. A session kept in its home gets it named from its
- * working directory, so that what ProFTPD prints of it (listings of a
- * pattern, replies) does not name the home. */
+/* Puts the session path into the command, so that ProFTPD works on the
+ * path that was asked about. A session kept in its home, or chrooted, gets
+ * it named from its working directory, so that what ProFTPD prints of it
+ * (listings of a pattern, replies) names neither the real home nor a path
+ * the client does not know. */
 void quellin_rewrite(cmd_rec* cmd, const char* prefix, const char* path) {
-    if (quellin.relative_paths && is_under(path, quellin.home) &&
-        is_under(pr_fs_getcwd(), quellin.home)) {
+    const char* cwd = pr_fs_getcwd();
+    if ((quellin.relative_paths && is_under(path, quellin.view_home) &&
+         is_under(cwd, quellin.view_home)) ||
+        (!quellin.relative_paths && quellin.jail[0] != '\0')) {
         path = relative_to(cmd->pool, pr_fs_getcwd(), path);
     }
     char* arg = prefix != NULL && *prefix != '\0' ? pstrcat(cmd->pool, prefix, " ", path, NULL)
@@ -267,7 +319,7 @@ void quellin_rewrite(cmd_rec* cmd, const char* prefix, const char* path) {
 
 modret_t* quellin_judge(cmd_rec* cmd, int code, const char* arg, const char* prefix,
                         char** path_out) {
-    char* path = quellin_real_path(cmd->tmp_pool, arg);
+    char* path = quellin_session_path(cmd->tmp_pool, arg);
     quellin_verdict verdict;
 
     if (path == NULL) {

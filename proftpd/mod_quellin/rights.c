@@ -74,7 +74,7 @@ modret_t* quellin_pre_list(cmd_rec* cmd) {
     if (strcmp(cmd->argv[0], C_STAT) == 0 && cmd->argc < 2) {
         return PR_DECLINED(cmd);
     }
-    path = quellin_real_path(cmd->tmp_pool, arg);
+    path = quellin_session_path(cmd->tmp_pool, arg);
     if (path == NULL) {
         return quellin_permission_denied(cmd);
     }
@@ -107,7 +107,7 @@ modret_t* quellin_pre_info(cmd_rec* cmd) {
     if (!quellin_logged_in()) {
         return PR_DECLINED(cmd);
     }
-    path = quellin_real_path(cmd->tmp_pool, cmd->arg);
+    path = quellin_session_path(cmd->tmp_pool, cmd->arg);
     if (path == NULL) {
         return quellin_permission_denied(cmd);
     }
@@ -143,7 +143,7 @@ modret_t* quellin_pre_cdup(cmd_rec* cmd) {
     if (!quellin_logged_in()) {
         return PR_DECLINED(cmd);
     }
-    path = quellin_real_path(cmd->tmp_pool, "..");
+    path = quellin_session_path(cmd->tmp_pool, "..");
     if (path == NULL) {
         return quellin_permission_denied(cmd);
     }
@@ -158,7 +158,7 @@ modret_t* quellin_cdup(cmd_rec* cmd) {
     if (!quellin_logged_in() || !quellin.relative_paths) {
         return PR_DECLINED(cmd);
     }
-    path = quellin_real_path(cmd->tmp_pool, "..");
+    path = quellin_session_path(cmd->tmp_pool, "..");
     if (pr_fsio_chdir_canon(path, TRUE) < 0) {
         return quellin_refuse(cmd, R_550, strerror(errno));
     }
@@ -168,8 +168,9 @@ modret_t* quellin_cdup(cmd_rec* cmd) {
     return PR_HANDLED(cmd);
 }
 
+/* A chrooted session shown real paths sees the chroot's real place. */
 modret_t* quellin_pwd(cmd_rec* cmd) {
-    if (!quellin_logged_in() || !quellin.relative_paths) {
+    if (!quellin_logged_in() || (!quellin.relative_paths && quellin.jail[0] == '\0')) {
         return PR_DECLINED(cmd);
     }
     pr_response_add(R_257, "\"%s\" is the current directory",
@@ -213,7 +214,7 @@ modret_t* quellin_pre_rnfr(cmd_rec* cmd) {
     if (!quellin_logged_in()) {
         return PR_DECLINED(cmd);
     }
-    path = quellin_real_path(cmd->tmp_pool, cmd->arg);
+    path = quellin_session_path(cmd->tmp_pool, cmd->arg);
     rename_is_dir = path != NULL && quellin_is_dir(path);
     refusal =
         quellin_judge(cmd, rename_is_dir ? Q_DIR_REMOVE : Q_FILE_REMOVE, cmd->arg, NULL, NULL);
@@ -228,7 +229,7 @@ modret_t* quellin_pre_rnto(cmd_rec* cmd) {
     if (!quellin_logged_in()) {
         return PR_DECLINED(cmd);
     }
-    path = quellin_real_path(cmd->tmp_pool, cmd->arg);
+    path = quellin_session_path(cmd->tmp_pool, cmd->arg);
     /* Replacing a file would delete it without asking. */
     if (path != NULL && pr_fsio_lstat(path, &st) == 0) {
         return quellin_refuse(cmd, R_550, "The destination already exists.");

@@ -25,7 +25,7 @@ modret_t* quellin_pre_realpath(cmd_rec* cmd) {
     if (!quellin_logged_in()) {
         return PR_DECLINED(cmd);
     }
-    path = quellin_real_path(cmd->tmp_pool, cmd->arg);
+    path = quellin_session_path(cmd->tmp_pool, cmd->arg);
     if (path == NULL || pr_fsio_stat(path, &st) < 0) {
         return quellin_permission_denied(cmd);
     }

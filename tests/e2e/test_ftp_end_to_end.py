@@ -56,8 +56,10 @@ class Site:
     connection string, a user database, an FTP root, and the stand-in
     serving them."""
 
-    def __init__(self, pg_env=None):
+    def __init__(self, pg_env=None, chroot=False):
         self.pg_env = pg_env or os.environ.get("KESTRIX_PG_ENV", "")
+        # ProFTPD only: sessions chrooted to their homes (DefaultRoot ~).
+        self.chroot = chroot
         plugin = required("KESTRIX_E2E_PLUGIN")
         if not os.path.isfile(plugin):
             raise RuntimeError("the plug-in %s was not built (target Quellin)" % plugin)
@@ -144,6 +146,7 @@ class Site:
                                           sftp_port=self.sftp_port, registry=self.registry,
                                           program_dir=self.program_dir, key=self.key,
                                           socket=self.service_socket,
+                                          default_root="DefaultRoot ~" if self.chroot else "",
                                           cert=self.cert, log=self.log_path))
         check = subprocess.run([PROFTPD, "-t", "-c", config], capture_output=True, text=True)
         if check.returncode != 0:
@@ -382,6 +385,7 @@ LoadModule mod_sftp.c
   # The plug-in is asked by the answering service: sessions give up root.
   QuellinSocket {socket}
   RootRevoke on
+  {default_root}
   AllowOverwrite on
   AllowStoreRestart on
   DelayEngine off
