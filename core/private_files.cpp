@@ -23,26 +23,27 @@ bool memberOf(gid_t group) {
 
 }  // namespace
 
-PrivateAccess privateAccess() {
+PrivateAccess privateAccess(PrivateKind kind) {
     PrivateAccess access;
     const group* entry = ::getgrnam(kPrivateGroup);
     if (entry == nullptr) return access;
     const gid_t gid = entry->gr_gid;
     if (::geteuid() != 0 && !memberOf(gid)) return access;
-    access.mode = 0640;
+    access.mode = kind == PrivateKind::Database ? 0660 : 0640;
     access.owner = FileOwner{::geteuid(), gid};
     return access;
 }
 
-bool makePrivate(const std::filesystem::path& file) {
-    const PrivateAccess access = privateAccess();
+bool makePrivate(const std::filesystem::path& file, PrivateKind kind) {
+    const PrivateAccess access = privateAccess(kind);
     if (access.owner && ::chown(file.c_str(), access.owner->user, access.owner->group) != 0)
         return false;
     return ::chmod(file.c_str(), access.mode) == 0;
 }
 
-WriteResult replacePrivateFile(const std::filesystem::path& file, std::string_view bytes) {
-    const PrivateAccess access = privateAccess();
+WriteResult replacePrivateFile(const std::filesystem::path& file, std::string_view bytes,
+                               PrivateKind kind) {
+    const PrivateAccess access = privateAccess(kind);
     return replaceFile(file, bytes, access.mode, access.owner ? &*access.owner : nullptr);
 }
 

@@ -128,7 +128,7 @@ bool createSqliteDatabaseFile(const std::string& path, std::string* error) {
     // Made private before anything is in it; SQLite gives its journal the
     // mode of the database file.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 || !makePrivate(path)) {
+    if (fd < 0 || !makePrivate(path, PrivateKind::Database)) {
         const int code = errno;
         if (fd >= 0) {
             ::close(fd);

@@ -338,7 +338,7 @@ std::optional<std::string> DatabaseCreation::createFile() {
     const std::string bytes = templateDatabaseBytes();
     const WriteResult written =
         bytes.empty() ? WriteResult::failed("the program carries no database template")
-                      : replacePrivateFile(fs::path(path), bytes);
+                      : replacePrivateFile(fs::path(path), bytes, PrivateKind::Database);
     if (!written) {
         writeWizardLog("could not write " + path + ": " + written.error());
         show(("There was an error creating database structure: the file \"" + path +

@@ -40,7 +40,8 @@ WriteResult createDatabaseFromTemplate(const std::string& file) {
     const fs::path path(file);
     std::error_code ec;
     if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
-    WriteResult written = ec ? WriteResult::failed(ec.value()) : replacePrivateFile(path, bytes);
+    WriteResult written = ec ? WriteResult::failed(ec.value())
+                             : replacePrivateFile(path, bytes, PrivateKind::Database);
     if (!written) writeLog("could not write the database file " + file + ": " + written.error());
     return written;
 }

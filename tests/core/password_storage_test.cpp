@@ -230,10 +230,13 @@ TEST(PrivateFiles, DatabaseFilesAndTheConnectionStringAreTheOwnersAlone) {
     ::umask(old);
     ASSERT_TRUE(created) << error;
     ASSERT_TRUE(stored) << stored.error();
-    const mode_t expected = privateAccess().mode;
+    const mode_t expected = privateAccess(PrivateKind::Database).mode;
     EXPECT_EQ(modeOf(database), expected);
+    // The group kestrix, where there is one, writes the database and only
+    // reads the connection string.
+    EXPECT_EQ(expected, privateAccess().owner ? 0660 : 0600);
     const auto storeFile = SettingsStore::fromEnvironment().valueFile(kConnectionStringKey, {});
-    EXPECT_EQ(modeOf(storeFile), expected);
+    EXPECT_EQ(modeOf(storeFile), privateAccess().mode);
     EXPECT_FALSE(readableByEveryone(database));
     EXPECT_TRUE(startupSecurityNotices().empty());
 
@@ -245,7 +248,7 @@ TEST(PrivateFiles, DatabaseFilesAndTheConnectionStringAreTheOwnersAlone) {
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_NE(notices[0].find(storeFile.string()), std::string::npos) << notices[0];
     EXPECT_NE(notices[1].find(database.string()), std::string::npos) << notices[1];
-    EXPECT_TRUE(makePrivate(database));
+    EXPECT_TRUE(makePrivate(database, PrivateKind::Database));
     EXPECT_EQ(modeOf(database), expected);
 }
 

@@ -191,10 +191,10 @@ TEST_F(ConfigurationCommitTest, AMissingSqliteFileIsMadeFromTheTemplateOnlyAfter
     EXPECT_EQ(commit(), CommitResult::Committed);
     EXPECT_EQ(boxes_.shown(), std::vector<Message>{newDatabaseQuestion(file)});
     ASSERT_TRUE(fs::is_regular_file(file));
-    // Made readable by its owner alone (and the group kestrix where there
-    // is one), whatever the umask.
+    // Made its owner's alone (and the group kestrix's, which writes it,
+    // where there is one), whatever the umask.
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-              static_cast<fs::perms>(privateAccess().mode));
+              static_cast<fs::perms>(privateAccess(PrivateKind::Database).mode));
     EXPECT_EQ(readConnectionString(), fields_.connectionString);
     EXPECT_NE(programLog().text().find("create it from the template: " + file.string(), logStart),
               std::string::npos);

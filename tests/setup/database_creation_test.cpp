@@ -186,9 +186,10 @@ TEST_F(DatabaseCreationTest, NewFileIsTheTemplateAndIsStored_SQLite) {
               "Provider=SQLite;Data Source=" + file.string() + ";Persist Security Info=False");
     EXPECT_EQ(readConnectionString(), "");  // the configuration commit stores it
     EXPECT_EQ(readAll(file), templateDatabaseBytes());
-    // Its owner's alone (with the group kestrix where there is one).
+    // Its owner's alone (with the group kestrix, which writes it, where
+    // there is one).
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-              static_cast<fs::perms>(privateAccess().mode));
+              static_cast<fs::perms>(privateAccess(PrivateKind::Database).mode));
     ASSERT_EQ(files_.requests().size(), 1u);
     EXPECT_TRUE(files_.saving()[0]);
     EXPECT_EQ(files_.requests()[0], (FileRequest{"Save SQLite Database", "SQLite DB (*.db)",
