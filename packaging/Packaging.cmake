@@ -145,17 +145,18 @@ foreach(page Tavix update migration)
   configure_file(${KESTRIX_PACKAGING_DIR}/man/${page}.1 ${KESTRIX_PACKAGING_OUT}/${page}.1 @ONLY)
   kestrix_gzip(${KESTRIX_PACKAGING_OUT}/${page}.1 ${page}.1.gz)
 endforeach()
-configure_file(${KESTRIX_PACKAGING_DIR}/man/mod_quellin.8 ${KESTRIX_PACKAGING_OUT}/mod_quellin.8
-               @ONLY)
-kestrix_gzip(${KESTRIX_PACKAGING_OUT}/mod_quellin.8 mod_quellin.8.gz)
+foreach(page mod_quellin quellind)
+  configure_file(${KESTRIX_PACKAGING_DIR}/man/${page}.8 ${KESTRIX_PACKAGING_OUT}/${page}.8 @ONLY)
+  kestrix_gzip(${KESTRIX_PACKAGING_OUT}/${page}.8 ${page}.8.gz)
+endforeach()
 configure_file(${KESTRIX_PACKAGING_DIR}/changelog ${KESTRIX_PACKAGING_OUT}/changelog.Debian @ONLY)
 kestrix_gzip(${KESTRIX_PACKAGING_OUT}/changelog.Debian changelog.Debian.gz)
 add_custom_target(package_files ALL DEPENDS ${KESTRIX_PACKAGE_FILES})
 
 install(FILES ${KESTRIX_PACKAGING_OUT}/kestrix.1.gz ${KESTRIX_PACKAGING_OUT}/migration.1.gz
         DESTINATION usr/share/man/man1 COMPONENT server)
-install(FILES ${KESTRIX_PACKAGING_OUT}/mod_quellin.8.gz DESTINATION usr/share/man/man8
-        COMPONENT server)
+install(FILES ${KESTRIX_PACKAGING_OUT}/mod_quellin.8.gz ${KESTRIX_PACKAGING_OUT}/quellind.8.gz
+        DESTINATION usr/share/man/man8 COMPONENT server)
 install(FILES ${KESTRIX_PACKAGING_OUT}/Tavix.1.gz ${KESTRIX_PACKAGING_OUT}/update.1.gz
         DESTINATION usr/share/man/man1 COMPONENT desktop)
 install(FILES ${KESTRIX_PACKAGING_DIR}/copyright ${KESTRIX_PACKAGING_OUT}/changelog.Debian.gz
