@@ -24,7 +24,7 @@ def setUpModule():
     global SITE
     if e2e.SERVER != "proftpd":
         raise RuntimeError("these tests need KESTRIX_E2E_SERVER=proftpd")
-    SITE = site = e2e.Site(chroot=True)
+    SITE = site = e2e.Site(chroot="home")
     ann = site.dir("ann")
     site.add_user("ann", "Secret", home=ann)
     site.file(os.path.join(ann, "secret.txt"), SECRET)
@@ -148,6 +148,41 @@ class Chrooted(unittest.TestCase):
             SITE.start_service()
             e2e.refused(self, "421", ftp.nlst)
             self.assertRaises((ftplib.Error, OSError, EOFError), ftp.pwd)
+
+
+class ChrootedToTheFtpRoot(unittest.TestCase):
+    """DefaultRoot at the FTP root: rules on folders outside the homes still
+    reach them, each session starts in its home."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.site = site = e2e.Site(chroot="ftp root")
+        ann = site.dir("ann")
+        site.file(os.path.join(ann, "secret.txt"), SECRET)
+        site.file(os.path.join(site.dir("pub"), "notes.txt"), b"notes\n")
+        for name, relative in (("bob", 0), ("carol", 1)):
+            site.file(os.path.join(site.dir(name), "own.txt"), b"own\n")
+            site.add_user(name, "Secret", rel_path=relative)
+            site.add_rule(name, site.dir("pub"), "RL")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.site.stop()
+
+    def test_paths_map_from_the_ftp_root(self):
+        pub = self.site.dir("pub")
+        for user, notes in (("bob", os.path.join(pub, "notes.txt")), ("carol", "../pub/notes.txt")):
+            with self.site.session(user, "Secret") as ftp:
+                home = self.site.dir(user)
+                self.assertEqual(ftp.pwd(), "/" if user == "carol" else home)
+                self.assertEqual(e2e.download(ftp, "own.txt"), b"own\n")
+                if user == "bob":
+                    self.assertEqual(e2e.download(ftp, notes), b"notes\n")
+                else:
+                    # carol's ".." stops at her home.
+                    e2e.refused(self, "550", e2e.download, ftp, notes)
+                e2e.refused(self, "550", e2e.download, ftp, "../ann/secret.txt")
+                e2e.refused(self, "550", e2e.upload, ftp, os.path.join(pub, "x.txt"), b"x")
 
 
 if __name__ == "__main__":

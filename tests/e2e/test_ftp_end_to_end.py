@@ -56,9 +56,10 @@ class Site:
     connection string, a user database, an FTP root, and the stand-in
     serving them."""
 
-    def __init__(self, pg_env=None, chroot=False):
+    def __init__(self, pg_env=None, chroot=None):
         self.pg_env = pg_env or os.environ.get("KESTRIX_PG_ENV", "")
-        # ProFTPD only: sessions chrooted to their homes (DefaultRoot ~).
+        # ProFTPD only: sessions chrooted to their homes ("home") or to the
+        # FTP root ("ftp root").
         self.chroot = chroot
         plugin = required("KESTRIX_E2E_PLUGIN")
         if not os.path.isfile(plugin):
@@ -146,7 +147,7 @@ class Site:
                                           sftp_port=self.sftp_port, registry=self.registry,
                                           program_dir=self.program_dir, key=self.key,
                                           socket=self.service_socket,
-                                          default_root="DefaultRoot ~" if self.chroot else "",
+                                          default_root=self._default_root(),
                                           cert=self.cert, log=self.log_path))
         check = subprocess.run([PROFTPD, "-t", "-c", config], capture_output=True, text=True)
         if check.returncode != 0:
@@ -155,6 +156,10 @@ class Site:
                                      stdout=self._log, stderr=subprocess.STDOUT)
         for port in (self.port, self.sftp_port):
             self._wait_for_listener(port)
+
+    def _default_root(self):
+        places = {None: "", "home": "DefaultRoot ~", "ftp root": "DefaultRoot " + self.ftp_root}
+        return places[self.chroot]
 
     def _start_quellind(self, plugin):
         """The answering service the sessions ask, on a socket of this
