@@ -377,6 +377,24 @@ static modret_t* make_account(cmd_rec* cmd) {
     return NULL;
 }
 
+/* Where the session will be chrooted (DefaultRoot), the message files
+ * are read now, while their paths can still be seen. */
+static void read_messages(void) {
+    char file[512];
+
+    if (quellin_sftp_server() ||
+        find_config(main_server->conf, CONF_PARAM, "DefaultRoot", FALSE) == NULL) {
+        return;
+    }
+    if (quellin.login_message[0] != '\0') {
+        quellin.login_text = quellin_read_message(session.pool, quellin.login_message);
+    }
+    quellin.sign_off_text = quellin_text(Q_SIGN_OFF, quellin.user, file, sizeof(file))
+                                ? quellin_read_message(session.pool, file)
+                                : NULL;
+    quellin.sign_off_read = TRUE;
+}
+
 /* The whole login sequence, at PASS, before ProFTPD's own checks: the
  * first refusal answers 530 and nothing further is asked. */
 modret_t* quellin_pre_pass(cmd_rec* cmd) {
@@ -398,6 +416,7 @@ modret_t* quellin_pre_pass(cmd_rec* cmd) {
         }
     }
     quellin.logged_in = TRUE;
+    read_messages();
     return PR_DECLINED(cmd);
 }
 
@@ -431,7 +450,9 @@ modret_t* quellin_post_pass(cmd_rec* cmd) {
     }
     quellin_after_login();
     /* Sent ahead of the 230 reply, which goes out after this phase. */
-    if (quellin.login_message[0] != '\0' && !quellin_is_sftp()) {
+    if (quellin.login_text != NULL && !quellin_is_sftp()) {
+        quellin_send_text(cmd->tmp_pool, R_230, quellin.login_text);
+    } else if (quellin.login_message[0] != '\0' && !quellin_is_sftp()) {
         quellin_send_message(cmd->tmp_pool, R_230, quellin.login_message);
     }
     if (quellin.session_seconds > 0) {

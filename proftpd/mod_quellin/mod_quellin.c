@@ -35,11 +35,10 @@ void quellin_end_session(const char* why) {
     pr_session_disconnect(&quellin_module, PR_SESS_DISCONNECT_CONFIG_ACL, why);
 }
 
-/* The lines of a message file (paths not absolute are taken from the
- * program directory), each sent as "<code>-line". */
-void quellin_send_message(pool* p, const char* code, const char* file) {
+/* A message file's text (paths not absolute are taken from the program
+ * directory), NULL when it cannot be read. */
+char* quellin_read_message(pool* p, const char* file) {
     char buf[QUELLIN_MESSAGE_LIMIT + 1];
-    char *line, *next;
     size_t len;
     FILE* fh;
 
@@ -48,12 +47,19 @@ void quellin_send_message(pool* p, const char* code, const char* file) {
     }
     fh = fopen(file, "rb");
     if (fh == NULL) {
-        return;
+        return NULL;
     }
     len = fread(buf, 1, QUELLIN_MESSAGE_LIMIT, fh);
     fclose(fh);
     buf[len] = '\0';
-    for (line = buf; line != NULL && *line != '\0'; line = next) {
+    return pstrdup(p, buf);
+}
+
+/* Each line of a message's text, sent as "<code>-line". */
+void quellin_send_text(pool* p, const char* code, const char* text) {
+    char *line, *next;
+
+    for (line = pstrdup(p, text); line != NULL && *line != '\0'; line = next) {
         size_t end;
         next = strchr(line, '\n');
         if (next != NULL) {
@@ -64,6 +70,13 @@ void quellin_send_message(pool* p, const char* code, const char* file) {
             line[--end] = '\0';
         }
         pr_response_send_raw("%s-%s", code, line);
+    }
+}
+
+void quellin_send_message(pool* p, const char* code, const char* file) {
+    const char* text = quellin_read_message(p, file);
+    if (text != NULL) {
+        quellin_send_text(p, code, text);
     }
 }
 
@@ -135,7 +148,12 @@ MODRET quellin_pre_quit(cmd_rec* cmd) {
     if (!quellin.engine || quellin_is_sftp()) {
         return PR_DECLINED(cmd);
     }
-    if (quellin_text(Q_SIGN_OFF, quellin.logged_in ? quellin.user : "", text, sizeof(text))) {
+    if (quellin.sign_off_read) {
+        if (quellin.sign_off_text != NULL) {
+            quellin_send_text(cmd->tmp_pool, R_221, quellin.sign_off_text);
+        }
+    } else if (quellin_text(Q_SIGN_OFF, quellin.logged_in ? quellin.user : "", text,
+                            sizeof(text))) {
         quellin_send_message(cmd->tmp_pool, R_221, text);
     }
     return PR_DECLINED(cmd);

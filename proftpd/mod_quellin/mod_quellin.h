@@ -29,6 +29,11 @@ struct quellin_session {
     int minute_seconds;
     int session_seconds;
     char login_message[512];
+    /* Read before a chroot hides the files: the login message, and the
+     * sign-off message (sign_off_read set, text NULL when there is none). */
+    char* login_text;
+    char* sign_off_text;
+    int sign_off_read;
     struct passwd account;
 
     /* Ratio: the kind, and the session's own credit for per-session kinds. */
@@ -45,6 +50,8 @@ void quellin_end_session(const char* why);
 /* Once logged in: capabilities a session without root has no use for go. */
 void quellin_after_login(void);
 void quellin_send_message(pool* p, const char* code, const char* file);
+char* quellin_read_message(pool* p, const char* file);
+void quellin_send_text(pool* p, const char* code, const char* text);
 
 /* replies.c: refusals, and what trouble in asking turns into. */
 modret_t* quellin_refuse(cmd_rec* cmd, const char* code, const char* text);

@@ -39,6 +39,12 @@ def setUpModule():
         # A rule on a folder of the home, named by its real path.
         site.file(os.path.join(home, "ro", "manual.txt"), b"manual\n")
         site.add_rule(name, os.path.join(home, "ro"), "RL")
+    # Message files out of the chroot's sight.
+    welcome = site.file(os.path.join(site.root, "welcome.txt"), b"Welcome, dora!\n")
+    bye = site.file(os.path.join(site.root, "bye.txt"), b"See you.\n")
+    site.add_user("dora", "Secret", login_msg_file=welcome)
+    site.sql("INSERT INTO sign_files (ip, signon_msg_file, signoff_msg_file) VALUES "
+             "('127.0.0.5', %s, %s)" % (e2e.lit(welcome), e2e.lit(bye)))
 
 
 def tearDownModule():
@@ -139,6 +145,14 @@ class Chrooted(unittest.TestCase):
             finally:
                 transport.close()
         ann_untouched(self)
+
+    def test_messages_from_outside_the_chroot_are_sent(self):
+        ftp = SITE.connect("127.0.0.5")
+        try:
+            self.assertIn("230-Welcome, dora!", ftp.login("dora", "Secret"))
+            self.assertIn("221-See you.", ftp.quit())
+        finally:
+            ftp.close()
 
     def test_a_session_that_lost_the_service_ends(self):
         # A chrooted session cannot reach the socket again: it ends at its
