@@ -433,6 +433,17 @@ modret_t* quellin_post_pass(cmd_rec* cmd) {
     /* With DefaultRoot the session is chrooted by now: its paths are named
      * from the chroot's root, and the kernel keeps it there. */
     quellin_set_jail(session.chroot_path);
+    if (quellin.jail[0] != '\0' && quellin_service_socket() == NULL) {
+        /* The plug-in in ProFTPD itself opens its database and settings
+         * again by paths the chroot hides. */
+        pr_log_pri(PR_LOG_ERR,
+                   MOD_QUELLIN_VERSION
+                   ": DefaultRoot needs QuellinSocket; ending the session of %s",
+                   quellin.user);
+        pr_response_send_async(R_421, "Service not available: the server is misconfigured.");
+        quellin_end_session("DefaultRoot without QuellinSocket");
+        return PR_DECLINED(cmd);
+    }
     if (quellin.jail[0] != '\0') {
         quellin_ask_connection_final();
         pr_log_debug(DEBUG3, MOD_QUELLIN_VERSION ": %s chrooted to %s, home %s", quellin.user,
