@@ -53,18 +53,8 @@ int upgradeDates() {
     std::cout << "Dates stored as YYYY-MM-DD now: " << upgrade.rewritten << '\n'
               << "Stored as YYYY-MM-DD already: " << upgrade.alreadyIso << '\n'
               << "Left as they are, for you to set: " << upgrade.left.size() << '\n';
-    for (const UnclearDate& date : upgrade.left) {
-        std::cout << "  " << date.user << ' ' << date.column << " \"" << date.text << "\": ";
-        if (date.readings.empty()) {
-            std::cout << "not a date";
-        } else {
-            std::cout << "could be";
-            for (std::size_t i = 0; i < date.readings.size(); ++i)
-                std::cout << (i == 0 ? " " : " or ") << formatIsoDate(date.readings[i]);
-        }
-        std::cout << " (kestrix user set " << date.user << ' '
-                  << (date.column == "Expires" ? "--expires" : "--disable-on") << " YYYY-MM-DD)\n";
-    }
+    for (const UnclearDate& date : upgrade.left)
+        std::cout << "  " << describeUnclearDate(date) << '\n';
     return kExitDone;
 }
 

@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <iostream>
 
 namespace kestrix::cli {
@@ -118,6 +119,18 @@ std::optional<std::string> secretFromStandardInput(const std::string& prompt) {
     auto line = readLine(STDIN_FILENO);
     writeText(STDIN_FILENO, "\n");
     return line;
+}
+
+std::optional<bool> yesOnTerminal(const std::string& question) {
+    if (!::isatty(STDIN_FILENO)) return std::nullopt;
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) return std::nullopt;
+    writeText(tty, question);
+    std::string answer = readLine(tty).value_or("");
+    ::close(tty);
+    for (char& c : answer)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return answer == "y" || answer == "yes";
 }
 
 }  // namespace kestrix::cli

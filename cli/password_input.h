@@ -20,4 +20,8 @@ std::optional<std::string> givenPassword(const Invocation& in, std::string& erro
 // prompt when standard input is a terminal. No value at its end.
 std::optional<std::string> secretFromStandardInput(const std::string& prompt);
 
+// A question answered y or n on the terminal the command was started from
+// (anything else is no). No value when it was not started from one.
+std::optional<bool> yesOnTerminal(const std::string& question);
+
 }  // namespace kestrix::cli

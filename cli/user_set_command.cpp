@@ -2,12 +2,14 @@
 // group read, changed by the flags given, checked and written as its
 // window writes it. Every check runs before anything is written.
 #include <iostream>
+#include <set>
 
 #include "cli/commands.h"
 #include "cli/loaded_user.h"
 #include "cli/password_input.h"
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/field_merge.h"
 #include "core/password_storage.h"
 #include "core/schema.h"
 #include "core/short_date.h"
@@ -192,8 +194,51 @@ namespace {
 
 // Another administrator's write between this command's read and its write.
 constexpr int kChangedMeanwhile = -1;
+// That write and this command's changed the same fields, to different values.
+constexpr int kBothChanged = -2;
 
-int userSetOnce(const Invocation& in) {
+// What the attempts of one command share.
+struct Attempts {
+    // The user as the command first read it: the other writes are what
+    // differs from it.
+    std::optional<FieldValues> firstRead;
+    // Fields the administrator chose to store over theirs, with the value
+    // of theirs that was shown: a later change of theirs is asked anew.
+    FieldValues agreed;
+    // Of the last attempt declined: the fields, and both sides' values.
+    std::vector<std::string> bothChanged;
+    FieldValues mine;
+    FieldValues theirs;
+    std::string readFailure;
+    // The password given (none: not changed), once read.
+    std::optional<std::optional<std::string>> password;
+};
+
+std::optional<std::string> valueIn(const FieldValues& fields, const std::string& name) {
+    const auto found = fields.find(name);
+    return found == fields.end() ? std::nullopt : found->second;
+}
+
+// Fields someone else changed since the first read that this write would
+// change again, to another value: those are asked about.
+std::vector<std::string> bothChangedFields(const Attempts& run, const FieldValues& theirs,
+                                           const FieldValues& mine) {
+    std::set<std::string> names;
+    for (const FieldValues* fields : {&*run.firstRead, &theirs, &mine})
+        for (const auto& [name, unused] : *fields)
+            names.insert(name);
+    std::vector<std::string> both;
+    for (const std::string& name : names) {
+        const auto now = valueIn(theirs, name);
+        if (valueIn(*run.firstRead, name) == now || valueIn(mine, name) == now) continue;
+        const auto agreed = run.agreed.find(name);
+        if (agreed != run.agreed.end() && agreed->second == now) continue;
+        both.push_back(name);
+    }
+    return both;
+}
+
+int userSetOnce(const Invocation& in, Attempts& run) {
     const std::string& name = in.operands[0];
     std::string failure;
     // Before anything is read, so that what follows is no older than it.
@@ -202,6 +247,8 @@ int userSetOnce(const Invocation& in) {
         if (!failure.empty()) return refuse(terminalText(failure));
         return kExitRefused;
     }
+    const FieldValues asRead = versionFields(*version, everyPart());
+    if (!run.firstRead) run.firstRead = asRead;
     auto user = loadUser(name);
     if (!user) return kExitRefused;
     CliPrompts prompts(in.yes());
@@ -211,9 +258,13 @@ int userSetOnce(const Invocation& in) {
          {std::pair{"--home", &user->homedir}, std::pair{"--notes", &user->comments}}) {
         if (const auto value = in.value(flag)) *field = *value, recordChanged = true;
     }
-    std::string passwordError;
-    const auto password = givenPassword(in, passwordError);
-    if (!passwordError.empty()) return refuse(passwordError);
+    // Read once: standard input holds it for the first attempt only.
+    if (!run.password) {
+        std::string passwordError;
+        run.password = givenPassword(in, passwordError);
+        if (!passwordError.empty()) return refuse(passwordError);
+    }
+    const std::optional<std::string>& password = *run.password;
     recordChanged = recordChanged || password;
 
     MiscSettings misc;
@@ -317,12 +368,33 @@ int userSetOnce(const Invocation& in) {
         };
         steps.push_back(std::move(step));
     }
+    if (asRead != *run.firstRead) {
+        // Read again after another write: what this write makes of the
+        // user is compared with what that one stored, before the commit.
+        users::WriteStep look;
+        look.goOn = [&](Database& db) {
+            const auto after = readUserVersion(db, user->username, everyPart());
+            if (!after) {
+                run.readFailure = db.lastError();
+                return false;
+            }
+            run.mine = versionFields(*after, everyPart());
+            run.theirs = asRead;
+            run.bothChanged = bothChangedFields(run, run.theirs, run.mine);
+            return run.bothChanged.empty();
+        };
+        steps.push_back(std::move(look));
+    }
     Database db;
     if (!openDatabase(db, 0)) return kExitRefused;
     const WriteGuard guard{WriteLock::user(user->username), user->username, everyPart(), version};
     const auto written = users::runInTransaction(db, steps, guard);
     closeDatabase(db);
     if (written) {
+        if (written->declined) {
+            if (!run.readFailure.empty()) return refuse(terminalText(run.readFailure));
+            return kBothChanged;
+        }
         if (written->changed) return kChangedMeanwhile;
         if (written->rowMissing)
             return refuse("The user " + user->username +
@@ -335,20 +407,61 @@ int userSetOnce(const Invocation& in) {
     return statusOf(true, prompts);
 }
 
+std::string shownValue(const std::optional<std::string>& value) {
+    if (!value) return "(none)";
+    if (value->empty()) return "(empty)";
+    return *value;
+}
+
+// Lists the fields both changed and asks whether this command's values are
+// stored over theirs: --yes says yes; a terminal is asked; otherwise the
+// command ends with nothing written.
+bool storeOverTheirs(const Invocation& in, const Attempts& run) {
+    std::string text = "You and someone else both changed these settings of user " +
+                       in.operands[0] + " since this command read it:\n";
+    for (const std::string& field : run.bothChanged) {
+        // Passwords are not shown, hashed or not.
+        if (field == "password")
+            text += "  password: both set a new one\n";
+        else
+            text += "  " + field + ": yours " + shownValue(valueIn(run.mine, field)) + ", theirs " +
+                    shownValue(valueIn(run.theirs, field)) + "\n";
+    }
+    if (in.yes()) {
+        std::cerr << text << "Storing yours (--yes).\n";
+        return true;
+    }
+    if (const auto yes = yesOnTerminal(text + "Store yours over theirs? [y/N] ")) {
+        if (!*yes) std::cerr << "Nothing was written.\n";
+        return *yes;
+    }
+    std::cerr << text
+              << "Nothing was written. Repeat the command to apply it to what is stored now, "
+                 "or give --yes to store yours over theirs.\n";
+    return false;
+}
+
 }  // namespace
 
 int userSet(const Invocation& in) {
     // The command writes only the fields it names over what it has just
     // read: another administrator's write in between is read again and the
-    // command applied on top of it, so neither change is lost.
+    // command applied on top of it, so neither change is lost. Where both
+    // changed the same field, the administrator chooses.
     constexpr int kAttempts = 50;
-    for (int attempt = 1; attempt < kAttempts; ++attempt) {
-        const int status = userSetOnce(in);
+    Attempts run;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        const int status = userSetOnce(in, run);
+        if (status == kBothChanged) {
+            if (!storeOverTheirs(in, run)) return kExitRefused;
+            for (const std::string& field : run.bothChanged)
+                run.agreed[field] = valueIn(run.theirs, field);
+            writeLog("user " + in.operands[0] + " changed meanwhile; storing this change over");
+            continue;
+        }
         if (status != kChangedMeanwhile) return status;
         writeLog("user " + in.operands[0] + " changed meanwhile; read again");
     }
-    const int status = userSetOnce(in);
-    if (status != kChangedMeanwhile) return status;
     return refuse(changedBySomeoneElse(in.operands[0]));
 }
 

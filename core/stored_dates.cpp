@@ -22,6 +22,31 @@ bool beginWriting(Database& db) {
 
 }  // namespace
 
+std::optional<std::string> dateInStoredForm(const std::string& user, const std::string& column,
+                                            const std::string& text,
+                                            std::vector<UnclearDate>& left) {
+    if (trimmed(text).empty()) return text;
+    auto readings = possibleReadings(trimmed(text));
+    if (readings.size() != 1) {
+        left.push_back({user, column, text, std::move(readings)});
+        return std::nullopt;
+    }
+    return formatIsoDate(readings.front());
+}
+
+std::string describeUnclearDate(const UnclearDate& date) {
+    std::string line = date.user + " " + date.column + " \"" + date.text + "\": ";
+    if (date.readings.empty()) {
+        line += "not a date";
+    } else {
+        line += "could be";
+        for (std::size_t i = 0; i < date.readings.size(); ++i)
+            line += (i == 0 ? " " : " or ") + formatIsoDate(date.readings[i]);
+    }
+    return line + " (kestrix user set " + date.user + " " +
+           (date.column == "Expires" ? "--expires" : "--disable-on") + " YYYY-MM-DD)";
+}
+
 DateUpgrade upgradeStoredDates(Database& db) {
     DateUpgrade result;
     if (!beginWriting(db)) {
@@ -46,12 +71,9 @@ DateUpgrade upgradeStoredDates(Database& db) {
     }
     std::vector<audit::Change> changes;
     for (const StoredDate& date : dates) {
-        const auto readings = possibleReadings(trimmed(date.text));
-        if (readings.size() != 1) {
-            result.left.push_back({date.user, date.column, date.text, readings});
-            continue;
-        }
-        const std::string iso = formatIsoDate(readings.front());
+        const auto stored = dateInStoredForm(date.user, date.column, date.text, result.left);
+        if (!stored) continue;
+        const std::string& iso = *stored;
         if (iso == date.text) {
             ++result.alreadyIso;
             continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,18 @@ struct DateUpgrade {
     std::vector<UnclearDate> left;
     std::string failure;  // the database refused; nothing was changed
 };
+
+// An account date as stored by any version, in the stored form: the text
+// as YYYY-MM-DD when it reads as one day only, whichever locale wrote it
+// (blank stays blank). No value when it could mean two days or none: such
+// a text is left as it is for the administrator, never guessed; `left`
+// then gets the user, the column and the readings.
+std::optional<std::string> dateInStoredForm(const std::string& user, const std::string& column,
+                                            const std::string& text,
+                                            std::vector<UnclearDate>& left);
+
+// One line on a date left as it is: what it could mean and how to set it.
+std::string describeUnclearDate(const UnclearDate& date);
 
 // Rewrites every account date stored in a short form by an earlier version
 // as YYYY-MM-DD, in one transaction. A text that reads as one day only,

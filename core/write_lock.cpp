@@ -119,6 +119,71 @@ std::optional<std::string> readUserVersion(
     return version;
 }
 
+namespace {
+
+// The values of one row as append wrote them; none when the text is not
+// such a row.
+std::optional<std::vector<std::optional<std::string>>> rowValues(std::string_view& text) {
+    std::vector<std::optional<std::string>> values;
+    while (!text.empty() && text.front() != '\n') {
+        if (text.starts_with("N;")) {
+            values.emplace_back();
+            text.remove_prefix(2);
+            continue;
+        }
+        const std::size_t colon = text.find(':');
+        if (colon == std::string_view::npos) return std::nullopt;
+        std::size_t length = 0;
+        for (char c : text.substr(0, colon)) {
+            if (c < '0' || c > '9') return std::nullopt;
+            length = length * 10 + static_cast<std::size_t>(c - '0');
+        }
+        text.remove_prefix(colon + 1);
+        if (text.size() < length + 1 || text[length] != ';') return std::nullopt;
+        values.emplace_back(std::string(text.substr(0, length)));
+        text.remove_prefix(length + 1);
+    }
+    if (text.empty()) return std::nullopt;
+    text.remove_prefix(1);
+    return values;
+}
+
+}  // namespace
+
+std::map<std::string, std::optional<std::string>> versionFields(std::string_view version,
+                                                                const UserParts& parts) {
+    std::map<std::string, std::optional<std::string>> fields;
+    std::string section;
+    while (!version.empty()) {
+        for (const char* name : {"users\n", "rules\n", "blocked\n"}) {
+            if (version.starts_with(name)) {
+                section = std::string(name, std::string_view(name).size() - 1);
+                version.remove_prefix(section.size() + 1);
+            }
+        }
+        if (version.empty() || version.starts_with("rules\n") || version.starts_with("blocked\n"))
+            continue;
+        const auto row = rowValues(version);
+        if (!row) break;
+        const auto text = [&](std::size_t i) { return i < row->size() ? (*row)[i] : std::nullopt; };
+        if (section == "users") {
+            for (std::size_t i = 0; i < parts.columns.size(); ++i)
+                fields[parts.columns[i]] = text(i);
+        } else if (section == "rules") {
+            std::string key = "rule " + text(0).value_or("");
+            // A directory listed twice keeps both rows apart.
+            while (fields.contains(key))
+                key += " (again)";
+            std::string value = text(1).value_or("") + ", inherit " + text(2).value_or("0");
+            if (text(3)) value += ", " + *text(3);
+            fields[key] = value;
+        } else if (section == "blocked") {
+            fields["blocked " + text(0).value_or("")] = std::string("blocked");
+        }
+    }
+    return fields;
+}
+
 GuardResult holdGuard(Database& db, const WriteGuard& guard) {
     if (!beginLocked(db, guard.lock)) return GuardResult::Failed;
     if (!guard.loaded) return GuardResult::Held;

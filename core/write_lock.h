@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -48,6 +49,12 @@ struct UserParts {
 [[nodiscard]] std::optional<std::string> readUserVersion(
     Database& db, const std::string& user, const UserParts& parts,
     const std::function<void(std::span<const std::optional<std::string_view>>)>& onRule);
+
+// A version read back as fields: the user's columns by name, each rule as
+// "rule DIRECTORY" with its rights, inherit number and comment, each
+// blocked address as "blocked ADDRESS". Empty for a missing user.
+[[nodiscard]] std::map<std::string, std::optional<std::string>> versionFields(
+    std::string_view version, const UserParts& parts);
 
 // How a write makes sure it replaces what its administrator saw: the lock
 // it holds, and the version of the user's parts it loaded (none: the write

@@ -13,6 +13,7 @@
 #include "core/schema.h"
 #include "core/settings.h"
 #include "core/sql_literal.h"
+#include "core/stored_dates.h"
 #include "core/text_routines.h"
 #include "setup/database_template.h"
 #include "setup/wizard_random.h"
@@ -153,10 +154,20 @@ CopyResult copyUsers(std::string_view from, std::string_view to) {
             return result;
         }
         CopiedTable copied{table.name, 0};
+        const bool accounts = std::string_view(table.name) == "users";
         for (; !rows->eof(); rows->moveNext()) {
             std::string values;
             for (const ColumnDef& column : table.columns) {
-                const auto value = rows->field(column.name);
+                auto value = rows->field(column.name);
+                const std::string_view name = column.name;
+                if (accounts && value && (name == "Expires" || name == "DisableOn")) {
+                    // As every other route stores a date; one that reads two
+                    // ways stays as it was, for the administrator to set.
+                    const std::string user = rows->field("username").value_or("");
+                    if (auto stored =
+                            dateInStoredForm(user, std::string(name), *value, result.datesLeft))
+                        value = std::move(stored);
+                }
                 values += (values.empty() ? "" : ", ") + (value ? sqlText(*value) : "NULL");
             }
             if (!target.execute("INSERT INTO " + std::string(table.name) + " (" + columns +
@@ -385,6 +396,17 @@ void DatabaseCreation::offerUserCopy(const std::string& previous, const std::str
     }
     for (const CopiedTable& table : copied.tables)
         writeWizardLog(table.table + ": " + std::to_string(table.rows) + " rows copied");
+    if (copied.datesLeft.empty()) return;
+    std::string list;
+    for (const UnclearDate& date : copied.datesLeft) {
+        writeWizardLog("date copied as it stood: " + describeUnclearDate(date));
+        list += "\r\n" + describeUnclearDate(date);
+    }
+    Shell::instance().ask(titledMessage(
+        "These account dates could be read more than one way (or not at all), so they were "
+        "copied as they stood. Set each of them again:" +
+            list,
+        MessageIcon::Exclamation, MessageButtons::OK));
 }
 
 }  // namespace kestrix

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/stored_dates.h"
+
 class QWidget;
 
 namespace kestrix {
@@ -51,10 +53,13 @@ struct CopyResult {
     bool ok = false;
     std::string error;
     std::vector<CopiedTable> tables;
+    // Account dates copied as they stood: they read two ways, or as none.
+    std::vector<UnclearDate> datesLeft;
 };
 
 // Copies every row of the user tables from one database into another, in
-// one transaction on the target; the source is only read.
+// one transaction on the target; the source is only read. Account dates an
+// earlier version stored in a short form arrive as YYYY-MM-DD.
 [[nodiscard]] CopyResult copyUsers(std::string_view from, std::string_view to);
 
 // The wizard's create and select steps, with the messages they show. Each

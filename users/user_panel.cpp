@@ -57,9 +57,13 @@ UserPanel::UserPanel(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     ui_->cmdNew->setShortcut(QKeySequence::New);
     // Spare room goes to the record and, within it, to the rule list.
     // A password is masked as it is typed; the placeholder stays readable.
+    // The second box is for a new password only: the placeholder keeps the
+    // stored one, and empties it.
     connect(ui_->txtPassword, &QLineEdit::textChanged, this, [this](const QString& text) {
-        ui_->txtPassword->setEchoMode(text == toQt(kPasswordPlaceholder) ? QLineEdit::Normal
-                                                                         : QLineEdit::Password);
+        const bool keepsStored = text == toQt(kPasswordPlaceholder);
+        ui_->txtPassword->setEchoMode(keepsStored ? QLineEdit::Normal : QLineEdit::Password);
+        if (keepsStored) ui_->txtPasswordConfirm->clear();
+        ui_->txtPasswordConfirm->setEnabled(!keepsStored);
     });
     ui_->splitMain->setStretchFactor(0, 2);
     ui_->splitMain->setStretchFactor(1, 5);
@@ -504,6 +508,7 @@ users::SaveOutcome UserPanel::saveEditedUser() {
     form.username = fromQt(ui_->txtUsername->text());
     form.homeDir = fromQt(ui_->txtHomeDir->text());
     form.password = fromQt(ui_->txtPassword->text());
+    form.passwordConfirm = fromQt(ui_->txtPasswordConfirm->text());
     form.notes = fromQt(ui_->txtNotes->toPlainText());
     users::SaveContext context{state_.selectedUser, state_.editMode, state_.ruleSet,
                                state_.loadedVersion};
@@ -567,7 +572,9 @@ void UserPanel::createUser(const std::string& name, const std::string& password)
     ui_->txtUsername->setText(toQt(name));
     ui_->txtHomeDir->setText(toQt(users::newUserHomeDir(getRegSettings(kFtpDirectoryValue))));
     ui_->txtNotes->clear();
+    // Typed twice in the dialog already.
     ui_->txtPassword->setText(toQt(password));
+    ui_->txtPasswordConfirm->setText(toQt(password));
     state_.selectedUser.clear();
     // No stored user has the empty name: this empties the rules and sets the
     // status lines, and leaves the four boxes as filled above.
@@ -597,6 +604,7 @@ void UserPanel::txtUsername_GotFocus() {
         state_.selectedUser = copy.nameBox;
         state_.editMode = EditMode::Copy;
         ui_->txtPassword->setText(toQt(copy.password));
+        ui_->txtPasswordConfirm->setText(toQt(copy.password));
     }
     if (copy.unsaved) state_.unsavedChanges = true;
 }
@@ -629,6 +637,7 @@ void UserPanel::emptyEditingArea() {
     ui_->txtHomeDir->clear();
     ui_->txtNotes->clear();
     ui_->txtPassword->clear();
+    ui_->txtPasswordConfirm->clear();
     ui_->txtUsername->clear();
     // The rule set goes with the list, so that no rule is saved that the
     // list does not show; nothing is pending any more, and no deleted user

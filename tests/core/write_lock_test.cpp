@@ -60,6 +60,30 @@ TEST_P(WriteLockTest, AUserLockWaitsForTheHolderAndRefusesAUserDeletedMeanwhile)
     EXPECT_TRUE(db_.execute("SELECT 1"));  // nothing left open
 }
 
+// A writer of names (a rename, a new user) holds the table: a writer of one
+// user waits for it before it takes the user's row, so the two never hold
+// one lock each while waiting for the other's, and a user renamed
+// meanwhile is found gone.
+TEST_P(WriteLockTest, AUserLockWaitsForAWriterOfNames) {
+    Database renamer;
+    ASSERT_TRUE(renamer.open(scratch_->connectionString()));
+    ASSERT_TRUE(beginLocked(renamer, WriteLock::table("users"))) << lockFailure(renamer);
+    auto second = std::async(std::launch::async, [&] {
+        Database other;
+        if (!other.open(scratch_->connectionString())) return std::string("no connection");
+        if (!beginLocked(other, WriteLock::user("bob"))) return lockFailure(other);
+        other.rollback();
+        return std::string("held");
+    });
+    while (!someoneWaits())
+        ASSERT_EQ(second.wait_for(std::chrono::milliseconds(10)), std::future_status::timeout)
+            << second.get();
+    ASSERT_TRUE(renamer.execute("UPDATE users SET username='carol' WHERE username='bob'"))
+        << renamer.lastError();
+    ASSERT_TRUE(renamer.commit()) << renamer.lastError();
+    EXPECT_EQ(second.get(), "User bob no longer exists");
+}
+
 TEST_P(WriteLockTest, TheVersionTellsNoValueFromAnEmptyOne) {
     const UserParts parts{{"comments", "login_msg_file"}, true, true};
     const auto none = readUserVersion(db_, "bob", parts);
@@ -68,6 +92,9 @@ TEST_P(WriteLockTest, TheVersionTellsNoValueFromAnEmptyOne) {
     const auto empty = readUserVersion(db_, "bob", parts);
     ASSERT_TRUE(empty);
     EXPECT_NE(*none, *empty);
+    // Read back as fields, the two stay apart too.
+    EXPECT_EQ(versionFields(*none, parts).at("comments"), std::nullopt);
+    EXPECT_EQ(versionFields(*empty, parts).at("comments"), std::string());
     // A writer that loaded the NULL finds the change and writes nothing.
     EXPECT_EQ(holdGuard(db_, WriteGuard{WriteLock::user("bob"), "bob", parts, none}),
               GuardResult::Changed);

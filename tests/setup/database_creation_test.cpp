@@ -230,6 +230,12 @@ TEST_F(DatabaseCreationTest, UsersAreCopiedFromTheFileToTheNewServerDatabase_SQL
     test::executeOn(old->connectionString(),
                     "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip) "
                     "VALUES ('bob', '/srv/bob', 0, 0)");
+    // Short dates of an earlier version: one that reads one way only, one
+    // that reads two ways (12 October or 10 December).
+    test::executeOn(old->connectionString(),
+                    "INSERT INTO users (username, homedir, max_concurrent, max_logins_per_ip, "
+                    "Expires, DisableOn) VALUES ('cy', '/srv/cy', 0, 0, '12/10/2030', "
+                    "'24.12.2030')");
     test::executeOn(old->connectionString(),
                     "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
                     "VALUES ('ann', '/srv/ann', 'RWAMLCDP', 1)");
@@ -241,6 +247,7 @@ TEST_F(DatabaseCreationTest, UsersAreCopiedFromTheFileToTheNewServerDatabase_SQL
     inputs_.type(server() + ";Integrated Security=false;User ID=kx_no_such_role");
     inputs_.type("kxwizardcopy");
     boxes_.answer(Answer::Yes);
+    boxes_.answer(Answer::OK);
     const std::size_t logStart = wizardLog().text().size();
 
     const auto stored = creation().create(true);
@@ -252,17 +259,28 @@ TEST_F(DatabaseCreationTest, UsersAreCopiedFromTheFileToTheNewServerDatabase_SQL
     EXPECT_EQ(boxes_.shown()[0].text, "Copy the users of the current database into the new one?");
     const std::string log = logSince(logStart);
     EXPECT_NE(log.find("kx_no_such_role"), std::string::npos) << log;
-    EXPECT_NE(log.find("users: 2 rows copied"), std::string::npos) << log;
+    EXPECT_NE(log.find("users: 3 rows copied"), std::string::npos) << log;
     EXPECT_NE(log.find("dir_rights: 1 rows copied"), std::string::npos) << log;
     EXPECT_NE(log.find("blocked_ips: 1 rows copied"), std::string::npos) << log;
-    EXPECT_EQ(
-        test::rowsOn(*stored,
-                     "SELECT username, password, ratio_current_credit, quota_max, Expires "
-                     "FROM users ORDER BY username",
-                     {"username", "password", "ratio_current_credit", "quota_max", "expires"}),
-        (test::Rows{{std::string("ann"), std::string("pw'1"), std::string("2.5"),
-                     std::string("1048576"), std::string("12/31/2030")},
-                    {std::string("bob"), std::nullopt, std::nullopt, std::nullopt, std::nullopt}}));
+    EXPECT_EQ(test::rowsOn(*stored,
+                           "SELECT username, password, ratio_current_credit, quota_max, Expires, "
+                           "DisableOn FROM users ORDER BY username",
+                           {"username", "password", "ratio_current_credit", "quota_max", "expires",
+                            "disableon"}),
+              (test::Rows{{std::string("ann"), std::string("pw'1"), std::string("2.5"),
+                           std::string("1048576"), std::string("2030-12-31"), std::nullopt},
+                          {std::string("bob"), std::nullopt, std::nullopt, std::nullopt,
+                           std::nullopt, std::nullopt},
+                          {std::string("cy"), std::nullopt, std::nullopt, std::nullopt,
+                           std::string("12/10/2030"), std::string("2030-12-24")}}));
+    // The one left as it was is told, with both readings, never guessed.
+    ASSERT_EQ(boxes_.shown().size(), 2u);
+    EXPECT_EQ(boxes_.shown()[1].text,
+              "These account dates could be read more than one way (or not at all), so they "
+              "were copied as they stood. Set each of them again:\r\n"
+              "cy Expires \"12/10/2030\": could be 2030-12-10 or 2030-10-12 (kestrix user set "
+              "cy --expires YYYY-MM-DD)");
+    EXPECT_NE(log.find("date copied as it stood: cy Expires"), std::string::npos) << log;
     EXPECT_EQ(readAll(parseConnectionString(old->connectionString()).target->path), before);
     EXPECT_EQ(readConnectionString(), old->connectionString());
 }

@@ -103,6 +103,40 @@ TEST_P(UserLifecycleTest, NewUserIsStoredSelectedAndShownWithThePlaceholder) {
     EXPECT_EQ(userEntries().size(), 2u);
 }
 
+TEST_P(UserLifecycleTest, ANewPasswordIsSavedOnlyWhenTypedTwiceAlike) {
+    addUser("bob", dir("ftp/bob"));
+    panel_->popMain();
+    activate(panel_.get());
+    auto* password = child<QLineEdit>("txtPassword");
+    auto* confirm = child<QLineEdit>("txtPasswordConfirm");
+    EXPECT_EQ(confirm->echoMode(), QLineEdit::Password);
+    // Keeping the stored password needs no second entry.
+    EXPECT_FALSE(confirm->isEnabled());
+
+    password->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(password, "New-pw1");
+    EXPECT_TRUE(confirm->isEnabled());
+    confirm->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(confirm, "New-pw2");
+    boxes_.answer(Answer::OK);
+    click("cmdStore");
+    EXPECT_EQ(boxes_.shown(),
+              std::vector<Message>{appMessage("The Password and Confirm password fields differ."
+                                              "\r\n\r\nType the new password in both; nothing "
+                                              "was saved.")});
+    EXPECT_EQ(userRows("bob")[0][2], "secret");
+    EXPECT_TRUE(panel_->state().unsavedChanges);
+
+    confirm->setText("New-pw1");
+    click("cmdStore");
+    EXPECT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(userRowsHashing("bob", "New-pw1")[0][2], "New-pw1");
+    // Reloaded: the placeholder again, and the second box emptied.
+    EXPECT_EQ(text("txtPassword"), "[Click Here to Change]");
+    EXPECT_EQ(confirm->text(), "");
+    EXPECT_FALSE(confirm->isEnabled());
+}
+
 TEST_P(UserLifecycleTest, NewUserThatSaveRefusesStaysPendingUntilAnotherUserIsSelected) {
     addUser("bob", dir("ftp/bob"));
     addUser("zed", dir("ftp/zed"));

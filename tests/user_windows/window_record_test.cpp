@@ -54,6 +54,7 @@ TEST_P(WindowRecordTest, SaveSaysWhatChangedAndDeleteWhatWent) {
 
     child<QLineEdit>("txtHomeDir")->setText(QString::fromStdString(elsewhere));
     child<QLineEdit>("txtPassword")->setText("Fresh-pw5");
+    child<QLineEdit>("txtPasswordConfirm")->setText("Fresh-pw5");
     child<QListWidget>("lstAccess")->setCurrentRow(1);
     click("cmdDirDelete");
     panel_->state().ruleSet[0].rights = "RWL";

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "core/activity_log.h"
 #include "core/database.h"
+#include "core/owner_keys.h"
 #include "core/settings.h"
 #include "core/stored_password.h"
 #include "core/write_lock.h"
@@ -481,6 +484,43 @@ TEST_P(SaveTest, ASaveAgainstAChangedUserWritesNothingUntilOverwriteIsChosen) {
     test::ScriptedPrompts quiet;
     EXPECT_EQ(saveUser(mine, context, quiet), SaveOutcome::Written);
     EXPECT_TRUE(quiet.shown.empty());
+}
+
+// Another administrator's write of bob is under way when Save starts: Save
+// waits for it, then finds bob changed and writes nothing over it.
+TEST_P(SaveTest, ASaveWaitsForAWriterOfTheSameUserAndFindsItsChange) {
+    storeBob();
+    SaveContext context = bobContext();
+    context.loadedVersion = readUserVersion(db_, "bob", savedParts());
+    ASSERT_TRUE(context.loadedVersion) << db_.lastError();
+    context.onChange = OnChange::Tell;
+    Database other;
+    ASSERT_TRUE(other.open(scratch_->connectionString())) << other.lastError();
+    ASSERT_TRUE(beginLocked(other, WriteLock::user("bob"))) << lockFailure(other);
+    ASSERT_TRUE(other.execute("UPDATE users SET comments='their notes' WHERE username='bob'"))
+        << other.lastError();
+
+    SaveForm mine = bobForm();
+    mine.notes = "my notes";
+    auto save = std::async(std::launch::async, [&] {
+        test::ScriptedPrompts told;
+        return saveUser(mine, context, told);
+    });
+    // The other write commits only once Save waits for it (PostgreSQL shows
+    // the wait; SQLite's file lock makes Save wait wherever it stands).
+    const auto saveWaits = [&] {
+        if (GetParam() == Engine::SQLite) return true;
+        bool waiting = false;
+        EXPECT_TRUE(db_.readColumn("SELECT pid FROM pg_stat_activity WHERE wait_event_type='Lock'",
+                                   {}, [&](Database::ValueView) { waiting = true; }));
+        return waiting;
+    };
+    while (!saveWaits())
+        ASSERT_EQ(save.wait_for(std::chrono::milliseconds(10)), std::future_status::timeout)
+            << static_cast<int>(save.get());
+    ASSERT_TRUE(other.commit()) << other.lastError();
+    EXPECT_EQ(save.get(), SaveOutcome::Changed);
+    EXPECT_EQ(rows("SELECT comments FROM users", {"comments"}), (Rows{{"their notes"}}));
 }
 
 // Keep both: another administrator changed the home and a rule since this

@@ -66,6 +66,10 @@ std::optional<WriteFailure> runInTransaction(Database& db, const std::vector<Wri
     }
     for (const WriteStep& step : steps) {
         if (!step.log.empty()) writeLog(step.log);
+        if (step.goOn && !step.goOn(db)) {
+            db.rollback();
+            return WriteFailure{{}, false, false, false, true};
+        }
         std::string made;
         if (step.madeUnderLock) {
             auto statement = step.madeUnderLock(db);

@@ -34,6 +34,9 @@ struct WriteStep {
     // lock, from what is stored then (no value: the read was refused), in
     // place of sql: for values that someone else may move meanwhile.
     std::function<std::optional<std::string>(Database&)> madeUnderLock = {};
+    // When set, a look at what the steps before have made of the rows,
+    // under the lock, before this step's statement: false undoes the write.
+    std::function<bool(Database&)> goOn = {};
 };
 
 // Why a write was undone.
@@ -42,6 +45,7 @@ struct WriteFailure {
     bool rowMissing = false;  // a one-row statement matched no row (or several)
     bool changed = false;     // the guarded parts are not as loaded
     bool nameTaken = false;   // the name to be free is stored already
+    bool declined = false;    // a step's look under the lock said no
 };
 
 // A name a write is about to give a user, which must still be free once

@@ -208,6 +208,13 @@ std::optional<CheckedUser> checkForSave(const SaveForm& form, UserPrompts& promp
         prompts.show(refusal("The Password field must contain at least an alphanumeric character"));
         return std::nullopt;
     }
+    // A mistyped password would lock the user out without anyone noticing.
+    if (form.password != kPasswordPlaceholder && form.passwordConfirm &&
+        *form.passwordConfirm != form.password) {
+        prompts.show(refusal(std::string("The Password and Confirm password fields differ.") +
+                             kCrLf + kCrLf + "Type the new password in both; nothing was saved."));
+        return std::nullopt;
+    }
     CheckedUser user;
     user.username = form.username;
     user.homeDir = form.homeDir;

@@ -18,6 +18,9 @@ struct SaveForm {
     std::string homeDir;
     std::string password;
     std::string notes;
+    // The second entry of a new password (the window's); none: the caller
+    // has no second box (the command line asks twice itself).
+    std::optional<std::string> passwordConfirm = std::nullopt;
 };
 
 // What Save does when the stored user was changed by someone else since
