@@ -183,7 +183,8 @@ quellind_status AnsweringService::admit(SessionGuard& guard, quellind_record& re
         if (answer.databaseFailed) return QUELLIND_NOT_ANSWERING;
         if (!answer.answered) continue;
         if (code == 24) {
-            if (asked.flag == 1) limits.perAddress = 1;
+            // A switch answers in its data's first byte.
+            if (asked.flag == 1 && asked.data[0] == 1) limits.perAddress = 1;
             continue;
         }
         if (asked.flag != 1) return refused("unreadable");
