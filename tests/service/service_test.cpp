@@ -174,6 +174,22 @@ TEST_P(ServiceOnEngine, ALoginIsCountedWhileItsConnectionStaysOpen) {
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(registered(), 0);
     EXPECT_EQ(second.admit()->flag(), 1);
+
+    // One session per address, where the account's switch says so.
+    exec(db_,
+         "update users set max_concurrent=0, one_login_per_ip=0, max_logins_per_ip=0 where "
+         "username='ann'");
+    std::vector<std::unique_ptr<ServiceClient>> ann;
+    const auto annFrom = [&](const std::string& address) {
+        ann.push_back(std::make_unique<ServiceClient>(place_->socket()));
+        EXPECT_EQ(ann.back()->ask(3, "ann", "annpass", address)->flag(), 1);
+        return ann.back()->admit();
+    };
+    EXPECT_EQ(annFrom("10.0.0.5")->flag(), 1);
+    EXPECT_EQ(annFrom("10.0.0.5")->flag(), 1);
+    exec(db_, "update users set one_login_per_ip=1 where username='ann'");
+    EXPECT_EQ(annFrom("10.0.0.5")->data(), "address");
+    EXPECT_EQ(annFrom("10.0.0.6")->flag(), 1);
 }
 
 KESTRIX_ON_BOTH_ENGINES(ServiceOnEngine);
