@@ -79,7 +79,13 @@ Admission admitSession(Database& db, const SessionEntry& entry, const SessionLim
     if (!db.readColumn("select pg_advisory_xact_lock(hashtext('kestrix session ' || lower(:v1)))",
                        {entry.account}, [](Database::ValueView) {}))
         return failed();
-    if (!db.execute(std::string("delete from sessions where not (") + kLive + ")")) return failed();
+    // Only the account's own stale rows: the lock serialises them, where
+    // two hosts removing every stale row at once could deadlock.
+    if (!db.executeBound(std::string("delete from sessions where lower(account) = lower(:v1) and "
+                                     "not (") +
+                             kLive + ")",
+                         {entry.account}))
+        return failed();
     long long ofAccount = 0, fromAddress = 0;
     // Placeholders are bound in the order they appear.
     if (!db.readText("select count(*) filter (where address = :v1), count(*) from sessions "
@@ -118,6 +124,10 @@ Admission admitSession(Database& db, const SessionEntry& entry, const SessionLim
 bool heartbeatSessions(Database& db, const std::vector<long long>& ids) {
     if (ids.empty()) return true;
     return db.execute("update sessions set heartbeat = now() where id in (" + idList(ids) + ")");
+}
+
+bool purgeStaleSessions(Database& db) {
+    return db.execute(std::string("delete from sessions where not (") + kLive + ")");
 }
 
 bool removeSession(Database& db, long long id) {

@@ -41,12 +41,14 @@ struct Admission {
 // Counts the account's live sessions, and those from the entry's address,
 // under the account's lock, and registers the entry when the limits allow
 // it: logins at the same moment on any host cannot pass a limit together.
-// Stale rows are removed on the way. Failed: see the database's lastError.
+// The account's stale rows are removed on the way. Failed: see the database's lastError.
 Admission admitSession(Database& db, const SessionEntry& entry, const SessionLimits& limits);
 
 // One statement for all the given sessions: they are alive now.
 bool heartbeatSessions(Database& db, const std::vector<long long>& ids);
 bool removeSession(Database& db, long long id);
+// Removes the rows of every host whose heartbeat is stale.
+bool purgeStaleSessions(Database& db);
 // Whether the session was ended by an administrator (or its row is gone);
 // no value when the database did not answer.
 std::optional<bool> sessionEnded(Database& db, long long id);

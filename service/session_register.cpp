@@ -139,6 +139,8 @@ void SessionRegister::beat() {
         if (stopping_ || ids_.empty() || local_) continue;
         const std::vector<long long> ids(ids_.begin(), ids_.end());
         const bool beaten = ready() && heartbeatSessions(db_, ids);
+        // Rows of dead hosts; one that fails goes at a later beat.
+        if (beaten) (void)purgeStaleSessions(db_);
         if (!beaten && !failing)
             logError("the sessions' heartbeat is not reaching the database: " + db_.lastError());
         else if (beaten && failing)
