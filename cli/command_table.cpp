@@ -18,6 +18,7 @@ const char* const kSectionFiles = "File rules and ratio-free files";
 const char* const kSectionAddresses = "Blocked addresses";
 const char* const kSectionDates = "Account dates";
 const char* const kSectionCheck = "Asking what the FTP server would answer";
+const char* const kSectionSessions = "FTP sessions";
 
 OptionEntry yesToDelete() {
     return {"--yes", "", "answer Yes to the question; without it nothing is deleted"};
@@ -439,6 +440,29 @@ const std::vector<CommandEntry>& commandTable() {
          "that decided, the home directory, the blocked address, or a missing or disabled "
          "account. Exit status 3 when it would refuse.",
          check},
+        {{"session", "list"},
+         "",
+         0,
+         0,
+         {{"--json", "", "as JSON"}},
+         {},
+         kSectionSessions,
+         "The logged-in FTP sessions of every host on the PostgreSQL database: id, host, "
+         "process, account, address and since when (UTC). A host that stopped without signing "
+         "its sessions off keeps them listed, and counted, until its heartbeat is older than "
+         "its SessionTimeout. With SQLite each FTP server counts its own sessions and none are "
+         "listed.",
+         sessionList},
+        {{"session", "end"},
+         "USER|ID",
+         1,
+         1,
+         {},
+         {},
+         kSectionSessions,
+         "Ends the session of that id, or every session of that user, on whichever host holds "
+         "it: its answering service ends it at the session's next command.",
+         sessionEnd},
     };
     return table;
 }

@@ -41,4 +41,7 @@ int dbUpgrade(const Invocation& in);
 int dbCheck(const Invocation& in);
 int check(const Invocation& in);
 
+int sessionList(const Invocation& in);
+int sessionEnd(const Invocation& in);
+
 }  // namespace kestrix::cli

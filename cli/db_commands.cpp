@@ -14,6 +14,7 @@
 #include "core/owner_keys.h"
 #include "core/password_storage.h"
 #include "core/schema.h"
+#include "core/session_registry.h"
 #include "core/settings.h"
 #include "core/short_date.h"
 #include "core/stored_dates.h"
@@ -56,6 +57,19 @@ int upgradeDates() {
     for (const UnclearDate& date : upgrade.left)
         std::cout << "  " << describeUnclearDate(date) << '\n';
     return kExitDone;
+}
+
+// PostgreSQL: the table where the answering services of every host register
+// their sessions. True when it was made now; no value on failure.
+std::optional<bool> addSessionsTable(Database& db) {
+    if (db.engine() != Engine::PostgreSQL) return false;
+    bool present = false;
+    if (!db.readColumn("select to_regclass('sessions')::text", {},
+                       [&](Database::ValueView name) { present = name.has_value(); }))
+        return std::nullopt;
+    if (present) return false;
+    if (!db.execute(sessionsTableStatement())) return std::nullopt;
+    return true;
 }
 
 }  // namespace
@@ -140,6 +154,9 @@ int dbUpgrade(const Invocation& in) {
     if (!openDatabase(db, 0)) return kExitRefused;
     const PasswordUpgrade upgrade = upgradePasswordColumn(db, in.has("--hash-passwords"));
     const OwnerKeysUpgrade keys = upgrade.failure.empty() ? addOwnerKeys(db) : OwnerKeysUpgrade{};
+    const std::optional<bool> sessions =
+        upgrade.failure.empty() && keys.failure.empty() ? addSessionsTable(db) : false;
+    const std::string sessionsFailure = sessions ? std::string() : db.lastError();
     closeDatabase(db);
     if (upgrade.widened) {
         std::cout << "users.password widened from " << upgrade.widthBefore << " to "
@@ -180,6 +197,9 @@ int dbUpgrade(const Invocation& in) {
     } else {
         std::cout << "Foreign keys present.\n";
     }
+    if (!sessions) return refuse(terminalText(sessionsFailure));
+    if (*sessions)
+        std::cout << "Sessions table added: every host's sessions are counted together.\n";
     if (in.has("--dates")) return upgradeDates();
     return kExitDone;
 }

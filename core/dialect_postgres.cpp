@@ -2,6 +2,7 @@
 
 #include "core/owner_keys.h"
 #include "core/schema.h"
+#include "core/session_registry.h"
 
 namespace kestrix {
 
@@ -85,6 +86,8 @@ class PostgresDialect final : public Dialect {
             statements.push_back(std::move(index));
         for (const OwnedTable& owned : ownedTables())
             statements.push_back(ownerKey(owned));
+        // Where every host's answering service registers its sessions.
+        statements.push_back(sessionsTableStatement());
         return statements;
     }
 

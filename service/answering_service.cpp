@@ -1,6 +1,7 @@
 #include "service/answering_service.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -33,10 +34,17 @@ quellind_record eventOf(int32_t code, const std::string& user, const std::string
     return record;
 }
 
+template <std::size_t N>
+void setText(char (&field)[N], std::string_view text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+}
+
 }  // namespace
 
-AnsweringService::AnsweringService(const PluginLibrary& library, ChargeQueue& charges)
-    : library_(library), charges_(charges) {
+AnsweringService::AnsweringService(const PluginLibrary& library, ChargeQueue& charges,
+                                   SessionRegister& sessions)
+    : library_(library), charges_(charges), sessions_(sessions) {
     writer_ = std::thread([this] { writeQueuedCharges(); });
 }
 
@@ -63,6 +71,9 @@ quellind_reply AnsweringService::answer(SessionGuard& guard, const quellind_requ
             break;
         case QUELLIND_STILL_ALLOWED:
             reply.status = stillAllowed(guard, reply.record);
+            break;
+        case QUELLIND_ADMIT:
+            reply.status = admit(guard, reply.record);
             break;
         default:
             reply.status = QUELLIND_BAD_REQUEST;
@@ -137,8 +148,70 @@ quellind_status AnsweringService::stillAllowed(SessionGuard& guard, quellind_rec
             return QUELLIND_SESSION_ENDS;
         }
     }
+    if (guard.registration() != 0) {
+        const std::optional<bool> ended = sessions_.ended(guard.registration());
+        if (!ended) return QUELLIND_NOT_ANSWERING;
+        if (*ended) {
+            logInfo("session " + std::to_string(guard.registration()) + " of " + guard.account() +
+                    " ended by an administrator");
+            record.flag = 0;
+            return QUELLIND_SESSION_ENDS;
+        }
+    }
     record.flag = 1;
     return QUELLIND_ANSWERED;
+}
+
+// The account's limits as the plug-in reads them, and the sessions of every
+// host counted against them.
+quellind_status AnsweringService::admit(SessionGuard& guard, quellind_record& record) {
+    if (!guard.bound()) return QUELLIND_REFUSED;
+    if (guard.registration() != 0) {
+        record.flag = 1;
+        return QUELLIND_ANSWERED;
+    }
+    const auto refused = [&](const char* limit) {
+        setText(record.data, limit);
+        record.flag = 0;
+        return QUELLIND_ANSWERED;
+    };
+    SessionLimits limits;
+    for (const int32_t code : {29, 33, 24}) {
+        quellind_record asked = eventOf(code, guard.account(), "", guard.address());
+        const PluginLibrary::Answer answer = library_.ask(asked);
+        databaseAnswered(answer.databaseFailed, code);
+        if (answer.databaseFailed) return QUELLIND_NOT_ANSWERING;
+        if (!answer.answered) continue;
+        if (code == 24) {
+            // A switch answers in its data's first byte.
+            if (asked.flag == 1 && asked.data[0] == 1) limits.perAddress = 1;
+            continue;
+        }
+        if (asked.flag != 1) return refused("unreadable");
+        const long long value = std::atoll(asked.data);
+        (code == 29 ? limits.perAccount : limits.perAddress) = value > 0 ? value : 0;
+    }
+    const SessionRegister::Result result =
+        sessions_.admit(guard.account(), guard.address(), guard.process(), limits);
+    switch (result.outcome) {
+        case SessionRegister::Outcome::Admitted:
+            guard.setRegistration(result.id);
+            record.flag = 1;
+            return QUELLIND_ANSWERED;
+        case SessionRegister::Outcome::AccountFull:
+            return refused("account");
+        case SessionRegister::Outcome::AddressFull:
+            return refused("address");
+        case SessionRegister::Outcome::CountLocally:
+            return QUELLIND_NO_ANSWER;
+        case SessionRegister::Outcome::NotAnswering:
+            break;
+    }
+    return QUELLIND_NOT_ANSWERING;
+}
+
+void AnsweringService::closed(SessionGuard& guard) {
+    if (guard.registration() != 0) sessions_.leave(guard.registration());
 }
 
 void AnsweringService::databaseAnswered(bool failed, int32_t code) {

@@ -9,6 +9,7 @@
 #include "service/plugin_library.h"
 #include "service/quellind_wire.h"
 #include "service/session_guard.h"
+#include "service/session_register.h"
 
 namespace kestrix::service {
 
@@ -17,17 +18,20 @@ namespace kestrix::service {
 // take when they came.
 class AnsweringService {
   public:
-    AnsweringService(const PluginLibrary& library, ChargeQueue& charges);
+    AnsweringService(const PluginLibrary& library, ChargeQueue& charges, SessionRegister& sessions);
     ~AnsweringService();
     AnsweringService(const AnsweringService&) = delete;
     AnsweringService& operator=(const AnsweringService&) = delete;
 
     // One request of the session whose connection guard is given.
     [[nodiscard]] quellind_reply answer(SessionGuard& guard, const quellind_request& request);
+    // The session's connection closed: its registration goes.
+    void closed(SessionGuard& guard);
 
   private:
     quellind_status ask(SessionGuard& guard, quellind_record& record);
     quellind_status stillAllowed(SessionGuard& guard, quellind_record& record);
+    quellind_status admit(SessionGuard& guard, quellind_record& record);
     // The database's state as the last answer found it, logged when it
     // changes.
     void databaseAnswered(bool failed, int32_t code);
@@ -35,6 +39,7 @@ class AnsweringService {
 
     const PluginLibrary& library_;
     ChargeQueue& charges_;
+    SessionRegister& sessions_;
     std::atomic<bool> databaseDown_{false};
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
         const std::string libraryPath =
             options->library.empty() ? besideProgram("Quellin.so") : options->library;
         PluginLibrary library(libraryPath);
-        AnsweringService service(library, charges);
+        SessionRegister sessions(SessionRegister::fromSettings(settings));
+        AnsweringService service(library, charges, sessions);
         SocketServer server(options->socket, std::move(peers), service);
         std::thread([&server] { server.run(); }).detach();
         logInfo("listening on " + server.path() + " with " + libraryPath);
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
         int signal = 0;
         sigwait(&signals, &signal);
         ::unlink(options->socket.c_str());
+        sessions.leaveAll();
         logInfo(std::string("stopped by ") + ::strsignal(signal));
         // Sessions' threads may be inside the plug-in: no destructor runs
         // under them. Every kept change is already on disk.

@@ -23,7 +23,16 @@ enum quellind_kind {
      * after the login; the record's texts are not read. The reply is
      * QUELLIND_ANSWERED (flag 1), QUELLIND_SESSION_ENDS or
      * QUELLIND_NOT_ANSWERING. */
-    QUELLIND_STILL_ALLOWED = 2
+    QUELLIND_STILL_ALLOWED = 2,
+    /* May the session's account log in now, counting its sessions on every
+     * host of the database? Only after the password check; the record's
+     * texts are not read. QUELLIND_ANSWERED with flag 1: admitted and
+     * counted until the connection closes; flag 0: refused, the data text
+     * saying by which limit ("account", "address" or "unreadable").
+     * QUELLIND_NO_ANSWER: sessions are not counted across hosts here (one
+     * host, SQLite): the FTP server counts its own. Asked again on the same
+     * connection it answers as the first time. */
+    QUELLIND_ADMIT = 3
 };
 
 /* How a request was answered. */

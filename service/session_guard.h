@@ -25,6 +25,13 @@ class SessionGuard {
     [[nodiscard]] const std::string& account() const { return *account_; }
     [[nodiscard]] const std::string& address() const { return address_; }
 
+    // The FTP server's process on the other end of the connection.
+    void setProcess(long long process) { process_ = process; }
+    [[nodiscard]] long long process() const { return process_; }
+    // The session's registration among every host's, 0 for none.
+    void setRegistration(long long id) { registration_ = id; }
+    [[nodiscard]] long long registration() const { return registration_; }
+
     // How long a password check waits before it is asked: the more checks
     // failed on this connection, the longer, so that a session cannot try
     // passwords faster than the FTP server lets a client.
@@ -37,6 +44,8 @@ class SessionGuard {
     std::string address_;
     bool addressPinned_ = false;
     int failedChecks_ = 0;
+    long long process_ = 0;
+    long long registration_ = 0;
 };
 
 }  // namespace kestrix::service

@@ -96,7 +96,7 @@ void SocketServer::run() {
             continue;
         }
         try {
-            std::thread([this, connection] { serve(connection); }).detach();
+            std::thread([this, connection, pid = peer.pid] { serve(connection, pid); }).detach();
         } catch (const std::system_error& failure) {
             logError(std::string("no thread for a session: ") + failure.what());
             ::close(connection);
@@ -104,8 +104,9 @@ void SocketServer::run() {
     }
 }
 
-void SocketServer::serve(int connection) {
+void SocketServer::serve(int connection, pid_t process) {
     SessionGuard guard;
+    guard.setProcess(process);
     quellind_request request{};
     while (readWhole(connection, &request, sizeof request)) {
         const quellind_reply reply = service_.answer(guard, request);
@@ -113,6 +114,7 @@ void SocketServer::serve(int connection) {
         if (reply.status == QUELLIND_BAD_REQUEST) break;
     }
     ::close(connection);
+    service_.closed(guard);
 }
 
 }  // namespace kestrix::service

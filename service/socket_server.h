@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "service/answering_service.h"
@@ -23,7 +25,7 @@ class SocketServer {
     const std::string& path() const { return path_; }
 
   private:
-    void serve(int connection);
+    void serve(int connection, pid_t process);
 
     std::string path_;
     PeerPolicy peers_;

@@ -246,6 +246,32 @@ quellin_verdict quellin_still_allowed(void) {
     return verdict;
 }
 
+quellin_result quellin_admit(quellin_event* ev) {
+    struct quellind_request request;
+    struct quellind_reply reply;
+
+    memset(&request, 0, sizeof(request));
+    request.version = QUELLIND_WIRE_VERSION;
+    request.kind = QUELLIND_ADMIT;
+    if (service_exchange(&request, &reply) < 0) {
+        return QUELLIN_UNAVAILABLE;
+    }
+    switch (reply.status) {
+        case QUELLIND_ANSWERED:
+            memcpy(ev, &reply.record, sizeof(*ev));
+            ev->data[sizeof(ev->data) - 1] = '\0';
+            return QUELLIN_ANSWERED;
+        case QUELLIND_NO_ANSWER:
+            return QUELLIN_UNANSWERED;
+        case QUELLIND_SESSION_ENDS:
+            snprintf(cause, sizeof(cause), "the account may no longer log in");
+            return QUELLIN_END_SESSION;
+        default:
+            snprintf(cause, sizeof(cause), "the account database is not answering");
+            return QUELLIN_UNAVAILABLE;
+    }
+}
+
 /* --- asking --------------------------------------------------------------- */
 
 /* Asks the libraries in order. Loaded in-process, they either answer or

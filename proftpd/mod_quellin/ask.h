@@ -93,6 +93,12 @@ void quellin_ask_connection_final(void);
 /* Asked of the service before each command of a logged-in session: is the
  * account still allowed in from the session's address? */
 quellin_verdict quellin_still_allowed(void);
+/* Asked of the service once a login's checks passed: counts the account's
+ * sessions on every host of the database and registers this one.
+ * QUELLIN_ANSWERED: flag 1 admitted, flag 0 refused with the limit in the
+ * data ("account", "address"); QUELLIN_UNANSWERED: this server counts its
+ * own sessions (one host). */
+quellin_result quellin_admit(quellin_event* ev);
 
 /* Answer forms, for the session's user. */
 quellin_verdict quellin_right(int code, const char* data);

@@ -151,6 +151,12 @@ static quellin_result login_limit(int code, long* out) {
     return QUELLIN_ANSWERED;
 }
 
+static const char* const account_full = "Maximum number of logins for this account reached.";
+static const char* const address_full =
+    "Maximum number of logins for this account from your address reached.";
+static const char* const limits_unread =
+    "Login refused: the account's login limits cannot be read.";
+
 /* Counts the other sessions of the user (and of them, from this address)
  * and registers this one, under one lock: logins at the same moment cannot
  * pass a limit together. NULL, or the refusal. */
@@ -177,9 +183,9 @@ static const char* admit(long max_concurrent, long max_per_address) {
         pr_restore_scoreboard();
     }
     if (max_concurrent > 0 && of_user >= max_concurrent) {
-        refusal = "Maximum number of logins for this account reached.";
+        refusal = account_full;
     } else if (max_per_address > 0 && here >= max_per_address) {
-        refusal = "Maximum number of logins for this account from your address reached.";
+        refusal = address_full;
     } else {
         pr_scoreboard_entry_update(self, PR_SCORE_USER, quellin.user, NULL);
     }
@@ -200,8 +206,7 @@ static modret_t* check_limits(cmd_rec* cmd) {
         return quellin_login_trouble(cmd, b);
     }
     if (a != QUELLIN_ANSWERED || b != QUELLIN_ANSWERED) {
-        return quellin_refuse(cmd, R_530,
-                              "Login refused: the account's login limits cannot be read.");
+        return quellin_refuse(cmd, R_530, limits_unread);
     }
     one_here = quellin_switch(Q_ONE_PER_ADDRESS);
     if (one_here == QUELLIN_NOT_ANSWERING || one_here == QUELLIN_MUST_END) {
@@ -209,6 +214,25 @@ static modret_t* check_limits(cmd_rec* cmd) {
     }
     if (one_here == QUELLIN_YES) {
         max_per_address = 1;
+    }
+    if (quellin_service_socket() != NULL) {
+        /* The service counts the sessions of every host on the database;
+         * the scoreboard then only shows this one. */
+        quellin_event ev;
+        quellin_result counted = quellin_admit(&ev);
+        if (is_trouble(counted)) {
+            return quellin_login_trouble(cmd, counted);
+        }
+        if (counted == QUELLIN_ANSWERED) {
+            if (ev.flag != 1) {
+                return quellin_refuse(cmd, R_530,
+                                      strcmp(ev.data, "account") == 0   ? account_full
+                                      : strcmp(ev.data, "address") == 0 ? address_full
+                                                                        : limits_unread);
+            }
+            max_concurrent = 0;
+            max_per_address = 0;
+        }
     }
     refusal = admit(max_concurrent, max_per_address);
     if (refusal != NULL) {

@@ -122,6 +122,10 @@ TEST_P(CommandContract, EveryCommandAnswersWithItsStatusAndARefusalWritesNothing
          "is not available"},
         {{"db", "init"}, 1, "already"},
         {{"db", "init", "--force"}, 2, "Unknown flag --force."},
+        {{"session", "list", "bob"}, 2, "Unexpected argument bob."},
+        {{"session", "end"}, 2, ""},
+        // No session is open: with SQLite none is ever registered.
+        {{"session", "end", "bob"}, 1, "session"},
     };
     for (const Case& c : cases) {
         const std::string before = snapshot();

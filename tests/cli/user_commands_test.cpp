@@ -455,6 +455,24 @@ TEST_P(PasswordCommands, ANarrowColumnStoresPlainTextSaysSoAndDbUpgradeEndsIt) {
     EXPECT_EQ(run.out, "users.password already holds 255 characters.\nForeign keys present.\n");
 }
 
+// An older server database gets the table where every host registers its
+// sessions, once; SQLite needs none.
+TEST_P(PasswordCommands, DbUpgradeAddsTheSessionsTableToAnOlderServerDatabase) {
+    const bool server = GetParam() == Engine::PostgreSQL;
+    if (server) sql("drop table sessions");
+    const std::string added = "Sessions table added: every host's sessions are counted together.\n";
+    Ran run = runKestrix({"db", "upgrade"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find(added) != std::string::npos, server) << run.out;
+    if (server) {
+        EXPECT_EQ(rows("select count(*) as n from sessions", {"n"}),
+                  (std::vector<std::vector<std::string>>{{"0"}}));
+    }
+    run = runKestrix({"db", "upgrade"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find(added), std::string::npos) << run.out;
+}
+
 KESTRIX_CLI_ON_BOTH_ENGINES(PasswordCommands);
 
 }  // namespace

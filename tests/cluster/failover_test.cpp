@@ -19,35 +19,14 @@
 #include "core/database.h"
 #include "core/settings.h"
 #include "tests/cli/cli_fixture.h"
+#include "tests/cluster/cluster_support.h"
 
 namespace kestrix::cli::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What tools/pgcluster wrote about the cluster of this test run. Throws
-// when there is none: these tests fail, never skip, without it.
-std::map<std::string, std::string> clusterValues() {
-    const char* file = std::getenv("KESTRIX_PGCLUSTER_ENV");
-    if (file == nullptr)
-        throw std::runtime_error("KESTRIX_PGCLUSTER_ENV is not set: run the tests through ctest");
-    std::ifstream in(file);
-    if (!in)
-        throw std::runtime_error(std::string("no PostgreSQL cluster: ") + file +
-                                 " is missing (tools/pgcluster start failed?)");
-    std::map<std::string, std::string> values;
-    for (std::string line; std::getline(in, line);) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string value = line.substr(eq + 1);
-        if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
-            value = value.substr(1, value.size() - 2);
-        values[line.substr(0, eq)] = value;
-    }
-    if (values["KESTRIX_PGCLUSTER_CONNECTION_STRING"].empty())
-        throw std::runtime_error(std::string(file) + " names no cluster");
-    return values;
-}
+using kestrix::test::clusterValues;
 
 void pgcluster(const std::string& command) {
     const std::string line = std::string(KESTRIX_PGCLUSTER) + " " + command + " '" +

@@ -159,6 +159,10 @@ std::optional<ServiceClient::Reply> ServiceClient::stillAllowed() {
     return send(requestOf(QUELLIND_STILL_ALLOWED, 0, "", "", ""));
 }
 
+std::optional<ServiceClient::Reply> ServiceClient::admit() {
+    return send(requestOf(QUELLIND_ADMIT, 0, "", "", ""));
+}
+
 std::optional<ServiceClient::Reply> ServiceClient::send(const quellind_request& request) {
     if (fd_ < 0) return std::nullopt;
     if (::send(fd_, &request, sizeof request, MSG_NOSIGNAL) != sizeof request) return std::nullopt;

@@ -77,6 +77,7 @@ class ServiceClient {
     std::optional<Reply> ask(int32_t code, const std::string& user = {},
                              const std::string& data = {}, const std::string& address = "10.0.0.1");
     std::optional<Reply> stillAllowed();
+    std::optional<Reply> admit();
     std::optional<Reply> send(const quellind_request& request);
 
   private:

@@ -134,6 +134,64 @@ TEST_P(ServiceOnEngine, AProcessOfAnotherUserIsRefused) {
     EXPECT_EQ(root.ask(4, "", "10.0.0.1")->flag(), 1);
 }
 
+// A login is counted while its connection stays open and signed off when it
+// closes; with SQLite the FTP server counts its own sessions.
+TEST_P(ServiceOnEngine, ALoginIsCountedWhileItsConnectionStaysOpen) {
+    exec(db_, "update users set max_concurrent=1 where username='bob'");
+    ServiceClient stranger(place_->socket());
+    EXPECT_EQ(stranger.admit()->status, QUELLIND_REFUSED);
+    auto first = std::make_unique<ServiceClient>(place_->socket());
+    ASSERT_EQ(first->ask(3, "bob", "bobpass")->flag(), 1);
+    const auto admitted = first->admit();
+    if (GetParam() == Engine::SQLite) {
+        EXPECT_EQ(admitted->status, QUELLIND_NO_ANSWER);
+        return;
+    }
+    EXPECT_EQ(admitted->status, QUELLIND_ANSWERED);
+    EXPECT_EQ(admitted->flag(), 1);
+    // Asked again, the connection is still its one session.
+    EXPECT_EQ(first->admit()->flag(), 1);
+    const auto registered = [&] {
+        auto rows = db_.query(
+            "select count(*) as n from sessions where account='bob' and "
+            "process=" +
+            std::to_string(::getpid()));
+        return rows && !rows->eof() ? rows->integer("n").value_or(-1) : -1;
+    };
+    EXPECT_EQ(registered(), 1);
+
+    ServiceClient second(place_->socket());
+    ASSERT_EQ(second.ask(3, "bob", "bobpass", "10.0.0.2")->flag(), 1);
+    const auto refused = second.admit();
+    EXPECT_EQ(refused->status, QUELLIND_ANSWERED);
+    EXPECT_EQ(refused->flag(), 0);
+    EXPECT_EQ(refused->data(), "account");
+
+    // Signed off at once, not when its heartbeat (30 s) goes stale.
+    first.reset();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (registered() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(registered(), 0);
+    EXPECT_EQ(second.admit()->flag(), 1);
+
+    // One session per address, where the account's switch says so.
+    exec(db_,
+         "update users set max_concurrent=0, one_login_per_ip=0, max_logins_per_ip=0 where "
+         "username='ann'");
+    std::vector<std::unique_ptr<ServiceClient>> ann;
+    const auto annFrom = [&](const std::string& address) {
+        ann.push_back(std::make_unique<ServiceClient>(place_->socket()));
+        EXPECT_EQ(ann.back()->ask(3, "ann", "annpass", address)->flag(), 1);
+        return ann.back()->admit();
+    };
+    EXPECT_EQ(annFrom("10.0.0.5")->flag(), 1);
+    EXPECT_EQ(annFrom("10.0.0.5")->flag(), 1);
+    exec(db_, "update users set one_login_per_ip=1 where username='ann'");
+    EXPECT_EQ(annFrom("10.0.0.5")->data(), "address");
+    EXPECT_EQ(annFrom("10.0.0.6")->flag(), 1);
+}
+
 KESTRIX_ON_BOTH_ENGINES(ServiceOnEngine);
 
 // The database stops under the service and comes back.
