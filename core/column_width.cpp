@@ -92,10 +92,17 @@ std::string tooWideMessage(const std::string& field, std::size_t characters, std
 }
 
 std::optional<std::string> tooWideText(Database& db, const std::vector<TextColumn>& texts) {
+    // Texts of one column come in a row (a Save's hundreds of rules): the
+    // width is looked up once for the run.
+    const TextColumn* widthOf = nullptr;
+    std::optional<std::size_t> width;
     for (const TextColumn& text : texts) {
         const std::size_t characters = characterCount(text.text);
         if (characters == 0) continue;
-        const auto width = columnWidth(db, text.table, text.column);
+        if (widthOf == nullptr || widthOf->table != text.table || widthOf->column != text.column) {
+            width = columnWidth(db, text.table, text.column);
+            widthOf = &text;
+        }
         if (width && characters > *width) return tooWideMessage(text.field, characters, *width);
     }
     return std::nullopt;

@@ -1,12 +1,12 @@
 #include "core/settings_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <system_error>
 
@@ -69,9 +69,19 @@ int SettingsStore::createKey(std::string_view keyPath) const {
 }
 
 std::string SettingsStore::readValue(std::string_view keyPath, std::string_view valueName) const {
-    std::ifstream in(valueFile(keyPath, valueName), std::ios::binary);
-    if (!in) return {};
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // Read with the system's calls: every connection opened reads the
+    // connection string here, and a stream costs more than the read.
+    const int fd = ::open(valueFile(keyPath, valueName).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
     const size_t nul = text.find('\0');
     if (nul != std::string::npos) text.resize(nul);
     return text;

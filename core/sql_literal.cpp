@@ -4,14 +4,18 @@ namespace kestrix {
 
 std::string sqlText(std::string_view value) {
     std::string out;
-    out.reserve(value.size() + 2);
+    appendSqlText(out, value);
+    return out;
+}
+
+void appendSqlText(std::string& out, std::string_view value) {
+    out.reserve(out.size() + value.size() + 2);
     out.push_back('\'');
     for (char c : value) {
         out.push_back(c);
         if (c == '\'') out.push_back('\'');
     }
     out.push_back('\'');
-    return out;
 }
 
 }  // namespace kestrix

@@ -9,5 +9,7 @@ namespace kestrix {
 // apostrophe inside doubled, nothing else changed. Every statement that
 // splices a text value goes through here.
 std::string sqlText(std::string_view value);
+// The same written at the end of `out`.
+void appendSqlText(std::string& out, std::string_view value);
 
 }  // namespace kestrix

@@ -1,5 +1,7 @@
 #include "core/write_lock.h"
 
+#include <charconv>
+
 #include "core/database.h"
 #include "core/owner_keys.h"
 
@@ -67,7 +69,9 @@ void append(std::string& out, Database::ValueView value) {
         out += "N;";
         return;
     }
-    out += std::to_string(value->size());
+    char length[24];
+    const auto end = std::to_chars(length, length + sizeof length, value->size()).ptr;
+    out.append(length, end);
     out += ':';
     out += *value;
     out += ';';
@@ -82,7 +86,8 @@ std::optional<std::string> readUserVersion(Database& db, const std::string& user
 
 std::optional<std::string> readUserVersion(
     Database& db, const std::string& user, const UserParts& parts,
-    const std::function<void(std::span<const std::optional<std::string_view>>)>& onRule) {
+    const std::function<void(std::span<const std::optional<std::string_view>>)>& onRule,
+    const std::function<void(std::span<const std::optional<std::string_view>>)>& onUser) {
     std::string version;
     const auto onRow = [&](Database::RowView row) {
         for (const Database::ValueView& value : row)
@@ -95,7 +100,10 @@ std::optional<std::string> readUserVersion(
             columns += (columns.empty() ? "" : ", ") + column;
         version += "users\n";
         if (!db.readViews("select " + columns + " from users where username=:v1 order by username",
-                          {user}, parts.columns.size(), onRow))
+                          {user}, parts.columns.size(), [&](Database::RowView row) {
+                              onRow(row);
+                              if (onUser) onUser(row);
+                          }))
             return std::nullopt;
     }
     if (parts.rules) {

@@ -44,11 +44,12 @@ struct UserParts {
 [[nodiscard]] std::optional<std::string> readUserVersion(Database& db, const std::string& user,
                                                          const UserParts& parts);
 // The same, handing each rule row (directory, dir_rights, inherit_subdirs,
-// comments) on as it is read, for a reader that shows the rules too and so
-// reads them once.
+// comments) on as it is read, and each users row (the parts' columns), for
+// a reader that shows them too and so reads them once.
 [[nodiscard]] std::optional<std::string> readUserVersion(
     Database& db, const std::string& user, const UserParts& parts,
-    const std::function<void(std::span<const std::optional<std::string_view>>)>& onRule);
+    const std::function<void(std::span<const std::optional<std::string_view>>)>& onRule,
+    const std::function<void(std::span<const std::optional<std::string_view>>)>& onUser = {});
 
 // A version read back as fields: the user's columns by name, each rule as
 // "rule DIRECTORY" with its rights, inherit number and comment, each

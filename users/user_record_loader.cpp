@@ -44,26 +44,50 @@ bool loadUserData(const std::string& name, EditingState& state, UserRecordView& 
     };
     const std::string& user = name;
 
-    // Read before the record: a change made while it loads then refuses
-    // the next Save instead of being overwritten by it.
-    // A refused read leaves none; the statements below then say why.
-    // The rules come with it, read once: a user may have a great many.
+    // Read with the record and the rules, in the same statements: a change
+    // made while it loads then refuses the next Save instead of being
+    // overwritten by it. A refused read leaves none; the statements below
+    // then say why. The rules are read once: a user may have a great many.
+    const UserParts parts = savedParts();
+    const auto column = [&](std::string_view name) {
+        std::size_t at = 0;
+        while (at < parts.columns.size() && parts.columns[at] != name)
+            ++at;
+        return at;
+    };
+    const std::size_t nameAt = column("username");
+    const std::size_t homeAt = column("homedir");
+    const std::size_t notesAt = column("comments");
+    bool found = false;
     state.loadedVersion = readUserVersion(
-        a, user, savedParts(), [&](std::span<const std::optional<std::string_view>> row) {
+        a, user, parts,
+        [&](std::span<const std::optional<std::string_view>> row) {
             state.ruleSet.emplace_back(DirRule{text(row[0]), text(row[1]), text(row[2])});
+        },
+        [&](std::span<const std::optional<std::string_view>> row) {
+            found = true;
+            state.loaded.username = text(row[nameAt]);
+            state.loaded.homeDir = text(row[homeAt]);
+            state.loaded.notes = text(row[notesAt]);
         });
-    // A refused read: the reads below read the rules again and say why.
-    if (!state.loadedVersion) state.ruleSet.clear();
 
-    if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", 3, user,
-                 failure, [&](RowView row) {
-                     state.loaded.username = text(row[0]);
-                     state.loaded.homeDir = text(row[1]);
-                     state.loaded.notes = text(row[2]);
-                     view.showRecord(state.loaded.username, state.loaded.homeDir,
-                                     state.loaded.notes);
-                 })) {
-        return fail();
+    if (state.loadedVersion) {
+        if (found) view.showRecord(state.loaded.username, state.loaded.homeDir, state.loaded.notes);
+    } else {
+        // A refused read: the record and the rules are read again, and
+        // a refusal says why.
+        state.ruleSet.clear();
+        state.loaded = {};
+        if (!eachRow(a, "SELECT username, homedir, comments FROM users WHERE username=:v1", 3, user,
+                     failure, [&](RowView row) {
+                         state.loaded.username = text(row[0]);
+                         state.loaded.homeDir = text(row[1]);
+                         state.loaded.notes = text(row[2]);
+                         view.showRecord(state.loaded.username, state.loaded.homeDir,
+                                         state.loaded.notes);
+                     })) {
+            return fail();
+        }
     }
 
     writeLog("getdata for this page");

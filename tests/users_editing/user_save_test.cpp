@@ -102,16 +102,16 @@ TEST_P(SaveTest, StoredUserExampleProducesExactlyThoseRows) {
     std::vector<std::string> sql;
     for (const auto& s : steps)
         sql.push_back(s.sql);
-    EXPECT_EQ(sql, (std::vector<std::string>{
-                       "UPDATE users SET username='bob', homedir='" + home_ +
-                           "', comments=NULL WHERE username='bob'",
-                       "DELETE FROM dir_rights WHERE username='bob'",
-                       "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
-                       "VALUES ('bob', '" +
-                           home_ + "', 'RL', 1)",
-                       "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
-                       "VALUES ('bob', '" +
-                           home_ + "/in', 'RW', 1)"}));
+    EXPECT_EQ(sql,
+              (std::vector<std::string>{
+                  "UPDATE users SET homedir='" + home_ + "', comments=NULL WHERE username='bob'",
+                  "DELETE FROM dir_rights WHERE username='bob'",
+                  "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                  "VALUES ('bob', '" +
+                      home_ + "', 'RL', 1)",
+                  "INSERT INTO dir_rights (username, directory, dir_rights, inherit_subdirs) "
+                  "VALUES ('bob', '" +
+                      home_ + "/in', 'RW', 1)"}));
 
     EXPECT_EQ(saveUser(form, context, prompts), SaveOutcome::Written);
     EXPECT_EQ(rules("bob"), (Rows{{"bob", home_, "RL", "1"}, {"bob", home_ + "/in", "RW", "1"}}));

@@ -8,13 +8,24 @@ namespace kestrix::users {
 
 namespace {
 
-std::string literal(const std::optional<std::string>& value) {
-    return value ? sqlText(*value) : "NULL";
+void appendLiteral(std::string& out, const std::optional<std::string>& value) {
+    if (value) {
+        appendSqlText(out, *value);
+    } else {
+        out += "NULL";
+    }
 }
+
+// Room for a rule's statement at once: a Save builds hundreds of them.
+constexpr std::size_t kStatementRoom = 256;
 
 }  // namespace
 
 StatementText& StatementText::text(std::string_view sql) {
+    if (shown_.empty()) {
+        shown_.reserve(kStatementRoom);
+        bound_.reserve(kStatementRoom);
+    }
     shown_ += sql;
     if (isMasked_) masked_ += sql;
     bound_ += sql;
@@ -23,14 +34,13 @@ StatementText& StatementText::text(std::string_view sql) {
 
 StatementText& StatementText::value(const std::optional<std::string>& value,
                                     const std::optional<std::string>& shownAs) {
-    const std::string written = literal(value);
     if (shownAs && !isMasked_) {
         // The masked text is kept apart only once something is masked.
         masked_ = shown_;
         isMasked_ = true;
     }
-    if (isMasked_) masked_ += shownAs ? literal(shownAs) : written;
-    shown_ += written;
+    if (isMasked_) appendLiteral(masked_, shownAs ? shownAs : value);
+    appendLiteral(shown_, value);
     placeholder(value);
     return *this;
 }

@@ -73,8 +73,15 @@ WriteStep insertUserStep(const CheckedUser& user) {
 
 WriteStep updateUserStep(const CheckedUser& user, const std::string& selectedUser) {
     StatementText update;
-    update.text("UPDATE users SET username=").value(user.username);
-    update.text(", homedir=").value(user.homeDir);
+    // The name is written only when it changes: writing the key, even
+    // unchanged, makes SQLite look for every row that refers to it in the
+    // other tables (a scan of each table whose key column has no index).
+    if (user.username != selectedUser) {
+        update.text("UPDATE users SET username=").value(user.username);
+        update.text(", homedir=").value(user.homeDir);
+    } else {
+        update.text("UPDATE users SET homedir=").value(user.homeDir);
+    }
     if (user.passwordChanged) update.text(", password=").value(user.password, kMaskedPassword);
     update.text(", comments=").value(user.notes);
     update.text(" WHERE username=").value(selectedUser);
