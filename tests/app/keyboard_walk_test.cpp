@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/main_window.h"
+#include "core/activity_log.h"
 #include "core/settings.h"
 #include "policies/month_grid.h"
 #include "shell/shell.h"
@@ -215,6 +216,12 @@ TEST_F(KeyboardWalkTest, FirstRunToDeletedUserByKeysAlone) {
     closeBy(ip, Qt::Key_O, Qt::AltModifier);
     EXPECT_EQ(rows("SELECT ip FROM blocked_ips_by_user WHERE username='dora'", {"ip"}),
               test::Rows{{"10.0.0.5"}});
+    // The log names the user, the database and the outcome of each write.
+    const std::string log = programLog().text();
+    for (const std::string& told :
+         {std::string("user dora, "), "in database " + database().string() + ": done",
+          std::string("10.0.0.5")})
+        EXPECT_NE(log.find(told), std::string::npos) << told << "\n" << log;
 
     // Quota: switched on, a maximum typed, Enter.
     QWidget* quota = openModeless(Qt::Key_Q, Qt::AltModifier, "frmDiskQuota");
