@@ -16,6 +16,9 @@
 #include <string>
 #include <utility>
 
+#include "core/activity_log.h"
+#include "core/connection_string.h"
+#include "core/settings.h"
 #include "core/text_routines.h"
 #include "core/unicode_text.h"
 
@@ -202,7 +205,32 @@ void record(const Change& change) {
               auditLine(change, currentActor()));
 }
 
+namespace {
+
+// The database the window writes to, as the administrator set it up.
+std::string databaseNamed() {
+    const ParsedConnection parsed = parseConnectionString(readConnectionString());
+    if (!parsed.target) return "the configured database";
+    const ConnectionTarget& target = *parsed.target;
+    if (target.engine == Engine::SQLite) return "database " + target.path;
+    return "database " + target.database + " on " + dataSource(target);
+}
+
+}  // namespace
+
+std::string windowLogLine(const Change& change) {
+    std::string line = change.origin + ": ";
+    if (!change.ftpUser.empty()) line += "user " + change.ftpUser + ", ";
+    if (!change.what.empty()) line += oneLine(change.what) + ", ";
+    line += "in " + databaseNamed() + ": " + outcomeWord(change.result);
+    if (change.result != Result::Done && !change.reason.empty())
+        line += ": " + oneLine(change.reason);
+    return line;
+}
+
 void recordWindowChange(const Change& change) {
+    // The log window tells the same story as the system log, in its words.
+    writeLog(windowLogLine(change));
     if (program() == Program::Window) record(change);
 }
 

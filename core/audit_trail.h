@@ -52,4 +52,8 @@ void record(const Change& change);
 // window, since kestrix records each of its commands once as a whole.
 void recordWindowChange(const Change& change);
 
+// The change as the log window shows it: who it concerns, what it was, in
+// which database, and whether it was done (and if not, why).
+std::string windowLogLine(const Change& change);
+
 }  // namespace kestrix::audit

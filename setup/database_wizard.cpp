@@ -106,6 +106,12 @@ bool DatabaseWizard::showFormFace(int page) {
         button->setDefault(button == forward[page]);
     page_ = page;
     engineChosen();
+    // The keys stay with the page: hiding the control that had the focus
+    // would leave it on a hidden one, where Tab and Space reach nothing.
+    QWidget* first = forward[page];
+    if (page == 0) first = ui_->optExisting->isChecked() ? ui_->optExisting : ui_->optCreate;
+    if (page == 1 || page == 4) first = ui_->optSQL->isChecked() ? ui_->optSQL : ui_->optAccess;
+    first->setFocus(Qt::OtherFocusReason);
     return true;
 }
 

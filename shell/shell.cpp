@@ -155,6 +155,7 @@ void showWindow(QWidget* window, int mode) {
         return;
     }
     const std::string name = windowName(window);
+    QPointer<QWidget> opener = QApplication::activeWindow();
     if (window->isVisible()) window->hide();
     shell.openDialogs()[name] = std::to_string(static_cast<unsigned long long>(window->winId()));
     window->setWindowModality(Qt::ApplicationModal);
@@ -172,12 +173,22 @@ void showWindow(QWidget* window, int mode) {
     // A window hidden some other way than hideWindow must not stay in the
     // list, or the main window could never be brought back.
     shell.openDialogs().erase(name);
+    // The keys go back to the window the dialog was opened from; without a
+    // window manager to do it, they would go nowhere.
+    const QWidget* active = QApplication::activeWindow();
+    if (opener && opener != window && opener->isVisible() &&
+        (active == nullptr || active == window || !active->isVisible()))
+        opener->activateWindow();
 }
 
 void hideWindow(QWidget* window) {
     if (window == nullptr) return;
     Shell::instance().openDialogs().erase(windowName(window));
+    const bool hadKeys = window->isActiveWindow();
     window->hide();
+    // A modeless window hands the keys back to the window it belongs to.
+    QWidget* owner = window->parentWidget() != nullptr ? window->parentWidget()->window() : nullptr;
+    if (hadKeys && owner != nullptr && owner->isVisible()) owner->activateWindow();
 }
 
 bool addTrayIcon(QLabel* picture, const std::string& tip, QMenu* menu) {
