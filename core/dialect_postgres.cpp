@@ -86,6 +86,8 @@ class PostgresDialect final : public Dialect {
             statements.push_back(std::move(index));
         for (const OwnedTable& owned : ownedTables())
             statements.push_back(ownerKey(owned));
+        for (std::string& index : ownerIndexStatements())
+            statements.push_back(std::move(index));
         // Where every host's answering service registers its sessions.
         statements.push_back(sessionsTableStatement());
         return statements;

@@ -75,6 +75,8 @@ class SqliteDialect final : public Dialect {
         // A new database holds each name once.
         for (std::string& index : userNameIndexStatements("NOCASE", true))
             statements.push_back(std::move(index));
+        for (std::string& index : ownerIndexStatements())
+            statements.push_back(std::move(index));
         return statements;
     }
 

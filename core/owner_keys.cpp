@@ -30,8 +30,22 @@ std::string ownerKeyName(const OwnedTable& owned) {
 }
 
 std::vector<std::string> ownerKeyStatements(Engine engine, std::string_view collation) {
-    return engine == Engine::PostgreSQL ? postgresOwnerKeyStatements(collation)
-                                        : sqliteOwnerKeyStatements();
+    std::vector<std::string> statements = engine == Engine::PostgreSQL
+                                              ? postgresOwnerKeyStatements(collation)
+                                              : sqliteOwnerKeyStatements();
+    for (std::string& index : ownerIndexStatements())
+        statements.push_back(std::move(index));
+    return statements;
+}
+
+std::vector<std::string> ownerIndexStatements() {
+    std::vector<std::string> statements;
+    for (const OwnedTable& owned : ownedTables()) {
+        if (std::string_view(owned.keyColumn) != "owner") continue;
+        statements.push_back(std::string("CREATE INDEX IF NOT EXISTS ") + owned.table +
+                             "_owner_idx ON " + owned.table + " (owner)");
+    }
+    return statements;
 }
 
 std::string userGoneMessage(const std::string& name) {
@@ -119,6 +133,13 @@ OwnerKeysUpgrade addOwnerKeys(Database& db) {
     }
     if (*present) {
         result.present = true;
+        // Keys added by a version that made no index for them.
+        for (const std::string& statement : ownerIndexStatements()) {
+            if (!db.execute(statement)) {
+                result.failure = db.lastError();
+                break;
+            }
+        }
         return result;
     }
     if (!beginLocked(db, WriteLock::table("users"))) {

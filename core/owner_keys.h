@@ -32,6 +32,10 @@ std::string ownerKeyName(const OwnedTable& owned);
 // is that of users.username on a server (empty: the default).
 std::vector<std::string> ownerKeyStatements(Engine engine, std::string_view collation);
 
+// Indexes on the generated key columns: without one, deleting or renaming
+// a user reads the whole of every such table to find the rows it cascades to.
+std::vector<std::string> ownerIndexStatements();
+
 // Why a user lock was refused when its user is not stored (any more).
 std::string userGoneMessage(const std::string& name);
 

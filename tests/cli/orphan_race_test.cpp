@@ -59,6 +59,24 @@ class OrphanRace : public CliTest {
         }
         return all;
     }
+    // Key columns no index starts with: a delete would read their whole table.
+    std::vector<std::string> unindexedKeys() {
+        std::vector<std::string> missing;
+        for (const OwnedTable& owned : ownedTables()) {
+            const std::string table = owned.table, column = owned.keyColumn;
+            const std::string query =
+                GetParam() == Engine::SQLite
+                    ? "SELECT il.name AS n FROM pragma_index_list('" + table +
+                          "') il, pragma_index_info(il.name) ii WHERE ii.seqno=0 AND ii.name='" +
+                          column + "'"
+                    : "SELECT i.indexrelid::regclass::text AS n FROM pg_index i JOIN pg_attribute "
+                      "a ON a.attrelid=i.indrelid AND a.attnum=i.indkey[0] WHERE "
+                      "i.indrelid='" +
+                          table + "'::regclass AND a.attname='" + column + "'";
+            if (rows(query, {"n"}).empty()) missing.push_back(table + "." + column);
+        }
+        return missing;
+    }
 
     // Each round stores a user, then deletes it (by kestrix user delete or
     // by the daily run, in turn) while the addition runs.
@@ -103,6 +121,7 @@ class OrphanRace : public CliTest {
 };
 
 TEST_P(OrphanRace, ADeleteRacingEveryAdditionLeavesNoRowBehind) {
+    EXPECT_EQ(unindexedKeys(), std::vector<std::string>{});
     // An older database first: only the lock keeps the rows whole.
     for (const char* table : {"blocked_ips_by_user", "dir_rights", "file_rights",
                               "ratio_free_files", "blocked_ips", "log_ips", "sign_files", "users"})
@@ -128,6 +147,7 @@ TEST_P(OrphanRace, ADeleteRacingEveryAdditionLeavesNoRowBehind) {
     ran = runKestrix({"db", "upgrade"});
     ASSERT_EQ(ran.status, 0) << ran.err;
     EXPECT_NE(ran.out.find("Foreign keys added"), std::string::npos) << ran.out;
+    EXPECT_EQ(unindexedKeys(), std::vector<std::string>{});
 
     // The keys now delete a user's rows with the user, whoever deletes it,
     // and refuse a row for a user that is not stored.
