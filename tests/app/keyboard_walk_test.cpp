@@ -182,6 +182,9 @@ TEST_F(KeyboardWalkTest, FirstRunToDeletedUserByKeysAlone) {
     type(home("dora").c_str());
     tabTo("txtPassword", true);
     type("second");
+    key(Qt::Key_Tab);
+    expectFocus("txtPasswordConfirm");
+    type("second");
 
     // A rule for her upload folder, with Write ticked beside Read.
     openModal(Qt::Key_A, Qt::AltModifier, "frmAddEditDir", [&] {
@@ -192,7 +195,7 @@ TEST_F(KeyboardWalkTest, FirstRunToDeletedUserByKeysAlone) {
     });
     refreshed();
     // The keys come back to the box they left; the rights lie ahead.
-    expectFocus("txtPassword");
+    expectFocus("txtPasswordConfirm");
     tabTo("chkWrite");
     key(Qt::Key_Space);
     tabTo("chkMake");

@@ -168,7 +168,11 @@ TEST_F(ClusterFailoverTest, AcknowledgedWritesReachThePromotedStandbyAndNoneGoWi
 
     pgcluster("fail");
     writer.join();
-    EXPECT_NE(whyStopped.find("may or may not be stored"), std::string::npos) << whyStopped;
+    // The primary went either during a statement, which may or may not have
+    // been stored, or between two, noticed before the next was sent.
+    EXPECT_TRUE(whyStopped.find("may or may not be stored") != std::string::npos ||
+                whyStopped.starts_with("The connection to the database server broke ("))
+        << whyStopped;
     // No primary: every write is refused naming the cause.
     ran = runKestrix({"user", "add", "ghost", "--password-stdin", "--home", dir("ftp/ghost")},
                      "pw\n");
