@@ -44,13 +44,21 @@ int EventDispatcher::handle(ClientEvent* event, bool* databaseFailed) {
             (void)store.takeDatabaseFailure();
             // While the store serves other events, their reads take and set
             // its failure mark and deadline: this event's are kept apart.
-            auto offStore = [&](const std::function<void()>& work) {
-                failed = store.takeDatabaseFailure() || failed;
-                if (!lease->setAside(work, deadline)) {
-                    failed = true;
+            // One captured reference keeps the function's own storage: no
+            // allocation on every event.
+            struct Lent {
+                AccountStore& store;
+                StorePool::Lease& lease;
+                std::chrono::steady_clock::time_point deadline;
+                bool& failed;
+            } lent{store, *lease, deadline, failed};
+            auto offStore = [&lent](const std::function<void()>& work) {
+                lent.failed = lent.store.takeDatabaseFailure() || lent.failed;
+                if (!lent.lease.setAside(work, lent.deadline)) {
+                    lent.failed = true;
                     return false;
                 }
-                store.setDeadline(deadline);
+                lent.store.setDeadline(lent.deadline);
                 return true;
             };
             EventAnswers(store, offStore).answer(record);

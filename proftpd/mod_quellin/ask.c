@@ -174,6 +174,17 @@ static int service_exchange(const struct quellind_request* request, struct quell
     return -1;
 }
 
+/* A reply that carries no answer: the session must end, or the service
+ * cannot answer now. */
+static quellin_result unanswered_reply(uint32_t status) {
+    if (status == QUELLIND_SESSION_ENDS) {
+        snprintf(cause, sizeof(cause), "the account may no longer log in");
+        return QUELLIN_END_SESSION;
+    }
+    snprintf(cause, sizeof(cause), "the account database is not answering");
+    return QUELLIN_UNAVAILABLE;
+}
+
 static quellin_result ask_service(quellin_event* ev) {
     struct quellind_request request;
     struct quellind_reply reply;
@@ -206,12 +217,8 @@ static quellin_result ask_service(quellin_event* ev) {
             ev->flag = 0;
             ev->data[0] = '\0';
             return QUELLIN_ANSWERED;
-        case QUELLIND_SESSION_ENDS:
-            snprintf(cause, sizeof(cause), "the account may no longer log in");
-            return QUELLIN_END_SESSION;
         default:
-            snprintf(cause, sizeof(cause), "the account database is not answering");
-            return QUELLIN_UNAVAILABLE;
+            return unanswered_reply(reply.status);
     }
 }
 
@@ -263,12 +270,8 @@ quellin_result quellin_admit(quellin_event* ev) {
             return QUELLIN_ANSWERED;
         case QUELLIND_NO_ANSWER:
             return QUELLIN_UNANSWERED;
-        case QUELLIND_SESSION_ENDS:
-            snprintf(cause, sizeof(cause), "the account may no longer log in");
-            return QUELLIN_END_SESSION;
         default:
-            snprintf(cause, sizeof(cause), "the account database is not answering");
-            return QUELLIN_UNAVAILABLE;
+            return unanswered_reply(reply.status);
     }
 }
 
